@@ -1,0 +1,114 @@
+// Session file load/save and the filtered, sorted view at 100,000 tags.
+#include <benchmark/benchmark.h>
+#include <filesystem>
+#include <random>
+#include <unistd.h>
+
+#include "SubModuleClass/TagFileManager.h"
+
+namespace {
+
+const char* const kLabels[] = {"ラック",     "モール",       "タックル",   "キック",
+                               "UE",         "キックオフ",   "スクラム",   "ラインアウト",
+                               "ドロップアウト", "キックリターン", "ターンオーバー", "クイックスタート",
+                               "トライ",     "PG",           "DG",         "ペナルティ",
+                               "選手交代",   "チェック"};
+
+std::vector<std::shared_ptr<TagRowData>> makeTags(size_t count) {
+    std::mt19937 rng(42);
+    std::vector<std::shared_ptr<TagRowData>> rows;
+    rows.reserve(count);
+    float t = 0;
+    for (size_t i = 0; i < count; ++i) {
+        auto row = std::make_shared<TagRowData>();
+        row->index = static_cast<int64_t>(i);
+        row->team = rng() % 2;
+        t += static_cast<float>(rng() % 2000) / 100.0f;
+        row->time_val = t;
+        row->time_string = createTimeString(t);
+        row->name = kLabels[rng() % 18];
+        switch (rng() % 6) { // mixed comment lengths, some awkward
+        case 0: row->comment = "ラインの裏へのキック、\"良い判断\""; break;
+        case 1: row->comment = "1行目\n2行目"; break;
+        case 2: row->comment = std::string(static_cast<size_t>(rng() % 200), 'c'); break;
+        default: break;
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+std::filesystem::path benchFile() {
+    return std::filesystem::temp_directory_path() /
+           ("rucktag-bench-" + std::to_string(::getpid()) + ".csv");
+}
+
+void BM_SaveSession100k(benchmark::State& state) {
+    const auto rows = makeTags(100000);
+    const auto file = benchFile();
+    for (auto _ : state) {
+        const std::string err = TagFileManager::saveCSVFile(file, rows, true);
+        if (!err.empty())
+            state.SkipWithError(err.c_str());
+    }
+    state.counters["bytes"] = static_cast<double>(std::filesystem::file_size(file));
+    std::filesystem::remove(file);
+}
+BENCHMARK(BM_SaveSession100k)->Unit(benchmark::kMillisecond);
+
+void BM_FormatSession100k(benchmark::State& state) {
+    const auto rows = makeTags(100000);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(TagFileManager::csvText(rows, true));
+}
+BENCHMARK(BM_FormatSession100k)->Unit(benchmark::kMillisecond);
+
+void BM_LoadSession100k(benchmark::State& state) {
+    const auto file = benchFile();
+    TagFileManager::saveCSVFile(file, makeTags(100000), true);
+    for (auto _ : state) {
+        auto rows = TagFileManager::loadCSVFile(file);
+        state.PauseTiming(); // freeing the records is not part of loading
+        if (rows.size() != 100000)
+            state.SkipWithError("wrong row count");
+        rows.clear();
+        state.ResumeTiming();
+    }
+    std::filesystem::remove(file);
+}
+BENCHMARK(BM_LoadSession100k)->Unit(benchmark::kMillisecond);
+
+// arg 0: no sort, 1 name, 2 time, 3 comment, 4 team; always filtered by name.
+void BM_FilterSort100k(benchmark::State& state) {
+    TagDataModel model;
+    for (auto& row : makeTags(100000))
+        model.appent(row);
+    FilterSortData filter;
+    filter.filter_tag_name = "ラック";
+    switch (state.range(0)) {
+    case 1: filter.sort_tag_name = -1; break;
+    case 2: filter.sort_tag_time = -1; break;
+    case 3: filter.sort_tag_comment = 1; break;
+    case 4: filter.sort_team = 1; break;
+    default: break;
+    }
+    for (auto _ : state)
+        benchmark::DoNotOptimize(model.getFilterData(filter));
+}
+BENCHMARK(BM_FilterSort100k)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
+
+// No name filter: every tag passes, sorted by name (the costliest view).
+void BM_AllSortedByName100k(benchmark::State& state) {
+    TagDataModel model;
+    for (auto& row : makeTags(100000))
+        model.appent(row);
+    FilterSortData filter;
+    filter.sort_tag_name = 1;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(model.getFilterData(filter));
+}
+BENCHMARK(BM_AllSortedByName100k)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();

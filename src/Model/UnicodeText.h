@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Canonical composition (NFC) of UTF-8 text, so that names typed or stored in
+// decomposed form (ト + U+3099) compare equal to the composed form (ド).
+// Invalid UTF-8 bytes are carried through unchanged.
+
+// True when the text is certainly NFC already (the usual case; cheap scan).
+bool isNfcQuick(std::string_view text);
+
+std::string toNfc(std::string_view text);
+
+// The NFC form of `text`: `text` itself when already composed, else the
+// composed form held in `storage`.
+std::string_view nfcView(std::string_view text, std::string& storage);

@@ -1,0 +1,103 @@
+#include "SubModuleClass/CSVReader.h"
+
+#include <cstring>
+#include <iterator>
+#include <sstream>
+
+namespace {
+
+void skipBom(const std::string& text, size_t& pos) {
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        pos = 3;
+}
+
+} // namespace
+
+CSVReader::CSVReader(std::istream& stream) {
+    std::ostringstream all;
+    if (stream.peek() != std::char_traits<char>::eof())
+        all << stream.rdbuf();
+    if (stream.bad()) {
+        error_ = "The input could not be read.";
+        return;
+    }
+    text_ = std::move(all).str();
+    skipBom(text_, pos_);
+}
+
+CSVReader::CSVReader(std::string text) : text_(std::move(text)) { skipBom(text_, pos_); }
+
+std::optional<std::vector<std::string>> CSVReader::next() {
+    std::vector<std::string> row;
+    if (!next(row))
+        return std::nullopt;
+    return row;
+}
+
+bool CSVReader::next(std::vector<std::string>& row) {
+    std::vector<std::string_view> views;
+    if (!next(views))
+        return false;
+    row.resize(views.size());
+    for (size_t i = 0; i < views.size(); ++i)
+        row[i].assign(views[i]);
+    return true;
+}
+
+bool CSVReader::next(std::vector<std::string_view>& row) {
+    const size_t size = text_.size();
+    if (pos_ >= size)
+        return false;
+    char* const data = text_.data();
+    row.clear();
+
+    for (;;) {
+        size_t p = pos_;
+        // The field's text is gathered at [start, out): quoted text is moved
+        // down over its quotes, which never needs more room than it had.
+        const size_t start = p;
+        size_t out = p;
+        if (p < size && data[p] == '"') {
+            ++p;
+            for (;;) {
+                const void* q = std::memchr(data + p, '"', size - p);
+                const size_t at = q ? static_cast<size_t>(static_cast<const char*>(q) - data) : size;
+                std::memmove(data + out, data + p, at - p);
+                out += at - p;
+                if (!q) { // unterminated: the rest of the input is this field
+                    p = size;
+                    break;
+                }
+                if (at + 1 < size && data[at + 1] == '"') { // doubled quote
+                    data[out++] = '"';
+                    p = at + 2;
+                    continue;
+                }
+                p = at + 1;
+                break;
+            }
+        }
+        // Unquoted text, or whatever follows a closing quote, up to the
+        // delimiter or the line end.
+        size_t end = p;
+        while (end < size && data[end] != ',' && data[end] != '\n' && data[end] != '\r')
+            ++end;
+        if (out != p)
+            std::memmove(data + out, data + p, end - p);
+        out += end - p;
+        row.emplace_back(data + start, out - start);
+        if (end < size && data[end] == ',') {
+            pos_ = end + 1;
+            if (pos_ == size) { // a trailing comma before the end of input
+                row.emplace_back();
+                break;
+            }
+            continue;
+        }
+        if (end < size) // line end: LF, CR LF or CR
+            end += (data[end] == '\r' && end + 1 < size && data[end + 1] == '\n') ? 2 : 1;
+        pos_ = end;
+        break;
+    }
+    return true;
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <istream>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Reader of comma-separated text (RFC 4180 quoting). The first row is returned
+// like any other and fields are not trimmed.
+//
+// Input that a writer of RFC 4180 never produces is read as follows, never
+// failing and always making progress:
+// - a UTF-8 byte-order mark at the very start is skipped;
+// - CR LF and a lone CR end a row like LF (outside quotes; inside quotes every
+//   byte is kept as it stands);
+// - an unterminated quoted field runs to the end of the input, and that last
+//   row is returned with what was read;
+// - a quote inside an unquoted field is an ordinary character, and text after
+//   a closing quote (`"ab"c`) is appended to the field (`abc`);
+// - NUL bytes and invalid UTF-8 are passed through unchanged: the reader works
+//   on bytes and leaves the text's meaning to its caller;
+// - an empty line is a row of one empty field.
+class CSVReader {
+public:
+    // Reads the whole stream at once. If the stream fails before its end,
+    // error() says so and no rows are returned.
+    explicit CSVReader(std::istream& stream);
+    explicit CSVReader(std::string text);
+
+    // The next row, or nothing once the input is exhausted.
+    std::optional<std::vector<std::string>> next();
+    // The same, filling `row` in place so its strings' buffers are reused.
+    bool next(std::vector<std::string>& row);
+    // The same without copies: the fields are views into the reader's own
+    // buffer (unquoted in place), valid as long as the reader lives.
+    bool next(std::vector<std::string_view>& row);
+
+    const std::string& error() const { return error_; }
+
+private:
+    std::string text_;
+    size_t pos_ = 0;
+    std::string error_;
+};

@@ -1,0 +1,217 @@
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "SubModuleClass/SystemLog.h"
+#include "SubModuleClass/TagFileManager.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::shared_ptr<TagRowData> tag(bool teamA, float time, std::string name, std::string comment) {
+    auto row = std::make_shared<TagRowData>();
+    row->team = teamA;
+    row->time_val = time;
+    row->time_string = createTimeString(time);
+    row->name = std::move(name);
+    row->comment = std::move(comment);
+    return row;
+}
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void spit(const fs::path& p, const std::string& text) {
+    std::ofstream(p, std::ios::binary) << text;
+}
+
+class TagFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("rucktag-csv-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override {
+        fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add);
+        fs::remove_all(dir);
+    }
+    size_t filesIn(const fs::path& d) const {
+        return static_cast<size_t>(std::distance(fs::directory_iterator(d), {}));
+    }
+    fs::path dir;
+};
+
+const std::string kHeader = "Team, INDEX, 再生時刻, タグ内容, コメント\n";
+
+} // namespace
+
+TEST_F(TagFile, WorkedExampleByteForByteInBothForms) {
+    const std::vector rows{tag(true, 65.5f, "スクラム", ""),
+                           tag(false, 754.25f, "トライ", "アンフォーストエラー")};
+    ASSERT_EQ(kHeader.size(), 54u);
+    ASSERT_EQ(TagFileManager::saveCSVFile(dir / "s.csv", rows, true), "");
+    EXPECT_EQ(slurp(dir / "s.csv"), kHeader + "A,1,0:01:05,スクラム,\"\",65.5\n"
+                                              "B,2,0:12:34,トライ,\"アンフォーストエラー\",754.25\n");
+    ASSERT_EQ(TagFileManager::saveCSVFile(dir / "e.csv", rows, false), "");
+    EXPECT_EQ(slurp(dir / "e.csv"), kHeader + "A,1,0:01:05,スクラム,\"\"\n"
+                                              "B,2,0:12:34,トライ,\"アンフォーストエラー\"\n");
+    ASSERT_EQ(TagFileManager::saveCSVFile(dir / "q.csv", {tag(true, 65, "DG", "x,\"y")}, true), "");
+    EXPECT_EQ(slurp(dir / "q.csv"), kHeader + "A,1,0:01:05,DG,\"x,\"\"y\",65.0\n");
+    ASSERT_EQ(TagFileManager::saveCSVFile(dir / "empty.csv", {}, true), "");
+    EXPECT_EQ(slurp(dir / "empty.csv"), kHeader);
+    EXPECT_TRUE(TagFileManager::loadCSVFile(dir / "empty.csv").empty());
+}
+
+TEST_F(TagFile, RoundTripsOfAwkwardComments) {
+    const std::vector<std::string> comments{
+        "", "a,b", "say \"hi\"", "line1\nline2\n", "\r\n", "日本語のコメント、です",
+        "emoji 🏉🏉 ok", "\"", ",", "\"\"\"", std::string(10000, 'x')};
+    std::vector<std::shared_ptr<TagRowData>> rows;
+    for (size_t i = 0; i < comments.size(); ++i)
+        rows.push_back(tag(i % 2 == 0, 0.1f * static_cast<float>(i * 37), "ラック", comments[i]));
+    for (bool session : {true, false}) {
+        const fs::path file = dir / (session ? "s.csv" : "e.csv");
+        ASSERT_EQ(TagFileManager::saveCSVFile(file, rows, session), "");
+        const auto loaded = TagFileManager::loadCSVFile(file);
+        ASSERT_EQ(loaded.size(), rows.size());
+        for (size_t i = 0; i < rows.size(); ++i) {
+            EXPECT_EQ(loaded[i]->index, static_cast<int64_t>(i));
+            EXPECT_EQ(loaded[i]->comment, comments[i]);
+            EXPECT_EQ(loaded[i]->team, rows[i]->team);
+            EXPECT_EQ(loaded[i]->name, "ラック");
+            EXPECT_EQ(loaded[i]->time_string, rows[i]->time_string);
+            // Only the session form keeps fractions.
+            EXPECT_EQ(loaded[i]->time_val,
+                      session ? rows[i]->time_val : std::trunc(rows[i]->time_val));
+        }
+    }
+}
+
+TEST_F(TagFile, ReaderRulesForOddRows) {
+    spit(dir / "odd.csv", "B,1,0:00:09,DG,\"first row is not a header\",9.0\n"
+                          "A,9,0:00:10,PG,\"c\",10.5,extra,fields\n"
+                          "short,row\n"
+                          " A,3,0:00:11,UE,\"\"\n"
+                          "a,4,1:2,ラック,\"\"\n"
+                          "A,5,1:02:03,ラック,\"\"\n"
+                          "A,6,99:99:99,ラック,\"\",bogus\n");
+    const auto rows = TagFileManager::loadCSVFile(dir / "odd.csv");
+    ASSERT_EQ(rows.size(), 5u);
+    EXPECT_EQ(rows[0]->name, "PG");
+    EXPECT_EQ(rows[0]->time_val, 10.5f);
+    EXPECT_EQ(rows[0]->time_string, "0:00:10");
+    EXPECT_TRUE(rows[0]->team);
+    EXPECT_FALSE(rows[1]->team); // " A"
+    EXPECT_EQ(rows[1]->time_val, 11.0f);
+    EXPECT_FALSE(rows[2]->team); // "a"
+    EXPECT_EQ(rows[2]->time_val, 0.0f);
+    EXPECT_EQ(rows[2]->time_string, "0:00:00");
+    EXPECT_EQ(rows[3]->time_val, 3723.0f);
+    EXPECT_EQ(rows[4]->time_val, 0.0f); // session field unreadable
+    for (size_t i = 0; i < rows.size(); ++i)
+        EXPECT_EQ(rows[i]->index, static_cast<int64_t>(i));
+}
+
+TEST_F(TagFile, MissingOrUnreadableFilesGiveEmptyLists) {
+    std::vector<std::string> logged;
+    const auto previous =
+        setSystemLogSink([&](std::string_view line) { logged.emplace_back(line); });
+    EXPECT_TRUE(TagFileManager::loadCSVFile("").empty());
+    EXPECT_TRUE(TagFileManager::loadCSVFile(dir / "none.csv").empty());
+    EXPECT_TRUE(TagFileManager::loadCSVFile(dir).empty()); // a folder
+    setSystemLogSink(previous);
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_NE(logged[0].find("Is a directory"), std::string::npos);
+}
+
+TEST_F(TagFile, FailedWritesLeaveTheOldFileAndNoLitter) {
+    EXPECT_EQ(TagFileManager::saveCSVFile("", {}, true), "File name is empty");
+    const fs::path file = dir / "s.csv";
+    spit(file, "old contents");
+    ::chmod(file.c_str(), 0640);
+    const std::vector rows{tag(true, 1, "DG", "")};
+
+    EXPECT_NE(TagFileManager::saveCSVFile(dir / "missing" / "s.csv", rows, true), "");
+    if (::geteuid() != 0) { // root writes anywhere; the folder test needs a user
+        fs::permissions(dir, fs::perms::owner_write, fs::perm_options::remove);
+        const std::string err = TagFileManager::saveCSVFile(file, rows, true);
+        EXPECT_NE(err.find("Permission denied"), std::string::npos) << err;
+        fs::permissions(dir, fs::perms::owner_write, fs::perm_options::add);
+        EXPECT_EQ(slurp(file), "old contents");
+    }
+    // A folder standing where the file should go fails at the rename, after
+    // the temporary file was written: it must be cleaned up.
+    fs::create_directories(dir / "taken.csv");
+    EXPECT_NE(TagFileManager::saveCSVFile(dir / "taken.csv", rows, true), "");
+    EXPECT_TRUE(fs::is_directory(dir / "taken.csv"));
+    EXPECT_EQ(slurp(file), "old contents");
+    EXPECT_EQ(filesIn(dir), 2u) << "temporary files left behind";
+
+    // Success replaces the file whole and keeps its permissions.
+    ASSERT_EQ(TagFileManager::saveCSVFile(file, rows, true), "");
+    EXPECT_EQ(slurp(file), kHeader + "A,1,0:00:01,DG,\"\",1.0\n");
+    EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(filesIn(dir), 2u);
+}
+
+TEST_F(TagFile, RandomContentsReadBackExactly) {
+    std::mt19937 rng(20261206);
+    const std::string alphabet[] = {"a", ",", "\"", "\n", "\r", " ", "日", "🏉", "\r\n", "x\"\"y"};
+    for (int round = 0; round < 40; ++round) {
+        std::vector<std::shared_ptr<TagRowData>> rows;
+        const int count = static_cast<int>(rng() % 50);
+        for (int i = 0; i < count; ++i) {
+            std::string comment;
+            for (unsigned k = rng() % 12; k > 0; --k)
+                comment += alphabet[rng() % std::size(alphabet)];
+            uint32_t bits = rng() % 0x4C000000u; // finite, non-negative, below ~3e7
+            float t;
+            std::memcpy(&t, &bits, sizeof t);
+            rows.push_back(tag(rng() % 2 == 0, t, rng() % 2 ? "ラック" : "DG", comment));
+        }
+        const bool session = round % 2 == 0;
+        const fs::path file = dir / "r.csv";
+        ASSERT_EQ(TagFileManager::saveCSVFile(file, rows, session), "");
+        const auto loaded = TagFileManager::loadCSVFile(file);
+        ASSERT_EQ(loaded.size(), rows.size()) << "round " << round;
+        for (size_t i = 0; i < rows.size(); ++i) {
+            ASSERT_EQ(loaded[i]->comment, rows[i]->comment);
+            ASSERT_EQ(loaded[i]->name, rows[i]->name);
+            ASSERT_EQ(loaded[i]->team, rows[i]->team);
+            ASSERT_EQ(loaded[i]->time_string, rows[i]->time_string);
+            if (session) {
+                ASSERT_EQ(loaded[i]->time_val, rows[i]->time_val);
+            }
+        }
+    }
+}
+
+TEST(SessionFilePath, ReplacesOnlyTheFileNamesExtension) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"/Users/coach/match1.mp4", "/Users/coach/match1.csv"},
+        {"/Volumes/Cam/day.two final.m2ts", "/Volumes/Cam/day.two final.csv"},
+        {"/Users/coach/set.b/game.MTS", "/Users/coach/set.b/game.csv"},
+        {"/home/a..b/c/../game.mp4", "/home/a..b/c/../game.csv"},
+        {"/home/v/day..two.mp4", "/home/v/day.two.csv"},
+        {"/home/v/.hidden.mp4", "/home/v/.hidden.csv"},
+        {"/home/v/noext", "/home/v/noext.csv"},
+        {"/home/v/trailing.", "/home/v/trailing.csv"},
+        {"/home/v/tags.csv", "/home/v/tags.csv.csv"},
+        {"match.avi", "match.csv"},
+        {"", ""},
+        {"/home/v/", ""},
+    };
+    for (const auto& [video, session] : cases)
+        EXPECT_EQ(TagFileManager::sessionFilePath(video), session) << video;
+}
