@@ -8,11 +8,24 @@
 
 namespace {
 
-const char* const kLabels[] = {"ラック",     "モール",       "タックル",   "キック",
-                               "UE",         "キックオフ",   "スクラム",   "ラインアウト",
-                               "ドロップアウト", "キックリターン", "ターンオーバー", "クイックスタート",
-                               "トライ",     "PG",           "DG",         "ペナルティ",
-                               "選手交代",   "チェック"};
+const char* const kLabels[] = {"ラック",
+                               "モール",
+                               "タックル",
+                               "キック",
+                               "UE",
+                               "キックオフ",
+                               "スクラム",
+                               "ラインアウト",
+                               "ドロップアウト",
+                               "キックリターン",
+                               "ターンオーバー",
+                               "クイックスタート",
+                               "トライ",
+                               "PG",
+                               "DG",
+                               "ペナルティ",
+                               "選手交代",
+                               "チェック"};
 
 std::vector<std::shared_ptr<TagRowData>> makeTags(size_t count) {
     std::mt19937 rng(42);
@@ -28,10 +41,17 @@ std::vector<std::shared_ptr<TagRowData>> makeTags(size_t count) {
         row->time_string = createTimeString(t);
         row->name = kLabels[rng() % 18];
         switch (rng() % 6) { // mixed comment lengths, some awkward
-        case 0: row->comment = "ラインの裏へのキック、\"良い判断\""; break;
-        case 1: row->comment = "1行目\n2行目"; break;
-        case 2: row->comment = std::string(static_cast<size_t>(rng() % 200), 'c'); break;
-        default: break;
+        case 0:
+            row->comment = "ラインの裏へのキック、\"良い判断\"";
+            break;
+        case 1:
+            row->comment = "1行目\n2行目";
+            break;
+        case 2:
+            row->comment = std::string(static_cast<size_t>(rng() % 200), 'c');
+            break;
+        default:
+            break;
         }
         rows.push_back(std::move(row));
     }
@@ -86,11 +106,20 @@ void BM_FilterSort100k(benchmark::State& state) {
     FilterSortData filter;
     filter.filter_tag_name = "ラック";
     switch (state.range(0)) {
-    case 1: filter.sort_tag_name = -1; break;
-    case 2: filter.sort_tag_time = -1; break;
-    case 3: filter.sort_tag_comment = 1; break;
-    case 4: filter.sort_team = 1; break;
-    default: break;
+    case 1:
+        filter.sort_tag_name = -1;
+        break;
+    case 2:
+        filter.sort_tag_time = -1;
+        break;
+    case 3:
+        filter.sort_tag_comment = 1;
+        break;
+    case 4:
+        filter.sort_team = 1;
+        break;
+    default:
+        break;
     }
     for (auto _ : state)
         benchmark::DoNotOptimize(model.getFilterData(filter));

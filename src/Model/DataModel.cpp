@@ -49,7 +49,7 @@ namespace {
 
 struct Entry {
     TagRowData* row;
-    size_t position; // into `data`, so the result hands back the shared pointers
+    size_t position;   // into `data`, so the result hands back the shared pointers
     uint32_t nameRank; // order of the name among the distinct names kept
 };
 
@@ -114,12 +114,12 @@ TagDataModel::getFilterData(const FilterSortData& filter) const {
         std::vector<uint32_t> order(names.size());
         for (uint32_t k = 0; k < order.size(); ++k)
             order[k] = k;
-        std::sort(order.begin(), order.end(), [&names](uint32_t a, uint32_t b) {
-            return names.key(a) < names.key(b);
-        });
+        std::sort(order.begin(), order.end(),
+                  [&names](uint32_t a, uint32_t b) { return names.key(a) < names.key(b); });
         std::vector<uint32_t> rank(names.size());
         for (uint32_t r = 0; r < order.size(); ++r)
-            rank[order[r]] = filter.sort_tag_name == 1 ? r : static_cast<uint32_t>(order.size()) - 1 - r;
+            rank[order[r]] =
+                filter.sort_tag_name == 1 ? r : static_cast<uint32_t>(order.size()) - 1 - r;
         // Equal names under different spellings (composed or not) share a rank.
         for (uint32_t r = 1; r < order.size(); ++r)
             if (names.key(order[r]) == names.key(order[r - 1]))

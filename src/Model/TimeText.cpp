@@ -91,7 +91,8 @@ std::string floatText(float value) {
             out.append(digits, 1);
         }
         char e[16];
-        const int len = std::snprintf(e, sizeof e, "e%c%02d", exp10 < 0 ? '-' : '+', std::abs(exp10));
+        const int len =
+            std::snprintf(e, sizeof e, "e%c%02d", exp10 < 0 ? '-' : '+', std::abs(exp10));
         out.append(e, static_cast<size_t>(len));
         return out;
     }

@@ -31,7 +31,8 @@ constexpr char32_t kSCount = kLCount * kNCount;
 constexpr char32_t kRawBase = 0x110000;
 
 template <typename T> const T* findByFirst(const T* begin, const T* end, char32_t cp) {
-    const T* it = std::upper_bound(begin, end, cp, [](char32_t v, const T& r) { return v < r.first; });
+    const T* it =
+        std::upper_bound(begin, end, cp, [](char32_t v, const T& r) { return v < r.first; });
     if (it == begin)
         return nullptr;
     --it;
@@ -133,17 +134,19 @@ char32_t composePair(char32_t a, char32_t b) {
     if (a >= kHangulBase && a < kHangulBase + kSCount && (a - kHangulBase) % kTCount == 0 &&
         b > kTBase && b < kTBase + kTCount)
         return a + (b - kTBase);
-    const auto* it = std::lower_bound(std::begin(kCompose), std::end(kCompose), std::pair{a, b},
-                                      [](const Composition& c, const std::pair<char32_t, char32_t>& v) {
-                                          return c.first != v.first ? c.first < v.first
-                                                                    : c.second < v.second;
-                                      });
+    const auto* it =
+        std::lower_bound(std::begin(kCompose), std::end(kCompose), std::pair{a, b},
+                         [](const Composition& c, const std::pair<char32_t, char32_t>& v) {
+                             return c.first != v.first ? c.first < v.first : c.second < v.second;
+                         });
     if (it != std::end(kCompose) && it->first == a && it->second == b)
         return it->composed;
     return 0;
 }
 
-uint8_t cccOf(char32_t cp) { return cp >= kRawBase ? 0 : combiningClass(cp); }
+uint8_t cccOf(char32_t cp) {
+    return cp >= kRawBase ? 0 : combiningClass(cp);
+}
 
 } // namespace
 

@@ -25,7 +25,9 @@ CSVReader::CSVReader(std::istream& stream) {
     skipBom(text_, pos_);
 }
 
-CSVReader::CSVReader(std::string text) : text_(std::move(text)) { skipBom(text_, pos_); }
+CSVReader::CSVReader(std::string text) : text_(std::move(text)) {
+    skipBom(text_, pos_);
+}
 
 std::optional<std::vector<std::string>> CSVReader::next() {
     std::vector<std::string> row;
@@ -61,7 +63,8 @@ bool CSVReader::next(std::vector<std::string_view>& row) {
             ++p;
             for (;;) {
                 const void* q = std::memchr(data + p, '"', size - p);
-                const size_t at = q ? static_cast<size_t>(static_cast<const char*>(q) - data) : size;
+                const size_t at =
+                    q ? static_cast<size_t>(static_cast<const char*>(q) - data) : size;
                 std::memmove(data + out, data + p, at - p);
                 out += at - p;
                 if (!q) { // unterminated: the rest of the input is this field

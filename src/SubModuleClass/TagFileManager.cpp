@@ -90,8 +90,7 @@ TagFileManager::loadCSVFile(const std::filesystem::path& loadUrl) {
     while (reader.next(row)) {
         if (row.size() < 5)
             continue;
-        const double seconds =
-            row.size() == 5 ? secondsOfTimeField(row[2]) : readDecimal(row[5]);
+        const double seconds = row.size() == 5 ? secondsOfTimeField(row[2]) : readDecimal(row[5]);
         auto tag = std::make_shared<TagRowData>();
         tag->index = static_cast<int64_t>(result.size());
         tag->team = row[0] == "A";

@@ -29,12 +29,12 @@ class FilterSort : public ::testing::Test {
 protected:
     // index: team, time, name, comment
     void SetUp() override {
-        model.appent(tag(true, 30, "ラック"));             // 0
-        model.appent(tag(false, 10, "スクラム", "x"));     // 1
-        model.appent(tag(true, 10, "トライ"));             // 2
-        model.appent(tag(false, 50, "ラック", "y"));       // 3
-        model.appent(tag(true, 20, "スクラム"));           // 4
-        model.appent(tag(false, 10, "ラック"));            // 5
+        model.appent(tag(true, 30, "ラック"));         // 0
+        model.appent(tag(false, 10, "スクラム", "x")); // 1
+        model.appent(tag(true, 10, "トライ"));         // 2
+        model.appent(tag(false, 50, "ラック", "y"));   // 3
+        model.appent(tag(true, 20, "スクラム"));       // 4
+        model.appent(tag(false, 10, "ラック"));        // 5
     }
     V run(FilterSortData f) const { return indices(model.getFilterData(f)); }
     TagDataModel model;
@@ -140,8 +140,8 @@ TEST_F(FilterSort, EachSortIsStableInBothDirections) {
 
 TEST_F(FilterSort, SeveralSortFieldsTeamDecidesFirst) {
     FilterSortData f;
-    f.sort_team = -1;     // A first: 0 2 4 | 1 3 5
-    f.sort_tag_time = 1;  // within a team by time
+    f.sort_team = -1;    // A first: 0 2 4 | 1 3 5
+    f.sort_tag_time = 1; // within a team by time
     EXPECT_EQ(run(f), (V{2, 4, 0, 1, 5, 3}));
     f.sort_tag_comment = 1; // then comments within the team, time breaks ties
     EXPECT_EQ(run(f), (V{2, 4, 0, 5, 1, 3}));
@@ -151,11 +151,24 @@ TEST_F(FilterSort, SeveralSortFieldsTeamDecidesFirst) {
 }
 
 TEST(TagDataModelSort, NameOrderOfTheEighteenLabelsAndNaNTimes) {
-    const char* expected[] = {"DG",     "PG",         "UE",         "キック",
-                              "キックオフ", "キックリターン", "クイックスタート", "スクラム",
-                              "タックル",  "ターンオーバー", "チェック",     "トライ",
-                              "ドロップアウト", "ペナルティ",   "モール",       "ラインアウト",
-                              "ラック",    "選手交代"};
+    const char* expected[] = {"DG",
+                              "PG",
+                              "UE",
+                              "キック",
+                              "キックオフ",
+                              "キックリターン",
+                              "クイックスタート",
+                              "スクラム",
+                              "タックル",
+                              "ターンオーバー",
+                              "チェック",
+                              "トライ",
+                              "ドロップアウト",
+                              "ペナルティ",
+                              "モール",
+                              "ラインアウト",
+                              "ラック",
+                              "選手交代"};
     TagDataModel model;
     for (int i = 17; i >= 0; --i)
         model.appent(tag(true, 0, expected[i]));

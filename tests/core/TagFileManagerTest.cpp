@@ -60,8 +60,9 @@ TEST_F(TagFile, WorkedExampleByteForByteInBothForms) {
                            tag(false, 754.25f, "トライ", "アンフォーストエラー")};
     ASSERT_EQ(kHeader.size(), 54u);
     ASSERT_EQ(TagFileManager::saveCSVFile(dir / "s.csv", rows, true), "");
-    EXPECT_EQ(slurp(dir / "s.csv"), kHeader + "A,1,0:01:05,スクラム,\"\",65.5\n"
-                                              "B,2,0:12:34,トライ,\"アンフォーストエラー\",754.25\n");
+    EXPECT_EQ(slurp(dir / "s.csv"), kHeader +
+                                        "A,1,0:01:05,スクラム,\"\",65.5\n"
+                                        "B,2,0:12:34,トライ,\"アンフォーストエラー\",754.25\n");
     ASSERT_EQ(TagFileManager::saveCSVFile(dir / "e.csv", rows, false), "");
     EXPECT_EQ(slurp(dir / "e.csv"), kHeader + "A,1,0:01:05,スクラム,\"\"\n"
                                               "B,2,0:12:34,トライ,\"アンフォーストエラー\"\n");
@@ -73,9 +74,17 @@ TEST_F(TagFile, WorkedExampleByteForByteInBothForms) {
 }
 
 TEST_F(TagFile, RoundTripsOfAwkwardComments) {
-    const std::vector<std::string> comments{
-        "", "a,b", "say \"hi\"", "line1\nline2\n", "\r\n", "日本語のコメント、です",
-        "emoji 🏉🏉 ok", "\"", ",", "\"\"\"", std::string(10000, 'x')};
+    const std::vector<std::string> comments{"",
+                                            "a,b",
+                                            "say \"hi\"",
+                                            "line1\nline2\n",
+                                            "\r\n",
+                                            "日本語のコメント、です",
+                                            "emoji 🏉🏉 ok",
+                                            "\"",
+                                            ",",
+                                            "\"\"\"",
+                                            std::string(10000, 'x')};
     std::vector<std::shared_ptr<TagRowData>> rows;
     for (size_t i = 0; i < comments.size(); ++i)
         rows.push_back(tag(i % 2 == 0, 0.1f * static_cast<float>(i * 37), "ラック", comments[i]));

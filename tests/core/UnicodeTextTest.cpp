@@ -18,6 +18,9 @@ TEST(UnicodeText, ComposesCanonically) {
     // Hangul jamo compose algorithmically.
     EXPECT_EQ(toNfc("\xE1\x84\x80\xE1\x85\xA1\xE1\x86\xA8"), "\xEA\xB0\x81");
     // Invalid bytes survive untouched, even next to marks.
-    EXPECT_EQ(toNfc("\xFF" "e\xCC\x81\xC3"), "\xFF" "é\xC3");
+    EXPECT_EQ(toNfc("\xFF"
+                    "e\xCC\x81\xC3"),
+              "\xFF"
+              "é\xC3");
     EXPECT_EQ(toNfc(""), "");
 }
