@@ -1,0 +1,122 @@
+#include "SubViewClass/VideoSurfaces.h"
+
+#include <QGuiApplication>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QPainter>
+#include <mpv/render_gl.h>
+
+#include "Media/MpvPlayer.h"
+#include "Media/MpvSoftwareRenderer.h"
+#include "SubModuleClass/SystemLog.h"
+
+SoftwareVideoSurface::SoftwareVideoSurface(MpvPlayer& player, QWidget* parent)
+    : QWidget(parent), renderer_(new MpvSoftwareRenderer(player, this)) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    connect(renderer_, &MpvSoftwareRenderer::frameReady, this, qOverload<>(&QWidget::update));
+}
+
+SoftwareVideoSurface::~SoftwareVideoSurface() = default;
+
+void SoftwareVideoSurface::resizeEvent(QResizeEvent*) {
+    renderer_->setSize(size() * devicePixelRatio());
+    renderer_->renderNow();
+}
+
+void SoftwareVideoSurface::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const QImage& image = renderer_->image();
+    if (image.isNull())
+        painter.fillRect(rect(), Qt::black);
+    else
+        painter.drawImage(rect(), image);
+}
+
+bool OpenGLVideoSurface::available() {
+    const QString platform = QGuiApplication::platformName();
+    // Qt 6.4's offscreen platform crashes in QOpenGLWidget.
+    if (platform == "offscreen" || platform == "minimal")
+        return false;
+    QOffscreenSurface surface;
+    surface.create();
+    QOpenGLContext context;
+    return context.create() && context.makeCurrent(&surface);
+}
+
+OpenGLVideoSurface::OpenGLVideoSurface(MpvPlayer& player, QWidget* parent)
+    : QOpenGLWidget(parent), player_(player) {}
+
+OpenGLVideoSurface::~OpenGLVideoSurface() {
+    makeCurrent();
+    freeContext();
+    doneCurrent();
+}
+
+void OpenGLVideoSurface::freeContext() {
+    if (!context_)
+        return;
+    // mpv turns the video off when its output goes away; note the track so
+    // a new context can turn it back on.
+    savedVideoTrack_ = -1;
+    int64_t vid = 0;
+    if (player_.handle() && mpv_get_property(player_.handle(), "vid", MPV_FORMAT_INT64, &vid) >= 0)
+        savedVideoTrack_ = vid;
+    player_.setRenderContextReady(false);
+    mpv_render_context_set_update_callback(context_, nullptr, nullptr);
+    mpv_render_context_free(context_);
+    context_ = nullptr;
+}
+
+void OpenGLVideoSurface::initializeGL() {
+    if (!player_.handle())
+        return;
+    // Reparenting (full screen) destroys the GL context: free ours with it.
+    connect(
+        context(), &QOpenGLContext::aboutToBeDestroyed, this,
+        [this] {
+            makeCurrent();
+            freeContext();
+            doneCurrent();
+        },
+        Qt::DirectConnection);
+
+    mpv_opengl_init_params glInit{
+        [](void*, const char* name) -> void* {
+            QOpenGLContext* current = QOpenGLContext::currentContext();
+            return current ? reinterpret_cast<void*>(current->getProcAddress(name)) : nullptr;
+        },
+        nullptr};
+    char api[] = MPV_RENDER_API_TYPE_OPENGL;
+    mpv_render_param params[] = {{MPV_RENDER_PARAM_API_TYPE, api},
+                                 {MPV_RENDER_PARAM_OPENGL_INIT_PARAMS, &glInit},
+                                 {MPV_RENDER_PARAM_INVALID, nullptr}};
+    if (const int err = mpv_render_context_create(&context_, player_.handle(), params); err < 0) {
+        systemLog(std::string("OpenGL video surface: ") + mpv_error_string(err));
+        context_ = nullptr;
+        return;
+    }
+    mpv_render_context_set_update_callback(
+        context_,
+        [](void* self) {
+            QMetaObject::invokeMethod(static_cast<OpenGLVideoSurface*>(self), "update",
+                                      Qt::QueuedConnection);
+        },
+        this);
+    player_.setRenderContextReady(true);
+    if (savedVideoTrack_ > 0)
+        mpv_set_property(player_.handle(), "vid", MPV_FORMAT_INT64, &savedVideoTrack_);
+}
+
+void OpenGLVideoSurface::paintGL() {
+    if (!context_)
+        return;
+    const qreal ratio = devicePixelRatio();
+    mpv_opengl_fbo fbo{static_cast<int>(defaultFramebufferObject()),
+                       static_cast<int>(width() * ratio), static_cast<int>(height() * ratio), 0};
+    int flipY = 1;
+    mpv_render_param params[] = {{MPV_RENDER_PARAM_OPENGL_FBO, &fbo},
+                                 {MPV_RENDER_PARAM_FLIP_Y, &flipY},
+                                 {MPV_RENDER_PARAM_INVALID, nullptr}};
+    if (mpv_render_context_render(context_, params) >= 0)
+        drawn_ = true;
+}

@@ -1,0 +1,194 @@
+#include <QLineEdit>
+#include <QTest>
+#include <cmath>
+#include <gtest/gtest.h>
+
+#include "Media/FakePlayer.h"
+#include "Media/MpvPlayer.h"
+#include "Media/MpvSoftwareRenderer.h"
+#include "SubViewClass/MediaPlayerView.h"
+#include "SubViewClass/VideoSurfaces.h"
+#include "support/MediaFixtures.h"
+#include "support/RecordingDialogs.h"
+
+namespace {
+
+class ViewWithFake : public ::testing::Test {
+protected:
+    ViewWithFake() {
+        auto owned = std::make_unique<FakePlayer>();
+        fake = owned.get();
+        view = std::make_unique<MediaPlayerView>(nullptr, std::move(owned));
+        fake->hasItem = true;
+        fake->length = 10.0;
+    }
+    FakePlayer* fake;
+    std::unique_ptr<MediaPlayerView> view;
+};
+
+} // namespace
+
+TEST_F(ViewWithFake, ForwardStepsTwoSecondsInWholeSecondsAndStopsAtTheEnd) {
+    fake->clock = 3.0;
+    view->forward();
+    fake->clock = 10.4;
+    fake->length = NAN;
+    view->forward(); // 12.4 -> 12
+    fake->length = 9.0;
+    fake->clock = 7.5;
+    view->forward(); // past the end: the duration
+    EXPECT_EQ(fake->seeks, (std::vector<double>{5.0, 12.0, 9.0}));
+    view->seek(75.8f, 0.0);
+    EXPECT_EQ(fake->seeks.back(), 76.0);
+    EXPECT_TRUE(fake->rateCalls.empty() || fake->rateCalls.back() == 1.0f);
+}
+
+TEST_F(ViewWithFake, PlayAndResumeRewindAtTheEndAndHonourSlowMode) {
+    fake->clock = 10.0;
+    view->playSlowMode = true;
+    view->resume();
+    EXPECT_EQ(fake->seeks, std::vector<double>{0.0});
+    EXPECT_EQ(fake->rateCalls.back(), 0.4f);
+    EXPECT_TRUE(view->playSlowMode);
+    EXPECT_TRUE(view->isPlaying());
+
+    fake->clock = 10.0;
+    view->play();
+    EXPECT_EQ(fake->seeks.size(), 2u);
+    EXPECT_EQ(fake->rateCalls.back(), 1.0f);
+    EXPECT_FALSE(view->playSlowMode);
+
+    // Mid-file, no rewind; an unknown length never rewinds.
+    fake->clock = 4.0;
+    fake->length = NAN;
+    view->play();
+    EXPECT_EQ(fake->seeks.size(), 2u);
+    fake->errorText = "broken";
+    EXPECT_FALSE(view->isPlaying());
+
+    // With no open file nothing happens.
+    fake->hasItem = false;
+    const size_t calls = fake->rateCalls.size();
+    view->play();
+    view->resume();
+    view->forward();
+    EXPECT_EQ(fake->rateCalls.size(), calls);
+    EXPECT_FALSE(*view->isOpenStatus());
+}
+
+TEST_F(ViewWithFake, DelayedSeeksRestartOnceAndSlowModeIsKept) {
+    view->seek(5.0f, 0.3);
+    QTest::qWait(150);
+    view->seek(6.0f, 0.3); // cancels the first restart
+    EXPECT_EQ(fake->currentRate, 0.0f);
+    EXPECT_TRUE(fake->rateCalls.empty());
+    QTest::qWait(200); // the first one would have fired by now
+    EXPECT_TRUE(fake->rateCalls.empty());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !fake->rateCalls.empty(); }, 2000));
+    QTest::qWait(400);
+    EXPECT_EQ(fake->rateCalls, std::vector<float>{1.0f});
+    EXPECT_EQ(fake->seeks, (std::vector<double>{5.0, 6.0}));
+
+    view->playSlowMode = true;
+    view->seek(2.0f, 0.0);
+    EXPECT_EQ(fake->rateCalls.back(), 0.4f);
+    EXPECT_GE(fake->pauseCalls, 3);
+}
+
+TEST_F(ViewWithFake, VolumeStepsClamp) {
+    fake->vol = 0.95f;
+    view->volumnUp();
+    EXPECT_EQ(fake->vol, 1.0f);
+    view->volumnUp();
+    EXPECT_EQ(fake->vol, 1.0f);
+    fake->vol = 0.05f;
+    view->volumnDown();
+    EXPECT_EQ(fake->vol, 0.0f);
+    view->volumnDown();
+    EXPECT_EQ(fake->vol, 0.0f);
+}
+
+TEST_F(ViewWithFake, TimeTextGoesToEveryLabel) {
+    QLineEdit edit, play;
+    view->setTimeLabels({&edit, &play});
+    view->setupPlayerOption(nullptr);
+    EXPECT_TRUE(view->timeObserverToken);
+    fake->length = 5400.0;
+    fake->clock = 65.9;
+    fake->tick();
+    EXPECT_EQ(edit.text(), "0:01:05 / 1:30:00");
+    EXPECT_EQ(play.text(), "0:01:05 / 1:30:00");
+    // Past the end: rewind and pause.
+    fake->currentRate = 1.0f;
+    view->periodicTimeUpdate(5401.0);
+    EXPECT_EQ(fake->seeks, std::vector<double>{0.0});
+    EXPECT_EQ(fake->currentRate, 0.0f);
+    EXPECT_EQ(edit.text(), "1:30:01 / 1:30:00");
+    // No file: labels untouched.
+    fake->hasItem = false;
+    view->periodicTimeUpdate(3.0);
+    EXPECT_EQ(edit.text(), "1:30:01 / 1:30:00");
+}
+
+TEST_F(ViewWithFake, OpenAsksThroughThePanelAndReportsFailures) {
+    RecordingDialogs dialogs;
+    QWidget window;
+    view->setParent(&window);
+    std::vector<std::string> opened, failed;
+    view->openFailed = [&](const std::string& path, const std::string&) { failed.push_back(path); };
+
+    dialogs.paths = {std::nullopt, std::string("/v/match.MTS"), std::string("/v/bad.mp4")};
+    view->open([&](const std::string& p) { opened.push_back(p); }); // cancelled
+    EXPECT_TRUE(opened.empty());
+    EXPECT_EQ(fake->path, "");
+    ASSERT_EQ(dialogs.panels.size(), 1u);
+    EXPECT_EQ(dialogs.panels[0].panel.title, "Choose video file");
+    EXPECT_EQ(dialogs.panels[0].panel.extensions, (QStringList{"avi", "mp4", "mts", "m2ts"}));
+    EXPECT_EQ(dialogs.panels[0].window, &window);
+
+    view->playSlowMode = true;
+    view->open([&](const std::string& p) { opened.push_back(p); });
+    EXPECT_EQ(opened, std::vector<std::string>{"/v/match.MTS"});
+    EXPECT_EQ(fake->currentRate, 1.0f);
+    EXPECT_TRUE(view->playSlowMode); // opening leaves slow mode alone
+
+    fake->failNextOpen = true;
+    view->open([&](const std::string& p) { opened.push_back(p); });
+    EXPECT_EQ(opened.size(), 1u);
+    EXPECT_EQ(failed, std::vector<std::string>{"/v/bad.mp4"});
+    EXPECT_FALSE(*view->isOpenStatus());
+
+    // A veto keeps the current video.
+    fake->failNextOpen = false;
+    view->beforeOpen = [](const std::string&) { return false; };
+    view->openPath("/v/other.mp4");
+    EXPECT_TRUE(fake->path.empty()); // never asked to open
+
+    // No window: no panel, but the callback is kept.
+    view->setParent(nullptr);
+    view->open([](const std::string&) {});
+    EXPECT_EQ(dialogs.panels.size(), 3u);
+}
+
+TEST(MediaPlayerViewReal, ShowsTheVideoOnTheSoftwareSurface) {
+    MediaPlayerView view;
+    view.resize(320, 240);
+    view.show();
+    ASSERT_NE(view.mpvPlayer(), nullptr);
+    auto* surface = view.findChild<SoftwareVideoSurface*>("VideoSurface");
+    ASSERT_NE(surface, nullptr) << "offscreen must use the software surface";
+    QLineEdit label;
+    view.setTimeLabels({&label});
+    view.setupPlayerOption(nullptr);
+    std::string opened;
+    view.callBack = [&](const std::string& p) { opened = p; };
+    view.openPath(fixturePath("clip.mp4"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !opened.empty(); }, 10000));
+    EXPECT_TRUE(view.isPlaying());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return label.text().endsWith(" / 0:00:10"); }, 3000))
+        << label.text().toStdString();
+    view.mpvPlayer()->pause();
+    view.seek(4.0f, 0.0);
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return frameNumberOf(surface->renderer()->image()) >= 100; }, 5000));
+}
