@@ -47,6 +47,9 @@ OpenGLVideoSurface::OpenGLVideoSurface(MpvPlayer& player, QWidget* parent)
     : QOpenGLWidget(parent), player_(player) {}
 
 OpenGLVideoSurface::~OpenGLVideoSurface() {
+    // QOpenGLWidget's own destructor destroys the context; by then this
+    // object is gone, so the handler must not run.
+    disconnect(contextGone_);
     makeCurrent();
     freeContext();
     doneCurrent();
@@ -71,7 +74,8 @@ void OpenGLVideoSurface::initializeGL() {
     if (!player_.handle())
         return;
     // Reparenting (full screen) destroys the GL context: free ours with it.
-    connect(
+    disconnect(contextGone_);
+    contextGone_ = connect(
         context(), &QOpenGLContext::aboutToBeDestroyed, this,
         [this] {
             makeCurrent();

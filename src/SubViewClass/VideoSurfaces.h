@@ -46,4 +46,5 @@ private:
     mpv_render_context* context_ = nullptr;
     int64_t savedVideoTrack_ = -1; // restored after the GL context is remade
     bool drawn_ = false;
+    QMetaObject::Connection contextGone_;
 };

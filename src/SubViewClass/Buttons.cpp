@@ -1,0 +1,129 @@
+#include "SubViewClass/Buttons.h"
+
+#include <QEnterEvent>
+#include <charconv>
+
+HoverButton::HoverButton(QWidget* parent) : QPushButton(parent) {
+    setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::NoFocus); // keys belong to the video and the screens
+}
+
+void HoverButton::enterEvent(QEnterEvent* event) {
+    pointerEntered();
+    QPushButton::enterEvent(event);
+}
+
+void HoverButton::leaveEvent(QEvent* event) {
+    pointerLeft();
+    QPushButton::leaveEvent(event);
+}
+
+void HoverButton::setBackground(const QColor& color) {
+    setStyleSheet(QString("QPushButton { background-color: %1; color: %2; border: none;"
+                          " border-radius: 4px; padding: 2px; }")
+                      .arg(color.isValid() ? color.name(QColor::HexArgb) : "transparent",
+                           textColor_.name()));
+}
+
+TagButton::TagButton(const QString& title, const QString& identifier, QWidget* parent)
+    : HoverButton(parent) {
+    setText(title);
+    setObjectName(identifier);
+    initFlg = false;
+}
+
+TagButton::Colors TagButton::colorsFor(uint64_t number) {
+    if (number <= 4)
+        return {{63, 138, 63}, {0, 90, 0}};
+    if (number <= 8)
+        return {{255, 139, 64}, {255, 75, 0}};
+    if (number <= 11)
+        return {{64, 139, 255}, {0, 75, 255}};
+    if (number <= 16)
+        return {{139, 64, 139}, {89, 0, 89}};
+    return {{255, 157, 128}, {255, 42, 0}};
+}
+
+void TagButton::viewWillDraw() {
+    if (initFlg)
+        return;
+    const std::string id = objectName().toStdString();
+    if (!id.empty()) {
+        index_type = id[0] == 'A';
+        int64_t number = 0;
+        const char* first = id.data() + 1;
+        const char* last = id.data() + id.size();
+        const auto result = std::from_chars(first, last, number);
+        if (result.ec == std::errc() && result.ptr == last)
+            index_num = number;
+    }
+    const Colors colors = colorsFor(static_cast<uint64_t>(index_num));
+    background_color = colors.background;
+    hover_color = colors.hover;
+    setBackground(background_color);
+    initFlg = true;
+}
+
+void TagButton::paintEvent(QPaintEvent* event) {
+    viewWillDraw();
+    HoverButton::paintEvent(event);
+}
+
+void TagButton::resizeEvent(QResizeEvent* event) {
+    QFont f("Hiragino Sans GB");
+    f.setPixelSize(std::max(1, static_cast<int>(height() * 0.4)));
+    setFont(f);
+    HoverButton::resizeEvent(event);
+}
+
+void TagButton::pointerEntered() { setBackground(hover_color); }
+void TagButton::pointerLeft() { setBackground(background_color); }
+
+MediaToolButtonView::MediaToolButtonView(const QString& identifier, QWidget* parent)
+    : HoverButton(parent) {
+    setObjectName(identifier);
+    textColor_ = Qt::black;
+    setBackground(QColor());
+    setToolTip(toolTipFor(identifier));
+}
+
+QString MediaToolButtonView::toolTipFor(const QString& identifier) {
+    QString action = identifier;
+    if (action.endsWith("_edit") || action.endsWith("_play"))
+        action.chop(5);
+    else if (action != "mediaClipStart" && action != "mediaClipEnd")
+        return {};
+    static const std::pair<const char*, const char*> tips[] = {
+        {"mediaOpen", "ファイルを開く(cmd + O)"},
+        {"mediaPlay", "再生(A)"},
+        {"mediaStop", "一時停止(S)"},
+        {"mediaBackward", "クイック巻き戻し(<-)"},
+        {"mediaForward", "クイック先送り(->)"},
+        {"mediaSlow", "スロー再生(D)"},
+        {"mediaClipStart", "クリップ開始(<)"},
+        {"mediaClipEnd", "クリップ終了(>)"},
+    };
+    for (const auto& [name, tip] : tips)
+        if (action == name)
+            return QString::fromUtf8(tip);
+    return {};
+}
+
+void MediaToolButtonView::pointerEntered() {
+    setBackground(hover_color);
+    if (const QString tip = toolTipFor(objectName()); !tip.isEmpty())
+        setToolTip(tip);
+}
+
+void MediaToolButtonView::pointerLeft() { setBackground(QColor()); }
+
+GeneralButton::GeneralButton(const QString& title, const QString& identifier, QWidget* parent)
+    : HoverButton(parent) {
+    setText(title);
+    setObjectName(identifier);
+    textColor_ = Qt::black;
+    setBackground(Qt::white);
+}
+
+void GeneralButton::pointerEntered() { setBackground(QColor::fromRgbF(0.6f, 0.627f, 0.643f)); }
+void GeneralButton::pointerLeft() { setBackground(Qt::white); }

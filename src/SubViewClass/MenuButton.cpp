@@ -1,0 +1,60 @@
+#include "SubViewClass/MenuButton.h"
+
+#include <QIcon>
+
+MenuButton::MenuButton(const QString& identifier, const QString& label, QWidget* parent)
+    : QToolButton(parent) {
+    setObjectName(identifier);
+    setText(label);
+    setToolTip(label);
+    setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::NoFocus);
+    setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    setAutoRaise(true);
+    setHover(false);
+    clearBackImage();
+}
+
+void MenuButton::setBackImage() {
+    if (objectName() == "menu_edit_mode_button")
+        showImage("menu_editMode_mo1");
+    else if (objectName() == "menu_play_mode_button")
+        showImage("menu_playMode_mo1");
+}
+
+void MenuButton::clearBackImage() {
+    if (objectName() == "menu_edit_mode_button")
+        showImage("menu_editMode");
+    else if (objectName() == "menu_play_mode_button")
+        showImage("menu_playMode");
+}
+
+void MenuButton::showImage(const QString& name) {
+    imageName_ = name;
+    setIcon(QIcon(QString(":/images/%1.svg").arg(name)));
+}
+
+void MenuButton::setHover(bool on) {
+    setStyleSheet(QString("QToolButton { background-color: %1; color: white; border: none;"
+                          " border-radius: 6px; }")
+                      .arg(on ? QColor::fromRgbF(0.361f, 0.404f, 0.427f).name() : "transparent"));
+}
+
+void MenuButton::enterEvent(QEnterEvent* event) {
+    setHover(true);
+    QToolButton::enterEvent(event);
+}
+
+void MenuButton::leaveEvent(QEvent* event) {
+    setHover(false);
+    QToolButton::leaveEvent(event);
+}
+
+void MenuButton::resizeEvent(QResizeEvent* event) {
+    const int side = std::min(width(), height()) * 6 / 10;
+    setIconSize(QSize(side, side));
+    QFont f("Hiragino Sans GB");
+    f.setPixelSize(std::max(8, height() / 8));
+    setFont(f);
+    QToolButton::resizeEvent(event);
+}
