@@ -3,6 +3,12 @@
 #include <QEnterEvent>
 #include <charconv>
 
+namespace {
+// Transport buttons rest on a light face so their dark icons read on the
+// dark panel.
+const QColor kRestingTool(223, 230, 234);
+} // namespace
+
 HoverButton::HoverButton(QWidget* parent) : QPushButton(parent) {
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::NoFocus); // keys belong to the video and the screens
@@ -19,10 +25,10 @@ void HoverButton::leaveEvent(QEvent* event) {
 }
 
 void HoverButton::setBackground(const QColor& color) {
-    setStyleSheet(QString("QPushButton { background-color: %1; color: %2; border: none;"
-                          " border-radius: 4px; padding: 2px; }")
-                      .arg(color.isValid() ? color.name(QColor::HexArgb) : "transparent",
-                           textColor_.name()));
+    setStyleSheet(
+        QString("QPushButton { background-color: %1; color: %2; border: none;"
+                " border-radius: 4px; padding: 2px; }")
+            .arg(color.isValid() ? color.name(QColor::HexArgb) : "transparent", textColor_.name()));
 }
 
 TagButton::TagButton(const QString& title, const QString& identifier, QWidget* parent)
@@ -71,19 +77,28 @@ void TagButton::paintEvent(QPaintEvent* event) {
 
 void TagButton::resizeEvent(QResizeEvent* event) {
     QFont f("Hiragino Sans GB");
-    f.setPixelSize(std::max(1, static_cast<int>(height() * 0.4)));
+    // 0.4 of the height, smaller only where the name would not fit across.
+    int size = std::max(1, static_cast<int>(height() * 0.4));
+    f.setPixelSize(size);
+    const int room = width() - 8;
+    while (size > 8 && QFontMetrics(f).horizontalAdvance(text()) > room)
+        f.setPixelSize(--size);
     setFont(f);
     HoverButton::resizeEvent(event);
 }
 
-void TagButton::pointerEntered() { setBackground(hover_color); }
-void TagButton::pointerLeft() { setBackground(background_color); }
+void TagButton::pointerEntered() {
+    setBackground(hover_color);
+}
+void TagButton::pointerLeft() {
+    setBackground(background_color);
+}
 
 MediaToolButtonView::MediaToolButtonView(const QString& identifier, QWidget* parent)
     : HoverButton(parent) {
     setObjectName(identifier);
     textColor_ = Qt::black;
-    setBackground(QColor());
+    setBackground(kRestingTool);
     setToolTip(toolTipFor(identifier));
 }
 
@@ -115,7 +130,9 @@ void MediaToolButtonView::pointerEntered() {
         setToolTip(tip);
 }
 
-void MediaToolButtonView::pointerLeft() { setBackground(QColor()); }
+void MediaToolButtonView::pointerLeft() {
+    setBackground(kRestingTool);
+}
 
 GeneralButton::GeneralButton(const QString& title, const QString& identifier, QWidget* parent)
     : HoverButton(parent) {
@@ -125,5 +142,9 @@ GeneralButton::GeneralButton(const QString& title, const QString& identifier, QW
     setBackground(Qt::white);
 }
 
-void GeneralButton::pointerEntered() { setBackground(QColor::fromRgbF(0.6f, 0.627f, 0.643f)); }
-void GeneralButton::pointerLeft() { setBackground(Qt::white); }
+void GeneralButton::pointerEntered() {
+    setBackground(QColor::fromRgbF(0.6f, 0.627f, 0.643f));
+}
+void GeneralButton::pointerLeft() {
+    setBackground(Qt::white);
+}

@@ -8,10 +8,14 @@
 #include <QVBoxLayout>
 #include <cmath>
 
+#include "MainViewController.h"
 #include "Media/MpvPlayer.h"
 #include "Model/TimeText.h"
 #include "SubViewClass/CustomAlert.h"
+#include "SubViewClass/EditableNSTextField.h"
 #include "SubViewClass/VideoSurfaces.h"
+#include "SubViewController/EditViewController.h"
+#include "SubViewController/PlayViewController.h"
 
 MediaPlayerView::MediaPlayerView(QWidget* parent, std::unique_ptr<Player> player)
     : QWidget(parent), player_(std::move(player)) {
@@ -65,6 +69,16 @@ void MediaPlayerView::resizeEvent(QResizeEvent*) {
 
 void MediaPlayerView::setupPlayerOption(MainViewController* main) {
     mainViewController = main;
+    if (main) {
+        editViewController = main->editViewController;
+        playViewController = main->playViewController;
+        std::vector<QPointer<QLineEdit>> labels;
+        if (editViewController)
+            labels.emplace_back(editViewController->mediaTimeLabel);
+        if (playViewController)
+            labels.emplace_back(playViewController->mediaTimeLabel);
+        setTimeLabels(std::move(labels));
+    }
     if (!player_)
         return;
     QPointer<MediaPlayerView> self(this);

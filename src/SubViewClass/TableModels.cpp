@@ -7,8 +7,7 @@ const QString kCheckAllOff = QString::fromUtf8("❎");
 const QString kCheckAllOn = QString::fromUtf8("✅");
 } // namespace
 
-RowTableModel::RowTableModel(std::vector<TableColumn> columns, bool hasCheckColumn,
-                             QObject* parent)
+RowTableModel::RowTableModel(std::vector<TableColumn> columns, bool hasCheckColumn, QObject* parent)
     : QAbstractTableModel(parent), columns_(std::move(columns)), hasCheckColumn_(hasCheckColumn) {
     if (hasCheckColumn_)
         columns_[0].title = kCheckAllOff;
@@ -108,8 +107,7 @@ QVariant RowTableModel::commonData(const QModelIndex& index, int role) const {
 }
 
 TagTableModel::TagTableModel(const std::vector<std::shared_ptr<TagRowData>>& rows,
-                             std::vector<TableColumn> columns, bool hasCheckColumn,
-                             QObject* parent)
+                             std::vector<TableColumn> columns, bool hasCheckColumn, QObject* parent)
     : RowTableModel(std::move(columns), hasCheckColumn, parent), rows_(rows) {
     hoverColor = QColor(138, 43, 226);
 }

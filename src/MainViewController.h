@@ -1,0 +1,100 @@
+#pragma once
+
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+#include <array>
+#include <string>
+
+#include "Media/Player.h"
+#include "Model/DataModel.h"
+
+class EditViewController;
+class PlayViewController;
+class MediaPlayerView;
+class MenuButton;
+
+// The main view: the menu column with the two mode buttons, the edit and play
+// panels, and the one video view laid over the shown screen's media box. It
+// owns the tag store, the unsaved-changes flag and the session file.
+class MainViewController : public QWidget {
+    Q_OBJECT
+public:
+    // `player` replaces the real player (tests).
+    explicit MainViewController(QWidget* parent = nullptr, std::unique_ptr<Player> player = {});
+    ~MainViewController() override;
+
+    static constexpr const char* MAIN_EXT = "csv";
+    static constexpr const char* TOTAL_ITEM = "すべてを見る";
+    static constexpr std::array<const char*, 18> TAG_LABEL = {"ラック",
+                                                              "モール",
+                                                              "タックル",
+                                                              "キック",
+                                                              "UE",
+                                                              "キックオフ",
+                                                              "スクラム",
+                                                              "ラインアウト",
+                                                              "ドロップアウト",
+                                                              "キックリターン",
+                                                              "ターンオーバー",
+                                                              "クイックスタート",
+                                                              "トライ",
+                                                              "PG",
+                                                              "DG",
+                                                              "ペナルティ",
+                                                              "選手交代",
+                                                              "チェック"};
+
+    int64_t sys_index = 0;
+    QWidget* menu_button_panel = nullptr;
+    MenuButton* menu_editMode_btn = nullptr;
+    MenuButton* menu_playMode_btn = nullptr;
+    QWidget* editModePanel = nullptr;
+    QWidget* playModePanel = nullptr;
+    MediaPlayerView* MediaPlayer = nullptr;
+    TagDataModel tagDataModel;
+    bool m_fSave = false;
+    EditViewController* editViewController = nullptr;
+    PlayViewController* playViewController = nullptr;
+    QWidget* mediaPlayerBox = nullptr;
+
+    void viewDidLoad();
+    void viewDidAppear();
+    void onMenuSelectEditMode();
+    void onMenuSelectPlayMode();
+    void exchagePanel(int64_t index);
+    void updateAVView();
+    void onMinimize();
+    void onMaximize();
+
+    // Session file beside the video.
+    std::string getCSVFileName() const;
+    // The save flow; true when the tags were written.
+    bool saveTagData();
+    void onSave();
+    void onClose();
+    void afterOpenMedia(const std::string& url);
+    bool isTerminating() const { return terminating_; }
+
+    void mediaBackward();
+
+    // The size of the main view on a screen of `screen` (0.9 of it, 1669:969).
+    static QSizeF mainViewSizeFor(QSizeF screen);
+    // Where the video view goes: menu column width m, media box in the screen.
+    static QRectF mediaFrameFor(double m, QRectF box);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    bool askBeforeReplacingVideo();
+    void openFailed(const std::string& path, const std::string& reason);
+    void showNoVideo();
+    void terminate();
+
+    QTimer resizableTimer_;
+    bool appeared_ = false;
+    bool terminating_ = false;
+};

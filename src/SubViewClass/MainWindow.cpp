@@ -1,0 +1,133 @@
+#include "SubViewClass/MainWindow.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QSizeGrip>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <QWindow>
+
+#include "MainViewController.h"
+
+namespace {
+const QColor kPanel = QColor::fromRgbF(0.2f, 0.253f, 0.285f);
+constexpr int kHeaderHeight = 34;
+} // namespace
+
+HeaderView::HeaderView(QWidget* parent) : QLabel(parent) {
+    setObjectName("HeaderView");
+    setFixedHeight(kHeaderHeight);
+}
+
+void HeaderView::mousePressEvent(QMouseEvent* event) {
+    initialLocation = event->scenePosition().toPoint();
+    // Where the platform moves windows itself (Wayland), let it.
+    if (event->button() == Qt::LeftButton && window()->windowHandle() &&
+        window()->windowHandle()->startSystemMove())
+        initialLocation = {-1, -1};
+    event->accept();
+}
+
+void HeaderView::mouseMoveEvent(QMouseEvent* event) {
+    if (!(event->buttons() & Qt::LeftButton) || initialLocation == QPoint(-1, -1))
+        return;
+    const QPoint p = event->scenePosition().toPoint();
+    QWidget* w = window();
+    w->move(w->pos() + p - initialLocation);
+}
+
+void HeaderView::mouseDoubleClickEvent(QMouseEvent* event) {
+    emit doubleClicked();
+    event->accept();
+}
+
+MainWindow::MainWindow() {
+    setObjectName("MainWindow");
+    setWindowTitle("Rucktag");
+    setWindowIcon(QIcon(":/images/rucktag.svg"));
+    setWindowFlag(Qt::FramelessWindowHint);
+    setAttribute(Qt::WA_TranslucentBackground);
+
+    header_ = new HeaderView(this);
+    auto* headerLayout = new QHBoxLayout(header_);
+    headerLayout->setContentsMargins(12, 2, 6, 2);
+    auto* title = new QLabel("Rucktag", header_);
+    title->setStyleSheet("color: #e8eef2; font-weight: bold;");
+    title->setAttribute(Qt::WA_TransparentForMouseEvents);
+    headerLayout->addWidget(title);
+    headerLayout->addStretch(1);
+    QToolButton* save = windowButton("window_save", "win_save", "保存");
+    QToolButton* minimize = windowButton("window_minimize", "win_minimize", "最小化");
+    QToolButton* maximize = windowButton("window_maximize", "win_maximize", "最大化");
+    QToolButton* close = windowButton("window_close", "win_close", "閉じる");
+    for (QToolButton* b : {save, minimize, maximize, close})
+        headerLayout->addWidget(b);
+
+    controller_ = new MainViewController(this);
+    grip_ = new QSizeGrip(this);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(header_);
+    layout->addWidget(controller_, 1);
+    layout->addWidget(grip_, 0, Qt::AlignRight | Qt::AlignBottom);
+
+    connect(save, &QToolButton::clicked, controller_, [this] { controller_->onSave(); });
+    connect(minimize, &QToolButton::clicked, controller_, [this] { controller_->onMinimize(); });
+    connect(maximize, &QToolButton::clicked, controller_, [this] { controller_->onMaximize(); });
+    connect(close, &QToolButton::clicked, controller_, [this] { controller_->onClose(); });
+    connect(header_, &HeaderView::doubleClicked, controller_,
+            [this] { controller_->onMaximize(); });
+}
+
+QToolButton* MainWindow::windowButton(const char* identifier, const char* icon,
+                                      const QString& tip) {
+    auto* b = new QToolButton(header_);
+    b->setObjectName(identifier);
+    b->setIcon(QIcon(QString(":/images/%1.svg").arg(icon)));
+    b->setIconSize(QSize(18, 18));
+    b->setToolTip(tip);
+    b->setAutoRaise(true);
+    b->setCursor(Qt::PointingHandCursor);
+    b->setFocusPolicy(Qt::NoFocus);
+    return b;
+}
+
+void MainWindow::setResizable(bool on) {
+    resizable_ = on;
+    grip_->setVisible(on);
+}
+
+void MainWindow::toggleFullScreen() {
+    if (isFullScreen())
+        showNormal();
+    else
+        showFullScreen();
+}
+
+void MainWindow::fitMainView(QSizeF viewSize) {
+    resize(static_cast<int>(viewSize.width()), static_cast<int>(viewSize.height()) + kHeaderHeight);
+}
+
+void MainWindow::paintEvent(QPaintEvent*) {
+    // A rounded dark panel on a clear window.
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(kPanel.darker(130));
+    painter.drawRoundedRect(rect(), 5.0, 5.0);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    // Closing from outside (the desktop, Alt+F4) takes the same road as the
+    // close control, which asks about unsaved tags.
+    if (controller_->isTerminating()) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    controller_->onClose();
+}

@@ -1,0 +1,279 @@
+#include "SubViewController/EditViewController.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QVBoxLayout>
+
+#include "MainViewController.h"
+#include "Media/Player.h"
+#include "SubViewClass/Buttons.h"
+#include "SubViewClass/CustomAlert.h"
+#include "SubViewClass/CustomTableView.h"
+#include "SubViewClass/EditableNSTextField.h"
+#include "SubViewClass/MediaPlayerView.h"
+#include "SubViewClass/TableModels.h"
+
+namespace {
+
+const char* const kCheckOff = "❎";
+
+QLabel* caption(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setStyleSheet("color: #c9d3da;");
+    return label;
+}
+
+// Tags of a team in rows of a grid, by colour group: open play, set pieces and
+// restarts, change of possession, scores and discipline, and the check.
+const std::vector<std::vector<int>> kButtonRows = {{0, 1, 2},   {3, 4},       {5, 6, 7},   {8},
+                                                   {9, 10, 11}, {12, 13, 14}, {15, 16, 17}};
+
+} // namespace
+
+EditViewController::EditViewController(MainViewController* parent, QWidget* container)
+    : TagTableScreen(parent, container, "Edit") {
+    setObjectName("EditViewController");
+    auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setSpacing(10);
+    grid->addWidget(makeMediaColumn(true), 0, 0);
+    grid->addWidget(makeTeamPanel(true), 0, 1);
+    grid->addWidget(makeTeamPanel(false), 0, 2);
+    grid->addWidget(makeTagListPanel(), 1, 0);
+    grid->addWidget(makeCommentPanel(), 1, 1);
+    grid->addWidget(makeClipPanel(), 1, 2);
+    grid->setColumnStretch(0, 5);
+    grid->setColumnStretch(1, 3);
+    grid->setColumnStretch(2, 3);
+    for (int c = 0; c < 3; ++c)
+        grid->setColumnMinimumWidth(c, 0);
+    grid->setRowStretch(0, 11);
+    grid->setRowStretch(1, 8);
+    viewDidLoad();
+}
+
+QWidget* EditViewController::makeTeamPanel(bool teamA) {
+    auto* panel = new QWidget(this);
+    auto* l = new QVBoxLayout(panel);
+    l->setContentsMargins(0, 0, 0, 0);
+    l->setSpacing(6);
+    auto* header = new EditableNSTextField(teamA ? "チームA" : "チームB", panel);
+    header->setObjectName(teamA ? "teamA_header" : "teamB_header");
+    header->setAlignment(Qt::AlignCenter);
+    header->setStyleSheet(QString("QLineEdit { background-color: %1; color: white; border: none;"
+                                  " border-radius: 4px; font-weight: bold; }")
+                              .arg(teamA ? "#1f5f8b" : "#8b2f2f"));
+    header->setMinimumHeight(28);
+    (teamA ? teamA_header : teamB_header) = header;
+    l->addWidget(header);
+
+    auto* buttons = new QWidget(panel);
+    auto* g = new QGridLayout(buttons);
+    g->setContentsMargins(0, 0, 0, 0);
+    g->setSpacing(5);
+    const QString team = teamA ? "A" : "B";
+    for (size_t r = 0; r < kButtonRows.size(); ++r) {
+        const auto& row = kButtonRows[r];
+        for (size_t c = 0; c < row.size(); ++c) {
+            const int i = row[c];
+            auto* b = new TagButton(MainViewController::TAG_LABEL[static_cast<size_t>(i)],
+                                    team + QString::number(i), buttons);
+            // The grid decides the size, never the text: long names shrink.
+            b->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+            b->setMinimumSize(20, 18);
+            connect(b, &QPushButton::clicked, this, [this, b] { onTagButtonClicked(b); });
+            // A lone button of a row spans it, two share it.
+            const int span = row.size() == 1 ? 6 : row.size() == 2 ? 3 : 2;
+            g->addWidget(b, static_cast<int>(r), static_cast<int>(c) * span, 1, span);
+            tagButtons.push_back(b);
+            if (MainViewController::TAG_LABEL[static_cast<size_t>(i)] == std::string("UE"))
+                (teamA ? UEImageButtonA : UEImageButtonB) = b;
+        }
+    }
+    l->addWidget(buttons, 1);
+    return panel;
+}
+
+QWidget* EditViewController::makeTagListPanel() {
+    auto* panel = new QWidget(this);
+    auto* l = new QVBoxLayout(panel);
+    l->setContentsMargins(0, 0, 0, 0);
+    l->setSpacing(4);
+    auto* top = new QHBoxLayout();
+    top->addWidget(makeFilterRow(), 1);
+    auto* remove = new GeneralButton("タグ削除", "onTagDelete", panel);
+    connect(remove, &QPushButton::clicked, this, [this] { onTagDelete(); });
+    top->addWidget(remove);
+    auto* csv = new GeneralButton("CSV出力", "onTagCSVOutput", panel);
+    top->addWidget(csv);
+    l->addLayout(top);
+    makeTagTable({{"EditTagCheckCol", kCheckOff},
+                  {"EditTagTeamCol", "チーム"},
+                  {"EditTagIndexCol", "No."},
+                  {"EditTagTimeCol", "時間"},
+                  {"EditTagNameCol", "タグ"},
+                  {"EditTagCommentCol", "コメント"}},
+                 true);
+    tagTableView->horizontalHeader()->setSectionResizeMode(4, QHeaderView::Stretch);
+    l->addWidget(tagTableView, 1);
+    connect(tagTableView, &CustomTableView::headerClicked, this,
+            &EditViewController::onTagHeaderClicked);
+    connect(tagTableView, &CustomTableView::rowClicked, this,
+            &EditViewController::onSelectTagTableRow);
+    return panel;
+}
+
+QWidget* EditViewController::makeCommentPanel() {
+    auto* panel = new QWidget(this);
+    auto* l = new QVBoxLayout(panel);
+    l->setContentsMargins(0, 0, 0, 0);
+    l->setSpacing(4);
+    l->addWidget(caption("コメント", panel));
+    commentTextField = new QPlainTextEdit(panel);
+    commentTextField->setObjectName("commentTextField");
+    l->addWidget(commentTextField, 1);
+    auto* row = new QHBoxLayout();
+    row->addWidget(new GeneralButton("コメント追加", "onCommentAdd", panel));
+    row->addWidget(new GeneralButton("コメント削除", "onCommentDelete", panel));
+    l->addLayout(row);
+    return panel;
+}
+
+QWidget* EditViewController::makeClipPanel() {
+    auto* panel = new QWidget(this);
+    auto* l = new QVBoxLayout(panel);
+    l->setContentsMargins(0, 0, 0, 0);
+    l->setSpacing(4);
+    l->addWidget(caption("クリップ", panel));
+    clipTableView = new CustomTableView(panel);
+    clipTableView->setObjectName("EditClipTableView");
+    clipModel_ = new ClipTableModel(
+        clipTableData,
+        {{"EditClipCheckCol", kCheckOff}, {"EditClipStartCol", "開始"}, {"EditClipEndCol", "終了"}},
+        this);
+    clipTableView->setRowModel(clipModel_);
+    clipTableView->setStyleSheet(tagTableView->styleSheet());
+    clipTableView->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    clipTableView->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    l->addWidget(clipTableView, 1);
+    auto* row = new QHBoxLayout();
+    row->addWidget(new GeneralButton("クリップ削除", "onClipDelete", panel));
+    row->addWidget(new GeneralButton("クリップ出力", "onClipOutput", panel));
+    l->addLayout(row);
+    return panel;
+}
+
+void EditViewController::viewDidLoad() {
+    tagTableSelectedRowIndex = -1;
+    clipTableSelectedRowIndex = -1;
+    for (TagButton* ue : {UEImageButtonA, UEImageButtonB})
+        if (ue)
+            ue->setToolTip("アンフォーストエラー");
+    tagTableCheckAllStatus = false;
+    clipTableCheckAllStatus = false;
+    tagModel_->setCheckAllTitle(false);
+    clipModel_->setCheckAllTitle(false);
+}
+
+void EditViewController::updateView() {
+    TagTableScreen::updateView();
+    const double h = height();
+    QFont jp("Hiragino Sans GB");
+    jp.setPixelSize(std::max(1, static_cast<int>(h * 0.019)));
+    commentTextField->setFont(jp);
+    const int row = std::max(1, static_cast<int>(h * 0.028));
+    clipTableView->verticalHeader()->setDefaultSectionSize(row);
+    QFont cell("Hiragino Sans GB");
+    cell.setPixelSize(std::max(1, row / 2));
+    clipTableView->setFont(cell);
+    clipTableView->horizontalHeader()->setFont(cell);
+}
+
+void EditViewController::onTagButtonClicked(TagButton* sender) {
+    if (!myParent || !sender)
+        return;
+    MediaPlayerView* view = myParent->MediaPlayer;
+    if (!view || !view->isOpenStatus().value_or(false))
+        return;
+    auto row = std::make_shared<TagRowData>();
+    row->name = sender->text().toStdString();
+    const QString id = sender->objectName();
+    row->team = !id.isEmpty() && id.front() == 'A';
+    row->time_val = view->player() ? static_cast<float>(view->player()->currentTime()) : 0.0f;
+    row->time_string = MediaPlayerView::createTimeString(row->time_val);
+    commentTextField->setPlainText("");
+    appendTagTalbeDataRow(std::move(row));
+}
+
+void EditViewController::appendTagTalbeDataRow(std::shared_ptr<TagRowData> rowData) {
+    if (myParent)
+        myParent->tagDataModel.appent(rowData);
+    tagTableData.push_back(rowData);
+    tagModel_->reload();
+    const int last = static_cast<int>(tagTableData.size()) - 1;
+    tagTableView->selectRowOnly(last);
+    tagTableSelectedRowIndex = tagTableData.back()->index;
+    if (myParent)
+        myParent->m_fSave = true;
+}
+
+void EditViewController::onSelectTagTableRow() {
+    const int row = tagTableView->selectedRow();
+    if (tagTableView->clickedRow() < 0 || tagTableView->clickedColumn() == 0 || row < 0 ||
+        row >= static_cast<int>(tagTableData.size()))
+        return;
+    const auto& tag = tagTableData[static_cast<size_t>(row)];
+    commentTextField->setPlainText(QString::fromStdString(tag->comment));
+    tagTableSelectedRowIndex = tag->index;
+    if (myParent)
+        myParent->MediaPlayer->seek(tag->time_val, 2.0);
+}
+
+void EditViewController::onTagHeaderClicked(int column) {
+    const std::string id = tagModel_->columnIdentifier(column);
+    if (id == "EditTagCheckCol") {
+        tagTableCheckAllStatus = !tagTableCheckAllStatus;
+        tagModel_->setCheckAllTitle(tagTableCheckAllStatus);
+        tagModel_->setAllTicked(tagTableCheckAllStatus);
+        return;
+    }
+    toggleSortFor(id);
+    reloadTagDataTable(true);
+}
+
+void EditViewController::onTagDelete() {
+    if (tagTableData.empty())
+        return;
+    std::vector<size_t> doomed;
+    std::vector<std::shared_ptr<TagRowData>> kept;
+    for (size_t r = 0; r < tagTableData.size(); ++r) {
+        if (tagModel_->isTicked(static_cast<int>(r)))
+            doomed.push_back(r);
+        else
+            kept.push_back(tagTableData[r]);
+    }
+    if (doomed.empty()) {
+        AlertBox("削除する項目を選択してください。", "お知らせ", "warning");
+        return;
+    }
+    if (MessageBox("選択された項目を削除しますか？", "削除") != "yes")
+        return;
+    if (myParent)
+        for (size_t r : doomed)
+            myParent->tagDataModel.remove(tagTableData[r]->index);
+    tagTableData = std::move(kept);
+    tagModel_->reload();
+    reselectChosenTag();
+    if (myParent)
+        myParent->m_fSave = true;
+}
+
+void EditViewController::clearClips() {
+    clipTableSelectedRowIndex = -1;
+    clipTableData.clear();
+    clipModel_->reload();
+}

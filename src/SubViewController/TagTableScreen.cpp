@@ -1,0 +1,247 @@
+#include "SubViewController/TagTableScreen.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QIcon>
+#include <QVBoxLayout>
+
+#include "MainViewController.h"
+#include "Media/Player.h"
+#include "SubViewClass/Buttons.h"
+#include "SubViewClass/CustomTableView.h"
+#include "SubViewClass/EditableNSTextField.h"
+#include "SubViewClass/MediaPlayerView.h"
+#include "SubViewClass/TableModels.h"
+
+TagTableScreen::TagTableScreen(MainViewController* parent, QWidget* container, const char* prefix)
+    : QWidget(container), myParent(parent), prefix_(prefix) {
+    setAttribute(Qt::WA_StyledBackground);
+}
+
+void TagTableScreen::makeTagTable(std::vector<TableColumn> columns, bool checkable) {
+    tagTableView = new CustomTableView(this);
+    tagTableView->setObjectName(QString::fromStdString(prefix_ + "TagTableView"));
+    tagModel_ = new TagTableModel(tagTableData, std::move(columns), checkable, this);
+    tagTableView->setRowModel(tagModel_);
+    tagTableView->setStyleSheet(
+        QString("QTableView { background-color: %1; color: white; gridline-color: #4a5a63;"
+                " selection-background-color: #2f6f9f; }"
+                "QHeaderView::section { background-color: #27343b; color: #e8eef2;"
+                " border: none; padding: 2px; }")
+            .arg(bgColor.name()));
+    tagTableView->horizontalHeader()->setStretchLastSection(false);
+    tagTableView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+}
+
+QWidget* TagTableScreen::makeFilterRow() {
+    auto* row = new QWidget(this);
+    auto* l = new QHBoxLayout(row);
+    l->setContentsMargins(0, 0, 0, 0);
+    tagFilterCombo = new QComboBox(row);
+    tagFilterCombo->setObjectName(QString::fromStdString(prefix_ + "TagFilterCombo"));
+    if (myParent) {
+        tagFilterCombo->addItem(MainViewController::TOTAL_ITEM);
+        for (const char* label : MainViewController::TAG_LABEL)
+            tagFilterCombo->addItem(label);
+    }
+    teamA_checkBox = new QCheckBox("チームA", row);
+    teamB_checkBox = new QCheckBox("チームB", row);
+    for (QCheckBox* c : {teamA_checkBox, teamB_checkBox}) {
+        c->setChecked(true);
+        c->setStyleSheet("QCheckBox { color: white; }");
+        connect(c, &QCheckBox::toggled, this, [this] { onFilterUpdate(); });
+    }
+    connect(tagFilterCombo, &QComboBox::currentIndexChanged, this, [this] { onFilterUpdate(); });
+    tagFilterCombo->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    tagFilterCombo->setMinimumWidth(60);
+    l->addWidget(tagFilterCombo, 1);
+    l->addWidget(teamA_checkBox);
+    l->addWidget(teamB_checkBox);
+    return row;
+}
+
+QWidget* TagTableScreen::makeMediaColumn(bool withClipButtons) {
+    const QString suffix = prefix_ == "Edit" ? "_edit" : "_play";
+    auto* column = new QWidget(this);
+    auto* l = new QVBoxLayout(column);
+    l->setContentsMargins(0, 0, 0, 0);
+    mediaPlayerBox = new QFrame(column);
+    mediaPlayerBox->setObjectName("mediaPlayerBox");
+    mediaPlayerBox->setStyleSheet(
+        "QFrame#mediaPlayerBox { background-color: #11181c; border: 1px solid #4a5a63;"
+        " border-radius: 4px; }");
+    l->addWidget(mediaPlayerBox, 1);
+
+    auto* bar = new QWidget(column);
+    transportRow_ = new QHBoxLayout(bar);
+    transportRow_->setContentsMargins(0, 0, 0, 0);
+    mediaTimeLabel = new EditableNSTextField("0:00:00 / 0:00:00", bar);
+    mediaTimeLabel->setObjectName("mediaTimeLabel");
+    mediaTimeLabel->setReadOnly(true);
+    mediaTimeLabel->setFocusPolicy(Qt::NoFocus);
+    mediaTimeLabel->setFrame(false);
+    mediaTimeLabel->setStyleSheet("QLineEdit { background: transparent; color: white; }");
+    mediaTimeLabel->font_rate = 0.55;
+    mediaTimeLabel->setMinimumHeight(30);
+    transportRow_->addWidget(mediaTimeLabel, 1);
+
+    struct Action {
+        const char* name;
+        void (TagTableScreen::*slot)();
+    };
+    const Action actions[] = {{"mediaOpen", &TagTableScreen::mediaOpen},
+                              {"mediaBackward", &TagTableScreen::mediaBackward},
+                              {"mediaPlay", &TagTableScreen::mediaPlay},
+                              {"mediaStop", &TagTableScreen::mediaStop},
+                              {"mediaForward", &TagTableScreen::mediaForward},
+                              {"mediaSlow", &TagTableScreen::mediaSlow}};
+    for (const Action& a : actions) {
+        auto* b = new MediaToolButtonView(a.name + suffix, bar);
+        b->setIcon(QIcon(QString(":/images/%1.svg").arg(a.name)));
+        b->setIconSize(QSize(22, 22));
+        b->setMinimumSize(34, 30);
+        connect(b, &QPushButton::clicked, this, a.slot);
+        transportRow_->addWidget(b);
+    }
+    if (withClipButtons) {
+        for (const char* name : {"mediaClipStart", "mediaClipEnd"}) {
+            auto* b = new MediaToolButtonView(name, bar);
+            b->setIcon(QIcon(QString(":/images/%1.svg").arg(name)));
+            b->setIconSize(QSize(22, 22));
+            b->setMinimumSize(34, 30);
+            transportRow_->addWidget(b);
+        }
+    }
+    l->addWidget(bar);
+    return column;
+}
+
+void TagTableScreen::reloadTagDataTable(bool keepSort) {
+    if (!tagFilterCombo || !tagModel_ || tagFilterCombo->currentIndex() < 0)
+        return;
+    FilterSortData filter;
+    filter.filter_tag_name = tagFilterCombo->currentText().toStdString();
+    filter.filter_team_A = teamA_checkBox->isChecked();
+    filter.filter_team_B = teamB_checkBox->isChecked();
+    if (keepSort) {
+        filter.sort_tag_comment = filterSortData.sort_tag_comment;
+        filter.sort_tag_time = filterSortData.sort_tag_time;
+        filter.sort_team = filterSortData.sort_team;
+        filter.sort_tag_name = filterSortData.sort_tag_name;
+    }
+    if (!myParent)
+        return;
+    tagTableData = myParent->tagDataModel.getFilterData(filter);
+    tagModel_->reload();
+    reselectChosenTag();
+}
+
+void TagTableScreen::reselectChosenTag() {
+    if (tagTableSelectedRowIndex < 0)
+        return;
+    for (size_t r = 0; r < tagTableData.size(); ++r)
+        if (tagTableData[r]->index == tagTableSelectedRowIndex) {
+            tagTableView->selectRowOnly(static_cast<int>(r));
+            return;
+        }
+}
+
+void TagTableScreen::onFilterUpdate() {
+    reloadTagDataTable(true);
+}
+
+void TagTableScreen::toggleSortFor(const std::string& identifier) {
+    int64_t* field = nullptr;
+    if (identifier == prefix_ + "TagTeamCol")
+        field = &filterSortData.sort_team;
+    else if (identifier == prefix_ + "TagTimeCol")
+        field = &filterSortData.sort_tag_time;
+    else if (identifier == prefix_ + "TagNameCol")
+        field = &filterSortData.sort_tag_name;
+    else if (identifier == prefix_ + "TagCommentCol")
+        field = &filterSortData.sort_tag_comment;
+    if (!field)
+        return;
+    const int64_t next = *field == 1 ? -1 : 1;
+    filterSortData.sort_team = filterSortData.sort_tag_time = filterSortData.sort_tag_name =
+        filterSortData.sort_tag_comment = 0;
+    *field = next;
+}
+
+void TagTableScreen::mediaOpen() {
+    if (myParent)
+        myParent->MediaPlayer->open(
+            [p = myParent](const std::string& url) { p->afterOpenMedia(url); });
+}
+
+void TagTableScreen::mediaPlay() {
+    if (myParent)
+        myParent->MediaPlayer->play();
+}
+
+void TagTableScreen::mediaStop() {
+    if (myParent && myParent->MediaPlayer->player())
+        myParent->MediaPlayer->player()->pause();
+}
+
+void TagTableScreen::mediaBackward() {
+    if (myParent)
+        myParent->mediaBackward();
+}
+
+void TagTableScreen::mediaForward() {
+    if (myParent)
+        myParent->MediaPlayer->forward();
+}
+
+void TagTableScreen::mediaSlow() {
+    if (!myParent || !myParent->MediaPlayer->player())
+        return;
+    myParent->MediaPlayer->player()->playImmediatelyAtRate(MediaPlayerView::kSlowRate);
+    myParent->MediaPlayer->playSlowMode = true;
+}
+
+void TagTableScreen::updateView() {
+    const double h = height();
+    QFont arial("Arial");
+    arial.setPixelSize(std::max(1, static_cast<int>(h * 0.017)));
+    teamA_checkBox->setFont(arial);
+    teamB_checkBox->setFont(arial);
+    QFont jp("Hiragino Sans GB");
+    jp.setPixelSize(std::max(1, static_cast<int>(h * 0.014)));
+    tagFilterCombo->setFont(jp);
+    tagTableView->setFont(jp);
+    tagTableView->horizontalHeader()->setFont(jp);
+    tagTableView->verticalHeader()->setDefaultSectionSize(std::max(1, static_cast<int>(h * 0.028)));
+    fitColumns(tagTableView, jp);
+}
+
+void TagTableScreen::fitColumns(CustomTableView* table, const QFont& font) {
+    // Narrow columns fit their title or widest value; the stretching one
+    // takes the rest.
+    const QFontMetrics fm(font);
+    QHeaderView* header = table->horizontalHeader();
+    const int sample = fm.horizontalAdvance("00:00:00") + 16;
+    for (int c = 0; c < header->count(); ++c) {
+        if (header->sectionResizeMode(c) == QHeaderView::Stretch)
+            continue;
+        header->setSectionResizeMode(c, QHeaderView::Fixed);
+        const QString title = table->model()->headerData(c, Qt::Horizontal).toString();
+        const std::string id = table->rowModel()->columnIdentifier(c);
+        const int content = id.ends_with("TimeCol") || id.ends_with("IndexCol") ? sample : 0;
+        header->resizeSection(c, std::max({fm.horizontalAdvance(title) + 20, content, 28}));
+    }
+}
+
+void TagTableScreen::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    updateView();
+}
+
+void TagTableScreen::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    updateView();
+}

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QColor>
+#include <QWidget>
+#include <memory>
+#include <vector>
+
+#include "Model/DataModel.h"
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QHBoxLayout;
+class CustomTableView;
+class EditableNSTextField;
+class MainViewController;
+class TagTableModel;
+struct TableColumn;
+
+// What the edit and play screens share: the tag list with its filter and
+// sort, the media box and time label, and the six transport actions.
+class TagTableScreen : public QWidget {
+    Q_OBJECT
+public:
+    TagTableScreen(MainViewController* parent, QWidget* container, const char* prefix);
+
+    CustomTableView* tagTableView = nullptr;
+    QComboBox* tagFilterCombo = nullptr;
+    QCheckBox* teamA_checkBox = nullptr;
+    QCheckBox* teamB_checkBox = nullptr;
+    QFrame* mediaPlayerBox = nullptr;
+    EditableNSTextField* mediaTimeLabel = nullptr;
+    QColor bgColor = QColor::fromRgbF(0.2f, 0.253f, 0.285f);
+    MainViewController* myParent = nullptr;
+    std::vector<std::shared_ptr<TagRowData>> tagTableData;
+    int64_t tagTableSelectedRowIndex = -1;
+    FilterSortData filterSortData;
+
+    void reloadTagDataTable(bool keepSort);
+    void onFilterUpdate();
+    // Sort-field change of a header click on the column with `identifier`.
+    void toggleSortFor(const std::string& identifier);
+    TagTableModel* tagModel() const { return tagModel_; }
+
+    void mediaOpen();
+    void mediaPlay();
+    void mediaStop();
+    void mediaBackward();
+    void mediaForward();
+    void mediaSlow();
+
+    // Rescales text and rows to the screen's height H.
+    virtual void updateView();
+
+protected:
+    void makeTagTable(std::vector<TableColumn> columns, bool checkable);
+    QWidget* makeFilterRow();
+    QWidget* makeMediaColumn(bool withClipButtons);
+    static void fitColumns(CustomTableView* table, const QFont& font);
+    // Selects the row of the chosen tag again, if it is listed.
+    void reselectChosenTag();
+    void showTimeLabelPlaceholder();
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+    std::string prefix_; // "Edit" or "Play": column identifiers begin with it
+    TagTableModel* tagModel_ = nullptr;
+    QHBoxLayout* transportRow_ = nullptr;
+};

@@ -1,0 +1,50 @@
+#include <QApplication>
+#include <QFont>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTimer>
+#include <clocale>
+
+#include "AppDelegate.h"
+#include "MainViewController.h"
+#include "SubViewClass/MainWindow.h"
+#include "SubViewClass/MediaPlayerView.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Rucktag");
+    QApplication::setDesktopFileName("rucktag");
+    // mpv needs C number formatting; Qt has just set the user's locale.
+    std::setlocale(LC_NUMERIC, "C");
+
+    // The screens ask for the fonts they were designed with; these stand in.
+    QFont::insertSubstitutions("Hiragino Sans GB", {"Noto Sans CJK JP", "Noto Sans CJK SC"});
+    QFont::insertSubstitutions("Arial", {"Liberation Sans", "DejaVu Sans", "Noto Sans CJK JP"});
+    QApplication::setFont(QFont("Hiragino Sans GB"));
+
+    AppDelegate delegate;
+    delegate.applicationWillFinishLaunching();
+    MainWindow window;
+    MainViewController* main = window.mainViewController();
+    window.fitMainView(main->size());
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        window.move(screen->availableGeometry().center() - window.rect().center());
+    window.show();
+    delegate.applicationDidFinishLaunching();
+
+    // A video named on the command line (how a desktop's "Open with" hands a
+    // file over) opens as if chosen in the open panel.
+    const QStringList args = QApplication::arguments();
+    if (args.size() > 1) {
+        const std::string path = args.at(1).toStdString();
+        QTimer::singleShot(0, main, [main, path] {
+            main->MediaPlayer->callBack = [main](const std::string& url) {
+                main->afterOpenMedia(url);
+            };
+            main->MediaPlayer->openPath(path);
+        });
+    }
+    const int code = QApplication::exec();
+    delegate.applicationWillTerminate();
+    return code;
+}

@@ -1,0 +1,193 @@
+#include <QComboBox>
+#include <QPlainTextEdit>
+
+#include "support/ScreenFixture.h"
+
+using Strings = std::vector<std::string>;
+
+TEST_F(Screens, TagPressesRecordTeamTimeAndNameOnlyWithAVideo) {
+    press("A0", 3.0);
+    EXPECT_TRUE(main->tagDataModel.data.empty());
+    EXPECT_TRUE(dialogs.shown.empty());
+    EXPECT_FALSE(main->m_fSave);
+
+    openVideo("match.mp4");
+    EXPECT_EQ(button("A6")->text(), "スクラム");
+    edit->commentTextField->setPlainText("typed but not added");
+    press("A6", 65.25);
+    press("B12", 65.75);
+    ASSERT_EQ(main->tagDataModel.data.size(), 2u);
+    const auto& a = *main->tagDataModel.data[0];
+    const auto& b = *main->tagDataModel.data[1];
+    EXPECT_TRUE(a.team);
+    EXPECT_FALSE(b.team);
+    EXPECT_EQ(a.name, "スクラム");
+    EXPECT_EQ(b.name, "トライ");
+    EXPECT_EQ(a.time_val, 65.25f);
+    EXPECT_EQ(a.time_string, "0:01:05");
+    EXPECT_EQ(b.time_string, "0:01:05");
+    EXPECT_EQ(b.index, a.index + 1);
+    EXPECT_TRUE(edit->commentTextField->toPlainText().isEmpty());
+    EXPECT_TRUE(main->m_fSave);
+    EXPECT_EQ(edit->tagTableView->selectedRow(), 1);
+    EXPECT_EQ(edit->tagTableSelectedRowIndex, b.index);
+    // A button without an identifier records team B.
+    TagButton anonymous("DG", "");
+    edit->onTagButtonClicked(&anonymous);
+    EXPECT_FALSE(main->tagDataModel.data.back()->team);
+}
+
+TEST_F(Screens, NewTagShowsLastDespiteFilterUntilTheNextRebuild) {
+    openVideo("match.mp4");
+    press("A6", 1); // スクラム
+    edit->tagFilterCombo->setCurrentText("スクラム");
+    press("A0", 2); // ラック: hidden by the filter, still listed last
+    EXPECT_EQ(names(edit->tagTableData), (Strings{"スクラム", "ラック"}));
+    EXPECT_EQ(edit->tagModel()->rowCount(), 2);
+    edit->onFilterUpdate();
+    EXPECT_EQ(names(edit->tagTableData), (Strings{"スクラム"}));
+    EXPECT_EQ(main->tagDataModel.data.size(), 2u);
+}
+
+TEST_F(Screens, HeaderClicksCycleTheSortAndResetTheOthers) {
+    openVideo("match.mp4");
+    press("A0", 30);
+    press("B6", 10);
+    press("A12", 20);
+    const int time = edit->tagModel()->columnOf("EditTagTimeCol");
+    const int name = edit->tagModel()->columnOf("EditTagNameCol");
+    clickHeader(edit->tagTableView, time);
+    EXPECT_EQ(edit->filterSortData.sort_tag_time, 1);
+    EXPECT_EQ(names(edit->tagTableData), (Strings{"スクラム", "トライ", "ラック"}));
+    clickHeader(edit->tagTableView, time);
+    EXPECT_EQ(edit->filterSortData.sort_tag_time, -1);
+    EXPECT_EQ(names(edit->tagTableData), (Strings{"ラック", "トライ", "スクラム"}));
+    clickHeader(edit->tagTableView, time);
+    EXPECT_EQ(edit->filterSortData.sort_tag_time, 1);
+    clickHeader(edit->tagTableView, name);
+    EXPECT_EQ(edit->filterSortData.sort_tag_name, 1);
+    EXPECT_EQ(edit->filterSortData.sort_tag_time, 0);
+    // The index column changes no sort but rebuilds.
+    clickHeader(edit->tagTableView, edit->tagModel()->columnOf("EditTagIndexCol"));
+    EXPECT_EQ(edit->filterSortData.sort_tag_name, 1);
+    EXPECT_EQ(edit->tagModel()->data(edit->tagModel()->index(0, 2), Qt::DisplayRole).toInt(), 1);
+}
+
+TEST_F(Screens, CheckAllAndDeleteAskFirst) {
+    openVideo("match.mp4");
+    for (int i = 0; i < 6; ++i)
+        press(i % 2 ? "B1" : "A0", i);
+    main->m_fSave = false;
+
+    edit->onTagDelete(); // nothing ticked
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].message, "削除する項目を選択してください。");
+    EXPECT_EQ(dialogs.shown[0].title, "お知らせ");
+    EXPECT_EQ(dialogs.shown[0].style, "warning");
+
+    // Tick rows 2 and 5 by clicking their boxes; "no" keeps everything.
+    for (int row : {1, 4}) {
+        const QRect r = edit->tagTableView->visualRect(edit->tagModel()->index(row, 0));
+        QTest::mouseClick(edit->tagTableView->viewport(), Qt::LeftButton, {}, r.center());
+    }
+    ASSERT_TRUE(edit->tagModel()->isTicked(1) && edit->tagModel()->isTicked(4));
+    EXPECT_TRUE(fake->seeks.empty()) << "a click on a check box must not seek";
+    dialogs.answers = {0};
+    edit->onTagDelete();
+    EXPECT_EQ(dialogs.shown.back().message, "選択された項目を削除しますか？");
+    EXPECT_EQ(dialogs.shown.back().title, "削除");
+    EXPECT_EQ(main->tagDataModel.data.size(), 6u);
+    EXPECT_TRUE(edit->tagModel()->isTicked(1));
+
+    dialogs.answers = {1};
+    edit->onTagDelete();
+    EXPECT_EQ(main->tagDataModel.data.size(), 4u);
+    std::vector<int64_t> left;
+    for (const auto& t : edit->tagTableData)
+        left.push_back(t->index);
+    EXPECT_EQ(left, (std::vector<int64_t>{0, 2, 3, 5}));
+    EXPECT_TRUE(main->m_fSave);
+
+    // Check-all ticks every row, even those out of sight, and the title flips.
+    for (int i = 0; i < 80; ++i)
+        press("A3", i);
+    clickHeader(edit->tagTableView, 0);
+    EXPECT_TRUE(edit->tagTableCheckAllStatus);
+    EXPECT_EQ(edit->tagModel()->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), "✅");
+    for (int r = 0; r < edit->tagModel()->rowCount(); ++r)
+        ASSERT_TRUE(edit->tagModel()->isTicked(r)) << r;
+    // Scrolling keeps the ticks; a rebuild clears them but not the title.
+    edit->tagTableView->scrollToBottom();
+    EXPECT_TRUE(edit->tagModel()->isTicked(0));
+    edit->onFilterUpdate();
+    EXPECT_FALSE(edit->tagModel()->isTicked(0));
+    EXPECT_TRUE(edit->tagTableCheckAllStatus);
+    clickHeader(edit->tagTableView, 0);
+    EXPECT_EQ(edit->tagModel()->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), "❎");
+}
+
+TEST_F(Screens, ClickingARowSeeksWithADelayAndShowsItsComment) {
+    openVideo("match.mp4");
+    press("A0", 12.0);
+    press("B1", 75.8f);
+    main->tagDataModel.data[1]->comment = "裏へのキック";
+    edit->reloadTagDataTable(true);
+    fake->seeks.clear();
+    clickCell(edit->tagTableView, 1, 3);
+    EXPECT_EQ(fake->seeks, std::vector<double>{76.0});
+    EXPECT_EQ(fake->currentRate, 0.0f); // paused; restarts 2 s later
+    EXPECT_EQ(main->MediaPlayer->timer.interval(), 2000);
+    EXPECT_TRUE(main->MediaPlayer->timer.isActive());
+    EXPECT_EQ(edit->commentTextField->toPlainText(), "裏へのキック");
+    EXPECT_EQ(edit->tagTableSelectedRowIndex, 1);
+    EXPECT_EQ(edit->tagModel()->data(edit->tagModel()->index(1, 5), Qt::DisplayRole).toString(),
+              "!");
+    EXPECT_EQ(edit->tagModel()->data(edit->tagModel()->index(0, 5), Qt::DisplayRole).toString(),
+              "");
+}
+
+TEST_F(Screens, RowHoverLightsTheWholeRowWithTheHandCursor) {
+    openVideo("match.mp4");
+    press("A0", 1);
+    press("A1", 2);
+    CustomTableView* table = edit->tagTableView;
+    const QRect cell = table->visualRect(table->model()->index(1, 3));
+    QTest::mouseMove(table->viewport(), cell.center());
+    for (int c = 0; c < table->model()->columnCount(); ++c)
+        EXPECT_EQ(table->model()->index(1, c).data(Qt::BackgroundRole).value<QColor>(),
+                  QColor(138, 43, 226));
+    EXPECT_FALSE(table->model()->index(0, 3).data(Qt::BackgroundRole).isValid());
+    EXPECT_EQ(table->viewport()->cursor().shape(), Qt::PointingHandCursor);
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(table, &leave);
+    EXPECT_FALSE(table->model()->index(1, 3).data(Qt::BackgroundRole).isValid());
+    EXPECT_EQ(table->viewport()->cursor().shape(), Qt::ArrowCursor);
+}
+
+TEST(MainViewGeometry, WindowSizeAndVideoPlacementRules) {
+    const QSizeF hd = MainViewController::mainViewSizeFor({1920, 1080});
+    EXPECT_DOUBLE_EQ(hd.width(), 1728.0);
+    EXPECT_DOUBLE_EQ(hd.height(), 1728.0 * 969.0 / 1669.0);
+    const QSizeF wide = MainViewController::mainViewSizeFor({3440, 1440});
+    EXPECT_DOUBLE_EQ(wide.height(), 1296.0);
+    EXPECT_DOUBLE_EQ(wide.width(), 1296.0 * 1669.0 / 969.0);
+    EXPECT_EQ(MainViewController::mediaFrameFor(60, QRectF(20, 30, 800, 450)),
+              QRectF(98, 48, 784, 434));
+}
+
+TEST_F(Screens, VideoLiesOverTheShownScreensMediaBox) {
+    main->updateAVView();
+    auto placed = [this](QWidget* screen, QWidget* box) {
+        const QPoint boxInMain = box->mapTo(main.get(), QPoint(0, 0));
+        (void)screen;
+        return QRect(boxInMain + QPoint(8, 8), box->size() - QSize(16, 16));
+    };
+    EXPECT_EQ(main->MediaPlayer->geometry(), placed(edit, edit->mediaPlayerBox));
+    main->onMenuSelectPlayMode();
+    EXPECT_EQ(main->sys_index, 1);
+    EXPECT_TRUE(main->playModePanel->isVisible());
+    EXPECT_FALSE(main->editModePanel->isVisible());
+    EXPECT_EQ(main->MediaPlayer->geometry(), placed(play, play->mediaPlayerBox));
+    EXPECT_EQ(main->menu_playMode_btn->imageName(), "menu_playMode_mo1");
+    EXPECT_EQ(main->menu_editMode_btn->imageName(), "menu_editMode");
+}
