@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QGridLayout>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -13,6 +14,7 @@
 #include "SubModuleClass/SystemLog.h"
 #include "SubModuleClass/TagFileManager.h"
 #include "SubViewClass/CustomAlert.h"
+#include "SubViewClass/KeyEvents.h"
 #include "SubViewClass/MainWindow.h"
 #include "SubViewClass/MediaPlayerView.h"
 #include "SubViewClass/MenuButton.h"
@@ -306,4 +308,52 @@ void MainViewController::mediaBackward() {
         return;
     const double target = std::max(0.0, player->currentTime() - 2.0);
     player->seekExact(std::round(target));
+}
+
+void MainViewController::keyDown(QKeyEvent* event) {
+    MediaPlayerView* view = MediaPlayer;
+    Player* player = view ? view->player() : nullptr;
+    if (!player)
+        return;
+    switch (keycodeOf(*event)) {
+    case Keycode::a:
+        view->play();
+        break;
+    case Keycode::s:
+        player->pause();
+        break;
+    case Keycode::d:
+        player->playImmediatelyAtRate(MediaPlayerView::kSlowRate);
+        view->playSlowMode = true;
+        break;
+    case Keycode::o:
+        if (isCommandOnly(*event))
+            view->open([this](const std::string& url) { afterOpenMedia(url); });
+        break;
+    case Keycode::space:
+        if (view->isPlaying())
+            player->pause();
+        else
+            view->resume();
+        break;
+    case Keycode::leftArrow:
+        mediaBackward();
+        break;
+    case Keycode::rightArrow:
+        view->forward();
+        break;
+    case Keycode::downArrow:
+        view->volumnDown();
+        break;
+    case Keycode::upArrow:
+        view->volumnUp();
+        break;
+    default:
+        break; // consumed without effect
+    }
+}
+
+void MainViewController::keyPressEvent(QKeyEvent* event) {
+    keyDown(event);
+    event->accept();
 }

@@ -10,6 +10,7 @@
 #include "Model/DataModel.h"
 
 class EditViewController;
+class QKeyEvent;
 class PlayViewController;
 class MediaPlayerView;
 class MenuButton;
@@ -77,6 +78,8 @@ public:
     bool isTerminating() const { return terminating_; }
 
     void mediaBackward();
+    // The main key map.
+    void keyDown(QKeyEvent* event);
 
     // The size of the main view on a screen of `screen` (0.9 of it, 1669:969).
     static QSizeF mainViewSizeFor(QSizeF screen);
@@ -87,6 +90,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     bool askBeforeReplacingVideo();

@@ -13,6 +13,7 @@
 #include "Model/TimeText.h"
 #include "SubViewClass/CustomAlert.h"
 #include "SubViewClass/EditableNSTextField.h"
+#include "SubViewClass/KeyEvents.h"
 #include "SubViewClass/VideoSurfaces.h"
 #include "SubViewController/EditViewController.h"
 #include "SubViewController/PlayViewController.h"
@@ -255,10 +256,42 @@ void MediaPlayerView::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void MediaPlayerView::keyPressEvent(QKeyEvent* event) {
-    // As with any video player, Escape leaves full screen.
-    if (event->key() == Qt::Key_Escape && fullScreen_) {
-        setFullScreenMode(false);
+    const uint16_t code = keycodeOf(*event);
+    switch (code) {
+    case Keycode::a:
+    case Keycode::s:
+    case Keycode::d:
+    case Keycode::space:
+    case Keycode::leftArrow:
+    case Keycode::rightArrow:
+    case Keycode::downArrow:
+    case Keycode::upArrow:
+        if (mainViewController)
+            mainViewController->keyDown(event);
+        event->accept();
+        return;
+    case Keycode::comma:
+    case Keycode::period:
+        if (mainViewController && mainViewController->sys_index == 0 && editViewController)
+            editViewController->keyDown(event);
+        event->accept();
+        return;
+    case Keycode::escape:
+        // As with any video player, Escape leaves full screen.
+        if (fullScreen_) {
+            setFullScreenMode(false);
+            event->accept();
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    if (fullScreen_ && mainViewController) {
+        // Out of its window the view has no parent to pass keys to.
+        mainViewController->keyDown(event);
+        event->accept();
         return;
     }
-    QWidget::keyPressEvent(event);
+    QWidget::keyPressEvent(event); // on to the main view
 }

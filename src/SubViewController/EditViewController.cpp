@@ -4,16 +4,21 @@
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "MainViewController.h"
 #include "Media/Player.h"
+#include "SubModuleClass/TagFileManager.h"
 #include "SubViewClass/Buttons.h"
 #include "SubViewClass/CustomAlert.h"
 #include "SubViewClass/CustomTableView.h"
 #include "SubViewClass/EditableNSTextField.h"
+#include "SubViewClass/KeyEvents.h"
 #include "SubViewClass/MediaPlayerView.h"
 #include "SubViewClass/TableModels.h"
 
@@ -109,6 +114,7 @@ QWidget* EditViewController::makeTagListPanel() {
     connect(remove, &QPushButton::clicked, this, [this] { onTagDelete(); });
     top->addWidget(remove);
     auto* csv = new GeneralButton("CSV出力", "onTagCSVOutput", panel);
+    connect(csv, &QPushButton::clicked, this, [this] { onTagCSVOutput(); });
     top->addWidget(csv);
     l->addLayout(top);
     makeTagTable({{"EditTagCheckCol", kCheckOff},
@@ -137,8 +143,12 @@ QWidget* EditViewController::makeCommentPanel() {
     commentTextField->setObjectName("commentTextField");
     l->addWidget(commentTextField, 1);
     auto* row = new QHBoxLayout();
-    row->addWidget(new GeneralButton("コメント追加", "onCommentAdd", panel));
-    row->addWidget(new GeneralButton("コメント削除", "onCommentDelete", panel));
+    auto* add = new GeneralButton("コメント追加", "onCommentAdd", panel);
+    auto* remove = new GeneralButton("コメント削除", "onCommentDelete", panel);
+    connect(add, &QPushButton::clicked, this, [this] { onCommentAdd(); });
+    connect(remove, &QPushButton::clicked, this, [this] { onCommentDelete(); });
+    row->addWidget(add);
+    row->addWidget(remove);
     l->addLayout(row);
     return panel;
 }
@@ -153,17 +163,25 @@ QWidget* EditViewController::makeClipPanel() {
     clipTableView->setObjectName("EditClipTableView");
     clipModel_ = new ClipTableModel(
         clipTableData,
-        {{"EditClipCheckCol", kCheckOff}, {"EditClipStartCol", "開始"}, {"EditClipEndCol", "終了"}},
-        this);
+        {{"ClipCheckCol", kCheckOff}, {"ClipStartCol", "開始"}, {"ClipEndCol", "終了"}}, this);
     clipTableView->setRowModel(clipModel_);
     clipTableView->setStyleSheet(tagTableView->styleSheet());
     clipTableView->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     clipTableView->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     l->addWidget(clipTableView, 1);
     auto* row = new QHBoxLayout();
-    row->addWidget(new GeneralButton("クリップ削除", "onClipDelete", panel));
-    row->addWidget(new GeneralButton("クリップ出力", "onClipOutput", panel));
+    auto* remove = new GeneralButton("クリップ削除", "onClipDelete", panel);
+    connect(remove, &QPushButton::clicked, this, [this] { onClipDelete(); });
+    row->addWidget(remove);
+    clipOutputButton_ = new GeneralButton("クリップ出力", "onClipOutput", panel);
+    row->addWidget(clipOutputButton_);
     l->addLayout(row);
+    connect(clipTableView, &CustomTableView::headerClicked, this,
+            &EditViewController::onClipHeaderClicked);
+    connect(clipTableView, &CustomTableView::rowClicked, this,
+            &EditViewController::onSelectClipTableRow);
+    connect(clipTableView, &CustomTableView::rowDoubleClicked, this,
+            &EditViewController::onDblClickClipTableRow);
     return panel;
 }
 
@@ -275,5 +293,171 @@ void EditViewController::onTagDelete() {
 void EditViewController::clearClips() {
     clipTableSelectedRowIndex = -1;
     clipTableData.clear();
+    reloadClipTable();
+}
+
+void EditViewController::setComment() {
+    const int row = tagTableView->selectedRow();
+    if (row < 0 || row >= static_cast<int>(tagTableData.size()))
+        return;
+    if (myParent)
+        myParent->m_fSave = true;
+    const std::string text = commentTextField->toPlainText().toStdString();
+    const auto& tag = tagTableData[static_cast<size_t>(row)];
+    tag->comment = text;
+    if (!myParent)
+        return;
+    // The table's record is the store's own; this finds it all the same for
+    // a list that was built some other way.
+    auto& data = myParent->tagDataModel.data;
+    const auto it = std::find_if(data.begin(), data.end(),
+                                 [&](const auto& t) { return t->index == tag->index; });
+    if (it == data.end())
+        return;
+    (*it)->comment = text;
+    tagModel_->reload();
+    tagTableView->selectRowOnly(row);
+}
+
+void EditViewController::onCommentAdd() {
+    setComment();
+}
+
+void EditViewController::onCommentDelete() {
+    const int row = tagTableView->selectedRow();
+    if (row < 0 || row >= static_cast<int>(tagTableData.size()))
+        return;
+    if (tagTableData[static_cast<size_t>(row)]->comment.empty())
+        return;
+    if (MessageBox("現在のコメントを削除しますか？", "削除") != "yes")
+        return;
+    commentTextField->setPlainText("");
+    setComment();
+}
+
+void EditViewController::onTagCSVOutput() {
+    if (tagModel_->rowCount() == 0) {
+        AlertBox("出力するデータがありません。", "お知らせ", "warning");
+        return;
+    }
+    QWidget* w = window();
+    if (!w || w == this)
+        return;
+    DialogProvider::FilePanel panel{"save tag csv file", {"csv"}, "Brenholt"};
+    QPointer<EditViewController> self(this);
+    dialogProvider().saveFilePanel(w, panel, [self](std::optional<std::string> path) {
+        if (!self || !path || path->empty())
+            return;
+        const std::string error = TagFileManager::saveCSVFile(*path, self->tagTableData, false);
+        if (error.empty())
+            AlertBox("CSVファイルが作成されました。", "成功", "success");
+        else
+            AlertBox(error, "失敗", "error");
+    });
+}
+
+void EditViewController::mediaClipStart() {
+    if (!myParent || !myParent->MediaPlayer->isOpenStatus().value_or(false))
+        return;
+    if (!clipTableData.empty() && clipTableData.back()->endTimeString.empty()) {
+        AlertBox("先に終了位置を決定してください", "warning", "warning");
+        return;
+    }
+    Player* player = myParent->MediaPlayer->player();
+    const float now = player ? static_cast<float>(player->currentTime()) : 0.0f;
+    auto clip = std::make_shared<ClipRowData>();
+    clip->index = nextClipIndex_++;
+    clip->startTimeVal = now;
+    clip->startTimeString = MediaPlayerView::createTimeString(now);
+    clipTableData.push_back(std::move(clip));
+    reloadClipTable();
+}
+
+void EditViewController::mediaClipEnd() {
+    if (!myParent || !myParent->MediaPlayer->isOpenStatus().value_or(false))
+        return;
+    if (clipTableData.empty())
+        return;
+    Player* player = myParent->MediaPlayer->player();
+    const float now = player ? static_cast<float>(player->currentTime()) : 0.0f;
+    ClipRowData& clip = *clipTableData.back();
+    if (now - clip.startTimeVal < 1.0f) {
+        AlertBox("開始位置より後ろを指定してください", "warning", "warning");
+        return;
+    }
+    clip.endTimeVal = now;
+    clip.endTimeString = MediaPlayerView::createTimeString(now);
+    reloadClipTable();
+}
+
+void EditViewController::reloadClipTable() {
     clipModel_->reload();
+    for (size_t r = 0; r < clipTableData.size(); ++r)
+        if (clipTableData[r]->index == clipTableSelectedRowIndex)
+            clipTableView->selectRowOnly(static_cast<int>(r));
+}
+
+void EditViewController::keyDown(QKeyEvent* event) {
+    const uint16_t code = keycodeOf(*event);
+    if (code == Keycode::comma)
+        mediaClipStart();
+    else if (code == Keycode::period)
+        mediaClipEnd();
+}
+
+void EditViewController::keyPressEvent(QKeyEvent* event) {
+    // Keys that reach the screen stop here: only the clip keys act.
+    keyDown(event);
+    event->accept();
+}
+
+void EditViewController::onSelectClipTableRow() {
+    const int row = clipTableView->selectedRow();
+    if (clipTableView->clickedRow() < 0 || clipTableView->clickedColumn() == 0 || row < 0 ||
+        row >= static_cast<int>(clipTableData.size()))
+        return;
+    const auto& clip = clipTableData[static_cast<size_t>(row)];
+    clipTableSelectedRowIndex = clip->index;
+    if (myParent)
+        myParent->MediaPlayer->seek(clip->startTimeVal, 0.0);
+}
+
+void EditViewController::onDblClickClipTableRow() {
+    if (clipTableView->clickedColumn() == 0 || clipTableView->clickedRow() < 0)
+        return;
+    clipConvert(clipTableView->clickedRow());
+}
+
+void EditViewController::onClipHeaderClicked(int column) {
+    if (std::string(clipModel_->columnIdentifier(column)) != "ClipCheckCol")
+        return;
+    clipTableCheckAllStatus = !clipTableCheckAllStatus;
+    clipModel_->setCheckAllTitle(clipTableCheckAllStatus);
+    clipModel_->setAllTicked(clipTableCheckAllStatus);
+}
+
+void EditViewController::onClipDelete() {
+    if (clipTableData.empty())
+        return;
+    std::vector<std::shared_ptr<ClipRowData>> kept;
+    bool any = false;
+    for (size_t r = 0; r < clipTableData.size(); ++r) {
+        if (clipModel_->isTicked(static_cast<int>(r)))
+            any = true;
+        else
+            kept.push_back(clipTableData[r]);
+    }
+    if (!any) {
+        AlertBox("削除する項目を選択してください。", "お知らせ", "warning");
+        return;
+    }
+    if (MessageBox("選択された項目を削除しますか？", "削除") != "yes")
+        return;
+    clipTableData = std::move(kept);
+    reloadClipTable();
+}
+
+void EditViewController::clipConvert(int row) {
+    // The export of a clip to its own video file is not built yet.
+    (void)row;
 }

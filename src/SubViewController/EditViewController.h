@@ -7,6 +7,8 @@
 class QPlainTextEdit;
 class ClipTableModel;
 class TagButton;
+class GeneralButton;
+class QKeyEvent;
 
 // Edit mode: tag buttons of both teams, the tag table with its filter, sort,
 // ticks and deletion, the comment editor and the clip table.
@@ -34,6 +36,21 @@ public:
     void onSelectTagTableRow();
     void onTagHeaderClicked(int column);
     void onTagDelete();
+
+    void setComment();
+    void onCommentAdd();
+    void onCommentDelete();
+    void onTagCSVOutput();
+
+    void mediaClipStart();
+    void mediaClipEnd();
+    void keyDown(QKeyEvent* event);
+    void onSelectClipTableRow();
+    void onDblClickClipTableRow();
+    void onClipHeaderClicked(int column);
+    void onClipDelete();
+    // Exports the clip of `row` (the clip export fills this in).
+    void clipConvert(int row);
     // Empties the clip list (a newly opened video has no clips).
     void clearClips();
     ClipTableModel* clipModel() const { return clipModel_; }
@@ -46,5 +63,11 @@ private:
     QWidget* makeCommentPanel();
     QWidget* makeClipPanel();
 
+    void reloadClipTable();
     ClipTableModel* clipModel_ = nullptr;
+    GeneralButton* clipOutputButton_ = nullptr;
+    int64_t nextClipIndex_ = 0;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 };

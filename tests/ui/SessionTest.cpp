@@ -1,0 +1,330 @@
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPlainTextEdit>
+#include <csignal>
+#include <fstream>
+#include <set>
+#include <sys/resource.h>
+
+#include "SubModuleClass/TagFileManager.h"
+#include "SubViewClass/EditableNSTextField.h"
+#include "support/ScreenFixture.h"
+
+namespace {
+
+std::string slurp(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Makes writes past `bytes` fail (EFBIG) while it lives: a full disk, as root.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &old_);
+        previous_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{bytes, old_.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, previous_);
+    }
+
+private:
+    rlimit old_{};
+    void (*previous_)(int) = nullptr;
+};
+
+} // namespace
+
+TEST_F(Screens, SaveWritesTheSessionBesideTheVideoAndAsksBeforeOverwriting) {
+    openVideo("match.MTS");
+    press("A0", 65.5);
+    press("B12", 754.25);
+    const auto session = dir / "match.csv";
+    EXPECT_EQ(main->getCSVFileName(), session.string());
+
+    main->onSave();
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].message, "タグ情報が保存されました。");
+    EXPECT_EQ(dialogs.shown[0].title, "成功");
+    EXPECT_EQ(dialogs.shown[0].style, "success");
+    EXPECT_FALSE(main->m_fSave);
+    EXPECT_EQ(slurp(session), "Team, INDEX, 再生時刻, タグ内容, コメント\n"
+                              "A,1,0:01:05,ラック,\"\",65.5\n"
+                              "B,2,0:12:34,トライ,\"\",754.25\n");
+
+    // Saving again asks; "no" writes nothing and playback goes on.
+    press("A1", 800);
+    fake->currentRate = 1.0f;
+    dialogs.answers = {0};
+    main->onSave();
+    EXPECT_EQ(dialogs.shown.back().message, "保存データがあります。上書きしますか？");
+    EXPECT_EQ(dialogs.shown.back().title, "お知らせ");
+    EXPECT_TRUE(main->m_fSave);
+    EXPECT_EQ(fake->currentRate, 1.0f);
+    EXPECT_EQ(TagFileManager::loadCSVFile(session).size(), 2u);
+
+    // "yes" replaces it.
+    dialogs.answers = {1};
+    main->onSave();
+    EXPECT_EQ(TagFileManager::loadCSVFile(session).size(), 3u);
+    EXPECT_FALSE(main->m_fSave);
+
+    // With no video nothing is asked or written.
+    fake->hasItem = false;
+    const size_t shown = dialogs.shown.size();
+    main->onSave();
+    EXPECT_EQ(dialogs.shown.size(), shown);
+}
+
+TEST_F(Screens, AFailedWriteKeepsTheOldSessionAndTheUnsavedFlag) {
+    openVideo("match.mp4");
+    press("A0", 1);
+    main->onSave();
+    const std::string before = slurp(dir / "match.csv");
+    for (int i = 0; i < 200; ++i)
+        press("B3", i);
+    dialogs.answers = {1}; // overwrite: yes
+    {
+        FileSizeLimit limit(before.size() + 100);
+        main->onSave();
+    }
+    EXPECT_EQ(dialogs.shown.back().title, "保存失敗");
+    EXPECT_EQ(dialogs.shown.back().style, "error");
+    EXPECT_NE(dialogs.shown.back().message.find("File too large"), std::string::npos)
+        << dialogs.shown.back().message;
+    EXPECT_TRUE(main->m_fSave);
+    EXPECT_EQ(slurp(dir / "match.csv"), before);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
+
+    // Closing now: "yes" tries to save, fails, and the window stays.
+    dialogs.answers = {1, 1};
+    {
+        FileSizeLimit limit(before.size() + 100);
+        main->onClose();
+    }
+    EXPECT_FALSE(main->isTerminating());
+    EXPECT_EQ(main->tagDataModel.data.size(), 201u);
+}
+
+TEST_F(Screens, CloseAsksOnlyWithUnsavedTagsOfAnOpenVideo) {
+    main->m_fSave = true; // no video: quits without a question
+    main->onClose();
+    EXPECT_TRUE(dialogs.shown.empty());
+    EXPECT_TRUE(main->isTerminating());
+}
+
+TEST_F(Screens, CloseCancelKeepsEverythingAndNoQuitsWithoutWriting) {
+    openVideo("match.mp4");
+    press("A0", 1);
+    dialogs.answers = {2}; // cancel
+    main->onClose();
+    EXPECT_EQ(dialogs.shown.back().message, "タグデータが変更されています。保存しますか？");
+    EXPECT_EQ(dialogs.shown.back().title, "保存");
+    EXPECT_FALSE(main->isTerminating());
+    dialogs.answers = {0}; // no
+    main->onClose();
+    EXPECT_TRUE(main->isTerminating());
+    EXPECT_FALSE(std::filesystem::exists(dir / "match.csv"));
+}
+
+TEST_F(Screens, ReopeningRestoresEveryTimeExactlyAndOtherVideosStartEmpty) {
+    openVideo("a.mp4");
+    const float times[] = {0.04f, 65.5f, 3599.999f, 1e-5f, 16777218.0f};
+    for (float t : times)
+        press("A5", t);
+    main->tagDataModel.data[2]->comment = "x,\"y\"\n改行";
+    main->onSave();
+
+    openVideo("b.mp4"); // nothing unsaved: no question
+    EXPECT_TRUE(main->tagDataModel.data.empty());
+    EXPECT_TRUE(edit->tagTableData.empty());
+
+    openVideo("a.mp4");
+    ASSERT_EQ(main->tagDataModel.data.size(), 5u);
+    for (size_t i = 0; i < 5; ++i)
+        EXPECT_EQ(main->tagDataModel.data[i]->time_val, times[i]);
+    EXPECT_EQ(main->tagDataModel.data[2]->comment, "x,\"y\"\n改行");
+    EXPECT_EQ(edit->tagTableData.size(), 5u);
+    EXPECT_FALSE(main->m_fSave);
+    // New tags never reuse a restored tag's index.
+    press("B0", 1);
+    std::set<int64_t> seen;
+    for (const auto& t : main->tagDataModel.data)
+        EXPECT_TRUE(seen.insert(t->index).second);
+}
+
+TEST_F(Screens, OpeningAnotherVideoWithUnsavedTagsAsksFirst) {
+    openVideo("a.mp4");
+    press("A0", 1);
+    edit->mediaClipStart();
+    dialogs.answers = {2}; // cancel: stay on a.mp4
+    openVideo("b.mp4");
+    EXPECT_EQ(fake->currentPath(), (dir / "a.mp4").string());
+    EXPECT_EQ(main->tagDataModel.data.size(), 1u);
+    EXPECT_EQ(edit->clipTableData.size(), 1u);
+
+    dialogs.answers = {1}; // yes: saved beside a.mp4, then b opens
+    openVideo("b.mp4");
+    EXPECT_EQ(fake->currentPath(), (dir / "b.mp4").string());
+    EXPECT_EQ(TagFileManager::loadCSVFile(dir / "a.csv").size(), 1u);
+    EXPECT_TRUE(main->tagDataModel.data.empty());
+    EXPECT_TRUE(edit->clipTableData.empty());
+    EXPECT_FALSE(main->m_fSave);
+
+    press("A0", 1);
+    dialogs.answers = {0}; // no: discarded
+    openVideo("c.mp4");
+    EXPECT_FALSE(std::filesystem::exists(dir / "b.csv"));
+    EXPECT_FALSE(main->m_fSave);
+}
+
+TEST_F(Screens, AVideoThatCannotBeOpenedIsReported) {
+    openVideo("a.mp4");
+    press("A0", 1);
+    main->onSave();
+    fake->failNextOpen = true;
+    openVideo("broken.mp4");
+    EXPECT_EQ(dialogs.shown.back().title, "エラー");
+    EXPECT_EQ(dialogs.shown.back().style, "error");
+    EXPECT_EQ(dialogs.shown.back().message.rfind("動画を開けませんでした。", 0), 0u);
+    EXPECT_TRUE(edit->tagTableData.empty());
+    press("A0", 2); // no video: nothing recorded
+    EXPECT_TRUE(main->tagDataModel.data.empty());
+}
+
+TEST_F(Screens, CommentsAddDeleteAndAsk) {
+    openVideo("a.mp4");
+    for (int i = 0; i < 4; ++i)
+        press("A0", static_cast<double>(10 - i));
+    edit->onCommentAdd(); // the new row is selected: it gets the empty text
+    main->m_fSave = false;
+    // Sort by time: row 3 is the first tag.
+    clickHeader(edit->tagTableView, edit->tagModel()->columnOf("EditTagTimeCol"));
+    clickCell(edit->tagTableView, 3, 4);
+    edit->commentTextField->setPlainText("a,\"b\"\nc");
+    edit->onCommentAdd();
+    EXPECT_EQ(main->tagDataModel.data[0]->comment, "a,\"b\"\nc");
+    EXPECT_TRUE(main->m_fSave);
+    EXPECT_EQ(edit->tagTableView->selectedRow(), 3);
+    EXPECT_EQ(edit->tagModel()->index(3, 5).data().toString(), "!");
+
+    // Delete asks only for a stored comment; "no" keeps it.
+    clickCell(edit->tagTableView, 0, 4);
+    edit->onCommentDelete();
+    EXPECT_TRUE(dialogs.shown.empty());
+    clickCell(edit->tagTableView, 3, 4);
+    EXPECT_EQ(edit->commentTextField->toPlainText(), "a,\"b\"\nc");
+    dialogs.answers = {0};
+    edit->onCommentDelete();
+    EXPECT_EQ(dialogs.shown.back().message, "現在のコメントを削除しますか？");
+    EXPECT_EQ(dialogs.shown.back().title, "削除");
+    EXPECT_EQ(main->tagDataModel.data[0]->comment, "a,\"b\"\nc");
+    dialogs.answers = {1};
+    edit->onCommentDelete();
+    EXPECT_EQ(main->tagDataModel.data[0]->comment, "");
+    EXPECT_TRUE(edit->commentTextField->toPlainText().isEmpty());
+    EXPECT_EQ(edit->tagModel()->index(3, 5).data().toString(), "");
+
+    // No selected row: nothing at all.
+    edit->tagTableView->clearSelection();
+    edit->commentTextField->setPlainText("lost");
+    edit->onCommentAdd();
+    edit->onCommentDelete();
+    for (const auto& t : main->tagDataModel.data)
+        EXPECT_NE(t->comment, "lost");
+}
+
+TEST_F(Screens, CsvExportWritesTheListedRowsInOrder) {
+    edit->onTagCSVOutput();
+    EXPECT_EQ(dialogs.shown.back().message, "出力するデータがありません。");
+    EXPECT_TRUE(dialogs.panels.empty());
+
+    QWidget window;
+    main->setParent(&window);
+    openVideo("a.mp4");
+    press("A12", 30);
+    press("B12", 10);
+    press("A12", 20);
+    press("A0", 5);
+    edit->tagFilterCombo->setCurrentText("トライ");
+    edit->teamB_checkBox->setChecked(false);
+    clickHeader(edit->tagTableView, edit->tagModel()->columnOf("EditTagTimeCol"));
+
+    dialogs.paths = {std::nullopt};
+    edit->onTagCSVOutput(); // cancelled: nothing
+    ASSERT_EQ(dialogs.panels.size(), 1u);
+    EXPECT_TRUE(dialogs.panels[0].save);
+    EXPECT_EQ(dialogs.panels[0].panel.title, "save tag csv file");
+    EXPECT_EQ(dialogs.panels[0].panel.proposedName, "Brenholt");
+    EXPECT_EQ(dialogs.panels[0].panel.extensions, QStringList{"csv"});
+    const size_t shown = dialogs.shown.size();
+    EXPECT_EQ(dialogs.shown.size(), shown);
+
+    const auto out = dir / "export.csv";
+    dialogs.paths = {out.string()};
+    edit->onTagCSVOutput();
+    EXPECT_EQ(dialogs.shown.back().message, "CSVファイルが作成されました。");
+    EXPECT_EQ(dialogs.shown.back().title, "成功");
+    EXPECT_EQ(slurp(out), "Team, INDEX, 再生時刻, タグ内容, コメント\n"
+                          "A,1,0:00:20,トライ,\"\"\n"
+                          "A,2,0:00:30,トライ,\"\"\n");
+    // The independent reader agrees (Python's csv module, where present).
+    if (std::system("command -v python3 >/dev/null 2>&1") == 0) {
+        const std::string check =
+            "python3 -c \"import csv,sys; r=list(csv.reader(open(sys.argv[1], encoding='utf-8', "
+            "newline=''))); assert r[0]==['Team',' INDEX',' 再生時刻',' タグ内容',' コメント'], "
+            "r[0];"
+            " assert [x[:4] for x in "
+            "r[1:]]==[['A','1','0:00:20','トライ'],['A','2','0:00:30','トライ']], r\" " +
+            out.string();
+        EXPECT_EQ(std::system(check.c_str()), 0);
+    }
+
+    dialogs.paths = {(dir / "missing" / "x.csv").string()};
+    edit->onTagCSVOutput();
+    EXPECT_EQ(dialogs.shown.back().title, "失敗");
+    EXPECT_EQ(dialogs.shown.back().style, "error");
+    main->setParent(nullptr);
+}
+
+TEST_F(Screens, PlayModeHasItsOwnOrderFilterAndSelection) {
+    openVideo("a.mp4");
+    press("A0", 30);
+    press("B6", 10);
+    press("A12", 20);
+    main->tagDataModel.data[1]->comment = "良いスクラム";
+    clickHeader(play->tagTableView, play->tagModel()->columnOf("PlayTagTimeCol"));
+    main->onMenuSelectPlayMode();
+    EXPECT_EQ(names(play->tagTableData),
+              (std::vector<std::string>{"スクラム", "トライ", "ラック"}));
+    EXPECT_EQ(names(edit->tagTableData),
+              (std::vector<std::string>{"ラック", "スクラム", "トライ"}));
+    EXPECT_EQ(edit->filterSortData.sort_tag_time, 0);
+
+    fake->seeks.clear();
+    clickCell(play->tagTableView, 0, play->tagModel()->columnOf("PlayTagNameCol"));
+    EXPECT_EQ(play->commentTextView->text(), "良いスクラム");
+    EXPECT_EQ(fake->seeks, std::vector<double>{10.0});
+    EXPECT_TRUE(main->MediaPlayer->timer.isActive());
+    clickCell(play->tagTableView, 1, 0); // column 0 never seeks
+    EXPECT_EQ(fake->seeks.size(), 1u);
+
+    // Filtered out and back in, the chosen tag is selected again.
+    play->teamB_checkBox->setChecked(false);
+    EXPECT_EQ(play->tagTableView->selectedRow(), -1);
+    play->teamB_checkBox->setChecked(true);
+    EXPECT_EQ(play->tagTableView->selectedRow(), 0);
+    EXPECT_TRUE(edit->teamB_checkBox->isChecked());
+
+    // New tags appear on the next switch; a video opened here clears the choice.
+    main->onMenuSelectEditMode();
+    press("B1", 5);
+    main->onMenuSelectPlayMode();
+    EXPECT_EQ(play->tagTableData.front()->name, "モール");
+    openVideo("b.mp4");
+    EXPECT_EQ(play->tagTableSelectedRowIndex, -1);
+    EXPECT_TRUE(play->tagTableData.empty());
+}
