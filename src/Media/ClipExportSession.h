@@ -1,0 +1,60 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <limits>
+#include <mutex>
+#include <string>
+#include <thread>
+
+// Cuts a time range out of a video file into a new MPEG-4 file (H.264 and
+// AAC), frame-exact, on a worker thread. Times are those the player shows:
+// seconds from the start of the file, whatever clock the file's streams use.
+class ClipExportSession {
+public:
+    enum Status {
+        Unknown = 0,
+        Waiting = 1,
+        Exporting = 2,
+        Completed = 3,
+        Failed = 4,
+        Cancelled = 5
+    };
+
+    explicit ClipExportSession(std::string inputPath);
+    ~ClipExportSession(); // cancels a running export and waits for it
+
+    std::string outputURL;
+    bool shouldOptimizeForNetworkUse = true; // the index before the media data
+    std::string outputFileType = "mp4";
+    // The range in milliseconds; an end of 0 means the end of the streams.
+    void setTimeRange(int64_t startMs, int64_t endMs);
+    // x264 preset (speed against size; quality is fixed by CRF 18).
+    std::string videoPreset = "veryfast";
+
+    // Starts the export; `completion` runs on the worker thread once the
+    // export has ended, whatever the outcome.
+    void exportAsynchronously(std::function<void()> completion);
+    void cancel();
+
+    Status status() const { return status_.load(std::memory_order_acquire); }
+    // 0 to 1; safe to read from any thread at any time.
+    float progress() const { return progress_.load(std::memory_order_relaxed); }
+    // Why the export failed (FFmpeg's own words); empty otherwise.
+    std::string errorText() const;
+
+private:
+    void run();
+    void fail(const std::string& reason);
+
+    std::string input_;
+    int64_t startMs_ = 0;
+    int64_t endMs_ = 0;
+    std::atomic<Status> status_{Unknown};
+    std::atomic<float> progress_{0.0f};
+    std::atomic<bool> cancelled_{false};
+    mutable std::mutex errorMutex_;
+    std::string error_;
+    std::function<void()> completion_;
+    std::thread worker_;
+};

@@ -1,0 +1,171 @@
+// Clip export judged by FFmpeg's own command-line tools.
+#include <QImage>
+#include <QTest>
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "Media/ClipExportSession.h"
+#include "support/MediaFixtures.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string run(const std::string& command) {
+    std::string out;
+    if (FILE* p = ::popen(command.c_str(), "r")) {
+        std::array<char, 4096> buf{};
+        while (size_t n = std::fread(buf.data(), 1, buf.size(), p))
+            out.append(buf.data(), n);
+        ::pclose(p);
+    }
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
+        out.pop_back();
+    return out;
+}
+
+std::string probe(const fs::path& file, const std::string& entries, const char* stream = "") {
+    return run(std::string("ffprobe -v error ") + stream + " -show_entries " + entries +
+               " -of default=nw=1:nk=1 '" + file.string() + "'");
+}
+
+// The number shown by the frame at position `n` of the file (-1: the last).
+int frameAt(const fs::path& file, int n, const fs::path& png) {
+    if (n < 0)
+        n = std::stoi(run("ffprobe -v error -count_frames -select_streams v -show_entries "
+                          "stream=nb_read_frames -of default=nw=1:nk=1 '" +
+                          file.string() + "'")) -
+            1;
+    const std::string cmd = "ffmpeg -v error -y -i '" + file.string() + "' -vf 'select=eq(n\\," +
+                            std::to_string(n) + ")' -fps_mode passthrough -frames:v 1 '" +
+                            png.string() + "'";
+    if (std::system(cmd.c_str()) != 0)
+        return -1;
+    return frameNumberOf(QImage(QString::fromStdString(png.string())));
+}
+
+class ClipExport : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("rucktag-export-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    // Exports and waits; returns the final status. Progress is sampled.
+    ClipExportSession::Status exportClip(const std::string& input, const fs::path& output,
+                                         int64_t startMs, int64_t endMs) {
+        ClipExportSession session(fixturePath(input));
+        session.outputURL = output.string();
+        session.setTimeRange(startMs, endMs);
+        std::atomic<bool> finished{false};
+        session.exportAsynchronously([&] { finished.store(true, std::memory_order_release); });
+        progress.clear();
+        while (!finished.load(std::memory_order_acquire)) {
+            progress.push_back(session.progress());
+            QTest::qWait(5);
+        }
+        progress.push_back(session.progress());
+        error = session.errorText();
+        return session.status();
+    }
+    size_t filesIn() const {
+        return static_cast<size_t>(std::distance(fs::directory_iterator(dir), {}));
+    }
+
+    fs::path dir;
+    std::vector<float> progress;
+    std::string error;
+};
+
+} // namespace
+
+TEST_F(ClipExport, CutsFrameExactlyFromEveryContainer) {
+    struct Case {
+        const char* input;
+        int64_t startMs, endMs;
+        int first, last;
+    };
+    // 25 frames a second: the first frame at or after the start, the last
+    // before the end, in the player's times. MPEG-TS counts from its audio,
+    // which starts 0.021 s (m2ts: 0.005 s) before the first frame; the cases
+    // start mid-GOP.
+    const Case cases[] = {{"clip.mp4", 2000, 5000, 50, 124},
+                          {"clip.mts", 3300, 6000, 82, 149},
+                          {"clip.m2ts", 5020, 7500, 126, 187},
+                          {"clip.avi", 1000, 3000, 25, 74},
+                          {"clip-pcm.avi", 4000, 6040, 100, 150}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.input);
+        const fs::path out = dir / (std::string(c.input) + ".mp4");
+        ASSERT_EQ(exportClip(c.input, out, c.startMs, c.endMs), ClipExportSession::Completed)
+            << error;
+        EXPECT_EQ(probe(out, "stream=codec_name", "-select_streams v"), "h264");
+        EXPECT_EQ(probe(out, "stream=codec_name", "-select_streams a"), "aac");
+        EXPECT_EQ(probe(out, "stream=profile", "-select_streams v"), "High");
+        const double duration = std::stod(probe(out, "format=duration"));
+        EXPECT_NEAR(duration, (c.last - c.first + 1) / 25.0, 0.041);
+        EXPECT_NEAR(std::stod(probe(out, "stream=start_time", "-select_streams v")), 0.0, 0.001);
+        // FFmpeg dates this AVI's frames (MP3 audio) one frame early after a
+        // seek, as the player does: the clip shows what the player showed.
+        const int slack = std::string(c.input) == "clip.avi" ? 1 : 0;
+        const int first = frameAt(out, 0, dir / "first.png");
+        const int last = frameAt(out, -1, dir / "last.png");
+        EXPECT_GE(first, c.first - slack);
+        EXPECT_LE(first, c.first);
+        EXPECT_EQ(last - first, c.last - c.first);
+        // The index comes before the media data (fast start).
+        std::ifstream f(out, std::ios::binary);
+        const std::string bytes{std::istreambuf_iterator<char>(f), {}};
+        EXPECT_LT(bytes.find("moov"), bytes.find("mdat"));
+    }
+    EXPECT_EQ(filesIn(), 5u + 2u) << "temporary files left behind";
+}
+
+TEST_F(ClipExport, NoEndMeansTheEndOfTheStreamsAndProgressRises) {
+    const fs::path out = dir / "tail.mp4";
+    ASSERT_EQ(exportClip("clip.mp4", out, 6000, 0), ClipExportSession::Completed) << error;
+    EXPECT_NEAR(std::stod(probe(out, "format=duration")), 4.0, 0.05);
+    EXPECT_EQ(frameAt(out, 0, dir / "first.png"), 150);
+    EXPECT_EQ(frameAt(out, -1, dir / "last.png"), 249);
+    ASSERT_FALSE(progress.empty());
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    EXPECT_EQ(progress.back(), 1.0f);
+}
+
+TEST_F(ClipExport, FailuresLeaveNothingBehindAndExistingFilesAlone) {
+    const fs::path target = dir / "ClipVideo.mp4";
+    { std::ofstream(target) << "old"; }
+    EXPECT_EQ(exportClip("random.mp4", target, 0, 2000), ClipExportSession::Failed);
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(run("cat '" + target.string() + "'"), "old");
+    EXPECT_EQ(filesIn(), 1u);
+
+    EXPECT_EQ(exportClip("clip.mp4", dir / "no-such-folder" / "x.mp4", 0, 2000),
+              ClipExportSession::Failed);
+    EXPECT_NE(error.find("No such file"), std::string::npos) << error;
+
+    // A range beyond the end holds no picture.
+    EXPECT_EQ(exportClip("clip.mp4", dir / "late.mp4", 30000, 40000), ClipExportSession::Failed);
+    EXPECT_FALSE(fs::exists(dir / "late.mp4"));
+
+    ASSERT_EQ(exportClip("clip.mp4", target, 0, 1000), ClipExportSession::Completed) << error;
+    EXPECT_EQ(probe(target, "stream=codec_name", "-select_streams v"), "h264");
+    EXPECT_EQ(filesIn(), 1u);
+}
+
+TEST_F(ClipExport, DestroyingARunningExportCancelsItCleanly) {
+    {
+        ClipExportSession session(fixturePath("clip.mp4"));
+        session.outputURL = (dir / "gone.mp4").string();
+        session.exportAsynchronously([] {});
+    }
+    EXPECT_EQ(filesIn(), 0u);
+}
