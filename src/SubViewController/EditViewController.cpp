@@ -8,9 +8,12 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
 
+#include "ClipVideoConvertor/ClipViewController.h"
 #include "MainViewController.h"
 #include "Media/Player.h"
 #include "SubModuleClass/TagFileManager.h"
@@ -174,6 +177,7 @@ QWidget* EditViewController::makeClipPanel() {
     connect(remove, &QPushButton::clicked, this, [this] { onClipDelete(); });
     row->addWidget(remove);
     clipOutputButton_ = new GeneralButton("クリップ出力", "onClipOutput", panel);
+    connect(clipOutputButton_, &QPushButton::clicked, this, [this] { onClipOutput(); });
     row->addWidget(clipOutputButton_);
     l->addLayout(row);
     connect(clipTableView, &CustomTableView::headerClicked, this,
@@ -457,7 +461,55 @@ void EditViewController::onClipDelete() {
     reloadClipTable();
 }
 
+void EditViewController::onClipOutput() {
+    const int rows = clipModel_->rowCount();
+    if (rows == 0)
+        return;
+    std::vector<int> checked;
+    for (int r = 0; r < rows; ++r)
+        if (clipModel_->isTicked(r))
+            checked.push_back(r);
+    if (checked.empty()) {
+        AlertBox("切り取るビデオクリップを選択してください。", "お知らせ", "warning");
+        return;
+    }
+    if (checked.size() > 1) {
+        AlertBox("複数を同時に変換できませんので、ひとつだけ選択してください。", "お知らせ",
+                 "warning");
+        return;
+    }
+    clipConvert(checked.front());
+}
+
 void EditViewController::clipConvert(int row) {
-    // The export of a clip to its own video file is not built yet.
-    (void)row;
+    if (myParent && myParent->MediaPlayer->player())
+        myParent->MediaPlayer->player()->pause();
+    QPointer<EditViewController> self(this);
+    QTimer::singleShot(100, this, [self, row] {
+        if (!self || row < 0 || row >= static_cast<int>(self->clipTableData.size()))
+            return;
+        const std::shared_ptr<ClipRowData> clip = self->clipTableData[static_cast<size_t>(row)];
+        QWidget* w = self->window();
+        if (!w || w == self)
+            return;
+        DialogProvider::FilePanel panel{
+            "save tag video clip file", {"mp4", "mts", "m2ts"}, "ClipVideo"};
+        dialogProvider().saveFilePanel(w, panel, [self, clip](std::optional<std::string> path) {
+            if (!self || !path)
+                return;
+            MainViewController* parent = self->myParent;
+            Player* player = parent ? parent->MediaPlayer->player() : nullptr;
+            if (!player || !player->hasCurrentItem() || player->currentPath().empty())
+                return;
+            auto* windowController = new ClipWindowController(parent->window());
+            ClipViewController* job = windowController->contentViewController();
+            job->clipInputUrl = player->currentPath();
+            job->clipOutputUrl = *path;
+            job->startTime = clip->startTimeVal;
+            job->endTime = clip->endTimeVal;
+            const double length = player->duration();
+            job->duration = static_cast<float>(std::isnan(length) ? 0.0 : length);
+            windowController->showWindow();
+        });
+    });
 }

@@ -49,7 +49,10 @@ public:
     void onDblClickClipTableRow();
     void onClipHeaderClicked(int column);
     void onClipDelete();
-    // Exports the clip of `row` (the clip export fills this in).
+    // Exports the one ticked clip.
+    void onClipOutput();
+    // Exports the clip of `row`: asks for the target, then opens an export
+    // window that runs by itself.
     void clipConvert(int row);
     // Empties the clip list (a newly opened video has no clips).
     void clearClips();

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QTimer>
+#include <QWidget>
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <string>
+
+class QLabel;
+class QProgressBar;
+class ClipExportSession;
+
+// The export job: runs one clip export and shows its progress once a second,
+// then reports the outcome and closes its window.
+class ClipViewController : public QWidget {
+    Q_OBJECT
+public:
+    explicit ClipViewController(QWidget* parent = nullptr);
+    ~ClipViewController() override;
+
+    QProgressBar* progressBar = nullptr;
+    QLabel* progressLabel = nullptr;
+    std::optional<std::string> clipInputUrl;
+    std::optional<std::string> clipOutputUrl;
+    float startTime = 0.0f;
+    float endTime = 0.0f;
+    float duration = 0.0f;
+    std::string clipOutputResultString;
+    int clipOutputResult = 0;
+
+    void viewDidAppear();
+    void clipProgressExit();
+    // The label's text for a progress bar value: one decimal and "%".
+    static QString progressText(double value);
+    // The export's time range in milliseconds: times truncated, an end of 0
+    // meaning the length of the video (or the end of the streams when that
+    // is unknown).
+    static std::pair<int64_t, int64_t> rangeMs(float start, float end, float duration);
+    bool isFinished() const { return progressFinished.load(std::memory_order_acquire); }
+    double progressValue() const { return progressValue_; }
+
+signals:
+    void finished();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void tick();
+
+    std::unique_ptr<ClipExportSession> exportSession;
+    QTimer timer;
+    std::atomic<bool> progressFinished{false};
+    double progressValue_ = 0.0;
+    bool started_ = false;
+};
+
+// The window that holds the export job.
+class ClipWindowController : public QWidget {
+    Q_OBJECT
+public:
+    explicit ClipWindowController(QWidget* parent = nullptr);
+    ClipViewController* contentViewController() const { return content_; }
+    void showWindow();
+
+private:
+    ClipViewController* content_;
+};

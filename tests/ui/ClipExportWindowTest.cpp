@@ -1,0 +1,134 @@
+#include <QLabel>
+#include <QProgressBar>
+
+#include "ClipVideoConvertor/ClipViewController.h"
+#include "support/MediaFixtures.h"
+#include "support/ScreenFixture.h"
+
+namespace {
+
+bool shownMessage(const RecordingDialogs& d, const std::string& prefix) {
+    for (const auto& s : d.shown)
+        if (s.message.rfind(prefix, 0) == 0)
+            return true;
+    return false;
+}
+
+} // namespace
+
+TEST(ClipJob, ProgressTextAndRangeRules) {
+    EXPECT_EQ(ClipViewController::progressText(0.0), "0.0%");
+    EXPECT_EQ(ClipViewController::progressText(42.5), "42.5%");
+    EXPECT_EQ(ClipViewController::progressText(100.0), "100.0%");
+    using R = std::pair<int64_t, int64_t>;
+    EXPECT_EQ(ClipViewController::rangeMs(1.0009f, 2.5f, 10), (R{1000, 2500}));
+    EXPECT_EQ(ClipViewController::rangeMs(0, 0, 95.25f), (R{0, 95250}));
+    EXPECT_EQ(ClipViewController::rangeMs(0, 0.0004f, 10), (R{0, 10000}));
+    EXPECT_EQ(ClipViewController::rangeMs(3, 0, NAN), (R{3000, 0})); // to the end
+}
+
+TEST_F(Screens, ClipOutputNeedsExactlyOneTickedClip) {
+    edit->onClipOutput(); // empty table: nothing
+    EXPECT_TRUE(dialogs.shown.empty());
+    openVideo("a.mp4");
+    for (double t : {1.0, 5.0}) {
+        fake->clock = t;
+        edit->mediaClipStart();
+        fake->clock = t + 2;
+        edit->mediaClipEnd();
+    }
+    edit->onClipOutput();
+    EXPECT_EQ(dialogs.shown.back().message, "切り取るビデオクリップを選択してください。");
+    EXPECT_EQ(dialogs.shown.back().title, "お知らせ");
+    edit->clipModel()->setAllTicked(true);
+    edit->onClipOutput();
+    EXPECT_EQ(dialogs.shown.back().message,
+              "複数を同時に変換できませんので、ひとつだけ選択してください。");
+    EXPECT_TRUE(dialogs.panels.empty());
+}
+
+TEST_F(Screens, ExportingATickedClipWritesTheFileAndReports) {
+    QWidget window;
+    main->setParent(&window);
+    window.show();
+    fake->hasItem = true;
+    fake->path = fixturePath("clip.mp4");
+    fake->length = 10.0;
+    fake->clock = 2.0;
+    edit->mediaClipStart();
+    fake->clock = 4.0;
+    edit->mediaClipEnd();
+    edit->clipModel()->setTicked(0, true);
+    fake->currentRate = 1.0f;
+
+    dialogs.paths = {std::nullopt};
+    edit->onClipOutput();
+    EXPECT_EQ(fake->currentRate, 0.0f); // paused at once, cancelled or not
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.panels.empty(); }, 2000));
+    EXPECT_EQ(dialogs.panels[0].panel.title, "save tag video clip file");
+    EXPECT_EQ(dialogs.panels[0].panel.proposedName, "ClipVideo");
+    EXPECT_EQ(dialogs.panels[0].panel.extensions, (QStringList{"mp4", "mts", "m2ts"}));
+    EXPECT_EQ(window.findChildren<ClipWindowController*>().size(), 0);
+
+    const auto out = dir / "ClipVideo.m2ts";
+    dialogs.paths = {out.string()};
+    edit->onDblClickClipTableRow(); // no clicked cell: nothing
+    EXPECT_EQ(dialogs.panels.size(), 1u);
+    edit->clipConvert(0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialogs.panels.size() == 2; }, 2000));
+    auto windows = window.findChildren<ClipWindowController*>();
+    ASSERT_EQ(windows.size(), 1);
+    ClipViewController* job = windows[0]->contentViewController();
+    EXPECT_EQ(job->startTime, 2.0f);
+    EXPECT_EQ(job->endTime, 4.0f);
+    EXPECT_EQ(job->duration, 10.0f);
+    QString label;
+    int bar = -1;
+    QObject::connect(job, &ClipViewController::finished, [&] {
+        label = job->progressLabel->text();
+        bar = job->progressBar->value();
+    });
+    QPointer<ClipWindowController> windowAlive(windows[0]);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return shownMessage(dialogs, "クリップ出力が完了しました。"); }, 20000));
+    EXPECT_EQ(dialogs.shown.back().title, "クリップ出力");
+    EXPECT_EQ(dialogs.shown.back().style, "success");
+    EXPECT_EQ(label, "100.0%");
+    EXPECT_EQ(bar, 100);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return windowAlive.isNull(); }, 2000)); // gone after
+    EXPECT_GT(std::filesystem::file_size(out), 1000u); // MPEG-4 under an .m2ts name
+    main->setParent(nullptr);
+}
+
+TEST_F(Screens, FailedAndUnfinishedClipsReportTheirOutcome) {
+    QWidget window;
+    main->setParent(&window);
+    window.show();
+    // Into a folder that does not exist: code 3 with FFmpeg's reason.
+    auto* failing = new ClipWindowController(&window);
+    ClipViewController* job = failing->contentViewController();
+    job->clipInputUrl = fixturePath("clip.mp4");
+    job->clipOutputUrl = (dir / "missing" / "x.mp4").string();
+    job->endTime = 1.0f;
+    failing->showWindow();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return shownMessage(dialogs, "クリップ出力に失敗しました。\n"); }, 5000));
+    EXPECT_EQ(dialogs.shown.back().title, "クリップ出力エラー");
+    EXPECT_EQ(dialogs.shown.back().style, "error");
+    EXPECT_NE(dialogs.shown.back().message.find("No such file"), std::string::npos);
+
+    // A clip never ended, starting after 0: the window closes at once, the
+    // video is exported from the start to its end, and the report follows.
+    auto* late = new ClipWindowController(&window);
+    ClipViewController* tail = late->contentViewController();
+    tail->clipInputUrl = fixturePath("clip.mp4");
+    tail->clipOutputUrl = (dir / "tail.mp4").string();
+    tail->startTime = 8.0f;
+    tail->duration = 10.0f;
+    late->showWindow();
+    EXPECT_FALSE(late->isVisible());
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return shownMessage(dialogs, "クリップ出力が完了しました。"); }, 20000));
+    EXPECT_TRUE(std::filesystem::exists(dir / "tail.mp4"));
+    main->setParent(nullptr);
+}
