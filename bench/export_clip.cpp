@@ -1,3 +1,5 @@
+// Exports one clip with our exporter and prints the time taken and peak memory.
+// Usage: export_clip INPUT OUTPUT START_MS END_MS [X264_PRESET]
 #include "Media/ClipExportSession.h"
 #include <chrono>
 #include <cstdio>
@@ -16,5 +18,13 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     auto ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-    printf("status %d err '%s' %.0f ms\n", (int)s.status(), s.errorText().c_str(), ms);
+    long hwm = 0;
+    if (FILE* f = fopen("/proc/self/status", "r")) {
+        char line[256];
+        while (fgets(line, sizeof line, f))
+            if (sscanf(line, "VmHWM: %ld", &hwm) == 1)
+                break;
+        fclose(f);
+    }
+    printf("status %d err '%s' %.0f ms peak RSS %ld KiB\n", (int)s.status(), s.errorText().c_str(), ms, hwm);
 }
