@@ -139,6 +139,9 @@ ClipWindowController::ClipWindowController(QWidget* parent)
 }
 
 void ClipWindowController::showWindow() {
+    if (QWidget* owner = parentWidget())
+        move(owner->geometry().center() - rect().center());
     show();
     raise();
+    activateWindow();
 }

@@ -5,6 +5,7 @@
 #include <deque>
 #include <filesystem>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 extern "C" {
@@ -154,6 +155,11 @@ void ClipExportSession::run() {
         const int fd = ::mkstemp(temp.data());
         if (fd < 0)
             throw ExportError{outputURL + ": " + errorString(AVERROR(errno))};
+        // mkstemp makes the file private; a video is as readable as any other
+        // new file.
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(fd, 0666 & ~mask);
         ::close(fd);
 
         FormatInput in;

@@ -37,8 +37,10 @@ public:
                    : style == "error" ? QMessageBox::Critical
                                       : QMessageBox::Warning;
         box.setIcon(icon);
-        // Light look whatever the desktop theme.
+        // Light look whatever the desktop theme; Japanese text wraps too
+        // early in Qt's narrow default.
         box.setPalette(QApplication::style()->standardPalette());
+        box.setStyleSheet("QLabel { min-width: 300px; }");
         std::vector<QPushButton*> made;
         for (const std::string& text : buttons)
             made.push_back(box.addButton(QString::fromStdString(text), QMessageBox::ActionRole));

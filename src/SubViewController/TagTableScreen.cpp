@@ -51,7 +51,12 @@ QWidget* TagTableScreen::makeFilterRow() {
     teamB_checkBox = new QCheckBox("チームB", row);
     for (QCheckBox* c : {teamA_checkBox, teamB_checkBox}) {
         c->setChecked(true);
-        c->setStyleSheet("QCheckBox { color: white; }");
+        c->setStyleSheet(
+            "QCheckBox { color: white; }"
+            "QCheckBox::indicator { width: 14px; height: 14px; border: 1px solid #9aa7ae;"
+            " border-radius: 3px; background: #ffffff; }"
+            "QCheckBox::indicator:checked { background: #2f8f5b; border-color: #2f8f5b;"
+            " image: url(:/images/check.svg); }");
         connect(c, &QCheckBox::toggled, this, [this] { onFilterUpdate(); });
     }
     connect(tagFilterCombo, &QComboBox::currentIndexChanged, this, [this] { onFilterUpdate(); });

@@ -127,6 +127,9 @@ TEST_F(ClipExport, CutsFrameExactlyFromEveryContainer) {
         EXPECT_LT(bytes.find("moov"), bytes.find("mdat"));
     }
     EXPECT_EQ(filesIn(), 5u + 2u) << "temporary files left behind";
+    // Readable like any new file, not private as a temporary file is.
+    EXPECT_NE(fs::status(dir / "clip.mp4.mp4").permissions() & fs::perms::others_read,
+              fs::perms::none);
 }
 
 TEST_F(ClipExport, NoEndMeansTheEndOfTheStreamsAndProgressRises) {

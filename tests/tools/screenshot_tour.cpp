@@ -1,0 +1,166 @@
+// Drives the real application on a video and saves screenshots of what a
+// person sees: the edit screen with tags, clips and the pointer over a tag
+// button and a row; play mode; a question; the clip export window and its
+// report. Run under a display (scripts/screenshots uses Xvfb).
+// Usage: screenshot_tour VIDEO OUT_DIR
+#include <QApplication>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+#include <clocale>
+#include <cstdio>
+
+#include "ClipVideoConvertor/ClipViewController.h"
+#include "MainViewController.h"
+#include "Media/Player.h"
+#include "SubViewClass/Buttons.h"
+#include "SubViewClass/CustomAlert.h"
+#include "SubViewClass/CustomTableView.h"
+#include "SubViewClass/MainWindow.h"
+#include "SubViewClass/MediaPlayerView.h"
+#include "SubViewClass/TableModels.h"
+#include "SubViewController/EditViewController.h"
+#include "SubViewController/PlayViewController.h"
+
+namespace {
+
+QString outDir;
+
+void shoot(const QString& name) {
+    QApplication::processEvents();
+    QGuiApplication::primaryScreen()->grabWindow(0).save(outDir + "/" + name + ".png");
+    std::printf("saved %s/%s.png\n", qPrintable(outDir), qPrintable(name));
+}
+
+// Real message boxes, photographed and then answered with their default
+// button; save panels answered with a file in the output folder.
+class TourDialogs : public DialogProvider {
+public:
+    explicit TourDialogs(DialogProvider& real) : real_(real) {}
+    int showBox(Kind kind, const std::string& message, const std::string& title,
+                const std::string& style, const std::vector<std::string>& buttons) override {
+        const QString name = shotName;
+        QTimer::singleShot(700, [name] {
+            if (!name.isEmpty())
+                shoot(name);
+            if (QWidget* box = QApplication::activeModalWidget())
+                QTest::keyClick(box, Qt::Key_Return);
+        });
+        shotName.clear();
+        return real_.showBox(kind, message, title, style, buttons);
+    }
+    void openFilePanel(QWidget*, const FilePanel&, PathCallback done) override { done({}); }
+    void saveFilePanel(QWidget*, const FilePanel& panel, PathCallback done) override {
+        done((outDir + "/" + panel.proposedName + ".mp4").toStdString());
+    }
+    QString shotName;
+
+private:
+    DialogProvider& real_;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    std::setlocale(LC_NUMERIC, "C");
+    QFont::insertSubstitutions("Hiragino Sans GB", {"Noto Sans CJK JP"});
+    QFont::insertSubstitutions("Arial", {"Liberation Sans", "DejaVu Sans"});
+    QApplication::setFont(QFont("Hiragino Sans GB"));
+    if (argc < 3)
+        return 2;
+    outDir = argv[2];
+    TourDialogs dialogs(dialogProvider());
+    setDialogProvider(&dialogs);
+
+    MainWindow window;
+    MainViewController* main = window.mainViewController();
+    window.fitMainView(main->size());
+    window.move(20, 20);
+    window.show();
+    (void)QTest::qWaitForWindowExposed(&window);
+    EditViewController* edit = main->editViewController;
+    PlayViewController* play = main->playViewController;
+
+    bool opened = false;
+    main->MediaPlayer->callBack = [&](const std::string& url) {
+        main->afterOpenMedia(url);
+        opened = true;
+    };
+    main->MediaPlayer->openPath(argv[1]);
+    if (!QTest::qWaitFor([&] { return opened; }, 15000))
+        return 1;
+    Player* player = main->MediaPlayer->player();
+
+    // Tags at several times, one with a comment, and two clips by keys.
+    const char* presses[] = {"A6", "B0", "A12", "B9", "A3", "B15", "A4"};
+    double t = 4;
+    for (const char* id : presses) {
+        player->seekExact(t);
+        QTest::qWait(150);
+        for (TagButton* b : edit->tagButtons)
+            if (b->objectName() == id)
+                QTest::mouseClick(b, Qt::LeftButton);
+        t += 7;
+    }
+    edit->commentTextField->setPlainText("ラインアウトからのモール、\n前進 5m");
+    edit->onCommentAdd();
+    for (double start : {12.0, 30.0}) {
+        player->seekExact(start);
+        QTest::qWait(200);
+        QTest::keyClick(main->MediaPlayer, Qt::Key_Comma);
+        player->seekExact(start + 6);
+        QTest::qWait(200);
+        QTest::keyClick(main->MediaPlayer, Qt::Key_Period);
+    }
+    player->playImmediatelyAtRate(1.0f);
+    QTest::qWait(1500);
+
+    // Pointer over a tag button, then over a row of the table.
+    for (TagButton* b : edit->tagButtons)
+        if (b->objectName() == "B6")
+            QTest::mouseMove(b, b->rect().center());
+    QTest::qWait(300);
+    shoot("edit-hover-button");
+    CustomTableView* table = edit->tagTableView;
+    QTest::mouseMove(table->viewport(), table->visualRect(table->model()->index(2, 3)).center());
+    QTest::qWait(300);
+    shoot("edit-hover-row");
+
+    // Play mode with a chosen tag.
+    main->onMenuSelectPlayMode();
+    QTest::qWait(500);
+    QTest::mouseClick(play->tagTableView->viewport(), Qt::LeftButton, {},
+                      play->tagTableView->visualRect(play->tagTableView->model()->index(3, 3)).center());
+    QTest::qWait(800);
+    shoot("play-mode");
+    main->onMenuSelectEditMode();
+    QTest::qWait(300);
+
+    // A question, as the user sees it.
+    dialogs.shotName = "dialog-delete";
+    edit->tagModel()->setTicked(1, true);
+    MessageBox("選択された項目を削除しますか？", "削除");
+
+    // Export a long clip: the progress window, then the report.
+    player->seekExact(5);
+    QTest::qWait(200);
+    edit->mediaClipStart();
+    player->seekExact(115);
+    QTest::qWait(200);
+    edit->mediaClipEnd();
+    edit->clipModel()->setTicked(2, true);
+    dialogs.shotName = "clip-done";
+    edit->onClipOutput();
+    (void)QTest::qWaitFor([&] { return !window.findChildren<ClipWindowController*>().isEmpty(); },
+                          3000);
+    QTest::qWait(2500);
+    shoot("clip-progress");
+    (void)QTest::qWaitFor([&] { return window.findChildren<ClipWindowController*>().isEmpty(); },
+                          120000);
+    QTest::qWait(300);
+    setDialogProvider(nullptr);
+    return 0;
+}
