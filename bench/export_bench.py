@@ -29,14 +29,19 @@ def min_psnr(path):
     frames = len(re.findall(r"n:", out))
     return (min(values) if values else float("inf")), frames
 
-print(f"{'what':28} {'seconds':>8} {'peak RSS MiB':>13} {'min PSNR dB':>12} {'frames':>7}")
+def profile(path):
+    return subprocess.run(["ffprobe", "-v", "error", "-select_streams", "v", "-show_entries",
+                           "stream=profile", "-of", "default=nw=1:nk=1", path],
+                          capture_output=True, text=True).stdout.strip()
+
+print(f"{'what':28} {'seconds':>8} {'peak RSS MiB':>13} {'min PSNR dB':>12} {'frames':>7}  profile")
 for preset in ["ultrafast", "superfast", "veryfast", "faster", "fast"]:
     out = os.path.join(tmp, f"ours-{preset}.mp4")
     wall, text = run([tool, src, out, str(start * 1000), str((start + length) * 1000), preset])
     rss = int(re.search(r"peak RSS (\d+)", text).group(1)) / 1024
     p, n = min_psnr(out)
-    print(f"{'ours ' + preset:28} {wall:8.2f} {rss:13.0f} {p:12.2f} {n:7d}")
-    if preset in ("ultrafast", "veryfast"):
+    print(f"{'ours ' + preset:28} {wall:8.2f} {rss:13.0f} {p:12.2f} {n:7d}  {profile(out)}")
+    if preset in ("ultrafast", "superfast", "veryfast"):
         out = os.path.join(tmp, "cli.mp4")
         cmd = ["/usr/bin/env", "python3", "-c",
                "import resource,subprocess,sys; r=subprocess.run(sys.argv[1:]).returncode;"
@@ -46,7 +51,7 @@ for preset in ["ultrafast", "superfast", "veryfast", "faster", "fast"]:
                "-pix_fmt", "yuv420p", "-c:a", "aac", "-b:a", "192k", "-movflags", "+faststart", out]
         wall, text = run(cmd)
         p, n = min_psnr(out)
-        print(f"{'ffmpeg command ' + preset:28} {wall:8.2f} {int(text.split()[-1]) / 1024:13.0f} {p:12.2f} {n:7d}")
+        print(f"{'ffmpeg command ' + preset:28} {wall:8.2f} {int(text.split()[-1]) / 1024:13.0f} {p:12.2f} {n:7d}  {profile(out)}")
 out = os.path.join(tmp, "copy.mp4")
 wall, _ = run(["ffmpeg", "-v", "error", "-y", "-ss", str(start), "-i", src, "-t", str(length),
                "-c", "copy", out])
