@@ -33,9 +33,8 @@ void HeaderView::mousePressEvent(QMouseEvent* event) {
 void HeaderView::mouseMoveEvent(QMouseEvent* event) {
     if (!(event->buttons() & Qt::LeftButton) || initialLocation == QPoint(-1, -1))
         return;
-    const QPoint p = event->scenePosition().toPoint();
     QWidget* w = window();
-    w->move(w->pos() + p - initialLocation);
+    w->move(draggedWindowOrigin(w->pos(), event->scenePosition().toPoint(), initialLocation));
 }
 
 void HeaderView::mouseDoubleClickEvent(QMouseEvent* event) {

@@ -14,6 +14,12 @@ class HeaderView : public QLabel {
 public:
     explicit HeaderView(QWidget* parent = nullptr);
     QPoint initialLocation{-1, -1};
+    // Where the window goes when the pointer, pressed at `initial` in the
+    // window, is now at `pointer` (window coordinates) and the window is at
+    // `origin`.
+    static QPoint draggedWindowOrigin(QPoint origin, QPoint pointer, QPoint initial) {
+        return origin + pointer - initial;
+    }
 
 signals:
     void doubleClicked();

@@ -1,0 +1,101 @@
+#include <QApplication>
+#include <QClipboard>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include "SubViewClass/Buttons.h"
+#include "SubViewClass/EditableNSTextField.h"
+#include "SubViewClass/MainWindow.h"
+
+TEST(Controls, TagButtonColourGroupsComeFromTheIdentifier) {
+    struct Case {
+        const char* id;
+        int64_t number;
+        bool teamA;
+        QColor background;
+    };
+    const QColor green(63, 138, 63), orange(255, 139, 64), blue(64, 139, 255),
+        purple(139, 64, 139), salmon(255, 157, 128);
+    const Case cases[] = {{"A3", 3, true, green},     {"B12", 12, false, purple},
+                          {"A17", 17, true, salmon},  {"A", 0, true, green},
+                          {"Ax", 0, true, green},     {"B-1", -1, false, salmon},
+                          {"B5", 5, false, orange},   {"A11", 11, true, blue}};
+    for (const Case& c : cases) {
+        TagButton b("ラック", c.id);
+        b.viewWillDraw();
+        EXPECT_EQ(b.index_num, c.number) << c.id;
+        EXPECT_EQ(b.index_type, c.teamA) << c.id;
+        EXPECT_EQ(b.background_color, c.background) << c.id;
+        // Only the first draw decides.
+        b.setObjectName("A17");
+        b.viewWillDraw();
+        EXPECT_EQ(b.background_color, c.background) << c.id;
+    }
+}
+
+TEST(Controls, FontsFollowTheHeight) {
+    TagButton b("UE", "A4");
+    b.resize(200, 50);
+    b.show();
+    EXPECT_EQ(b.font().pixelSize(), 20);
+    b.resize(200, 100);
+    EXPECT_EQ(b.font().pixelSize(), 40);
+    EditableNSTextField field("0:01:05");
+    field.resize(120, 20);
+    field.show();
+    EXPECT_EQ(field.font().pixelSize(), 10);
+    field.resize(120, 40);
+    EXPECT_EQ(field.font().pixelSize(), 20);
+}
+
+TEST(Controls, TextFieldEditShortcuts) {
+    EditableNSTextField field("ラック");
+    field.show();
+    field.setFocus();
+    field.selectAll();
+    QTest::keyClick(&field, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), "ラック");
+    QTest::keyClick(&field, Qt::Key_End);
+    QTest::keyClicks(&field, "x");
+    EXPECT_EQ(field.text(), "ラックx");
+    QTest::keyClick(&field, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(field.text(), "ラック");
+    QTest::keyClick(&field, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(field.text(), "ラックx");
+    QApplication::clipboard()->setText("unchanged");
+    field.selectAll();
+    QTest::keyClick(&field, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), "unchanged");
+}
+
+TEST(Controls, HeaderDragMovesTheWindowWithThePointer) {
+    EXPECT_EQ(HeaderView::draggedWindowOrigin({300, 200}, {150, 12}, {50, 12}), QPoint(400, 200));
+    EXPECT_EQ(HeaderView::draggedWindowOrigin({300, 200}, {40, 30}, {50, 10}), QPoint(290, 220));
+}
+
+TEST(Controls, HoverButtonsShowTheHandAndLeaveTheArrow) {
+    QWidget window;
+    window.resize(300, 200);
+    auto* tag = new TagButton("トライ", "A12", &window);
+    auto* tool = new MediaToolButtonView("mediaBackward_play", &window);
+    auto* general = new GeneralButton("削除", "onTagDelete", &window);
+    tool->move(0, 60);
+    general->move(0, 120);
+    window.show();
+    (void)QTest::qWaitForWindowExposed(&window);
+    for (int round = 0; round < 5; ++round) {
+        for (QWidget* b : std::initializer_list<QWidget*>{tag, tool, general}) {
+            QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
+            QApplication::sendEvent(b, &enter);
+            QEvent leave(QEvent::Leave);
+            QApplication::sendEvent(b, &leave);
+        }
+    }
+    // The hand belongs to the buttons; nothing is left pushed over the rest.
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(tag->cursor().shape(), Qt::PointingHandCursor);
+    EXPECT_EQ(window.cursor().shape(), Qt::ArrowCursor);
+    EXPECT_EQ(tool->toolTip(), "クイック巻き戻し(<-)");
+    // The resting colour is back after leaving.
+    EXPECT_TRUE(tag->styleSheet().contains(QColor(139, 64, 139).name(QColor::HexArgb)));
+}
