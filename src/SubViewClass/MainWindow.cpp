@@ -1,9 +1,11 @@
 #include "SubViewClass/MainWindow.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QSizeGrip>
 #include <QToolButton>
 #include <QVBoxLayout>

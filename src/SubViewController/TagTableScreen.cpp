@@ -222,6 +222,13 @@ void TagTableScreen::updateView() {
     tagTableView->horizontalHeader()->setFont(jp);
     tagTableView->verticalHeader()->setDefaultSectionSize(std::max(1, static_cast<int>(h * 0.028)));
     fitColumns(tagTableView, jp);
+    // Transport buttons and the time grow with the screen like the text.
+    const int icon = std::max(16, static_cast<int>(h * 0.026));
+    for (MediaToolButtonView* b : findChildren<MediaToolButtonView*>()) {
+        b->setIconSize(QSize(icon, icon));
+        b->setMinimumSize(icon + 12, icon + 8);
+    }
+    mediaTimeLabel->setMinimumHeight(icon + 8);
 }
 
 void TagTableScreen::fitColumns(CustomTableView* table, const QFont& font) {

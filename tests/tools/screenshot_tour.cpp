@@ -132,8 +132,9 @@ int main(int argc, char** argv) {
     // Play mode with a chosen tag.
     main->onMenuSelectPlayMode();
     QTest::qWait(500);
-    QTest::mouseClick(play->tagTableView->viewport(), Qt::LeftButton, {},
-                      play->tagTableView->visualRect(play->tagTableView->model()->index(3, 3)).center());
+    QTest::mouseClick(
+        play->tagTableView->viewport(), Qt::LeftButton, {},
+        play->tagTableView->visualRect(play->tagTableView->model()->index(3, 3)).center());
     QTest::qWait(800);
     shoot("play-mode");
     main->onMenuSelectEditMode();
