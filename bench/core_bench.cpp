@@ -8,25 +8,6 @@
 
 namespace {
 
-const char* const kLabels[] = {"ラック",
-                               "モール",
-                               "タックル",
-                               "キック",
-                               "UE",
-                               "キックオフ",
-                               "スクラム",
-                               "ラインアウト",
-                               "ドロップアウト",
-                               "キックリターン",
-                               "ターンオーバー",
-                               "クイックスタート",
-                               "トライ",
-                               "PG",
-                               "DG",
-                               "ペナルティ",
-                               "選手交代",
-                               "チェック"};
-
 std::vector<std::shared_ptr<TagRowData>> makeTags(size_t count) {
     std::mt19937 rng(42);
     std::vector<std::shared_ptr<TagRowData>> rows;
@@ -39,7 +20,7 @@ std::vector<std::shared_ptr<TagRowData>> makeTags(size_t count) {
         t += static_cast<float>(rng() % 2000) / 100.0f;
         row->time_val = t;
         row->time_string = createTimeString(t);
-        row->name = kLabels[rng() % 18];
+        row->name = kTagLabels[rng() % 18];
         switch (rng() % 6) { // mixed comment lengths, some awkward
         case 0:
             row->comment = "ラインの裏へのキック、\"良い判断\"";

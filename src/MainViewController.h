@@ -27,24 +27,7 @@ public:
 
     static constexpr const char* MAIN_EXT = "csv";
     static constexpr const char* TOTAL_ITEM = "すべてを見る";
-    static constexpr std::array<const char*, 18> TAG_LABEL = {"ラック",
-                                                              "モール",
-                                                              "タックル",
-                                                              "キック",
-                                                              "UE",
-                                                              "キックオフ",
-                                                              "スクラム",
-                                                              "ラインアウト",
-                                                              "ドロップアウト",
-                                                              "キックリターン",
-                                                              "ターンオーバー",
-                                                              "クイックスタート",
-                                                              "トライ",
-                                                              "PG",
-                                                              "DG",
-                                                              "ペナルティ",
-                                                              "選手交代",
-                                                              "チェック"};
+    static constexpr const std::array<const char*, 18>& TAG_LABEL = kTagLabels;
 
     int64_t sys_index = 0;
     QWidget* menu_button_panel = nullptr;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -48,6 +49,26 @@ public:
 
 // The tag-name filter entry that keeps every name.
 inline constexpr std::string_view kShowAllTagName = "すべてを見る";
+
+// The eighteen tag names, in the order of the buttons and the filter list.
+inline constexpr std::array<const char*, 18> kTagLabels = {"ラック",
+                                                           "モール",
+                                                           "タックル",
+                                                           "キック",
+                                                           "UE",
+                                                           "キックオフ",
+                                                           "スクラム",
+                                                           "ラインアウト",
+                                                           "ドロップアウト",
+                                                           "キックリターン",
+                                                           "ターンオーバー",
+                                                           "クイックスタート",
+                                                           "トライ",
+                                                           "PG",
+                                                           "DG",
+                                                           "ペナルティ",
+                                                           "選手交代",
+                                                           "チェック"};
 
 class TagDataModel {
 public:
