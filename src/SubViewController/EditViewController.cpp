@@ -24,13 +24,14 @@
 #include "SubViewClass/KeyEvents.h"
 #include "SubViewClass/MediaPlayerView.h"
 #include "SubViewClass/TableModels.h"
+#include "SubViewClass/VerticallyCenteredTextFieldCell.h"
 
 namespace {
 
 const char* const kCheckOff = "❎";
 
 QLabel* caption(const QString& text, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
+    auto* label = new VerticallyCenteredTextFieldCell(text, parent);
     label->setStyleSheet("color: #c9d3da;");
     return label;
 }

@@ -10,6 +10,7 @@
 #include "SubViewClass/EditableNSTextField.h"
 #include "SubViewClass/MediaPlayerView.h"
 #include "SubViewClass/TableModels.h"
+#include "SubViewClass/VerticallyCenteredTextFieldCell.h"
 
 PlayViewController::PlayViewController(MainViewController* parent, QWidget* container)
     : TagTableScreen(parent, container, "Play") {
@@ -33,7 +34,7 @@ PlayViewController::PlayViewController(MainViewController* parent, QWidget* cont
                  false);
     tagTableView->horizontalHeader()->setSectionResizeMode(3, QHeaderView::Stretch);
     l->addWidget(tagTableView, 1);
-    auto* caption = new QLabel("コメント", list);
+    auto* caption = new VerticallyCenteredTextFieldCell("コメント", list);
     caption->setStyleSheet("color: #c9d3da;");
     l->addWidget(caption);
     commentTextView = new EditableNSTextField({}, list);

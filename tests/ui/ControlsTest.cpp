@@ -6,6 +6,7 @@
 #include "SubViewClass/Buttons.h"
 #include "SubViewClass/EditableNSTextField.h"
 #include "SubViewClass/MainWindow.h"
+#include "SubViewClass/VerticallyCenteredTextFieldCell.h"
 
 TEST(Controls, TagButtonColourGroupsComeFromTheIdentifier) {
     struct Case {
@@ -66,6 +67,13 @@ TEST(Controls, TextFieldEditShortcuts) {
     field.selectAll();
     QTest::keyClick(&field, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_EQ(QApplication::clipboard()->text(), "unchanged");
+}
+
+TEST(Controls, CaptionsCentreTheirTextVertically) {
+    using Cell = VerticallyCenteredTextFieldCell;
+    EXPECT_EQ(Cell::drawingRectForBounds({0, 0, 100, 30}, 14, false), QRectF(0, 8, 100, 14));
+    EXPECT_EQ(Cell::drawingRectForBounds({0, 0, 100, 30}, 14, true), QRectF(0, 0, 100, 30));
+    EXPECT_EQ(Cell::drawingRectForBounds({0, 0, 100, 10}, 14, false), QRectF(0, 0, 100, 10));
 }
 
 TEST(Controls, HeaderDragMovesTheWindowWithThePointer) {
