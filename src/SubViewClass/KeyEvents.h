@@ -10,5 +10,5 @@
 // ("<" on the comma key) give the same code.
 uint16_t keycodeOf(const QKeyEvent& event);
 
-// Command+O on the original platform; Control is the command key here.
+// True when Control, the command key here, is the only modifier held.
 bool isCommandOnly(const QKeyEvent& event);
