@@ -81,8 +81,8 @@ QWidget* TagTableScreen::makeMediaColumn(bool withClipButtons) {
     l->addWidget(mediaPlayerBox, 1);
 
     auto* bar = new QWidget(column);
-    transportRow_ = new QHBoxLayout(bar);
-    transportRow_->setContentsMargins(0, 0, 0, 0);
+    auto* transportRow = new QHBoxLayout(bar);
+    transportRow->setContentsMargins(0, 0, 0, 0);
     mediaTimeLabel = new EditableNSTextField("0:00:00 / 0:00:00", bar);
     mediaTimeLabel->setObjectName("mediaTimeLabel");
     mediaTimeLabel->setReadOnly(true);
@@ -91,7 +91,7 @@ QWidget* TagTableScreen::makeMediaColumn(bool withClipButtons) {
     mediaTimeLabel->setStyleSheet("QLineEdit { background: transparent; color: white; }");
     mediaTimeLabel->font_rate = 0.55;
     mediaTimeLabel->setMinimumHeight(30);
-    transportRow_->addWidget(mediaTimeLabel, 1);
+    transportRow->addWidget(mediaTimeLabel, 1);
 
     struct Action {
         const char* name;
@@ -109,7 +109,7 @@ QWidget* TagTableScreen::makeMediaColumn(bool withClipButtons) {
         b->setIconSize(QSize(22, 22));
         b->setMinimumSize(34, 30);
         connect(b, &QPushButton::clicked, this, a.slot);
-        transportRow_->addWidget(b);
+        transportRow->addWidget(b);
     }
     if (withClipButtons) {
         for (const char* name : {"mediaClipStart", "mediaClipEnd"}) {
@@ -117,7 +117,7 @@ QWidget* TagTableScreen::makeMediaColumn(bool withClipButtons) {
             b->setIcon(QIcon(QString(":/images/%1.svg").arg(name)));
             b->setIconSize(QSize(22, 22));
             b->setMinimumSize(34, 30);
-            transportRow_->addWidget(b);
+            transportRow->addWidget(b);
         }
     }
     l->addWidget(bar);

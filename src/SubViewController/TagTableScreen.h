@@ -10,7 +10,6 @@
 class QCheckBox;
 class QComboBox;
 class QFrame;
-class QHBoxLayout;
 class CustomTableView;
 class EditableNSTextField;
 class MainViewController;
@@ -59,11 +58,9 @@ protected:
     static void fitColumns(CustomTableView* table, const QFont& font);
     // Selects the row of the chosen tag again, if it is listed.
     void reselectChosenTag();
-    void showTimeLabelPlaceholder();
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
     std::string prefix_; // "Edit" or "Play": column identifiers begin with it
     TagTableModel* tagModel_ = nullptr;
-    QHBoxLayout* transportRow_ = nullptr;
 };
