@@ -55,19 +55,21 @@ void CustomTableView::leaveEvent(QEvent* event) {
     QTableView::leaveEvent(event);
 }
 
-void CustomTableView::mousePressEvent(QMouseEvent* event) {
+void CustomTableView::noteClick(const QMouseEvent* event) {
     const QModelIndex index = indexAt(event->position().toPoint());
     clickedRow_ = index.isValid() ? index.row() : -1;
     clickedColumn_ = index.isValid() ? index.column() : -1;
+}
+
+void CustomTableView::mousePressEvent(QMouseEvent* event) {
+    noteClick(event);
     QTableView::mousePressEvent(event);
     if (event->button() == Qt::LeftButton)
         emit rowClicked();
 }
 
 void CustomTableView::mouseDoubleClickEvent(QMouseEvent* event) {
-    const QModelIndex index = indexAt(event->position().toPoint());
-    clickedRow_ = index.isValid() ? index.row() : -1;
-    clickedColumn_ = index.isValid() ? index.column() : -1;
+    noteClick(event);
     QTableView::mouseDoubleClickEvent(event);
     if (event->button() == Qt::LeftButton)
         emit rowDoubleClicked();

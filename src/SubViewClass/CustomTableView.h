@@ -31,6 +31,7 @@ protected:
 
 private:
     void hoverAt(const QPoint& pos);
+    void noteClick(const QMouseEvent* event);
     RowTableModel* model_ = nullptr;
     int clickedRow_ = -1;
     int clickedColumn_ = -1;

@@ -96,6 +96,20 @@ void RowTableModel::setHoverRow(int row) {
         emit dataChanged(index(row, 0), index(row, last), {Qt::BackgroundRole});
 }
 
+int RowTableModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : rows();
+}
+
+QVariant RowTableModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rows())
+        return {};
+    if (QVariant common = commonData(index, role); common.isValid())
+        return common;
+    if (role != Qt::DisplayRole)
+        return {};
+    return displayText(index.row(), columnIdentifier(index.column()));
+}
+
 QVariant RowTableModel::commonData(const QModelIndex& index, int role) const {
     if (role == Qt::CheckStateRole && hasCheckColumn_ && index.column() == 0)
         return isTicked(index.row()) ? Qt::Checked : Qt::Unchecked;
@@ -112,23 +126,12 @@ TagTableModel::TagTableModel(const std::vector<std::shared_ptr<TagRowData>>& row
     hoverColor = QColor(138, 43, 226);
 }
 
-int TagTableModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : rows();
-}
-
-QVariant TagTableModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= rows())
-        return {};
-    if (QVariant common = commonData(index, role); common.isValid())
-        return common;
-    if (role != Qt::DisplayRole)
-        return {};
-    const TagRowData& tag = *rows_[static_cast<size_t>(index.row())];
-    const std::string id = columnIdentifier(index.column());
+QVariant TagTableModel::displayText(int row, std::string_view id) const {
+    const TagRowData& tag = *rows_[static_cast<size_t>(row)];
     if (id.ends_with("TeamCol"))
         return tag.team ? QStringLiteral("A") : QStringLiteral("B");
     if (id.ends_with("IndexCol"))
-        return index.row() + 1;
+        return row + 1;
     if (id.ends_with("TimeCol"))
         return QString::fromStdString(tag.time_string);
     if (id.ends_with("NameCol"))
@@ -142,19 +145,8 @@ ClipTableModel::ClipTableModel(const std::vector<std::shared_ptr<ClipRowData>>& 
                                std::vector<TableColumn> columns, QObject* parent)
     : RowTableModel(std::move(columns), true, parent), rows_(rows) {}
 
-int ClipTableModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : rows();
-}
-
-QVariant ClipTableModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= rows())
-        return {};
-    if (QVariant common = commonData(index, role); common.isValid())
-        return common;
-    if (role != Qt::DisplayRole)
-        return {};
-    const ClipRowData& clip = *rows_[static_cast<size_t>(index.row())];
-    const std::string id = columnIdentifier(index.column());
+QVariant ClipTableModel::displayText(int row, std::string_view id) const {
+    const ClipRowData& clip = *rows_[static_cast<size_t>(row)];
     if (id.ends_with("StartCol"))
         return QString::fromStdString(clip.startTimeString);
     if (id.ends_with("EndCol"))

@@ -4,6 +4,7 @@
 #include <QColor>
 #include <functional>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "Model/DataModel.h"
@@ -22,7 +23,9 @@ class RowTableModel : public QAbstractTableModel {
 public:
     RowTableModel(std::vector<TableColumn> columns, bool hasCheckColumn, QObject* parent);
 
+    int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
     bool setData(const QModelIndex& index, const QVariant& value, int role) override;
@@ -43,6 +46,8 @@ public:
 
 protected:
     virtual int rows() const = 0;
+    // The text of `row` in the column with identifier `id`.
+    virtual QVariant displayText(int row, std::string_view id) const = 0;
     QVariant commonData(const QModelIndex& index, int role) const;
 
 private:
@@ -58,11 +63,10 @@ class TagTableModel : public RowTableModel {
 public:
     TagTableModel(const std::vector<std::shared_ptr<TagRowData>>& rows,
                   std::vector<TableColumn> columns, bool hasCheckColumn, QObject* parent);
-    int rowCount(const QModelIndex& parent = {}) const override;
-    QVariant data(const QModelIndex& index, int role) const override;
 
 protected:
     int rows() const override { return static_cast<int>(rows_.size()); }
+    QVariant displayText(int row, std::string_view id) const override;
 
 private:
     const std::vector<std::shared_ptr<TagRowData>>& rows_;
@@ -74,11 +78,10 @@ class ClipTableModel : public RowTableModel {
 public:
     ClipTableModel(const std::vector<std::shared_ptr<ClipRowData>>& rows,
                    std::vector<TableColumn> columns, QObject* parent);
-    int rowCount(const QModelIndex& parent = {}) const override;
-    QVariant data(const QModelIndex& index, int role) const override;
 
 protected:
     int rows() const override { return static_cast<int>(rows_.size()); }
+    QVariant displayText(int row, std::string_view id) const override;
 
 private:
     const std::vector<std::shared_ptr<ClipRowData>>& rows_;
