@@ -1,11 +1,15 @@
 #include "MainViewController.h"
 
+#include <QAbstractSpinBox>
 #include <QApplication>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QScreen>
+#include <QTextEdit>
 #include <QVBoxLayout>
 #include <cmath>
 #include <filesystem>
@@ -71,9 +75,12 @@ MainViewController::MainViewController(QWidget* parent, std::unique_ptr<Player> 
             w->setResizable(false);
     });
     viewDidLoad();
+    qApp->installEventFilter(this);
 }
 
-MainViewController::~MainViewController() = default;
+MainViewController::~MainViewController() {
+    qApp->removeEventFilter(this);
+}
 
 void MainViewController::viewDidLoad() {
     sys_index = 0;
@@ -273,25 +280,24 @@ void MainViewController::afterOpenMedia(const std::string&) {
     const std::string path = getCSVFileName();
     tagDataModel.replaceData(TagFileManager::loadCSVFile(path));
     m_fSave = false;
-    // Clips belong to the video they were marked on, whichever mode is shown.
+    showNewStore();
+}
+
+void MainViewController::showNewStore() {
+    // Both screens list the new store: a hidden screen left on the old rows
+    // would act on the new video's tags that share their indexes.
     editViewController->clearClips();
-    if (sys_index == 0) {
-        editViewController->tagTableSelectedRowIndex = -1;
-        editViewController->reloadTagDataTable(true);
-    } else {
-        playViewController->tagTableSelectedRowIndex = -1;
-        playViewController->reloadTagDataTable(true);
+    for (TagTableScreen* screen : {static_cast<TagTableScreen*>(editViewController),
+                                   static_cast<TagTableScreen*>(playViewController)}) {
+        screen->forgetChosenTag();
+        screen->reloadTagDataTable(true);
     }
 }
 
 void MainViewController::showNoVideo() {
     tagDataModel.replaceData({});
     m_fSave = false;
-    editViewController->clearClips();
-    editViewController->tagTableSelectedRowIndex = -1;
-    editViewController->reloadTagDataTable(true);
-    playViewController->tagTableSelectedRowIndex = -1;
-    playViewController->reloadTagDataTable(true);
+    showNewStore();
 }
 
 void MainViewController::openFailed(const std::string& path, const std::string& reason) {
@@ -327,7 +333,7 @@ void MainViewController::keyDown(QKeyEvent* event) {
         view->playSlowMode = true;
         break;
     case Keycode::o:
-        if (isCommandOnly(*event))
+        if (isCommandOnly(*event) && !isCapsLockOn(*event))
             view->open([this](const std::string& url) { afterOpenMedia(url); });
         break;
     case Keycode::space:
@@ -356,4 +362,38 @@ void MainViewController::keyDown(QKeyEvent* event) {
 void MainViewController::keyPressEvent(QKeyEvent* event) {
     keyDown(event);
     event->accept();
+}
+
+bool MainViewController::keepsKeys(const QWidget* w) {
+    if (const auto* line = qobject_cast<const QLineEdit*>(w))
+        return !line->isReadOnly();
+    if (const auto* text = qobject_cast<const QPlainTextEdit*>(w))
+        return !text->isReadOnly();
+    if (const auto* text = qobject_cast<const QTextEdit*>(w))
+        return !text->isReadOnly();
+    return qobject_cast<const QAbstractSpinBox*>(w) != nullptr;
+}
+
+bool MainViewController::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride)
+        return false;
+    auto* w = qobject_cast<QWidget*>(watched);
+    if (!w || !w->isWidgetType() || keepsKeys(w))
+        return false;
+    const bool inEdit = editViewController->isAncestorOf(w) || w == editViewController;
+    const bool inPlay = playViewController->isAncestorOf(w) || w == playViewController;
+    if (!inEdit && !inPlay)
+        return false;
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (event->type() == QEvent::ShortcutOverride) {
+        // Claimed here so no shortcut of a focused control acts first.
+        key->accept();
+        return true;
+    }
+    if (inEdit)
+        editViewController->keyDown(key);
+    else
+        keyDown(key);
+    key->accept();
+    return true;
 }

@@ -74,11 +74,17 @@ protected:
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    // Keys pressed anywhere inside a screen take the screen's road, whatever
+    // widget holds the focus: only editable text keeps its keys.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // True when `w` edits text and so keeps the keys it is given.
+    static bool keepsKeys(const QWidget* w);
     bool askBeforeReplacingVideo();
     void openFailed(const std::string& path, const std::string& reason);
     void showNoVideo();
+    void showNewStore();
     void terminate();
 
     QTimer resizableTimer_;

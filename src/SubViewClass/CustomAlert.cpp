@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStyle>
@@ -29,7 +30,9 @@ public:
                 const std::string& style, const std::vector<std::string>& buttons) override {
         QMessageBox box(QApplication::activeWindow());
         box.setWindowTitle(QString::fromStdString(title));
-        box.setText(QString::fromStdString(title));
+        // The title stands in bold above the message.
+        box.setTextFormat(Qt::RichText);
+        box.setText("<b>" + QString::fromStdString(title).toHtmlEscaped() + "</b>");
         box.setInformativeText(QString::fromStdString(message));
         QMessageBox::Icon icon = QMessageBox::Information;
         if (kind == Kind::Alert)
@@ -70,9 +73,14 @@ public:
         auto* dialog = makeDialog(window, panel);
         dialog->setAcceptMode(QFileDialog::AcceptSave);
         dialog->setFileMode(QFileDialog::AnyFile);
-        if (!panel.extensions.isEmpty())
+        QString proposed = panel.proposedName;
+        if (!panel.extensions.isEmpty()) {
+            // A name typed without an extension gets the first one.
             dialog->setDefaultSuffix(panel.extensions.front());
-        dialog->selectFile(panel.proposedName);
+            if (!proposed.isEmpty() && QFileInfo(proposed).suffix().isEmpty())
+                proposed += "." + panel.extensions.front();
+        }
+        dialog->selectFile(proposed);
         // Qt asks before replacing an existing file, as a save panel should.
         show(dialog, std::move(done));
     }

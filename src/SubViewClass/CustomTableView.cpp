@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <QMouseEvent>
+#include <QScrollBar>
 
 #include "SubViewClass/TableModels.h"
 
@@ -30,8 +31,21 @@ int CustomTableView::selectedRow() const {
 }
 
 void CustomTableView::selectRowOnly(int row) {
-    if (row >= 0 && row < model()->rowCount())
-        selectRow(row);
+    if (!selectionModel())
+        return;
+    if (row < 0 || row >= model()->rowCount()) {
+        selectionModel()->clearSelection();
+        return;
+    }
+    // Not through the current index: that would scroll the row into view.
+    selectionModel()->select(model()->index(row, 0),
+                             QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void CustomTableView::restoreScroll(int scrollValue) {
+    // The scroll range follows the new row count only once laid out.
+    updateGeometries();
+    verticalScrollBar()->setValue(scrollValue);
 }
 
 void CustomTableView::hoverAt(const QPoint& pos) {
@@ -44,7 +58,9 @@ void CustomTableView::hoverAt(const QPoint& pos) {
 
 void CustomTableView::mouseMoveEvent(QMouseEvent* event) {
     hoverAt(event->position().toPoint());
-    QTableView::mouseMoveEvent(event);
+    // A drag would carry the selection along without the row action.
+    if (event->buttons() == Qt::NoButton)
+        QTableView::mouseMoveEvent(event);
 }
 
 void CustomTableView::leaveEvent(QEvent* event) {
@@ -61,16 +77,49 @@ void CustomTableView::noteClick(const QMouseEvent* event) {
     clickedColumn_ = index.isValid() ? index.column() : -1;
 }
 
+bool CustomTableView::inCheckColumn(const QMouseEvent* event) const {
+    const QModelIndex index = indexAt(event->position().toPoint());
+    return index.isValid() && (model()->flags(index) & Qt::ItemIsUserCheckable);
+}
+
 void CustomTableView::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        event->accept();
+        return;
+    }
     noteClick(event);
-    QTableView::mousePressEvent(event);
-    if (event->button() == Qt::LeftButton)
-        emit rowClicked();
+    if (inCheckColumn(event)) {
+        // Anywhere in the cell ticks; the selection stays.
+        if (model_)
+            model_->setTicked(clickedRow_, !model_->isTicked(clickedRow_));
+    } else if (clickedRow_ >= 0) {
+        QTableView::mousePressEvent(event);
+    }
+    emit rowClicked();
+}
+
+void CustomTableView::mouseReleaseEvent(QMouseEvent* event) {
+    // The item delegate would tick the box a second time, and a release on
+    // another row would select that row without the row action.
+    if (event->button() != Qt::LeftButton || inCheckColumn(event) || clickedRow_ < 0 ||
+        indexAt(event->position().toPoint()).row() != clickedRow_) {
+        event->accept();
+        return;
+    }
+    QTableView::mouseReleaseEvent(event);
 }
 
 void CustomTableView::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        event->accept();
+        return;
+    }
+    if (inCheckColumn(event)) {
+        mousePressEvent(event); // the second click ticks again
+        return;
+    }
     noteClick(event);
-    QTableView::mouseDoubleClickEvent(event);
-    if (event->button() == Qt::LeftButton)
-        emit rowDoubleClicked();
+    if (clickedRow_ >= 0)
+        QTableView::mouseDoubleClickEvent(event);
+    emit rowDoubleClicked();
 }

@@ -5,7 +5,10 @@
 class RowTableModel;
 
 // The screens' tables: whole-row highlight and a hand cursor over rows, and
-// header clicks reported by column identifier.
+// header clicks reported by column identifier. Only a left click on a cell
+// outside the check column selects a row (and is the row action), so the
+// selected row is always the chosen one: right clicks, drags and keys never
+// move it, and a click in the check column only ticks.
 class CustomTableView : public QTableView {
     Q_OBJECT
 public:
@@ -16,7 +19,10 @@ public:
     int clickedRow() const { return clickedRow_; }
     int clickedColumn() const { return clickedColumn_; }
     int selectedRow() const;
+    // Selects `row` alone (none for -1) without scrolling to it.
     void selectRowOnly(int row);
+    // Puts the list back at `scrollValue` after its rows changed.
+    void restoreScroll(int scrollValue);
 
 signals:
     void headerClicked(int column);
@@ -26,12 +32,14 @@ signals:
 protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
 
 private:
     void hoverAt(const QPoint& pos);
     void noteClick(const QMouseEvent* event);
+    bool inCheckColumn(const QMouseEvent* event) const;
     RowTableModel* model_ = nullptr;
     int clickedRow_ = -1;
     int clickedColumn_ = -1;

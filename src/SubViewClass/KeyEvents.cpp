@@ -39,3 +39,9 @@ bool isCommandOnly(const QKeyEvent& event) {
         (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
     return mods == Qt::ControlModifier;
 }
+
+bool isCapsLockOn(const QKeyEvent& event) {
+    // X11 and Wayland (xkb) both put Lock in bit 1 of the native state.
+    constexpr quint32 kLockMask = 0x2;
+    return (event.nativeModifiers() & kLockMask) != 0;
+}

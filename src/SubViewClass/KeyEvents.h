@@ -12,3 +12,7 @@ uint16_t keycodeOf(const QKeyEvent& event);
 
 // True when Control, the command key here, is the only modifier held.
 bool isCommandOnly(const QKeyEvent& event);
+
+// True when Caps Lock was on: Qt's modifiers do not tell, the native state
+// of the key event does.
+bool isCapsLockOn(const QKeyEvent& event);

@@ -12,6 +12,7 @@
 #include <QWindow>
 
 #include "MainViewController.h"
+#include "Media/Player.h"
 
 namespace {
 const QColor kPanel = QColor::fromRgbF(0.2f, 0.253f, 0.285f);
@@ -44,7 +45,7 @@ void HeaderView::mouseDoubleClickEvent(QMouseEvent* event) {
     event->accept();
 }
 
-MainWindow::MainWindow() {
+MainWindow::MainWindow(std::unique_ptr<Player> player) {
     setObjectName("MainWindow");
     setWindowTitle("Rucktag");
     setWindowIcon(QIcon(":/images/rucktag.svg"));
@@ -66,7 +67,7 @@ MainWindow::MainWindow() {
     for (QToolButton* b : {save, minimize, maximize, close})
         headerLayout->addWidget(b);
 
-    controller_ = new MainViewController(this);
+    controller_ = new MainViewController(this, std::move(player));
     grip_ = new QSizeGrip(this);
 
     auto* layout = new QVBoxLayout(this);

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <memory>
+
 #include <QLabel>
 #include <QPoint>
 #include <QWidget>
 
 class MainViewController;
+class Player;
 class QToolButton;
 
 // The window's header: drags the frameless window, and a double click toggles
@@ -35,7 +38,8 @@ protected:
 class MainWindow : public QWidget {
     Q_OBJECT
 public:
-    MainWindow();
+    // `player` replaces the real player (tests).
+    explicit MainWindow(std::unique_ptr<Player> player = {});
     MainViewController* mainViewController() const { return controller_; }
     HeaderView* header() const { return header_; }
     // The window may be resized (by its corner grip) only while true.

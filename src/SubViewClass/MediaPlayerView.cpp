@@ -1,5 +1,6 @@
 #include "SubViewClass/MediaPlayerView.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -195,8 +196,15 @@ void MediaPlayerView::seek(float seconds, double delay) {
         timer.disconnect();
         QPointer<MediaPlayerView> self(this);
         connect(&timer, &QTimer::timeout, this, [self] {
-            if (self && self->player_)
-                self->player_->playImmediatelyAtRate(self->playSlowMode ? kSlowRate : kNormalRate);
+            if (!self || !self->player_)
+                return;
+            // Not behind a question the user is still reading: once it is
+            // answered.
+            if (QApplication::activeModalWidget()) {
+                self->timer.start(kModalRecheckMs);
+                return;
+            }
+            self->player_->playImmediatelyAtRate(self->playSlowMode ? kSlowRate : kNormalRate);
         });
         timer.start(static_cast<int>(std::lround(delay * 1000.0)));
     } else {

@@ -26,6 +26,7 @@ public:
     static constexpr float kSlowRate = 0.4f;
     static constexpr double kForwardStep = 2.0;
     static constexpr float kVolumeStep = 0.1f;
+    static constexpr int kModalRecheckMs = 100;
 
     // With no player given, the real one is made (with its picture surface)
     // by awakeFromNib.

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QScrollBar>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -62,6 +63,12 @@ EditViewController::EditViewController(MainViewController* parent, QWidget* cont
         grid->setColumnMinimumWidth(c, 0);
     grid->setRowStretch(0, 11);
     grid->setRowStretch(1, 8);
+    for (MediaToolButtonView* b : findChildren<MediaToolButtonView*>()) {
+        if (b->objectName() == "mediaClipStart")
+            connect(b, &QPushButton::clicked, this, [this] { mediaClipStart(); });
+        else if (b->objectName() == "mediaClipEnd")
+            connect(b, &QPushButton::clicked, this, [this] { mediaClipEnd(); });
+    }
     viewDidLoad();
 }
 
@@ -236,10 +243,9 @@ void EditViewController::appendTagTalbeDataRow(std::shared_ptr<TagRowData> rowDa
     if (myParent)
         myParent->tagDataModel.appent(rowData);
     tagTableData.push_back(rowData);
-    tagModel_->reload();
-    const int last = static_cast<int>(tagTableData.size()) - 1;
-    tagTableView->selectRowOnly(last);
-    tagTableSelectedRowIndex = tagTableData.back()->index;
+    tagTableSelectedRowIndex = rowData->index;
+    // Selected but not scrolled to: the analyst may be reading higher up.
+    reloadKeepingScroll();
     if (myParent)
         myParent->m_fSave = true;
 }
@@ -289,8 +295,7 @@ void EditViewController::onTagDelete() {
         for (size_t r : doomed)
             myParent->tagDataModel.remove(tagTableData[r]->index);
     tagTableData = std::move(kept);
-    tagModel_->reload();
-    reselectChosenTag();
+    reloadKeepingScroll();
     if (myParent)
         myParent->m_fSave = true;
 }
@@ -320,8 +325,7 @@ void EditViewController::setComment() {
     if (it == data.end())
         return;
     (*it)->comment = text;
-    tagModel_->reload();
-    tagTableView->selectRowOnly(row);
+    reloadKeepingScroll();
 }
 
 void EditViewController::onCommentAdd() {
@@ -353,7 +357,10 @@ void EditViewController::onTagCSVOutput() {
     dialogProvider().saveFilePanel(w, panel, [self](std::optional<std::string> path) {
         if (!self || !path || path->empty())
             return;
-        const std::string error = TagFileManager::saveCSVFile(*path, self->tagTableData, false);
+        std::string target = *path;
+        if (!QString::fromStdString(target).endsWith(".csv", Qt::CaseInsensitive))
+            target += ".csv";
+        const std::string error = TagFileManager::saveCSVFile(target, self->tagTableData, false);
         if (error.empty())
             AlertBox("CSVファイルが作成されました。", "成功", "success");
         else
@@ -396,10 +403,17 @@ void EditViewController::mediaClipEnd() {
 }
 
 void EditViewController::reloadClipTable() {
+    const int place = clipTableView->verticalScrollBar()->value();
     clipModel_->reload();
+    clipTableView->restoreScroll(place);
     for (size_t r = 0; r < clipTableData.size(); ++r)
         if (clipTableData[r]->index == clipTableSelectedRowIndex)
             clipTableView->selectRowOnly(static_cast<int>(r));
+}
+
+void EditViewController::forgetChosenTag() {
+    TagTableScreen::forgetChosenTag();
+    commentTextField->setPlainText("");
 }
 
 void EditViewController::keyDown(QKeyEvent* event) {

@@ -59,6 +59,7 @@ public:
     ClipTableModel* clipModel() const { return clipModel_; }
 
     void updateView() override;
+    void forgetChosenTag() override;
 
 private:
     QWidget* makeTeamPanel(bool teamA);

@@ -3,6 +3,7 @@
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QVBoxLayout>
 
 #include "MainViewController.h"
@@ -37,11 +38,11 @@ PlayViewController::PlayViewController(MainViewController* parent, QWidget* cont
     auto* caption = new VerticallyCenteredTextFieldCell("コメント", list);
     caption->setStyleSheet("color: #c9d3da;");
     l->addWidget(caption);
-    commentTextView = new EditableNSTextField({}, list);
+    commentTextView = new QPlainTextEdit(list);
     commentTextView->setObjectName("commentTextView");
     commentTextView->setReadOnly(true);
-    commentTextView->setMinimumHeight(30);
-    commentTextView->font_rate = 0.5;
+    commentTextView->setStyleSheet("QPlainTextEdit { background-color: #27343b; color: white;"
+                                   " border: 1px solid #4a5a63; border-radius: 3px; }");
     l->addWidget(commentTextView);
     grid->addWidget(list, 0, 1);
     grid->setColumnStretch(0, 3);
@@ -64,10 +65,26 @@ void PlayViewController::onSelectTagTableRow() {
         row >= static_cast<int>(tagTableData.size()))
         return;
     const auto& tag = tagTableData[static_cast<size_t>(row)];
-    commentTextView->setText(QString::fromStdString(tag->comment));
+    commentTextView->setPlainText(QString::fromStdString(tag->comment));
     tagTableSelectedRowIndex = tag->index;
     if (myParent)
         myParent->MediaPlayer->seek(tag->time_val, 2.0);
+}
+
+void PlayViewController::forgetChosenTag() {
+    TagTableScreen::forgetChosenTag();
+    commentTextView->clear();
+}
+
+void PlayViewController::updateView() {
+    TagTableScreen::updateView();
+    const double h = height();
+    QFont jp("Hiragino Sans GB");
+    jp.setPixelSize(std::max(1, static_cast<int>(h * 0.019)));
+    commentTextView->setFont(jp);
+    // Three lines of comment without taking the list's room.
+    const int line = QFontMetrics(jp).lineSpacing();
+    commentTextView->setFixedHeight(3 * line + 12);
 }
 
 void PlayViewController::onTagHeaderClicked(int column) {

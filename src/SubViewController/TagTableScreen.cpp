@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIcon>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 #include "MainViewController.h"
@@ -59,7 +60,8 @@ QWidget* TagTableScreen::makeFilterRow() {
             " image: url(:/images/check.svg); }");
         connect(c, &QCheckBox::toggled, this, [this] { onFilterUpdate(); });
     }
-    connect(tagFilterCombo, &QComboBox::currentIndexChanged, this, [this] { onFilterUpdate(); });
+    // Every choice rebuilds, the item already shown included.
+    connect(tagFilterCombo, &QComboBox::activated, this, [this] { onFilterUpdate(); });
     tagFilterCombo->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     tagFilterCombo->setMinimumWidth(60);
     l->addWidget(tagFilterCombo, 1);
@@ -140,18 +142,29 @@ void TagTableScreen::reloadTagDataTable(bool keepSort) {
     if (!myParent)
         return;
     tagTableData = myParent->tagDataModel.getFilterData(filter);
+    reloadKeepingScroll();
+}
+
+void TagTableScreen::reloadKeepingScroll() {
+    // The user's place in the list stays put, whatever was added or chosen.
+    const int place = tagTableView->verticalScrollBar()->value();
     tagModel_->reload();
+    tagTableView->restoreScroll(place);
     reselectChosenTag();
 }
 
+void TagTableScreen::forgetChosenTag() {
+    tagTableSelectedRowIndex = -1;
+    tagTableView->selectRowOnly(-1);
+}
+
 void TagTableScreen::reselectChosenTag() {
-    if (tagTableSelectedRowIndex < 0)
-        return;
     for (size_t r = 0; r < tagTableData.size(); ++r)
-        if (tagTableData[r]->index == tagTableSelectedRowIndex) {
+        if (tagTableSelectedRowIndex >= 0 && tagTableData[r]->index == tagTableSelectedRowIndex) {
             tagTableView->selectRowOnly(static_cast<int>(r));
             return;
         }
+    tagTableView->selectRowOnly(-1);
 }
 
 void TagTableScreen::onFilterUpdate() {

@@ -36,6 +36,8 @@ public:
     FilterSortData filterSortData;
 
     void reloadTagDataTable(bool keepSort);
+    // No tag is chosen any more (another store is shown).
+    virtual void forgetChosenTag();
     void onFilterUpdate();
     // Sort-field change of a header click on the column with `identifier`.
     void toggleSortFor(const std::string& identifier);
@@ -58,6 +60,8 @@ protected:
     static void fitColumns(CustomTableView* table, const QFont& font);
     // Selects the row of the chosen tag again, if it is listed.
     void reselectChosenTag();
+    // Redraws every row (ticks cleared) without moving the list.
+    void reloadKeepingScroll();
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
 

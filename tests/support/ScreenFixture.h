@@ -1,6 +1,10 @@
 #pragma once
 
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
 #include <QHeaderView>
+#include <QListView>
 #include <QTest>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -10,6 +14,7 @@
 #include "Media/FakePlayer.h"
 #include "SubViewClass/Buttons.h"
 #include "SubViewClass/CustomTableView.h"
+#include "SubViewClass/MainWindow.h"
 #include "SubViewClass/MediaPlayerView.h"
 #include "SubViewClass/MenuButton.h"
 #include "SubViewClass/TableModels.h"
@@ -23,10 +28,11 @@ protected:
     Screens() {
         auto owned = std::make_unique<FakePlayer>();
         fake = owned.get();
-        main = std::make_unique<MainViewController>(nullptr, std::move(owned));
-        main->resize(1600, 930);
-        main->show();
-        (void)QTest::qWaitForWindowExposed(main.get());
+        window = std::make_unique<MainWindow>(std::move(owned));
+        main = window->mainViewController();
+        window->resize(1600, 964);
+        window->show();
+        (void)QTest::qWaitForWindowExposed(window.get());
         edit = main->editViewController;
         play = main->playViewController;
         dir = std::filesystem::temp_directory_path() /
@@ -54,9 +60,35 @@ protected:
                 return b;
         return nullptr;
     }
+    // Presses a tag button with the mouse at video time `at`.
     void press(const std::string& id, double at) {
         fake->clock = at;
-        edit->onTagButtonClicked(button(id));
+        QTest::mouseClick(button(id), Qt::LeftButton);
+    }
+    // Clicks the button with identifier `id` as a user would.
+    void click(const char* id) {
+        QAbstractButton* b = window->findChild<QAbstractButton*>(id);
+        ASSERT_NE(b, nullptr) << id;
+        ASSERT_TRUE(b->isVisible()) << id;
+        QTest::mouseClick(b, Qt::LeftButton);
+    }
+    // Chooses `text` in a filter pop-up: opens it, clicks the item.
+    static void chooseFilter(QComboBox* combo, const QString& text) {
+        QTest::mouseClick(combo, Qt::LeftButton);
+        QAbstractItemView* list = combo->view();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return list->isVisible(); }, 2000));
+        // The pop-up ignores a release that follows its opening too closely.
+        QTest::qWait(QApplication::doubleClickInterval() + 50);
+        const QModelIndex item = list->model()->index(combo->findText(text), 0);
+        list->scrollTo(item);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(item).center());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !list->isVisible(); }, 2000));
+    }
+    // Types a key into whatever widget has the focus.
+    static void type(Qt::Key key, Qt::KeyboardModifiers mods = {}) {
+        QWidget* focus = QApplication::focusWidget();
+        ASSERT_NE(focus, nullptr);
+        QTest::keyClick(focus, key, mods);
     }
     // Clicks cell (row, column) of a table as a user would.
     static void clickCell(CustomTableView* table, int row, int column) {
@@ -78,7 +110,8 @@ protected:
 
     RecordingDialogs dialogs;
     FakePlayer* fake = nullptr;
-    std::unique_ptr<MainViewController> main;
+    std::unique_ptr<MainWindow> window;
+    MainViewController* main = nullptr;
     EditViewController* edit = nullptr;
     PlayViewController* play = nullptr;
     std::filesystem::path dir;

@@ -28,55 +28,52 @@ TEST(ClipJob, ProgressTextAndRangeRules) {
 }
 
 TEST_F(Screens, ClipOutputNeedsExactlyOneTickedClip) {
-    edit->onClipOutput(); // empty table: nothing
+    click("onClipOutput"); // empty table: nothing
     EXPECT_TRUE(dialogs.shown.empty());
     openVideo("a.mp4");
     for (double t : {1.0, 5.0}) {
         fake->clock = t;
-        edit->mediaClipStart();
+        click("mediaClipStart");
         fake->clock = t + 2;
-        edit->mediaClipEnd();
+        click("mediaClipEnd");
     }
-    edit->onClipOutput();
+    click("onClipOutput");
     EXPECT_EQ(dialogs.shown.back().message, "切り取るビデオクリップを選択してください。");
     EXPECT_EQ(dialogs.shown.back().title, "お知らせ");
-    edit->clipModel()->setAllTicked(true);
-    edit->onClipOutput();
+    clickHeader(edit->clipTableView, 0);
+    click("onClipOutput");
     EXPECT_EQ(dialogs.shown.back().message,
               "複数を同時に変換できませんので、ひとつだけ選択してください。");
     EXPECT_TRUE(dialogs.panels.empty());
 }
 
 TEST_F(Screens, ExportingATickedClipWritesTheFileAndReports) {
-    QWidget window;
-    main->setParent(&window);
-    window.show();
     fake->hasItem = true;
     fake->path = fixturePath("clip.mp4");
     fake->length = 10.0;
     fake->clock = 2.0;
-    edit->mediaClipStart();
+    click("mediaClipStart");
     fake->clock = 4.0;
-    edit->mediaClipEnd();
-    edit->clipModel()->setTicked(0, true);
+    click("mediaClipEnd");
+    clickCell(edit->clipTableView, 0, 0);
     fake->currentRate = 1.0f;
 
     dialogs.paths = {std::nullopt};
-    edit->onClipOutput();
+    click("onClipOutput");
     EXPECT_EQ(fake->currentRate, 0.0f); // paused at once, cancelled or not
     ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.panels.empty(); }, 2000));
     EXPECT_EQ(dialogs.panels[0].panel.title, "save tag video clip file");
     EXPECT_EQ(dialogs.panels[0].panel.proposedName, "ClipVideo");
     EXPECT_EQ(dialogs.panels[0].panel.extensions, (QStringList{"mp4", "mts", "m2ts"}));
-    EXPECT_EQ(window.findChildren<ClipWindowController*>().size(), 0);
+    EXPECT_EQ(window->findChildren<ClipWindowController*>().size(), 0);
 
     const auto out = dir / "ClipVideo.m2ts";
     dialogs.paths = {out.string()};
-    edit->onDblClickClipTableRow(); // no clicked cell: nothing
-    EXPECT_EQ(dialogs.panels.size(), 1u);
-    edit->clipConvert(0);
+    // A double click on the clip's row exports it, ticked or not.
+    const QRect row = edit->clipTableView->visualRect(edit->clipModel()->index(0, 1));
+    QTest::mouseDClick(edit->clipTableView->viewport(), Qt::LeftButton, {}, row.center());
     ASSERT_TRUE(QTest::qWaitFor([&] { return dialogs.panels.size() == 2; }, 2000));
-    auto windows = window.findChildren<ClipWindowController*>();
+    auto windows = window->findChildren<ClipWindowController*>();
     ASSERT_EQ(windows.size(), 1);
     ClipViewController* job = windows[0]->contentViewController();
     EXPECT_EQ(job->startTime, 2.0f);
@@ -97,15 +94,11 @@ TEST_F(Screens, ExportingATickedClipWritesTheFileAndReports) {
     EXPECT_EQ(bar, 100);
     EXPECT_TRUE(QTest::qWaitFor([&] { return windowAlive.isNull(); }, 2000)); // gone after
     EXPECT_GT(std::filesystem::file_size(out), 1000u); // MPEG-4 under an .m2ts name
-    main->setParent(nullptr);
 }
 
 TEST_F(Screens, FailedAndUnfinishedClipsReportTheirOutcome) {
-    QWidget window;
-    main->setParent(&window);
-    window.show();
     // Into a folder that does not exist: code 3 with FFmpeg's reason.
-    auto* failing = new ClipWindowController(&window);
+    auto* failing = new ClipWindowController(window.get());
     ClipViewController* job = failing->contentViewController();
     job->clipInputUrl = fixturePath("clip.mp4");
     job->clipOutputUrl = (dir / "missing" / "x.mp4").string();
@@ -119,7 +112,7 @@ TEST_F(Screens, FailedAndUnfinishedClipsReportTheirOutcome) {
 
     // A clip never ended, starting after 0: the window closes at once, the
     // video is exported from the start to its end, and the report follows.
-    auto* late = new ClipWindowController(&window);
+    auto* late = new ClipWindowController(window.get());
     ClipViewController* tail = late->contentViewController();
     tail->clipInputUrl = fixturePath("clip.mp4");
     tail->clipOutputUrl = (dir / "tail.mp4").string();
@@ -130,5 +123,4 @@ TEST_F(Screens, FailedAndUnfinishedClipsReportTheirOutcome) {
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return shownMessage(dialogs, "クリップ出力が完了しました。"); }, 20000));
     EXPECT_TRUE(std::filesystem::exists(dir / "tail.mp4"));
-    main->setParent(nullptr);
 }

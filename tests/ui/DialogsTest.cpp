@@ -1,7 +1,12 @@
 #include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -12,6 +17,7 @@ namespace {
 // What a message box showed the user.
 struct Seen {
     QString heading, body;
+    bool headingBold = false;
     QStringList buttons;
     QString defaultButton;
 };
@@ -21,22 +27,38 @@ struct Seen {
 TEST(QtDialogs, ButtonsDefaultsAndAnswers) {
     auto look = [](Qt::Key key, auto show) {
         auto seen = std::make_shared<Seen>();
-        QTimer::singleShot(50, [seen, key] {
+        // Answered once the box is up and has the keyboard, however slow the
+        // machine is.
+        auto* poll = new QTimer;
+        QObject::connect(poll, &QTimer::timeout, [poll, seen, key] {
             auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            ASSERT_NE(box, nullptr);
-            seen->heading = box->text();
+            if (!box || !box->isVisible())
+                return;
+            if (QApplication::activeWindow() != box) {
+                box->activateWindow();
+                return;
+            }
+            poll->stop();
+            poll->deleteLater();
+            QTextDocument heading;
+            heading.setHtml(box->text());
+            seen->heading = heading.toPlainText();
+            seen->headingBold =
+                heading.begin().begin().fragment().charFormat().fontWeight() >= QFont::Bold;
             seen->body = box->informativeText();
             for (QAbstractButton* b : box->buttons())
                 seen->buttons << b->text();
             seen->defaultButton = box->defaultButton() ? box->defaultButton()->text() : "";
             QTest::keyClick(box, key);
         });
+        poll->start(20);
         const std::string answer = show();
         return std::make_pair(answer, *seen);
     };
     auto [confirm, c] = look(Qt::Key_Return, [] { return ConfirmBox("保存しますか？", "保存"); });
     EXPECT_EQ(confirm, "no"); // Return answers the first button
     EXPECT_EQ(c.heading, "保存");
+    EXPECT_TRUE(c.headingBold);
     EXPECT_EQ(c.body, "保存しますか？");
     EXPECT_EQ(c.buttons.size(), 3);
     EXPECT_TRUE(c.buttons.contains("いいえ") && c.buttons.contains("はい") &&
@@ -56,4 +78,30 @@ TEST(QtDialogs, ButtonsDefaultsAndAnswers) {
     EXPECT_EQ(a.buttons, QStringList{"確認"});
     EXPECT_EQ(a.heading, "");
     EXPECT_EQ(a.body, "本文");
+}
+
+TEST(QtDialogs, SavePanelProposesTheNameWithItsExtensionAndAddsIt) {
+    QWidget window;
+    window.show();
+    QTemporaryDir folder;
+    std::optional<std::string> chosen;
+    bool answered = false;
+    dialogProvider().saveFilePanel(&window, {"save tag csv file", {"csv"}, "Brenholt"},
+                                   [&](std::optional<std::string> path) {
+                                       chosen = path;
+                                       answered = true;
+                                   });
+    auto* panel = window.findChild<QFileDialog*>();
+    ASSERT_NE(panel, nullptr);
+    auto* name = panel->findChild<QLineEdit*>("fileNameEdit");
+    ASSERT_NE(name, nullptr);
+    EXPECT_EQ(name->text(), "Brenholt.csv");
+    panel->setDirectory(folder.path());
+    name->setFocus();
+    name->selectAll();
+    QTest::keyClicks(name, "mine");
+    QTest::keyClick(name, Qt::Key_Return);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return answered; }, 3000));
+    ASSERT_TRUE(chosen.has_value());
+    EXPECT_EQ(*chosen, (folder.path() + "/mine.csv").toStdString());
 }

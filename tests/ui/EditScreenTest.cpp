@@ -1,5 +1,6 @@
 #include <QComboBox>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 
 #include "support/ScreenFixture.h"
 
@@ -31,20 +32,17 @@ TEST_F(Screens, TagPressesRecordTeamTimeAndNameOnlyWithAVideo) {
     EXPECT_TRUE(main->m_fSave);
     EXPECT_EQ(edit->tagTableView->selectedRow(), 1);
     EXPECT_EQ(edit->tagTableSelectedRowIndex, b.index);
-    // A button without an identifier records team B.
-    TagButton anonymous("DG", "");
-    edit->onTagButtonClicked(&anonymous);
-    EXPECT_FALSE(main->tagDataModel.data.back()->team);
 }
 
 TEST_F(Screens, NewTagShowsLastDespiteFilterUntilTheNextRebuild) {
     openVideo("match.mp4");
     press("A6", 1); // スクラム
-    edit->tagFilterCombo->setCurrentText("スクラム");
+    chooseFilter(edit->tagFilterCombo, "スクラム");
     press("A0", 2); // ラック: hidden by the filter, still listed last
     EXPECT_EQ(names(edit->tagTableData), (Strings{"スクラム", "ラック"}));
     EXPECT_EQ(edit->tagModel()->rowCount(), 2);
-    edit->onFilterUpdate();
+    // Choosing the item already shown rebuilds all the same.
+    chooseFilter(edit->tagFilterCombo, "スクラム");
     EXPECT_EQ(names(edit->tagTableData), (Strings{"スクラム"}));
     EXPECT_EQ(main->tagDataModel.data.size(), 2u);
 }
@@ -79,7 +77,7 @@ TEST_F(Screens, CheckAllAndDeleteAskFirst) {
         press(i % 2 ? "B1" : "A0", i);
     main->m_fSave = false;
 
-    edit->onTagDelete(); // nothing ticked
+    click("onTagDelete"); // nothing ticked
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_EQ(dialogs.shown[0].message, "削除する項目を選択してください。");
     EXPECT_EQ(dialogs.shown[0].title, "お知らせ");
@@ -93,14 +91,14 @@ TEST_F(Screens, CheckAllAndDeleteAskFirst) {
     ASSERT_TRUE(edit->tagModel()->isTicked(1) && edit->tagModel()->isTicked(4));
     EXPECT_TRUE(fake->seeks.empty()) << "a click on a check box must not seek";
     dialogs.answers = {0};
-    edit->onTagDelete();
+    click("onTagDelete");
     EXPECT_EQ(dialogs.shown.back().message, "選択された項目を削除しますか？");
     EXPECT_EQ(dialogs.shown.back().title, "削除");
     EXPECT_EQ(main->tagDataModel.data.size(), 6u);
     EXPECT_TRUE(edit->tagModel()->isTicked(1));
 
     dialogs.answers = {1};
-    edit->onTagDelete();
+    click("onTagDelete");
     EXPECT_EQ(main->tagDataModel.data.size(), 4u);
     std::vector<int64_t> left;
     for (const auto& t : edit->tagTableData)
@@ -119,7 +117,7 @@ TEST_F(Screens, CheckAllAndDeleteAskFirst) {
     // Scrolling keeps the ticks; a rebuild clears them but not the title.
     edit->tagTableView->scrollToBottom();
     EXPECT_TRUE(edit->tagModel()->isTicked(0));
-    edit->onFilterUpdate();
+    chooseFilter(edit->tagFilterCombo, MainViewController::TOTAL_ITEM);
     EXPECT_FALSE(edit->tagModel()->isTicked(0));
     EXPECT_TRUE(edit->tagTableCheckAllStatus);
     clickHeader(edit->tagTableView, 0);
@@ -130,15 +128,18 @@ TEST_F(Screens, ClickingARowSeeksWithADelayAndShowsItsComment) {
     openVideo("match.mp4");
     press("A0", 12.0);
     press("B1", 75.8f);
-    main->tagDataModel.data[1]->comment = "裏へのキック";
-    edit->reloadTagDataTable(true);
+    QTest::mouseClick(edit->commentTextField->viewport(), Qt::LeftButton);
+    QTest::keyClicks(QApplication::focusWidget(), "kick behind");
+    click("onCommentAdd");
+    clickCell(edit->tagTableView, 0, 3);
+    EXPECT_EQ(edit->commentTextField->toPlainText(), "");
     fake->seeks.clear();
     clickCell(edit->tagTableView, 1, 3);
     EXPECT_EQ(fake->seeks, std::vector<double>{76.0});
     EXPECT_EQ(fake->currentRate, 0.0f); // paused; restarts 2 s later
     EXPECT_EQ(main->MediaPlayer->timer.interval(), 2000);
     EXPECT_TRUE(main->MediaPlayer->timer.isActive());
-    EXPECT_EQ(edit->commentTextField->toPlainText(), "裏へのキック");
+    EXPECT_EQ(edit->commentTextField->toPlainText(), "kick behind");
     EXPECT_EQ(edit->tagTableSelectedRowIndex, 1);
     EXPECT_EQ(edit->tagModel()->data(edit->tagModel()->index(1, 5), Qt::DisplayRole).toString(),
               "!");
@@ -164,30 +165,85 @@ TEST_F(Screens, RowHoverLightsTheWholeRowWithTheHandCursor) {
     EXPECT_EQ(table->viewport()->cursor().shape(), Qt::ArrowCursor);
 }
 
-TEST(MainViewGeometry, WindowSizeAndVideoPlacementRules) {
-    const QSizeF hd = MainViewController::mainViewSizeFor({1920, 1080});
-    EXPECT_DOUBLE_EQ(hd.width(), 1728.0);
-    EXPECT_DOUBLE_EQ(hd.height(), 1728.0 * 969.0 / 1669.0);
-    const QSizeF wide = MainViewController::mainViewSizeFor({3440, 1440});
-    EXPECT_DOUBLE_EQ(wide.height(), 1296.0);
-    EXPECT_DOUBLE_EQ(wide.width(), 1296.0 * 1669.0 / 969.0);
-    EXPECT_EQ(MainViewController::mediaFrameFor(60, QRectF(20, 30, 800, 450)),
-              QRectF(98, 48, 784, 434));
-}
-
 TEST_F(Screens, VideoLiesOverTheShownScreensMediaBox) {
     main->updateAVView();
     auto placed = [this](QWidget* screen, QWidget* box) {
-        const QPoint boxInMain = box->mapTo(main.get(), QPoint(0, 0));
+        const QPoint boxInMain = box->mapTo(main, QPoint(0, 0));
         (void)screen;
         return QRect(boxInMain + QPoint(8, 8), box->size() - QSize(16, 16));
     };
     EXPECT_EQ(main->MediaPlayer->geometry(), placed(edit, edit->mediaPlayerBox));
-    main->onMenuSelectPlayMode();
+    click("menu_play_mode_button");
     EXPECT_EQ(main->sys_index, 1);
     EXPECT_TRUE(main->playModePanel->isVisible());
     EXPECT_FALSE(main->editModePanel->isVisible());
     EXPECT_EQ(main->MediaPlayer->geometry(), placed(play, play->mediaPlayerBox));
     EXPECT_EQ(main->menu_playMode_btn->imageName(), "menu_playMode_mo1");
     EXPECT_EQ(main->menu_editMode_btn->imageName(), "menu_editMode");
+}
+
+TEST_F(Screens, OnlyTheRowActionMovesTheSelectionSoCommentsLandOnTheShownTag) {
+    openVideo("match.mp4");
+    press("A0", 1);
+    press("A13", 2); // PG: a letter for type-ahead
+    press("A2", 3);
+    CustomTableView* table = edit->tagTableView;
+    clickCell(table, 0, 3);
+    QTest::mouseClick(edit->commentTextField->viewport(), Qt::LeftButton);
+    QTest::keyClicks(QApplication::focusWidget(), "first");
+    click("onCommentAdd");
+    clickCell(table, 0, 3);
+    ASSERT_EQ(edit->tagTableSelectedRowIndex, main->tagDataModel.data[0]->index);
+
+    // Right click, a drag, arrows and a letter: the selection stays on row 0.
+    const QRect row2 = table->visualRect(table->model()->index(2, 3));
+    QTest::mouseClick(table->viewport(), Qt::RightButton, {}, row2.center());
+    EXPECT_EQ(table->selectedRow(), 0);
+    const QRect row0 = table->visualRect(table->model()->index(0, 3));
+    QTest::mousePress(table->viewport(), Qt::LeftButton, {}, row0.center());
+    QMouseEvent drag(QEvent::MouseMove, row2.center(),
+                     table->viewport()->mapToGlobal(row2.center()), Qt::NoButton, Qt::LeftButton,
+                     {});
+    QApplication::sendEvent(table->viewport(), &drag);
+    QTest::mouseRelease(table->viewport(), Qt::LeftButton, {}, row2.center());
+    EXPECT_EQ(table->selectedRow(), 0);
+    ASSERT_EQ(QApplication::focusWidget(), table);
+    type(Qt::Key_Down);
+    type(Qt::Key_Down);
+    type(Qt::Key_P);
+    EXPECT_EQ(table->selectedRow(), 0);
+    EXPECT_EQ(edit->commentTextField->toPlainText(), "first");
+
+    // The comment goes to the tag shown, and only there.
+    QTest::mouseClick(edit->commentTextField->viewport(), Qt::LeftButton);
+    QTest::keyClicks(QApplication::focusWidget(), "!");
+    click("onCommentAdd");
+    EXPECT_EQ(main->tagDataModel.data[0]->comment, "first!");
+    EXPECT_EQ(main->tagDataModel.data[1]->comment, "");
+    EXPECT_EQ(main->tagDataModel.data[2]->comment, "");
+    // A tick in the check column leaves the chosen row selected.
+    clickCell(table, 2, 0);
+    EXPECT_TRUE(edit->tagModel()->isTicked(2));
+    EXPECT_EQ(table->selectedRow(), 0);
+}
+
+TEST_F(Screens, TheTagTableKeepsItsPlaceOnPressesAndRebuilds) {
+    openVideo("match.mp4");
+    for (int i = 0; i < 120; ++i)
+        press(i % 3 ? "A0" : "B6", i);
+    CustomTableView* table = edit->tagTableView;
+    QScrollBar* bar = table->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 20);
+    bar->setValue(5);
+    clickCell(table, table->rowAt(table->viewport()->height() / 2), 3);
+    const int place = bar->value();
+    press("A1", 500); // listed last, selected, not scrolled to
+    EXPECT_EQ(bar->value(), place);
+    EXPECT_EQ(table->selectedRow(), 120);
+    chooseFilter(edit->tagFilterCombo, MainViewController::TOTAL_ITEM);
+    EXPECT_EQ(bar->value(), place);
+    clickHeader(table, edit->tagModel()->columnOf("EditTagNameCol"));
+    EXPECT_EQ(bar->value(), place);
+    // The new tag is selected wherever the sort put it.
+    EXPECT_EQ(edit->tagTableData[static_cast<size_t>(table->selectedRow())]->time_val, 500.0f);
 }

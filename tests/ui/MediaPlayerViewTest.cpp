@@ -1,4 +1,6 @@
+#include <QApplication>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QTest>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -93,6 +95,19 @@ TEST_F(ViewWithFake, DelayedSeeksRestartOnceAndSlowModeIsKept) {
     view->seek(2.0f, 0.0);
     EXPECT_EQ(fake->rateCalls.back(), 0.4f);
     EXPECT_GE(fake->pauseCalls, 3);
+}
+
+TEST_F(ViewWithFake, DelayedRestartWaitsForAnOpenQuestion) {
+    QMessageBox question(QMessageBox::Question, "削除", "削除しますか？");
+    question.setWindowModality(Qt::ApplicationModal);
+    view->seek(5.0f, 0.1);
+    question.show();
+    ASSERT_EQ(QApplication::activeModalWidget(), &question);
+    QTest::qWait(400);
+    EXPECT_TRUE(fake->rateCalls.empty());
+    question.close();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !fake->rateCalls.empty(); }, 2000));
+    EXPECT_EQ(fake->rateCalls, std::vector<float>{1.0f});
 }
 
 TEST_F(ViewWithFake, VolumeStepsClamp) {

@@ -45,7 +45,7 @@ TEST_F(Screens, SaveWritesTheSessionBesideTheVideoAndAsksBeforeOverwriting) {
     const auto session = dir / "match.csv";
     EXPECT_EQ(main->getCSVFileName(), session.string());
 
-    main->onSave();
+    click("window_save");
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_EQ(dialogs.shown[0].message, "タグ情報が保存されました。");
     EXPECT_EQ(dialogs.shown[0].title, "成功");
@@ -69,7 +69,7 @@ TEST_F(Screens, SaveWritesTheSessionBesideTheVideoAndAsksBeforeOverwriting) {
     press("A1", 800);
     fake->currentRate = 1.0f;
     dialogs.answers = {0};
-    main->onSave();
+    click("window_save");
     EXPECT_EQ(dialogs.shown.back().message, "保存データがあります。上書きしますか？");
     EXPECT_EQ(dialogs.shown.back().title, "お知らせ");
     EXPECT_TRUE(main->m_fSave);
@@ -78,28 +78,28 @@ TEST_F(Screens, SaveWritesTheSessionBesideTheVideoAndAsksBeforeOverwriting) {
 
     // "yes" replaces it.
     dialogs.answers = {1};
-    main->onSave();
+    click("window_save");
     EXPECT_EQ(TagFileManager::loadCSVFile(session).size(), 3u);
     EXPECT_FALSE(main->m_fSave);
 
     // With no video nothing is asked or written.
     fake->hasItem = false;
     const size_t shown = dialogs.shown.size();
-    main->onSave();
+    click("window_save");
     EXPECT_EQ(dialogs.shown.size(), shown);
 }
 
 TEST_F(Screens, AFailedWriteKeepsTheOldSessionAndTheUnsavedFlag) {
     openVideo("match.mp4");
     press("A0", 1);
-    main->onSave();
+    click("window_save");
     const std::string before = slurp(dir / "match.csv");
     for (int i = 0; i < 200; ++i)
         press("B3", i);
     dialogs.answers = {1}; // overwrite: yes
     {
         FileSizeLimit limit(before.size() + 100);
-        main->onSave();
+        click("window_save");
     }
     EXPECT_EQ(dialogs.shown.back().title, "保存失敗");
     EXPECT_EQ(dialogs.shown.back().style, "error");
@@ -113,7 +113,7 @@ TEST_F(Screens, AFailedWriteKeepsTheOldSessionAndTheUnsavedFlag) {
     dialogs.answers = {1, 1};
     {
         FileSizeLimit limit(before.size() + 100);
-        main->onClose();
+        click("window_close");
     }
     EXPECT_FALSE(main->isTerminating());
     EXPECT_EQ(main->tagDataModel.data.size(), 201u);
@@ -121,7 +121,7 @@ TEST_F(Screens, AFailedWriteKeepsTheOldSessionAndTheUnsavedFlag) {
 
 TEST_F(Screens, CloseAsksOnlyWithUnsavedTagsOfAnOpenVideo) {
     main->m_fSave = true; // no video: quits without a question
-    main->onClose();
+    click("window_close");
     EXPECT_TRUE(dialogs.shown.empty());
     EXPECT_TRUE(main->isTerminating());
 }
@@ -130,12 +130,12 @@ TEST_F(Screens, CloseCancelKeepsEverythingAndNoQuitsWithoutWriting) {
     openVideo("match.mp4");
     press("A0", 1);
     dialogs.answers = {2}; // cancel
-    main->onClose();
+    click("window_close");
     EXPECT_EQ(dialogs.shown.back().message, "タグデータが変更されています。保存しますか？");
     EXPECT_EQ(dialogs.shown.back().title, "保存");
     EXPECT_FALSE(main->isTerminating());
     dialogs.answers = {0}; // no
-    main->onClose();
+    click("window_close");
     EXPECT_TRUE(main->isTerminating());
     EXPECT_FALSE(std::filesystem::exists(dir / "match.csv"));
 }
@@ -146,7 +146,7 @@ TEST_F(Screens, ReopeningRestoresEveryTimeExactlyAndOtherVideosStartEmpty) {
     for (float t : times)
         press("A5", t);
     main->tagDataModel.data[2]->comment = "x,\"y\"\n改行";
-    main->onSave();
+    click("window_save");
 
     openVideo("b.mp4"); // nothing unsaved: no question
     EXPECT_TRUE(main->tagDataModel.data.empty());
@@ -194,7 +194,7 @@ TEST_F(Screens, OpeningAnotherVideoWithUnsavedTagsAsksFirst) {
 TEST_F(Screens, AVideoThatCannotBeOpenedIsReported) {
     openVideo("a.mp4");
     press("A0", 1);
-    main->onSave();
+    click("window_save");
     fake->failNextOpen = true;
     openVideo("broken.mp4");
     EXPECT_EQ(dialogs.shown.back().title, "エラー");
@@ -209,13 +209,13 @@ TEST_F(Screens, CommentsAddDeleteAndAsk) {
     openVideo("a.mp4");
     for (int i = 0; i < 4; ++i)
         press("A0", static_cast<double>(10 - i));
-    edit->onCommentAdd(); // the new row is selected: it gets the empty text
+    click("onCommentAdd"); // the new row is selected: it gets the empty text
     main->m_fSave = false;
     // Sort by time: row 3 is the first tag.
     clickHeader(edit->tagTableView, edit->tagModel()->columnOf("EditTagTimeCol"));
     clickCell(edit->tagTableView, 3, 4);
     edit->commentTextField->setPlainText("a,\"b\"\nc");
-    edit->onCommentAdd();
+    click("onCommentAdd");
     EXPECT_EQ(main->tagDataModel.data[0]->comment, "a,\"b\"\nc");
     EXPECT_TRUE(main->m_fSave);
     EXPECT_EQ(edit->tagTableView->selectedRow(), 3);
@@ -223,48 +223,46 @@ TEST_F(Screens, CommentsAddDeleteAndAsk) {
 
     // Delete asks only for a stored comment; "no" keeps it.
     clickCell(edit->tagTableView, 0, 4);
-    edit->onCommentDelete();
+    click("onCommentDelete");
     EXPECT_TRUE(dialogs.shown.empty());
     clickCell(edit->tagTableView, 3, 4);
     EXPECT_EQ(edit->commentTextField->toPlainText(), "a,\"b\"\nc");
     dialogs.answers = {0};
-    edit->onCommentDelete();
+    click("onCommentDelete");
     EXPECT_EQ(dialogs.shown.back().message, "現在のコメントを削除しますか？");
     EXPECT_EQ(dialogs.shown.back().title, "削除");
     EXPECT_EQ(main->tagDataModel.data[0]->comment, "a,\"b\"\nc");
     dialogs.answers = {1};
-    edit->onCommentDelete();
+    click("onCommentDelete");
     EXPECT_EQ(main->tagDataModel.data[0]->comment, "");
     EXPECT_TRUE(edit->commentTextField->toPlainText().isEmpty());
     EXPECT_EQ(edit->tagModel()->index(3, 5).data().toString(), "");
 
-    // No selected row: nothing at all.
-    edit->tagTableView->clearSelection();
+    // No selected row (the chosen tag filtered out): nothing at all.
+    chooseFilter(edit->tagFilterCombo, "トライ");
     edit->commentTextField->setPlainText("lost");
-    edit->onCommentAdd();
-    edit->onCommentDelete();
+    click("onCommentAdd");
+    click("onCommentDelete");
     for (const auto& t : main->tagDataModel.data)
         EXPECT_NE(t->comment, "lost");
 }
 
 TEST_F(Screens, CsvExportWritesTheListedRowsInOrder) {
-    edit->onTagCSVOutput();
+    click("onTagCSVOutput");
     EXPECT_EQ(dialogs.shown.back().message, "出力するデータがありません。");
     EXPECT_TRUE(dialogs.panels.empty());
 
-    QWidget window;
-    main->setParent(&window);
     openVideo("a.mp4");
     press("A12", 30);
     press("B12", 10);
     press("A12", 20);
     press("A0", 5);
-    edit->tagFilterCombo->setCurrentText("トライ");
-    edit->teamB_checkBox->setChecked(false);
+    chooseFilter(edit->tagFilterCombo, "トライ");
+    QTest::mouseClick(edit->teamB_checkBox, Qt::LeftButton);
     clickHeader(edit->tagTableView, edit->tagModel()->columnOf("EditTagTimeCol"));
 
     dialogs.paths = {std::nullopt};
-    edit->onTagCSVOutput(); // cancelled: nothing
+    click("onTagCSVOutput"); // cancelled: nothing
     ASSERT_EQ(dialogs.panels.size(), 1u);
     EXPECT_TRUE(dialogs.panels[0].save);
     EXPECT_EQ(dialogs.panels[0].panel.title, "save tag csv file");
@@ -275,7 +273,7 @@ TEST_F(Screens, CsvExportWritesTheListedRowsInOrder) {
 
     const auto out = dir / "export.csv";
     dialogs.paths = {out.string()};
-    edit->onTagCSVOutput();
+    click("onTagCSVOutput");
     EXPECT_EQ(dialogs.shown.back().message, "CSVファイルが作成されました。");
     EXPECT_EQ(dialogs.shown.back().title, "成功");
     EXPECT_EQ(slurp(out), "Team, INDEX, 再生時刻, タグ内容, コメント\n"
@@ -294,10 +292,14 @@ TEST_F(Screens, CsvExportWritesTheListedRowsInOrder) {
     }
 
     dialogs.paths = {(dir / "missing" / "x.csv").string()};
-    edit->onTagCSVOutput();
+    click("onTagCSVOutput");
     EXPECT_EQ(dialogs.shown.back().title, "失敗");
     EXPECT_EQ(dialogs.shown.back().style, "error");
-    main->setParent(nullptr);
+
+    // A name typed without the extension gets it.
+    dialogs.paths = {(dir / "plain").string()};
+    click("onTagCSVOutput");
+    EXPECT_EQ(slurp(dir / "plain.csv"), slurp(out));
 }
 
 TEST_F(Screens, PlayModeHasItsOwnOrderFilterAndSelection) {
@@ -307,7 +309,7 @@ TEST_F(Screens, PlayModeHasItsOwnOrderFilterAndSelection) {
     press("A12", 20);
     main->tagDataModel.data[1]->comment = "良いスクラム";
     clickHeader(play->tagTableView, play->tagModel()->columnOf("PlayTagTimeCol"));
-    main->onMenuSelectPlayMode();
+    click("menu_play_mode_button");
     EXPECT_EQ(names(play->tagTableData),
               (std::vector<std::string>{"スクラム", "トライ", "ラック"}));
     EXPECT_EQ(names(edit->tagTableData),
@@ -316,25 +318,62 @@ TEST_F(Screens, PlayModeHasItsOwnOrderFilterAndSelection) {
 
     fake->seeks.clear();
     clickCell(play->tagTableView, 0, play->tagModel()->columnOf("PlayTagNameCol"));
-    EXPECT_EQ(play->commentTextView->text(), "良いスクラム");
+    EXPECT_EQ(play->commentTextView->toPlainText(), "良いスクラム");
     EXPECT_EQ(fake->seeks, std::vector<double>{10.0});
     EXPECT_TRUE(main->MediaPlayer->timer.isActive());
     clickCell(play->tagTableView, 1, 0); // column 0 never seeks
     EXPECT_EQ(fake->seeks.size(), 1u);
 
     // Filtered out and back in, the chosen tag is selected again.
-    play->teamB_checkBox->setChecked(false);
+    QTest::mouseClick(play->teamB_checkBox, Qt::LeftButton);
     EXPECT_EQ(play->tagTableView->selectedRow(), -1);
-    play->teamB_checkBox->setChecked(true);
+    QTest::mouseClick(play->teamB_checkBox, Qt::LeftButton);
     EXPECT_EQ(play->tagTableView->selectedRow(), 0);
     EXPECT_TRUE(edit->teamB_checkBox->isChecked());
 
     // New tags appear on the next switch; a video opened here clears the choice.
-    main->onMenuSelectEditMode();
+    click("menu_edit_mode_button");
     press("B1", 5);
-    main->onMenuSelectPlayMode();
+    click("menu_play_mode_button");
     EXPECT_EQ(play->tagTableData.front()->name, "モール");
     openVideo("b.mp4");
     EXPECT_EQ(play->tagTableSelectedRowIndex, -1);
     EXPECT_TRUE(play->tagTableData.empty());
+}
+
+TEST_F(Screens, OpeningAVideoInPlayModeShowsItsTagsOnBothScreens) {
+    std::ofstream(dir / "b.csv") << "Team, INDEX, 再生時刻, タグ内容, コメント\n"
+                                    "A,1,0:00:05,モール,\"\",5\n"
+                                    "B,2,0:00:06,キック,\"\",6\n";
+    openVideo("a.mp4");
+    press("A0", 1);
+    press("A2", 2);
+    press("A3", 3);
+    clickCell(edit->tagTableView, 1, 3);
+    click("menu_play_mode_button");
+    clickCell(play->tagTableView, 2, 2);
+    dialogs.answers = {0}; // unsaved tags of a.mp4: no
+    dialogs.paths = {(dir / "b.mp4").string()};
+    click("mediaOpen_play");
+    EXPECT_EQ(names(play->tagTableData), (std::vector<std::string>{"モール", "キック"}));
+    EXPECT_EQ(play->tagTableSelectedRowIndex, -1);
+    click("menu_edit_mode_button");
+    EXPECT_EQ(names(edit->tagTableData), (std::vector<std::string>{"モール", "キック"}));
+    EXPECT_EQ(edit->tagTableSelectedRowIndex, -1);
+    EXPECT_EQ(edit->tagTableView->selectedRow(), -1);
+
+    // Delete, comment and export act on b.mp4's own tags.
+    clickCell(edit->tagTableView, 0, 0);
+    dialogs.answers = {1};
+    click("onTagDelete");
+    EXPECT_EQ(names(main->tagDataModel.data), (std::vector<std::string>{"キック"}));
+    clickCell(edit->tagTableView, 0, 3);
+    QTest::mouseClick(edit->commentTextField->viewport(), Qt::LeftButton);
+    QTest::keyClicks(QApplication::focusWidget(), "b");
+    click("onCommentAdd");
+    EXPECT_EQ(main->tagDataModel.data[0]->comment, "b");
+    dialogs.paths = {(dir / "out.csv").string()};
+    click("onTagCSVOutput");
+    EXPECT_EQ(slurp(dir / "out.csv"),
+              "Team, INDEX, 再生時刻, タグ内容, コメント\nB,1,0:00:06,キック,\"b\"\n");
 }

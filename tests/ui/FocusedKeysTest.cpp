@@ -1,0 +1,153 @@
+#include <QCheckBox>
+#include <QComboBox>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+
+#include "SubViewClass/EditableNSTextField.h"
+#include "support/ScreenFixture.h"
+
+// Wherever a click leaves the focus on the edit screen, "," and "." mark
+// clips and every other key is dropped: the filter, the team boxes and the
+// player stay as they were.
+TEST_F(Screens, EditScreenKeysMarkClipsWhateverControlHasTheFocus) {
+    openVideo("a.mp4");
+    press("A0", 1);
+    press("B12", 2);
+    fake->clock = 10;
+    click("mediaClipStart");
+    fake->clock = 12;
+    click("mediaClipEnd");
+    chooseFilter(edit->tagFilterCombo, "トライ");
+    const int shownFilter = edit->tagFilterCombo->currentIndex();
+    QTest::mouseClick(edit->teamA_checkBox, Qt::LeftButton);
+    QTest::mouseClick(edit->teamA_checkBox, Qt::LeftButton); // ticked again
+    fake->currentRate = 1.0f;
+
+    struct Target {
+        const char* name;
+        std::function<void()> focus;
+    };
+    const Target targets[] = {
+        {"tag row", [&] { clickCell(edit->tagTableView, 0, 3); }},
+        {"clip row", [&] { clickCell(edit->clipTableView, 0, 1); }},
+        {"filter pop-up", [&] { chooseFilter(edit->tagFilterCombo, "トライ"); }},
+        {"team box",
+         [&] {
+             QTest::mouseClick(edit->teamB_checkBox, Qt::LeftButton);
+             QTest::mouseClick(edit->teamB_checkBox, Qt::LeftButton);
+         }},
+    };
+    double clock = 20;
+    for (const Target& t : targets) {
+        SCOPED_TRACE(t.name);
+        t.focus();
+        fake->currentRate = 1.0f;
+        const auto seeks = fake->seeks.size();
+        const auto clips = edit->clipTableData.size();
+        for (Qt::Key k : {Qt::Key_D, Qt::Key_S, Qt::Key_Space, Qt::Key_Left, Qt::Key_Down,
+                          Qt::Key_Up, Qt::Key_Right, Qt::Key_End, Qt::Key_P, Qt::Key_T})
+            type(k);
+        EXPECT_EQ(fake->currentRate, 1.0f);
+        EXPECT_EQ(fake->seeks.size(), seeks);
+        EXPECT_EQ(edit->tagFilterCombo->currentIndex(), shownFilter);
+        EXPECT_TRUE(edit->teamA_checkBox->isChecked());
+        EXPECT_TRUE(edit->teamB_checkBox->isChecked());
+        EXPECT_EQ(edit->clipTableData.size(), clips);
+
+        fake->clock = clock;
+        type(Qt::Key_Comma);
+        fake->clock = clock + 3;
+        type(Qt::Key_Period);
+        clock += 10;
+        ASSERT_EQ(edit->clipTableData.size(), clips + 1);
+        EXPECT_EQ(edit->clipTableData.back()->startTimeVal, static_cast<float>(clock - 10));
+        EXPECT_EQ(edit->clipTableData.back()->endTimeVal, static_cast<float>(clock - 7));
+    }
+}
+
+// Keys of the main key map travel from any control of the play screen to the
+// player, whatever holds the focus.
+TEST_F(Screens, PlayScreenKeysReachTheMainKeyMapWhateverHasTheFocus) {
+    openVideo("a.mp4");
+    press("A0", 30);
+    press("B12", 40);
+    QString lines;
+    for (int i = 1; i <= 12; ++i)
+        lines += QString("%1行目\n").arg(i);
+    main->tagDataModel.data[0]->comment = lines.toStdString();
+    click("menu_play_mode_button");
+
+    struct Target {
+        const char* name;
+        std::function<void()> focus;
+    };
+    const Target targets[] = {
+        {"tag row", [&] { clickCell(play->tagTableView, 0, 2); }},
+        {"filter pop-up", [&] { chooseFilter(play->tagFilterCombo, MainViewController::TOTAL_ITEM); }},
+        {"team box",
+         [&] {
+             QTest::mouseClick(play->teamA_checkBox, Qt::LeftButton);
+             QTest::mouseClick(play->teamA_checkBox, Qt::LeftButton);
+         }},
+        {"comment view", [&] { QTest::mouseClick(play->commentTextView->viewport(), Qt::LeftButton); }},
+    };
+    for (const Target& t : targets) {
+        SCOPED_TRACE(t.name);
+        t.focus();
+        main->MediaPlayer->timer.stop();
+        fake->currentRate = 1.0f;
+        type(Qt::Key_Space);
+        EXPECT_EQ(fake->currentRate, 0.0f);
+        type(Qt::Key_Space);
+        EXPECT_EQ(fake->currentRate, 1.0f);
+        type(Qt::Key_D);
+        EXPECT_EQ(fake->currentRate, 0.4f);
+        type(Qt::Key_S);
+        EXPECT_EQ(fake->currentRate, 0.0f);
+        type(Qt::Key_A);
+        EXPECT_EQ(fake->currentRate, 1.0f);
+        fake->clock = 20;
+        type(Qt::Key_Left);
+        EXPECT_EQ(fake->seeks.back(), 18.0);
+        type(Qt::Key_Right);
+        EXPECT_EQ(fake->seeks.back(), 20.0);
+        fake->vol = 0.5f;
+        type(Qt::Key_Up);
+        EXPECT_FLOAT_EQ(fake->vol, 0.6f);
+        type(Qt::Key_Down);
+        EXPECT_FLOAT_EQ(fake->vol, 0.5f);
+        const auto panels = dialogs.panels.size();
+        dialogs.paths = {std::nullopt};
+        type(Qt::Key_O, Qt::ControlModifier);
+        EXPECT_EQ(dialogs.panels.size(), panels + 1);
+        EXPECT_TRUE(play->teamA_checkBox->isChecked());
+        EXPECT_EQ(play->tagFilterCombo->currentIndex(), 0);
+        EXPECT_EQ(play->tagTableView->selectedRow(), 0);
+    }
+    // A long comment shows from its first line, every line kept.
+    clickCell(play->tagTableView, 1, 2);
+    clickCell(play->tagTableView, 0, 2);
+    EXPECT_EQ(play->commentTextView->toPlainText(), lines);
+    EXPECT_EQ(play->commentTextView->verticalScrollBar()->value(), 0);
+    EXPECT_GT(play->commentTextView->verticalScrollBar()->maximum(), 0);
+}
+
+// Editable text keeps its keys: a comma is typed, not a clip mark.
+TEST_F(Screens, TextFieldsKeepTheirKeys) {
+    openVideo("a.mp4");
+    press("A0", 1);
+    QTest::mouseClick(edit->commentTextField->viewport(), Qt::LeftButton);
+    type(Qt::Key_Comma);
+    type(Qt::Key_Space);
+    type(Qt::Key_A);
+    type(Qt::Key_Period);
+    EXPECT_EQ(edit->commentTextField->toPlainText(), ", a.");
+    EXPECT_TRUE(edit->clipTableData.empty());
+    EXPECT_EQ(fake->currentRate, 1.0f);
+
+    QTest::mouseClick(edit->teamA_header, Qt::LeftButton);
+    type(Qt::Key_End);
+    type(Qt::Key_Comma);
+    EXPECT_EQ(edit->teamA_header->text(), "チームA,");
+    EXPECT_TRUE(edit->clipTableData.empty());
+}
