@@ -11,10 +11,13 @@
 #include <QScreen>
 #include <QTextEdit>
 #include <QVBoxLayout>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 
 #include "Media/Player.h"
+#include "SubModuleClass/AtomicFile.h"
 #include "SubModuleClass/SystemLog.h"
 #include "SubModuleClass/TagFileManager.h"
 #include "SubViewClass/CustomAlert.h"
@@ -227,12 +230,20 @@ bool MainViewController::saveTagData() {
         // The old file stays until the new one is complete: the write
         // replaces it in one step, so a failure leaves it intact.
     }
+    std::string kept;
+    if (!keepDamagedSession(path, kept)) {
+        if (wasPlaying)
+            MediaPlayer->play();
+        return false;
+    }
+    const std::string keptNote =
+        kept.empty() ? "" : "\n読み込めなかった元のファイルは次の名前で残しています。\n" + kept;
     const std::string error = TagFileManager::saveCSVFile(path, tagDataModel.data, true);
     if (error.empty()) {
         m_fSave = false;
-        AlertBox("タグ情報が保存されました。", "成功", "success");
+        AlertBox("タグ情報が保存されました。" + keptNote, "成功", "success");
     } else {
-        AlertBox(error, "保存失敗", "error");
+        AlertBox(error + keptNote, "保存失敗", "error");
     }
     if (wasPlaying)
         MediaPlayer->play();
@@ -278,7 +289,7 @@ bool MainViewController::askBeforeReplacingVideo() {
 
 void MainViewController::afterOpenMedia(const std::string&) {
     const std::string path = getCSVFileName();
-    tagDataModel.replaceData(TagFileManager::loadCSVFile(path));
+    tagDataModel.replaceData(loadSession(path));
     m_fSave = false;
     showNewStore();
 }
@@ -292,6 +303,95 @@ void MainViewController::showNewStore() {
         screen->forgetChosenTag();
         screen->reloadTagDataTable(true);
     }
+    reportSessionProblem();
+}
+
+namespace {
+
+// "3, 7, 12行目", at most ten numbers.
+std::string lineList(const std::vector<size_t>& lines) {
+    constexpr size_t kShown = 10;
+    std::string text;
+    for (size_t i = 0; i < lines.size() && i < kShown; ++i)
+        text += (i ? ", " : "") + std::to_string(lines[i]);
+    text += "行目";
+    if (lines.size() > kShown)
+        text += "ほか" + std::to_string(lines.size() - kShown) + "行";
+    return text;
+}
+
+std::string readFailureText(int err) {
+    switch (err) {
+    case EISDIR:
+        return "同じ名前のフォルダーがあります。保存するには、このフォルダーの名前を変えてください"
+               "。";
+    case EACCES:
+    case EPERM:
+        return "読み取りの権限がありません。";
+    case EIO:
+        return "読み取り中に入出力エラーが発生しました。";
+    default:
+        return std::string("読み取りに失敗しました（") + std::strerror(err) + "）。";
+    }
+}
+
+} // namespace
+
+std::vector<std::shared_ptr<TagRowData>> MainViewController::loadSession(const std::string& path) {
+    TagFileManager::LoadResult loaded = TagFileManager::readCSVFile(path);
+    damagedSession_ = loaded.damaged() ? path : "";
+    sessionProblemNote_.clear();
+    constexpr const char* kKept =
+        "上書き保存のときは、元のファイルを別の名前で残してから保存します。";
+    if (!loaded.error.empty()) {
+        systemLog(loaded.error);
+        sessionProblemNote_ = "セッションファイルを読み込めませんでした。\n" + path + "\n" +
+                              readFailureText(loaded.errorCode);
+        if (loaded.errorCode != EISDIR)
+            sessionProblemNote_ += std::string("\n") + kKept;
+    } else if (loaded.damaged()) {
+        std::string text = "セッションファイルの一部を読み込めませんでした。\n" + path + "\n";
+        if (loaded.headerMissing)
+            text += "1行目: 見出し行ではないため、読み込みませんでした。\n";
+        if (!loaded.shortRows.empty())
+            text += lineList(loaded.shortRows) + ": 項目が足りないため、読み込みませんでした。\n";
+        if (!loaded.longRows.empty())
+            text += lineList(loaded.longRows) +
+                    ": 項目が多すぎるため、6番目より後を読み込みませんでした。\n";
+        if (!loaded.unreadableTimes.empty())
+            text += lineList(loaded.unreadableTimes) +
+                    ": 時刻を読み取れないため、0:00:00 としました。\n";
+        text +=
+            "読み込めたタグ" + std::to_string(loaded.rows.size()) + "件を表示しています。" + kKept;
+        sessionProblemNote_ = std::move(text);
+    }
+    return std::move(loaded.rows);
+}
+
+void MainViewController::reportSessionProblem() {
+    if (sessionProblemNote_.empty())
+        return;
+    const std::string note = std::move(sessionProblemNote_);
+    sessionProblemNote_.clear();
+    AlertBox(note, "エラー", "error");
+}
+
+bool MainViewController::keepDamagedSession(const std::string& path, std::string& kept) {
+    std::error_code ec;
+    // A folder of that name cannot be written over, and a vanished file holds
+    // nothing to keep.
+    if (path != damagedSession_ || !std::filesystem::is_regular_file(path, ec))
+        return true;
+    const std::string error = keepDamagedCopy(path, kept);
+    if (!error.empty()) {
+        AlertBox(
+            "読み込めなかった元のファイルを別の名前で残せなかったため、保存しませんでした。\n" +
+                error,
+            "保存失敗", "error");
+        return false;
+    }
+    damagedSession_.clear();
+    return true;
 }
 
 void MainViewController::showNoVideo() {

@@ -83,6 +83,11 @@ private:
     static bool keepsKeys(const QWidget* w);
     bool askBeforeReplacingVideo();
     void openFailed(const std::string& path, const std::string& reason);
+    // The session file's tags; remembers (and notes for the user) what could
+    // not be read, so that the first save keeps the file before replacing it.
+    std::vector<std::shared_ptr<TagRowData>> loadSession(const std::string& path);
+    void reportSessionProblem();
+    bool keepDamagedSession(const std::string& path, std::string& kept);
     void showNoVideo();
     void showNewStore();
     void terminate();
@@ -90,4 +95,6 @@ private:
     QTimer resizableTimer_;
     bool appeared_ = false;
     bool terminating_ = false;
+    std::string damagedSession_;     // path of a session file read only in part
+    std::string sessionProblemNote_; // shown once the screens show what was read
 };

@@ -16,6 +16,8 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include "SubModuleClass/AtomicFile.h"
+
 namespace {
 
 std::string errorString(int err) {
@@ -157,9 +159,7 @@ void ClipExportSession::run() {
             throw ExportError{outputURL + ": " + errorString(AVERROR(errno))};
         // mkstemp makes the file private; a video is as readable as any other
         // new file.
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(fd, 0666 & ~mask);
+        ::fchmod(fd, 0666 & ~processUmask());
         ::close(fd);
 
         FormatInput in;

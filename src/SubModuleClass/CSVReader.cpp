@@ -1,5 +1,6 @@
 #include "SubModuleClass/CSVReader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 #include <sstream>
@@ -52,6 +53,7 @@ bool CSVReader::next(std::vector<std::string_view>& row) {
         return false;
     char* const data = text_.data();
     row.clear();
+    rowLine_ = lineBreaks_ + 1;
 
     for (;;) {
         size_t p = pos_;
@@ -65,6 +67,7 @@ bool CSVReader::next(std::vector<std::string_view>& row) {
                 const void* q = std::memchr(data + p, '"', size - p);
                 const size_t at =
                     q ? static_cast<size_t>(static_cast<const char*>(q) - data) : size;
+                lineBreaks_ += static_cast<size_t>(std::count(data + p, data + at, '\n'));
                 std::memmove(data + out, data + p, at - p);
                 out += at - p;
                 if (!q) { // unterminated: the rest of the input is this field
@@ -97,8 +100,10 @@ bool CSVReader::next(std::vector<std::string_view>& row) {
             }
             continue;
         }
-        if (end < size) // line end: LF, CR LF or CR
+        if (end < size) { // line end: LF, CR LF or CR
             end += (data[end] == '\r' && end + 1 < size && data[end + 1] == '\n') ? 2 : 1;
+            ++lineBreaks_;
+        }
         pos_ = end;
         break;
     }

@@ -37,9 +37,14 @@ public:
     bool next(std::vector<std::string_view>& row);
 
     const std::string& error() const { return error_; }
+    // The line (from 1) on which the row last returned starts, counting the
+    // line breaks inside quoted fields as an editor does.
+    size_t line() const { return rowLine_; }
 
 private:
     std::string text_;
     size_t pos_ = 0;
     std::string error_;
+    size_t lineBreaks_ = 0;
+    size_t rowLine_ = 0;
 };

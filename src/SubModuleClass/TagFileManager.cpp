@@ -1,10 +1,25 @@
 #include "SubModuleClass/TagFileManager.h"
 
+#include <cerrno>
 #include <charconv>
 
 #include "SubModuleClass/AtomicFile.h"
 #include "SubModuleClass/CSVReader.h"
 #include "SubModuleClass/SystemLog.h"
+
+namespace {
+
+void appendQuoted(std::string& text, std::string_view field) {
+    text.push_back('"');
+    for (char c : field) {
+        if (c == '"')
+            text.push_back('"');
+        text.push_back(c);
+    }
+    text.push_back('"');
+}
+
+} // namespace
 
 std::string TagFileManager::csvText(const std::vector<std::shared_ptr<TagRowData>>& saveData,
                                     bool extraDetailTime) {
@@ -27,14 +42,14 @@ std::string TagFileManager::csvText(const std::vector<std::shared_ptr<TagRowData
         text.push_back(',');
         text.append(row->time_string);
         text.push_back(',');
-        text.append(row->name);
-        text.append(",\"");
-        for (char c : row->comment) {
-            if (c == '"')
-                text.push_back('"');
-            text.push_back(c);
-        }
-        text.push_back('"');
+        // Names come from the tag buttons, but a hand-edited file can hold
+        // anything: quoted only when the reader would otherwise split it.
+        if (row->name.find_first_of(",\"\n\r") == std::string::npos)
+            text.append(row->name);
+        else
+            appendQuoted(text, row->name);
+        text.push_back(',');
+        appendQuoted(text, row->comment);
         if (extraDetailTime) {
             text.push_back(',');
             text.append(floatText(row->time_val));
@@ -54,32 +69,75 @@ std::string TagFileManager::saveCSVFile(const std::filesystem::path& saveUrl,
 
 namespace {
 
+bool isBlank(std::string_view text) {
+    return text.find_first_not_of(" \t") == std::string_view::npos;
+}
+
+std::string_view trimmed(std::string_view text) {
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// A field that holds a number and nothing else (spaces around it allowed).
+bool isWholeNumber(std::string_view text) {
+    text = trimmed(text);
+    if (!text.empty() && text.front() == '+')
+        text.remove_prefix(1);
+    if (text.empty() || text.front() == '+')
+        return false;
+    double value;
+    const auto res = std::from_chars(text.data(), text.data() + text.size(), value);
+    return res.ptr == text.data() + text.size() &&
+           (res.ec == std::errc() || res.ec == std::errc::result_out_of_range);
+}
+
 // Seconds of an export-form time field: H:M:S, pieces read like atof.
-double secondsOfTimeField(std::string_view text) {
+// `readable` is false unless it is exactly three numbers.
+double secondsOfTimeField(std::string_view text, bool& readable) {
     double piece[3];
     int count = 0;
+    readable = true;
     forEachTimePiece(text, [&](std::string_view p) {
+        if (count == 3) {
+            readable = false;
+            return false;
+        }
+        readable = readable && isWholeNumber(p);
         piece[count++] = readDecimal(p);
-        return count < 3;
+        return true;
     });
-    if (count < 3)
+    if (count < 3) {
+        readable = false;
         return 0.0;
+    }
     return piece[2] + (piece[1] * 60.0 + piece[0] * 3600.0);
+}
+
+bool isHeader(const std::vector<std::string_view>& row) {
+    static constexpr std::string_view names[] = {"Team", "INDEX", "再生時刻", "タグ内容",
+                                                 "コメント"};
+    if (row.size() < std::size(names))
+        return false;
+    for (size_t i = 0; i < row.size(); ++i)
+        if (i < std::size(names) ? trimmed(row[i]) != names[i] : !isBlank(row[i]))
+            return false;
+    return true;
 }
 
 } // namespace
 
-std::vector<std::shared_ptr<TagRowData>>
-TagFileManager::loadCSVFile(const std::filesystem::path& loadUrl) {
-    std::vector<std::shared_ptr<TagRowData>> result;
+TagFileManager::LoadResult TagFileManager::readCSVFile(const std::filesystem::path& loadUrl) {
+    LoadResult result;
     if (loadUrl.empty())
         return result;
-    std::error_code ec;
-    if (!std::filesystem::exists(loadUrl, ec))
-        return result;
-    std::string contents, error;
-    if (!readWholeFile(loadUrl, contents, error)) {
-        systemLog(error);
+    std::string contents;
+    if (!readWholeFile(loadUrl, contents, result.error, &result.errorCode)) {
+        if (result.errorCode == ENOENT || result.errorCode == ENOTDIR) { // no file: no error
+            result.error.clear();
+            result.errorCode = 0;
+        }
         return result;
     }
 
@@ -87,20 +145,38 @@ TagFileManager::loadCSVFile(const std::filesystem::path& loadUrl) {
     std::vector<std::string_view> row;
     if (!reader.next(row)) // the header, whatever it holds
         return result;
+    result.headerMissing = !isHeader(row) && !(row.size() == 1 && isBlank(row[0]));
     while (reader.next(row)) {
-        if (row.size() < 5)
+        if (row.size() < 5) {
+            if (!(row.size() == 1 && isBlank(row[0]))) // an empty line loses nothing
+                result.shortRows.push_back(reader.line());
             continue;
-        const double seconds = row.size() == 5 ? secondsOfTimeField(row[2]) : readDecimal(row[5]);
+        }
+        bool readable = true;
+        const double seconds =
+            row.size() == 5 ? secondsOfTimeField(row[2], readable) : readDecimal(row[5]);
+        if (row.size() > 6)
+            result.longRows.push_back(reader.line());
+        else if (!(row.size() == 5 ? readable : isWholeNumber(row[5])))
+            result.unreadableTimes.push_back(reader.line());
         auto tag = std::make_shared<TagRowData>();
-        tag->index = static_cast<int64_t>(result.size());
+        tag->index = static_cast<int64_t>(result.rows.size());
         tag->team = row[0] == "A";
         tag->name = row[3];
         tag->comment = row[4];
         tag->time_val = static_cast<float>(seconds);
         tag->time_string = createTimeString(tag->time_val);
-        result.push_back(std::move(tag));
+        result.rows.push_back(std::move(tag));
     }
     return result;
+}
+
+std::vector<std::shared_ptr<TagRowData>>
+TagFileManager::loadCSVFile(const std::filesystem::path& loadUrl) {
+    LoadResult result = readCSVFile(loadUrl);
+    if (!result.error.empty())
+        systemLog(result.error);
+    return std::move(result.rows);
 }
 
 std::string TagFileManager::sessionFilePath(const std::string& videoPath) {

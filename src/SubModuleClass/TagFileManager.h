@@ -20,8 +20,31 @@ public:
                                    const std::vector<std::shared_ptr<TagRowData>>& saveData,
                                    bool extraDetailTime);
 
-    // The tags of the file in file order, indexed 0, 1, 2, ...; empty when the
-    // file is missing or unreadable (the reason goes to the system log).
+    // What a read found, beside the tags it could use.
+    struct LoadResult {
+        std::vector<std::shared_ptr<TagRowData>> rows;
+        // Why a file that exists could not be read at all (empty when it was
+        // read or is missing), and the errno value behind it.
+        std::string error;
+        int errorCode = 0;
+        // Line numbers (from 1) of the rows that lost something, each row once:
+        bool headerMissing = false;          // line 1 held no header (and is not read)
+        std::vector<size_t> shortRows;       // fewer than five fields: not read
+        std::vector<size_t> longRows;        // more than six fields: the rest dropped
+        std::vector<size_t> unreadableTimes; // the time is no number: read as 0
+        // Saving over the file would lose something it holds.
+        bool damaged() const {
+            return !error.empty() || headerMissing || !shortRows.empty() || !longRows.empty() ||
+                   !unreadableTimes.empty();
+        }
+    };
+
+    // The tags of the file in file order, indexed 0, 1, 2, ..., and what could
+    // not be used. A missing file is no error.
+    static LoadResult readCSVFile(const std::filesystem::path& loadUrl);
+
+    // The same, only the tags; empty when the file is missing or unreadable
+    // (the reason goes to the system log).
     static std::vector<std::shared_ptr<TagRowData>>
     loadCSVFile(const std::filesystem::path& loadUrl);
 

@@ -224,3 +224,100 @@ TEST(SessionFilePath, ReplacesOnlyTheFileNamesExtension) {
     for (const auto& [video, session] : cases)
         EXPECT_EQ(TagFileManager::sessionFilePath(video), session) << video;
 }
+
+TEST_F(TagFile, NamesWithSeparatorsAreQuotedOnlyWhenNeeded) {
+    const std::vector<std::string> names{"a,b",    "say \"x\"", "two\nlines", "cr\rx", "\"",
+                                         "ラック", " spaced ",  "",           "it's",  "a;b"};
+    std::vector<std::shared_ptr<TagRowData>> rows;
+    for (size_t i = 0; i < names.size(); ++i)
+        rows.push_back(tag(true, static_cast<float>(i), names[i], "c"));
+    for (bool session : {true, false}) {
+        const fs::path file = dir / (session ? "s.csv" : "e.csv");
+        ASSERT_EQ(TagFileManager::saveCSVFile(file, rows, session), "");
+        const std::string text = slurp(file);
+        EXPECT_NE(text.find(",\"a,b\",\"c\""), std::string::npos) << text;
+        EXPECT_NE(text.find(",\"say \"\"x\"\"\",\"c\""), std::string::npos) << text;
+        // Ordinary names keep their exact bytes.
+        for (const char* plain : {",ラック,\"c\"", ", spaced ,\"c\"", ",,\"c\"", ",it's,\"c\""})
+            EXPECT_NE(text.find(plain), std::string::npos) << plain;
+        const auto loaded = TagFileManager::readCSVFile(file);
+        EXPECT_FALSE(loaded.damaged());
+        ASSERT_EQ(loaded.rows.size(), names.size());
+        for (size_t i = 0; i < names.size(); ++i) {
+            EXPECT_EQ(loaded.rows[i]->name, names[i]);
+            EXPECT_EQ(loaded.rows[i]->comment, "c");
+            EXPECT_EQ(loaded.rows[i]->time_val, static_cast<float>(i));
+        }
+    }
+}
+
+TEST_F(TagFile, RowsThatLoseSomethingAreReportedByLine) {
+    ASSERT_EQ(TagFileManager::saveCSVFile(dir / "clean.csv", {tag(true, 1, "DG", "a\nb")}, true),
+              "");
+    EXPECT_FALSE(TagFileManager::readCSVFile(dir / "clean.csv").damaged());
+    spit(dir / "empty.csv", "");
+    EXPECT_FALSE(TagFileManager::readCSVFile(dir / "empty.csv").damaged());
+    // A spreadsheet may drop the spaces of the header; an export has no sixth column.
+    spit(dir / "export.csv", "Team,INDEX,再生時刻,タグ内容,コメント\nB,1,0:01:05,PG,\"\"\n\n");
+    const auto exported = TagFileManager::readCSVFile(dir / "export.csv");
+    EXPECT_FALSE(exported.damaged());
+    ASSERT_EQ(exported.rows.size(), 1u);
+    EXPECT_EQ(exported.rows[0]->time_val, 65.0f);
+
+    spit(dir / "bad.csv", kHeader +                                 // 1
+                              "A,1,0:00:01,ラック,\"\",1.0\n"       // 2
+                              "A,2,0:00:02,ラック\n"                // 3 short
+                              "B,3,0:00:03,DG,\"two\nlines\",3.5\n" // 4-5
+                              "A,4,0:00:04,a,b,\"c\",4.0\n"         // 6 long: an unquoted name
+                              "A,5,0:00:05,PG,\"\",five\n"          // 7 time
+                              "A,6,1:2,PG,\"\"\n"                   // 8 time
+                              "A,7,0:x:09,PG,\"\"\n"                // 9 time
+                              "\n"                                  // 10 blank: nothing lost
+                              "B,8,0:00:10,UE,\"\", 10.5 \r\n"      // 11
+                              "x\r\n"                               // 12 short
+                              "A,9,0:00:12,UE,\"\",+1e999\n"        // 13 readable (inf)
+                              "A,10,0:00:13,UE,\"\"");              // 14, no line end
+    const auto bad = TagFileManager::readCSVFile(dir / "bad.csv");
+    EXPECT_TRUE(bad.damaged());
+    EXPECT_TRUE(bad.error.empty());
+    EXPECT_FALSE(bad.headerMissing);
+    EXPECT_EQ(bad.shortRows, (std::vector<size_t>{3, 12}));
+    EXPECT_EQ(bad.longRows, (std::vector<size_t>{6}));
+    EXPECT_EQ(bad.unreadableTimes, (std::vector<size_t>{7, 8, 9}));
+    // Every row with five fields or more is still loaded, by the usual rules.
+    ASSERT_EQ(bad.rows.size(), 9u);
+    EXPECT_EQ(bad.rows[1]->comment, "two\nlines");
+    EXPECT_EQ(bad.rows[2]->name, "a");
+    EXPECT_EQ(bad.rows[3]->time_val, 0.0f);
+    EXPECT_EQ(bad.rows[6]->time_val, 10.5f);
+    EXPECT_TRUE(std::isinf(bad.rows[7]->time_val));
+    EXPECT_EQ(bad.rows[8]->time_val, 13.0f);
+    EXPECT_EQ(TagFileManager::loadCSVFile(dir / "bad.csv").size(), 9u);
+
+    spit(dir / "noheader.csv", "B,1,0:00:09,DG,\"\",9.0\nA,2,0:00:10,PG,\"\",10.0\n");
+    const auto noHeader = TagFileManager::readCSVFile(dir / "noheader.csv");
+    EXPECT_TRUE(noHeader.headerMissing);
+    EXPECT_TRUE(noHeader.damaged());
+    EXPECT_EQ(noHeader.rows.size(), 1u);
+}
+
+TEST_F(TagFile, FilesThatCannotBeReadSayWhy) {
+    const auto missing = TagFileManager::readCSVFile(dir / "none.csv");
+    EXPECT_FALSE(missing.damaged());
+    EXPECT_FALSE(TagFileManager::readCSVFile(dir / "none" / "x.csv").damaged());
+
+    fs::create_directories(dir / "folder.csv");
+    const auto folder = TagFileManager::readCSVFile(dir / "folder.csv");
+    EXPECT_TRUE(folder.damaged());
+    EXPECT_EQ(folder.errorCode, EISDIR);
+    EXPECT_NE(folder.error.find("folder.csv: Is a directory"), std::string::npos) << folder.error;
+    EXPECT_TRUE(folder.rows.empty());
+
+    if (::geteuid() != 0) { // root reads anything
+        spit(dir / "locked.csv", kHeader);
+        ::chmod((dir / "locked.csv").c_str(), 0);
+        const auto locked = TagFileManager::readCSVFile(dir / "locked.csv");
+        EXPECT_EQ(locked.errorCode, EACCES);
+        EXPECT_TRUE(locked.damaged());
+    }
+}

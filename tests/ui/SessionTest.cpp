@@ -376,4 +376,85 @@ TEST_F(Screens, OpeningAVideoInPlayModeShowsItsTagsOnBothScreens) {
     click("onTagCSVOutput");
     EXPECT_EQ(slurp(dir / "out.csv"),
               "Team, INDEX, 再生時刻, タグ内容, コメント\nB,1,0:00:06,キック,\"b\"\n");
+
+TEST_F(Screens, APartlyReadableSessionIsReportedAndKeptBeforeTheFirstSave) {
+    const auto session = dir / "match.csv";
+    const std::string damaged = "Team, INDEX, 再生時刻, タグ内容, コメント\n"
+                                "A,1,0:00:01,ラック,\"\",1.0\n"
+                                "A,2,0:00:02,ラック\n"
+                                "B,3,0:00:03,DG,\"\",three\n"
+                                "B,4,0:00:04,PG,\"ok\",4.0\n";
+    { std::ofstream(session, std::ios::binary) << damaged; }
+    openVideo("match.mp4");
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].title, "エラー");
+    EXPECT_EQ(dialogs.shown[0].style, "error");
+    EXPECT_EQ(dialogs.shown[0].message,
+              "セッションファイルの一部を読み込めませんでした。\n" + session.string() +
+                  "\n3行目: 項目が足りないため、読み込みませんでした。\n"
+                  "4行目: 時刻を読み取れないため、0:00:00 としました。\n"
+                  "読み込めたタグ3件を表示しています。上書き保存のときは、元のファイルを別の名前で"
+                  "残してから保存します。");
+    // What could be read is shown.
+    EXPECT_EQ(names(edit->tagTableData), (std::vector<std::string>{"ラック", "DG", "PG"}));
+
+    // Declining the overwrite keeps nothing and writes nothing.
+    press("A12", 10);
+    dialogs.answers = {0};
+    click("window_save");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
+    EXPECT_EQ(slurp(session), damaged);
+
+    dialogs.answers = {1};
+    click("window_save");
+    std::vector<std::filesystem::path> kept;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        if (e.path() != session)
+            kept.push_back(e.path());
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].filename().string().rfind("match.csv.damaged-", 0), 0u);
+    EXPECT_EQ(slurp(kept[0]), damaged);
+    EXPECT_EQ(dialogs.shown.back().style, "success");
+    EXPECT_EQ(
+        dialogs.shown.back().message,
+        "タグ情報が保存されました。\n読み込めなかった元のファイルは次の名前で残しています。\n" +
+            kept[0].string());
+    EXPECT_EQ(TagFileManager::loadCSVFile(session).size(), 4u);
+    EXPECT_FALSE(main->m_fSave);
+
+    // The saved file is whole: the next save replaces it without another copy.
+    press("B0", 20);
+    dialogs.answers = {1};
+    click("window_save");
+    EXPECT_EQ(dialogs.shown.back().message, "タグ情報が保存されました。");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 2);
+
+    // Reopened, it reads without a word.
+    const size_t shown = dialogs.shown.size();
+    openVideo("match.mp4");
+    EXPECT_EQ(dialogs.shown.size(), shown);
+    EXPECT_EQ(main->tagDataModel.data.size(), 5u);
+}
+
+TEST_F(Screens, AFolderInPlaceOfTheSessionIsReportedAndLeftAlone) {
+    std::filesystem::create_directories(dir / "match.csv");
+    click("menu_play_mode_button");
+    openVideo("match.mp4");
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].title, "エラー");
+    EXPECT_EQ(dialogs.shown[0].style, "error");
+    EXPECT_EQ(dialogs.shown[0].message,
+              "セッションファイルを読み込めませんでした。\n" + (dir / "match.csv").string() +
+                  "\n同じ名前のフォルダーがあります。保存するには、このフォルダーの名前を変えてく"
+                  "ださい。");
+    EXPECT_TRUE(play->tagTableData.empty());
+
+    click("menu_edit_mode_button");
+    press("A0", 1);
+    dialogs.answers = {1};
+    click("window_save");
+    EXPECT_EQ(dialogs.shown.back().title, "保存失敗");
+    EXPECT_TRUE(main->m_fSave);
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "match.csv"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
 }
