@@ -278,7 +278,8 @@ void MpvPlayer::replaceCurrentItem(const std::string& path, std::function<void(b
     pendingPath_ = path;
     ++loadGeneration_;
     loadingEntry_ = -1;
-    loadInfoMissing_ = 0;
+    loadFileLoaded_ = false;
+    loadRestarted_ = false;
     seekTarget_.reset();
     seekQueued_ = false;
     if (!mpv_) {
@@ -310,6 +311,9 @@ void MpvPlayer::startPendingLoad() {
         return;
     const std::string path = std::move(pendingPath_);
     pendingPath_.clear();
+    // Opened paused on its first frame: mpv is then free to answer at once,
+    // and playing starts when asked.
+    set(SetPause, 1);
     const char* cmd[] = {"loadfile", path.c_str(), "replace", nullptr};
     if (const int err = mpv_command_async(mpv_, reply(ReplyLoad, 0, loadGeneration_), cmd); err < 0)
         fail(path + ": " + mpv_error_string(err));
@@ -321,6 +325,8 @@ void MpvPlayer::fail(const std::string& reason) {
     path_.clear();
     pendingPath_.clear();
     loadingEntry_ = -1;
+    loadFileLoaded_ = false;
+    loadRestarted_ = false;
     ++loadGeneration_; // replies still on their way are for nothing now
     systemLog(reason);
     // Report from the event loop, as an open that failed inside mpv does.
@@ -347,20 +353,15 @@ void MpvPlayer::drainEvents() {
     }
 }
 
-void MpvPlayer::requestLoadInfo() {
-    loadInfo_.fill(std::nullopt);
-    loadInfoMissing_ = LoadInfoCount;
-    for (uint64_t i = 0; i < LoadInfoCount; ++i) {
-        if (mpv_get_property_async(mpv_, reply(ReplyInfo, i, loadGeneration_), kLoadInfoNames[i],
-                                   MPV_FORMAT_STRING) < 0)
-            --loadInfoMissing_;
-    }
-    if (loadInfoMissing_ == 0)
-        finishLoad();
+void MpvPlayer::requestLoadInfo(int index) {
+    if (mpv_get_property_async(mpv_, reply(ReplyInfo, index, loadGeneration_),
+                               kLoadInfoNames[index], MPV_FORMAT_STRING) < 0)
+        loadInfoArrived();
 }
 
-void MpvPlayer::finishLoad() {
-    loadingEntry_ = -1;
+void MpvPlayer::loadInfoArrived() {
+    if (--loadInfoMissing_ > 0)
+        return;
     // Something mpv can open but that holds no picture (audio, text
     // mistaken for a playlist) is no video for us.
     if (!loadInfo_[InfoCodec] || loadInfo_[InfoCodec]->empty()) {
@@ -369,6 +370,7 @@ void MpvPlayer::finishLoad() {
         fail(path_ + ": no video stream could be found");
         return;
     }
+    loadingEntry_ = -1;
     // libavformat gives MP4's length from the file's own clock, which starts
     // at 0 before the first frame; the other containers' from their start.
     const std::string format = loadInfo_[InfoFormat].value_or("");
@@ -416,8 +418,7 @@ void MpvPlayer::handleReply(const mpv_event& event) {
             if (property && property->format == MPV_FORMAT_STRING)
                 loadInfo_[indexOf(id)] = *static_cast<char**>(property->data);
         }
-        if (--loadInfoMissing_ == 0)
-            finishLoad();
+        loadInfoArrived();
         break;
     case ReplySeek:
         seekInFlight_ = false;
@@ -432,16 +433,23 @@ void MpvPlayer::handleReply(const mpv_event& event) {
                 seekAwaitingRestart_ = generation;
         }
         break;
-    case ReplyLanded:
+    case ReplyLanded: {
         if (generation != seekGeneration_ || seekInFlight_ || seekQueued_)
             break;
-        if (event.error >= 0) {
-            const auto* property = static_cast<mpv_event_property*>(event.data);
-            if (property && property->format == MPV_FORMAT_DOUBLE)
+        const auto* property = static_cast<mpv_event_property*>(event.data);
+        const bool ok = event.error >= 0 && property;
+        if (indexOf(id) == 0) {
+            if (ok && property->format == MPV_FORMAT_DOUBLE)
                 observedTime_ = *static_cast<double*>(property->data);
+            seekTarget_.reset();
+        } else if (ok && property->format == MPV_FORMAT_FLAG) {
+            // A seek from the end to the end changes no flag: no event says
+            // the flag holds for the new position.
+            observedEof_ = *static_cast<int*>(property->data);
+            eofStale_ = false;
         }
-        seekTarget_.reset();
         break;
+    }
     case ReplySet: {
         Setter& s = setters_[indexOf(id)];
         s.inFlight = false;
@@ -503,8 +511,13 @@ void MpvPlayer::handleEvent(const mpv_event& event) {
         currentEntry_ = static_cast<mpv_event_start_file*>(event.data)->playlist_entry_id;
         break;
     case MPV_EVENT_FILE_LOADED:
-        if (loadingEntry_ >= 0 && currentEntry_ == loadingEntry_ && loadInfoMissing_ <= 0)
-            requestLoadInfo();
+        if (loadingEntry_ >= 0 && currentEntry_ == loadingEntry_ && !loadFileLoaded_) {
+            loadFileLoaded_ = true;
+            loadInfo_.fill(std::nullopt);
+            loadInfoMissing_ = LoadInfoCount;
+            for (int i : {InfoCodec, InfoDuration, InfoStart, InfoFormat})
+                requestLoadInfo(i);
+        }
         break;
     case MPV_EVENT_END_FILE: {
         const auto* end = static_cast<mpv_event_end_file*>(event.data);
@@ -524,10 +537,18 @@ void MpvPlayer::handleEvent(const mpv_event& event) {
         break;
     }
     case MPV_EVENT_PLAYBACK_RESTART:
+        // The first frame of the file being opened is up: the file counts
+        // as open once its time there is known.
+        if (loadFileLoaded_ && !loadRestarted_ && loadingEntry_ >= 0) {
+            loadRestarted_ = true;
+            requestLoadInfo(InfoTime);
+        }
         // The restart of the latest seek: ask where it landed.
         if (seekTarget_ && seekAwaitingRestart_ == seekGeneration_ && !seekInFlight_ &&
             !seekQueued_) {
             seekAwaitingRestart_ = 0;
+            mpv_get_property_async(mpv_, reply(ReplyLanded, 1, seekGeneration_), "eof-reached",
+                                   MPV_FORMAT_FLAG);
             mpv_get_property_async(mpv_, reply(ReplyLanded, 0, seekGeneration_), "time-pos",
                                    MPV_FORMAT_DOUBLE);
         }

@@ -84,7 +84,8 @@ private:
         bool pending() const { return inFlight || queued; }
     };
     enum SetterIndex { SetPause, SetSpeed, SetVolume, SetVid, SetterCount };
-    // What is read once a file has loaded, before it counts as open.
+    // What is read once a file has loaded (the time once its first frame
+    // is up), before it counts as open.
     enum LoadInfo { InfoCodec, InfoDuration, InfoStart, InfoFormat, InfoTime, LoadInfoCount };
 
     void drainEvents();
@@ -94,8 +95,8 @@ private:
     void set(SetterIndex index, double value);
     void sendSetter(SetterIndex index);
     void sendSeek();
-    void requestLoadInfo();
-    void finishLoad();
+    void requestLoadInfo(int index);
+    void loadInfoArrived();
     void startPendingLoad();
     void fail(const std::string& reason);
     void notifyObservers();
@@ -114,6 +115,8 @@ private:
     int64_t currentEntry_ = -1; // entry of the last START_FILE
     std::array<std::optional<std::string>, LoadInfoCount> loadInfo_;
     int loadInfoMissing_ = 0;
+    bool loadFileLoaded_ = false; // FILE_LOADED seen for loadingEntry_
+    bool loadRestarted_ = false;  // and its first frame
     std::function<void(bool)> done_;
 
     // Last reported by mpv.

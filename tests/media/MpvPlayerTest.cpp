@@ -146,6 +146,18 @@ TEST_F(RealPlayer, AnswersWhatWasJustAskedAndQuickSeeksEndOnTheLast) {
     player->pause();
     ASSERT_TRUE(QTest::qWaitFor([&] { return player->propertyText("pause") == "yes"; }, 2000));
     EXPECT_EQ(player->rate(), 0.0f);
+
+    // A step to the very end, twice (the second changes nothing in mpv):
+    // the time is the duration both times.
+    for (int i = 0; i < 2; ++i) {
+        QSignalSpy restarted(player.get(), &MpvPlayer::playbackRestarted);
+        player->seekExact(player->duration());
+        ASSERT_TRUE(restarted.wait(5000));
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return player->currentTime() == player->duration() && player->rate() == 0; },
+            2000))
+            << player->currentTime();
+    }
 }
 
 TEST_F(RealPlayer, PeriodicObserverReportsTime) {
