@@ -99,9 +99,10 @@ void MainViewController::viewDidLoad() {
 
     MediaPlayer->setupPlayerOption(this);
     MediaPlayer->beforeOpen = [this](const std::string&) { return askBeforeReplacingVideo(); };
-    MediaPlayer->openFailed = [this](const std::string& path, const std::string& reason) {
-        openFailed(path, reason);
-    };
+    connect(MediaPlayer, &MediaPlayerView::openFailed, this,
+            [this](const QString& path, const QString& reason) {
+                openFailed(path.toStdString(), reason.toStdString());
+            });
     MediaPlayer->raise();
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())

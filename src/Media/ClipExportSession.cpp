@@ -163,7 +163,13 @@ void ClipExportSession::run() {
         ::close(fd);
 
         FormatInput in;
-        check(avformat_open_input(&in.ctx, input_.c_str(), nullptr, nullptr), input_.c_str());
+        // MP4 edit lists read as mpv reads them (it turns FFmpeg's advanced
+        // handling off): frames before a cut stay, at times before the start.
+        AVDictionary* inOpts = nullptr;
+        av_dict_set(&inOpts, "advanced_editlist", "0", 0);
+        const int opened = avformat_open_input(&in.ctx, input_.c_str(), nullptr, &inOpts);
+        av_dict_free(&inOpts);
+        check(opened, input_.c_str());
         check(avformat_find_stream_info(in.ctx, nullptr), "reading the streams");
         const int vIndex = av_find_best_stream(in.ctx, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
         check(vIndex, "finding the video stream");
@@ -171,14 +177,26 @@ void ClipExportSession::run() {
         AVStream* vIn = in.ctx->streams[vIndex];
         AVStream* aIn = aIndex >= 0 ? in.ctx->streams[aIndex] : nullptr;
 
-        // The player counts from the file's start; the streams may not (MPEG-TS).
+        // The player counts from the file's start, the earliest stream's;
+        // the streams may start later on any container (MPEG-TS, MP4 from
+        // cameras or cut by other tools).
         const double offset =
             in.ctx->start_time != AV_NOPTS_VALUE ? in.ctx->start_time / double(AV_TIME_BASE) : 0.0;
         const double start = startMs_ / 1000.0 + offset;
         const double end =
             endMs_ > 0 ? endMs_ / 1000.0 + offset : std::numeric_limits<double>::infinity();
-        const double fileEnd =
-            in.ctx->duration > 0 ? offset + in.ctx->duration / double(AV_TIME_BASE) : start + 1.0;
+        // Where the streams end (MP4's own duration counts from 0, not from
+        // the start).
+        double fileEnd = -std::numeric_limits<double>::infinity();
+        for (unsigned i = 0; i < in.ctx->nb_streams; ++i) {
+            const AVStream* st = in.ctx->streams[i];
+            if (st->start_time != AV_NOPTS_VALUE && st->duration > 0)
+                fileEnd =
+                    std::max(fileEnd, (st->start_time + st->duration) * av_q2d(st->time_base));
+        }
+        if (std::isinf(fileEnd))
+            fileEnd = in.ctx->duration > 0 ? offset + in.ctx->duration / double(AV_TIME_BASE)
+                                           : start + 1.0;
         const double span = std::max(1e-3, std::min(end, fileEnd) - start);
 
         // Decoders.

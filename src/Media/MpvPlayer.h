@@ -2,8 +2,11 @@
 
 #include <QObject>
 #include <QTimer>
+#include <array>
+#include <cmath>
 #include <map>
 #include <mpv/client.h>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +16,15 @@
 // drawn by a render context that a surface creates on handle() (see
 // MpvSoftwareRenderer and the OpenGL surface). Files are loaded only once a
 // render context exists, or mpv would switch the video off.
+//
+// The GUI thread never waits on mpv: it draws mpv's picture, and mpv's core
+// waits for that drawing, so a synchronous call from here can stall both.
+// Readings come from the values mpv last reported for observed properties;
+// commands and property changes are sent asynchronously, and what was just
+// asked (a seek target, a pause) is answered until mpv has caught up.
+//
+// Times count from the start of the file on every container (mpv is made to
+// rebase MP4 as it does MPEG-TS), which is also the clip exporter's origin.
 class MpvPlayer : public QObject, public Player {
     Q_OBJECT
 public:
@@ -38,12 +50,17 @@ public:
     void addPeriodicTimeObserver(std::function<void(double)> block) override;
 
     mpv_handle* handle() const { return mpv_; }
+    // The video track mpv last reported (-1: none); the OpenGL surface
+    // restores it after remaking its context.
+    int64_t videoTrack() const { return observedVid_; }
+    void setVideoTrack(int64_t track);
     // Called by the surface once its render context exists, and again with
     // false before it frees it.
     void setRenderContextReady(bool ready);
     bool renderContextReady() const { return renderReady_; }
 
-    // A property as text, for tests and diagnostics ("" when unavailable).
+    // A property read synchronously, for tests and diagnostics only: it
+    // waits on mpv ("" or `fallback` when unavailable).
     std::string propertyText(const char* name) const;
     double propertyDouble(const char* name, double fallback = NAN) const;
 
@@ -56,11 +73,35 @@ signals:
     void endReached();
 
 private:
+    // A property set asynchronously: one request in flight at a time, the
+    // latest wish sent when it returns, so two sets cannot arrive reordered.
+    struct Setter {
+        const char* name;
+        mpv_format format; // FLAG, DOUBLE or INT64
+        double wanted = 0;
+        bool inFlight = false;
+        bool queued = false;
+        bool pending() const { return inFlight || queued; }
+    };
+    enum SetterIndex { SetPause, SetSpeed, SetVolume, SetVid, SetterCount };
+    // What is read once a file has loaded (the time once its first frame
+    // is up), before it counts as open.
+    enum LoadInfo { InfoCodec, InfoDuration, InfoStart, InfoFormat, InfoTime, LoadInfoCount };
+
     void drainEvents();
     void handleEvent(const mpv_event& event);
+    void handlePropertyChange(uint64_t id, const mpv_event_property& property);
+    void handleReply(const mpv_event& event);
+    void set(SetterIndex index, double value);
+    void sendSetter(SetterIndex index);
+    void sendSeek();
+    void requestLoadInfo(int index);
+    void loadInfoArrived();
     void startPendingLoad();
     void fail(const std::string& reason);
     void notifyObservers();
+    bool paused() const;
+    bool atEnd() const;
 
     mpv_handle* mpv_ = nullptr;
     bool renderReady_ = false;
@@ -68,10 +109,40 @@ private:
     float volume_ = 1.0f;
     std::string path_;
     std::string error_;
-    std::string pendingPath_;    // waiting for a render context
-    int64_t loadingEntry_ = -1;  // playlist entry of the file being opened
-    bool awaitingStart_ = false; // loadfile sent, its START_FILE not seen yet
+    std::string pendingPath_; // waiting for a render context
+    uint64_t loadGeneration_ = 0;
+    int64_t loadingEntry_ = -1; // playlist entry of the file being opened
+    int64_t currentEntry_ = -1; // entry of the last START_FILE
+    std::array<std::optional<std::string>, LoadInfoCount> loadInfo_;
+    int loadInfoMissing_ = 0;
+    bool loadFileLoaded_ = false; // FILE_LOADED seen for loadingEntry_
+    bool loadRestarted_ = false;  // and its first frame
     std::function<void(bool)> done_;
+
+    // Last reported by mpv.
+    double observedTime_ = NAN;
+    double observedDuration_ = NAN;
+    bool observedPause_ = false;
+    double observedSpeed_ = 1.0;
+    bool observedEof_ = false;
+    int64_t observedVid_ = -1;
+    // MP4's duration runs from 0 of its own clock, not from its start.
+    double durationShift_ = 0.0;
+    // An end-of-file flag reported before the latest seek says nothing.
+    bool eofStale_ = false;
+
+    std::array<Setter, SetterCount> setters_{{{"pause", MPV_FORMAT_FLAG},
+                                              {"speed", MPV_FORMAT_DOUBLE},
+                                              {"volume", MPV_FORMAT_DOUBLE},
+                                              {"vid", MPV_FORMAT_INT64}}};
+
+    // Seeks: the target counts as the time until mpv has landed and told
+    // where. One seek command in flight; a newer target waits for it.
+    std::optional<double> seekTarget_;
+    uint64_t seekGeneration_ = 0;
+    bool seekInFlight_ = false;
+    bool seekQueued_ = false;
+    uint64_t seekAwaitingRestart_ = 0; // generation whose restart is due
     std::vector<std::function<void(double)>> observers_;
     QTimer observerTimer_;
 };

@@ -32,8 +32,9 @@ public:
     // Path of the open file, or of the one being opened; empty when none.
     virtual std::string currentPath() const = 0;
     // Replaces the open file. `done(true)` follows once the new file is open
-    // and playing can start; `done(false)` when it cannot be opened, with the
-    // reason in error(). A later call supersedes an earlier pending one.
+    // (paused on its first frame) and playing can start; `done(false)` when
+    // it cannot be opened, with the reason in error(). A later call
+    // supersedes an earlier pending one.
     virtual void replaceCurrentItem(const std::string& path, std::function<void(bool ok)> done) = 0;
     // `block` runs about once a second while a file is open, and after each
     // jump of the position (a seek), with the current time.

@@ -1,6 +1,7 @@
 #include "SubViewClass/MediaPlayerView.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -140,8 +141,8 @@ void MediaPlayerView::openPath(const std::string& path) {
         if (!self)
             return;
         if (!ok) {
-            if (self->openFailed)
-                self->openFailed(path, self->player_->error());
+            emit self->openFailed(QString::fromStdString(path),
+                                  QString::fromStdString(self->player_->error()));
             return;
         }
         self->player_->playImmediatelyAtRate(kNormalRate);
@@ -244,6 +245,7 @@ void MediaPlayerView::setFullScreenMode(bool on) {
         setGeometry(screen->geometry());
         showFullScreen();
     } else {
+        setWindowState(windowState() & ~Qt::WindowFullScreen);
         setParent(homeParent_);
         setWindowFlag(Qt::Window, false);
         setGeometry(homeGeometry_);
@@ -251,6 +253,19 @@ void MediaPlayerView::setFullScreenMode(bool on) {
     }
     fullScreen_ = on;
     setFocus();
+}
+
+void MediaPlayerView::closeEvent(QCloseEvent* event) {
+    if (!fullScreen_) {
+        QWidget::closeEvent(event);
+        return;
+    }
+    // In full screen the view is a window of its own, which the desktop can
+    // close (Alt+F4): leave full screen as Escape does instead. Later, not
+    // from inside the window's own close handling, as leaving destroys it.
+    event->ignore();
+    QMetaObject::invokeMethod(
+        this, [this] { setFullScreenMode(false); }, Qt::QueuedConnection);
 }
 
 void MediaPlayerView::mousePressEvent(QMouseEvent* event) {

@@ -56,8 +56,6 @@ public:
     MpvPlayer* mpvPlayer() const;
     // Asked before a chosen file is opened; false keeps the current video.
     std::function<bool(const std::string& path)> beforeOpen;
-    // Told when a chosen file cannot be played.
-    std::function<void(const std::string& path, const std::string& reason)> openFailed;
     // The labels the time text goes to (besides the screens' own).
     void setTimeLabels(std::vector<QPointer<QLineEdit>> labels);
     // The once-a-second update, given the current time.
@@ -74,7 +72,12 @@ public:
     bool isFullScreenMode() const { return fullScreen_; }
     void setFullScreenMode(bool on);
 
+signals:
+    // A chosen file cannot be played.
+    void openFailed(const QString& path, const QString& reason);
+
 protected:
+    void closeEvent(QCloseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;

@@ -60,10 +60,7 @@ void OpenGLVideoSurface::freeContext() {
         return;
     // mpv turns the video off when its output goes away; note the track so
     // a new context can turn it back on.
-    savedVideoTrack_ = -1;
-    int64_t vid = 0;
-    if (player_.handle() && mpv_get_property(player_.handle(), "vid", MPV_FORMAT_INT64, &vid) >= 0)
-        savedVideoTrack_ = vid;
+    savedVideoTrack_ = player_.videoTrack();
     player_.setRenderContextReady(false);
     mpv_render_context_set_update_callback(context_, nullptr, nullptr);
     mpv_render_context_free(context_);
@@ -108,7 +105,7 @@ void OpenGLVideoSurface::initializeGL() {
         this);
     player_.setRenderContextReady(true);
     if (savedVideoTrack_ > 0)
-        mpv_set_property(player_.handle(), "vid", MPV_FORMAT_INT64, &savedVideoTrack_);
+        player_.setVideoTrack(savedVideoTrack_);
 }
 
 void OpenGLVideoSurface::paintGL() {

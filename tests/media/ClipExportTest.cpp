@@ -1,5 +1,6 @@
 // Clip export judged by FFmpeg's own command-line tools.
 #include <QImage>
+#include <QSignalSpy>
 #include <QTest>
 #include <array>
 #include <cstdio>
@@ -9,6 +10,9 @@
 #include <unistd.h>
 
 #include "Media/ClipExportSession.h"
+#include "Media/MpvPlayer.h"
+#include "Media/MpvSoftwareRenderer.h"
+#include "Model/TimeText.h"
 #include "support/MediaFixtures.h"
 
 namespace fs = std::filesystem;
@@ -171,4 +175,60 @@ TEST_F(ClipExport, DestroyingARunningExportCancelsItCleanly) {
         session.exportAsynchronously([] {});
     }
     EXPECT_EQ(filesIn(), 0u);
+}
+
+TEST_F(ClipExport, FirstFrameIsTheOneThePlayerShowsOnEveryContainer) {
+    struct Case {
+        const char* input;
+        double length;
+    };
+    // clip-start5.mp4 starts at 5 s of its clock, clip-cut.mp4 keeps the
+    // half second before its cut (frames 50 to 62) before its start.
+    const Case cases[] = {{"clip.mp4", 10.0},   {"clip.mts", 10.0},     {"clip.m2ts", 10.0},
+                          {"clip.avi", 10.0},   {"clip-pcm.avi", 10.0}, {"clip-start5.mp4", 10.0},
+                          {"clip-cut.mp4", 8.0}};
+    MpvPlayer player(std::map<std::string, std::string>{{"ao", "null"}});
+    MpvSoftwareRenderer renderer(player);
+    ASSERT_TRUE(renderer.isValid());
+    renderer.setSize(QSize(320, 240));
+    auto shownFrame = [&] {
+        QSignalSpy drawn(&renderer, &MpvSoftwareRenderer::frameReady);
+        drawn.wait(300);
+        renderer.renderNow();
+        return frameNumberOf(renderer.image());
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.input);
+        bool answered = false, ok = false;
+        QSignalSpy restarted(&player, &MpvPlayer::playbackRestarted);
+        player.replaceCurrentItem(fixturePath(c.input), [&](bool result) {
+            answered = true;
+            ok = result;
+            player.pause();
+        });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return answered; }, 10000) && ok) << player.error();
+        ASSERT_TRUE(!restarted.isEmpty() || restarted.wait(10000));
+        // The time text counts from the first frame, whatever the file's clock.
+        EXPECT_GE(player.currentTime(), 0.0);
+        EXPECT_LT(player.currentTime(), 0.1);
+        EXPECT_EQ(createTimeString(static_cast<float>(player.currentTime())), "0:00:00");
+        EXPECT_NEAR(player.duration(), c.length, 0.1);
+
+        restarted.clear();
+        player.seekExact(3.3);
+        ASSERT_TRUE(restarted.wait(10000));
+        const int shown = shownFrame();
+        EXPECT_NEAR(player.currentTime(), 3.3, 1.0 / 25);
+        ASSERT_GE(shown, 0);
+
+        // A tag at 3.3 s exports from the frame shown there.
+        const fs::path out = dir / (std::string(c.input) + ".mp4");
+        ASSERT_EQ(exportClip(c.input, out, 3300, 4300), ClipExportSession::Completed) << error;
+        // This AVI (MP3 audio) dates its frames one late after a seek in mpv.
+        const int slack = std::string(c.input) == "clip.avi" ? 1 : 0;
+        const int first = frameAt(out, 0, dir / "first.png");
+        EXPECT_GE(first, shown - slack);
+        EXPECT_LE(first, shown + slack);
+        EXPECT_NEAR(std::stod(probe(out, "format=duration")), 1.0, 0.041);
+    }
 }

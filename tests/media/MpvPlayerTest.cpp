@@ -103,7 +103,61 @@ TEST_F(RealPlayer, SlowRateEndPauseAndVolume) {
 
     player->setVolume(0.3f);
     EXPECT_FLOAT_EQ(player->volume(), 0.3f);
-    EXPECT_NEAR(player->propertyDouble("volume"), 30.0, 1e-3);
+    // Sent without waiting: mpv has it shortly after.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return std::abs(player->propertyDouble("volume") - 30.0) < 1e-3; }, 2000));
+}
+
+TEST_F(RealPlayer, AnswersWhatWasJustAskedAndQuickSeeksEndOnTheLast) {
+    ASSERT_TRUE(open("clip.mp4"));
+    player->pause();
+    EXPECT_EQ(player->rate(), 0.0f);
+    // Sent without waiting: the answers are what was asked, at once.
+    for (double t : {2.0, 7.0, 4.0}) {
+        player->seekExact(t);
+        EXPECT_EQ(player->currentTime(), t);
+    }
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return player->propertyText("seeking") == "no" &&
+                   std::abs(player->propertyDouble("time-pos") - 4.0) < 1e-3;
+        },
+        5000));
+    EXPECT_EQ(frameAfterSeek(4.0), 100);
+    EXPECT_NEAR(player->currentTime(), 4.0, 1e-3);
+
+    player->playImmediatelyAtRate(0.4f);
+    EXPECT_FLOAT_EQ(player->rate(), 0.4f);
+    player->pause();
+    EXPECT_EQ(player->rate(), 0.0f);
+    player->playImmediatelyAtRate(1.0f);
+    player->pause();
+    player->playImmediatelyAtRate(0.4f);
+    EXPECT_FLOAT_EQ(player->rate(), 0.4f);
+    // Once mpv has caught up, the last wish holds, whatever it reported on
+    // the way.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return player->propertyText("pause") == "no" &&
+                   std::abs(player->propertyDouble("speed") - 0.4) < 1e-6;
+        },
+        2000));
+    EXPECT_FLOAT_EQ(player->rate(), 0.4f);
+    player->pause();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return player->propertyText("pause") == "yes"; }, 2000));
+    EXPECT_EQ(player->rate(), 0.0f);
+
+    // A step to the very end, twice (the second changes nothing in mpv):
+    // the time is the duration both times.
+    for (int i = 0; i < 2; ++i) {
+        QSignalSpy restarted(player.get(), &MpvPlayer::playbackRestarted);
+        player->seekExact(player->duration());
+        ASSERT_TRUE(restarted.wait(5000));
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return player->currentTime() == player->duration() && player->rate() == 0; },
+            2000))
+            << player->currentTime();
+    }
 }
 
 TEST_F(RealPlayer, PeriodicObserverReportsTime) {

@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QCloseEvent>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTest>
@@ -150,7 +151,11 @@ TEST_F(ViewWithFake, OpenAsksThroughThePanelAndReportsFailures) {
     QWidget window;
     view->setParent(&window);
     std::vector<std::string> opened, failed;
-    view->openFailed = [&](const std::string& path, const std::string&) { failed.push_back(path); };
+    QObject::connect(view.get(), &MediaPlayerView::openFailed,
+                     [&](const QString& path, const QString& reason) {
+                         failed.push_back(path.toStdString());
+                         EXPECT_EQ(reason, "cannot open");
+                     });
 
     dialogs.paths = {std::nullopt, std::string("/v/match.MTS"), std::string("/v/bad.mp4")};
     view->open([&](const std::string& p) { opened.push_back(p); }); // cancelled
@@ -183,6 +188,42 @@ TEST_F(ViewWithFake, OpenAsksThroughThePanelAndReportsFailures) {
     view->setParent(nullptr);
     view->open([](const std::string&) {});
     EXPECT_EQ(dialogs.panels.size(), 3u);
+}
+
+TEST_F(ViewWithFake, ClosingTheFullScreenWindowLeavesFullScreen) {
+    QWidget window;
+    window.resize(640, 480);
+    view->setParent(&window);
+    view->setGeometry(20, 30, 320, 240);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const QRect home = view->geometry();
+
+    // Once by close(), once as the window manager does, to the window.
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        QTest::mouseDClick(view.get(), Qt::LeftButton, {}, QPoint(50, 50));
+        ASSERT_TRUE(view->isFullScreenMode());
+        ASSERT_TRUE(view->isWindow());
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+        if (round == 0) {
+            EXPECT_FALSE(view->close());
+        } else {
+            QCloseEvent close;
+            QCoreApplication::sendEvent(view->windowHandle(), &close);
+            EXPECT_FALSE(close.isAccepted());
+        }
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !view->isFullScreenMode(); }, 2000));
+        EXPECT_EQ(view->parentWidget(), &window);
+        EXPECT_FALSE(view->isWindow());
+        EXPECT_FALSE(view->windowState() & Qt::WindowFullScreen);
+        EXPECT_TRUE(view->isVisible());
+        EXPECT_EQ(view->geometry(), home);
+    }
+    // Embedded, a close is an ordinary one.
+    EXPECT_TRUE(view->close());
+    EXPECT_FALSE(view->isVisible());
+    view->setParent(nullptr); // the fixture owns it
 }
 
 TEST(MediaPlayerViewReal, ShowsTheVideoOnTheSoftwareSurface) {
