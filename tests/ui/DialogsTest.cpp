@@ -43,8 +43,9 @@ TEST(QtDialogs, ButtonsDefaultsAndAnswers) {
             QTextDocument heading;
             heading.setHtml(box->text());
             seen->heading = heading.toPlainText();
+            const QTextBlock::iterator first = heading.begin().begin();
             seen->headingBold =
-                heading.begin().begin().fragment().charFormat().fontWeight() >= QFont::Bold;
+                !first.atEnd() && first.fragment().charFormat().fontWeight() >= QFont::Bold;
             seen->body = box->informativeText();
             for (QAbstractButton* b : box->buttons())
                 seen->buttons << b->text();

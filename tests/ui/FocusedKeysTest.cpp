@@ -83,13 +83,15 @@ TEST_F(Screens, PlayScreenKeysReachTheMainKeyMapWhateverHasTheFocus) {
     };
     const Target targets[] = {
         {"tag row", [&] { clickCell(play->tagTableView, 0, 2); }},
-        {"filter pop-up", [&] { chooseFilter(play->tagFilterCombo, MainViewController::TOTAL_ITEM); }},
+        {"filter pop-up",
+         [&] { chooseFilter(play->tagFilterCombo, MainViewController::TOTAL_ITEM); }},
         {"team box",
          [&] {
              QTest::mouseClick(play->teamA_checkBox, Qt::LeftButton);
              QTest::mouseClick(play->teamA_checkBox, Qt::LeftButton);
          }},
-        {"comment view", [&] { QTest::mouseClick(play->commentTextView->viewport(), Qt::LeftButton); }},
+        {"comment view",
+         [&] { QTest::mouseClick(play->commentTextView->viewport(), Qt::LeftButton); }},
     };
     for (const Target& t : targets) {
         SCOPED_TRACE(t.name);

@@ -376,6 +376,7 @@ TEST_F(Screens, OpeningAVideoInPlayModeShowsItsTagsOnBothScreens) {
     click("onTagCSVOutput");
     EXPECT_EQ(slurp(dir / "out.csv"),
               "Team, INDEX, 再生時刻, タグ内容, コメント\nB,1,0:00:06,キック,\"b\"\n");
+}
 
 TEST_F(Screens, APartlyReadableSessionIsReportedAndKeptBeforeTheFirstSave) {
     const auto session = dir / "match.csv";
