@@ -43,7 +43,8 @@ public:
         // Light look whatever the desktop theme; Japanese text wraps too
         // early in Qt's narrow default.
         box.setPalette(QApplication::style()->standardPalette());
-        box.setStyleSheet("QLabel { min-width: 300px; }");
+        box.setStyleSheet("QLabel#qt_msgbox_label, QLabel#qt_msgbox_informativelabel"
+                          " { min-width: 300px; }");
         std::vector<QPushButton*> made;
         for (const std::string& text : buttons)
             made.push_back(box.addButton(QString::fromStdString(text), QMessageBox::ActionRole));
