@@ -453,8 +453,16 @@ void MpvPlayer::handleReply(const mpv_event& event) {
     case ReplySet: {
         Setter& s = setters_[indexOf(id)];
         s.inFlight = false;
-        if (event.error < 0)
+        if (event.error < 0) {
             systemLog(std::string("mpv ") + s.name + ": " + mpv_error_string(event.error));
+        } else if (!s.queued) {
+            // mpv holds the value now; its change report may come later, and
+            // until then the old report would be read.
+            if (indexOf(id) == SetPause)
+                observedPause_ = s.wanted != 0.0;
+            else if (indexOf(id) == SetSpeed)
+                observedSpeed_ = s.wanted;
+        }
         if (s.queued)
             sendSetter(static_cast<SetterIndex>(indexOf(id)));
         break;
