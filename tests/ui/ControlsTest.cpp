@@ -10,7 +10,6 @@
 #include "SubViewClass/Buttons.h"
 #include "SubViewClass/EditableNSTextField.h"
 #include "SubViewClass/MainWindow.h"
-#include "SubViewClass/VerticallyCenteredTextFieldCell.h"
 
 TEST(Controls, TagButtonColourGroupsComeFromTheIdentifier) {
     struct Case {
@@ -38,21 +37,6 @@ TEST(Controls, TagButtonColourGroupsComeFromTheIdentifier) {
     }
 }
 
-TEST(Controls, FontsFollowTheHeight) {
-    TagButton b("UE", "A4");
-    b.resize(200, 50);
-    b.show();
-    EXPECT_EQ(b.font().pixelSize(), 20);
-    b.resize(200, 100);
-    EXPECT_EQ(b.font().pixelSize(), 40);
-    EditableNSTextField field("0:01:05");
-    field.resize(120, 20);
-    field.show();
-    EXPECT_EQ(field.font().pixelSize(), 10);
-    field.resize(120, 40);
-    EXPECT_EQ(field.font().pixelSize(), 20);
-}
-
 TEST(Controls, TextFieldEditShortcuts) {
     EditableNSTextField field("ラック");
     field.show();
@@ -71,18 +55,6 @@ TEST(Controls, TextFieldEditShortcuts) {
     field.selectAll();
     QTest::keyClick(&field, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_EQ(QApplication::clipboard()->text(), "unchanged");
-}
-
-TEST(Controls, CaptionsCentreTheirTextVertically) {
-    using Cell = VerticallyCenteredTextFieldCell;
-    EXPECT_EQ(Cell::drawingRectForBounds({0, 0, 100, 30}, 14, false), QRectF(0, 8, 100, 14));
-    EXPECT_EQ(Cell::drawingRectForBounds({0, 0, 100, 30}, 14, true), QRectF(0, 0, 100, 30));
-    EXPECT_EQ(Cell::drawingRectForBounds({0, 0, 100, 10}, 14, false), QRectF(0, 0, 100, 10));
-}
-
-TEST(Controls, HeaderDragMovesTheWindowWithThePointer) {
-    EXPECT_EQ(HeaderView::draggedWindowOrigin({300, 200}, {150, 12}, {50, 12}), QPoint(400, 200));
-    EXPECT_EQ(HeaderView::draggedWindowOrigin({300, 200}, {40, 30}, {50, 10}), QPoint(290, 220));
 }
 
 TEST(Controls, HoverButtonsShowTheHandAndLeaveTheArrow) {
