@@ -26,12 +26,17 @@ constexpr double kPanStep = 0.15; // of the span per wheel notch
 // The tag button number of a name: its place among the labels; names of no
 // button take the last group.
 uint8_t buttonNumberOf(const std::string& name) {
+    const auto find = [](std::string_view n) {
+        for (size_t i = 0; i < kTagLabels.size(); ++i)
+            if (n == kTagLabels[i])
+                return static_cast<uint8_t>(i);
+        return static_cast<uint8_t>(kTagLabels.size());
+    };
+    const uint8_t number = find(name);
+    if (number < kTagLabels.size())
+        return number;
     std::string storage;
-    const std::string_view composed = nfcView(name, storage);
-    for (size_t i = 0; i < kTagLabels.size(); ++i)
-        if (composed == kTagLabels[i])
-            return static_cast<uint8_t>(i);
-    return static_cast<uint8_t>(kTagLabels.size());
+    return find(nfcView(name, storage));
 }
 
 QColor groupColor(uint8_t number) {
@@ -52,37 +57,66 @@ TagTimeline::TagTimeline(const QString& identifier, QWidget* parent) : QWidget(p
 }
 
 void TagTimeline::setRows(const std::vector<std::shared_ptr<TagRowData>>& rows) {
-    for (Lane& lane : lanes_) {
-        lane.times.clear();
-        lane.groups.clear();
-        lane.tags.clear();
+    // A recorded tag only adds rows at the end of the same list: those are
+    // put in place instead of building every lane again.
+    bool appended = rows.size() >= fed_.size() && !fed_.empty();
+    for (size_t i = 0; appended && i < fed_.size(); ++i)
+        appended = rows[i].get() == fed_[i];
+    if (appended) {
+        for (size_t i = fed_.size(); i < rows.size(); ++i)
+            insertMark(rows[i]);
+        fed_.reserve(rows.size());
+        for (size_t i = fed_.size(); i < rows.size(); ++i)
+            fed_.push_back(rows[i].get());
+        update();
+        return;
     }
-    std::vector<std::pair<double, size_t>> byTime[2];
-    for (size_t i = 0; i < rows.size(); ++i)
-        byTime[rows[i]->team ? 0 : 1].emplace_back(rows[i]->time_val, i);
+    struct Key {
+        double time;
+        uint32_t row;
+        uint8_t group;
+    };
+    std::vector<Key> keys[2];
+    fed_.clear();
+    fed_.reserve(rows.size());
+    uint8_t lastGroup = 0;
+    const std::string* lastName = nullptr;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const TagRowData& tag = *rows[i];
+        fed_.push_back(&tag);
+        if (!lastName || *lastName != tag.name)
+            lastGroup = buttonNumberOf(tag.name);
+        lastName = &tag.name;
+        keys[tag.team ? 0 : 1].push_back({tag.time_val, static_cast<uint32_t>(i), lastGroup});
+    }
     for (int team = 0; team < 2; ++team) {
-        auto& keys = byTime[team];
+        auto& lane = lanes_[team];
+        auto& k = keys[team];
+        const auto earlier = [](const Key& a, const Key& b) { return a.time < b.time; };
         // Lists come mostly in time order already.
-        if (!std::is_sorted(keys.begin(), keys.end()))
-            std::stable_sort(keys.begin(), keys.end(),
-                             [](const auto& a, const auto& b) { return a.first < b.first; });
-        Lane& lane = lanes_[team];
-        lane.times.reserve(keys.size());
-        lane.groups.reserve(keys.size());
-        lane.tags.reserve(keys.size());
-        uint8_t lastGroup = 0;
-        const std::string* lastName = nullptr;
-        for (const auto& [time, i] : keys) {
-            const auto& tag = rows[i];
-            if (!lastName || *lastName != tag->name)
-                lastGroup = buttonNumberOf(tag->name);
-            lastName = &tag->name;
-            lane.times.push_back(time);
-            lane.groups.push_back(lastGroup);
-            lane.tags.push_back(tag);
+        if (!std::is_sorted(k.begin(), k.end(), earlier))
+            std::stable_sort(k.begin(), k.end(), earlier);
+        lane.times.resize(k.size());
+        lane.groups.resize(k.size());
+        lane.tags.resize(k.size());
+        for (size_t j = 0; j < k.size(); ++j) {
+            lane.times[j] = k[j].time;
+            lane.groups[j] = k[j].group;
+            lane.tags[j] = rows[k[j].row];
         }
     }
     update();
+}
+
+void TagTimeline::insertMark(const std::shared_ptr<TagRowData>& tag) {
+    Lane& lane = lanes_[tag->team ? 0 : 1];
+    const double t = tag->time_val;
+    // After the marks of the same time, as a rebuild would put it.
+    const auto at = std::upper_bound(lane.times.begin(), lane.times.end(), t);
+    const auto offset = at - lane.times.begin();
+    lane.times.insert(at, t);
+    lane.groups.insert(lane.groups.begin() + offset, buttonNumberOf(tag->name));
+    lane.tags.insert(lane.tags.begin() + offset, tag);
 }
 
 void TagTimeline::setChosen(int64_t index) {

@@ -86,6 +86,7 @@ private:
         std::vector<uint8_t> groups;
         std::vector<std::shared_ptr<TagRowData>> tags;
     };
+    void insertMark(const std::shared_ptr<TagRowData>& tag);
     void tick();
     // Follows a change of video: the whole match is shown again.
     void syncDuration() const;
@@ -96,6 +97,9 @@ private:
 
     Player* player_ = nullptr;
     Lane lanes_[2]; // [0] team A, [1] team B
+    // The rows last given, in their order (to know a list that only grew).
+    // The lanes hold each of them, so no address is reused while listed.
+    std::vector<const TagRowData*> fed_;
     // Both follow the player's length as it is read.
     mutable TimelineView view_;
     mutable double knownDuration_ = 0.0;
