@@ -46,6 +46,7 @@ PlayViewController::PlayViewController(MainViewController* parent, QWidget* cont
                  false);
     tagTableView->horizontalHeader()->setSectionResizeMode(3, QHeaderView::Stretch);
     l->addWidget(tagTableView, 1);
+    placeTallyPanel(l);
     auto* caption = new VerticallyCenteredTextFieldCell("コメント", list);
     caption->setStyleSheet("color: #c9d3da;");
     l->addWidget(caption);
@@ -56,9 +57,9 @@ PlayViewController::PlayViewController(MainViewController* parent, QWidget* cont
                                    " border: 1px solid #4a5a63; border-radius: 3px; }");
     l->addWidget(commentTextView);
     grid->addWidget(list, 0, 1);
-    grid->setColumnStretch(0, 3);
-    grid->setColumnStretch(1, 2);
-    placeTallyPanel(grid);
+    // The list shares its column with the tally.
+    grid->setColumnStretch(0, 5);
+    grid->setColumnStretch(1, 4);
 
     connect(tagTableView, &CustomTableView::headerClicked, this,
             &PlayViewController::onTagHeaderClicked);
@@ -98,8 +99,9 @@ void PlayViewController::updateView() {
         small.setPixelSize(std::max(1, static_cast<int>(h * 0.014)));
         tallyTableView->setFont(small);
         tallyTableView->horizontalHeader()->setFont(small);
-        tallyTableView->verticalHeader()->setDefaultSectionSize(
-            std::max(1, static_cast<int>(h * 0.024)));
+        const int row = std::max(1, static_cast<int>(h * 0.02));
+        tallyTableView->verticalHeader()->setDefaultSectionSize(row);
+        fitTally();
     }
 }
 
@@ -112,7 +114,7 @@ void PlayViewController::showComment(const std::string& comment) {
     commentTextView->setPlainText(QString::fromStdString(comment));
 }
 
-void PlayViewController::placeTallyPanel(QGridLayout* grid) {
+void PlayViewController::placeTallyPanel(QVBoxLayout* list) {
     auto* panel = new QWidget(this);
     auto* l = new QVBoxLayout(panel);
     l->setContentsMargins(0, 0, 0, 0);
@@ -137,18 +139,22 @@ void PlayViewController::placeTallyPanel(QGridLayout* grid) {
     tallyTableView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     tallyTableView->setStyleSheet(tagTableView->styleSheet());
     QHeaderView* header = tallyTableView->horizontalHeader();
-    header->setSectionResizeMode(QHeaderView::ResizeToContents);
-    header->setSectionResizeMode(TallyTableModel::NameCol, QHeaderView::Stretch);
+    header->setSectionResizeMode(QHeaderView::Fixed);
     header->setSectionsClickable(false);
     tallyTableView->viewport()->setCursor(Qt::PointingHandCursor);
     connect(tallyTableView, &QTableView::clicked, this, &PlayViewController::onTallyClicked);
-    l->addWidget(tallyTableView, 1);
+    l->addWidget(tallyTableView);
+    l->addStretch(1);
     refreshTally();
 
-    grid->addWidget(panel, 0, 2);
-    grid->setColumnStretch(0, 9);
-    grid->setColumnStretch(1, 6);
-    grid->setColumnStretch(2, 4);
+    // Beside the list, at the list's full height: the video keeps its width.
+    const int at = list->indexOf(tagTableView);
+    list->removeWidget(tagTableView);
+    auto* row = new QHBoxLayout();
+    row->setSpacing(8);
+    row->addWidget(tagTableView, 1);
+    row->addWidget(panel);
+    list->insertLayout(at, row, 1);
 }
 
 void PlayViewController::tagListChanged() {
@@ -162,6 +168,33 @@ void PlayViewController::refreshTally() {
     static const std::vector<std::shared_ptr<TagRowData>> kNone;
     tallyModel_->setTally(tallyTags(myParent ? myParent->tagDataModel.data : kNone,
                                     teamA_checkBox->isChecked(), teamB_checkBox->isChecked()));
+    fitTally();
+}
+
+void PlayViewController::fitTally() {
+    // Every row in sight, never a scroll bar, and no wider than its text.
+    const QFontMetrics fm(tallyTableView->font());
+    QHeaderView* header = tallyTableView->horizontalHeader();
+    int name = fm.horizontalAdvance(
+        tallyModel_->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString());
+    for (const TallyRow& row : tallyModel_->tally())
+        name = std::max(name, fm.horizontalAdvance(QString::fromStdString(row.name)));
+    int width = 2 * tallyTableView->frameWidth();
+    for (int c = 0; c < tallyModel_->columnCount(); ++c) {
+        const QString title =
+            tallyModel_->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+        const int w =
+            c == TallyTableModel::NameCol
+                ? name + 16
+                : std::max(fm.horizontalAdvance(title), fm.horizontalAdvance("0000")) + 14;
+        header->resizeSection(c, w);
+        width += w;
+    }
+    tallyTableView->setFixedWidth(width);
+    const int rows =
+        tallyModel_->rowCount() * tallyTableView->verticalHeader()->defaultSectionSize();
+    tallyTableView->setFixedHeight(rows + header->sizeHint().height() +
+                                   2 * tallyTableView->frameWidth());
 }
 
 void PlayViewController::onTallyClicked(const QModelIndex& index) {

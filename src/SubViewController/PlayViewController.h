@@ -2,10 +2,10 @@
 
 #include "SubViewController/TagTableScreen.h"
 
-class QGridLayout;
 class QModelIndex;
 class QPlainTextEdit;
 class QTableView;
+class QVBoxLayout;
 class TallyTableModel;
 
 // Play mode: the video, and the tags read-only with their own filter and sort;
@@ -39,7 +39,8 @@ protected:
 
 private:
     // The tally beside the tag list, with its export button.
-    void placeTallyPanel(QGridLayout* grid);
+    void placeTallyPanel(QVBoxLayout* list);
     void refreshTally();
+    void fitTally();
     TallyTableModel* tallyModel_ = nullptr;
 };
