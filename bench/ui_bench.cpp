@@ -4,8 +4,8 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QImage>
-#include <benchmark/benchmark.h>
 #include <algorithm>
+#include <benchmark/benchmark.h>
 #include <clocale>
 #include <random>
 
