@@ -1,9 +1,11 @@
-// Session file load/save and the filtered, sorted view at 100,000 tags.
+// Session file load/save, the filtered, sorted view and the tally at 100,000
+// tags.
 #include <benchmark/benchmark.h>
 #include <filesystem>
 #include <random>
 #include <unistd.h>
 
+#include "Model/TagTally.h"
 #include "SubModuleClass/TagFileManager.h"
 
 namespace {
@@ -118,6 +120,15 @@ void BM_AllSortedByName100k(benchmark::State& state) {
         benchmark::DoNotOptimize(model.getFilterData(filter));
 }
 BENCHMARK(BM_AllSortedByName100k)->Unit(benchmark::kMillisecond);
+
+// The play screen's tally of the store; arg 1: team A's box only.
+void BM_Tally100k(benchmark::State& state) {
+    const auto rows = makeTags(100000);
+    const bool teamB = state.range(0) == 0;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(tallyTags(rows, true, teamB));
+}
+BENCHMARK(BM_Tally100k)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

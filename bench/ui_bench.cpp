@@ -1,7 +1,10 @@
 // The edit screen with 50,000 tags: one tag press until the table lists the
-// new row, and a filtered, sorted rebuild of the table.
+// new row, and a filtered, sorted rebuild of the table; the tag timeline with
+// 50,000 marks: painting, hit test and rebuild.
 #include <QApplication>
 #include <QComboBox>
+#include <QImage>
+#include <algorithm>
 #include <benchmark/benchmark.h>
 #include <clocale>
 #include <random>
@@ -11,6 +14,7 @@
 #include "SubViewClass/Buttons.h"
 #include "SubViewClass/MediaPlayerView.h"
 #include "SubViewClass/TableModels.h"
+#include "SubViewClass/TagTimeline.h"
 #include "SubViewController/EditViewController.h"
 
 namespace {
@@ -82,6 +86,72 @@ void BM_AllSortedByNameRebuildWith50kTags(benchmark::State& state) {
     state.counters["rows"] = static_cast<double>(edit->tagTableData.size());
 }
 BENCHMARK(BM_AllSortedByNameRebuildWith50kTags)->Unit(benchmark::kMillisecond);
+
+// The timeline on its own: 50,000 tags of a 90-minute match at 1920 px.
+struct Strip {
+    Strip() : strip("BenchTimeline") {
+        fake.hasItem = true;
+        fake.length = 5400;
+        fake.clock = 2000;
+        std::mt19937 rng(11);
+        for (int i = 0; i < 50000; ++i) {
+            auto tag = std::make_shared<TagRowData>();
+            tag->index = i;
+            tag->team = rng() % 2;
+            tag->time_val = static_cast<float>(rng() % 5400000) / 1000.0f;
+            tag->time_string = createTimeString(tag->time_val);
+            tag->name = MainViewController::TAG_LABEL[rng() % 18];
+            rows.push_back(std::move(tag));
+        }
+        strip.setPlayer(&fake);
+        strip.resize(1920, 48);
+        strip.setRows(rows);
+        strip.setChosen(25000);
+    }
+    FakePlayer fake;
+    std::vector<std::shared_ptr<TagRowData>> rows;
+    TagTimeline strip;
+};
+
+Strip& strip() {
+    static Strip s;
+    return s;
+}
+
+void BM_TimelinePaint50kMarks(benchmark::State& state) {
+    Strip& s = strip();
+    QImage image(s.strip.size(), QImage::Format_ARGB32_Premultiplied);
+    for (auto _ : state)
+        s.strip.render(&image);
+}
+BENCHMARK(BM_TimelinePaint50kMarks)->Unit(benchmark::kMillisecond);
+
+void BM_TimelineHitTest50kMarks(benchmark::State& state) {
+    Strip& s = strip();
+    std::mt19937 rng(5);
+    size_t found = 0;
+    for (auto _ : state) {
+        const QPoint at(static_cast<int>(rng() % 1920), static_cast<int>(rng() % 48));
+        found += s.strip.marksAt(at).size();
+        benchmark::DoNotOptimize(found);
+    }
+    state.counters["marks per hit"] = static_cast<double>(found) / state.iterations();
+}
+BENCHMARK(BM_TimelineHitTest50kMarks)->Unit(benchmark::kMicrosecond);
+
+// A new list each time (another filter or sort), built in full; the rows are
+// in random time order.
+void BM_TimelineSetRows50k(benchmark::State& state) {
+    Strip& s = strip();
+    auto other = s.rows;
+    std::reverse(other.begin(), other.end());
+    bool flip = false;
+    for (auto _ : state) {
+        s.strip.setRows(flip ? s.rows : other);
+        flip = !flip;
+    }
+}
+BENCHMARK(BM_TimelineSetRows50k)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -255,11 +255,7 @@ void EditViewController::onSelectTagTableRow() {
     if (tagTableView->clickedRow() < 0 || tagTableView->clickedColumn() == 0 || row < 0 ||
         row >= static_cast<int>(tagTableData.size()))
         return;
-    const auto& tag = tagTableData[static_cast<size_t>(row)];
-    commentTextField->setPlainText(QString::fromStdString(tag->comment));
-    tagTableSelectedRowIndex = tag->index;
-    if (myParent)
-        myParent->MediaPlayer->seek(tag->time_val, 2.0);
+    chooseTag(tagTableData[static_cast<size_t>(row)]);
 }
 
 void EditViewController::onTagHeaderClicked(int column) {
@@ -527,4 +523,8 @@ void EditViewController::clipConvert(int row) {
             windowController->showWindow();
         });
     });
+}
+
+void EditViewController::showComment(const std::string& comment) {
+    commentTextField->setPlainText(QString::fromStdString(comment));
 }

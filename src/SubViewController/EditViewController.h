@@ -74,4 +74,5 @@ private:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void showComment(const std::string& comment) override;
 };

@@ -1,16 +1,27 @@
 #include "SubViewController/PlayViewController.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPointer>
+#include <QSignalBlocker>
+#include <QTableView>
 #include <QVBoxLayout>
 
 #include "MainViewController.h"
+#include "Model/TagTally.h"
+#include "SubModuleClass/AtomicFile.h"
+#include "SubViewClass/Buttons.h"
+#include "SubViewClass/CustomAlert.h"
 #include "SubViewClass/CustomTableView.h"
 #include "SubViewClass/EditableNSTextField.h"
 #include "SubViewClass/MediaPlayerView.h"
 #include "SubViewClass/TableModels.h"
+#include "SubViewClass/TallyTableModel.h"
 #include "SubViewClass/VerticallyCenteredTextFieldCell.h"
 
 PlayViewController::PlayViewController(MainViewController* parent, QWidget* container)
@@ -35,6 +46,7 @@ PlayViewController::PlayViewController(MainViewController* parent, QWidget* cont
                  false);
     tagTableView->horizontalHeader()->setSectionResizeMode(3, QHeaderView::Stretch);
     l->addWidget(tagTableView, 1);
+    placeTallyPanel(l);
     auto* caption = new VerticallyCenteredTextFieldCell("コメント", list);
     caption->setStyleSheet("color: #c9d3da;");
     l->addWidget(caption);
@@ -45,8 +57,9 @@ PlayViewController::PlayViewController(MainViewController* parent, QWidget* cont
                                    " border: 1px solid #4a5a63; border-radius: 3px; }");
     l->addWidget(commentTextView);
     grid->addWidget(list, 0, 1);
-    grid->setColumnStretch(0, 3);
-    grid->setColumnStretch(1, 2);
+    // The list shares its column with the tally.
+    grid->setColumnStretch(0, 5);
+    grid->setColumnStretch(1, 4);
 
     connect(tagTableView, &CustomTableView::headerClicked, this,
             &PlayViewController::onTagHeaderClicked);
@@ -64,11 +77,7 @@ void PlayViewController::onSelectTagTableRow() {
     if (tagTableView->clickedRow() < 0 || tagTableView->clickedColumn() == 0 || row < 0 ||
         row >= static_cast<int>(tagTableData.size()))
         return;
-    const auto& tag = tagTableData[static_cast<size_t>(row)];
-    commentTextView->setPlainText(QString::fromStdString(tag->comment));
-    tagTableSelectedRowIndex = tag->index;
-    if (myParent)
-        myParent->MediaPlayer->seek(tag->time_val, 2.0);
+    chooseTag(tagTableData[static_cast<size_t>(row)]);
 }
 
 void PlayViewController::forgetChosenTag() {
@@ -85,9 +94,153 @@ void PlayViewController::updateView() {
     // Three lines of comment without taking the list's room.
     const int line = QFontMetrics(jp).lineSpacing();
     commentTextView->setFixedHeight(3 * line + 12);
+    if (tallyTableView) {
+        QFont small("Hiragino Sans GB");
+        small.setPixelSize(std::max(1, static_cast<int>(h * 0.014)));
+        tallyTableView->setFont(small);
+        tallyTableView->horizontalHeader()->setFont(small);
+        const int row = std::max(1, static_cast<int>(h * 0.02));
+        tallyTableView->verticalHeader()->setDefaultSectionSize(row);
+        fitTally();
+    }
 }
 
 void PlayViewController::onTagHeaderClicked(int column) {
     toggleSortFor(tagModel_->columnIdentifier(column));
     reloadTagDataTable(true);
+}
+
+void PlayViewController::showComment(const std::string& comment) {
+    commentTextView->setPlainText(QString::fromStdString(comment));
+}
+
+void PlayViewController::placeTallyPanel(QVBoxLayout* list) {
+    auto* panel = new QWidget(this);
+    auto* l = new QVBoxLayout(panel);
+    l->setContentsMargins(0, 0, 0, 0);
+    l->setSpacing(4);
+    auto* top = new QHBoxLayout();
+    auto* caption = new VerticallyCenteredTextFieldCell("集計", panel);
+    caption->setStyleSheet("color: #c9d3da;");
+    top->addWidget(caption, 1);
+    auto* csv = new GeneralButton("集計CSV出力", "onTallyCSVOutput", panel);
+    connect(csv, &QPushButton::clicked, this, [this] { onTallyCSVOutput(); });
+    top->addWidget(csv);
+    l->addLayout(top);
+
+    tallyTableView = new QTableView(panel);
+    tallyTableView->setObjectName("PlayTallyTableView");
+    tallyModel_ = new TallyTableModel(this);
+    tallyTableView->setModel(tallyModel_);
+    tallyTableView->setFocusPolicy(Qt::NoFocus);
+    tallyTableView->setSelectionMode(QAbstractItemView::NoSelection);
+    tallyTableView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    tallyTableView->verticalHeader()->hide();
+    tallyTableView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    tallyTableView->setStyleSheet(tagTableView->styleSheet());
+    QHeaderView* header = tallyTableView->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::Fixed);
+    header->setSectionsClickable(false);
+    tallyTableView->viewport()->setCursor(Qt::PointingHandCursor);
+    connect(tallyTableView, &QTableView::clicked, this, &PlayViewController::onTallyClicked);
+    l->addWidget(tallyTableView);
+    l->addStretch(1);
+    refreshTally();
+
+    // Beside the list, at the list's full height: the video keeps its width.
+    const int at = list->indexOf(tagTableView);
+    list->removeWidget(tagTableView);
+    auto* row = new QHBoxLayout();
+    row->setSpacing(8);
+    row->addWidget(tagTableView, 1);
+    row->addWidget(panel);
+    list->insertLayout(at, row, 1);
+}
+
+void PlayViewController::tagListChanged() {
+    TagTableScreen::tagListChanged();
+    refreshTally();
+}
+
+void PlayViewController::refreshTally() {
+    if (!tallyModel_)
+        return;
+    static const std::vector<std::shared_ptr<TagRowData>> kNone;
+    tallyModel_->setTally(tallyTags(myParent ? myParent->tagDataModel.data : kNone,
+                                    teamA_checkBox->isChecked(), teamB_checkBox->isChecked()));
+    fitTally();
+}
+
+void PlayViewController::fitTally() {
+    // Every row in sight, never a scroll bar, and no wider than its text.
+    const QFontMetrics fm(tallyTableView->font());
+    QHeaderView* header = tallyTableView->horizontalHeader();
+    int name = fm.horizontalAdvance(
+        tallyModel_->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString());
+    for (const TallyRow& row : tallyModel_->tally())
+        name = std::max(name, fm.horizontalAdvance(QString::fromStdString(row.name)));
+    int width = 2 * tallyTableView->frameWidth();
+    for (int c = 0; c < tallyModel_->columnCount(); ++c) {
+        const QString title =
+            tallyModel_->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+        const int w =
+            c == TallyTableModel::NameCol
+                ? name + 16
+                : std::max(fm.horizontalAdvance(title), fm.horizontalAdvance("0000")) + 14;
+        header->resizeSection(c, w);
+        width += w;
+    }
+    tallyTableView->setFixedWidth(width);
+    const int rows =
+        tallyModel_->rowCount() * tallyTableView->verticalHeader()->defaultSectionSize();
+    tallyTableView->setFixedHeight(rows + header->sizeHint().height() +
+                                   2 * tallyTableView->frameWidth());
+}
+
+void PlayViewController::onTallyClicked(const QModelIndex& index) {
+    if (!index.isValid() || index.column() == TallyTableModel::NameCol)
+        return;
+    const auto& tally = tallyModel_->tally();
+    if (index.row() >= static_cast<int>(tally.size()))
+        return;
+    const int item = tagFilterCombo->findText(
+        QString::fromStdString(tally[static_cast<size_t>(index.row())].name));
+    if (item < 0)
+        return; // a name of no tag button is not in the filter
+    {
+        // One rebuild for the three changes, as one choice of the user.
+        const QSignalBlocker a(teamA_checkBox), b(teamB_checkBox);
+        tagFilterCombo->setCurrentIndex(item);
+        teamA_checkBox->setChecked(index.column() != TallyTableModel::TeamBCol);
+        teamB_checkBox->setChecked(index.column() != TallyTableModel::TeamACol);
+    }
+    onFilterUpdate();
+}
+
+void PlayViewController::onTallyCSVOutput() {
+    refreshTally();
+    const auto tally = tallyModel_->tally();
+    int64_t counted = 0;
+    for (const TallyRow& row : tally)
+        counted += row.total();
+    if (counted == 0) {
+        AlertBox("出力するデータがありません。", "お知らせ", "warning");
+        return;
+    }
+    QWidget* w = window();
+    if (!w || w == this)
+        return;
+    DialogProvider::FilePanel panel{"save tally csv file", {"csv"}, "Tally"};
+    dialogProvider().saveFilePanel(w, panel, [tally](std::optional<std::string> path) {
+        if (!path || path->empty())
+            return;
+        std::string target = *path;
+        if (!QString::fromStdString(target).endsWith(".csv", Qt::CaseInsensitive))
+            target += ".csv";
+        const std::string error = writeFileAtomically(target, tallyCsvText(tally));
+        if (error.empty())
+            AlertBox("CSVファイルが作成されました。", "成功", "success");
+        else
+            AlertBox(error, "失敗", "error");
+    });
 }

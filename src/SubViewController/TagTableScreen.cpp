@@ -16,6 +16,7 @@
 #include "SubViewClass/EditableNSTextField.h"
 #include "SubViewClass/MediaPlayerView.h"
 #include "SubViewClass/TableModels.h"
+#include "SubViewClass/TagTimeline.h"
 
 TagTableScreen::TagTableScreen(MainViewController* parent, QWidget* container, const char* prefix)
     : QWidget(container), myParent(parent), prefix_(prefix) {
@@ -81,6 +82,7 @@ QWidget* TagTableScreen::makeMediaColumn(bool withClipButtons) {
         "QFrame#mediaPlayerBox { background-color: #11181c; border: 1px solid #4a5a63;"
         " border-radius: 4px; }");
     l->addWidget(mediaPlayerBox, 1);
+    l->addWidget(makeTimeline());
 
     auto* bar = new QWidget(column);
     auto* transportRow = new QHBoxLayout(bar);
@@ -151,11 +153,48 @@ void TagTableScreen::reloadKeepingScroll() {
     tagModel_->reload();
     tagTableView->restoreScroll(place);
     reselectChosenTag();
+    tagListChanged();
+}
+
+QWidget* TagTableScreen::makeTimeline() {
+    // Inset as the video is in its box, so both have one width.
+    auto* holder = new QWidget(this);
+    auto* l = new QHBoxLayout(holder);
+    l->setContentsMargins(8, 0, 8, 0);
+    tagTimeline = new TagTimeline(QString::fromStdString(prefix_ + "TagTimeline"), holder);
+    if (myParent)
+        tagTimeline->setPlayer(myParent->MediaPlayer->player());
+    l->addWidget(tagTimeline);
+    connect(tagTimeline, &TagTimeline::markClicked, this,
+            [this](const std::shared_ptr<TagRowData>& tag) {
+                chooseTag(tag);
+                // The row follows, where it is: the list is not scrolled.
+                reselectChosenTag();
+            });
+    connect(tagTimeline, &TagTimeline::seekRequested, this, [this](double seconds) {
+        if (myParent)
+            myParent->MediaPlayer->seek(static_cast<float>(seconds), 0.0);
+    });
+    return holder;
+}
+
+void TagTableScreen::tagListChanged() {
+    tagTimeline->setRows(tagTableData);
+    tagTimeline->setChosen(tagTableSelectedRowIndex);
+}
+
+void TagTableScreen::chooseTag(const std::shared_ptr<TagRowData>& tag) {
+    showComment(tag->comment);
+    tagTableSelectedRowIndex = tag->index;
+    tagTimeline->setChosen(tag->index);
+    if (myParent)
+        myParent->MediaPlayer->seek(tag->time_val, 2.0);
 }
 
 void TagTableScreen::forgetChosenTag() {
     tagTableSelectedRowIndex = -1;
     tagTableView->selectRowOnly(-1);
+    tagTimeline->setChosen(-1);
 }
 
 void TagTableScreen::reselectChosenTag() {
@@ -242,6 +281,7 @@ void TagTableScreen::updateView() {
         b->setMinimumSize(icon + 12, icon + 8);
     }
     mediaTimeLabel->setMinimumHeight(icon + 8);
+    tagTimeline->setFixedHeight(std::max(30, static_cast<int>(h * 0.045)));
 }
 
 void TagTableScreen::fitColumns(CustomTableView* table, const QFont& font) {

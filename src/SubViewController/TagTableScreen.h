@@ -14,6 +14,7 @@ class CustomTableView;
 class EditableNSTextField;
 class MainViewController;
 class TagTableModel;
+class TagTimeline;
 struct TableColumn;
 
 // What the edit and play screens share: the tag list with its filter and
@@ -28,6 +29,8 @@ public:
     QCheckBox* teamA_checkBox = nullptr;
     QCheckBox* teamB_checkBox = nullptr;
     QFrame* mediaPlayerBox = nullptr;
+    // The listed tags along the video, under it.
+    TagTimeline* tagTimeline = nullptr;
     EditableNSTextField* mediaTimeLabel = nullptr;
     QColor bgColor = QColor::fromRgbF(0.2f, 0.253f, 0.285f);
     MainViewController* myParent = nullptr;
@@ -39,6 +42,10 @@ public:
     // No tag is chosen any more (another store is shown).
     virtual void forgetChosenTag();
     void onFilterUpdate();
+    // What choosing a tag does, from its row or its mark: its comment is shown,
+    // it becomes the chosen tag and the video jumps to it, playing on 2 seconds
+    // later.
+    void chooseTag(const std::shared_ptr<TagRowData>& tag);
     // Sort-field change of a header click on the column with `identifier`.
     void toggleSortFor(const std::string& identifier);
     TagTableModel* tagModel() const { return tagModel_; }
@@ -57,6 +64,11 @@ protected:
     void makeTagTable(std::vector<TableColumn> columns, bool checkable);
     QWidget* makeFilterRow();
     QWidget* makeMediaColumn(bool withClipButtons);
+    QWidget* makeTimeline();
+    // The chosen tag's comment, in the screen's comment field.
+    virtual void showComment(const std::string& comment) = 0;
+    // The listed rows were rebuilt or changed.
+    virtual void tagListChanged();
     static void fitColumns(CustomTableView* table, const QFont& font);
     // Selects the row of the chosen tag again, if it is listed.
     void reselectChosenTag();

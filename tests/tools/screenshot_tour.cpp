@@ -4,13 +4,17 @@
 // report. Run under a display (scripts/screenshots uses Xvfb).
 // Usage: screenshot_tour VIDEO OUT_DIR
 #include <QApplication>
+#include <QHelpEvent>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
+#include <QWheelEvent>
 #include <clocale>
 #include <cstdio>
+#include <random>
 
 #include "ClipVideoConvertor/ClipViewController.h"
 #include "MainViewController.h"
@@ -21,6 +25,8 @@
 #include "SubViewClass/MainWindow.h"
 #include "SubViewClass/MediaPlayerView.h"
 #include "SubViewClass/TableModels.h"
+#include "SubViewClass/TagTimeline.h"
+#include "SubViewClass/TallyTableModel.h"
 #include "SubViewController/EditViewController.h"
 #include "SubViewController/PlayViewController.h"
 
@@ -115,6 +121,21 @@ int main(int argc, char** argv) {
         QTest::qWait(200);
         QTest::keyClick(main->MediaPlayer, Qt::Key_Period);
     }
+    // A few hundred more, as a whole match gives: open play all along, set
+    // pieces and scores less often.
+    std::mt19937 rng(3);
+    const int weights[] = {30, 12, 40, 14, 6, 2, 8, 7, 2, 5, 6, 3, 2, 1, 1, 7, 1, 2};
+    std::discrete_distribution<int> pick(std::begin(weights), std::end(weights));
+    std::uniform_real_distribution<float> when(1.0f, 119.0f);
+    for (int i = 0; i < 300; ++i) {
+        auto tag = std::make_shared<TagRowData>();
+        tag->team = rng() % 2;
+        tag->time_val = when(rng);
+        tag->time_string = MediaPlayerView::createTimeString(tag->time_val);
+        tag->name = MainViewController::TAG_LABEL[static_cast<size_t>(pick(rng))];
+        main->tagDataModel.appent(tag);
+    }
+    edit->reloadTagDataTable(true);
     player->playImmediatelyAtRate(1.0f);
     QTest::qWait(1500);
 
@@ -137,7 +158,36 @@ int main(int argc, char** argv) {
         play->tagTableView->visualRect(play->tagTableView->model()->index(3, 3)).center());
     QTest::qWait(800);
     shoot("play-mode");
+    // A count of the tally: team A's scrums alone.
+    QTableView* tally = play->tallyTableView;
+    QTest::mouseClick(
+        tally->viewport(), Qt::LeftButton, {},
+        tally->visualRect(tally->model()->index(6, TallyTableModel::TeamACol)).center());
+    QTest::qWait(500);
+    shoot("play-tally-count");
     main->onMenuSelectEditMode();
+    QTest::qWait(300);
+
+    // The strip zoomed around its middle, the pointer on a mark.
+    TagTimeline* strip = edit->tagTimeline;
+    const QPoint middle(strip->width() / 2, strip->height() / 4);
+    for (int i = 0; i < 6; ++i) {
+        QWheelEvent wheel(middle, strip->mapToGlobal(middle), {}, QPoint(0, 120), Qt::NoButton,
+                          Qt::ControlModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(strip, &wheel);
+    }
+    for (int x = middle.x(); x < strip->width(); ++x)
+        if (!strip->marksAt({x, middle.y()}).empty()) {
+            QTest::mouseMove(strip, {x, middle.y()});
+            // Xvfb's pointer does not follow, so the tip is asked for here.
+            QHelpEvent tip(QEvent::ToolTip, {x, middle.y()},
+                           strip->mapToGlobal(QPoint(x, middle.y())));
+            QApplication::sendEvent(strip, &tip);
+            break;
+        }
+    QTest::qWait(1500);
+    shoot("edit-timeline-zoomed");
+    QTest::mouseDClick(strip, Qt::LeftButton, {}, {2, strip->height() - 2});
     QTest::qWait(300);
 
     // A question, as the user sees it.

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Model/DataModel.h"
+
+// How many tags each tag name has, per team.
+struct TallyRow {
+    std::string name;
+    int64_t teamA = 0;
+    int64_t teamB = 0;
+    int64_t total() const { return teamA + teamB; }
+};
+
+// One row per tag name in the order of the tag buttons (rows without tags
+// included), then any other name found (a hand-edited file), in the order
+// met. Only the teams whose flag is set are counted. Names that are
+// canonically equivalent count as one.
+std::vector<TallyRow> tallyTags(const std::vector<std::shared_ptr<TagRowData>>& rows, bool teamA,
+                                bool teamB);
+
+// The tally as CSV: the header "タグ,チームA,チームB,計" and one line per row.
+std::string tallyCsvText(const std::vector<TallyRow>& tally);

@@ -1,0 +1,386 @@
+#include "SubViewClass/TagTimeline.h"
+
+#include <QHelpEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QToolTip>
+#include <QWheelEvent>
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+#include "Media/Player.h"
+#include "Model/UnicodeText.h"
+#include "SubViewClass/Buttons.h"
+
+namespace {
+
+const QColor kBackground(17, 24, 28);
+const QColor kDivider(74, 90, 99);
+const QColor kPositionLine(255, 255, 255);
+constexpr int kPad = 3;
+constexpr size_t kToolTipLines = 12;
+constexpr double kZoomStep = 0.8; // span per wheel notch towards the match
+constexpr double kPanStep = 0.15; // of the span per wheel notch
+
+// The tag button number of a name: its place among the labels; names of no
+// button take the last group.
+uint8_t buttonNumberOf(const std::string& name) {
+    const auto find = [](std::string_view n) {
+        for (size_t i = 0; i < kTagLabels.size(); ++i)
+            if (n == kTagLabels[i])
+                return static_cast<uint8_t>(i);
+        return static_cast<uint8_t>(kTagLabels.size());
+    };
+    const uint8_t number = find(name);
+    if (number < kTagLabels.size())
+        return number;
+    std::string storage;
+    return find(nfcView(name, storage));
+}
+
+QColor groupColor(uint8_t number) {
+    return TagButton::colorsFor(number).background;
+}
+
+} // namespace
+
+TagTimeline::TagTimeline(const QString& identifier, QWidget* parent) : QWidget(parent) {
+    setObjectName(identifier);
+    // Keys stay with whatever had them: the strip is only clicked.
+    setFocusPolicy(Qt::NoFocus);
+    setMouseTracking(true);
+    setMinimumHeight(30);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    timer_.setInterval(kTickMs);
+    connect(&timer_, &QTimer::timeout, this, [this] { tick(); });
+}
+
+void TagTimeline::setRows(const std::vector<std::shared_ptr<TagRowData>>& rows) {
+    // A recorded tag only adds rows at the end of the same list: those are
+    // put in place instead of building every lane again.
+    bool appended = rows.size() >= fed_.size() && !fed_.empty();
+    for (size_t i = 0; appended && i < fed_.size(); ++i)
+        appended = rows[i].get() == fed_[i];
+    if (appended) {
+        for (size_t i = fed_.size(); i < rows.size(); ++i)
+            insertMark(rows[i]);
+        fed_.reserve(rows.size());
+        for (size_t i = fed_.size(); i < rows.size(); ++i)
+            fed_.push_back(rows[i].get());
+        update();
+        return;
+    }
+    struct Key {
+        double time;
+        uint32_t row;
+        uint8_t group;
+    };
+    std::vector<Key> keys[2];
+    fed_.clear();
+    fed_.reserve(rows.size());
+    uint8_t lastGroup = 0;
+    const std::string* lastName = nullptr;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const TagRowData& tag = *rows[i];
+        fed_.push_back(&tag);
+        if (!lastName || *lastName != tag.name)
+            lastGroup = buttonNumberOf(tag.name);
+        lastName = &tag.name;
+        keys[tag.team ? 0 : 1].push_back({tag.time_val, static_cast<uint32_t>(i), lastGroup});
+    }
+    for (int team = 0; team < 2; ++team) {
+        auto& lane = lanes_[team];
+        auto& k = keys[team];
+        const auto earlier = [](const Key& a, const Key& b) { return a.time < b.time; };
+        // Lists come mostly in time order already.
+        if (!std::is_sorted(k.begin(), k.end(), earlier))
+            std::stable_sort(k.begin(), k.end(), earlier);
+        lane.times.resize(k.size());
+        lane.groups.resize(k.size());
+        lane.tags.resize(k.size());
+        for (size_t j = 0; j < k.size(); ++j) {
+            lane.times[j] = k[j].time;
+            lane.groups[j] = k[j].group;
+            lane.tags[j] = rows[k[j].row];
+        }
+    }
+    update();
+}
+
+void TagTimeline::insertMark(const std::shared_ptr<TagRowData>& tag) {
+    Lane& lane = lanes_[tag->team ? 0 : 1];
+    const double t = tag->time_val;
+    // After the marks of the same time, as a rebuild would put it.
+    const auto at = std::upper_bound(lane.times.begin(), lane.times.end(), t);
+    const auto offset = at - lane.times.begin();
+    lane.times.insert(at, t);
+    lane.groups.insert(lane.groups.begin() + offset, buttonNumberOf(tag->name));
+    lane.tags.insert(lane.tags.begin() + offset, tag);
+}
+
+void TagTimeline::setChosen(int64_t index) {
+    if (index == chosenIndex_)
+        return;
+    chosenIndex_ = index;
+    update();
+}
+
+double TagTimeline::duration() const {
+    if (!player_ || !player_->hasCurrentItem())
+        return 0.0;
+    const double d = player_->duration();
+    return std::isfinite(d) && d > 0.0 ? d : 0.0;
+}
+
+double TagTimeline::currentTime() const {
+    return player_ && player_->hasCurrentItem() ? player_->currentTime() : 0.0;
+}
+
+void TagTimeline::showWholeMatch() {
+    view_ = {0.0, duration()};
+    update();
+}
+
+void TagTimeline::syncDuration() const {
+    const double d = duration();
+    if (d == knownDuration_)
+        return;
+    knownDuration_ = d;
+    view_ = {0.0, d};
+}
+
+double TagTimeline::xOf(double seconds) const {
+    syncDuration();
+    if (view_.span <= 0.0)
+        return 0.0;
+    return (seconds - view_.start) * width() / view_.span;
+}
+
+double TagTimeline::timeAt(double x) const {
+    syncDuration();
+    if (width() <= 0)
+        return view_.start;
+    return view_.start + x * view_.span / width();
+}
+
+int TagTimeline::laneHeight() const {
+    return std::max(1, height() / 2 - kPad - 1);
+}
+
+int TagTimeline::laneTop(bool teamA) const {
+    return teamA ? kPad : height() / 2 + 1;
+}
+
+QPoint TagTimeline::pointOf(double seconds, bool teamA) const {
+    return {static_cast<int>(std::floor(xOf(seconds))), laneTop(teamA) + laneHeight() / 2};
+}
+
+TimelineView TagTimeline::zoomedAround(TimelineView v, double duration, double anchor,
+                                       double factor) {
+    if (duration <= 0.0)
+        return {0.0, 0.0};
+    const double closest = std::min(kMinSpan, duration);
+    const double span = std::clamp(v.span * factor, closest, duration);
+    const double ratio = v.span > 0.0 ? (anchor - v.start) / v.span : 0.0;
+    const double start = std::clamp(anchor - ratio * span, 0.0, duration - span);
+    return {start, span};
+}
+
+TimelineView TagTimeline::pannedBy(TimelineView v, double duration, double seconds) {
+    v.start = std::clamp(v.start + seconds, 0.0, std::max(0.0, duration - v.span));
+    return v;
+}
+
+std::vector<std::shared_ptr<TagRowData>> TagTimeline::marksAt(QPoint pos) const {
+    syncDuration();
+    if (view_.span <= 0.0 || width() <= 0 || pos.y() < 0 || pos.y() >= height())
+        return {};
+    const Lane& lane = lanes_[pos.y() < height() / 2 ? 0 : 1];
+    // A mark is drawn at the pixel its time falls in, two pixels wide.
+    const double from = timeAt(pos.x() - kHitPx - 1);
+    const double to = timeAt(pos.x() + kHitPx + 1);
+    const auto first = std::lower_bound(lane.times.begin(), lane.times.end(), from);
+    const auto last = std::lower_bound(first, lane.times.end(), to);
+    const double at = timeAt(pos.x());
+    std::vector<size_t> found(static_cast<size_t>(last - first));
+    std::iota(found.begin(), found.end(), static_cast<size_t>(first - lane.times.begin()));
+    std::stable_sort(found.begin(), found.end(), [&](size_t a, size_t b) {
+        return std::abs(lane.times[a] - at) < std::abs(lane.times[b] - at);
+    });
+    std::vector<std::shared_ptr<TagRowData>> out;
+    out.reserve(found.size());
+    for (size_t i : found)
+        out.push_back(lane.tags[i]);
+    return out;
+}
+
+QString TagTimeline::toolTipAt(QPoint pos) const {
+    auto marks = marksAt(pos);
+    std::stable_sort(marks.begin(), marks.end(),
+                     [](const auto& a, const auto& b) { return a->time_val < b->time_val; });
+    QStringList lines;
+    for (size_t i = 0; i < marks.size() && i < kToolTipLines; ++i) {
+        const TagRowData& tag = *marks[i];
+        QString line =
+            QString("%1  %2  %3")
+                .arg(tag.team ? "チームA" : "チームB", QString::fromStdString(tag.time_string),
+                     QString::fromStdString(tag.name));
+        QString comment = QString::fromStdString(tag.comment).simplified();
+        if (!comment.isEmpty()) {
+            constexpr int kCommentChars = 30;
+            if (comment.size() > kCommentChars)
+                comment = comment.left(kCommentChars) + "…";
+            line += "  " + comment;
+        }
+        lines << line;
+    }
+    if (marks.size() > kToolTipLines)
+        lines << QString("ほか%1件").arg(marks.size() - kToolTipLines);
+    return lines.join('\n');
+}
+
+void TagTimeline::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.fillRect(rect(), kBackground);
+    p.fillRect(0, height() / 2, width(), 1, kDivider);
+    syncDuration();
+    if (view_.span <= 0.0)
+        return;
+    const double scale = width() / view_.span;
+    const int h = laneHeight();
+    for (int team = 0; team < 2; ++team) {
+        const Lane& lane = lanes_[team];
+        const int top = laneTop(team == 0);
+        const auto first = std::lower_bound(lane.times.begin(), lane.times.end(), view_.start);
+        const auto last = std::upper_bound(first, lane.times.end(), view_.start + view_.span);
+        int lastX = -kMergePx;
+        for (auto it = first; it != last; ++it) {
+            const int x = static_cast<int>((*it - view_.start) * scale);
+            if (x < lastX + kMergePx)
+                continue; // drawn as one with the mark before
+            const size_t i = static_cast<size_t>(it - lane.times.begin());
+            p.fillRect(x, top, 2, h, groupColor(lane.groups[i]));
+            lastX = x;
+        }
+    }
+    if (chosenIndex_ >= 0) {
+        for (int team = 0; team < 2; ++team) {
+            const Lane& lane = lanes_[team];
+            for (size_t i = 0; i < lane.tags.size(); ++i) {
+                if (lane.tags[i]->index != chosenIndex_)
+                    continue;
+                const int x = static_cast<int>(std::floor(xOf(lane.times[i])));
+                const QRect mark(x - 2, laneTop(team == 0) - 2, 6, h + 4);
+                p.fillRect(mark, Qt::white);
+                p.fillRect(mark.adjusted(1, 1, -1, -1), groupColor(lane.groups[i]));
+            }
+        }
+    }
+    const int line = static_cast<int>(std::floor(xOf(shownPosition_)));
+    p.fillRect(line, 0, 2, height(), kPositionLine);
+}
+
+void TagTimeline::tick() {
+    syncDuration();
+    const double now = currentTime();
+    if (now == shownPosition_)
+        return;
+    const double end = view_.start + view_.span;
+    // While playing on a closer view, the view pages on with the position
+    // (only when the position ran off its end, not when the user panned away).
+    if (player_ && player_->rate() != 0.0f && view_.span < knownDuration_ &&
+        shownPosition_ >= view_.start && shownPosition_ <= end && now > end)
+        view_ = pannedBy(view_, knownDuration_, now - view_.start - 0.1 * view_.span);
+    const int before = static_cast<int>(std::floor(xOf(shownPosition_)));
+    shownPosition_ = now;
+    if (static_cast<int>(std::floor(xOf(now))) != before)
+        update();
+}
+
+void TagTimeline::scrubTo(double x) {
+    const double d = duration();
+    if (d <= 0.0)
+        return;
+    const double t = std::clamp(timeAt(x), 0.0, d);
+    // Seeks land on whole seconds: one seek per second passed over.
+    if (dragging_ && std::round(t) == std::round(lastScrub_))
+        return;
+    lastScrub_ = t;
+    emit seekRequested(t);
+}
+
+void TagTimeline::mousePressEvent(QMouseEvent* event) {
+    event->accept();
+    if (event->button() != Qt::LeftButton || duration() <= 0.0)
+        return;
+    const QPoint pos = event->position().toPoint();
+    const auto marks = marksAt(pos);
+    if (!marks.empty()) {
+        emit markClicked(marks.front());
+        return;
+    }
+    dragging_ = false;
+    scrubTo(pos.x());
+    dragging_ = true;
+}
+
+void TagTimeline::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint pos = event->position().toPoint();
+    if (dragging_ && (event->buttons() & Qt::LeftButton)) {
+        scrubTo(pos.x());
+        return;
+    }
+    setCursor(marksAt(pos).empty() ? Qt::ArrowCursor : Qt::PointingHandCursor);
+}
+
+void TagTimeline::mouseReleaseEvent(QMouseEvent* event) {
+    dragging_ = false;
+    event->accept();
+}
+
+void TagTimeline::mouseDoubleClickEvent(QMouseEvent* event) {
+    showWholeMatch();
+    event->accept();
+}
+
+void TagTimeline::wheelEvent(QWheelEvent* event) {
+    event->accept();
+    syncDuration();
+    const double d = duration();
+    const int notches = (event->angleDelta().y() + event->angleDelta().x()) / 120;
+    if (d <= 0.0 || notches == 0)
+        return;
+    if (event->modifiers() & Qt::ControlModifier) {
+        const double anchor = timeAt(event->position().x());
+        view_ = zoomedAround(view_, d, anchor, std::pow(kZoomStep, notches));
+    } else if (view_.span < d) {
+        view_ = pannedBy(view_, d, -notches * kPanStep * view_.span);
+    }
+    update();
+}
+
+bool TagTimeline::event(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        auto* help = static_cast<QHelpEvent*>(event);
+        const QString text = toolTipAt(help->pos());
+        if (text.isEmpty()) {
+            QToolTip::hideText();
+            event->ignore();
+        } else {
+            QToolTip::showText(help->globalPos(), text, this);
+        }
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+void TagTimeline::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    timer_.start();
+}
+
+void TagTimeline::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    timer_.stop();
+}

@@ -1,0 +1,83 @@
+#include <algorithm>
+#include <gtest/gtest.h>
+
+#include "Model/TagTally.h"
+
+namespace {
+
+std::shared_ptr<TagRowData> tag(bool teamA, std::string name) {
+    auto row = std::make_shared<TagRowData>();
+    row->team = teamA;
+    row->name = std::move(name);
+    return row;
+}
+
+struct Counts {
+    int64_t a, b;
+    bool operator==(const Counts&) const = default;
+};
+
+Counts countsOf(const std::vector<TallyRow>& tally, const std::string& name) {
+    for (const TallyRow& r : tally)
+        if (r.name == name)
+            return {r.teamA, r.teamB};
+    return {-1, -1};
+}
+
+} // namespace
+
+TEST(TagTally, CountsPerTeamInButtonOrderKeepingEmptyRows) {
+    const std::vector<std::shared_ptr<TagRowData>> rows = {
+        tag(true, "スクラム"),    tag(false, "スクラム"), tag(true, "スクラム"),
+        tag(false, "ペナルティ"), tag(true, "ラック"),    tag(false, "チェック"),
+        tag(false, "ラック")};
+    const auto tally = tallyTags(rows, true, true);
+    ASSERT_EQ(tally.size(), 18u);
+    for (size_t i = 0; i < tally.size(); ++i)
+        EXPECT_EQ(tally[i].name, kTagLabels[i]);
+    EXPECT_EQ(countsOf(tally, "スクラム"), (Counts{2, 1}));
+    EXPECT_EQ(countsOf(tally, "ペナルティ"), (Counts{0, 1}));
+    EXPECT_EQ(countsOf(tally, "ラック"), (Counts{1, 1}));
+    EXPECT_EQ(countsOf(tally, "チェック"), (Counts{0, 1}));
+    EXPECT_EQ(countsOf(tally, "トライ"), (Counts{0, 0}));
+    EXPECT_EQ(tally[6].total(), 3);
+    int64_t all = 0;
+    for (const TallyRow& r : tally)
+        all += r.total();
+    EXPECT_EQ(all, 7);
+
+    // A team whose box is off counts nothing; its column is all zeros.
+    const auto onlyB = tallyTags(rows, false, true);
+    EXPECT_EQ(countsOf(onlyB, "スクラム"), (Counts{0, 1}));
+    EXPECT_EQ(countsOf(onlyB, "ラック"), (Counts{0, 1}));
+    const auto onlyA = tallyTags(rows, true, false);
+    EXPECT_EQ(countsOf(onlyA, "スクラム"), (Counts{2, 0}));
+    EXPECT_EQ(countsOf(onlyA, "チェック"), (Counts{0, 0}));
+    const auto none = tallyTags(rows, false, false);
+    ASSERT_EQ(none.size(), 18u);
+    for (const TallyRow& r : none)
+        EXPECT_EQ(r.total(), 0);
+    EXPECT_EQ(tallyTags({}, true, true).size(), 18u);
+}
+
+TEST(TagTally, DecomposedNamesCountWithTheirLabelAndOtherNamesFollow) {
+    // ドロップアウト with ド written as ト + U+3099, as some editors store it.
+    const std::string decomposed = "\xE3\x83\x88\xE3\x82\x99ロップアウト";
+    const std::vector<std::shared_ptr<TagRowData>> rows = {
+        tag(true, decomposed), tag(false, "ドロップアウト"), tag(true, "ラインブレイク"),
+        tag(false, "ラインブレイク"), tag(true, "ゴール, 成功")};
+    const auto tally = tallyTags(rows, true, true);
+    ASSERT_EQ(tally.size(), 20u);
+    EXPECT_EQ(countsOf(tally, "ドロップアウト"), (Counts{1, 1}));
+    EXPECT_EQ(tally[18].name, "ラインブレイク");
+    EXPECT_EQ(countsOf(tally, "ラインブレイク"), (Counts{1, 1}));
+    EXPECT_EQ(tally[19].name, "ゴール, 成功");
+
+    // The CSV quotes only the name that needs it.
+    const std::string csv = tallyCsvText(tally);
+    EXPECT_EQ(csv.substr(0, csv.find('\n') + 1), "タグ,チームA,チームB,計\n");
+    EXPECT_NE(csv.find("\nドロップアウト,1,1,2\n"), std::string::npos);
+    EXPECT_NE(csv.find("\nラック,0,0,0\n"), std::string::npos);
+    EXPECT_NE(csv.find("\n\"ゴール, 成功\",1,0,1\n"), std::string::npos);
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 21);
+}

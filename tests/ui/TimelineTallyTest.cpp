@@ -1,0 +1,488 @@
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHelpEvent>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QTableView>
+#include <QToolTip>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+#include "Model/TagTally.h"
+#include "SubViewClass/TagTimeline.h"
+#include "SubViewClass/TallyTableModel.h"
+#include "support/ScreenFixture.h"
+
+namespace {
+
+QColor groupColour(int number) {
+    return TagButton::colorsFor(static_cast<uint64_t>(number)).background;
+}
+
+// The colour painted at `p` of the strip as shown.
+QColor pixel(TagTimeline* strip, QPoint p) {
+    return strip->grab().toImage().pixelColor(p);
+}
+
+void wheel(QWidget* w, QPoint at, int notches, Qt::KeyboardModifiers mods) {
+    QWheelEvent e(at, w->mapToGlobal(at), {}, QPoint(0, 120 * notches), Qt::NoButton, mods,
+                  Qt::NoScrollPhase, false);
+    QApplication::sendEvent(w, &e);
+}
+
+QString hoverText(TagTimeline* strip, QPoint at) {
+    QHelpEvent e(QEvent::ToolTip, at, strip->mapToGlobal(at));
+    QApplication::sendEvent(strip, &e);
+    // Off the marks the event is left for others and no tip is shown.
+    return e.isAccepted() && QToolTip::isVisible() ? QToolTip::text() : QString();
+}
+
+int rowOf(const std::vector<std::shared_ptr<TagRowData>>& rows, int64_t index) {
+    for (size_t r = 0; r < rows.size(); ++r)
+        if (rows[r]->index == index)
+            return static_cast<int>(r);
+    return -1;
+}
+
+} // namespace
+
+TEST_F(Screens, TimelineDrawsEachListedTagAtItsTimeInItsButtonsColour) {
+    TagTimeline* strip = edit->tagTimeline;
+    ASSERT_EQ(strip, window->findChild<TagTimeline*>("EditTagTimeline"));
+    ASSERT_EQ(play->tagTimeline, window->findChild<TagTimeline*>("PlayTagTimeline"));
+    // With no video the strip is empty: nothing to click or seek.
+    EXPECT_EQ(strip->duration(), 0.0);
+    QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(strip->width() / 2, 5));
+    EXPECT_TRUE(fake->seeks.empty());
+
+    openVideo("a.mp4", 600);
+    press("A6", 150);  // スクラム, orange
+    press("B12", 300); // トライ, purple
+    press("A0", 450);  // ラック, green
+    press("B17", 75);  // チェック, salmon
+    EXPECT_EQ(strip->duration(), 600.0);
+    const int w = strip->width();
+    ASSERT_GT(w, 300);
+    const QPoint scrum = strip->pointOf(150, true);
+    EXPECT_EQ(scrum.x(), static_cast<int>(std::floor(150.0 * w / 600)));
+    EXPECT_LT(scrum.y(), strip->height() / 2);
+    EXPECT_GT(strip->pointOf(300, false).y(), strip->height() / 2);
+
+    EXPECT_EQ(pixel(strip, scrum), groupColour(6));
+    EXPECT_EQ(pixel(strip, strip->pointOf(300, false)), groupColour(12));
+    EXPECT_EQ(pixel(strip, strip->pointOf(450, true)), groupColour(0));
+    EXPECT_EQ(pixel(strip, strip->pointOf(75, false)), groupColour(17));
+    // Each team in its own half: nothing of B's try in A's half.
+    EXPECT_NE(pixel(strip, strip->pointOf(300, true)), groupColour(12));
+    EXPECT_NE(pixel(strip, strip->pointOf(150, false)), groupColour(6));
+
+    // The last press is the chosen tag: a white frame around its mark.
+    EXPECT_EQ(strip->chosen(), main->tagDataModel.data.back()->index);
+    const QPoint check = strip->pointOf(75, false);
+    EXPECT_EQ(pixel(strip, check + QPoint(-2, 0)), QColor(Qt::white));
+    EXPECT_NE(pixel(strip, scrum + QPoint(-2, 0)), QColor(Qt::white));
+
+    // A longer video spreads the same tags over the strip differently.
+    openVideo("b.mp4", 1200);
+    main->tagDataModel.appent([] {
+        auto t = std::make_shared<TagRowData>();
+        t->team = true;
+        t->name = "スクラム";
+        t->time_val = 150;
+        t->time_string = "0:02:30";
+        return t;
+    }());
+    edit->reloadTagDataTable(true);
+    EXPECT_EQ(strip->pointOf(150, true).x(), static_cast<int>(std::floor(150.0 * w / 1200)));
+    EXPECT_EQ(pixel(strip, strip->pointOf(150, true)), groupColour(6));
+    EXPECT_EQ(strip->marksAt(strip->pointOf(150, true)).size(), 1u);
+}
+
+TEST_F(Screens, TimelineZoomsAroundThePointerPansAndShowsTheWholeMatchAgain) {
+    // The arithmetic.
+    using V = TimelineView;
+    EXPECT_EQ(TagTimeline::zoomedAround({0, 600}, 600, 150, 0.5), (V{75, 300}));
+    EXPECT_EQ(TagTimeline::zoomedAround({0, 600}, 600, 0, 0.5), (V{0, 300}));
+    EXPECT_EQ(TagTimeline::zoomedAround({0, 600}, 600, 600, 0.5), (V{300, 300}));
+    EXPECT_EQ(TagTimeline::zoomedAround({100, 20}, 600, 110, 0.1), (V{105, 10}));
+    EXPECT_EQ(TagTimeline::zoomedAround({75, 300}, 600, 150, 4), (V{0, 600}));
+    EXPECT_EQ(TagTimeline::zoomedAround({0, 6}, 6, 3, 0.5), (V{0, 6})); // shorter than 10 s
+    EXPECT_EQ(TagTimeline::pannedBy({75, 300}, 600, 100), (V{175, 300}));
+    EXPECT_EQ(TagTimeline::pannedBy({75, 300}, 600, 1000), (V{300, 300}));
+    EXPECT_EQ(TagTimeline::pannedBy({75, 300}, 600, -1000), (V{0, 300}));
+
+    // The wheel on the strip.
+    openVideo("a.mp4", 3600);
+    TagTimeline* strip = edit->tagTimeline;
+    const QPoint at(strip->width() / 4, strip->height() / 2);
+    const double anchor = strip->timeAt(at.x());
+    wheel(strip, at, 3, Qt::ControlModifier);
+    EXPECT_NEAR(strip->view().span, 3600 * std::pow(0.8, 3), 1e-6);
+    EXPECT_NEAR(strip->timeAt(at.x()), anchor, 1e-6);
+    for (int i = 0; i < 40; ++i)
+        wheel(strip, at, 1, Qt::ControlModifier);
+    EXPECT_DOUBLE_EQ(strip->view().span, TagTimeline::kMinSpan);
+    EXPECT_NEAR(strip->timeAt(at.x()), anchor, 1e-6);
+    const double start = strip->view().start;
+    wheel(strip, at, -2, {}); // plain wheel pans later in the match
+    EXPECT_NEAR(strip->view().start, start + 2 * 0.15 * TagTimeline::kMinSpan, 1e-9);
+    EXPECT_DOUBLE_EQ(strip->view().span, TagTimeline::kMinSpan);
+    // A click lands on the time under the pointer in the zoomed view.
+    QTest::mouseClick(strip, Qt::LeftButton, {}, at);
+    ASSERT_FALSE(fake->seeks.empty());
+    EXPECT_EQ(fake->seeks.back(), std::round(strip->timeAt(at.x())));
+    QTest::mouseDClick(strip, Qt::LeftButton, {}, at);
+    EXPECT_EQ(strip->view(), (V{0, 3600}));
+    // Not zoomed, the plain wheel changes nothing.
+    wheel(strip, at, -2, {});
+    EXPECT_EQ(strip->view(), (V{0, 3600}));
+}
+
+// A click on a mark does what a click on its row does, on both screens, and
+// the row is selected where the list stands.
+TEST_F(Screens, ClickingAMarkChoosesItsTagAsClickingItsRowDoes) {
+    openVideo("a.mp4", 1200);
+    for (int i = 0; i < 60; ++i)
+        press(i % 2 ? "B6" : "A0", 10.0 + i * 18);
+    main->tagDataModel.data[5]->comment = "mark five";
+    edit->reloadTagDataTable(true);
+    const auto& five = *main->tagDataModel.data[5]; // team B, 100 s
+    ASSERT_FALSE(five.team);
+
+    struct Case {
+        const char* name;
+        TagTableScreen* screen;
+        std::function<QString()> comment;
+    };
+    const Case cases[] = {
+        {"edit", edit, [&] { return edit->commentTextField->toPlainText(); }},
+        {"play", play, [&] { return play->commentTextView->toPlainText(); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.screen == play)
+            click("menu_play_mode_button");
+        TagTimeline* strip = c.screen->tagTimeline;
+        CustomTableView* table = c.screen->tagTableView;
+        // The row click, for reference.
+        const int row = rowOf(c.screen->tagTableData, five.index);
+        ASSERT_GE(row, 0);
+        table->scrollToBottom();
+        table->scrollTo(table->model()->index(row, 1));
+        clickCell(table, row, 1);
+        const auto rowSeek = fake->seeks.back();
+        const auto rowComment = c.comment();
+        EXPECT_EQ(rowComment, "mark five");
+
+        // Away from it: another tag chosen, the list at its end.
+        clickCell(table, row + 1, 1);
+        EXPECT_NE(c.comment(), rowComment);
+        table->scrollToBottom();
+        const int place = table->verticalScrollBar()->value();
+        fake->currentRate = 1.0f;
+        const int pauses = fake->pauseCalls;
+
+        QTest::mouseClick(strip, Qt::LeftButton, {}, strip->pointOf(five.time_val, five.team));
+        EXPECT_EQ(c.screen->tagTableSelectedRowIndex, five.index);
+        EXPECT_EQ(strip->chosen(), five.index);
+        EXPECT_EQ(c.comment(), rowComment);
+        EXPECT_EQ(fake->seeks.back(), rowSeek);
+        EXPECT_EQ(fake->pauseCalls, pauses + 1);
+        EXPECT_EQ(fake->currentRate, 0.0f);
+        // Plays on after the same 2-second delay.
+        EXPECT_TRUE(main->MediaPlayer->timer.isActive());
+        EXPECT_EQ(main->MediaPlayer->timer.interval(), 2000);
+        EXPECT_EQ(table->selectedRow(), row);
+        EXPECT_EQ(table->verticalScrollBar()->value(), place);
+    }
+}
+
+TEST_F(Screens, ClickingBetweenMarksSeeksThereAndDraggingScrubs) {
+    openVideo("a.mp4", 600);
+    press("A3", 100);
+    TagTimeline* strip = edit->tagTimeline;
+    const int64_t chosen = edit->tagTableSelectedRowIndex;
+    const double rowA = strip->height() / 4;
+    const QPoint empty(strip->width() / 2, static_cast<int>(rowA));
+    ASSERT_TRUE(strip->marksAt(empty).empty());
+    fake->currentRate = 0.0f;
+    QTest::mouseClick(strip, Qt::LeftButton, {}, empty);
+    EXPECT_EQ(fake->seeks.back(), std::round(strip->timeAt(empty.x())));
+    EXPECT_EQ(fake->currentRate, 1.0f); // no delay
+    EXPECT_FALSE(main->MediaPlayer->timer.isActive());
+    EXPECT_EQ(edit->tagTableSelectedRowIndex, chosen);
+    // Team B's half under team A's mark is no mark either.
+    const QPoint underA(strip->pointOf(100, true).x(), strip->height() * 3 / 4);
+    QTest::mouseClick(strip, Qt::LeftButton, {}, underA);
+    EXPECT_EQ(fake->seeks.back(), std::round(strip->timeAt(underA.x())));
+
+    const auto before = fake->seeks.size();
+    const int y = static_cast<int>(rowA);
+    QTest::mousePress(strip, Qt::LeftButton, {}, QPoint(strip->width() * 3 / 5, y));
+    QTest::mouseMove(strip, QPoint(strip->width() * 3 / 5 + 40, y));
+    QTest::mouseMove(strip, QPoint(strip->width() * 4 / 5, y));
+    QTest::mouseRelease(strip, Qt::LeftButton, {}, QPoint(strip->width() * 4 / 5, y));
+    ASSERT_GE(fake->seeks.size(), before + 3);
+    EXPECT_EQ(fake->seeks.back(), std::round(strip->timeAt(strip->width() * 4 / 5)));
+    // Past the end it stops at the end.
+    QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(strip->width() - 1, y));
+    EXPECT_LE(fake->seeks.back(), 600.0);
+}
+
+TEST_F(Screens, HoveringAMarkTellsItsTagsAndNearMarksAreListedTogether) {
+    openVideo("a.mp4", 5400);
+    press("A6", 150);
+    press("A12", 150.4f); // less than a pixel later at this length
+    press("B0", 3000);
+    main->tagDataModel.data[0]->comment =
+        "ラインアウトからのモール、前進してトライ寸前まで行ったが最後はノックオン";
+    TagTimeline* strip = edit->tagTimeline;
+    const QString both = hoverText(strip, strip->pointOf(150, true));
+    const QStringList lines = both.split('\n');
+    ASSERT_EQ(lines.size(), 2) << both.toStdString();
+    EXPECT_TRUE(lines[0].startsWith("チームA  0:02:30  スクラム  ラインアウトからのモール"));
+    EXPECT_TRUE(lines[0].endsWith("…"));
+    EXPECT_EQ(lines[1], "チームA  0:02:30  トライ");
+    EXPECT_EQ(hoverText(strip, strip->pointOf(3000, false)), "チームB  0:50:00  ラック");
+    EXPECT_EQ(hoverText(strip, QPoint(strip->width() / 2, 4)), "");
+}
+
+TEST_F(Screens, TimelineShowsOnlyWhatTheFilterAndTeamBoxesList) {
+    openVideo("a.mp4", 600);
+    press("A6", 100);
+    press("A0", 200);
+    press("B6", 300);
+    TagTimeline* strip = edit->tagTimeline;
+    EXPECT_EQ(strip->marksAt(strip->pointOf(200, true)).size(), 1u);
+    chooseFilter(edit->tagFilterCombo, "スクラム");
+    EXPECT_TRUE(strip->marksAt(strip->pointOf(200, true)).empty());
+    EXPECT_NE(pixel(strip, strip->pointOf(200, true)), groupColour(0));
+    EXPECT_EQ(strip->marksAt(strip->pointOf(100, true)).size(), 1u);
+    EXPECT_EQ(strip->marksAt(strip->pointOf(300, false)).size(), 1u);
+    QTest::mouseClick(edit->teamB_checkBox, Qt::LeftButton);
+    EXPECT_TRUE(strip->marksAt(strip->pointOf(300, false)).empty());
+    EXPECT_EQ(strip->marksAt(strip->pointOf(100, true)).size(), 1u);
+    // Play mode has its own filter: all three there.
+    click("menu_play_mode_button");
+    TagTimeline* playStrip = play->tagTimeline;
+    for (auto [t, a] : {std::pair{100, true}, {200, true}, {300, false}})
+        EXPECT_EQ(playStrip->marksAt(playStrip->pointOf(t, a)).size(), 1u) << t;
+}
+
+TEST_F(Screens, KeysAfterAClickOnTheTimelineGoWhereTheyGoOnEachScreen) {
+    openVideo("a.mp4", 600);
+    press("A0", 30);
+    fake->clock = 50;
+    // Edit screen: "," and "." mark a clip, other keys do nothing.
+    clickCell(edit->tagTableView, 0, 3);
+    TagTimeline* strip = edit->tagTimeline;
+    QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(strip->width() / 2, 4));
+    EXPECT_NE(QApplication::focusWidget(), strip);
+    fake->currentRate = 0.0f;
+    const auto seeks = fake->seeks.size();
+    for (Qt::Key k : {Qt::Key_A, Qt::Key_D, Qt::Key_Right, Qt::Key_Space})
+        type(k);
+    EXPECT_EQ(fake->currentRate, 0.0f);
+    EXPECT_EQ(fake->seeks.size(), seeks);
+    fake->clock = 300;
+    type(Qt::Key_Comma);
+    fake->clock = 310;
+    type(Qt::Key_Period);
+    ASSERT_EQ(edit->clipTableData.size(), 1u);
+    EXPECT_EQ(edit->clipTableData[0]->endTimeString, "0:05:10");
+
+    // Play screen: every key reaches the main key map.
+    click("menu_play_mode_button");
+    clickCell(play->tagTableView, 0, 3);
+    strip = play->tagTimeline;
+    QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(strip->width() / 3, 4));
+    fake->currentRate = 0.0f;
+    type(Qt::Key_A);
+    EXPECT_EQ(fake->currentRate, 1.0f);
+    type(Qt::Key_S);
+    EXPECT_EQ(fake->currentRate, 0.0f);
+    const double at = fake->clock;
+    type(Qt::Key_Right);
+    EXPECT_EQ(fake->seeks.back(), std::round(at + 2));
+}
+
+TEST_F(Screens, PositionLineFollowsPlaybackBetweenTheSecondlyUpdates) {
+    openVideo("a.mp4", 600);
+    TagTimeline* strip = edit->tagTimeline;
+    fake->currentRate = 1.0f;
+    for (double t : {100.0, 100.1, 100.2, 100.3}) {
+        fake->clock = t;
+        // Within a few 50 ms refreshes, with no call of the once-a-second
+        // time observer (the fake player makes none by itself).
+        EXPECT_TRUE(QTest::qWaitFor([&] { return strip->shownPosition() == t; }, 400)) << t;
+    }
+    fake->currentRate = 0.0f;
+    fake->clock = 480; // a seek while paused moves the line too
+    EXPECT_TRUE(QTest::qWaitFor([&] { return strip->shownPosition() == 480; }, 400));
+    const int x = static_cast<int>(std::floor(strip->xOf(480)));
+    EXPECT_EQ(pixel(strip, QPoint(x, strip->height() / 4)), QColor(Qt::white));
+}
+
+namespace {
+
+struct TallyCounts {
+    qlonglong a, b, total;
+    bool operator==(const TallyCounts&) const = default;
+};
+
+TallyCounts countsIn(QTableView* view, const QString& name) {
+    QAbstractItemModel* m = view->model();
+    for (int r = 0; r < m->rowCount(); ++r)
+        if (m->index(r, 0).data().toString() == name)
+            return {m->index(r, 1).data().toLongLong(), m->index(r, 2).data().toLongLong(),
+                    m->index(r, 3).data().toLongLong()};
+    return {-1, -1, -1};
+}
+
+int tallyRowOf(QTableView* view, const QString& name) {
+    for (int r = 0; r < view->model()->rowCount(); ++r)
+        if (view->model()->index(r, 0).data().toString() == name)
+            return r;
+    return -1;
+}
+
+void clickTally(QTableView* view, int row, int column) {
+    const QRect r = view->visualRect(view->model()->index(row, column));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, r.center());
+}
+
+} // namespace
+
+TEST_F(Screens, TallyCountsTheTeamsTheBoxesLetThroughWhateverTheNameFilter) {
+    openVideo("a.mp4", 600);
+    for (auto [id, t] : {std::pair{"A6", 10},
+                         {"B6", 20},
+                         {"A6", 30},
+                         {"B15", 40},
+                         {"A0", 50},
+                         {"B0", 60},
+                         {"B0", 70}})
+        press(id, t);
+    click("menu_play_mode_button");
+    QTableView* tally = window->findChild<QTableView*>("PlayTallyTableView");
+    ASSERT_NE(tally, nullptr);
+    ASSERT_TRUE(tally->isVisible());
+    ASSERT_EQ(tally->model()->rowCount(), 18);
+    EXPECT_EQ(tally->model()->headerData(1, Qt::Horizontal).toString(), "チームA");
+    EXPECT_EQ(tally->model()->headerData(3, Qt::Horizontal).toString(), "計");
+    for (int r = 0; r < 18; ++r)
+        EXPECT_EQ(tally->model()->index(r, 0).data().toString(), MainViewController::TAG_LABEL[r]);
+    EXPECT_EQ(countsIn(tally, "スクラム"), (TallyCounts{2, 1, 3}));
+    EXPECT_EQ(countsIn(tally, "ラック"), (TallyCounts{1, 2, 3}));
+    EXPECT_EQ(countsIn(tally, "ペナルティ"), (TallyCounts{0, 1, 1}));
+    EXPECT_EQ(countsIn(tally, "トライ"), (TallyCounts{0, 0, 0}));
+    // Rows without tags are greyed, the others not.
+    const QColor grey = tally->model()
+                            ->index(tallyRowOf(tally, "トライ"), 0)
+                            .data(Qt::ForegroundRole)
+                            .value<QColor>();
+    const QColor lit = tally->model()
+                           ->index(tallyRowOf(tally, "ラック"), 0)
+                           .data(Qt::ForegroundRole)
+                           .value<QColor>();
+    EXPECT_NE(grey, lit);
+
+    // The name filter narrows the list, not the tally.
+    chooseFilter(play->tagFilterCombo, "ペナルティ");
+    EXPECT_EQ(play->tagTableData.size(), 1u);
+    EXPECT_EQ(countsIn(tally, "スクラム"), (TallyCounts{2, 1, 3}));
+    // The team boxes narrow both.
+    QTest::mouseClick(play->teamB_checkBox, Qt::LeftButton);
+    EXPECT_EQ(countsIn(tally, "スクラム"), (TallyCounts{2, 0, 2}));
+    EXPECT_EQ(countsIn(tally, "ペナルティ"), (TallyCounts{0, 0, 0}));
+
+    // Tags recorded in edit mode are counted on coming back.
+    click("menu_edit_mode_button");
+    press("A6", 80);
+    click("menu_play_mode_button");
+    EXPECT_EQ(countsIn(tally, "スクラム"), (TallyCounts{3, 0, 3}));
+}
+
+TEST_F(Screens, ClickingACountListsThatTagOfThatTeam) {
+    openVideo("a.mp4", 600);
+    for (auto [id, t] : {std::pair{"A6", 10}, {"B6", 20}, {"A6", 30}, {"B0", 40}})
+        press(id, t);
+    click("menu_play_mode_button");
+    QTableView* tally = play->tallyTableView;
+    const int scrum = tallyRowOf(tally, "スクラム");
+
+    clickTally(tally, scrum, TallyTableModel::TeamBCol);
+    EXPECT_EQ(play->tagFilterCombo->currentText(), "スクラム");
+    EXPECT_FALSE(play->teamA_checkBox->isChecked());
+    EXPECT_TRUE(play->teamB_checkBox->isChecked());
+    ASSERT_EQ(play->tagTableData.size(), 1u);
+    EXPECT_FALSE(play->tagTableData[0]->team);
+    EXPECT_EQ(countsIn(tally, "スクラム"), (TallyCounts{0, 1, 1}));
+
+    clickTally(tally, scrum, TallyTableModel::TeamACol);
+    EXPECT_TRUE(play->teamA_checkBox->isChecked());
+    EXPECT_FALSE(play->teamB_checkBox->isChecked());
+    EXPECT_EQ(names(play->tagTableData), (std::vector<std::string>{"スクラム", "スクラム"}));
+
+    clickTally(tally, tallyRowOf(tally, "ラック"), TallyTableModel::TotalCol);
+    EXPECT_EQ(play->tagFilterCombo->currentText(), "ラック");
+    EXPECT_TRUE(play->teamA_checkBox->isChecked());
+    EXPECT_TRUE(play->teamB_checkBox->isChecked());
+    EXPECT_EQ(names(play->tagTableData), (std::vector<std::string>{"ラック"}));
+    // The timeline follows the same list.
+    EXPECT_TRUE(play->tagTimeline->marksAt(play->tagTimeline->pointOf(10, true)).empty());
+    EXPECT_EQ(play->tagTimeline->marksAt(play->tagTimeline->pointOf(40, false)).size(), 1u);
+
+    // A click on a name changes nothing.
+    clickTally(tally, scrum, TallyTableModel::NameCol);
+    EXPECT_EQ(play->tagFilterCombo->currentText(), "ラック");
+}
+
+TEST_F(Screens, TallyExportWritesTheShownCountsAsCsv) {
+    openVideo("a.mp4", 600);
+    click("menu_play_mode_button");
+    click("onTallyCSVOutput");
+    ASSERT_FALSE(dialogs.shown.empty());
+    EXPECT_EQ(dialogs.shown.back().message, "出力するデータがありません。");
+    EXPECT_TRUE(dialogs.panels.empty());
+
+    click("menu_edit_mode_button");
+    for (auto [id, t] : {std::pair{"A6", 10}, {"B6", 20}, {"A13", 30}})
+        press(id, t);
+    click("menu_play_mode_button");
+    dialogs.paths = {(dir / "tally").string()};
+    click("onTallyCSVOutput");
+    ASSERT_FALSE(dialogs.panels.empty());
+    EXPECT_EQ(dialogs.panels.back().panel.proposedName, "Tally");
+    EXPECT_EQ(dialogs.shown.back().message, "CSVファイルが作成されました。");
+    EXPECT_EQ(dialogs.shown.back().title, "成功");
+    const auto out = dir / "tally.csv";
+    ASSERT_TRUE(std::filesystem::exists(out));
+    if (std::system("command -v python3 >/dev/null 2>&1") == 0) {
+        const std::string check =
+            "python3 -c \"import csv,sys; r=list(csv.reader(open(sys.argv[1], encoding='utf-8', "
+            "newline=''))); assert r[0]==['タグ','チームA','チームB','計'], r[0];"
+            " assert len(r)==19, len(r);"
+            " d={x[0]:x[1:] for x in r[1:]};"
+            " assert d['スクラム']==['1','1','2'], d; assert d['PG']==['1','0','1'], d;"
+            " assert d['ラック']==['0','0','0'], d\" " +
+            out.string();
+        EXPECT_EQ(std::system(check.c_str()), 0);
+    }
+
+    // With team A's box off, the file says what the table shows.
+    QTest::mouseClick(play->teamA_checkBox, Qt::LeftButton);
+    dialogs.paths = {(dir / "b.csv").string()};
+    click("onTallyCSVOutput");
+    std::ifstream in(dir / "b.csv");
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_NE(text.str().find("\nスクラム,0,1,1\n"), std::string::npos) << text.str();
+    EXPECT_NE(text.str().find("\nPG,0,0,0\n"), std::string::npos);
+
+    dialogs.paths = {(dir / "missing" / "x.csv").string()};
+    click("onTallyCSVOutput");
+    EXPECT_EQ(dialogs.shown.back().title, "失敗");
+    EXPECT_EQ(dialogs.shown.back().style, "error");
+}
