@@ -43,9 +43,12 @@ void CustomTableView::selectRowOnly(int row) {
 }
 
 void CustomTableView::restoreScroll(int scrollValue) {
-    // The scroll range follows the new row count only once laid out.
-    updateGeometries();
-    verticalScrollBar()->setValue(scrollValue);
+    // The range follows the new row count only once laid out; a reset that
+    // has not narrowed the range has not moved the bar.
+    if (verticalScrollBar()->value() != scrollValue) {
+        updateGeometries();
+        verticalScrollBar()->setValue(scrollValue);
+    }
 }
 
 void CustomTableView::hoverAt(const QPoint& pos) {
