@@ -134,9 +134,16 @@ void Input::seekBefore(double start) {
     const int64_t target =
         std::max<int64_t>(static_cast<int64_t>((start - 3.0) * AV_TIME_BASE), first);
     if (start > 0.5 || !fresh) {
-        if (av_seek_frame(ctx, -1, target, AVSEEK_FLAG_BACKWARD) < 0 && !fresh)
+        // Back to the very start by bytes where the container allows: a
+        // timestamp seek there may land on the next key frame (MPEG-TS).
+        // The first seek keeps the timestamp seek, as every clip always had.
+        const bool rewind = sought_ && target <= first &&
+                            !(ctx->iformat->flags & AVFMT_NO_BYTE_SEEK) &&
+                            av_seek_frame(ctx, -1, 0, AVSEEK_FLAG_BYTE) >= 0;
+        if (!rewind && av_seek_frame(ctx, -1, target, AVSEEK_FLAG_BACKWARD) < 0 && !fresh)
             check(av_seek_frame(ctx, -1, first, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY), "seeking");
     }
+    sought_ = true;
     avcodec_flush_buffers(vDec.ctx);
     if (aDec.ctx)
         avcodec_flush_buffers(aDec.ctx);

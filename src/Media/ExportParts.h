@@ -85,6 +85,7 @@ private:
     double offset = 0.0;
     double fileEnd = 0.0;
     bool sawKeyFrame = false;
+    bool sought_ = false;
 };
 
 // The file being written: a temporary name beside the target, renamed over
