@@ -1,8 +1,11 @@
 #pragma once
 
+#include "Model/Moments.h"
 #include "SubViewController/TagTableScreen.h"
 
 class QPlainTextEdit;
+class QSpinBox;
+class MomentSequence;
 
 // Play mode: the video, and the tags read-only with their own filter and sort;
 // choosing a tag shows its comment and jumps the video to it.
@@ -19,4 +22,22 @@ public:
     void updateView() override;
     void onSelectTagTableRow();
     void onTagHeaderClicked(int column);
+
+    // Moments: lead and lag around each tag, played in sequence or exported.
+    QSpinBox* momentLeadSpinBox = nullptr;
+    QSpinBox* momentLagSpinBox = nullptr;
+    QCheckBox* highlightPerTagCheckBox = nullptr;
+    MomentSequence* sequence = nullptr;
+    // The moments of the listed tags (filter, team boxes and sort order).
+    std::vector<Moment> listedMoments() const;
+    void onSequencePlay();
+    void onHighlightOutput();
+    // Page Down / Page Up while a sequence plays; false when none does.
+    bool sequenceStep(int direction);
+    void endSequence();
+
+private:
+    QWidget* makeMomentRow();
+    void chooseTagOf(const Moment& moment);
+    void exportHighlight(const std::string& path, bool perTag);
 };
