@@ -117,7 +117,7 @@ void ClipExportSession::run() {
 void ClipExportSession::writeJoined() {
     Input in(input_);
     Output out(outputURL, shouldOptimizeForNetworkUse);
-    VideoPath video(in, out, videoPreset);
+    VideoPath video(in, out, videoPreset, videoThreads);
     AudioPath audio(in, out);
     out.writeHeader();
     const std::vector<double> share = weights(in, ranges_);
@@ -149,7 +149,7 @@ void ClipExportSession::writeSeparate() {
     double done = 0;
     for (size_t i = 0; i < ranges_.size(); ++i) {
         auto out = std::make_unique<Output>(separate_[i], shouldOptimizeForNetworkUse);
-        VideoPath video(in, *out, videoPreset);
+        VideoPath video(in, *out, videoPreset, videoThreads);
         AudioPath audio(in, *out);
         out->writeHeader();
         cutPiece(in, video, audio, seconds(ranges_[i].first), endSeconds(ranges_[i].second),

@@ -42,6 +42,9 @@ public:
     // The fastest preset that still writes High profile (ultrafast falls back
     // to Constrained Baseline) and keeps every frame above 40 dB PSNR.
     std::string videoPreset = "superfast";
+    // Threads of the H.264 encoder; 0 lets x264 choose (one and a half per
+    // core).
+    int videoThreads = 0;
 
     // Starts the export; `completion` runs on the worker thread once the
     // export has ended, whatever the outcome.

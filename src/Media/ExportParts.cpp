@@ -257,7 +257,7 @@ void Output::commit() {
 
 // ---- Video path
 
-VideoPath::VideoPath(Input& in, Output& out, const std::string& preset)
+VideoPath::VideoPath(Input& in, Output& out, const std::string& preset, int threads)
     : in_(in), out_(out), frame_(newFrame()) {
     encTb_ = av_inv_q(in.frameRate);
     const AVCodec* x264 = avcodec_find_encoder_by_name("libx264");
@@ -272,7 +272,7 @@ VideoPath::VideoPath(Input& in, Output& out, const std::string& preset)
     e->pix_fmt = AV_PIX_FMT_YUV420P;
     e->time_base = encTb_;
     e->framerate = in.frameRate;
-    e->thread_count = 0;
+    e->thread_count = threads;
     if (out.globalHeader())
         e->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     AVDictionary* opts = nullptr;

@@ -122,7 +122,7 @@ private:
 // go out, back to back with the previous piece's.
 class VideoPath {
 public:
-    VideoPath(Input& in, Output& out, const std::string& preset);
+    VideoPath(Input& in, Output& out, const std::string& preset, int threads = 0);
 
     void beginPiece(double start, double end);
     // A packet of the video stream, or null at the end of the input.
