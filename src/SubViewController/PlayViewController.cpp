@@ -5,6 +5,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QHideEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -91,6 +92,13 @@ void PlayViewController::forgetChosenTag() {
     endSequence();
     TagTableScreen::forgetChosenTag();
     commentTextView->clear();
+}
+
+void PlayViewController::hideEvent(QHideEvent* event) {
+    // Leaving the play screen leaves its sequence.
+    if (!event->spontaneous())
+        endSequence();
+    TagTableScreen::hideEvent(event);
 }
 
 void PlayViewController::updateView() {
@@ -241,10 +249,16 @@ void PlayViewController::exportHighlight(const std::string& path, bool perTag) {
         std::filesystem::path folder(path);
         folder.replace_extension();
         std::error_code ec;
-        std::filesystem::create_directories(folder, ec);
+        const bool made = std::filesystem::create_directories(folder, ec);
         for (size_t i = 0; i < moments.size(); ++i)
             job->separateOutputs.push_back(
                 (folder / momentFileName(i + 1, *moments[i].tags.front())).string());
+        // A failed job leaves no empty folder of its own making.
+        if (made)
+            connect(job, &ClipViewController::finished, this, [folder] {
+                std::error_code ignored;
+                std::filesystem::remove(folder, ignored); // only when empty
+            });
     }
     windowController->showWindow();
 }

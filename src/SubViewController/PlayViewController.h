@@ -36,6 +36,9 @@ public:
     bool sequenceStep(int direction);
     void endSequence();
 
+protected:
+    void hideEvent(QHideEvent* event) override;
+
 private:
     QWidget* makeMomentRow();
     void chooseTagOf(const Moment& moment);

@@ -146,6 +146,7 @@ TEST_F(Screens, SequenceKeepsSlowPlayAndEndsOnOtherActions) {
         {"space", [&] { type(Qt::Key_Space); }},
         {"transport button", [&] { click("mediaStop_play"); }},
         {"row click", [&] { clickCell(play->tagTableView, 1, 2); }},
+        {"edit screen", [&] { click("menu_edit_mode_button"); }},
         {"opening a video", [&] { openVideo("b.mp4", 600); }},
     };
     for (const Ender& e : enders) {
@@ -153,8 +154,9 @@ TEST_F(Screens, SequenceKeepsSlowPlayAndEndsOnOtherActions) {
         if (play->tagTableData.empty()) {
             click("menu_edit_mode_button");
             press("A0", 100);
-            click("menu_play_mode_button");
         }
+        if (!play->isVisible())
+            click("menu_play_mode_button");
         click("onSequencePlay");
         ASSERT_TRUE(play->sequence->isActive());
         e.act();
@@ -205,6 +207,16 @@ TEST_F(Screens, HighlightOutputWritesOneFileOrOneFilePerMoment) {
     EXPECT_EQ(frameNumbers(folder / "001_A_トライ_0-00-03.mp4"), frames(50, 99));
     EXPECT_EQ(frameNumbers(folder / "002_B_ラインアウト_0-00-08.mp4"), frames(175, 224));
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 2);
+
+    // A failure leaves neither files nor the folder made for them.
+    fake->path = fixturePath("random.mp4");
+    dialogs.shown.clear();
+    dialogs.paths = {(dir / "Broken.mp4").string()};
+    click("onHighlightOutput");
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return shownMessage(dialogs, "ハイライト出力に失敗しました。"); }, 30000));
+    EXPECT_EQ(dialogs.shown.back().title, "ハイライト出力エラー");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !fs::exists(dir / "Broken"); }, 2000));
 }
 
 // The real player: every frame shown during a sequence lies inside a moment.
