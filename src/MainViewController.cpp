@@ -26,6 +26,7 @@
 #include "SubViewClass/MediaPlayerView.h"
 #include "SubViewClass/MenuButton.h"
 #include "SubViewController/EditViewController.h"
+#include "SubViewController/MomentSequence.h"
 #include "SubViewController/PlayViewController.h"
 
 namespace {
@@ -422,7 +423,15 @@ void MainViewController::keyDown(QKeyEvent* event) {
     Player* player = view ? view->player() : nullptr;
     if (!player)
         return;
-    switch (keycodeOf(*event)) {
+    const uint16_t code = keycodeOf(*event);
+    if (code == Keycode::pageDown || code == Keycode::pageUp) {
+        playViewController->sequenceStep(code == Keycode::pageDown ? 1 : -1);
+        return;
+    }
+    // Any other key takes over from a playing sequence (modifiers alone do not).
+    if (!isModifierKey(*event))
+        playViewController->endSequence();
+    switch (code) {
     case Keycode::a:
         view->play();
         break;
@@ -475,11 +484,21 @@ bool MainViewController::keepsKeys(const QWidget* w) {
     return qobject_cast<const QAbstractSpinBox*>(w) != nullptr;
 }
 
+bool MainViewController::isSequenceKey(const QWidget* w, const QEvent* event) const {
+    // Page Down / Page Up step a playing sequence even from the lead and lag
+    // boxes of the play screen.
+    const auto* key = static_cast<const QKeyEvent*>(event);
+    const uint16_t code = keycodeOf(*key);
+    return (code == Keycode::pageDown || code == Keycode::pageUp) &&
+           playViewController->isAncestorOf(w) && playViewController->sequence &&
+           playViewController->sequence->isActive();
+}
+
 bool MainViewController::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride)
         return false;
     auto* w = qobject_cast<QWidget*>(watched);
-    if (!w || !w->isWidgetType() || keepsKeys(w))
+    if (!w || !w->isWidgetType() || (keepsKeys(w) && !isSequenceKey(w, event)))
         return false;
     const bool inEdit = editViewController->isAncestorOf(w) || w == editViewController;
     const bool inPlay = playViewController->isAncestorOf(w) || w == playViewController;

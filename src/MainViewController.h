@@ -81,6 +81,7 @@ protected:
 private:
     // True when `w` edits text and so keeps the keys it is given.
     static bool keepsKeys(const QWidget* w);
+    bool isSequenceKey(const QWidget* w, const QEvent* event) const;
     bool askBeforeReplacingVideo();
     void openFailed(const std::string& path, const std::string& reason);
     // The session file's tags; remembers (and notes for the user) what could

@@ -12,7 +12,7 @@
 ClipViewController::ClipViewController(QWidget* parent) : QWidget(parent) {
     setObjectName("ClipViewController");
     auto* l = new QVBoxLayout(this);
-    auto* title = new QLabel("クリップを出力しています…", this);
+    auto* title = title_ = new QLabel("クリップを出力しています…", this);
     progressBar = new QProgressBar(this);
     progressBar->setRange(0, 100);
     progressBar->setValue(0);
@@ -34,6 +34,12 @@ ClipViewController::ClipViewController(QWidget* parent) : QWidget(parent) {
 ClipViewController::~ClipViewController() {
     // The export's completion writes into this object: end it first.
     exportSession.reset();
+}
+
+void ClipViewController::setJobName(const QString& name) {
+    jobName_ = name;
+    title_->setText(name + "しています…");
+    window()->setWindowTitle(name);
 }
 
 QString ClipViewController::progressText(double value) {
@@ -78,25 +84,34 @@ void ClipViewController::viewDidAppear() {
     exportSession->outputURL = clipOutputUrl.value_or("");
     exportSession->shouldOptimizeForNetworkUse = true;
     exportSession->outputFileType = "mp4";
-    const auto [startMs, endMs] = rangeMs(startTime, endTime, duration);
-    exportSession->setTimeRange(startMs, endMs);
+    if (ranges.empty()) {
+        const auto [startMs, endMs] = rangeMs(startTime, endTime, duration);
+        exportSession->setTimeRange(startMs, endMs);
+    } else {
+        std::vector<std::pair<int64_t, int64_t>> ms;
+        for (const auto& [s, e] : ranges)
+            ms.emplace_back(static_cast<int64_t>(s * 1000.0), static_cast<int64_t>(e * 1000.0));
+        exportSession->setTimeRanges(std::move(ms));
+        exportSession->setSeparateOutputs(separateOutputs);
+    }
+    const std::string job = jobName_.toStdString();
     // An existing file at the target is replaced only when the export has
     // completed (the session writes beside it and renames).
     ClipExportSession* session = exportSession.get();
-    session->exportAsynchronously([this, session] {
+    session->exportAsynchronously([this, session, job] {
         // Worker thread: the outcome first, then the flag that publishes it.
         switch (session->status()) {
         case ClipExportSession::Completed:
             clipOutputResult = 0;
-            clipOutputResultString = "クリップ出力が完了しました。";
+            clipOutputResultString = job + "が完了しました。";
             break;
         case ClipExportSession::Cancelled:
             clipOutputResult = 4;
-            clipOutputResultString = "クリップ出力がキャンセルされました。";
+            clipOutputResultString = job + "がキャンセルされました。";
             break;
         case ClipExportSession::Failed:
             clipOutputResult = 3;
-            clipOutputResultString = "クリップ出力に失敗しました。\n" + session->errorText();
+            clipOutputResultString = job + "に失敗しました。\n" + session->errorText();
             break;
         default:
             break;
@@ -114,8 +129,8 @@ void ClipViewController::tick() {
         return;
     timer.stop();
     const bool fine = clipOutputResult == 0 || clipOutputResult == 4;
-    AlertBox(clipOutputResultString, fine ? "クリップ出力" : "クリップ出力エラー",
-             fine ? "success" : "error");
+    const std::string job = jobName_.toStdString();
+    AlertBox(clipOutputResultString, fine ? job : job + "エラー", fine ? "success" : "error");
     window()->close();
     emit finished();
 }

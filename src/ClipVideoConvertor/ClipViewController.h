@@ -6,6 +6,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 class QLabel;
 class QProgressBar;
@@ -26,9 +28,15 @@ public:
     float startTime = 0.0f;
     float endTime = 0.0f;
     float duration = 0.0f;
+    // A highlight: these ranges (seconds) back to back instead of the clip,
+    // or each into its own file when separateOutputs names them.
+    std::vector<std::pair<double, double>> ranges;
+    std::vector<std::string> separateOutputs;
     std::string clipOutputResultString;
     int clipOutputResult = 0;
 
+    // "クリップ出力" unless another job's name is given (titles and messages).
+    void setJobName(const QString& name);
     void viewDidAppear();
     void clipProgressExit();
     // The label's text for a progress bar value: one decimal and "%".
@@ -54,6 +62,8 @@ private:
     std::atomic<bool> progressFinished{false};
     double progressValue_ = 0.0;
     bool started_ = false;
+    QString jobName_ = "クリップ出力";
+    QLabel* title_ = nullptr;
 };
 
 // The window that holds the export job.

@@ -6,10 +6,14 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
-// Cuts a time range out of a video file into a new MPEG-4 file (H.264 and
-// AAC), frame-exact, on a worker thread. Times are those the player shows:
-// seconds from the start of the file, whatever clock the file's streams use.
+// Cuts time ranges out of a video file into new MPEG-4 files (H.264 and
+// AAC), frame-exact, on a worker thread: one range (a clip), several back to
+// back into one file (a highlight), or each range into its own file. Times are
+// those the player shows: seconds from the start of the file, whatever clock
+// the file's streams use.
 class ClipExportSession {
 public:
     enum Status {
@@ -29,10 +33,18 @@ public:
     std::string outputFileType = "mp4";
     // The range in milliseconds; an end of 0 means the end of the streams.
     void setTimeRange(int64_t startMs, int64_t endMs);
+    // Several ranges, written back to back in this order.
+    void setTimeRanges(std::vector<std::pair<int64_t, int64_t>> rangesMs);
+    // Each range into its own file instead (outputURL unused); the files
+    // appear only when all of them are complete.
+    void setSeparateOutputs(std::vector<std::string> paths);
     // x264 preset (speed against size; quality is fixed by CRF 18).
     // The fastest preset that still writes High profile (ultrafast falls back
     // to Constrained Baseline) and keeps every frame above 40 dB PSNR.
     std::string videoPreset = "superfast";
+    // Threads of the H.264 encoder; 0 lets x264 choose (one and a half per
+    // core).
+    int videoThreads = 0;
 
     // Starts the export; `completion` runs on the worker thread once the
     // export has ended, whatever the outcome.
@@ -47,11 +59,13 @@ public:
 
 private:
     void run();
+    void writeJoined();
+    void writeSeparate();
     void fail(const std::string& reason);
 
     std::string input_;
-    int64_t startMs_ = 0;
-    int64_t endMs_ = 0;
+    std::vector<std::pair<int64_t, int64_t>> ranges_{{0, 0}};
+    std::vector<std::string> separate_;
     std::atomic<Status> status_{Unknown};
     std::atomic<float> progress_{0.0f};
     std::atomic<bool> cancelled_{false};

@@ -44,6 +44,8 @@ public:
         observers.push_back(std::move(block));
     }
 
+    bool isSeeking() const override { return seeking; }
+
     // Completes a pending open as the test says.
     void finishOpening(bool ok) {
         hasItem = ok;
@@ -67,6 +69,7 @@ public:
     float currentRate = 0.0f;
     float vol = 1.0f;
     bool hasItem = false;
+    bool seeking = false; // a seek's frame not up yet, as the test says
     bool openImmediately = true;
     bool failNextOpen = false;
     std::string path;

@@ -48,6 +48,7 @@ public:
     std::string currentPath() const override { return path_; }
     void replaceCurrentItem(const std::string& path, std::function<void(bool)> done) override;
     void addPeriodicTimeObserver(std::function<void(double)> block) override;
+    bool isSeeking() const override { return seekTarget_.has_value(); }
 
     mpv_handle* handle() const { return mpv_; }
     // The video track mpv last reported (-1: none); the OpenGL surface

@@ -39,4 +39,7 @@ public:
     // `block` runs about once a second while a file is open, and after each
     // jump of the position (a seek), with the current time.
     virtual void addPeriodicTimeObserver(std::function<void(double)> block) = 0;
+    // True from a seek until its frame is up (the position read before then
+    // may not be the picture's).
+    virtual bool isSeeking() const { return false; }
 };

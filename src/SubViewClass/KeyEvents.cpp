@@ -28,8 +28,28 @@ uint16_t keycodeOf(const QKeyEvent& event) {
         return Keycode::upArrow;
     case Qt::Key_Escape:
         return Keycode::escape;
+    case Qt::Key_PageDown:
+        return Keycode::pageDown;
+    case Qt::Key_PageUp:
+        return Keycode::pageUp;
     default:
         return Keycode::unknown;
+    }
+}
+
+bool isModifierKey(const QKeyEvent& event) {
+    switch (event.key()) {
+    case Qt::Key_Shift:
+    case Qt::Key_Control:
+    case Qt::Key_Alt:
+    case Qt::Key_Meta:
+    case Qt::Key_AltGr:
+    case Qt::Key_CapsLock:
+    case Qt::Key_Super_L:
+    case Qt::Key_Super_R:
+        return true;
+    default:
+        return false;
     }
 }
 

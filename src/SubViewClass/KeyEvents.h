@@ -10,6 +10,9 @@
 // ("<" on the comma key) give the same code.
 uint16_t keycodeOf(const QKeyEvent& event);
 
+// True for a key that only modifies others (Shift, Control, Caps Lock...).
+bool isModifierKey(const QKeyEvent& event);
+
 // True when Control, the command key here, is the only modifier held.
 bool isCommandOnly(const QKeyEvent& event);
 

@@ -289,6 +289,8 @@ void MediaPlayerView::keyPressEvent(QKeyEvent* event) {
     case Keycode::rightArrow:
     case Keycode::downArrow:
     case Keycode::upArrow:
+    case Keycode::pageDown:
+    case Keycode::pageUp:
         if (mainViewController)
             mainViewController->keyDown(event);
         event->accept();

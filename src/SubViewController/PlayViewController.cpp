@@ -2,16 +2,25 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QHideEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QSignalBlocker>
 #include <QTableView>
+#include <QPushButton>
+#include <QSettings>
+#include <QSpinBox>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <cmath>
+#include <filesystem>
 
+#include "ClipVideoConvertor/ClipViewController.h"
 #include "MainViewController.h"
 #include "Model/TagTally.h"
 #include "SubModuleClass/AtomicFile.h"
@@ -23,6 +32,7 @@
 #include "SubViewClass/TableModels.h"
 #include "SubViewClass/TallyTableModel.h"
 #include "SubViewClass/VerticallyCenteredTextFieldCell.h"
+#include "SubViewController/MomentSequence.h"
 
 PlayViewController::PlayViewController(MainViewController* parent, QWidget* container)
     : TagTableScreen(parent, container, "Play") {
@@ -37,6 +47,7 @@ PlayViewController::PlayViewController(MainViewController* parent, QWidget* cont
     l->setContentsMargins(0, 0, 0, 0);
     l->setSpacing(4);
     l->addWidget(makeFilterRow());
+    l->addWidget(makeMomentRow());
     // The row number comes first: a click on column 0 never seeks.
     makeTagTable({{"PlayTagIndexCol", "No."},
                   {"PlayTagTeamCol", "チーム"},
@@ -73,6 +84,7 @@ void PlayViewController::viewDidLoad() {
 }
 
 void PlayViewController::onSelectTagTableRow() {
+    endSequence();
     const int row = tagTableView->selectedRow();
     if (tagTableView->clickedRow() < 0 || tagTableView->clickedColumn() == 0 || row < 0 ||
         row >= static_cast<int>(tagTableData.size()))
@@ -81,8 +93,17 @@ void PlayViewController::onSelectTagTableRow() {
 }
 
 void PlayViewController::forgetChosenTag() {
+    // Another video (or none): its moments are gone.
+    endSequence();
     TagTableScreen::forgetChosenTag();
     commentTextView->clear();
+}
+
+void PlayViewController::hideEvent(QHideEvent* event) {
+    // Leaving the play screen leaves its sequence.
+    if (!event->spontaneous())
+        endSequence();
+    TagTableScreen::hideEvent(event);
 }
 
 void PlayViewController::updateView() {
@@ -243,4 +264,149 @@ void PlayViewController::onTallyCSVOutput() {
         else
             AlertBox(error, "失敗", "error");
     });
+}
+namespace {
+// Lead and lag are remembered between runs (the only preferences kept).
+QSettings settings() {
+    return QSettings("Rucktag", "Rucktag");
+}
+} // namespace
+
+QWidget* PlayViewController::makeMomentRow() {
+    auto* row = new QWidget(this);
+    auto* l = new QHBoxLayout(row);
+    l->setContentsMargins(0, 0, 0, 0);
+    l->setSpacing(6);
+    const QString style = "color: #c9d3da;";
+    auto spin = [&](const char* id, const char* label, const char* key, int fallback) {
+        auto* caption = new QLabel(QString::fromUtf8(label), row);
+        caption->setStyleSheet(style);
+        auto* box = new QSpinBox(row);
+        box->setObjectName(id);
+        box->setRange(0, 60);
+        box->setSuffix(" s");
+        box->setValue(std::clamp(settings().value(key, fallback).toInt(), 0, 60));
+        connect(box, &QSpinBox::valueChanged, this, [key](int v) { settings().setValue(key, v); });
+        l->addWidget(caption);
+        l->addWidget(box);
+        return box;
+    };
+    momentLeadSpinBox = spin("momentLeadSpinBox", "前", "moments/lead", 8);
+    momentLagSpinBox = spin("momentLagSpinBox", "後", "moments/lag", 4);
+    auto* playButton = new QPushButton("連続再生", row);
+    playButton->setObjectName("onSequencePlay");
+    connect(playButton, &QPushButton::clicked, this, &PlayViewController::onSequencePlay);
+    auto* outputButton = new QPushButton("ハイライト出力", row);
+    outputButton->setObjectName("onHighlightOutput");
+    connect(outputButton, &QPushButton::clicked, this, &PlayViewController::onHighlightOutput);
+    highlightPerTagCheckBox = new QCheckBox("タグごとに別ファイル", row);
+    highlightPerTagCheckBox->setObjectName("highlightPerTagCheckBox");
+    highlightPerTagCheckBox->setStyleSheet(style);
+    for (QWidget* w : {static_cast<QWidget*>(playButton), static_cast<QWidget*>(outputButton)})
+        w->setFocusPolicy(Qt::NoFocus);
+    l->addWidget(playButton);
+    l->addWidget(outputButton);
+    l->addWidget(highlightPerTagCheckBox);
+    l->addStretch(1);
+
+    sequence = new MomentSequence(this);
+    sequence->onMoment = [this](const Moment& m) { chooseTagOf(m); };
+    // Any transport button of this screen ends the sequence.
+    for (auto* b : findChildren<QAbstractButton*>())
+        if (b->objectName().startsWith("media"))
+            connect(b, &QAbstractButton::clicked, this, &PlayViewController::endSequence);
+    return row;
+}
+
+std::vector<Moment> PlayViewController::listedMoments() const {
+    Player* player = myParent ? myParent->MediaPlayer->player() : nullptr;
+    const double length = player ? player->duration() : NAN;
+    return makeMoments(tagTableData, momentLeadSpinBox->value(), momentLagSpinBox->value(), length);
+}
+
+void PlayViewController::onSequencePlay() {
+    Player* player = myParent ? myParent->MediaPlayer->player() : nullptr;
+    if (!player || !player->hasCurrentItem())
+        return;
+    std::vector<Moment> moments = listedMoments();
+    if (moments.empty())
+        return;
+    // The speed chosen: slow play stays slow.
+    const float rate = player->rate() > 0                    ? player->rate()
+                       : myParent->MediaPlayer->playSlowMode ? MediaPlayerView::kSlowRate
+                                                             : MediaPlayerView::kNormalRate;
+    sequence->start(player, std::move(moments), rate);
+}
+
+bool PlayViewController::sequenceStep(int direction) {
+    return sequence && sequence->step(direction);
+}
+
+void PlayViewController::endSequence() {
+    if (sequence)
+        sequence->stop();
+}
+
+void PlayViewController::chooseTagOf(const Moment& moment) {
+    if (moment.tags.empty())
+        return;
+    const auto& tag = moment.tags.front();
+    tagTableSelectedRowIndex = tag->index;
+    reselectChosenTag();
+    commentTextView->setPlainText(QString::fromStdString(tag->comment));
+}
+
+void PlayViewController::onHighlightOutput() {
+    endSequence();
+    Player* player = myParent ? myParent->MediaPlayer->player() : nullptr;
+    if (!player || !player->hasCurrentItem())
+        return;
+    player->pause();
+    if (listedMoments().empty()) {
+        AlertBox("出力するタグがありません。", "お知らせ", "warning");
+        return;
+    }
+    const bool perTag = highlightPerTagCheckBox->isChecked();
+    QWidget* w = window();
+    if (!w || w == this)
+        return;
+    QPointer<PlayViewController> self(this);
+    DialogProvider::FilePanel panel{"save highlight video file", {"mp4"}, "Highlight"};
+    dialogProvider().saveFilePanel(w, panel, [self, perTag](std::optional<std::string> path) {
+        if (self && path)
+            self->exportHighlight(*path, perTag);
+    });
+}
+
+void PlayViewController::exportHighlight(const std::string& path, bool perTag) {
+    Player* player = myParent ? myParent->MediaPlayer->player() : nullptr;
+    if (!player || !player->hasCurrentItem() || player->currentPath().empty())
+        return;
+    const std::vector<Moment> moments = listedMoments();
+    if (moments.empty())
+        return;
+    auto* windowController = new ClipWindowController(myParent->window());
+    ClipViewController* job = windowController->contentViewController();
+    job->setJobName("ハイライト出力");
+    job->clipInputUrl = player->currentPath();
+    job->clipOutputUrl = path;
+    for (const Moment& m : moments)
+        job->ranges.emplace_back(m.start, m.end);
+    if (perTag) {
+        // One file per moment, in a folder named as the chosen file.
+        std::filesystem::path folder(path);
+        folder.replace_extension();
+        std::error_code ec;
+        const bool made = std::filesystem::create_directories(folder, ec);
+        for (size_t i = 0; i < moments.size(); ++i)
+            job->separateOutputs.push_back(
+                (folder / momentFileName(i + 1, *moments[i].tags.front())).string());
+        // A failed job leaves no empty folder of its own making.
+        if (made)
+            connect(job, &ClipViewController::finished, this, [folder] {
+                std::error_code ignored;
+                std::filesystem::remove(folder, ignored); // only when empty
+            });
+    }
+    windowController->showWindow();
 }

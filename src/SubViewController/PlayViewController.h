@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Model/Moments.h"
 #include "SubViewController/TagTableScreen.h"
 
 class QModelIndex;
@@ -7,6 +8,9 @@ class QPlainTextEdit;
 class QTableView;
 class QVBoxLayout;
 class TallyTableModel;
+class QCheckBox;
+class QSpinBox;
+class MomentSequence;
 
 // Play mode: the video, and the tags read-only with their own filter and sort;
 // choosing a tag shows its comment and jumps the video to it.
@@ -43,4 +47,26 @@ private:
     void refreshTally();
     void fitTally();
     TallyTableModel* tallyModel_ = nullptr;
+
+public:
+    // Moments: lead and lag around each tag, played in sequence or exported.
+    QSpinBox* momentLeadSpinBox = nullptr;
+    QSpinBox* momentLagSpinBox = nullptr;
+    QCheckBox* highlightPerTagCheckBox = nullptr;
+    MomentSequence* sequence = nullptr;
+    // The moments of the listed tags (filter, team boxes and sort order).
+    std::vector<Moment> listedMoments() const;
+    void onSequencePlay();
+    void onHighlightOutput();
+    // Page Down / Page Up while a sequence plays; false when none does.
+    bool sequenceStep(int direction);
+    void endSequence();
+
+protected:
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    QWidget* makeMomentRow();
+    void chooseTagOf(const Moment& moment);
+    void exportHighlight(const std::string& path, bool perTag);
 };

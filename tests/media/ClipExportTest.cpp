@@ -14,43 +14,11 @@
 #include "Media/MpvSoftwareRenderer.h"
 #include "Model/TimeText.h"
 #include "support/MediaFixtures.h"
+#include "support/MediaProbe.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string run(const std::string& command) {
-    std::string out;
-    if (FILE* p = ::popen(command.c_str(), "r")) {
-        std::array<char, 4096> buf{};
-        while (size_t n = std::fread(buf.data(), 1, buf.size(), p))
-            out.append(buf.data(), n);
-        ::pclose(p);
-    }
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
-        out.pop_back();
-    return out;
-}
-
-std::string probe(const fs::path& file, const std::string& entries, const char* stream = "") {
-    return run(std::string("ffprobe -v error ") + stream + " -show_entries " + entries +
-               " -of default=nw=1:nk=1 '" + file.string() + "'");
-}
-
-// The number shown by the frame at position `n` of the file (-1: the last).
-int frameAt(const fs::path& file, int n, const fs::path& png) {
-    if (n < 0)
-        n = std::stoi(run("ffprobe -v error -count_frames -select_streams v -show_entries "
-                          "stream=nb_read_frames -of default=nw=1:nk=1 '" +
-                          file.string() + "'")) -
-            1;
-    const std::string cmd = "ffmpeg -v error -y -i '" + file.string() + "' -vf 'select=eq(n\\," +
-                            std::to_string(n) + ")' -fps_mode passthrough -frames:v 1 '" +
-                            png.string() + "'";
-    if (std::system(cmd.c_str()) != 0)
-        return -1;
-    return frameNumberOf(QImage(QString::fromStdString(png.string())));
-}
 
 class ClipExport : public ::testing::Test {
 protected:

@@ -3,12 +3,16 @@
 // button and a row; play mode; a question; the clip export window and its
 // report. Run under a display (scripts/screenshots uses Xvfb).
 // Usage: screenshot_tour VIDEO OUT_DIR
+#include <QAbstractButton>
 #include <QApplication>
 #include <QHelpEvent>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QTableView>
+#include <QSettings>
+#include <QSpinBox>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QWheelEvent>
@@ -78,6 +82,9 @@ int main(int argc, char** argv) {
     if (argc < 3)
         return 2;
     outDir = argv[2];
+    // The tour's lead and lag must not become the user's.
+    QTemporaryDir settingsDir;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
     TourDialogs dialogs(dialogProvider());
     setDialogProvider(&dialogs);
 
@@ -211,6 +218,28 @@ int main(int argc, char** argv) {
     shoot("clip-progress");
     (void)QTest::qWaitFor([&] { return window.findChildren<ClipWindowController*>().isEmpty(); },
                           120000);
+    QTest::qWait(300);
+
+    // Play mode: the listed tags' moments in sequence, then as one highlight.
+    main->onMenuSelectPlayMode();
+    QTest::qWait(500);
+    // Two seconds either side keep the demo's tags apart.
+    play->momentLeadSpinBox->setValue(2);
+    play->momentLagSpinBox->setValue(2);
+    QTest::mouseClick(play->findChild<QAbstractButton*>("onSequencePlay"), Qt::LeftButton);
+    QTest::qWait(2500);
+    shoot("play-sequence");
+    QTest::keyClick(play->tagTableView, Qt::Key_PageDown);
+    QTest::qWait(1500);
+    shoot("play-sequence-next");
+    dialogs.shotName = "highlight-done";
+    QTest::mouseClick(play->findChild<QAbstractButton*>("onHighlightOutput"), Qt::LeftButton);
+    (void)QTest::qWaitFor([&] { return !window.findChildren<ClipWindowController*>().isEmpty(); },
+                          3000);
+    QTest::qWait(2500);
+    shoot("highlight-progress");
+    (void)QTest::qWaitFor([&] { return window.findChildren<ClipWindowController*>().isEmpty(); },
+                          300000);
     QTest::qWait(300);
     setDialogProvider(nullptr);
     return 0;

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Model/DataModel.h"
+
+// The moment around a tag: from its time less a lead to its time plus a lag.
+struct Moment {
+    double start = 0.0;
+    double end = 0.0;
+    // The listed tags it covers, in list order; the first names it.
+    std::vector<std::shared_ptr<TagRowData>> tags;
+};
+
+// The moments of `listed` (a screen's filtered and sorted rows), in that
+// order, with `lead` and `lag` in seconds, clamped to [0, duration] (no upper
+// bound when duration is not finite). A moment that overlaps or touches the
+// one played before it is merged into it. Empty moments (a tag past the end)
+// are left out.
+std::vector<Moment> makeMoments(const std::vector<std::shared_ptr<TagRowData>>& listed, double lead,
+                                double lag, double duration);
+
+// The file name of moment `position` (from 1) when each moment is written on
+// its own: "001_A_トライ_0-12-34.mp4".
+std::string momentFileName(size_t position, const TagRowData& tag);

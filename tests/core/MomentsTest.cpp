@@ -1,0 +1,78 @@
+#include <cmath>
+#include <gtest/gtest.h>
+
+#include "Model/DataModel.h"
+#include "Model/Moments.h"
+
+namespace {
+
+std::shared_ptr<TagRowData> tag(bool teamA, float time, std::string name) {
+    auto row = std::make_shared<TagRowData>();
+    row->team = teamA;
+    row->time_val = time;
+    row->time_string = createTimeString(time);
+    row->name = std::move(name);
+    return row;
+}
+
+using Span = std::pair<double, double>;
+std::vector<Span> spans(const std::vector<Moment>& moments) {
+    std::vector<Span> out;
+    for (const auto& m : moments)
+        out.emplace_back(m.start, m.end);
+    return out;
+}
+
+} // namespace
+
+TEST(Moments, ClampedToTheVideo) {
+    const auto moments = makeMoments(
+        {tag(true, 3, "PG"), tag(true, 100, "DG"), tag(false, 598, "UE"), tag(false, 700, "UE")}, 8,
+        4, 600);
+    // The tag past the end has no moment left.
+    EXPECT_EQ(spans(moments), (std::vector<Span>{{0, 7}, {92, 104}, {590, 600}}));
+    // Unknown length: no upper bound.
+    EXPECT_EQ(spans(makeMoments({tag(true, 700, "UE")}, 8, 4, NAN)),
+              (std::vector<Span>{{692, 704}}));
+    // No lead and no lag: nothing to play.
+    EXPECT_TRUE(makeMoments({tag(true, 10, "UE")}, 0, 0, 600).empty());
+}
+
+TEST(Moments, OverlappingAndTouchingMomentsMergeInTheOrderPlayed) {
+    const auto a = tag(true, 20, "ラック"), b = tag(false, 30, "モール"), c = tag(true, 42, "PG"),
+               d = tag(true, 60, "DG"), e = tag(true, 25, "UE");
+    // 12..24 and 22..34 overlap; 34..46 touches; 52..64 stands alone; e comes
+    // back before 52 but after d, so it is not merged into the first.
+    const auto moments = makeMoments({a, b, c, d, e}, 8, 4, 600);
+    EXPECT_EQ(spans(moments), (std::vector<Span>{{12, 46}, {52, 64}, {17, 29}}));
+    ASSERT_EQ(moments[0].tags.size(), 3u);
+    EXPECT_EQ(moments[0].tags[0], a);
+    EXPECT_EQ(moments[0].tags[2], c);
+    EXPECT_EQ(moments[2].tags[0], e);
+    // Listed latest first, the same tags merge the other way round.
+    EXPECT_EQ(spans(makeMoments({c, b, a}, 8, 4, 600)), (std::vector<Span>{{12, 46}}));
+    // A gap of a hair keeps them apart.
+    EXPECT_EQ(makeMoments({tag(true, 10, "UE"), tag(true, 22.5f, "UE")}, 8, 4, 600).size(), 2u);
+}
+
+TEST(Moments, FollowTheFilteredAndSortedList) {
+    TagDataModel model;
+    model.appent(tag(true, 100, "ラック"));
+    model.appent(tag(false, 200, "ラインアウト"));
+    model.appent(tag(true, 300, "ラインアウト"));
+    model.appent(tag(true, 50, "ラインアウト"));
+    FilterSortData f;
+    f.filter_tag_name = "ラインアウト";
+    f.filter_team_B = false;
+    f.sort_tag_time = 2; // latest first
+    const auto moments = makeMoments(model.getFilterData(f), 8, 4, 600);
+    EXPECT_EQ(spans(moments), (std::vector<Span>{{292, 304}, {42, 54}}));
+    EXPECT_EQ(moments[1].tags[0]->index, 3);
+}
+
+TEST(Moments, FileNamesCarryPositionTeamNameAndTime) {
+    auto t = tag(true, 754, "トライ");
+    EXPECT_EQ(momentFileName(1, *t), "001_A_トライ_0-12-34.mp4");
+    auto u = tag(false, 3723, "a/b");
+    EXPECT_EQ(momentFileName(120, *u), "120_B_a_b_1-02-03.mp4");
+}

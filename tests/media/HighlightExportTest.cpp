@@ -1,0 +1,160 @@
+// Highlight export: several ranges back to back, or one file each, judged by
+// ffprobe and by the frame numbers the fixtures carry.
+#include <QTest>
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <numeric>
+#include <unistd.h>
+
+#include "Media/ClipExportSession.h"
+#include "support/MediaFixtures.h"
+#include "support/MediaProbe.h"
+
+namespace {
+
+using Ranges = std::vector<std::pair<int64_t, int64_t>>;
+
+class HighlightExport : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("rucktag-highlight-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    ClipExportSession::Status exportRanges(const std::string& input, const Ranges& ranges,
+                                           const fs::path& output,
+                                           std::vector<std::string> separate = {}) {
+        ClipExportSession session(fixturePath(input));
+        session.outputURL = output.string();
+        session.setTimeRanges(ranges);
+        session.setSeparateOutputs(std::move(separate));
+        std::atomic<bool> finished{false};
+        session.exportAsynchronously([&] { finished.store(true, std::memory_order_release); });
+        progress.clear();
+        while (!finished.load(std::memory_order_acquire)) {
+            progress.push_back(session.progress());
+            QTest::qWait(5);
+        }
+        progress.push_back(session.progress());
+        error = session.errorText();
+        return session.status();
+    }
+    std::vector<std::string> filesIn(const fs::path& folder) const {
+        std::vector<std::string> out;
+        for (const auto& e : fs::directory_iterator(folder))
+            out.push_back(e.path().filename().string());
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+    // The frames each range should give at 25 frames a second: the first at
+    // or after its start, the last before its end.
+    static std::vector<int> expectedFrames(const std::vector<std::pair<int, int>>& spans) {
+        std::vector<int> out;
+        for (const auto& [first, last] : spans)
+            for (int n = first; n <= last; ++n)
+                out.push_back(n);
+        return out;
+    }
+
+    fs::path dir;
+    std::vector<float> progress;
+    std::string error;
+};
+
+} // namespace
+
+TEST_F(HighlightExport, MomentsBackToBackFrameExactWithContinuousSound) {
+    struct Case {
+        const char* input;
+        Ranges ranges;
+        std::vector<std::pair<int, int>> frames;
+    };
+    // Starts between frames and at the end of the file; MPEG-TS counts from
+    // its audio (0.021 s before the first frame), as the player does.
+    const Case cases[] = {
+        {"clip.mp4", {{1000, 2500}, {5020, 6000}, {8000, 0}}, {{25, 62}, {126, 149}, {200, 249}}},
+        {"clip.mts", {{6000, 7000}, {1300, 2300}}, {{150, 174}, {32, 56}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.input);
+        const fs::path out = dir / (std::string(c.input) + ".mp4");
+        ASSERT_EQ(exportRanges(c.input, c.ranges, out), ClipExportSession::Completed) << error;
+        EXPECT_EQ(probe(out, "stream=codec_name", "-select_streams v"), "h264");
+        EXPECT_EQ(probe(out, "stream=profile", "-select_streams v"), "High");
+        EXPECT_EQ(probe(out, "stream=codec_name", "-select_streams a"), "aac");
+        // Every frame, so every join, is the source's expected one.
+        const std::vector<int> want = expectedFrames(c.frames);
+        EXPECT_EQ(frameNumbers(out), want);
+
+        // Video times from 0, strictly rising, one frame apart.
+        const auto times = probeNumbers(out, "frame=pts_time", "-select_streams v");
+        ASSERT_EQ(times.size(), want.size());
+        EXPECT_NEAR(times.front(), 0.0, 1e-3);
+        for (size_t i = 1; i < times.size(); ++i)
+            EXPECT_NEAR(times[i] - times[i - 1], 0.04, 1e-3) << "frame " << i;
+
+        // Audio packets follow each other without a gap or an overlap, and the
+        // sound lasts as long as the picture to within one audio frame.
+        const auto apts = probeNumbers(out, "packet=pts", "-select_streams a");
+        const auto adur = probeNumbers(out, "packet=duration", "-select_streams a");
+        ASSERT_EQ(apts.size(), adur.size());
+        ASSERT_GT(apts.size(), 10u);
+        for (size_t i = 1; i < apts.size(); ++i)
+            EXPECT_EQ(apts[i], apts[i - 1] + adur[i - 1]) << "audio packet " << i;
+        const double audioEnd = (apts.back() + adur.back()) / 48000.0;
+        EXPECT_NEAR(audioEnd, want.size() / 25.0, 1024 / 48000.0);
+        EXPECT_NEAR(std::stod(probe(out, "stream=start_time", "-select_streams a")), 0.0, 0.001);
+        // Progress covers the whole job.
+        EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+        EXPECT_EQ(progress.back(), 1.0f);
+    }
+    EXPECT_EQ(filesIn(dir).size(), 2u) << "temporary files left behind";
+}
+
+TEST_F(HighlightExport, OneFilePerMomentWithItsOwnFrames) {
+    const fs::path folder = dir / "Highlight";
+    fs::create_directories(folder);
+    const std::vector<std::string> names = {"001_A_トライ_0-00-05.mp4", "002_B_PG_0-00-02.mp4"};
+    ASSERT_EQ(exportRanges("clip.mp4", {{4000, 5500}, {500, 1500}}, dir / "unused.mp4",
+                           {(folder / names[0]).string(), (folder / names[1]).string()}),
+              ClipExportSession::Completed)
+        << error;
+    EXPECT_EQ(filesIn(folder), (std::vector<std::string>{names[0], names[1]}));
+    EXPECT_FALSE(fs::exists(dir / "unused.mp4"));
+    EXPECT_EQ(frameNumbers(folder / names[0]), expectedFrames({{100, 137}}));
+    EXPECT_EQ(frameNumbers(folder / names[1]), expectedFrames({{13, 37}}));
+    for (const auto& n : names) {
+        EXPECT_EQ(probe(folder / n, "stream=codec_name", "-select_streams a"), "aac");
+        EXPECT_NEAR(std::stod(probe(folder / n, "stream=start_time", "-select_streams v")), 0.0,
+                    0.001);
+    }
+}
+
+TEST_F(HighlightExport, AFailureMidJobLeavesNothingBehind) {
+    // The second moment lies past the end: the first file, already written,
+    // must not appear either.
+    EXPECT_EQ(exportRanges("clip.mp4", {{1000, 2000}, {30000, 31000}}, dir / "x.mp4",
+                           {(dir / "a.mp4").string(), (dir / "b.mp4").string()}),
+              ClipExportSession::Failed);
+    EXPECT_FALSE(error.empty());
+    EXPECT_TRUE(filesIn(dir).empty());
+
+    // The second file's folder is missing.
+    EXPECT_EQ(exportRanges("clip.mp4", {{1000, 2000}, {3000, 4000}}, dir / "x.mp4",
+                           {(dir / "a.mp4").string(), (dir / "none" / "b.mp4").string()}),
+              ClipExportSession::Failed);
+    EXPECT_TRUE(filesIn(dir).empty());
+
+    // One file: an unreadable input keeps an existing file as it was.
+    { std::ofstream(dir / "Highlight.mp4") << "old"; }
+    EXPECT_EQ(exportRanges("random.mp4", {{0, 1000}, {2000, 3000}}, dir / "Highlight.mp4"),
+              ClipExportSession::Failed);
+    EXPECT_EQ(run("cat '" + (dir / "Highlight.mp4").string() + "'"), "old");
+    EXPECT_EQ(filesIn(dir).size(), 1u);
+}

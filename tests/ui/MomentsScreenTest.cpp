@@ -1,0 +1,270 @@
+// The play screen's moments: lead and lag boxes, sequence playback and the
+// highlight export, driven through the real widgets.
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <set>
+
+#include "ClipVideoConvertor/ClipViewController.h"
+#include "Media/MpvPlayer.h"
+#include "Media/MpvSoftwareRenderer.h"
+#include "SubViewController/MomentSequence.h"
+#include "support/MediaFixtures.h"
+#include "support/MediaProbe.h"
+#include "support/ScreenFixture.h"
+
+namespace {
+
+// Steps a spin box with its arrow keys, as a user would after clicking it.
+void stepSpin(QSpinBox* box, int steps) {
+    QTest::mouseClick(box->findChild<QLineEdit*>(), Qt::LeftButton);
+    for (int i = 0; i < std::abs(steps); ++i)
+        QTest::keyClick(QApplication::focusWidget(), steps > 0 ? Qt::Key_Up : Qt::Key_Down);
+}
+
+bool shownMessage(const RecordingDialogs& d, const std::string& prefix) {
+    for (const auto& s : d.shown)
+        if (s.message.rfind(prefix, 0) == 0)
+            return true;
+    return false;
+}
+
+std::vector<int> frames(int first, int last) {
+    std::vector<int> out;
+    for (int n = first; n <= last; ++n)
+        out.push_back(n);
+    return out;
+}
+
+} // namespace
+
+TEST_F(Screens, LeadAndLagAreRememberedBetweenRuns) {
+    QSettings("Rucktag", "Rucktag").clear();
+    auto fresh = [] { return std::make_unique<MainWindow>(std::make_unique<FakePlayer>()); };
+    {
+        auto first = fresh();
+        EXPECT_EQ(first->findChild<QSpinBox*>("momentLeadSpinBox")->value(), 8);
+        EXPECT_EQ(first->findChild<QSpinBox*>("momentLagSpinBox")->value(), 4);
+    }
+    click("menu_play_mode_button");
+    QSpinBox* lead = play->momentLeadSpinBox;
+    QSpinBox* lag = play->momentLagSpinBox;
+    ASSERT_EQ(lead, window->findChild<QSpinBox*>("momentLeadSpinBox"));
+    ASSERT_EQ(lag, window->findChild<QSpinBox*>("momentLagSpinBox"));
+    stepSpin(lead, 11 - lead->value());
+    stepSpin(lag, -lag->value() - 3); // stops at 0
+    EXPECT_EQ(lead->value(), 11);
+    EXPECT_EQ(lag->value(), 0);
+    // Page Up steps the box by ten while no sequence plays; never past 60.
+    QTest::mouseClick(lead->findChild<QLineEdit*>(), Qt::LeftButton);
+    for (int i = 0; i < 6; ++i)
+        type(Qt::Key_PageUp);
+    EXPECT_EQ(lead->value(), 60);
+
+    auto second = fresh();
+    EXPECT_EQ(second->findChild<QSpinBox*>("momentLeadSpinBox")->value(), 60);
+    EXPECT_EQ(second->findChild<QSpinBox*>("momentLagSpinBox")->value(), 0);
+    QSettings("Rucktag", "Rucktag").clear();
+}
+
+TEST_F(Screens, SequencePlaysTheListedMomentsInTurn) {
+    QSettings("Rucktag", "Rucktag").clear();
+    openVideo("a.mp4", 600);
+    press("A12", 100); // トライ
+    press("B7", 50);   // ラインアウト
+    press("A12", 300);
+    press("A12", 305); // merges with the one before
+    click("menu_play_mode_button");
+    stepSpin(play->momentLeadSpinBox, 8 - play->momentLeadSpinBox->value());
+    stepSpin(play->momentLagSpinBox, 4 - play->momentLagSpinBox->value());
+    chooseFilter(play->tagFilterCombo, "トライ");
+    ASSERT_EQ(play->tagTableData.size(), 3u);
+
+    // The seek lands later: playing waits for it.
+    fake->seeking = true;
+    click("onSequencePlay");
+    ASSERT_TRUE(play->sequence->isActive());
+    EXPECT_EQ(fake->seeks.back(), 92.0);
+    EXPECT_EQ(fake->currentRate, 0.0f);
+    EXPECT_EQ(play->tagTableView->selectedRow(), 0);
+    QTest::qWait(50);
+    EXPECT_EQ(fake->currentRate, 0.0f);
+    fake->seeking = false;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fake->currentRate == 1.0f; }, 1000));
+
+    // Just before the end it pauses, jumps and plays on.
+    const int pauses = fake->pauseCalls;
+    fake->clock = 103.95;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fake->seeks.back() == 292.0; }, 1000));
+    EXPECT_GT(fake->pauseCalls, pauses);
+    EXPECT_EQ(play->tagTableView->selectedRow(), 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fake->currentRate == 1.0f; }, 1000));
+
+    // Page Up / Page Down from whatever has the focus.
+    type(Qt::Key_PageUp);
+    EXPECT_EQ(fake->seeks.back(), 92.0);
+    EXPECT_EQ(play->tagTableView->selectedRow(), 0);
+    QTest::mouseClick(play->momentLagSpinBox->findChild<QLineEdit*>(), Qt::LeftButton);
+    type(Qt::Key_PageDown);
+    EXPECT_EQ(fake->seeks.back(), 292.0);
+    EXPECT_EQ(play->momentLagSpinBox->value(), 4); // the box did not step
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fake->currentRate == 1.0f; }, 1000));
+
+    // The end of the list pauses.
+    fake->clock = 309.0;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !play->sequence->isActive(); }, 1000));
+    EXPECT_EQ(fake->currentRate, 0.0f);
+    EXPECT_EQ(fake->seeks.back(), 292.0);
+}
+
+TEST_F(Screens, SequenceKeepsSlowPlayAndEndsOnOtherActions) {
+    openVideo("a.mp4", 600);
+    press("A0", 100);
+    press("B0", 200);
+    click("menu_play_mode_button");
+    clickCell(play->tagTableView, 0, 2); // the focus on the table
+    main->MediaPlayer->timer.stop();
+
+    type(Qt::Key_D);
+    click("onSequencePlay");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fake->currentRate == 0.4f; }, 1000));
+    EXPECT_TRUE(play->sequence->isActive());
+    EXPECT_FLOAT_EQ(play->sequence->rate(), 0.4f);
+
+    // Shift alone does not end it.
+    type(Qt::Key_Shift);
+    EXPECT_TRUE(play->sequence->isActive());
+
+    struct Ender {
+        const char* name;
+        std::function<void()> act;
+    };
+    const Ender enders[] = {
+        {"key", [&] { type(Qt::Key_Right); }},
+        {"space", [&] { type(Qt::Key_Space); }},
+        {"transport button", [&] { click("mediaStop_play"); }},
+        {"row click", [&] { clickCell(play->tagTableView, 1, 2); }},
+        {"edit screen", [&] { click("menu_edit_mode_button"); }},
+        {"opening a video", [&] { openVideo("b.mp4", 600); }},
+    };
+    for (const Ender& e : enders) {
+        SCOPED_TRACE(e.name);
+        if (play->tagTableData.empty()) {
+            click("menu_edit_mode_button");
+            press("A0", 100);
+        }
+        if (!play->isVisible())
+            click("menu_play_mode_button");
+        click("onSequencePlay");
+        ASSERT_TRUE(play->sequence->isActive());
+        e.act();
+        EXPECT_FALSE(play->sequence->isActive());
+        // The sequence no longer moves the video past a moment's end.
+        const size_t seeks = fake->seeks.size();
+        fake->clock = 104.5;
+        QTest::qWait(40);
+        EXPECT_EQ(fake->seeks.size(), seeks);
+    }
+}
+
+TEST_F(Screens, HighlightOutputWritesOneFileOrOneFilePerMoment) {
+    openVideo("a.mp4", 10);
+    press("A12", 3);
+    press("B7", 8);
+    fake->path = fixturePath("clip.mp4");
+    click("menu_play_mode_button");
+    stepSpin(play->momentLeadSpinBox, 1 - play->momentLeadSpinBox->value());
+    stepSpin(play->momentLagSpinBox, 1 - play->momentLagSpinBox->value());
+
+    dialogs.paths = {std::nullopt};
+    click("onHighlightOutput");
+    ASSERT_EQ(dialogs.panels.size(), 1u);
+    EXPECT_EQ(dialogs.panels[0].panel.proposedName, "Highlight");
+    EXPECT_EQ(dialogs.panels[0].panel.extensions, (QStringList{"mp4"}));
+    EXPECT_TRUE(window->findChildren<ClipWindowController*>().empty());
+
+    const fs::path out = dir / "Highlight.mp4";
+    dialogs.paths = {out.string()};
+    click("onHighlightOutput");
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return shownMessage(dialogs, "ハイライト出力が完了しました。"); }, 30000));
+    EXPECT_EQ(dialogs.shown.back().title, "ハイライト出力");
+    std::vector<int> want = frames(50, 99);
+    const auto second = frames(175, 224);
+    want.insert(want.end(), second.begin(), second.end());
+    EXPECT_EQ(frameNumbers(out), want);
+
+    QTest::mouseClick(play->highlightPerTagCheckBox, Qt::LeftButton);
+    ASSERT_TRUE(play->highlightPerTagCheckBox->isChecked());
+    dialogs.shown.clear();
+    dialogs.paths = {(dir / "Lineouts.mp4").string()};
+    click("onHighlightOutput");
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return shownMessage(dialogs, "ハイライト出力が完了しました。"); }, 30000));
+    const fs::path folder = dir / "Lineouts";
+    EXPECT_EQ(frameNumbers(folder / "001_A_トライ_0-00-03.mp4"), frames(50, 99));
+    EXPECT_EQ(frameNumbers(folder / "002_B_ラインアウト_0-00-08.mp4"), frames(175, 224));
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 2);
+
+    // A failure leaves neither files nor the folder made for them.
+    fake->path = fixturePath("random.mp4");
+    dialogs.shown.clear();
+    dialogs.paths = {(dir / "Broken.mp4").string()};
+    click("onHighlightOutput");
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return shownMessage(dialogs, "ハイライト出力に失敗しました。"); }, 30000));
+    EXPECT_EQ(dialogs.shown.back().title, "ハイライト出力エラー");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !fs::exists(dir / "Broken"); }, 2000));
+}
+
+// The real player: every frame shown during a sequence lies inside a moment.
+TEST(MomentSequenceReal, ShowsOnlyFramesInsideTheMoments) {
+    MpvPlayer player(std::map<std::string, std::string>{{"ao", "null"}});
+    MpvSoftwareRenderer renderer(player);
+    ASSERT_TRUE(renderer.isValid());
+    renderer.setSize(QSize(320, 240));
+    bool answered = false, ok = false;
+    player.replaceCurrentItem(fixturePath("clip.mp4"), [&](bool r) {
+        answered = true;
+        ok = r;
+        player.pause();
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return answered; }, 10000) && ok) << player.error();
+    QSignalSpy restarted(&player, &MpvPlayer::playbackRestarted);
+    player.seekExact(1.0);
+    ASSERT_TRUE(restarted.wait(10000));
+    QTest::qWait(200);
+
+    auto moment = [](double s, double e) { return Moment{s, e, {}}; };
+    // Forward, back, and to the end of the file.
+    const std::vector<Moment> moments = {moment(1.0, 2.0), moment(6.0, 7.0), moment(3.0, 4.0),
+                                         moment(9.2, 10.0)};
+    std::vector<int> shown;
+    // Each frame mpv draws, as drawn.
+    QObject::connect(&renderer, &MpvSoftwareRenderer::frameReady,
+                     [&] { shown.push_back(frameNumberOf(renderer.image())); });
+    MomentSequence sequence;
+    sequence.start(&player, moments, 1.0f);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !sequence.isActive(); }, 20000));
+    QTest::qWait(200);
+
+    const std::set<int> inside = [] {
+        std::set<int> s;
+        for (auto [a, b] : {std::pair{25, 49}, {150, 174}, {75, 99}, {230, 249}})
+            for (int n = a; n <= b; ++n)
+                s.insert(n);
+        return s;
+    }();
+    ASSERT_FALSE(shown.empty());
+    std::map<int, int> perMoment;
+    for (int n : shown) {
+        EXPECT_TRUE(inside.count(n)) << "frame " << n << " shown outside the moments";
+        perMoment[n < 50 ? 0 : n < 100 ? 2 : n < 175 ? 1 : 3]++;
+    }
+    // Each moment was played through, not skipped.
+    for (int m = 0; m < 4; ++m)
+        EXPECT_GE(perMoment[m], 10) << "moment " << m;
+    EXPECT_EQ(player.rate(), 0.0f);
+}
