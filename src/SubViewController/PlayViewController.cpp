@@ -10,11 +10,11 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPointer>
-#include <QSignalBlocker>
-#include <QTableView>
 #include <QPushButton>
 #include <QSettings>
+#include <QSignalBlocker>
 #include <QSpinBox>
+#include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <cmath>
@@ -30,6 +30,7 @@
 #include "SubViewClass/EditableNSTextField.h"
 #include "SubViewClass/MediaPlayerView.h"
 #include "SubViewClass/TableModels.h"
+#include "SubViewClass/TagTimeline.h"
 #include "SubViewClass/TallyTableModel.h"
 #include "SubViewClass/VerticallyCenteredTextFieldCell.h"
 #include "SubViewController/MomentSequence.h"
@@ -353,7 +354,8 @@ void PlayViewController::chooseTagOf(const Moment& moment) {
     const auto& tag = moment.tags.front();
     tagTableSelectedRowIndex = tag->index;
     reselectChosenTag();
-    commentTextView->setPlainText(QString::fromStdString(tag->comment));
+    tagTimeline->setChosen(tag->index);
+    showComment(tag->comment);
 }
 
 void PlayViewController::onHighlightOutput() {

@@ -9,9 +9,9 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QScreen>
-#include <QTableView>
 #include <QSettings>
 #include <QSpinBox>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>

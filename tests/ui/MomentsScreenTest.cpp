@@ -10,6 +10,7 @@
 #include "ClipVideoConvertor/ClipViewController.h"
 #include "Media/MpvPlayer.h"
 #include "Media/MpvSoftwareRenderer.h"
+#include "SubViewClass/TagTimeline.h"
 #include "SubViewController/MomentSequence.h"
 #include "support/MediaFixtures.h"
 #include "support/MediaProbe.h"
@@ -100,6 +101,7 @@ TEST_F(Screens, SequencePlaysTheListedMomentsInTurn) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return fake->seeks.back() == 292.0; }, 1000));
     EXPECT_GT(fake->pauseCalls, pauses);
     EXPECT_EQ(play->tagTableView->selectedRow(), 1);
+    EXPECT_EQ(play->tagTimeline->chosen(), play->tagTableData[1]->index);
     ASSERT_TRUE(QTest::qWaitFor([&] { return fake->currentRate == 1.0f; }, 1000));
 
     // Page Up / Page Down from whatever has the focus.
