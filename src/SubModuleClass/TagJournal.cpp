@@ -349,7 +349,7 @@ JournalContents readJournal(const std::filesystem::path& file, const std::string
     return result;
 }
 
-TagJournal::TagJournal() : writer_([this] { writerLoop(); }) {}
+TagJournal::TagJournal() : writer_([this] { writerLoop(); }), syncer_([this] { syncerLoop(); }) {}
 
 TagJournal::~TagJournal() {
     {
@@ -358,6 +358,43 @@ TagJournal::~TagJournal() {
     }
     wake_.notify_one();
     writer_.join();
+    {
+        std::lock_guard lock(mutex_);
+        syncWake_.notify_one();
+    }
+    syncer_.join();
+}
+
+void TagJournal::syncerLoop() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        syncWake_.wait(lock, [&] {
+            return syncSeq_ > durableSeq_ || (stopping_ && writtenSeq_ == syncSeq_ &&
+                                              syncSeq_ <= durableSeq_ && queue_.empty());
+        });
+        if (syncSeq_ <= durableSeq_)
+            break; // stopping, all done
+        const int fd = syncFd_;
+        const uint64_t seq = syncSeq_;
+        syncFd_ = -1;
+        lock.unlock();
+        std::string failure;
+        if (fd >= 0) {
+            if (::fdatasync(fd) != 0)
+                failure = std::string("journal: ") + std::strerror(errno);
+            ::close(fd);
+        }
+        if (!failure.empty())
+            systemLog(failure);
+        if (onDurable)
+            for (uint64_t s = durableSeq_ + 1; s <= seq; ++s)
+                onDurable(s);
+        lock.lock();
+        if (!failure.empty() && error_.empty())
+            error_ = failure;
+        durableSeq_ = seq;
+        done_.notify_all();
+    }
 }
 
 void TagJournal::open(const std::string& videoPath, const SessionStamp& session) {
@@ -507,19 +544,23 @@ void TagJournal::writerLoop() {
             }
             dirty = true;
         }
-        if (dirty && fd >= 0 && ::fdatasync(fd) != 0)
-            failure = open.string() + ": " + std::strerror(errno);
         if (!failure.empty())
             systemLog(failure);
-        if (onDurable)
-            for (const Command& c : batch)
-                onDurable(c.seq);
+        // Handed to the syncer: the latest file to sync replaces an older one
+        // still waiting, whose records that sync covers as well.
+        const int toSync = dirty && fd >= 0 ? ::dup(fd) : -1;
 
         lock.lock();
         if (!failure.empty() && error_.empty())
             error_ = failure;
-        durableSeq_ = batch.back().seq;
-        done_.notify_all();
+        if (syncFd_ >= 0)
+            ::close(syncFd_);
+        syncFd_ = toSync;
+        writtenSeq_ = syncSeq_ = batch.back().seq;
+        syncWake_.notify_one();
     }
+    lock.unlock();
     closeFd();
+    lock.lock();
+    syncWake_.notify_one();
 }

@@ -97,6 +97,7 @@ private:
     };
     void submit(Command command);
     void writerLoop();
+    void syncerLoop();
     void startFrom(const TagDataModel& store);
 
     std::string video_;
@@ -115,5 +116,13 @@ private:
     bool stopping_ = false;
     std::string error_;
     bool errorTaken_ = false;
+    // The syncer makes written records durable; the writer never waits for
+    // it, so a record reaches the file (and survives a killed process) even
+    // while the disk is slow to sync.
+    std::condition_variable syncWake_;
+    int syncFd_ = -1;         // a dup of the file to sync, or -1
+    uint64_t syncSeq_ = 0;    // written up to here
+    uint64_t writtenSeq_ = 0; // under mutex_: in the file (not yet synced) up to here
     std::thread writer_;
+    std::thread syncer_;
 };
