@@ -4,8 +4,13 @@
 // prints every recorded tag with the moment its press returned, until killed
 // (or PRESSES tags are recorded). Lines, each flushed:
 //   asked TITLE | R INDEX NAME | ready COUNT | T INDEX NAME MONOTONIC_NS
+// With RUCKTAG_SHOT_DIR set (under a display), the restore question is the
+// real message box, photographed and answered with a click on "はい", and the
+// restored window is photographed too.
 // Usage: tagging_driver VIDEO [INTERVAL_MS [PRESSES]]
+#include <QAbstractButton>
 #include <QApplication>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <clocale>
@@ -27,18 +32,40 @@ long long monotonicNs() {
     return static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
 }
 
+QString shotDir;
+
+void shoot(const QString& name) {
+    QApplication::processEvents();
+    QGuiApplication::primaryScreen()->grabWindow(0).save(shotDir + "/" + name + ".png");
+    std::printf("saved %s/%s.png\n", qPrintable(shotDir), qPrintable(name));
+}
+
 // Says yes to the restore question, notes every other box and takes its
 // default.
 class Answers : public DialogProvider {
 public:
-    int showBox(Kind, const std::string& message, const std::string& title, const std::string&,
-                const std::vector<std::string>&) override {
+    explicit Answers(DialogProvider& real) : real_(real) {}
+    int showBox(Kind kind, const std::string& message, const std::string& title,
+                const std::string& style, const std::vector<std::string>& buttons) override {
         std::printf("asked %s %s\n", title.c_str(), message.substr(0, 60).c_str());
         std::fflush(stdout);
+        if (!shotDir.isEmpty() && title == "復元") {
+            QTimer::singleShot(1000, [] {
+                shoot("recovery-question");
+                if (QWidget* box = QApplication::activeModalWidget())
+                    for (QAbstractButton* b : box->findChildren<QAbstractButton*>())
+                        if (b->text() == "はい")
+                            QTest::mouseClick(b, Qt::LeftButton);
+            });
+            return real_.showBox(kind, message, title, style, buttons);
+        }
         return title == "復元" ? 1 : 0;
     }
     void openFilePanel(QWidget*, const FilePanel&, PathCallback done) override { done({}); }
     void saveFilePanel(QWidget*, const FilePanel&, PathCallback done) override { done({}); }
+
+private:
+    DialogProvider& real_;
 };
 
 } // namespace
@@ -50,11 +77,18 @@ int main(int argc, char** argv) {
         return 2;
     const int interval = argc > 2 ? std::atoi(argv[2]) : 25;
     const long presses = argc > 3 ? std::atol(argv[3]) : -1;
-    Answers answers;
+    shotDir = qEnvironmentVariable("RUCKTAG_SHOT_DIR");
+    if (!shotDir.isEmpty()) {
+        QFont::insertSubstitutions("Hiragino Sans GB", {"Noto Sans CJK JP"});
+        QApplication::setFont(QFont("Hiragino Sans GB"));
+    }
+    Answers answers(dialogProvider());
     setDialogProvider(&answers);
 
     MainWindow window;
     MainViewController* main = window.mainViewController();
+    window.fitMainView(main->size());
+    window.move(20, 20);
     window.show();
     (void)QTest::qWaitForWindowExposed(&window);
     EditViewController* edit = main->editViewController;
@@ -71,6 +105,10 @@ int main(int argc, char** argv) {
         std::printf("R %lld %s\n", static_cast<long long>(tag->index), tag->name.c_str());
     std::printf("ready %zu\n", main->tagDataModel.data.size());
     std::fflush(stdout);
+    if (!shotDir.isEmpty() && !main->tagDataModel.data.empty()) {
+        QTest::qWait(1500);
+        shoot("recovered");
+    }
 
     size_t next = 0;
     for (long n = 0; presses < 0 || n < presses; ++n) {
