@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <utility>
@@ -51,7 +52,7 @@ public:
     bool canRedo() const { return !undone_.empty(); }
 
 private:
-    std::vector<TagEdit> done_;
-    std::vector<TagEdit> undone_;
+    std::deque<TagEdit> done_; // a deque: a long history never moves as it grows
+    std::deque<TagEdit> undone_;
     TagEdit applied_; // the inverse last applied by undo
 };
