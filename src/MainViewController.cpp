@@ -318,6 +318,9 @@ void MainViewController::openJournal(const std::string& sessionPath) {
     const std::filesystem::path absolute = std::filesystem::absolute(video, ec);
     const std::string name = ec ? video : absolute.lexically_normal().string();
     const SessionStamp stamp = stampOfFile(sessionPath);
+    // Whatever is still on its way (the retirement of this very journal after
+    // a save, say) lands before the journal is read.
+    tagJournal.flush();
     tagJournal.open(name, stamp);
     JournalContents found = readJournal(tagJournal.file(), name);
     if (!found.error.empty())

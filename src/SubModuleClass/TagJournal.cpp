@@ -434,7 +434,8 @@ void TagJournal::changed(const TagEdit& edit, const TagDataModel& store) {
     }
     std::string bytes = encodeEdit(edit);
     changeBytes_ += bytes.size();
-    submit({Command::Append, file_, std::move(bytes)});
+    // Appends go to the file the last Replace started: no path to copy.
+    submit({Command::Append, {}, std::move(bytes)});
 }
 
 void TagJournal::restart(const TagDataModel& store) {
@@ -520,13 +521,12 @@ void TagJournal::writerLoop() {
             }
             // Appends that arrived together go down in one write.
             std::string bytes = std::move(c.bytes);
-            while (i + 1 < batch.size() && batch[i + 1].op == Command::Append &&
-                   batch[i + 1].file == c.file)
+            while (i + 1 < batch.size() && batch[i + 1].op == Command::Append)
                 bytes += batch[++i].bytes;
-            if (fd < 0 || open != c.file) {
+            if (fd < 0) {
                 // The journal could not be started: nothing to append to.
                 if (failure.empty())
-                    failure = c.file.string() + ": the journal could not be started";
+                    failure = "the journal could not be started";
                 continue;
             }
             const char* p = bytes.data();
@@ -536,7 +536,7 @@ void TagJournal::writerLoop() {
                 if (n < 0 && errno == EINTR)
                     continue;
                 if (n <= 0) {
-                    failure = c.file.string() + ": " + std::strerror(errno);
+                    failure = open.string() + ": " + std::strerror(errno);
                     break;
                 }
                 p += n;
