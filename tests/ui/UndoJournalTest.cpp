@@ -1,4 +1,5 @@
 #include <QPlainTextEdit>
+#include <cstring>
 #include <fstream>
 
 #include "SubModuleClass/TagJournal.h"
@@ -17,6 +18,11 @@ std::vector<Tag> tags(const std::vector<std::shared_ptr<TagRowData>>& rows) {
     for (const auto& r : rows)
         out.push_back({r->index, r->name, r->comment});
     return out;
+}
+
+std::string slurp(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 constexpr int kYes = 1; // "はい" of both questions
@@ -233,6 +239,36 @@ TEST_F(Journaled, SavingOrGivingUpRetiresTheJournal) {
     openVideo("m.mp4");
     EXPECT_TRUE(dialogs.shown.empty());
     EXPECT_EQ(main->tagDataModel.data.size(), 1u); // the saved tag
+}
+
+// A record spoiled in the middle of the journal: what came before it is
+// restored, and the question says that the rest is lost.
+TEST_F(Journaled, AJournalDamagedInTheMiddleRestoresWhatCameBefore) {
+    openVideo("m.mp4");
+    press("A0", 1);  // in the snapshot the journal starts with
+    press("B12", 2); // the first appended record
+    press("A3", 3);
+    press("B6", 4);
+    crashAndRestart();
+    // Records are framed by a 4-byte length and a 4-byte checksum, after the
+    // 8-byte file tag; spoil the last byte of the second appended record.
+    std::string bytes = slurp(journalFile("m.mp4"));
+    size_t at = 8;
+    for (int record = 0; record < 2; ++record) {
+        uint32_t length;
+        std::memcpy(&length, bytes.data() + at, 4);
+        at += 8 + length;
+    }
+    uint32_t length;
+    std::memcpy(&length, bytes.data() + at, 4);
+    bytes[at + 8 + length - 1] ^= 0x5a;
+    std::ofstream(journalFile("m.mp4"), std::ios::binary) << bytes;
+
+    dialogs.answers.push_back(kYes);
+    openVideo("m.mp4");
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_NE(dialogs.shown[0].message.find("壊れた箇所"), std::string::npos);
+    EXPECT_EQ(names(main->tagDataModel.data), (std::vector<std::string>{"ラック", "トライ"}));
 }
 
 // A journal that cannot be written is reported once per video, as a
