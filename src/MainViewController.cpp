@@ -11,6 +11,7 @@
 #include <QScreen>
 #include <QTextEdit>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -78,6 +79,8 @@ MainViewController::MainViewController(QWidget* parent, std::unique_ptr<Player> 
         if (auto* w = qobject_cast<MainWindow*>(window()))
             w->setResizable(false);
     });
+    journalCheck_.setSingleShot(true);
+    connect(&journalCheck_, &QTimer::timeout, this, [this] { reportJournalFailure(); });
     viewDidLoad();
     qApp->installEventFilter(this);
 }
@@ -243,6 +246,9 @@ bool MainViewController::saveTagData() {
     const std::string error = TagFileManager::saveCSVFile(path, tagDataModel.data, true);
     if (error.empty()) {
         m_fSave = false;
+        // Saved: the journal's changes are in the session file now.
+        tagJournal.retire();
+        tagJournal.setSession(stampOfFile(path));
         AlertBox("タグ情報が保存されました。" + keptNote, "成功", "success");
     } else {
         AlertBox(error + keptNote, "保存失敗", "error");
@@ -267,6 +273,8 @@ void MainViewController::onClose() {
         // write keeps the window open with every tag.
         if (answer != "no" && !saveTagData())
             return;
+        if (answer == "no")
+            tagJournal.retire();
     }
     terminate();
 }
@@ -282,8 +290,10 @@ bool MainViewController::askBeforeReplacingVideo() {
     if (!MediaPlayer->isOpenStatus().value_or(false) || !m_fSave)
         return true;
     const std::string answer = ConfirmBox("タグデータが変更されています。保存しますか？", "保存");
-    if (answer == "no")
+    if (answer == "no") {
+        tagJournal.retire();
         return true;
+    }
     if (answer == "yes")
         return saveTagData();
     return false;
@@ -293,7 +303,110 @@ void MainViewController::afterOpenMedia(const std::string&) {
     const std::string path = getCSVFileName();
     tagDataModel.replaceData(loadSession(path));
     m_fSave = false;
+    tagHistory.clear();
+    openJournal(path);
     showNewStore();
+}
+
+void MainViewController::openJournal(const std::string& sessionPath) {
+    Player* player = MediaPlayer->player();
+    const std::string video = player && player->hasCurrentItem() ? player->currentPath() : "";
+    if (video.empty()) {
+        tagJournal.close();
+        return;
+    }
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(video, ec);
+    const std::string name = ec ? video : absolute.lexically_normal().string();
+    const SessionStamp stamp = stampOfFile(sessionPath);
+    // Whatever is still on its way (the retirement of this very journal after
+    // a save, say) lands before the journal is read.
+    tagJournal.flush();
+    tagJournal.open(name, stamp);
+    JournalContents found = readJournal(tagJournal.file(), name);
+    if (!found.error.empty())
+        systemLog(found.error);
+    // A journal naming another video is left alone; this video's first
+    // change replaces it.
+    if (!found.ours)
+        return;
+    std::string question = "前回保存されていない変更が残っています。復元しますか？";
+    if (found.session != stamp)
+        question += "\nセッションファイルは、この変更の記録を始めた後に変更されています。"
+                    "復元すると、記録の最後の時点のタグ一覧全体に戻ります。";
+    if (found.damaged)
+        question += "\n記録の途中に壊れた箇所があるため、その手前までの変更を復元します。";
+    if (MessageBox(question, "復元") != "yes") {
+        tagJournal.retire();
+        return;
+    }
+    const int64_t counter = std::max(tagDataModel.index, found.store.index);
+    tagDataModel.data = std::move(found.store.data);
+    tagDataModel.index = counter;
+    m_fSave = true;
+    // The restored store is the start of this run's journal.
+    tagJournal.restart(tagDataModel);
+    watchJournal();
+}
+
+void MainViewController::performTagEdit(TagEdit edit) {
+    const TagEdit& done = tagHistory.perform(tagDataModel, std::move(edit));
+    tagJournal.changed(done, tagDataModel);
+    m_fSave = true;
+    watchJournal();
+}
+
+bool MainViewController::undoTagEdit() {
+    const TagEdit* applied = tagHistory.undo(tagDataModel);
+    if (!applied)
+        return false;
+    tagJournal.changed(*applied, tagDataModel);
+    m_fSave = true;
+    watchJournal();
+    showAfterHistoryStep();
+    return true;
+}
+
+bool MainViewController::redoTagEdit() {
+    const TagEdit* applied = tagHistory.redo(tagDataModel);
+    if (!applied)
+        return false;
+    tagJournal.changed(*applied, tagDataModel);
+    m_fSave = true;
+    watchJournal();
+    showAfterHistoryStep();
+    return true;
+}
+
+void MainViewController::showAfterHistoryStep() {
+    for (TagTableScreen* screen : {static_cast<TagTableScreen*>(editViewController),
+                                   static_cast<TagTableScreen*>(playViewController)})
+        screen->reloadTagDataTable(true);
+    // The comment editor shows the chosen tag's comment as it now stands.
+    const int64_t chosen = editViewController->tagTableSelectedRowIndex;
+    const auto& data = tagDataModel.data;
+    const auto it = std::find_if(data.begin(), data.end(),
+                                 [chosen](const auto& t) { return t->index == chosen; });
+    if (it == data.end())
+        editViewController->forgetChosenTag();
+    else
+        editViewController->commentTextField->setPlainText(QString::fromStdString((*it)->comment));
+}
+
+void MainViewController::watchJournal() {
+    // Failures surface from the writer thread; looked at shortly after.
+    if (!journalCheck_.isActive())
+        journalCheck_.start(300);
+}
+
+void MainViewController::reportJournalFailure() {
+    const std::string error = tagJournal.takeError();
+    if (error.empty())
+        return;
+    AlertBox("タグの変更を記録できません。タグの入力は続けられますが、保存するまでの変更は、"
+             "異常終了すると失われます。\n" +
+                 error,
+             "warning", "warning");
 }
 
 void MainViewController::showNewStore() {
@@ -399,6 +512,8 @@ bool MainViewController::keepDamagedSession(const std::string& path, std::string
 void MainViewController::showNoVideo() {
     tagDataModel.replaceData({});
     m_fSave = false;
+    tagHistory.clear();
+    tagJournal.close();
     showNewStore();
 }
 
@@ -418,7 +533,28 @@ void MainViewController::mediaBackward() {
     player->seekExact(std::round(target));
 }
 
+namespace {
+
+// 1 for undo (Ctrl+Z), 2 for redo (Ctrl+Shift+Z, Ctrl+Y), else 0.
+int historyKey(const QKeyEvent& event) {
+    const Qt::KeyboardModifiers mods =
+        event.modifiers() &
+        (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier | Qt::MetaModifier);
+    if (event.key() == Qt::Key_Z && mods == Qt::ControlModifier)
+        return 1;
+    if ((event.key() == Qt::Key_Z && mods == (Qt::ControlModifier | Qt::ShiftModifier)) ||
+        (event.key() == Qt::Key_Y && mods == Qt::ControlModifier))
+        return 2;
+    return 0;
+}
+
+} // namespace
+
 void MainViewController::keyDown(QKeyEvent* event) {
+    if (const int h = historyKey(*event)) {
+        h == 1 ? undoTagEdit() : redoTagEdit();
+        return;
+    }
     MediaPlayerView* view = MediaPlayer;
     Player* player = view ? view->player() : nullptr;
     if (!player)
@@ -505,6 +641,13 @@ bool MainViewController::eventFilter(QObject* watched, QEvent* event) {
     if (!inEdit && !inPlay)
         return false;
     auto* key = static_cast<QKeyEvent*>(event);
+    // Undo and redo of tag edits act on both screens alike.
+    if (const int h = historyKey(*key)) {
+        if (event->type() == QEvent::KeyPress)
+            h == 1 ? undoTagEdit() : redoTagEdit();
+        key->accept();
+        return true;
+    }
     if (event->type() == QEvent::ShortcutOverride) {
         // Claimed here so no shortcut of a focused control acts first.
         key->accept();

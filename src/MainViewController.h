@@ -8,6 +8,7 @@
 
 #include "Media/Player.h"
 #include "Model/DataModel.h"
+#include "SubModuleClass/TagJournal.h"
 
 class EditViewController;
 class QKeyEvent;
@@ -60,6 +61,17 @@ public:
     void afterOpenMedia(const std::string& url);
     bool isTerminating() const { return terminating_; }
 
+    // Every change of the tag store goes through here: applied to the store,
+    // kept for undo, journaled, and m_fSave set.
+    void performTagEdit(TagEdit edit);
+    // Undo and redo of the last tag edit; false when there was none. Both
+    // screens are rebuilt with their filter and sort.
+    bool undoTagEdit();
+    bool redoTagEdit();
+    // The history of the open video's tag edits, and their journal.
+    TagHistory tagHistory;
+    TagJournal tagJournal;
+
     void mediaBackward();
     // The main key map.
     void keyDown(QKeyEvent* event);
@@ -92,10 +104,17 @@ private:
     void showNoVideo();
     void showNewStore();
     void terminate();
+    // Starts the journal of the video now open; offers to restore the
+    // changes a journal holds from a run that ended without saving them.
+    void openJournal(const std::string& sessionPath);
+    void showAfterHistoryStep();
+    void watchJournal();
+    void reportJournalFailure();
 
     QTimer resizableTimer_;
     bool appeared_ = false;
     bool terminating_ = false;
     std::string damagedSession_;     // path of a session file read only in part
     std::string sessionProblemNote_; // shown once the screens show what was read
+    QTimer journalCheck_;
 };

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Model/TagEdit.h"
 #include "Model/TimeText.h"
 
 // One recorded tag. Records are shared between the store, its views and the
@@ -83,4 +84,11 @@ public:
     // is raised past every loaded index so later tags never share one with a
     // loaded tag; it is never lowered.
     void replaceData(std::vector<std::shared_ptr<TagRowData>> rows);
+
+    // Applies a change (TagEdit.h). Inserted tags raise the counter past
+    // their indexes, so an index that comes back is never handed out again.
+    void apply(const TagEdit& edit);
 };
+
+// Same tags (every field), same order, same counter.
+bool sameStore(const TagDataModel& a, const TagDataModel& b);

@@ -57,41 +57,56 @@ bool CSVReader::next(std::vector<std::string_view>& row) {
 
     for (;;) {
         size_t p = pos_;
-        // The field's text is gathered at [start, out): quoted text is moved
-        // down over its quotes, which never needs more room than it had.
-        const size_t start = p;
-        size_t out = p;
-        if (p < size && data[p] == '"') {
-            ++p;
-            for (;;) {
-                const void* q = std::memchr(data + p, '"', size - p);
-                const size_t at =
-                    q ? static_cast<size_t>(static_cast<const char*>(q) - data) : size;
-                lineBreaks_ += static_cast<size_t>(std::count(data + p, data + at, '\n'));
-                std::memmove(data + out, data + p, at - p);
-                out += at - p;
-                if (!q) { // unterminated: the rest of the input is this field
-                    p = size;
+        size_t end;
+        // The common quoted field: no doubled quote, and the closing quote
+        // ends the field. Its text is a view between the quotes, unmoved.
+        const void* close = p < size && data[p] == '"' && p + 1 < size
+                                ? std::memchr(data + p + 1, '"', size - p - 1)
+                                : nullptr;
+        const size_t closeAt =
+            close ? static_cast<size_t>(static_cast<const char*>(close) - data) : size;
+        if (close && (closeAt + 1 == size || data[closeAt + 1] == ',' ||
+                      data[closeAt + 1] == '\n' || data[closeAt + 1] == '\r')) {
+            lineBreaks_ += static_cast<size_t>(std::count(data + p + 1, data + closeAt, '\n'));
+            row.emplace_back(data + p + 1, closeAt - p - 1);
+            end = closeAt + 1;
+        } else {
+            // The field's text is gathered at [start, out): quoted text is moved
+            // down over its quotes, which never needs more room than it had.
+            const size_t start = p;
+            size_t out = p;
+            if (p < size && data[p] == '"') {
+                ++p;
+                for (;;) {
+                    const void* q = std::memchr(data + p, '"', size - p);
+                    const size_t at =
+                        q ? static_cast<size_t>(static_cast<const char*>(q) - data) : size;
+                    lineBreaks_ += static_cast<size_t>(std::count(data + p, data + at, '\n'));
+                    std::memmove(data + out, data + p, at - p);
+                    out += at - p;
+                    if (!q) { // unterminated: the rest of the input is this field
+                        p = size;
+                        break;
+                    }
+                    if (at + 1 < size && data[at + 1] == '"') { // doubled quote
+                        data[out++] = '"';
+                        p = at + 2;
+                        continue;
+                    }
+                    p = at + 1;
                     break;
                 }
-                if (at + 1 < size && data[at + 1] == '"') { // doubled quote
-                    data[out++] = '"';
-                    p = at + 2;
-                    continue;
-                }
-                p = at + 1;
-                break;
             }
+            // Unquoted text, or whatever follows a closing quote, up to the
+            // delimiter or the line end.
+            end = p;
+            while (end < size && data[end] != ',' && data[end] != '\n' && data[end] != '\r')
+                ++end;
+            if (out != p)
+                std::memmove(data + out, data + p, end - p);
+            out += end - p;
+            row.emplace_back(data + start, out - start);
         }
-        // Unquoted text, or whatever follows a closing quote, up to the
-        // delimiter or the line end.
-        size_t end = p;
-        while (end < size && data[end] != ',' && data[end] != '\n' && data[end] != '\r')
-            ++end;
-        if (out != p)
-            std::memmove(data + out, data + p, end - p);
-        out += end - p;
-        row.emplace_back(data + start, out - start);
         if (end < size && data[end] == ',') {
             pos_ = end + 1;
             if (pos_ == size) { // a trailing comma before the end of input

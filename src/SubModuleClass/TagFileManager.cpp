@@ -115,6 +115,40 @@ double secondsOfTimeField(std::string_view text, bool& readable) {
     return piece[2] + (piece[1] * 60.0 + piece[0] * 3600.0);
 }
 
+// The exact seconds as the writer writes them (-?digits(.digits)?, at most 15
+// digits): the digits as an integer divided by a power of ten, both exact, is
+// the correctly rounded value, the same readDecimal gives. False for anything
+// else, which takes the general road.
+bool readPlainDecimal(std::string_view text, double& value) {
+    static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    size_t i = 0;
+    const bool negative = !text.empty() && text[0] == '-';
+    i += negative;
+    uint64_t digits = 0;
+    int count = 0, fraction = 0;
+    bool point = false;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c >= '0' && c <= '9') {
+            if (++count > 15)
+                return false;
+            digits = digits * 10 + static_cast<uint64_t>(c - '0');
+            fraction += point;
+        } else if (c == '.' && !point && count > 0) {
+            point = true;
+        } else {
+            return false;
+        }
+    }
+    if (count == 0 || (point && fraction == 0))
+        return false;
+    value = static_cast<double>(digits) / kPow10[fraction];
+    if (negative)
+        value = -value;
+    return true;
+}
+
 bool isHeader(const std::vector<std::string_view>& row) {
     static constexpr std::string_view names[] = {"Team", "INDEX", "再生時刻", "タグ内容",
                                                  "コメント"};
@@ -141,6 +175,8 @@ TagFileManager::LoadResult TagFileManager::readCSVFile(const std::filesystem::pa
         return result;
     }
 
+    std::vector<TagRowData> tags;
+    tags.reserve(contents.size() / 40);
     CSVReader reader(std::move(contents));
     std::vector<std::string_view> row;
     if (!reader.next(row)) // the header, whatever it holds
@@ -153,21 +189,32 @@ TagFileManager::LoadResult TagFileManager::readCSVFile(const std::filesystem::pa
             continue;
         }
         bool readable = true;
-        const double seconds =
-            row.size() == 5 ? secondsOfTimeField(row[2], readable) : readDecimal(row[5]);
+        double seconds = 0.0;
+        if (row.size() == 5)
+            seconds = secondsOfTimeField(row[2], readable);
+        else if (!readPlainDecimal(row[5], seconds)) {
+            seconds = readDecimal(row[5]);
+            readable = isWholeNumber(row[5]);
+        }
         if (row.size() > 6)
             result.longRows.push_back(reader.line());
-        else if (!(row.size() == 5 ? readable : isWholeNumber(row[5])))
+        else if (!readable)
             result.unreadableTimes.push_back(reader.line());
-        auto tag = std::make_shared<TagRowData>();
-        tag->index = static_cast<int64_t>(result.rows.size());
-        tag->team = row[0] == "A";
-        tag->name = row[3];
-        tag->comment = row[4];
-        tag->time_val = static_cast<float>(seconds);
-        tag->time_string = createTimeString(tag->time_val);
-        result.rows.push_back(std::move(tag));
+        TagRowData& tag = tags.emplace_back();
+        tag.index = static_cast<int64_t>(tags.size() - 1);
+        tag.team = row[0] == "A";
+        tag.name = row[3];
+        tag.comment = row[4];
+        tag.time_val = static_cast<float>(seconds);
+        tag.time_string = createTimeString(tag.time_val);
     }
+    // One allocation for all the records instead of one each: every record
+    // shares the block's ownership, so the block lives while any record of
+    // the file does.
+    const auto block = std::make_shared<std::vector<TagRowData>>(std::move(tags));
+    result.rows.reserve(block->size());
+    for (TagRowData& tag : *block)
+        result.rows.emplace_back(block, &tag);
     return result;
 }
 

@@ -241,7 +241,7 @@ void EditViewController::onTagButtonClicked(TagButton* sender) {
 
 void EditViewController::appendTagTalbeDataRow(std::shared_ptr<TagRowData> rowData) {
     if (myParent)
-        myParent->tagDataModel.appent(rowData);
+        myParent->performTagEdit(TagEdit::record(myParent->tagDataModel, rowData));
     tagTableData.push_back(rowData);
     tagTableSelectedRowIndex = rowData->index;
     // Selected but not scrolled to: the analyst may be reading higher up.
@@ -287,9 +287,15 @@ void EditViewController::onTagDelete() {
     }
     if (MessageBox("選択された項目を削除しますか？", "削除") != "yes")
         return;
-    if (myParent)
+    if (myParent) {
+        // One step of the history, however many tags.
+        std::vector<int64_t> indexes;
         for (size_t r : doomed)
-            myParent->tagDataModel.remove(tagTableData[r]->index);
+            indexes.push_back(tagTableData[r]->index);
+        TagEdit removal = TagEdit::remove(myParent->tagDataModel, indexes);
+        if (!removal.rows.empty())
+            myParent->performTagEdit(std::move(removal));
+    }
     tagTableData = std::move(kept);
     reloadKeepingScroll();
     if (myParent)
@@ -310,17 +316,17 @@ void EditViewController::setComment() {
         myParent->m_fSave = true;
     const std::string text = commentTextField->toPlainText().toStdString();
     const auto& tag = tagTableData[static_cast<size_t>(row)];
+    if (!myParent) {
+        tag->comment = text;
+        return;
+    }
+    // Taken before the table's record changes: it is usually the store's own.
+    TagEdit change = TagEdit::comment(myParent->tagDataModel, tag->index, text);
     tag->comment = text;
-    if (!myParent)
+    if (change.index < 0)
         return;
-    // The table's record is the store's own; this finds it all the same for
-    // a list that was built some other way.
-    auto& data = myParent->tagDataModel.data;
-    const auto it = std::find_if(data.begin(), data.end(),
-                                 [&](const auto& t) { return t->index == tag->index; });
-    if (it == data.end())
-        return;
-    (*it)->comment = text;
+    if (change.before != change.after) // no empty steps in the history
+        myParent->performTagEdit(std::move(change));
     reloadKeepingScroll();
 }
 

@@ -321,3 +321,47 @@ TEST_F(TagFile, FilesThatCannotBeReadSayWhy) {
         EXPECT_TRUE(locked.damaged());
     }
 }
+
+// Exact seconds as the writer writes them, random digit strings and odd
+// spellings of a hand-edited file all read as the general number reader
+// reads them, to the bit.
+TEST(TagFileManagerSeconds, ReadLikeTheGeneralNumberReader) {
+    std::mt19937 rng(5);
+    std::vector<std::string> texts = {"0",
+                                      "-0.0",
+                                      "1.",
+                                      ".5",
+                                      "007.250",
+                                      "1e3",
+                                      "+2.5",
+                                      "0.1",
+                                      "-3.75",
+                                      "12.5 ",
+                                      "123456789012345",
+                                      "1234567890123456",
+                                      "99999.9999999999",
+                                      "0.000000000000001"};
+    for (int i = 0; i < 3000; ++i) {
+        uint32_t bits = rng();
+        float f;
+        std::memcpy(&f, &bits, sizeof f);
+        if (std::isfinite(f))
+            texts.push_back(floatText(std::fabs(f)));
+        std::string digits = std::to_string(rng() % 100000000);
+        digits.insert(digits.size() - std::min<size_t>(digits.size() - 1, rng() % 9), ".");
+        texts.push_back(digits);
+    }
+    std::string file = std::string(TagFileManager::kHeader) + "\n";
+    for (const auto& t : texts)
+        file += "A,1,0:00:00,PG,\"\"," + t + "\n";
+    const auto path = std::filesystem::temp_directory_path() /
+                      ("rucktag-seconds-" + std::to_string(::getpid()) + ".csv");
+    std::ofstream(path, std::ios::binary) << file;
+    const auto rows = TagFileManager::loadCSVFile(path);
+    std::filesystem::remove(path);
+    ASSERT_EQ(rows.size(), texts.size());
+    for (size_t i = 0; i < texts.size(); ++i) {
+        const float want = static_cast<float>(readDecimal(texts[i]));
+        EXPECT_EQ(std::memcmp(&rows[i]->time_val, &want, sizeof want), 0) << texts[i];
+    }
+}

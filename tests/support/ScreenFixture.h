@@ -40,11 +40,18 @@ protected:
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir);
+        // Journals of the test's videos go beside its scratch folder.
+        state = dir.string() + "-state";
+        std::filesystem::remove_all(state);
+        ::setenv("XDG_STATE_HOME", state.c_str(), 1);
     }
     ~Screens() override {
+        if (main) // journal writes still on their way would make the folder again
+            main->tagJournal.flush();
         std::filesystem::permissions(dir, std::filesystem::perms::owner_all,
                                      std::filesystem::perm_options::add);
         std::filesystem::remove_all(dir);
+        std::filesystem::remove_all(state);
     }
 
     // Opens `name` in the scratch folder (the file need not exist: the fake
@@ -115,4 +122,5 @@ protected:
     EditViewController* edit = nullptr;
     PlayViewController* play = nullptr;
     std::filesystem::path dir;
+    std::filesystem::path state; // XDG_STATE_HOME
 };

@@ -1,0 +1,344 @@
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <random>
+#include <unistd.h>
+
+#include "Model/DataModel.h"
+#include "SubModuleClass/TagJournal.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::shared_ptr<TagRowData> tag(bool teamA, float time, std::string name) {
+    auto row = std::make_shared<TagRowData>();
+    row->team = teamA;
+    row->time_val = time;
+    row->time_string = createTimeString(time);
+    row->name = std::move(name);
+    return row;
+}
+
+// A plain model of the store: whole states, and whole states on the undo and
+// redo stacks.
+struct Ref {
+    struct Tag {
+        int64_t index;
+        bool team;
+        float time;
+        std::string name, comment;
+        bool operator==(const Tag&) const = default;
+    };
+    struct State {
+        std::vector<Tag> tags;
+        int64_t counter = 0;
+    };
+    State now;
+    std::vector<State> undo, redo;
+    void step(const State& next) {
+        undo.push_back(now);
+        redo.clear();
+        now = next;
+    }
+};
+
+bool matches(const TagDataModel& store, const Ref::State& s) {
+    if (store.index != s.counter || store.data.size() != s.tags.size())
+        return false;
+    for (size_t i = 0; i < s.tags.size(); ++i) {
+        const TagRowData& t = *store.data[i];
+        if (!(Ref::Tag{t.index, t.team, t.time_val, t.name, t.comment} == s.tags[i]) ||
+            t.time_string != createTimeString(t.time_val))
+            return false;
+    }
+    return true;
+}
+
+class Journal : public ::testing::Test {
+protected:
+    void SetUp() override {
+        home = fs::temp_directory_path() /
+               ("rucktag-journal-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(home);
+        fs::create_directories(home);
+        ::setenv("XDG_STATE_HOME", home.c_str(), 1);
+        video = (home / "videos" / "match.mp4").string();
+    }
+    void TearDown() override { fs::remove_all(home); }
+
+    fs::path home;
+    std::string video;
+};
+
+// Random presses, deletes, comment edits, undos and redos against the plain
+// model: the store equals it after every step, and the journal read back from
+// disk rebuilds the same store, across snapshots that restart it.
+TEST_F(Journal, RandomEditsMatchTheModelAndReplayFromDisk) {
+    std::mt19937 rng(20261206);
+    TagDataModel store;
+    // Starts from a loaded session of five tags.
+    std::vector<std::shared_ptr<TagRowData>> loaded;
+    for (int i = 0; i < 5; ++i) {
+        loaded.push_back(tag(i % 2 == 0, 10.0f * i, "スクラム"));
+        loaded.back()->index = i;
+    }
+    store.replaceData(loaded);
+    Ref ref;
+    for (const auto& t : store.data)
+        ref.now.tags.push_back({t->index, t->team, t->time_val, t->name, t->comment});
+    ref.now.counter = store.index;
+
+    TagHistory history;
+    TagJournal journal;
+    journal.minimumRestartBytes = 4096; // several restarts in this run
+    journal.open(video, SessionStamp{});
+
+    const char* names[] = {"ラック", "モール", "トライ", "PG"};
+    float clock = 0;
+    for (int step = 0; step < 3000; ++step) {
+        const int what = static_cast<int>(rng() % 10);
+        Ref::State next = ref.now;
+        if (what < 4) { // press
+            clock += static_cast<float>(rng() % 500) / 100.0f;
+            auto row = tag(rng() % 2, clock, names[rng() % 4]);
+            const TagEdit& e = history.perform(store, TagEdit::record(store, row));
+            journal.changed(e, store);
+            next.tags.push_back({next.counter, row->team, row->time_val, row->name, ""});
+            ++next.counter;
+            ref.step(next);
+        } else if (what == 4 && !ref.now.tags.empty()) { // delete up to three
+            std::vector<int64_t> doomed;
+            for (int k = static_cast<int>(rng() % 3); k >= 0; --k)
+                doomed.push_back(ref.now.tags[rng() % ref.now.tags.size()].index);
+            std::erase_if(next.tags, [&](const Ref::Tag& t) {
+                return std::find(doomed.begin(), doomed.end(), t.index) != doomed.end();
+            });
+            const TagEdit& e = history.perform(store, TagEdit::remove(store, doomed));
+            journal.changed(e, store);
+            ref.step(next);
+        } else if (what == 5 && !ref.now.tags.empty()) { // comment set or cleared
+            const size_t at = rng() % ref.now.tags.size();
+            const std::string text = rng() % 3 ? "note \"" + std::to_string(step) + "\",\n" : "";
+            next.tags[at].comment = text;
+            const TagEdit& e =
+                history.perform(store, TagEdit::comment(store, ref.now.tags[at].index, text));
+            journal.changed(e, store);
+            ref.step(next);
+        } else if (what < 8) { // undo
+            const TagEdit* e = history.undo(store);
+            ASSERT_EQ(e != nullptr, !ref.undo.empty()) << "step " << step;
+            if (e) {
+                journal.changed(*e, store);
+                ref.redo.push_back(ref.now);
+                const int64_t counter = ref.now.counter; // never lowered
+                ref.now = ref.undo.back();
+                ref.now.counter = std::max(ref.now.counter, counter);
+                ref.undo.pop_back();
+            }
+        } else { // redo
+            const TagEdit* e = history.redo(store);
+            ASSERT_EQ(e != nullptr, !ref.redo.empty()) << "step " << step;
+            if (e) {
+                journal.changed(*e, store);
+                ref.undo.push_back(ref.now);
+                const int64_t counter = ref.now.counter; // never lowered
+                ref.now = ref.redo.back();
+                ref.now.counter = std::max(ref.now.counter, counter);
+                ref.redo.pop_back();
+            }
+        }
+        ASSERT_TRUE(matches(store, ref.now)) << "step " << step << " kind " << what;
+        if (step % 97 == 0 || step == 2999) {
+            ASSERT_TRUE(journal.flush());
+            const JournalContents back = readJournal(journal.file(), video);
+            ASSERT_TRUE(back.ours) << back.error;
+            EXPECT_FALSE(back.damaged);
+            ASSERT_TRUE(sameStore(back.store, store)) << "replay at step " << step;
+        }
+    }
+    EXPECT_GT(journal.snapshots(), 2);
+    EXPECT_TRUE(journal.takeError().empty());
+}
+
+// Deleting two of six and undoing puts them back at their places with their
+// indexes and comments; the counter never goes back.
+TEST_F(Journal, UndoOfADeletePutsTagsBackWhereTheyWere) {
+    TagDataModel store;
+    TagHistory history;
+    for (int i = 0; i < 6; ++i)
+        history.perform(store, TagEdit::record(store, tag(true, float(i), "ラック")));
+    history.perform(store, TagEdit::comment(store, 4, "four"));
+    history.perform(store, TagEdit::remove(store, {1, 4, 99}));
+    ASSERT_EQ(store.data.size(), 4u);
+    ASSERT_NE(history.undo(store), nullptr);
+    std::vector<int64_t> order;
+    for (const auto& t : store.data)
+        order.push_back(t->index);
+    EXPECT_EQ(order, (std::vector<int64_t>{0, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(store.data[4]->comment, "four");
+    history.undo(store); // the comment
+    EXPECT_EQ(store.data[4]->comment, "");
+    history.undo(store); // the sixth press
+    EXPECT_EQ(store.data.size(), 5u);
+    EXPECT_EQ(store.index, 6);
+    history.perform(store, TagEdit::record(store, tag(false, 9, "PG")));
+    EXPECT_EQ(store.data.back()->index, 6);
+    EXPECT_FALSE(history.canRedo()); // a new step drops what was undone
+    EXPECT_EQ(TagEdit::comment(store, 42, "x").index, -1);
+    EXPECT_TRUE(TagEdit::remove(store, {42}).rows.empty());
+}
+
+class JournalFile : public Journal {
+protected:
+    // A journal of three presses and a comment; returns the stores after
+    // each change.
+    std::vector<TagDataModel> write() {
+        std::vector<TagDataModel> states;
+        TagDataModel store;
+        TagHistory history;
+        TagJournal journal;
+        journal.open(video, SessionStamp{});
+        for (int i = 0; i < 3; ++i) {
+            journal.changed(history.perform(store, TagEdit::record(store, tag(true, i, "DG"))),
+                            store);
+            states.push_back(copy(store));
+        }
+        journal.changed(history.perform(store, TagEdit::comment(store, 2, "last")), store);
+        states.push_back(copy(store));
+        EXPECT_TRUE(journal.flush());
+        file = journal.file();
+        return states;
+    }
+    static TagDataModel copy(const TagDataModel& s) {
+        TagDataModel c;
+        c.index = s.index;
+        for (const auto& t : s.data)
+            c.data.push_back(std::make_shared<TagRowData>(*t));
+        return c;
+    }
+    std::string bytes() {
+        std::ifstream in(file, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+    void put(const std::string& b) { std::ofstream(file, std::ios::binary) << b; }
+    fs::path file;
+};
+
+TEST_F(JournalFile, ATornLastRecordIsIgnored) {
+    const auto states = write();
+    const std::string b = bytes();
+    for (size_t cut : {size_t(1), size_t(5), size_t(9)}) {
+        put(b.substr(0, b.size() - cut));
+        const JournalContents back = readJournal(file, video);
+        ASSERT_TRUE(back.ours);
+        EXPECT_FALSE(back.damaged) << cut;
+        EXPECT_TRUE(sameStore(back.store, states[2])) << cut;
+    }
+    // Zeros where the last record should be (space given, data never written).
+    std::string zeroed = b;
+    std::fill(zeroed.end() - 12, zeroed.end(), '\0');
+    put(zeroed);
+    EXPECT_FALSE(readJournal(file, video).damaged);
+    EXPECT_TRUE(sameStore(readJournal(file, video).store, states[2]));
+}
+
+TEST_F(JournalFile, ABadRecordInTheMiddleStopsThereAndSaysSo) {
+    const auto states = write();
+    std::string b = bytes();
+    // Records after the start: the first change is in the snapshot; the
+    // second press is the first appended record. Spoil its last byte.
+    const JournalContents whole = readJournal(file, video);
+    ASSERT_EQ(whole.changes, 3u);
+    // Find the end of the first appended record by its length field.
+    uint32_t beginLength;
+    std::memcpy(&beginLength, b.data() + 8, 4);
+    const size_t first = 8 + 8 + beginLength;
+    uint32_t length;
+    std::memcpy(&length, b.data() + first, 4);
+    b[first + 8 + length - 1] ^= 0x5a;
+    put(b);
+    const JournalContents back = readJournal(file, video);
+    ASSERT_TRUE(back.ours);
+    EXPECT_TRUE(back.damaged);
+    EXPECT_EQ(back.changes, 0u);
+    EXPECT_TRUE(sameStore(back.store, states[0]));
+}
+
+TEST_F(JournalFile, AJournalIsNeverTakenForAnotherVideos) {
+    write();
+    const std::string other = (home / "other" / "match.mp4").string();
+    EXPECT_NE(journalPathFor(other), journalPathFor(video));
+    EXPECT_EQ(journalPathFor(video).parent_path(), home / "rucktag");
+    // Even under the other video's name, the journal names its own video.
+    fs::copy_file(file, journalPathFor(other));
+    const JournalContents back = readJournal(journalPathFor(other), other);
+    EXPECT_TRUE(back.found);
+    EXPECT_FALSE(back.ours);
+    EXPECT_EQ(back.videoPath, video);
+    // Not a journal at all.
+    put("hello");
+    EXPECT_FALSE(readJournal(file, video).ours);
+    EXPECT_FALSE(readJournal(file, video).error.empty());
+}
+
+TEST_F(JournalFile, ItRemembersTheSessionFileItBeganFrom) {
+    const fs::path session = home / "match.csv";
+    std::ofstream(session) << "Team, INDEX, 再生時刻, タグ内容, コメント\n";
+    const SessionStamp before = stampOfFile(session);
+    EXPECT_TRUE(before.exists);
+    EXPECT_EQ(stampOfFile(session), before);
+    {
+        TagDataModel store;
+        TagJournal journal;
+        journal.open(video, before);
+        TagHistory history;
+        journal.changed(history.perform(store, TagEdit::record(store, tag(true, 1, "PG"))), store);
+        ASSERT_TRUE(journal.flush());
+        file = journal.file();
+    }
+    std::ofstream(session, std::ios::app) << "A,1,0:00:01,PG,\"\",1.0\n";
+    EXPECT_NE(stampOfFile(session), before);
+    EXPECT_EQ(readJournal(file, video).session, before);
+    EXPECT_FALSE(stampOfFile(home / "none.csv").exists);
+}
+
+TEST_F(Journal, AnUnwritableFolderIsReportedOnce) {
+    // A file where the folder should be: no user, root included, can write there.
+    std::ofstream(home / "state") << "x";
+    ::setenv("XDG_STATE_HOME", (home / "state").c_str(), 1);
+    TagDataModel store;
+    TagHistory history;
+    TagJournal journal;
+    journal.open(video, SessionStamp{});
+    for (int i = 0; i < 3; ++i)
+        journal.changed(history.perform(store, TagEdit::record(store, tag(true, i, "PG"))), store);
+    ASSERT_TRUE(journal.flush());
+    EXPECT_FALSE(journal.takeError().empty());
+    EXPECT_TRUE(journal.takeError().empty());
+    EXPECT_EQ(store.data.size(), 3u);    // tagging goes on
+    journal.open(video, SessionStamp{}); // a video opened again is told again
+    journal.changed(history.perform(store, TagEdit::record(store, tag(true, 4, "PG"))), store);
+    ASSERT_TRUE(journal.flush());
+    EXPECT_FALSE(journal.takeError().empty());
+}
+
+TEST_F(Journal, RetiringRemovesTheFile) {
+    TagDataModel store;
+    TagJournal journal;
+    journal.open(video, SessionStamp{});
+    TagHistory history;
+    journal.changed(history.perform(store, TagEdit::record(store, tag(true, 1, "PG"))), store);
+    ASSERT_TRUE(journal.flush());
+    EXPECT_TRUE(fs::exists(journal.file()));
+    journal.retire();
+    ASSERT_TRUE(journal.flush());
+    EXPECT_FALSE(fs::exists(journal.file()));
+    EXPECT_FALSE(readJournal(journal.file(), video).found);
+}
+
+} // namespace

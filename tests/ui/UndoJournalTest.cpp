@@ -1,0 +1,288 @@
+#include <QPlainTextEdit>
+#include <cstring>
+#include <fstream>
+
+#include "SubModuleClass/TagJournal.h"
+#include "support/ScreenFixture.h"
+
+namespace {
+
+struct Tag {
+    int64_t index;
+    std::string name, comment;
+    bool operator==(const Tag&) const = default;
+};
+
+std::vector<Tag> tags(const std::vector<std::shared_ptr<TagRowData>>& rows) {
+    std::vector<Tag> out;
+    for (const auto& r : rows)
+        out.push_back({r->index, r->name, r->comment});
+    return out;
+}
+
+std::string slurp(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+constexpr int kYes = 1; // "はい" of both questions
+
+class Journaled : public Screens {
+protected:
+    // The application dies without a word and starts again on a new window:
+    // nothing is saved or asked on the way out.
+    void crashAndRestart() {
+        ASSERT_TRUE(main->tagJournal.flush());
+        window.reset();
+        auto owned = std::make_unique<FakePlayer>();
+        fake = owned.get();
+        window = std::make_unique<MainWindow>(std::move(owned));
+        main = window->mainViewController();
+        window->resize(1600, 964);
+        window->show();
+        (void)QTest::qWaitForWindowExposed(window.get());
+        edit = main->editViewController;
+        play = main->playViewController;
+    }
+    // Ticks rows and deletes them through the button, answering yes.
+    void deleteRows(std::initializer_list<int> rows) {
+        for (int r : rows)
+            clickCell(edit->tagTableView, r, 0);
+        dialogs.answers.push_back(kYes);
+        click("onTagDelete");
+    }
+    void typeText(const char* text) { QTest::keyClicks(QApplication::focusWidget(), text); }
+    std::filesystem::path journalFile(const std::string& video) {
+        return journalPathFor((dir / video).string());
+    }
+};
+
+} // namespace
+
+// Ctrl+Z and Ctrl+Shift+Z / Ctrl+Y sent to the tag table after a click on a
+// row, and to the video: a press, a delete of several ticked tags and a
+// comment are one step each; an undone delete puts the tags back at their
+// places with their indexes and comments, and the chosen tag stays chosen.
+TEST_F(Journaled, UndoAndRedoKeysStepThroughTagEdits) {
+    openVideo("a.mp4");
+    press("A0", 1);
+    press("B12", 2);
+    press("A3", 3);
+    press("B6", 4);
+    clickCell(edit->tagTableView, 1, 3); // chooses B12, puts the focus in the table
+    edit->commentTextField->setPlainText("good");
+    click("onCommentAdd");
+    deleteRows({0, 2});
+    ASSERT_EQ(tags(main->tagDataModel.data),
+              (std::vector<Tag>{{1, "トライ", "good"}, {3, "スクラム", ""}}));
+    main->m_fSave = false;
+
+    clickCell(edit->tagTableView, 0, 4);
+    ASSERT_TRUE(edit->tagTableView->hasFocus() || edit->tagTableView->viewport()->hasFocus());
+    type(Qt::Key_Z, Qt::ControlModifier);
+    const std::vector<Tag> all = {
+        {0, "ラック", ""}, {1, "トライ", "good"}, {2, "キック", ""}, {3, "スクラム", ""}};
+    EXPECT_EQ(tags(main->tagDataModel.data), all);
+    EXPECT_EQ(tags(edit->tagTableData), all);
+    EXPECT_TRUE(main->m_fSave);
+    EXPECT_EQ(edit->tagTableSelectedRowIndex, 1);
+    EXPECT_EQ(edit->tagTableView->selectedRow(), 1); // the same tag, in its new row
+    EXPECT_EQ(tags(play->tagTableData), all);
+
+    type(Qt::Key_Z, Qt::ControlModifier); // the comment
+    EXPECT_EQ(main->tagDataModel.data[1]->comment, "");
+    EXPECT_EQ(edit->commentTextField->toPlainText(), "");
+    type(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier); // comment again
+    EXPECT_EQ(main->tagDataModel.data[1]->comment, "good");
+    EXPECT_EQ(edit->commentTextField->toPlainText(), "good");
+    type(Qt::Key_Y, Qt::ControlModifier); // the delete again
+    EXPECT_EQ(tags(main->tagDataModel.data),
+              (std::vector<Tag>{{1, "トライ", "good"}, {3, "スクラム", ""}}));
+    type(Qt::Key_Y, Qt::ControlModifier); // nothing left to redo
+    EXPECT_EQ(main->tagDataModel.data.size(), 2u);
+
+    // Keys reaching the video view undo too: the delete, the comment, the
+    // last press.
+    for (int i = 0; i < 2; ++i)
+        QTest::keyClick(main->MediaPlayer, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(tags(main->tagDataModel.data),
+              (std::vector<Tag>{
+                  {0, "ラック", ""}, {1, "トライ", ""}, {2, "キック", ""}, {3, "スクラム", ""}}));
+    QTest::keyClick(main->MediaPlayer, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(main->tagDataModel.data.size(), 3u);
+    // A new press drops what was undone and never reuses an index.
+    press("A4", 5);
+    EXPECT_EQ(main->tagDataModel.data.back()->index, 4);
+    clickCell(edit->tagTableView, 0, 3);
+    type(Qt::Key_Y, Qt::ControlModifier);
+    EXPECT_EQ(main->tagDataModel.data.size(), 4u);
+    EXPECT_EQ(main->tagDataModel.data.back()->name, "UE");
+    // Opening another video starts a new history.
+    dialogs.answers.push_back(0); // do not save
+    openVideo("b.mp4");
+    press("A0", 1);
+    clickCell(edit->tagTableView, 0, 3);
+    type(Qt::Key_Z, Qt::ControlModifier);
+    type(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_TRUE(main->tagDataModel.data.empty());
+}
+
+// In the comment editor Ctrl+Z is the editor's own text undo; the same key
+// from the table undoes the comment that was added.
+TEST_F(Journaled, TheCommentEditorKeepsItsOwnUndo) {
+    openVideo("a.mp4");
+    press("A0", 1);
+    clickCell(edit->tagTableView, 0, 3);
+    QTest::mouseClick(edit->commentTextField->viewport(), Qt::LeftButton);
+    ASSERT_EQ(QApplication::focusWidget(), edit->commentTextField);
+    typeText("abc");
+    click("onCommentAdd");
+    ASSERT_EQ(main->tagDataModel.data[0]->comment, "abc");
+    QTest::mouseClick(edit->commentTextField->viewport(), Qt::LeftButton);
+    typeText("d");
+    type(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_NE(edit->commentTextField->toPlainText(), "abcd"); // the editor's own undo
+    EXPECT_EQ(main->tagDataModel.data[0]->comment, "abc");
+    EXPECT_EQ(main->tagDataModel.data.size(), 1u);
+
+    clickCell(edit->tagTableView, 0, 3);
+    type(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(main->tagDataModel.data[0]->comment, "");
+    EXPECT_EQ(edit->commentTextField->toPlainText(), "");
+    EXPECT_EQ(main->tagDataModel.data.size(), 1u);
+}
+
+// After a crash the journal brings back exactly the store of the last change:
+// tags, order, indexes and comments; both screens show it and it counts as
+// unsaved. Answering no gives the changes up for good.
+TEST_F(Journaled, AfterACrashTheQuestionRestoresEveryChange) {
+    openVideo("m.mp4");
+    press("A0", 1);
+    press("B12", 2);
+    press("A3", 3);
+    clickCell(edit->tagTableView, 2, 3);
+    edit->commentTextField->setPlainText("kick, \"long\"");
+    click("onCommentAdd");
+    deleteRows({0});
+    const std::vector<Tag> before = tags(main->tagDataModel.data);
+    ASSERT_EQ(before.size(), 2u);
+    ASSERT_TRUE(main->tagJournal.flush());
+    ASSERT_TRUE(std::filesystem::exists(journalFile("m.mp4")));
+
+    crashAndRestart();
+    dialogs.shown.clear();
+    dialogs.answers.push_back(kYes);
+    openVideo("m.mp4");
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].message, "前回保存されていない変更が残っています。復元しますか？");
+    EXPECT_EQ(dialogs.shown[0].title, "復元");
+    EXPECT_EQ(tags(main->tagDataModel.data), before);
+    EXPECT_EQ(tags(edit->tagTableData), before);
+    EXPECT_EQ(tags(play->tagTableData), before);
+    EXPECT_TRUE(main->m_fSave);
+    press("B0", 9); // the counter is past every restored index
+    EXPECT_EQ(main->tagDataModel.data.back()->index, 3);
+    clickCell(edit->tagTableView, 0, 3);
+    type(Qt::Key_Z, Qt::ControlModifier); // this run's press only
+    EXPECT_EQ(tags(main->tagDataModel.data), before);
+
+    // Crash again: the restored store and this run's changes come back.
+    crashAndRestart();
+    dialogs.answers.push_back(0); // no
+    openVideo("m.mp4");
+    EXPECT_TRUE(main->tagDataModel.data.empty());
+    EXPECT_FALSE(main->m_fSave);
+    ASSERT_TRUE(main->tagJournal.flush());
+    EXPECT_FALSE(std::filesystem::exists(journalFile("m.mp4")));
+    crashAndRestart();
+    dialogs.shown.clear();
+    openVideo("m.mp4");
+    EXPECT_TRUE(dialogs.shown.empty());
+}
+
+// A session file written since the journal began is named in the question;
+// the journal's own store is restored, not replayed onto the new file.
+TEST_F(Journaled, ASessionFileChangedSinceIsToldAndTheJournalsStoreRestored) {
+    openVideo("m.mp4");
+    press("A0", 1);
+    press("B12", 2);
+    const std::vector<Tag> before = tags(main->tagDataModel.data);
+    crashAndRestart();
+    std::ofstream(dir / "m.csv") << "Team, INDEX, 再生時刻, タグ内容, コメント\n"
+                                    "A,1,0:00:05,PG,\"\",5.0\n";
+    dialogs.answers.push_back(kYes);
+    openVideo("m.mp4");
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_NE(dialogs.shown[0].message.find("セッションファイルは"), std::string::npos);
+    EXPECT_EQ(tags(main->tagDataModel.data), before);
+}
+
+// Saving, and declining to save when another video is opened, retire the
+// journal; nothing is asked next time.
+TEST_F(Journaled, SavingOrGivingUpRetiresTheJournal) {
+    openVideo("m.mp4");
+    press("A0", 1);
+    ASSERT_TRUE(main->tagJournal.flush());
+    ASSERT_TRUE(std::filesystem::exists(journalFile("m.mp4")));
+    click("window_save");
+    ASSERT_TRUE(main->tagJournal.flush());
+    EXPECT_FALSE(std::filesystem::exists(journalFile("m.mp4")));
+    press("B0", 2); // a new journal from the saved file
+    ASSERT_TRUE(main->tagJournal.flush());
+    EXPECT_TRUE(std::filesystem::exists(journalFile("m.mp4")));
+    dialogs.answers.push_back(0); // "no" to saving before the next video
+    openVideo("n.mp4");
+    ASSERT_TRUE(main->tagJournal.flush());
+    EXPECT_FALSE(std::filesystem::exists(journalFile("m.mp4")));
+    crashAndRestart();
+    dialogs.shown.clear();
+    openVideo("m.mp4");
+    EXPECT_TRUE(dialogs.shown.empty());
+    EXPECT_EQ(main->tagDataModel.data.size(), 1u); // the saved tag
+}
+
+// A record spoiled in the middle of the journal: what came before it is
+// restored, and the question says that the rest is lost.
+TEST_F(Journaled, AJournalDamagedInTheMiddleRestoresWhatCameBefore) {
+    openVideo("m.mp4");
+    press("A0", 1);  // in the snapshot the journal starts with
+    press("B12", 2); // the first appended record
+    press("A3", 3);
+    press("B6", 4);
+    crashAndRestart();
+    // Records are framed by a 4-byte length and a 4-byte checksum, after the
+    // 8-byte file tag; spoil the last byte of the second appended record.
+    std::string bytes = slurp(journalFile("m.mp4"));
+    size_t at = 8;
+    for (int record = 0; record < 2; ++record) {
+        uint32_t length;
+        std::memcpy(&length, bytes.data() + at, 4);
+        at += 8 + length;
+    }
+    uint32_t length;
+    std::memcpy(&length, bytes.data() + at, 4);
+    bytes[at + 8 + length - 1] ^= 0x5a;
+    std::ofstream(journalFile("m.mp4"), std::ios::binary) << bytes;
+
+    dialogs.answers.push_back(kYes);
+    openVideo("m.mp4");
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_NE(dialogs.shown[0].message.find("壊れた箇所"), std::string::npos);
+    EXPECT_EQ(names(main->tagDataModel.data), (std::vector<std::string>{"ラック", "トライ"}));
+}
+
+// A journal that cannot be written is reported once per video, as a
+// warning, and tagging goes on.
+TEST_F(Journaled, AnUnwritableJournalIsReportedOnceAndTaggingGoesOn) {
+    std::ofstream(state) << "not a folder";
+    openVideo("m.mp4");
+    press("A0", 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.shown.empty(); }, 3000));
+    EXPECT_EQ(dialogs.shown[0].style, "warning");
+    EXPECT_EQ(dialogs.shown[0].kind, DialogProvider::Kind::Alert);
+    press("B0", 2);
+    press("B1", 3);
+    QTest::qWait(600);
+    EXPECT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(main->tagDataModel.data.size(), 3u);
+}
