@@ -8,20 +8,11 @@
 
 #include "SubModuleClass/SystemLog.h"
 #include "SubModuleClass/TagFileManager.h"
+#include "support/Tags.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::shared_ptr<TagRowData> tag(bool teamA, float time, std::string name, std::string comment) {
-    auto row = std::make_shared<TagRowData>();
-    row->team = teamA;
-    row->time_val = time;
-    row->time_string = createTimeString(time);
-    row->name = std::move(name);
-    row->comment = std::move(comment);
-    return row;
-}
 
 std::string slurp(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
@@ -71,39 +62,6 @@ TEST_F(TagFile, WorkedExampleByteForByteInBothForms) {
     ASSERT_EQ(TagFileManager::saveCSVFile(dir / "empty.csv", {}, true), "");
     EXPECT_EQ(slurp(dir / "empty.csv"), kHeader);
     EXPECT_TRUE(TagFileManager::loadCSVFile(dir / "empty.csv").empty());
-}
-
-TEST_F(TagFile, RoundTripsOfAwkwardComments) {
-    const std::vector<std::string> comments{"",
-                                            "a,b",
-                                            "say \"hi\"",
-                                            "line1\nline2\n",
-                                            "\r\n",
-                                            "日本語のコメント、です",
-                                            "emoji 🏉🏉 ok",
-                                            "\"",
-                                            ",",
-                                            "\"\"\"",
-                                            std::string(10000, 'x')};
-    std::vector<std::shared_ptr<TagRowData>> rows;
-    for (size_t i = 0; i < comments.size(); ++i)
-        rows.push_back(tag(i % 2 == 0, 0.1f * static_cast<float>(i * 37), "ラック", comments[i]));
-    for (bool session : {true, false}) {
-        const fs::path file = dir / (session ? "s.csv" : "e.csv");
-        ASSERT_EQ(TagFileManager::saveCSVFile(file, rows, session), "");
-        const auto loaded = TagFileManager::loadCSVFile(file);
-        ASSERT_EQ(loaded.size(), rows.size());
-        for (size_t i = 0; i < rows.size(); ++i) {
-            EXPECT_EQ(loaded[i]->index, static_cast<int64_t>(i));
-            EXPECT_EQ(loaded[i]->comment, comments[i]);
-            EXPECT_EQ(loaded[i]->team, rows[i]->team);
-            EXPECT_EQ(loaded[i]->name, "ラック");
-            EXPECT_EQ(loaded[i]->time_string, rows[i]->time_string);
-            // Only the session form keeps fractions.
-            EXPECT_EQ(loaded[i]->time_val,
-                      session ? rows[i]->time_val : std::trunc(rows[i]->time_val));
-        }
-    }
 }
 
 TEST_F(TagFile, ReaderRulesForOddRows) {
@@ -195,30 +153,26 @@ TEST_F(TagFile, RandomContentsReadBackExactly) {
         const auto loaded = TagFileManager::loadCSVFile(file);
         ASSERT_EQ(loaded.size(), rows.size()) << "round " << round;
         for (size_t i = 0; i < rows.size(); ++i) {
+            ASSERT_EQ(loaded[i]->index, static_cast<int64_t>(i));
             ASSERT_EQ(loaded[i]->comment, rows[i]->comment);
             ASSERT_EQ(loaded[i]->name, rows[i]->name);
             ASSERT_EQ(loaded[i]->team, rows[i]->team);
             ASSERT_EQ(loaded[i]->time_string, rows[i]->time_string);
-            if (session) {
-                ASSERT_EQ(loaded[i]->time_val, rows[i]->time_val);
-            }
+            // Only the session form keeps fractions.
+            ASSERT_EQ(loaded[i]->time_val,
+                      session ? rows[i]->time_val : std::trunc(rows[i]->time_val));
         }
     }
 }
 
 TEST(SessionFilePath, ReplacesOnlyTheFileNamesExtension) {
     const std::pair<const char*, const char*> cases[] = {
-        {"/Users/coach/match1.mp4", "/Users/coach/match1.csv"},
         {"/Volumes/Cam/day.two final.m2ts", "/Volumes/Cam/day.two final.csv"},
         {"/Users/coach/set.b/game.MTS", "/Users/coach/set.b/game.csv"},
-        {"/home/a..b/c/../game.mp4", "/home/a..b/c/../game.csv"},
         {"/home/v/day..two.mp4", "/home/v/day.two.csv"},
         {"/home/v/.hidden.mp4", "/home/v/.hidden.csv"},
         {"/home/v/noext", "/home/v/noext.csv"},
-        {"/home/v/trailing.", "/home/v/trailing.csv"},
         {"/home/v/tags.csv", "/home/v/tags.csv.csv"},
-        {"match.avi", "match.csv"},
-        {"", ""},
         {"/home/v/", ""},
     };
     for (const auto& [video, session] : cases)
@@ -327,20 +281,8 @@ TEST_F(TagFile, FilesThatCannotBeReadSayWhy) {
 // reads them, to the bit.
 TEST(TagFileManagerSeconds, ReadLikeTheGeneralNumberReader) {
     std::mt19937 rng(5);
-    std::vector<std::string> texts = {"0",
-                                      "-0.0",
-                                      "1.",
-                                      ".5",
-                                      "007.250",
-                                      "1e3",
-                                      "+2.5",
-                                      "0.1",
-                                      "-3.75",
-                                      "12.5 ",
-                                      "123456789012345",
-                                      "1234567890123456",
-                                      "99999.9999999999",
-                                      "0.000000000000001"};
+    std::vector<std::string> texts = {"-0.0", "1.",   ".5",    "007.250",
+                                      "1e3",  "+2.5", "12.5 ", "1234567890123456"};
     for (int i = 0; i < 3000; ++i) {
         uint32_t bits = rng();
         float f;
