@@ -9,19 +9,11 @@
 
 #include "Model/DataModel.h"
 #include "SubModuleClass/TagJournal.h"
+#include "support/Tags.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::shared_ptr<TagRowData> tag(bool teamA, float time, std::string name) {
-    auto row = std::make_shared<TagRowData>();
-    row->team = teamA;
-    row->time_val = time;
-    row->time_string = createTimeString(time);
-    row->name = std::move(name);
-    return row;
-}
 
 // A plain model of the store: whole states, and whole states on the undo and
 // redo stacks.
@@ -129,27 +121,18 @@ TEST_F(Journal, RandomEditsMatchTheModelAndReplayFromDisk) {
                 history.perform(store, TagEdit::comment(store, ref.now.tags[at].index, text));
             journal.changed(e, store);
             ref.step(next);
-        } else if (what < 8) { // undo
-            const TagEdit* e = history.undo(store);
-            ASSERT_EQ(e != nullptr, !ref.undo.empty()) << "step " << step;
+        } else { // undo, or redo
+            const bool undo = what < 8;
+            const TagEdit* e = undo ? history.undo(store) : history.redo(store);
+            auto& from = undo ? ref.undo : ref.redo;
+            ASSERT_EQ(e != nullptr, !from.empty()) << "step " << step << " undo " << undo;
             if (e) {
                 journal.changed(*e, store);
-                ref.redo.push_back(ref.now);
+                (undo ? ref.redo : ref.undo).push_back(ref.now);
                 const int64_t counter = ref.now.counter; // never lowered
-                ref.now = ref.undo.back();
+                ref.now = from.back();
                 ref.now.counter = std::max(ref.now.counter, counter);
-                ref.undo.pop_back();
-            }
-        } else { // redo
-            const TagEdit* e = history.redo(store);
-            ASSERT_EQ(e != nullptr, !ref.redo.empty()) << "step " << step;
-            if (e) {
-                journal.changed(*e, store);
-                ref.undo.push_back(ref.now);
-                const int64_t counter = ref.now.counter; // never lowered
-                ref.now = ref.redo.back();
-                ref.now.counter = std::max(ref.now.counter, counter);
-                ref.redo.pop_back();
+                from.pop_back();
             }
         }
         ASSERT_TRUE(matches(store, ref.now)) << "step " << step << " kind " << what;
