@@ -3,17 +3,9 @@
 
 #include "Model/DataModel.h"
 #include "Model/Moments.h"
+#include "support/Tags.h"
 
 namespace {
-
-std::shared_ptr<TagRowData> tag(bool teamA, float time, std::string name) {
-    auto row = std::make_shared<TagRowData>();
-    row->team = teamA;
-    row->time_val = time;
-    row->time_string = createTimeString(time);
-    row->name = std::move(name);
-    return row;
-}
 
 using Span = std::pair<double, double>;
 std::vector<Span> spans(const std::vector<Moment>& moments) {
