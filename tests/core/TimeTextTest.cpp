@@ -7,11 +7,8 @@
 
 TEST(TimeText, FormatsWholeSecondsWithUnpaddedHours) {
     const std::pair<float, const char*> cases[] = {
-        {0.0f, "0:00:00"},          {5.9f, "0:00:05"},      {59.9f, "0:00:59"},
-        {65.5f, "0:01:05"},         {754.25f, "0:12:34"},   {3600.0f, "1:00:00"},
-        {3725.0f, "1:02:05"},       {36000.0f, "10:00:00"}, {24 * 3600.0f, "24:00:00"},
-        {25 * 3600.0f, "25:00:00"}, {-3.0f, "0:00:00"},     {3599.999f, "0:59:59"},
-        {-0.0f, "0:00:00"},         {1e9f, "277777:46:40"},
+        {5.9f, "0:00:05"},      {754.25f, "0:12:34"}, {3725.0f, "1:02:05"},
+        {36000.0f, "10:00:00"}, {-3.0f, "0:00:00"},   {1e9f, "277777:46:40"},
     };
     for (const auto& [seconds, text] : cases)
         EXPECT_EQ(createTimeString(seconds), text) << seconds;
@@ -53,36 +50,25 @@ TEST(TimeText, TimeStrParsesThreePiecesAndKeepsTheText) {
 
 TEST(TimeText, ReadDecimalBehavesLikeAtof) {
     EXPECT_EQ(readDecimal("  12.5abc"), 12.5);
-    EXPECT_EQ(readDecimal("+7"), 7.0);
     EXPECT_EQ(readDecimal("-.5"), -0.5);
     EXPECT_EQ(readDecimal("1e3"), 1000.0);
     EXPECT_EQ(readDecimal("1e"), 1.0);
     EXPECT_EQ(readDecimal("abc"), 0.0);
-    EXPECT_EQ(readDecimal(""), 0.0);
     EXPECT_EQ(readDecimal("+-1"), 0.0);
     EXPECT_EQ(readDecimal("0x10"), 0.0); // decimal only
     EXPECT_TRUE(std::isinf(readDecimal("1e999")));
-    EXPECT_TRUE(std::isinf(readDecimal("inf")));
     EXPECT_TRUE(std::isnan(readDecimal("nan")));
 }
 
 TEST(TimeText, FloatTextIsShortestRoundTrip) {
     const std::pair<float, const char*> cases[] = {
         {65.0f, "65.0"},
-        {754.25f, "754.25"},
-        {65.5f, "65.5"},
         {0.1f, "0.1"},
-        {0.0f, "0.0"},
         {-0.0f, "-0.0"},
         {1e-5f, "1e-05"},
         {0.0001f, "0.0001"},
         {16777216.0f, "16777216.0"},
         {16777218.0f, "1.6777218e+07"},
-        {-2.5f, "-2.5"},
-        {123456.79f, "123456.79"},
-        {1e20f, "1e+20"},
-        {3.4028235e38f, "3.4028235e+38"},
-        {1e-45f, "1e-45"},
     };
     for (const auto& [value, text] : cases)
         EXPECT_EQ(floatText(value), text);
