@@ -68,6 +68,15 @@ inline std::vector<int> frameNumbers(const fs::path& file) {
     return numbers;
 }
 
+// The numbers first..last of each span, in order.
+inline std::vector<int> frameSpans(const std::vector<std::pair<int, int>>& spans) {
+    std::vector<int> out;
+    for (const auto& [first, last] : spans)
+        for (int n = first; n <= last; ++n)
+            out.push_back(n);
+    return out;
+}
+
 // One number per line of ffprobe's answer.
 inline std::vector<double> probeNumbers(const fs::path& file, const std::string& entries,
                                         const char* stream) {

@@ -41,6 +41,14 @@ public:
         answerPanel(std::move(done));
     }
 
+    // Whether any message shown so far begins with `prefix`.
+    bool saw(const std::string& prefix) const {
+        for (const auto& s : shown)
+            if (s.message.rfind(prefix, 0) == 0)
+                return true;
+        return false;
+    }
+
     std::deque<int> answers;                      // button indices, in order
     std::deque<std::optional<std::string>> paths; // panel answers; empty: cancel
     std::vector<Shown> shown;

@@ -7,6 +7,7 @@
 #include <QListView>
 #include <QTest>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -113,6 +114,14 @@ protected:
         for (const auto& r : rows)
             out.push_back(r->name);
         return out;
+    }
+
+    static std::string slurp(const std::filesystem::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+    static long filesIn(const std::filesystem::path& folder) {
+        return std::distance(std::filesystem::directory_iterator(folder), {});
     }
 
     RecordingDialogs dialogs;
