@@ -1,60 +1,26 @@
 // Clip export judged by FFmpeg's own command-line tools.
-#include <QImage>
 #include <QSignalSpy>
-#include <QTest>
-#include <array>
-#include <cstdio>
-#include <filesystem>
 #include <fstream>
-#include <gtest/gtest.h>
-#include <unistd.h>
 
-#include "Media/ClipExportSession.h"
 #include "Media/MpvPlayer.h"
 #include "Media/MpvSoftwareRenderer.h"
 #include "Model/TimeText.h"
-#include "support/MediaFixtures.h"
-#include "support/MediaProbe.h"
-
-namespace fs = std::filesystem;
+#include "support/ExportFixture.h"
 
 namespace {
 
-class ClipExport : public ::testing::Test {
+class ClipExport : public ExportFixture {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("rucktag-export-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    // Exports and waits; returns the final status. Progress is sampled.
     ClipExportSession::Status exportClip(const std::string& input, const fs::path& output,
                                          int64_t startMs, int64_t endMs) {
         ClipExportSession session(fixturePath(input));
         session.outputURL = output.string();
         session.setTimeRange(startMs, endMs);
-        std::atomic<bool> finished{false};
-        session.exportAsynchronously([&] { finished.store(true, std::memory_order_release); });
-        progress.clear();
-        while (!finished.load(std::memory_order_acquire)) {
-            progress.push_back(session.progress());
-            QTest::qWait(5);
-        }
-        progress.push_back(session.progress());
-        error = session.errorText();
-        return session.status();
+        return finish(session);
     }
     size_t filesIn() const {
         return static_cast<size_t>(std::distance(fs::directory_iterator(dir), {}));
     }
-
-    fs::path dir;
-    std::vector<float> progress;
-    std::string error;
 };
 
 } // namespace
