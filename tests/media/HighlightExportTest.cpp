@@ -1,32 +1,16 @@
 // Highlight export: several ranges back to back, or one file each, judged by
 // ffprobe and by the frame numbers the fixtures carry.
-#include <QTest>
-#include <atomic>
-#include <filesystem>
 #include <fstream>
-#include <gtest/gtest.h>
 #include <numeric>
-#include <unistd.h>
 
-#include "Media/ClipExportSession.h"
-#include "support/MediaFixtures.h"
-#include "support/MediaProbe.h"
+#include "support/ExportFixture.h"
 
 namespace {
 
 using Ranges = std::vector<std::pair<int64_t, int64_t>>;
 
-class HighlightExport : public ::testing::Test {
+class HighlightExport : public ExportFixture {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("rucktag-highlight-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
     ClipExportSession::Status exportRanges(const std::string& input, const Ranges& ranges,
                                            const fs::path& output,
                                            std::vector<std::string> separate = {}) {
@@ -34,16 +18,7 @@ protected:
         session.outputURL = output.string();
         session.setTimeRanges(ranges);
         session.setSeparateOutputs(std::move(separate));
-        std::atomic<bool> finished{false};
-        session.exportAsynchronously([&] { finished.store(true, std::memory_order_release); });
-        progress.clear();
-        while (!finished.load(std::memory_order_acquire)) {
-            progress.push_back(session.progress());
-            QTest::qWait(5);
-        }
-        progress.push_back(session.progress());
-        error = session.errorText();
-        return session.status();
+        return finish(session);
     }
     std::vector<std::string> filesIn(const fs::path& folder) const {
         std::vector<std::string> out;
@@ -52,19 +27,6 @@ protected:
         std::sort(out.begin(), out.end());
         return out;
     }
-    // The frames each range should give at 25 frames a second: the first at
-    // or after its start, the last before its end.
-    static std::vector<int> expectedFrames(const std::vector<std::pair<int, int>>& spans) {
-        std::vector<int> out;
-        for (const auto& [first, last] : spans)
-            for (int n = first; n <= last; ++n)
-                out.push_back(n);
-        return out;
-    }
-
-    fs::path dir;
-    std::vector<float> progress;
-    std::string error;
 };
 
 } // namespace
@@ -89,7 +51,7 @@ TEST_F(HighlightExport, MomentsBackToBackFrameExactWithContinuousSound) {
         EXPECT_EQ(probe(out, "stream=profile", "-select_streams v"), "High");
         EXPECT_EQ(probe(out, "stream=codec_name", "-select_streams a"), "aac");
         // Every frame, so every join, is the source's expected one.
-        const std::vector<int> want = expectedFrames(c.frames);
+        const std::vector<int> want = frameSpans(c.frames);
         EXPECT_EQ(frameNumbers(out), want);
 
         // Video times from 0, strictly rising, one frame apart.
@@ -127,8 +89,8 @@ TEST_F(HighlightExport, OneFilePerMomentWithItsOwnFrames) {
         << error;
     EXPECT_EQ(filesIn(folder), (std::vector<std::string>{names[0], names[1]}));
     EXPECT_FALSE(fs::exists(dir / "unused.mp4"));
-    EXPECT_EQ(frameNumbers(folder / names[0]), expectedFrames({{100, 137}}));
-    EXPECT_EQ(frameNumbers(folder / names[1]), expectedFrames({{13, 37}}));
+    EXPECT_EQ(frameNumbers(folder / names[0]), frameSpans({{100, 137}}));
+    EXPECT_EQ(frameNumbers(folder / names[1]), frameSpans({{13, 37}}));
     for (const auto& n : names) {
         EXPECT_EQ(probe(folder / n, "stream=codec_name", "-select_streams a"), "aac");
         EXPECT_NEAR(std::stod(probe(folder / n, "stream=start_time", "-select_streams v")), 0.0,
