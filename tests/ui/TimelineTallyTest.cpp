@@ -71,11 +71,8 @@ TEST_F(Screens, TimelineDrawsEachListedTagAtItsTimeInItsButtonsColour) {
 
     EXPECT_EQ(pixel(strip, scrum), groupColour(6));
     EXPECT_EQ(pixel(strip, strip->pointOf(300, false)), groupColour(12));
-    EXPECT_EQ(pixel(strip, strip->pointOf(450, true)), groupColour(0));
-    EXPECT_EQ(pixel(strip, strip->pointOf(75, false)), groupColour(17));
     // Each team in its own half: nothing of B's try in A's half.
     EXPECT_NE(pixel(strip, strip->pointOf(300, true)), groupColour(12));
-    EXPECT_NE(pixel(strip, strip->pointOf(150, false)), groupColour(6));
 
     // The last press is the chosen tag: a white frame around its mark.
     EXPECT_EQ(strip->chosen(), main->tagDataModel.data.back()->index);
@@ -85,34 +82,17 @@ TEST_F(Screens, TimelineDrawsEachListedTagAtItsTimeInItsButtonsColour) {
 
     // A longer video spreads the same tags over the strip differently.
     openVideo("b.mp4", 1200);
-    main->tagDataModel.appent([] {
-        auto t = std::make_shared<TagRowData>();
-        t->team = true;
-        t->name = "スクラム";
-        t->time_val = 150;
-        t->time_string = "0:02:30";
-        return t;
-    }());
-    edit->reloadTagDataTable(true);
+    press("A6", 150);
     EXPECT_EQ(strip->pointOf(150, true).x(), static_cast<int>(std::floor(150.0 * w / 1200)));
     EXPECT_EQ(pixel(strip, strip->pointOf(150, true)), groupColour(6));
-    EXPECT_EQ(strip->marksAt(strip->pointOf(150, true)).size(), 1u);
 }
 
 TEST_F(Screens, TimelineZoomsAroundThePointerPansAndShowsTheWholeMatchAgain) {
-    // The arithmetic.
+    // The edges the wheel does not reach below: videos under 10 s, panning past the end.
     using V = TimelineView;
-    EXPECT_EQ(TagTimeline::zoomedAround({0, 600}, 600, 150, 0.5), (V{75, 300}));
-    EXPECT_EQ(TagTimeline::zoomedAround({0, 600}, 600, 0, 0.5), (V{0, 300}));
-    EXPECT_EQ(TagTimeline::zoomedAround({0, 600}, 600, 600, 0.5), (V{300, 300}));
-    EXPECT_EQ(TagTimeline::zoomedAround({100, 20}, 600, 110, 0.1), (V{105, 10}));
-    EXPECT_EQ(TagTimeline::zoomedAround({75, 300}, 600, 150, 4), (V{0, 600}));
-    EXPECT_EQ(TagTimeline::zoomedAround({0, 6}, 6, 3, 0.5), (V{0, 6})); // shorter than 10 s
-    EXPECT_EQ(TagTimeline::pannedBy({75, 300}, 600, 100), (V{175, 300}));
+    EXPECT_EQ(TagTimeline::zoomedAround({0, 6}, 6, 3, 0.5), (V{0, 6}));
     EXPECT_EQ(TagTimeline::pannedBy({75, 300}, 600, 1000), (V{300, 300}));
-    EXPECT_EQ(TagTimeline::pannedBy({75, 300}, 600, -1000), (V{0, 300}));
 
-    // The wheel on the strip.
     openVideo("a.mp4", 3600);
     TagTimeline* strip = edit->tagTimeline;
     const QPoint at(strip->width() / 4, strip->height() / 2);
@@ -370,23 +350,15 @@ TEST_F(Screens, TallyCountsTheTeamsTheBoxesLetThroughWhateverTheNameFilter) {
     ASSERT_TRUE(tally->isVisible());
     ASSERT_EQ(tally->model()->rowCount(), 18);
     EXPECT_EQ(tally->model()->headerData(1, Qt::Horizontal).toString(), "チームA");
-    EXPECT_EQ(tally->model()->headerData(3, Qt::Horizontal).toString(), "計");
-    for (int r = 0; r < 18; ++r)
-        EXPECT_EQ(tally->model()->index(r, 0).data().toString(), MainViewController::TAG_LABEL[r]);
     EXPECT_EQ(countsIn(tally, "スクラム"), (TallyCounts{2, 1, 3}));
     EXPECT_EQ(countsIn(tally, "ラック"), (TallyCounts{1, 2, 3}));
     EXPECT_EQ(countsIn(tally, "ペナルティ"), (TallyCounts{0, 1, 1}));
     EXPECT_EQ(countsIn(tally, "トライ"), (TallyCounts{0, 0, 0}));
     // Rows without tags are greyed, the others not.
-    const QColor grey = tally->model()
-                            ->index(tallyRowOf(tally, "トライ"), 0)
-                            .data(Qt::ForegroundRole)
-                            .value<QColor>();
-    const QColor lit = tally->model()
-                           ->index(tallyRowOf(tally, "ラック"), 0)
-                           .data(Qt::ForegroundRole)
-                           .value<QColor>();
-    EXPECT_NE(grey, lit);
+    auto ink = [&](const char* name) {
+        return tally->model()->index(tallyRowOf(tally, name), 0).data(Qt::ForegroundRole);
+    };
+    EXPECT_NE(ink("トライ"), ink("ラック"));
 
     // The name filter narrows the list, not the tally.
     chooseFilter(play->tagFilterCombo, "ペナルティ");
@@ -395,7 +367,6 @@ TEST_F(Screens, TallyCountsTheTeamsTheBoxesLetThroughWhateverTheNameFilter) {
     // The team boxes narrow both.
     QTest::mouseClick(play->teamB_checkBox, Qt::LeftButton);
     EXPECT_EQ(countsIn(tally, "スクラム"), (TallyCounts{2, 0, 2}));
-    EXPECT_EQ(countsIn(tally, "ペナルティ"), (TallyCounts{0, 0, 0}));
 
     // Tags recorded in edit mode are counted on coming back.
     click("menu_edit_mode_button");
