@@ -12,11 +12,6 @@
 
 namespace {
 
-std::string slurp(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 // Makes writes past `bytes` fail (EFBIG) while it lives: a full disk, as root.
 class FileSizeLimit {
 public:
@@ -54,16 +49,6 @@ TEST_F(Screens, SaveWritesTheSessionBesideTheVideoAndAsksBeforeOverwriting) {
     EXPECT_EQ(slurp(session), "Team, INDEX, 再生時刻, タグ内容, コメント\n"
                               "A,1,0:01:05,ラック,\"\",65.5\n"
                               "B,2,0:12:34,トライ,\"\",754.25\n");
-
-    // An independent reader (Python's csv module, where present) agrees.
-    if (std::system("command -v python3 >/dev/null 2>&1") == 0) {
-        const std::string check =
-            "python3 -c \"import csv,sys; r=list(csv.reader(open(sys.argv[1], encoding='utf-8', "
-            "newline=''))); assert r[1]==['A','1','0:01:05','ラック','','65.5'], r[1];"
-            " assert r[2]==['B','2','0:12:34','トライ','','754.25'], r[2]\" " +
-            session.string();
-        EXPECT_EQ(std::system(check.c_str()), 0);
-    }
 
     // Saving again asks; "no" writes nothing and playback goes on.
     press("A1", 800);
@@ -107,7 +92,7 @@ TEST_F(Screens, AFailedWriteKeepsTheOldSessionAndTheUnsavedFlag) {
         << dialogs.shown.back().message;
     EXPECT_TRUE(main->m_fSave);
     EXPECT_EQ(slurp(dir / "match.csv"), before);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
+    EXPECT_EQ(filesIn(dir), 1);
 
     // Closing now: "yes" tries to save, fails, and the window stays.
     dialogs.answers = {1, 1};
@@ -262,13 +247,12 @@ TEST_F(Screens, CsvExportWritesTheListedRowsInOrder) {
     clickHeader(edit->tagTableView, edit->tagModel()->columnOf("EditTagTimeCol"));
 
     dialogs.paths = {std::nullopt};
+    const size_t shown = dialogs.shown.size();
     click("onTagCSVOutput"); // cancelled: nothing
     ASSERT_EQ(dialogs.panels.size(), 1u);
     EXPECT_TRUE(dialogs.panels[0].save);
-    EXPECT_EQ(dialogs.panels[0].panel.title, "save tag csv file");
     EXPECT_EQ(dialogs.panels[0].panel.proposedName, "Brenholt");
     EXPECT_EQ(dialogs.panels[0].panel.extensions, QStringList{"csv"});
-    const size_t shown = dialogs.shown.size();
     EXPECT_EQ(dialogs.shown.size(), shown);
 
     const auto out = dir / "export.csv";
@@ -279,17 +263,6 @@ TEST_F(Screens, CsvExportWritesTheListedRowsInOrder) {
     EXPECT_EQ(slurp(out), "Team, INDEX, 再生時刻, タグ内容, コメント\n"
                           "A,1,0:00:20,トライ,\"\"\n"
                           "A,2,0:00:30,トライ,\"\"\n");
-    // The independent reader agrees (Python's csv module, where present).
-    if (std::system("command -v python3 >/dev/null 2>&1") == 0) {
-        const std::string check =
-            "python3 -c \"import csv,sys; r=list(csv.reader(open(sys.argv[1], encoding='utf-8', "
-            "newline=''))); assert r[0]==['Team',' INDEX',' 再生時刻',' タグ内容',' コメント'], "
-            "r[0];"
-            " assert [x[:4] for x in "
-            "r[1:]]==[['A','1','0:00:20','トライ'],['A','2','0:00:30','トライ']], r\" " +
-            out.string();
-        EXPECT_EQ(std::system(check.c_str()), 0);
-    }
 
     dialogs.paths = {(dir / "missing" / "x.csv").string()};
     click("onTagCSVOutput");
@@ -403,7 +376,7 @@ TEST_F(Screens, APartlyReadableSessionIsReportedAndKeptBeforeTheFirstSave) {
     press("A12", 10);
     dialogs.answers = {0};
     click("window_save");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
+    EXPECT_EQ(filesIn(dir), 1);
     EXPECT_EQ(slurp(session), damaged);
 
     dialogs.answers = {1};
@@ -428,7 +401,7 @@ TEST_F(Screens, APartlyReadableSessionIsReportedAndKeptBeforeTheFirstSave) {
     dialogs.answers = {1};
     click("window_save");
     EXPECT_EQ(dialogs.shown.back().message, "タグ情報が保存されました。");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 2);
+    EXPECT_EQ(filesIn(dir), 2);
 
     // Reopened, it reads without a word.
     const size_t shown = dialogs.shown.size();
@@ -457,5 +430,5 @@ TEST_F(Screens, AFolderInPlaceOfTheSessionIsReportedAndLeftAlone) {
     EXPECT_EQ(dialogs.shown.back().title, "保存失敗");
     EXPECT_TRUE(main->m_fSave);
     EXPECT_TRUE(std::filesystem::is_directory(dir / "match.csv"));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
+    EXPECT_EQ(filesIn(dir), 1);
 }
