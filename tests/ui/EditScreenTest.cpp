@@ -26,7 +26,6 @@ TEST_F(Screens, TagPressesRecordTeamTimeAndNameOnlyWithAVideo) {
     EXPECT_EQ(b.name, "トライ");
     EXPECT_EQ(a.time_val, 65.25f);
     EXPECT_EQ(a.time_string, "0:01:05");
-    EXPECT_EQ(b.time_string, "0:01:05");
     EXPECT_EQ(b.index, a.index + 1);
     EXPECT_TRUE(edit->commentTextField->toPlainText().isEmpty());
     EXPECT_TRUE(main->m_fSave);
@@ -84,10 +83,8 @@ TEST_F(Screens, CheckAllAndDeleteAskFirst) {
     EXPECT_EQ(dialogs.shown[0].style, "warning");
 
     // Tick rows 2 and 5 by clicking their boxes; "no" keeps everything.
-    for (int row : {1, 4}) {
-        const QRect r = edit->tagTableView->visualRect(edit->tagModel()->index(row, 0));
-        QTest::mouseClick(edit->tagTableView->viewport(), Qt::LeftButton, {}, r.center());
-    }
+    for (int row : {1, 4})
+        clickCell(edit->tagTableView, row, 0);
     ASSERT_TRUE(edit->tagModel()->isTicked(1) && edit->tagModel()->isTicked(4));
     EXPECT_TRUE(fake->seeks.empty()) << "a click on a check box must not seek";
     dialogs.answers = {0};
@@ -141,10 +138,6 @@ TEST_F(Screens, ClickingARowSeeksWithADelayAndShowsItsComment) {
     EXPECT_TRUE(main->MediaPlayer->timer.isActive());
     EXPECT_EQ(edit->commentTextField->toPlainText(), "kick behind");
     EXPECT_EQ(edit->tagTableSelectedRowIndex, 1);
-    EXPECT_EQ(edit->tagModel()->data(edit->tagModel()->index(1, 5), Qt::DisplayRole).toString(),
-              "!");
-    EXPECT_EQ(edit->tagModel()->data(edit->tagModel()->index(0, 5), Qt::DisplayRole).toString(),
-              "");
 }
 
 TEST_F(Screens, RowHoverLightsTheWholeRowWithTheHandCursor) {
@@ -167,17 +160,15 @@ TEST_F(Screens, RowHoverLightsTheWholeRowWithTheHandCursor) {
 
 TEST_F(Screens, VideoLiesOverTheShownScreensMediaBox) {
     main->updateAVView();
-    auto placed = [this](QWidget* screen, QWidget* box) {
-        const QPoint boxInMain = box->mapTo(main, QPoint(0, 0));
-        (void)screen;
-        return QRect(boxInMain + QPoint(8, 8), box->size() - QSize(16, 16));
+    auto placed = [this](QWidget* box) {
+        return QRect(box->mapTo(main, QPoint(8, 8)), box->size() - QSize(16, 16));
     };
-    EXPECT_EQ(main->MediaPlayer->geometry(), placed(edit, edit->mediaPlayerBox));
+    EXPECT_EQ(main->MediaPlayer->geometry(), placed(edit->mediaPlayerBox));
     click("menu_play_mode_button");
     EXPECT_EQ(main->sys_index, 1);
     EXPECT_TRUE(main->playModePanel->isVisible());
     EXPECT_FALSE(main->editModePanel->isVisible());
-    EXPECT_EQ(main->MediaPlayer->geometry(), placed(play, play->mediaPlayerBox));
+    EXPECT_EQ(main->MediaPlayer->geometry(), placed(play->mediaPlayerBox));
     EXPECT_EQ(main->menu_playMode_btn->imageName(), "menu_playMode_mo1");
     EXPECT_EQ(main->menu_editMode_btn->imageName(), "menu_editMode");
 }
