@@ -25,20 +25,6 @@ void stepSpin(QSpinBox* box, int steps) {
         QTest::keyClick(QApplication::focusWidget(), steps > 0 ? Qt::Key_Up : Qt::Key_Down);
 }
 
-bool shownMessage(const RecordingDialogs& d, const std::string& prefix) {
-    for (const auto& s : d.shown)
-        if (s.message.rfind(prefix, 0) == 0)
-            return true;
-    return false;
-}
-
-std::vector<int> frames(int first, int last) {
-    std::vector<int> out;
-    for (int n = first; n <= last; ++n)
-        out.push_back(n);
-    return out;
-}
-
 } // namespace
 
 TEST_F(Screens, LeadAndLagAreRememberedBetweenRuns) {
@@ -190,33 +176,30 @@ TEST_F(Screens, HighlightOutputWritesOneFileOrOneFilePerMoment) {
     const fs::path out = dir / "Highlight.mp4";
     dialogs.paths = {out.string()};
     click("onHighlightOutput");
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return shownMessage(dialogs, "ハイライト出力が完了しました。"); }, 30000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return dialogs.saw("ハイライト出力が完了しました。"); }, 30000));
     EXPECT_EQ(dialogs.shown.back().title, "ハイライト出力");
-    std::vector<int> want = frames(50, 99);
-    const auto second = frames(175, 224);
-    want.insert(want.end(), second.begin(), second.end());
-    EXPECT_EQ(frameNumbers(out), want);
+    EXPECT_EQ(frameNumbers(out), frameSpans({{50, 99}, {175, 224}}));
 
     QTest::mouseClick(play->highlightPerTagCheckBox, Qt::LeftButton);
     ASSERT_TRUE(play->highlightPerTagCheckBox->isChecked());
     dialogs.shown.clear();
     dialogs.paths = {(dir / "Lineouts.mp4").string()};
     click("onHighlightOutput");
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return shownMessage(dialogs, "ハイライト出力が完了しました。"); }, 30000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return dialogs.saw("ハイライト出力が完了しました。"); }, 30000));
     const fs::path folder = dir / "Lineouts";
-    EXPECT_EQ(frameNumbers(folder / "001_A_トライ_0-00-03.mp4"), frames(50, 99));
-    EXPECT_EQ(frameNumbers(folder / "002_B_ラインアウト_0-00-08.mp4"), frames(175, 224));
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 2);
+    EXPECT_EQ(frameNumbers(folder / "001_A_トライ_0-00-03.mp4"), frameSpans({{50, 99}}));
+    EXPECT_EQ(frameNumbers(folder / "002_B_ラインアウト_0-00-08.mp4"), frameSpans({{175, 224}}));
+    EXPECT_EQ(filesIn(folder), 2);
 
     // A failure leaves neither files nor the folder made for them.
     fake->path = fixturePath("random.mp4");
     dialogs.shown.clear();
     dialogs.paths = {(dir / "Broken.mp4").string()};
     click("onHighlightOutput");
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return shownMessage(dialogs, "ハイライト出力に失敗しました。"); }, 30000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return dialogs.saw("ハイライト出力に失敗しました。"); }, 30000));
     EXPECT_EQ(dialogs.shown.back().title, "ハイライト出力エラー");
     EXPECT_TRUE(QTest::qWaitFor([&] { return !fs::exists(dir / "Broken"); }, 2000));
 }
