@@ -4,7 +4,6 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -16,7 +15,7 @@
 #include "SubViewClass/TableModels.h"
 #include "SubViewController/EditViewController.h"
 #include "SubViewController/PlayViewController.h"
-#include "support/MediaFixtures.h"
+#include "support/MediaProbe.h"
 #include "support/RecordingDialogs.h"
 
 namespace {
@@ -33,7 +32,6 @@ void clickCell(CustomTableView* table, int row, int column,
 // open in play mode, tag in edit mode, delete a ticked row, comment after a
 // right click elsewhere, mark two clips with the buttons and export one.
 TEST(RealPlayerJourney, OpenTagDeleteCommentMarkAndExport) {
-    namespace fs = std::filesystem;
     const fs::path dir =
         fs::temp_directory_path() / ("rucktag-journey-" + std::to_string(getpid()));
     fs::remove_all(dir);
@@ -114,15 +112,7 @@ TEST(RealPlayerJourney, OpenTagDeleteCommentMarkAndExport) {
         20000));
     EXPECT_EQ(dialogs.shown.back().message, "クリップ出力が完了しました。");
     // An independent reader: two seconds of H.264.
-    const std::string probe = "ffprobe -v error -select_streams v:0 -show_entries "
-                              "stream=codec_name:format=duration -of csv=p=0 " +
-                              out.string() + " > " + (dir / "probe.txt").string();
-    ASSERT_EQ(std::system(probe.c_str()), 0);
-    std::ifstream in(dir / "probe.txt");
-    std::string codec, duration;
-    std::getline(in, codec);
-    std::getline(in, duration);
-    EXPECT_EQ(codec, "h264");
-    EXPECT_NEAR(std::stod(duration), 2.0, 0.05);
+    EXPECT_EQ(probe(out, "stream=codec_name", "-select_streams v"), "h264");
+    EXPECT_NEAR(std::stod(probe(out, "format=duration")), 2.0, 0.05);
     fs::remove_all(dir);
 }
