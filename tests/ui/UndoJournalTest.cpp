@@ -20,11 +20,6 @@ std::vector<Tag> tags(const std::vector<std::shared_ptr<TagRowData>>& rows) {
     return out;
 }
 
-std::string slurp(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 constexpr int kYes = 1; // "はい" of both questions
 
 class Journaled : public Screens {
