@@ -170,7 +170,6 @@ TEST_F(Journaled, AfterACrashTheQuestionRestoresEveryChange) {
     openVideo("m.mp4");
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_EQ(dialogs.shown[0].message, "前回保存されていない変更が残っています。復元しますか？");
-    EXPECT_EQ(dialogs.shown[0].title, "復元");
     EXPECT_EQ(tags(main->tagDataModel.data), before);
     EXPECT_EQ(tags(edit->tagTableData), before);
     EXPECT_EQ(tags(play->tagTableData), before);
