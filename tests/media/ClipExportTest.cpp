@@ -4,7 +4,6 @@
 
 #include "Media/MpvPlayer.h"
 #include "Media/MpvSoftwareRenderer.h"
-#include "Model/TimeText.h"
 #include "support/ExportFixture.h"
 
 namespace {
@@ -145,7 +144,6 @@ TEST_F(ClipExport, FirstFrameIsTheOneThePlayerShowsOnEveryContainer) {
         // The time text counts from the first frame, whatever the file's clock.
         EXPECT_GE(player.currentTime(), 0.0);
         EXPECT_LT(player.currentTime(), 0.1);
-        EXPECT_EQ(createTimeString(static_cast<float>(player.currentTime())), "0:00:00");
         EXPECT_NEAR(player.duration(), c.length, 0.1);
 
         restarted.clear();
