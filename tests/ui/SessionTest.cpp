@@ -49,6 +49,16 @@ TEST_F(Screens, SaveWritesTheSessionBesideTheVideoAndAsksBeforeOverwriting) {
                               "A,1,0:01:05,ラック,\"\",65.5\n"
                               "B,2,0:12:34,トライ,\"\",754.25\n");
 
+    // An independent reader (Python's csv module, where present) agrees.
+    if (std::system("command -v python3 >/dev/null 2>&1") == 0) {
+        const std::string check =
+            "python3 -c \"import csv,sys; r=list(csv.reader(open(sys.argv[1], encoding='utf-8', "
+            "newline=''))); assert r[1]==['A','1','0:01:05','ラック','','65.5'], r[1];"
+            " assert r[2]==['B','2','0:12:34','トライ','','754.25'], r[2]\" " +
+            session.string();
+        EXPECT_EQ(std::system(check.c_str()), 0);
+    }
+
     // Saving again asks; "no" writes nothing and playback goes on.
     press("A1", 800);
     fake->currentRate = 1.0f;
@@ -257,6 +267,15 @@ TEST_F(Screens, CsvExportWritesTheListedRowsInOrder) {
     EXPECT_EQ(slurp(out), "Team, INDEX, 再生時刻, タグ内容, コメント\n"
                           "A,1,0:00:20,トライ,\"\"\n"
                           "A,2,0:00:30,トライ,\"\"\n");
+    // The independent reader agrees (Python's csv module, where present).
+    if (std::system("command -v python3 >/dev/null 2>&1") == 0) {
+        const std::string check =
+            "python3 -c \"import csv,sys; r=list(csv.reader(open(sys.argv[1], encoding='utf-8', "
+            "newline=''))); assert [x[:4] for x in r[1:]]=="
+            "[['A','1','0:00:20','トライ'],['A','2','0:00:30','トライ']], r\" " +
+            out.string();
+        EXPECT_EQ(std::system(check.c_str()), 0);
+    }
 
     dialogs.paths = {(dir / "missing" / "x.csv").string()};
     click("onTagCSVOutput");
