@@ -357,18 +357,14 @@ void MainViewController::performTagEdit(TagEdit edit) {
 }
 
 bool MainViewController::undoTagEdit() {
-    const TagEdit* applied = tagHistory.undo(tagDataModel);
-    if (!applied)
-        return false;
-    tagJournal.changed(*applied, tagDataModel);
-    m_fSave = true;
-    watchJournal();
-    showAfterHistoryStep();
-    return true;
+    return afterHistoryStep(tagHistory.undo(tagDataModel));
 }
 
 bool MainViewController::redoTagEdit() {
-    const TagEdit* applied = tagHistory.redo(tagDataModel);
+    return afterHistoryStep(tagHistory.redo(tagDataModel));
+}
+
+bool MainViewController::afterHistoryStep(const TagEdit* applied) {
     if (!applied)
         return false;
     tagJournal.changed(*applied, tagDataModel);

@@ -107,6 +107,8 @@ private:
     // Starts the journal of the video now open; offers to restore the
     // changes a journal holds from a run that ended without saving them.
     void openJournal(const std::string& sessionPath);
+    // Journals an undone or redone step and shows it; false when there was none.
+    bool afterHistoryStep(const TagEdit* applied);
     void showAfterHistoryStep();
     void watchJournal();
     void reportJournalFailure();

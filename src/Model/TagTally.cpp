@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "Model/UnicodeText.h"
+#include "SubModuleClass/CSVReader.h"
 
 namespace {
 
@@ -15,20 +16,6 @@ int findRow(const std::vector<TallyRow>& tally, std::string_view name) {
             return static_cast<int>(i);
     }
     return -1;
-}
-
-void appendField(std::string& text, std::string_view field) {
-    if (field.find_first_of(",\"\n\r") == std::string_view::npos) {
-        text.append(field);
-        return;
-    }
-    text.push_back('"');
-    for (char c : field) {
-        if (c == '"')
-            text.push_back('"');
-        text.push_back(c);
-    }
-    text.push_back('"');
 }
 
 } // namespace
@@ -72,7 +59,7 @@ std::vector<TallyRow> tallyTags(const std::vector<std::shared_ptr<TagRowData>>& 
 std::string tallyCsvText(const std::vector<TallyRow>& tally) {
     std::string text = "タグ,チームA,チームB,計\n";
     for (const TallyRow& row : tally) {
-        appendField(text, row.name);
+        appendCsvField(text, row.name, false);
         text += ',' + std::to_string(row.teamA) + ',' + std::to_string(row.teamB) + ',' +
                 std::to_string(row.total()) + '\n';
     }

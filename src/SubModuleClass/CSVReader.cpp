@@ -124,3 +124,17 @@ bool CSVReader::next(std::vector<std::string_view>& row) {
     }
     return true;
 }
+
+void appendCsvField(std::string& text, std::string_view field, bool alwaysQuoted) {
+    if (!alwaysQuoted && field.find_first_of(",\"\n\r") == std::string_view::npos) {
+        text.append(field);
+        return;
+    }
+    text.push_back('"');
+    for (char c : field) {
+        if (c == '"')
+            text.push_back('"');
+        text.push_back(c);
+    }
+    text.push_back('"');
+}

@@ -48,3 +48,7 @@ private:
     size_t lineBreaks_ = 0;
     size_t rowLine_ = 0;
 };
+
+// Appends `field` to a CSV line, in double quotes (inner quotes doubled) when
+// `alwaysQuoted` or when the reader would otherwise split it.
+void appendCsvField(std::string& text, std::string_view field, bool alwaysQuoted);

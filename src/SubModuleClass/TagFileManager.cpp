@@ -7,20 +7,6 @@
 #include "SubModuleClass/CSVReader.h"
 #include "SubModuleClass/SystemLog.h"
 
-namespace {
-
-void appendQuoted(std::string& text, std::string_view field) {
-    text.push_back('"');
-    for (char c : field) {
-        if (c == '"')
-            text.push_back('"');
-        text.push_back(c);
-    }
-    text.push_back('"');
-}
-
-} // namespace
-
 std::string TagFileManager::csvText(const std::vector<std::shared_ptr<TagRowData>>& saveData,
                                     bool extraDetailTime) {
     std::string text;
@@ -44,12 +30,9 @@ std::string TagFileManager::csvText(const std::vector<std::shared_ptr<TagRowData
         text.push_back(',');
         // Names come from the tag buttons, but a hand-edited file can hold
         // anything: quoted only when the reader would otherwise split it.
-        if (row->name.find_first_of(",\"\n\r") == std::string::npos)
-            text.append(row->name);
-        else
-            appendQuoted(text, row->name);
+        appendCsvField(text, row->name, false);
         text.push_back(',');
-        appendQuoted(text, row->comment);
+        appendCsvField(text, row->comment, true);
         if (extraDetailTime) {
             text.push_back(',');
             text.append(floatText(row->time_val));
