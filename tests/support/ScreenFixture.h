@@ -27,15 +27,7 @@
 class Screens : public ::testing::Test {
 protected:
     Screens() {
-        auto owned = std::make_unique<FakePlayer>();
-        fake = owned.get();
-        window = std::make_unique<MainWindow>(std::move(owned));
-        main = window->mainViewController();
-        window->resize(1600, 964);
-        window->show();
-        (void)QTest::qWaitForWindowExposed(window.get());
-        edit = main->editViewController;
-        play = main->playViewController;
+        makeWindow();
         dir = std::filesystem::temp_directory_path() /
               ("rucktag-ui-" + std::to_string(::getpid()) + "-" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -55,6 +47,18 @@ protected:
         std::filesystem::remove_all(state);
     }
 
+    // A new main window on a new fake player (a restart, for instance).
+    void makeWindow() {
+        auto owned = std::make_unique<FakePlayer>();
+        fake = owned.get();
+        window = std::make_unique<MainWindow>(std::move(owned));
+        main = window->mainViewController();
+        window->resize(1600, 964);
+        window->show();
+        (void)QTest::qWaitForWindowExposed(window.get());
+        edit = main->editViewController;
+        play = main->playViewController;
+    }
     // Opens `name` in the scratch folder (the file need not exist: the fake
     // player opens anything).
     void openVideo(const std::string& name, double length = 600.0) {

@@ -29,15 +29,7 @@ protected:
     void crashAndRestart() {
         ASSERT_TRUE(main->tagJournal.flush());
         window.reset();
-        auto owned = std::make_unique<FakePlayer>();
-        fake = owned.get();
-        window = std::make_unique<MainWindow>(std::move(owned));
-        main = window->mainViewController();
-        window->resize(1600, 964);
-        window->show();
-        (void)QTest::qWaitForWindowExposed(window.get());
-        edit = main->editViewController;
-        play = main->playViewController;
+        makeWindow();
     }
     // Ticks rows and deletes them through the button, answering yes.
     void deleteRows(std::initializer_list<int> rows) {
