@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "SubModuleClass/AtomicFile.h"
+#include "support/Scratch.h"
 
 namespace fs = std::filesystem;
 
@@ -24,24 +25,9 @@ extern "C" mode_t umask(mode_t mask) noexcept {
 
 namespace {
 
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void spit(const fs::path& p, const std::string& text) {
-    std::ofstream(p, std::ios::binary) << text;
-}
-
 class AtomicFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("rucktag-atomic-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
+    void SetUp() override { dir = freshScratchDir("rucktag-atomic-"); }
     void TearDown() override { fs::remove_all(dir); }
     std::vector<std::string> names() const {
         std::vector<std::string> out;
