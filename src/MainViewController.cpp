@@ -1,6 +1,5 @@
 #include "MainViewController.h"
 
-#include <QAbstractSpinBox>
 #include <QApplication>
 #include <QGridLayout>
 #include <QGuiApplication>
@@ -9,7 +8,6 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QScreen>
-#include <QTextEdit>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cerrno>
@@ -22,8 +20,9 @@
 #include "SubModuleClass/SystemLog.h"
 #include "SubModuleClass/TagFileManager.h"
 #include "SubViewClass/CustomAlert.h"
+#include "SubViewClass/EditableNSTextField.h"
 #include "SubViewClass/KeyEvents.h"
-#include "SubViewClass/MainWindow.h"
+#include "SubViewClass/KeyRouter.h"
 #include "SubViewClass/MediaPlayerView.h"
 #include "SubViewClass/MenuButton.h"
 #include "SubViewController/EditViewController.h"
@@ -75,19 +74,13 @@ MainViewController::MainViewController(QWidget* parent, std::unique_ptr<Player> 
 
     MediaPlayer = new MediaPlayerView(this, std::move(player));
     resizableTimer_.setSingleShot(true);
-    connect(&resizableTimer_, &QTimer::timeout, this, [this] {
-        if (auto* w = qobject_cast<MainWindow*>(window()))
-            w->setResizable(false);
-    });
+    connect(&resizableTimer_, &QTimer::timeout, this, [this] { emit resizableChanged(false); });
     journalCheck_.setSingleShot(true);
     connect(&journalCheck_, &QTimer::timeout, this, [this] { reportJournalFailure(); });
     viewDidLoad();
-    qApp->installEventFilter(this);
 }
 
-MainViewController::~MainViewController() {
-    qApp->removeEventFilter(this);
-}
+MainViewController::~MainViewController() = default;
 
 void MainViewController::viewDidLoad() {
     sys_index = 0;
@@ -101,7 +94,18 @@ void MainViewController::viewDidLoad() {
     playViewController = new PlayViewController(this, playModePanel);
     place(playViewController, playModePanel);
 
+    keyRouter_ = new KeyRouter(
+        {editViewController, [this](QKeyEvent* e) { editViewController->keyDown(e); }},
+        {playViewController, [this](QKeyEvent* e) { keyDown(e); }}, this);
+    keyRouter_->onHistoryKey = [this](int h) { h == 1 ? undoTagEdit() : redoTagEdit(); };
+    keyRouter_->sequencePlaying = [this] {
+        return playViewController->sequence && playViewController->sequence->isActive();
+    };
+
     MediaPlayer->setupPlayerOption(this);
+    for (QLineEdit* label :
+         {editViewController->mediaTimeLabel, playViewController->mediaTimeLabel})
+        connect(MediaPlayer, &MediaPlayerView::timeTextChanged, label, &QLineEdit::setText);
     MediaPlayer->beforeOpen = [this](const std::string&) { return askBeforeReplacingVideo(); };
     connect(MediaPlayer, &MediaPlayerView::openFailed, this,
             [this](const QString& path, const QString& reason) {
@@ -206,11 +210,8 @@ void MainViewController::onMinimize() {
 }
 
 void MainViewController::onMaximize() {
-    auto* w = qobject_cast<MainWindow*>(window());
-    if (!w)
-        return;
-    w->setResizable(true);
-    w->toggleFullScreen();
+    emit resizableChanged(true);
+    emit fullScreenToggled();
 }
 
 std::string MainViewController::getCSVFileName() const {
@@ -529,25 +530,8 @@ void MainViewController::mediaBackward() {
     player->seekExact(std::round(target));
 }
 
-namespace {
-
-// 1 for undo (Ctrl+Z), 2 for redo (Ctrl+Shift+Z, Ctrl+Y), else 0.
-int historyKey(const QKeyEvent& event) {
-    const Qt::KeyboardModifiers mods =
-        event.modifiers() &
-        (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier | Qt::MetaModifier);
-    if (event.key() == Qt::Key_Z && mods == Qt::ControlModifier)
-        return 1;
-    if ((event.key() == Qt::Key_Z && mods == (Qt::ControlModifier | Qt::ShiftModifier)) ||
-        (event.key() == Qt::Key_Y && mods == Qt::ControlModifier))
-        return 2;
-    return 0;
-}
-
-} // namespace
-
 void MainViewController::keyDown(QKeyEvent* event) {
-    if (const int h = historyKey(*event)) {
+    if (const int h = KeyRouter::historyKey(*event)) {
         h == 1 ? undoTagEdit() : redoTagEdit();
         return;
     }
@@ -604,55 +588,4 @@ void MainViewController::keyDown(QKeyEvent* event) {
 void MainViewController::keyPressEvent(QKeyEvent* event) {
     keyDown(event);
     event->accept();
-}
-
-bool MainViewController::keepsKeys(const QWidget* w) {
-    if (const auto* line = qobject_cast<const QLineEdit*>(w))
-        return !line->isReadOnly();
-    if (const auto* text = qobject_cast<const QPlainTextEdit*>(w))
-        return !text->isReadOnly();
-    if (const auto* text = qobject_cast<const QTextEdit*>(w))
-        return !text->isReadOnly();
-    return qobject_cast<const QAbstractSpinBox*>(w) != nullptr;
-}
-
-bool MainViewController::isSequenceKey(const QWidget* w, const QEvent* event) const {
-    // Page Down / Page Up step a playing sequence even from the lead and lag
-    // boxes of the play screen.
-    const auto* key = static_cast<const QKeyEvent*>(event);
-    const uint16_t code = keycodeOf(*key);
-    return (code == Keycode::pageDown || code == Keycode::pageUp) &&
-           playViewController->isAncestorOf(w) && playViewController->sequence &&
-           playViewController->sequence->isActive();
-}
-
-bool MainViewController::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride)
-        return false;
-    auto* w = qobject_cast<QWidget*>(watched);
-    if (!w || !w->isWidgetType() || (keepsKeys(w) && !isSequenceKey(w, event)))
-        return false;
-    const bool inEdit = editViewController->isAncestorOf(w) || w == editViewController;
-    const bool inPlay = playViewController->isAncestorOf(w) || w == playViewController;
-    if (!inEdit && !inPlay)
-        return false;
-    auto* key = static_cast<QKeyEvent*>(event);
-    // Undo and redo of tag edits act on both screens alike.
-    if (const int h = historyKey(*key)) {
-        if (event->type() == QEvent::KeyPress)
-            h == 1 ? undoTagEdit() : redoTagEdit();
-        key->accept();
-        return true;
-    }
-    if (event->type() == QEvent::ShortcutOverride) {
-        // Claimed here so no shortcut of a focused control acts first.
-        key->accept();
-        return true;
-    }
-    if (inEdit)
-        editViewController->keyDown(key);
-    else
-        keyDown(key);
-    key->accept();
-    return true;
 }

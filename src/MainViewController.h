@@ -11,6 +11,7 @@
 #include "SubModuleClass/TagJournal.h"
 
 class EditViewController;
+class KeyRouter;
 class QKeyEvent;
 class PlayViewController;
 class MediaPlayerView;
@@ -81,19 +82,19 @@ public:
     // Where the video view goes: menu column width m, media box in the screen.
     static QRectF mediaFrameFor(double m, QRectF box);
 
+signals:
+    // The window lets itself be resized (the grip shows) or not.
+    void resizableChanged(bool on);
+    // The window enters or leaves full screen.
+    void fullScreenToggled();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    // Keys pressed anywhere inside a screen take the screen's road, whatever
-    // widget holds the focus: only editable text keeps its keys.
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // True when `w` edits text and so keeps the keys it is given.
-    static bool keepsKeys(const QWidget* w);
-    bool isSequenceKey(const QWidget* w, const QEvent* event) const;
     bool askBeforeReplacingVideo();
     void openFailed(const std::string& path, const std::string& reason);
     // The session file's tags; remembers (and notes for the user) what could
@@ -119,4 +120,5 @@ private:
     std::string damagedSession_;     // path of a session file read only in part
     std::string sessionProblemNote_; // shown once the screens show what was read
     QTimer journalCheck_;
+    KeyRouter* keyRouter_ = nullptr;
 };

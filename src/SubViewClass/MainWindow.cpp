@@ -83,6 +83,9 @@ MainWindow::MainWindow(std::unique_ptr<Player> player) {
     connect(close, &QToolButton::clicked, controller_, [this] { controller_->onClose(); });
     connect(header_, &HeaderView::doubleClicked, controller_,
             [this] { controller_->onMaximize(); });
+    connect(controller_, &MainViewController::resizableChanged, this, &MainWindow::setResizable);
+    connect(controller_, &MainViewController::fullScreenToggled, this,
+            &MainWindow::toggleFullScreen);
 }
 
 QToolButton* MainWindow::windowButton(const char* identifier, const char* icon,

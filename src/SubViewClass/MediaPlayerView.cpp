@@ -75,12 +75,6 @@ void MediaPlayerView::setupPlayerOption(MainViewController* main) {
     if (main) {
         editViewController = main->editViewController;
         playViewController = main->playViewController;
-        std::vector<QPointer<QLineEdit>> labels;
-        if (editViewController)
-            labels.emplace_back(editViewController->mediaTimeLabel);
-        if (playViewController)
-            labels.emplace_back(playViewController->mediaTimeLabel);
-        setTimeLabels(std::move(labels));
     }
     if (!player_)
         return;
@@ -90,10 +84,6 @@ void MediaPlayerView::setupPlayerOption(MainViewController* main) {
             self->periodicTimeUpdate(t);
     });
     timeObserverToken = true;
-}
-
-void MediaPlayerView::setTimeLabels(std::vector<QPointer<QLineEdit>> labels) {
-    timeLabels_ = std::move(labels);
 }
 
 void MediaPlayerView::periodicTimeUpdate(double seconds) {
@@ -107,10 +97,7 @@ void MediaPlayerView::periodicTimeUpdate(double seconds) {
         player_->seekToZero();
         player_->pause();
     }
-    const QString text = QString::fromStdString(currentText + " / " + totalText);
-    for (const auto& label : timeLabels_)
-        if (label)
-            label->setText(text);
+    emit timeTextChanged(QString::fromStdString(currentText + " / " + totalText));
 }
 
 std::string MediaPlayerView::createTimeString(float seconds) {

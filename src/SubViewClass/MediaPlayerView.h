@@ -56,8 +56,6 @@ public:
     MpvPlayer* mpvPlayer() const;
     // Asked before a chosen file is opened; false keeps the current video.
     std::function<bool(const std::string& path)> beforeOpen;
-    // The labels the time text goes to (besides the screens' own).
-    void setTimeLabels(std::vector<QPointer<QLineEdit>> labels);
     // The once-a-second update, given the current time.
     void periodicTimeUpdate(double seconds);
 
@@ -73,6 +71,8 @@ public:
     void setFullScreenMode(bool on);
 
 signals:
+    // The once-a-second time text, "current / total".
+    void timeTextChanged(const QString& text);
     // A chosen file cannot be played.
     void openFailed(const QString& path, const QString& reason);
 
@@ -90,7 +90,6 @@ private:
 
     std::unique_ptr<Player> player_;
     QWidget* surface_ = nullptr;
-    std::vector<QPointer<QLineEdit>> timeLabels_;
     bool fullScreen_ = false;
     QPointer<QWidget> homeParent_;
     QRect homeGeometry_;

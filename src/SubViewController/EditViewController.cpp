@@ -226,7 +226,7 @@ void EditViewController::updateView() {
 void EditViewController::onTagButtonClicked(TagButton* sender) {
     if (!myParent || !sender)
         return;
-    MediaPlayerView* view = myParent->MediaPlayer;
+    MediaPlayerView* view = mediaView();
     if (!view || !view->isOpenStatus().value_or(false))
         return;
     auto row = std::make_shared<TagRowData>();
@@ -371,13 +371,13 @@ void EditViewController::onTagCSVOutput() {
 }
 
 void EditViewController::mediaClipStart() {
-    if (!myParent || !myParent->MediaPlayer->isOpenStatus().value_or(false))
+    if (!mediaView() || !mediaView()->isOpenStatus().value_or(false))
         return;
     if (!clipTableData.empty() && clipTableData.back()->endTimeString.empty()) {
         AlertBox("先に終了位置を決定してください", "warning", "warning");
         return;
     }
-    Player* player = myParent->MediaPlayer->player();
+    Player* player = currentPlayer();
     const float now = player ? static_cast<float>(player->currentTime()) : 0.0f;
     auto clip = std::make_shared<ClipRowData>();
     clip->index = nextClipIndex_++;
@@ -388,11 +388,11 @@ void EditViewController::mediaClipStart() {
 }
 
 void EditViewController::mediaClipEnd() {
-    if (!myParent || !myParent->MediaPlayer->isOpenStatus().value_or(false))
+    if (!mediaView() || !mediaView()->isOpenStatus().value_or(false))
         return;
     if (clipTableData.empty())
         return;
-    Player* player = myParent->MediaPlayer->player();
+    Player* player = currentPlayer();
     const float now = player ? static_cast<float>(player->currentTime()) : 0.0f;
     ClipRowData& clip = *clipTableData.back();
     if (now - clip.startTimeVal < 1.0f) {
@@ -440,7 +440,7 @@ void EditViewController::onSelectClipTableRow() {
     const auto& clip = clipTableData[static_cast<size_t>(row)];
     clipTableSelectedRowIndex = clip->index;
     if (myParent)
-        myParent->MediaPlayer->seek(clip->startTimeVal, 0.0);
+        mediaView()->seek(clip->startTimeVal, 0.0);
 }
 
 void EditViewController::onDblClickClipTableRow() {
@@ -499,8 +499,8 @@ void EditViewController::onClipOutput() {
 }
 
 void EditViewController::clipConvert(int row) {
-    if (myParent && myParent->MediaPlayer->player())
-        myParent->MediaPlayer->player()->pause();
+    if (currentPlayer())
+        currentPlayer()->pause();
     QPointer<EditViewController> self(this);
     QTimer::singleShot(100, this, [self, row] {
         if (!self || row < 0 || row >= static_cast<int>(self->clipTableData.size()))
@@ -515,7 +515,7 @@ void EditViewController::clipConvert(int row) {
             if (!self || !path)
                 return;
             MainViewController* parent = self->myParent;
-            Player* player = parent ? parent->MediaPlayer->player() : nullptr;
+            Player* player = self->currentPlayer();
             if (!player || !player->hasCurrentItem() || player->currentPath().empty())
                 return;
             auto* windowController = new ClipWindowController(parent->window());

@@ -320,22 +320,22 @@ QWidget* PlayViewController::makeMomentRow() {
 }
 
 std::vector<Moment> PlayViewController::listedMoments() const {
-    Player* player = myParent ? myParent->MediaPlayer->player() : nullptr;
+    Player* player = currentPlayer();
     const double length = player ? player->duration() : NAN;
     return makeMoments(tagTableData, momentLeadSpinBox->value(), momentLagSpinBox->value(), length);
 }
 
 void PlayViewController::onSequencePlay() {
-    Player* player = myParent ? myParent->MediaPlayer->player() : nullptr;
+    Player* player = currentPlayer();
     if (!player || !player->hasCurrentItem())
         return;
     std::vector<Moment> moments = listedMoments();
     if (moments.empty())
         return;
     // The speed chosen: slow play stays slow.
-    const float rate = player->rate() > 0                    ? player->rate()
-                       : myParent->MediaPlayer->playSlowMode ? MediaPlayerView::kSlowRate
-                                                             : MediaPlayerView::kNormalRate;
+    const float rate = player->rate() > 0          ? player->rate()
+                       : mediaView()->playSlowMode ? MediaPlayerView::kSlowRate
+                                                   : MediaPlayerView::kNormalRate;
     sequence->start(player, std::move(moments), rate);
 }
 
@@ -360,7 +360,7 @@ void PlayViewController::chooseTagOf(const Moment& moment) {
 
 void PlayViewController::onHighlightOutput() {
     endSequence();
-    Player* player = myParent ? myParent->MediaPlayer->player() : nullptr;
+    Player* player = currentPlayer();
     if (!player || !player->hasCurrentItem())
         return;
     player->pause();
@@ -381,7 +381,7 @@ void PlayViewController::onHighlightOutput() {
 }
 
 void PlayViewController::exportHighlight(const std::string& path, bool perTag) {
-    Player* player = myParent ? myParent->MediaPlayer->player() : nullptr;
+    Player* player = currentPlayer();
     if (!player || !player->hasCurrentItem() || player->currentPath().empty())
         return;
     const std::vector<Moment> moments = listedMoments();

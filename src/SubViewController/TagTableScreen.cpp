@@ -163,7 +163,7 @@ QWidget* TagTableScreen::makeTimeline() {
     l->setContentsMargins(8, 0, 8, 0);
     tagTimeline = new TagTimeline(QString::fromStdString(prefix_ + "TagTimeline"), holder);
     if (myParent)
-        tagTimeline->setPlayer(myParent->MediaPlayer->player());
+        tagTimeline->setPlayer(currentPlayer());
     l->addWidget(tagTimeline);
     connect(tagTimeline, &TagTimeline::markClicked, this,
             [this](const std::shared_ptr<TagRowData>& tag) {
@@ -173,9 +173,18 @@ QWidget* TagTableScreen::makeTimeline() {
             });
     connect(tagTimeline, &TagTimeline::seekRequested, this, [this](double seconds) {
         if (myParent)
-            myParent->MediaPlayer->seek(static_cast<float>(seconds), 0.0);
+            mediaView()->seek(static_cast<float>(seconds), 0.0);
     });
     return holder;
+}
+
+MediaPlayerView* TagTableScreen::mediaView() const {
+    return myParent ? myParent->MediaPlayer : nullptr;
+}
+
+Player* TagTableScreen::currentPlayer() const {
+    MediaPlayerView* view = mediaView();
+    return view ? view->player() : nullptr;
 }
 
 void TagTableScreen::tagListChanged() {
@@ -188,7 +197,7 @@ void TagTableScreen::chooseTag(const std::shared_ptr<TagRowData>& tag) {
     tagTableSelectedRowIndex = tag->index;
     tagTimeline->setChosen(tag->index);
     if (myParent)
-        myParent->MediaPlayer->seek(tag->time_val, 2.0);
+        mediaView()->seek(tag->time_val, 2.0);
 }
 
 void TagTableScreen::forgetChosenTag() {
@@ -230,18 +239,17 @@ void TagTableScreen::toggleSortFor(const std::string& identifier) {
 
 void TagTableScreen::mediaOpen() {
     if (myParent)
-        myParent->MediaPlayer->open(
-            [p = myParent](const std::string& url) { p->afterOpenMedia(url); });
+        mediaView()->open([p = myParent](const std::string& url) { p->afterOpenMedia(url); });
 }
 
 void TagTableScreen::mediaPlay() {
     if (myParent)
-        myParent->MediaPlayer->play();
+        mediaView()->play();
 }
 
 void TagTableScreen::mediaStop() {
-    if (myParent && myParent->MediaPlayer->player())
-        myParent->MediaPlayer->player()->pause();
+    if (currentPlayer())
+        currentPlayer()->pause();
 }
 
 void TagTableScreen::mediaBackward() {
@@ -251,14 +259,14 @@ void TagTableScreen::mediaBackward() {
 
 void TagTableScreen::mediaForward() {
     if (myParent)
-        myParent->MediaPlayer->forward();
+        mediaView()->forward();
 }
 
 void TagTableScreen::mediaSlow() {
-    if (!myParent || !myParent->MediaPlayer->player())
+    if (!currentPlayer())
         return;
-    myParent->MediaPlayer->player()->playImmediatelyAtRate(MediaPlayerView::kSlowRate);
-    myParent->MediaPlayer->playSlowMode = true;
+    currentPlayer()->playImmediatelyAtRate(MediaPlayerView::kSlowRate);
+    mediaView()->playSlowMode = true;
 }
 
 void TagTableScreen::updateView() {

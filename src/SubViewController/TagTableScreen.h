@@ -13,6 +13,8 @@ class QFrame;
 class CustomTableView;
 class EditableNSTextField;
 class MainViewController;
+class MediaPlayerView;
+class Player;
 class TagTableModel;
 class TagTimeline;
 struct TableColumn;
@@ -61,6 +63,10 @@ public:
     virtual void updateView();
 
 protected:
+    // The one video view and its player, through the main view controller;
+    // nullptr without one.
+    MediaPlayerView* mediaView() const;
+    Player* currentPlayer() const;
     void makeTagTable(std::vector<TableColumn> columns, bool checkable);
     QWidget* makeFilterRow();
     QWidget* makeMediaColumn(bool withClipButtons);

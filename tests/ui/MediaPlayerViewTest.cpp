@@ -122,7 +122,8 @@ TEST_F(ViewWithFake, VolumeStepsClamp) {
 
 TEST_F(ViewWithFake, TimeTextGoesToEveryLabel) {
     QLineEdit edit, play;
-    view->setTimeLabels({&edit, &play});
+    for (QLineEdit* label : {&edit, &play})
+        QObject::connect(view.get(), &MediaPlayerView::timeTextChanged, label, &QLineEdit::setText);
     view->setupPlayerOption(nullptr);
     EXPECT_TRUE(view->timeObserverToken);
     fake->length = 5400.0;
@@ -230,7 +231,7 @@ TEST(MediaPlayerViewReal, ShowsTheVideoOnTheSoftwareSurface) {
     auto* surface = view.findChild<SoftwareVideoSurface*>("VideoSurface");
     ASSERT_NE(surface, nullptr) << "offscreen must use the software surface";
     QLineEdit label;
-    view.setTimeLabels({&label});
+    QObject::connect(&view, &MediaPlayerView::timeTextChanged, &label, &QLineEdit::setText);
     view.setupPlayerOption(nullptr);
     std::string opened;
     view.callBack = [&](const std::string& p) { opened = p; };

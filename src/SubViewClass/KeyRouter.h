@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QObject>
+#include <functional>
+
+class QKeyEvent;
+class QWidget;
+
+// One road for the keys pressed inside the screens, whatever widget holds the
+// focus: an application event filter hands each key to its screen's handler;
+// only editable text keeps its keys. Undo and redo keys act on both screens.
+class KeyRouter : public QObject {
+    Q_OBJECT
+public:
+    struct Road {
+        QWidget* screen = nullptr;
+        std::function<void(QKeyEvent*)> keyDown;
+    };
+    explicit KeyRouter(Road edit, Road play, QObject* parent = nullptr);
+    ~KeyRouter() override;
+
+    // 1 for undo (Ctrl+Z), 2 for redo (Ctrl+Shift+Z, Ctrl+Y), else 0.
+    static int historyKey(const QKeyEvent& event);
+    // True when `w` edits text and so keeps the keys it is given.
+    static bool keepsKeys(const QWidget* w);
+
+    std::function<void(int which)> onHistoryKey;
+    // Page Down / Page Up reach the play screen even from its text boxes
+    // while this says a sequence plays.
+    std::function<bool()> sequencePlaying;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    bool isSequenceKey(const QWidget* w, const QKeyEvent& event) const;
+    Road edit_, play_;
+};
