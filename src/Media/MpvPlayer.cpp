@@ -390,28 +390,12 @@ void MpvPlayer::loadInfoArrived() {
 
 void MpvPlayer::handleReply(const mpv_event& event) {
     const uint64_t id = event.reply_userdata;
-    const uint64_t generation = generationOf(id);
     switch (kindOf(id)) {
     case ReplyLoad:
-        if (generation != loadGeneration_)
-            break; // superseded: its file ends with STOP
-        if (event.error < 0) {
-            fail(path_ + ": " + mpv_error_string(event.error));
-            break;
-        }
-        if (const auto* result = static_cast<mpv_event_command*>(event.data);
-            result && result->result.format == MPV_FORMAT_NODE_MAP) {
-            const mpv_node_list* map = result->result.u.list;
-            for (int i = 0; i < map->num; ++i)
-                if (std::string(map->keys[i]) == "playlist_entry_id" &&
-                    map->values[i].format == MPV_FORMAT_INT64)
-                    loadingEntry_ = map->values[i].u.int64;
-        }
-        if (loadingEntry_ < 0)
-            fail(path_ + ": the file could not be opened");
+        loadReplied(event);
         break;
     case ReplyInfo:
-        if (generation != loadGeneration_ || loadInfoMissing_ <= 0)
+        if (generationOf(id) != loadGeneration_ || loadInfoMissing_ <= 0)
             break;
         if (event.error >= 0) {
             const auto* property = static_cast<mpv_event_property*>(event.data);
@@ -421,55 +405,87 @@ void MpvPlayer::handleReply(const mpv_event& event) {
         loadInfoArrived();
         break;
     case ReplySeek:
-        seekInFlight_ = false;
-        if (event.error < 0)
-            systemLog(std::string("seek: ") + mpv_error_string(event.error));
-        if (seekQueued_ && seekTarget_) {
-            sendSeek();
-        } else if (generation == seekGeneration_) {
-            if (event.error < 0)
-                seekTarget_.reset();
-            else
-                seekAwaitingRestart_ = generation;
-        }
+        seekReplied(event);
         break;
-    case ReplyLanded: {
-        if (generation != seekGeneration_ || seekInFlight_ || seekQueued_)
-            break;
-        const auto* property = static_cast<mpv_event_property*>(event.data);
-        const bool ok = event.error >= 0 && property;
-        if (indexOf(id) == 0) {
-            if (ok && property->format == MPV_FORMAT_DOUBLE)
-                observedTime_ = *static_cast<double*>(property->data);
-            seekTarget_.reset();
-        } else if (ok && property->format == MPV_FORMAT_FLAG) {
-            // A seek from the end to the end changes no flag: no event says
-            // the flag holds for the new position.
-            observedEof_ = *static_cast<int*>(property->data);
-            eofStale_ = false;
-        }
+    case ReplyLanded:
+        landingReplied(event);
         break;
-    }
-    case ReplySet: {
-        Setter& s = setters_[indexOf(id)];
-        s.inFlight = false;
-        if (event.error < 0) {
-            systemLog(std::string("mpv ") + s.name + ": " + mpv_error_string(event.error));
-        } else if (!s.queued) {
-            // mpv holds the value now; its change report may come later, and
-            // until then the old report would be read.
-            if (indexOf(id) == SetPause)
-                observedPause_ = s.wanted != 0.0;
-            else if (indexOf(id) == SetSpeed)
-                observedSpeed_ = s.wanted;
-        }
-        if (s.queued)
-            sendSetter(static_cast<SetterIndex>(indexOf(id)));
+    case ReplySet:
+        setterReplied(event);
         break;
-    }
     case ReplyStop:
         break;
     }
+}
+
+void MpvPlayer::loadReplied(const mpv_event& event) {
+    if (generationOf(event.reply_userdata) != loadGeneration_)
+        return; // superseded: its file ends with STOP
+    if (event.error < 0) {
+        fail(path_ + ": " + mpv_error_string(event.error));
+        return;
+    }
+    if (const auto* result = static_cast<mpv_event_command*>(event.data);
+        result && result->result.format == MPV_FORMAT_NODE_MAP) {
+        const mpv_node_list* map = result->result.u.list;
+        for (int i = 0; i < map->num; ++i)
+            if (std::string(map->keys[i]) == "playlist_entry_id" &&
+                map->values[i].format == MPV_FORMAT_INT64)
+                loadingEntry_ = map->values[i].u.int64;
+    }
+    if (loadingEntry_ < 0)
+        fail(path_ + ": the file could not be opened");
+}
+
+void MpvPlayer::seekReplied(const mpv_event& event) {
+    const uint64_t generation = generationOf(event.reply_userdata);
+    seekInFlight_ = false;
+    if (event.error < 0)
+        systemLog(std::string("seek: ") + mpv_error_string(event.error));
+    if (seekQueued_ && seekTarget_) {
+        sendSeek();
+    } else if (generation == seekGeneration_) {
+        if (event.error < 0)
+            seekTarget_.reset();
+        else
+            seekAwaitingRestart_ = generation;
+    }
+}
+
+void MpvPlayer::landingReplied(const mpv_event& event) {
+    const uint64_t id = event.reply_userdata;
+    if (generationOf(id) != seekGeneration_ || seekInFlight_ || seekQueued_)
+        return;
+    const auto* property = static_cast<mpv_event_property*>(event.data);
+    const bool ok = event.error >= 0 && property;
+    if (indexOf(id) == 0) {
+        if (ok && property->format == MPV_FORMAT_DOUBLE)
+            observedTime_ = *static_cast<double*>(property->data);
+        seekTarget_.reset();
+    } else if (ok && property->format == MPV_FORMAT_FLAG) {
+        // A seek from the end to the end changes no flag: no event says
+        // the flag holds for the new position.
+        observedEof_ = *static_cast<int*>(property->data);
+        eofStale_ = false;
+    }
+}
+
+void MpvPlayer::setterReplied(const mpv_event& event) {
+    const auto index = static_cast<SetterIndex>(indexOf(event.reply_userdata));
+    Setter& s = setters_[index];
+    s.inFlight = false;
+    if (event.error < 0) {
+        systemLog(std::string("mpv ") + s.name + ": " + mpv_error_string(event.error));
+    } else if (!s.queued) {
+        // mpv holds the value now; its change report may come later, and
+        // until then the old report would be read.
+        if (index == SetPause)
+            observedPause_ = s.wanted != 0.0;
+        else if (index == SetSpeed)
+            observedSpeed_ = s.wanted;
+    }
+    if (s.queued)
+        sendSetter(index);
 }
 
 void MpvPlayer::handlePropertyChange(uint64_t id, const mpv_event_property& property) {

@@ -93,6 +93,10 @@ private:
     void handleEvent(const mpv_event& event);
     void handlePropertyChange(uint64_t id, const mpv_event_property& property);
     void handleReply(const mpv_event& event);
+    void loadReplied(const mpv_event& event);
+    void seekReplied(const mpv_event& event);
+    void landingReplied(const mpv_event& event);
+    void setterReplied(const mpv_event& event);
     void set(SetterIndex index, double value);
     void sendSetter(SetterIndex index);
     void sendSeek();

@@ -74,21 +74,15 @@ private:
     std::deque<std::string> composed_; // deque: views into it stay valid
 };
 
-} // namespace
-
-std::vector<std::shared_ptr<TagRowData>>
-TagDataModel::getFilterData(const FilterSortData& filter) const {
-    std::vector<std::shared_ptr<TagRowData>> result;
-    if (data.empty())
-        return result;
-
+// The rows that pass the team and name filters, in store order. Names are
+// put in `names` when they are filtered or sorted on.
+std::vector<Entry> listedEntries(const std::vector<std::shared_ptr<TagRowData>>& data,
+                                 const FilterSortData& filter, NameTable& names) {
     const bool anyName =
         filter.filter_tag_name.empty() || filter.filter_tag_name == kShowAllTagName;
     const bool sortByName = filter.sort_tag_name != 0;
-
     std::string wantedStorage;
     const std::string_view wanted = nfcView(filter.filter_tag_name, wantedStorage);
-    NameTable names;
     std::vector<char> slotMatches; // per name slot: passes the name filter
 
     std::vector<Entry> kept;
@@ -107,49 +101,66 @@ TagDataModel::getFilterData(const FilterSortData& filter) const {
         }
         kept.push_back(Entry{row, i, slot});
     }
+    return kept;
+}
+
+// Ranks the distinct names, then a stable counting sort by rank.
+void sortByName(std::vector<Entry>& kept, const NameTable& names, int64_t direction) {
+    std::vector<uint32_t> order(names.size());
+    for (uint32_t k = 0; k < order.size(); ++k)
+        order[k] = k;
+    std::sort(order.begin(), order.end(),
+              [&names](uint32_t a, uint32_t b) { return names.key(a) < names.key(b); });
+    std::vector<uint32_t> rank(names.size());
+    for (uint32_t r = 0; r < order.size(); ++r)
+        rank[order[r]] = direction == 1 ? r : static_cast<uint32_t>(order.size()) - 1 - r;
+    // Equal names under different spellings (composed or not) share a rank.
+    for (uint32_t r = 1; r < order.size(); ++r)
+        if (names.key(order[r]) == names.key(order[r - 1]))
+            rank[order[r]] = rank[order[r - 1]];
+    std::vector<size_t> start(names.size() + 1, 0);
+    for (Entry& e : kept) {
+        e.nameRank = rank[e.nameRank];
+        ++start[e.nameRank + 1];
+    }
+    for (size_t r = 1; r < start.size(); ++r)
+        start[r] += start[r - 1];
+    std::vector<Entry> sorted(kept.size());
+    for (const Entry& e : kept)
+        sorted[start[e.nameRank]++] = e;
+    kept.swap(sorted);
+}
+
+void sortByTime(std::vector<Entry>& kept, int64_t direction) {
+    // A NaN time (only from a hand-edited file) goes last either way, which
+    // keeps the ordering strict and weak.
+    if (direction == 1)
+        std::stable_sort(kept.begin(), kept.end(), [](const Entry& a, const Entry& b) {
+            const float x = a.row->time_val, y = b.row->time_val;
+            return x < y || (std::isnan(y) && !std::isnan(x));
+        });
+    else
+        std::stable_sort(kept.begin(), kept.end(), [](const Entry& a, const Entry& b) {
+            const float x = a.row->time_val, y = b.row->time_val;
+            return x > y || (std::isnan(y) && !std::isnan(x));
+        });
+}
+
+} // namespace
+
+std::vector<std::shared_ptr<TagRowData>>
+TagDataModel::getFilterData(const FilterSortData& filter) const {
+    std::vector<std::shared_ptr<TagRowData>> result;
+    if (data.empty())
+        return result;
+    NameTable names;
+    std::vector<Entry> kept = listedEntries(data, filter, names);
 
     // One stable pass per active field; the last pass is the primary order.
-    if (sortByName) {
-        // Rank the distinct names, then a stable counting sort by rank.
-        std::vector<uint32_t> order(names.size());
-        for (uint32_t k = 0; k < order.size(); ++k)
-            order[k] = k;
-        std::sort(order.begin(), order.end(),
-                  [&names](uint32_t a, uint32_t b) { return names.key(a) < names.key(b); });
-        std::vector<uint32_t> rank(names.size());
-        for (uint32_t r = 0; r < order.size(); ++r)
-            rank[order[r]] =
-                filter.sort_tag_name == 1 ? r : static_cast<uint32_t>(order.size()) - 1 - r;
-        // Equal names under different spellings (composed or not) share a rank.
-        for (uint32_t r = 1; r < order.size(); ++r)
-            if (names.key(order[r]) == names.key(order[r - 1]))
-                rank[order[r]] = rank[order[r - 1]];
-        std::vector<size_t> start(names.size() + 1, 0);
-        for (Entry& e : kept) {
-            e.nameRank = rank[e.nameRank];
-            ++start[e.nameRank + 1];
-        }
-        for (size_t r = 1; r < start.size(); ++r)
-            start[r] += start[r - 1];
-        std::vector<Entry> sorted(kept.size());
-        for (const Entry& e : kept)
-            sorted[start[e.nameRank]++] = e;
-        kept.swap(sorted);
-    }
-    if (filter.sort_tag_time != 0) {
-        // A NaN time (only from a hand-edited file) goes last either way, which
-        // keeps the ordering strict and weak.
-        if (filter.sort_tag_time == 1)
-            std::stable_sort(kept.begin(), kept.end(), [](const Entry& a, const Entry& b) {
-                const float x = a.row->time_val, y = b.row->time_val;
-                return x < y || (std::isnan(y) && !std::isnan(x));
-            });
-        else
-            std::stable_sort(kept.begin(), kept.end(), [](const Entry& a, const Entry& b) {
-                const float x = a.row->time_val, y = b.row->time_val;
-                return x > y || (std::isnan(y) && !std::isnan(x));
-            });
-    }
+    if (filter.sort_tag_name != 0)
+        sortByName(kept, names, filter.sort_tag_name);
+    if (filter.sort_tag_time != 0)
+        sortByTime(kept, filter.sort_tag_time);
     if (filter.sort_tag_comment != 0) {
         // Two groups only: a stable partition is the same order as the sort.
         const bool emptyFirst = filter.sort_tag_comment == 1;
