@@ -25,12 +25,12 @@
 #include "SubViewClass/KeyRouter.h"
 #include "SubViewClass/MediaPlayerView.h"
 #include "SubViewClass/MenuButton.h"
+#include "SubViewClass/Style.h"
 #include "SubViewController/EditViewController.h"
 #include "SubViewController/MomentSequence.h"
 #include "SubViewController/PlayViewController.h"
 
 namespace {
-const QColor kBackground = QColor::fromRgbF(0.2f, 0.253f, 0.285f);
 constexpr int kMenuWidth = 86;
 } // namespace
 
@@ -135,7 +135,7 @@ void MainViewController::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(kBackground);
+    painter.setBrush(Style::panel());
     painter.drawRoundedRect(rect(), 5.0, 5.0);
 }
 

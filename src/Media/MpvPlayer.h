@@ -6,6 +6,7 @@
 #include <cmath>
 #include <map>
 #include <mpv/client.h>
+#include <mpv/render.h>
 #include <optional>
 #include <string>
 #include <vector>
@@ -58,6 +59,16 @@ public:
     // Called by the surface once its render context exists, and again with
     // false before it frees it.
     void setRenderContextReady(bool ready);
+    // Makes the render context of a surface drawing this player: `api` is
+    // MPV_RENDER_API_TYPE_OPENGL (with `glInit`, an mpv_opengl_init_params) or
+    // MPV_RENDER_API_TYPE_SW; `update(data)` runs on mpv's thread whenever a
+    // new frame is due. A pending load goes ahead once it exists. nullptr,
+    // logged under `what`, when mpv refuses.
+    mpv_render_context* createRenderContext(const char* api, void* glInit, void (*update)(void*),
+                                            void* data, const char* what);
+    // Frees a context made by createRenderContext (nothing for nullptr) and
+    // sets it to nullptr; playback waits until a new one exists.
+    void freeRenderContext(mpv_render_context*& context);
     bool renderContextReady() const { return renderReady_; }
 
     // A property read synchronously, for tests and diagnostics only: it

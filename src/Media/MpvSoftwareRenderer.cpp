@@ -7,32 +7,17 @@
 
 MpvSoftwareRenderer::MpvSoftwareRenderer(MpvPlayer& player, QObject* parent)
     : QObject(parent), player_(player) {
-    if (!player.handle())
-        return;
-    char api[] = MPV_RENDER_API_TYPE_SW;
-    mpv_render_param params[] = {{MPV_RENDER_PARAM_API_TYPE, api},
-                                 {MPV_RENDER_PARAM_INVALID, nullptr}};
-    if (const int err = mpv_render_context_create(&context_, player.handle(), params); err < 0) {
-        systemLog(std::string("software video surface: ") + mpv_error_string(err));
-        context_ = nullptr;
-        return;
-    }
-    mpv_render_context_set_update_callback(
-        context_,
+    context_ = player.createRenderContext(
+        MPV_RENDER_API_TYPE_SW, nullptr,
         [](void* self) {
             QMetaObject::invokeMethod(static_cast<MpvSoftwareRenderer*>(self),
                                       &MpvSoftwareRenderer::onUpdate, Qt::QueuedConnection);
         },
-        this);
-    player_.setRenderContextReady(true);
+        this, "software video surface");
 }
 
 MpvSoftwareRenderer::~MpvSoftwareRenderer() {
-    if (context_) {
-        player_.setRenderContextReady(false);
-        mpv_render_context_set_update_callback(context_, nullptr, nullptr);
-        mpv_render_context_free(context_);
-    }
+    player_.freeRenderContext(context_);
 }
 
 void MpvSoftwareRenderer::setSize(QSize size) {

@@ -1,4 +1,5 @@
 #include "SubViewClass/Buttons.h"
+#include "SubViewClass/Style.h"
 
 #include <QEnterEvent>
 #include <charconv>
@@ -25,10 +26,7 @@ void HoverButton::leaveEvent(QEvent* event) {
 }
 
 void HoverButton::setBackground(const QColor& color) {
-    setStyleSheet(
-        QString("QPushButton { background-color: %1; color: %2; border: none;"
-                " border-radius: 4px; padding: 2px; }")
-            .arg(color.isValid() ? color.name(QColor::HexArgb) : "transparent", textColor_.name()));
+    setStyleSheet(Style::flatButton(color, textColor_));
 }
 
 TagButton::TagButton(const QString& title, const QString& identifier, QWidget* parent)

@@ -1,4 +1,5 @@
 #include "SubViewClass/MainWindow.h"
+#include "SubViewClass/Style.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -15,7 +16,6 @@
 #include "Media/Player.h"
 
 namespace {
-const QColor kPanel = QColor::fromRgbF(0.2f, 0.253f, 0.285f);
 constexpr int kHeaderHeight = 34;
 } // namespace
 
@@ -56,7 +56,7 @@ MainWindow::MainWindow(std::unique_ptr<Player> player) {
     auto* headerLayout = new QHBoxLayout(header_);
     headerLayout->setContentsMargins(12, 2, 6, 2);
     auto* title = new QLabel("Rucktag", header_);
-    title->setStyleSheet("color: #e8eef2; font-weight: bold;");
+    title->setStyleSheet(Style::windowTitle());
     title->setAttribute(Qt::WA_TransparentForMouseEvents);
     headerLayout->addWidget(title);
     headerLayout->addStretch(1);
@@ -122,7 +122,7 @@ void MainWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(kPanel.darker(130));
+    painter.setBrush(Style::panel().darker(130));
     painter.drawRoundedRect(rect(), 5.0, 5.0);
 }
 

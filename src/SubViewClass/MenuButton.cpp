@@ -1,4 +1,5 @@
 #include "SubViewClass/MenuButton.h"
+#include "SubViewClass/Style.h"
 
 #include <QIcon>
 
@@ -35,9 +36,7 @@ void MenuButton::showImage(const QString& name) {
 }
 
 void MenuButton::setHover(bool on) {
-    setStyleSheet(QString("QToolButton { background-color: %1; color: white; border: none;"
-                          " border-radius: 6px; }")
-                      .arg(on ? QColor::fromRgbF(0.361f, 0.404f, 0.427f).name() : "transparent"));
+    setStyleSheet(Style::menuButton(on));
 }
 
 void MenuButton::enterEvent(QEnterEvent* event) {

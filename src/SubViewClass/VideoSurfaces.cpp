@@ -61,10 +61,7 @@ void OpenGLVideoSurface::freeContext() {
     // mpv turns the video off when its output goes away; note the track so
     // a new context can turn it back on.
     savedVideoTrack_ = player_.videoTrack();
-    player_.setRenderContextReady(false);
-    mpv_render_context_set_update_callback(context_, nullptr, nullptr);
-    mpv_render_context_free(context_);
-    context_ = nullptr;
+    player_.freeRenderContext(context_);
 }
 
 void OpenGLVideoSurface::initializeGL() {
@@ -87,23 +84,15 @@ void OpenGLVideoSurface::initializeGL() {
             return current ? reinterpret_cast<void*>(current->getProcAddress(name)) : nullptr;
         },
         nullptr};
-    char api[] = MPV_RENDER_API_TYPE_OPENGL;
-    mpv_render_param params[] = {{MPV_RENDER_PARAM_API_TYPE, api},
-                                 {MPV_RENDER_PARAM_OPENGL_INIT_PARAMS, &glInit},
-                                 {MPV_RENDER_PARAM_INVALID, nullptr}};
-    if (const int err = mpv_render_context_create(&context_, player_.handle(), params); err < 0) {
-        systemLog(std::string("OpenGL video surface: ") + mpv_error_string(err));
-        context_ = nullptr;
-        return;
-    }
-    mpv_render_context_set_update_callback(
-        context_,
+    context_ = player_.createRenderContext(
+        MPV_RENDER_API_TYPE_OPENGL, &glInit,
         [](void* self) {
             QMetaObject::invokeMethod(static_cast<OpenGLVideoSurface*>(self), "update",
                                       Qt::QueuedConnection);
         },
-        this);
-    player_.setRenderContextReady(true);
+        this, "OpenGL video surface");
+    if (!context_)
+        return;
     if (savedVideoTrack_ > 0)
         player_.setVideoTrack(savedVideoTrack_);
 }

@@ -24,6 +24,7 @@
 #include "SubViewClass/EditableNSTextField.h"
 #include "SubViewClass/KeyEvents.h"
 #include "SubViewClass/MediaPlayerView.h"
+#include "SubViewClass/Style.h"
 #include "SubViewClass/TableModels.h"
 #include "SubViewClass/VerticallyCenteredTextFieldCell.h"
 
@@ -33,7 +34,7 @@ const char* const kCheckOff = "❎";
 
 QLabel* caption(const QString& text, QWidget* parent) {
     auto* label = new VerticallyCenteredTextFieldCell(text, parent);
-    label->setStyleSheet("color: #c9d3da;");
+    label->setStyleSheet(Style::caption());
     return label;
 }
 
@@ -80,9 +81,7 @@ QWidget* EditViewController::makeTeamPanel(bool teamA) {
     auto* header = new EditableNSTextField(teamA ? "チームA" : "チームB", panel);
     header->setObjectName(teamA ? "teamA_header" : "teamB_header");
     header->setAlignment(Qt::AlignCenter);
-    header->setStyleSheet(QString("QLineEdit { background-color: %1; color: white; border: none;"
-                                  " border-radius: 4px; font-weight: bold; }")
-                              .arg(teamA ? "#1f5f8b" : "#8b2f2f"));
+    header->setStyleSheet(Style::teamHeader(teamA));
     header->setMinimumHeight(28);
     (teamA ? teamA_header : teamB_header) = header;
     l->addWidget(header);
@@ -176,7 +175,7 @@ QWidget* EditViewController::makeClipPanel() {
         clipTableData,
         {{"ClipCheckCol", kCheckOff}, {"ClipStartCol", "開始"}, {"ClipEndCol", "終了"}}, this);
     clipTableView->setRowModel(clipModel_);
-    clipTableView->setStyleSheet(tagTableView->styleSheet());
+    clipTableView->setStyleSheet(Style::table());
     clipTableView->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     clipTableView->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     l->addWidget(clipTableView, 1);

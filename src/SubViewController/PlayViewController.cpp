@@ -29,6 +29,7 @@
 #include "SubViewClass/CustomTableView.h"
 #include "SubViewClass/EditableNSTextField.h"
 #include "SubViewClass/MediaPlayerView.h"
+#include "SubViewClass/Style.h"
 #include "SubViewClass/TableModels.h"
 #include "SubViewClass/TagTimeline.h"
 #include "SubViewClass/TallyTableModel.h"
@@ -60,13 +61,12 @@ PlayViewController::PlayViewController(MainViewController* parent, QWidget* cont
     l->addWidget(tagTableView, 1);
     placeTallyPanel(l);
     auto* caption = new VerticallyCenteredTextFieldCell("コメント", list);
-    caption->setStyleSheet("color: #c9d3da;");
+    caption->setStyleSheet(Style::caption());
     l->addWidget(caption);
     commentTextView = new QPlainTextEdit(list);
     commentTextView->setObjectName("commentTextView");
     commentTextView->setReadOnly(true);
-    commentTextView->setStyleSheet("QPlainTextEdit { background-color: #27343b; color: white;"
-                                   " border: 1px solid #4a5a63; border-radius: 3px; }");
+    commentTextView->setStyleSheet(Style::commentView());
     l->addWidget(commentTextView);
     grid->addWidget(list, 0, 1);
     // The list shares its column with the tally.
@@ -143,7 +143,7 @@ void PlayViewController::placeTallyPanel(QVBoxLayout* list) {
     l->setSpacing(4);
     auto* top = new QHBoxLayout();
     auto* caption = new VerticallyCenteredTextFieldCell("集計", panel);
-    caption->setStyleSheet("color: #c9d3da;");
+    caption->setStyleSheet(Style::caption());
     top->addWidget(caption, 1);
     auto* csv = new GeneralButton("集計CSV出力", "onTallyCSVOutput", panel);
     connect(csv, &QPushButton::clicked, this, [this] { onTallyCSVOutput(); });
@@ -159,7 +159,7 @@ void PlayViewController::placeTallyPanel(QVBoxLayout* list) {
     tallyTableView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tallyTableView->verticalHeader()->hide();
     tallyTableView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    tallyTableView->setStyleSheet(tagTableView->styleSheet());
+    tallyTableView->setStyleSheet(Style::table());
     QHeaderView* header = tallyTableView->horizontalHeader();
     header->setSectionResizeMode(QHeaderView::Fixed);
     header->setSectionsClickable(false);
@@ -278,7 +278,7 @@ QWidget* PlayViewController::makeMomentRow() {
     auto* l = new QHBoxLayout(row);
     l->setContentsMargins(0, 0, 0, 0);
     l->setSpacing(6);
-    const QString style = "color: #c9d3da;";
+    const QString style = Style::caption();
     auto spin = [&](const char* id, const char* label, const char* key, int fallback) {
         auto* caption = new QLabel(QString::fromUtf8(label), row);
         caption->setStyleSheet(style);

@@ -15,6 +15,7 @@
 #include "SubViewClass/CustomTableView.h"
 #include "SubViewClass/EditableNSTextField.h"
 #include "SubViewClass/MediaPlayerView.h"
+#include "SubViewClass/Style.h"
 #include "SubViewClass/TableModels.h"
 #include "SubViewClass/TagTimeline.h"
 
@@ -28,12 +29,7 @@ void TagTableScreen::makeTagTable(std::vector<TableColumn> columns, bool checkab
     tagTableView->setObjectName(QString::fromStdString(prefix_ + "TagTableView"));
     tagModel_ = new TagTableModel(tagTableData, std::move(columns), checkable, this);
     tagTableView->setRowModel(tagModel_);
-    tagTableView->setStyleSheet(
-        QString("QTableView { background-color: %1; color: white; gridline-color: #4a5a63;"
-                " selection-background-color: #2f6f9f; }"
-                "QHeaderView::section { background-color: #27343b; color: #e8eef2;"
-                " border: none; padding: 2px; }")
-            .arg(bgColor.name()));
+    tagTableView->setStyleSheet(Style::table());
     tagTableView->horizontalHeader()->setStretchLastSection(false);
     tagTableView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 }
@@ -53,12 +49,7 @@ QWidget* TagTableScreen::makeFilterRow() {
     teamB_checkBox = new QCheckBox("チームB", row);
     for (QCheckBox* c : {teamA_checkBox, teamB_checkBox}) {
         c->setChecked(true);
-        c->setStyleSheet(
-            "QCheckBox { color: white; }"
-            "QCheckBox::indicator { width: 14px; height: 14px; border: 1px solid #9aa7ae;"
-            " border-radius: 3px; background: #ffffff; }"
-            "QCheckBox::indicator:checked { background: #2f8f5b; border-color: #2f8f5b;"
-            " image: url(:/images/check.svg); }");
+        c->setStyleSheet(Style::teamCheckBox());
         connect(c, &QCheckBox::toggled, this, [this] { onFilterUpdate(); });
     }
     // Every choice rebuilds, the item already shown included.
@@ -78,9 +69,7 @@ QWidget* TagTableScreen::makeMediaColumn(bool withClipButtons) {
     l->setContentsMargins(0, 0, 0, 0);
     mediaPlayerBox = new QFrame(column);
     mediaPlayerBox->setObjectName("mediaPlayerBox");
-    mediaPlayerBox->setStyleSheet(
-        "QFrame#mediaPlayerBox { background-color: #11181c; border: 1px solid #4a5a63;"
-        " border-radius: 4px; }");
+    mediaPlayerBox->setStyleSheet(Style::mediaBox());
     l->addWidget(mediaPlayerBox, 1);
     l->addWidget(makeTimeline());
 
@@ -92,7 +81,7 @@ QWidget* TagTableScreen::makeMediaColumn(bool withClipButtons) {
     mediaTimeLabel->setReadOnly(true);
     mediaTimeLabel->setFocusPolicy(Qt::NoFocus);
     mediaTimeLabel->setFrame(false);
-    mediaTimeLabel->setStyleSheet("QLineEdit { background: transparent; color: white; }");
+    mediaTimeLabel->setStyleSheet(Style::timeLabel());
     mediaTimeLabel->font_rate = 0.55;
     mediaTimeLabel->setMinimumHeight(30);
     transportRow->addWidget(mediaTimeLabel, 1);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Model/DataModel.h"
+#include "SubViewClass/Style.h"
 
 class QCheckBox;
 class QComboBox;
@@ -34,7 +35,7 @@ public:
     // The listed tags along the video, under it.
     TagTimeline* tagTimeline = nullptr;
     EditableNSTextField* mediaTimeLabel = nullptr;
-    QColor bgColor = QColor::fromRgbF(0.2f, 0.253f, 0.285f);
+    QColor bgColor = Style::panel();
     MainViewController* myParent = nullptr;
     std::vector<std::shared_ptr<TagRowData>> tagTableData;
     int64_t tagTableSelectedRowIndex = -1;

@@ -1,0 +1,65 @@
+#include "SubViewClass/Style.h"
+
+namespace Style {
+
+QColor panel() {
+    return QColor::fromRgbF(0.2f, 0.253f, 0.285f);
+}
+
+QString caption() {
+    return "color: #c9d3da;";
+}
+
+QString table() {
+    return QString("QTableView { background-color: %1; color: white; gridline-color: #4a5a63;"
+                   " selection-background-color: #2f6f9f; }"
+                   "QHeaderView::section { background-color: #27343b; color: #e8eef2;"
+                   " border: none; padding: 2px; }")
+        .arg(panel().name());
+}
+
+QString teamCheckBox() {
+    return "QCheckBox { color: white; }"
+           "QCheckBox::indicator { width: 14px; height: 14px; border: 1px solid #9aa7ae;"
+           " border-radius: 3px; background: #ffffff; }"
+           "QCheckBox::indicator:checked { background: #2f8f5b; border-color: #2f8f5b;"
+           " image: url(:/images/check.svg); }";
+}
+
+QString mediaBox() {
+    return "QFrame#mediaPlayerBox { background-color: #11181c; border: 1px solid #4a5a63;"
+           " border-radius: 4px; }";
+}
+
+QString timeLabel() {
+    return "QLineEdit { background: transparent; color: white; }";
+}
+
+QString commentView() {
+    return "QPlainTextEdit { background-color: #27343b; color: white;"
+           " border: 1px solid #4a5a63; border-radius: 3px; }";
+}
+
+QString teamHeader(bool teamA) {
+    return QString("QLineEdit { background-color: %1; color: white; border: none;"
+                   " border-radius: 4px; font-weight: bold; }")
+        .arg(teamA ? "#1f5f8b" : "#8b2f2f");
+}
+
+QString flatButton(const QColor& background, const QColor& text) {
+    return QString("QPushButton { background-color: %1; color: %2; border: none;"
+                   " border-radius: 4px; padding: 2px; }")
+        .arg(background.isValid() ? background.name(QColor::HexArgb) : "transparent", text.name());
+}
+
+QString menuButton(bool hovered) {
+    return QString("QToolButton { background-color: %1; color: white; border: none;"
+                   " border-radius: 6px; }")
+        .arg(hovered ? QColor::fromRgbF(0.361f, 0.404f, 0.427f).name() : "transparent");
+}
+
+QString windowTitle() {
+    return "color: #e8eef2; font-weight: bold;";
+}
+
+} // namespace Style
