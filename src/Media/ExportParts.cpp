@@ -490,19 +490,21 @@ void AudioPath::encodeFull(bool all) {
     // until the piece ends.
     const int size = enc_.ctx->frame_size > 0 ? enc_.ctx->frame_size : 1024;
     const int reserve = all ? 0 : enc_.ctx->sample_rate / 4;
+    while (av_audio_fifo_size(fifo_) >= size + reserve)
+        encodeFromFifo(size);
+}
+
+void AudioPath::encodeFromFifo(int samples) {
     auto f = newFrame();
-    while (av_audio_fifo_size(fifo_) >= size + reserve) {
-        f->nb_samples = size;
-        f->format = enc_.ctx->sample_fmt;
-        f->sample_rate = enc_.ctx->sample_rate;
-        av_channel_layout_copy(&f->ch_layout, &enc_.ctx->ch_layout);
-        check(av_frame_get_buffer(f.get(), 0), "audio buffer");
-        av_audio_fifo_read(fifo_, reinterpret_cast<void**>(f->data), size);
-        f->pts = encoded_;
-        encoded_ += size;
-        out_.encode(enc_.ctx, st_, f.get());
-        av_frame_unref(f.get());
-    }
+    f->nb_samples = samples;
+    f->format = enc_.ctx->sample_fmt;
+    f->sample_rate = enc_.ctx->sample_rate;
+    av_channel_layout_copy(&f->ch_layout, &enc_.ctx->ch_layout);
+    check(av_frame_get_buffer(f.get(), 0), "audio buffer");
+    av_audio_fifo_read(fifo_, reinterpret_cast<void**>(f->data), samples);
+    f->pts = encoded_;
+    encoded_ += samples;
+    out_.encode(enc_.ctx, st_, f.get());
 }
 
 void AudioPath::endPiece(int64_t totalSamples) {
@@ -558,19 +560,8 @@ void AudioPath::endPiece(int64_t totalSamples) {
 void AudioPath::finish() {
     if (!active())
         return;
-    const int rest = av_audio_fifo_size(fifo_);
-    if (rest > 0) {
-        auto f = newFrame();
-        f->nb_samples = rest;
-        f->format = enc_.ctx->sample_fmt;
-        f->sample_rate = enc_.ctx->sample_rate;
-        av_channel_layout_copy(&f->ch_layout, &enc_.ctx->ch_layout);
-        check(av_frame_get_buffer(f.get(), 0), "audio buffer");
-        av_audio_fifo_read(fifo_, reinterpret_cast<void**>(f->data), rest);
-        f->pts = encoded_;
-        encoded_ += rest;
-        out_.encode(enc_.ctx, st_, f.get());
-    }
+    if (const int rest = av_audio_fifo_size(fifo_); rest > 0)
+        encodeFromFifo(rest); // the last, short frame
     out_.encode(enc_.ctx, st_, nullptr);
 }
 

@@ -184,6 +184,8 @@ private:
     void feed(AVFrame* f);
     void drainGraph();
     void encodeFull(bool all);
+    // Encodes the FIFO's next `samples` as one frame.
+    void encodeFromFifo(int samples);
 
     Input& in_;
     Output& out_;
