@@ -6,20 +6,11 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
-#include <QPlainTextEdit>
 #include <QScreen>
 #include <QVBoxLayout>
-#include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
-#include <filesystem>
 
 #include "Media/Player.h"
-#include "SubModuleClass/AtomicFile.h"
-#include "SubModuleClass/SystemLog.h"
-#include "SubModuleClass/TagFileManager.h"
-#include "SubViewClass/CustomAlert.h"
 #include "SubViewClass/EditableNSTextField.h"
 #include "SubViewClass/KeyEvents.h"
 #include "SubViewClass/KeyRouter.h"
@@ -35,7 +26,8 @@ constexpr int kMenuWidth = 86;
 } // namespace
 
 MainViewController::MainViewController(QWidget* parent, std::unique_ptr<Player> player)
-    : QWidget(parent) {
+    : QWidget(parent), session(new SessionController(tagDataModel, m_fSave, this)),
+      tagHistory(session->history), tagJournal(session->journal) {
     setObjectName("MainViewController");
 
     menu_button_panel = new QWidget(this);
@@ -75,8 +67,6 @@ MainViewController::MainViewController(QWidget* parent, std::unique_ptr<Player> 
     MediaPlayer = new MediaPlayerView(this, std::move(player));
     resizableTimer_.setSingleShot(true);
     connect(&resizableTimer_, &QTimer::timeout, this, [this] { emit resizableChanged(false); });
-    journalCheck_.setSingleShot(true);
-    connect(&journalCheck_, &QTimer::timeout, this, [this] { reportJournalFailure(); });
     viewDidLoad();
 }
 
@@ -106,10 +96,11 @@ void MainViewController::viewDidLoad() {
     for (QLineEdit* label :
          {editViewController->mediaTimeLabel, playViewController->mediaTimeLabel})
         connect(MediaPlayer, &MediaPlayerView::timeTextChanged, label, &QLineEdit::setText);
-    MediaPlayer->beforeOpen = [this](const std::string&) { return askBeforeReplacingVideo(); };
+    session->setView(MediaPlayer);
+    MediaPlayer->beforeOpen = [this](const std::string&) { return session->mayReplaceVideo(); };
     connect(MediaPlayer, &MediaPlayerView::openFailed, this,
             [this](const QString& path, const QString& reason) {
-                openFailed(path.toStdString(), reason.toStdString());
+                session->videoFailed(path.toStdString(), reason.toStdString());
             });
     MediaPlayer->raise();
 
@@ -215,69 +206,36 @@ void MainViewController::onMaximize() {
 }
 
 std::string MainViewController::getCSVFileName() const {
-    if (!MediaPlayer || !MediaPlayer->player() || !MediaPlayer->player()->hasCurrentItem())
-        return {};
-    return TagFileManager::sessionFilePath(MediaPlayer->player()->currentPath());
+    return session->sessionPath();
 }
 
 bool MainViewController::saveTagData() {
-    const std::string path = getCSVFileName();
-    if (path.empty())
-        return false;
-    const bool wasPlaying = MediaPlayer->isPlaying();
-    MediaPlayer->player()->pause();
-    std::error_code ec;
-    if (std::filesystem::exists(path, ec)) {
-        if (ConfirmBox("保存データがあります。上書きしますか？", "お知らせ") != "yes") {
-            if (wasPlaying)
-                MediaPlayer->play();
-            return false;
-        }
-        // The old file stays until the new one is complete: the write
-        // replaces it in one step, so a failure leaves it intact.
-    }
-    std::string kept;
-    if (!keepDamagedSession(path, kept)) {
-        if (wasPlaying)
-            MediaPlayer->play();
-        return false;
-    }
-    const std::string keptNote =
-        kept.empty() ? "" : "\n読み込めなかった元のファイルは次の名前で残しています。\n" + kept;
-    const std::string error = TagFileManager::saveCSVFile(path, tagDataModel.data, true);
-    if (error.empty()) {
-        m_fSave = false;
-        // Saved: the journal's changes are in the session file now.
-        tagJournal.retire();
-        tagJournal.setSession(stampOfFile(path));
-        AlertBox("タグ情報が保存されました。" + keptNote, "成功", "success");
-    } else {
-        AlertBox(error + keptNote, "保存失敗", "error");
-    }
-    if (wasPlaying)
-        MediaPlayer->play();
-    return error.empty();
+    return session->save();
 }
 
 void MainViewController::onSave() {
     saveTagData();
 }
 
+void MainViewController::afterOpenMedia(const std::string&) {
+    session->videoOpened();
+}
+
+void MainViewController::performTagEdit(TagEdit edit) {
+    session->perform(std::move(edit));
+}
+
+bool MainViewController::undoTagEdit() {
+    return session->undo();
+}
+
+bool MainViewController::redoTagEdit() {
+    return session->redo();
+}
+
 void MainViewController::onClose() {
-    if (MediaPlayer->isOpenStatus().value_or(false) && m_fSave) {
-        const std::string answer =
-            ConfirmBox("タグデータが変更されています。保存しますか？", "保存");
-        // A question closed without an answer keeps everything, like cancel.
-        if (answer == "cancel" || answer == "error")
-            return;
-        // Quit only once the tags are safe: a declined overwrite or a failed
-        // write keeps the window open with every tag.
-        if (answer != "no" && !saveTagData())
-            return;
-        if (answer == "no")
-            tagJournal.retire();
-    }
-    terminate();
+    if (session->mayClose())
+        terminate();
 }
 
 void MainViewController::terminate() {
@@ -285,241 +243,6 @@ void MainViewController::terminate() {
     if (QWidget* w = window(); w && w != this)
         w->close();
     QApplication::quit();
-}
-
-bool MainViewController::askBeforeReplacingVideo() {
-    if (!MediaPlayer->isOpenStatus().value_or(false) || !m_fSave)
-        return true;
-    const std::string answer = ConfirmBox("タグデータが変更されています。保存しますか？", "保存");
-    if (answer == "no") {
-        tagJournal.retire();
-        return true;
-    }
-    if (answer == "yes")
-        return saveTagData();
-    return false;
-}
-
-void MainViewController::afterOpenMedia(const std::string&) {
-    const std::string path = getCSVFileName();
-    tagDataModel.replaceData(loadSession(path));
-    m_fSave = false;
-    tagHistory.clear();
-    openJournal(path);
-    showNewStore();
-}
-
-void MainViewController::openJournal(const std::string& sessionPath) {
-    Player* player = MediaPlayer->player();
-    const std::string video = player && player->hasCurrentItem() ? player->currentPath() : "";
-    if (video.empty()) {
-        tagJournal.close();
-        return;
-    }
-    std::error_code ec;
-    const std::filesystem::path absolute = std::filesystem::absolute(video, ec);
-    const std::string name = ec ? video : absolute.lexically_normal().string();
-    const SessionStamp stamp = stampOfFile(sessionPath);
-    // Whatever is still on its way (the retirement of this very journal after
-    // a save, say) lands before the journal is read.
-    tagJournal.flush();
-    tagJournal.open(name, stamp);
-    JournalContents found = readJournal(tagJournal.file(), name);
-    if (!found.error.empty())
-        systemLog(found.error);
-    // A journal naming another video is left alone; this video's first
-    // change replaces it.
-    if (!found.ours)
-        return;
-    std::string question = "前回保存されていない変更が残っています。復元しますか？";
-    if (found.session != stamp)
-        question += "\nセッションファイルは、この変更の記録を始めた後に変更されています。"
-                    "復元すると、記録の最後の時点のタグ一覧全体に戻ります。";
-    if (found.damaged)
-        question += "\n記録の途中に壊れた箇所があるため、その手前までの変更を復元します。";
-    if (MessageBox(question, "復元") != "yes") {
-        tagJournal.retire();
-        return;
-    }
-    const int64_t counter = std::max(tagDataModel.index, found.store.index);
-    tagDataModel.data = std::move(found.store.data);
-    tagDataModel.index = counter;
-    m_fSave = true;
-    // The restored store is the start of this run's journal.
-    tagJournal.restart(tagDataModel);
-    watchJournal();
-}
-
-void MainViewController::performTagEdit(TagEdit edit) {
-    const TagEdit& done = tagHistory.perform(tagDataModel, std::move(edit));
-    tagJournal.changed(done, tagDataModel);
-    m_fSave = true;
-    watchJournal();
-}
-
-bool MainViewController::undoTagEdit() {
-    return afterHistoryStep(tagHistory.undo(tagDataModel));
-}
-
-bool MainViewController::redoTagEdit() {
-    return afterHistoryStep(tagHistory.redo(tagDataModel));
-}
-
-bool MainViewController::afterHistoryStep(const TagEdit* applied) {
-    if (!applied)
-        return false;
-    tagJournal.changed(*applied, tagDataModel);
-    m_fSave = true;
-    watchJournal();
-    showAfterHistoryStep();
-    return true;
-}
-
-void MainViewController::showAfterHistoryStep() {
-    for (TagTableScreen* screen : {static_cast<TagTableScreen*>(editViewController),
-                                   static_cast<TagTableScreen*>(playViewController)})
-        screen->reloadTagDataTable(true);
-    // The comment editor shows the chosen tag's comment as it now stands.
-    const int64_t chosen = editViewController->tagTableSelectedRowIndex;
-    const auto& data = tagDataModel.data;
-    const auto it = std::find_if(data.begin(), data.end(),
-                                 [chosen](const auto& t) { return t->index == chosen; });
-    if (it == data.end())
-        editViewController->forgetChosenTag();
-    else
-        editViewController->commentTextField->setPlainText(QString::fromStdString((*it)->comment));
-}
-
-void MainViewController::watchJournal() {
-    // Failures surface from the writer thread; looked at shortly after.
-    if (!journalCheck_.isActive())
-        journalCheck_.start(300);
-}
-
-void MainViewController::reportJournalFailure() {
-    const std::string error = tagJournal.takeError();
-    if (error.empty())
-        return;
-    AlertBox("タグの変更を記録できません。タグの入力は続けられますが、保存するまでの変更は、"
-             "異常終了すると失われます。\n" +
-                 error,
-             "warning", "warning");
-}
-
-void MainViewController::showNewStore() {
-    // Both screens list the new store: a hidden screen left on the old rows
-    // would act on the new video's tags that share their indexes.
-    editViewController->clearClips();
-    for (TagTableScreen* screen : {static_cast<TagTableScreen*>(editViewController),
-                                   static_cast<TagTableScreen*>(playViewController)}) {
-        screen->forgetChosenTag();
-        screen->reloadTagDataTable(true);
-    }
-    reportSessionProblem();
-}
-
-namespace {
-
-// "3, 7, 12行目", at most ten numbers.
-std::string lineList(const std::vector<size_t>& lines) {
-    constexpr size_t kShown = 10;
-    std::string text;
-    for (size_t i = 0; i < lines.size() && i < kShown; ++i)
-        text += (i ? ", " : "") + std::to_string(lines[i]);
-    text += "行目";
-    if (lines.size() > kShown)
-        text += "ほか" + std::to_string(lines.size() - kShown) + "行";
-    return text;
-}
-
-std::string readFailureText(int err) {
-    switch (err) {
-    case EISDIR:
-        return "同じ名前のフォルダーがあります。保存するには、このフォルダーの名前を変えてください"
-               "。";
-    case EACCES:
-    case EPERM:
-        return "読み取りの権限がありません。";
-    case EIO:
-        return "読み取り中に入出力エラーが発生しました。";
-    default:
-        return std::string("読み取りに失敗しました（") + std::strerror(err) + "）。";
-    }
-}
-
-} // namespace
-
-std::vector<std::shared_ptr<TagRowData>> MainViewController::loadSession(const std::string& path) {
-    TagFileManager::LoadResult loaded = TagFileManager::readCSVFile(path);
-    damagedSession_ = loaded.damaged() ? path : "";
-    sessionProblemNote_.clear();
-    constexpr const char* kKept =
-        "上書き保存のときは、元のファイルを別の名前で残してから保存します。";
-    if (!loaded.error.empty()) {
-        systemLog(loaded.error);
-        sessionProblemNote_ = "セッションファイルを読み込めませんでした。\n" + path + "\n" +
-                              readFailureText(loaded.errorCode);
-        if (loaded.errorCode != EISDIR)
-            sessionProblemNote_ += std::string("\n") + kKept;
-    } else if (loaded.damaged()) {
-        std::string text = "セッションファイルの一部を読み込めませんでした。\n" + path + "\n";
-        if (loaded.headerMissing)
-            text += "1行目: 見出し行ではないため、読み込みませんでした。\n";
-        if (!loaded.shortRows.empty())
-            text += lineList(loaded.shortRows) + ": 項目が足りないため、読み込みませんでした。\n";
-        if (!loaded.longRows.empty())
-            text += lineList(loaded.longRows) +
-                    ": 項目が多すぎるため、6番目より後を読み込みませんでした。\n";
-        if (!loaded.unreadableTimes.empty())
-            text += lineList(loaded.unreadableTimes) +
-                    ": 時刻を読み取れないため、0:00:00 としました。\n";
-        text +=
-            "読み込めたタグ" + std::to_string(loaded.rows.size()) + "件を表示しています。" + kKept;
-        sessionProblemNote_ = std::move(text);
-    }
-    return std::move(loaded.rows);
-}
-
-void MainViewController::reportSessionProblem() {
-    if (sessionProblemNote_.empty())
-        return;
-    const std::string note = std::move(sessionProblemNote_);
-    sessionProblemNote_.clear();
-    AlertBox(note, "エラー", "error");
-}
-
-bool MainViewController::keepDamagedSession(const std::string& path, std::string& kept) {
-    std::error_code ec;
-    // A folder of that name cannot be written over, and a vanished file holds
-    // nothing to keep.
-    if (path != damagedSession_ || !std::filesystem::is_regular_file(path, ec))
-        return true;
-    const std::string error = keepDamagedCopy(path, kept);
-    if (!error.empty()) {
-        AlertBox(
-            "読み込めなかった元のファイルを別の名前で残せなかったため、保存しませんでした。\n" +
-                error,
-            "保存失敗", "error");
-        return false;
-    }
-    damagedSession_.clear();
-    return true;
-}
-
-void MainViewController::showNoVideo() {
-    tagDataModel.replaceData({});
-    m_fSave = false;
-    tagHistory.clear();
-    tagJournal.close();
-    showNewStore();
-}
-
-void MainViewController::openFailed(const std::string& path, const std::string& reason) {
-    systemLog(reason);
-    // The previous video is closed by now; its tags were saved or given up
-    // when the user was asked.
-    showNoVideo();
-    AlertBox("動画を開けませんでした。\n" + path + "\n" + reason, "エラー", "error");
 }
 
 void MainViewController::mediaBackward() {

@@ -8,7 +8,7 @@
 
 #include "Media/Player.h"
 #include "Model/DataModel.h"
-#include "SubModuleClass/TagJournal.h"
+#include "SessionController.h"
 
 class EditViewController;
 class KeyRouter;
@@ -40,6 +40,10 @@ public:
     MediaPlayerView* MediaPlayer = nullptr;
     TagDataModel tagDataModel;
     bool m_fSave = false;
+    // The open video's session: history, journal, open/save/close flows.
+    SessionController* session;
+    TagHistory& tagHistory;
+    TagJournal& tagJournal;
     EditViewController* editViewController = nullptr;
     PlayViewController* playViewController = nullptr;
     QWidget* mediaPlayerBox = nullptr;
@@ -69,9 +73,6 @@ public:
     // screens are rebuilt with their filter and sort.
     bool undoTagEdit();
     bool redoTagEdit();
-    // The history of the open video's tag edits, and their journal.
-    TagHistory tagHistory;
-    TagJournal tagJournal;
 
     void mediaBackward();
     // The main key map.
@@ -95,30 +96,10 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    bool askBeforeReplacingVideo();
-    void openFailed(const std::string& path, const std::string& reason);
-    // The session file's tags; remembers (and notes for the user) what could
-    // not be read, so that the first save keeps the file before replacing it.
-    std::vector<std::shared_ptr<TagRowData>> loadSession(const std::string& path);
-    void reportSessionProblem();
-    bool keepDamagedSession(const std::string& path, std::string& kept);
-    void showNoVideo();
-    void showNewStore();
     void terminate();
-    // Starts the journal of the video now open; offers to restore the
-    // changes a journal holds from a run that ended without saving them.
-    void openJournal(const std::string& sessionPath);
-    // Journals an undone or redone step and shows it; false when there was none.
-    bool afterHistoryStep(const TagEdit* applied);
-    void showAfterHistoryStep();
-    void watchJournal();
-    void reportJournalFailure();
 
     QTimer resizableTimer_;
     bool appeared_ = false;
     bool terminating_ = false;
-    std::string damagedSession_;     // path of a session file read only in part
-    std::string sessionProblemNote_; // shown once the screens show what was read
-    QTimer journalCheck_;
     KeyRouter* keyRouter_ = nullptr;
 };

@@ -417,6 +417,24 @@ void EditViewController::forgetChosenTag() {
     commentTextField->setPlainText("");
 }
 
+void EditViewController::onStoreReplaced() {
+    clearClips();
+    TagTableScreen::onStoreReplaced();
+}
+
+void EditViewController::onStoreStepped() {
+    TagTableScreen::onStoreStepped();
+    // The comment editor shows the chosen tag's comment as it now stands.
+    const auto& data = myParent->tagDataModel.data;
+    const int64_t chosen = tagTableSelectedRowIndex;
+    const auto it = std::find_if(data.begin(), data.end(),
+                                 [chosen](const auto& t) { return t->index == chosen; });
+    if (it == data.end())
+        forgetChosenTag();
+    else
+        commentTextField->setPlainText(QString::fromStdString((*it)->comment));
+}
+
 void EditViewController::keyDown(QKeyEvent* event) {
     const uint16_t code = keycodeOf(*event);
     if (code == Keycode::comma)

@@ -60,6 +60,8 @@ public:
 
     void updateView() override;
     void forgetChosenTag() override;
+    void onStoreReplaced() override;
+    void onStoreStepped() override;
 
 private:
     QWidget* makeTeamPanel(bool teamA);

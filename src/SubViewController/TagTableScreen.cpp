@@ -22,6 +22,21 @@
 TagTableScreen::TagTableScreen(MainViewController* parent, QWidget* container, const char* prefix)
     : QWidget(container), myParent(parent), prefix_(prefix) {
     setAttribute(Qt::WA_StyledBackground);
+    if (parent) {
+        connect(parent->session, &SessionController::storeReplaced, this,
+                [this] { onStoreReplaced(); });
+        connect(parent->session, &SessionController::storeStepped, this,
+                [this] { onStoreStepped(); });
+    }
+}
+
+void TagTableScreen::onStoreReplaced() {
+    forgetChosenTag();
+    reloadTagDataTable(true);
+}
+
+void TagTableScreen::onStoreStepped() {
+    reloadTagDataTable(true);
 }
 
 void TagTableScreen::makeTagTable(std::vector<TableColumn> columns, bool checkable) {

@@ -63,6 +63,12 @@ public:
     // Rescales text and rows to the screen's height H.
     virtual void updateView();
 
+    // The session's store holds another video's tags: nothing chosen, every
+    // row rebuilt.
+    virtual void onStoreReplaced();
+    // An undo or redo changed the store: rebuilt with filter and sort.
+    virtual void onStoreStepped();
+
 protected:
     // The one video view and its player, through the main view controller;
     // nullptr without one.

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Model/DataModel.h"
+#include "Model/TagEdit.h"
+#include "SubModuleClass/TagJournal.h"
+
+class MediaPlayerView;
+
+// The session of the open video: its tag store (owned by the main view and
+// shared with the screens), the undo history and the journal, and the flows
+// around them: opening and restoring, saving, the questions before a video is
+// replaced or the application closes, undo and redo. It says when the store
+// is replaced or stepped; the screens rebuild themselves.
+class SessionController : public QObject {
+    Q_OBJECT
+public:
+    SessionController(TagDataModel& store, bool& unsaved, QObject* parent = nullptr);
+    // The video view whose video the session belongs to.
+    void setView(MediaPlayerView* view);
+
+    // The session file beside the open video, or empty without one.
+    std::string sessionPath() const;
+    // The save flow; true when the tags were written.
+    bool save();
+    // Asked before the application quits; false keeps it open.
+    bool mayClose();
+    // Asked before another video replaces the open one; false keeps it.
+    bool mayReplaceVideo();
+    // A video was opened: its session file is loaded (and a journal left by
+    // an earlier run offered) and the store replaced.
+    void videoOpened();
+    // A chosen video could not be opened: no video, an empty store.
+    void videoFailed(const std::string& path, const std::string& reason);
+
+    // Every change of the store goes through here: applied, kept for undo,
+    // journaled, and the unsaved flag set.
+    void perform(TagEdit edit);
+    // Undo and redo of the last edit; false when there was none.
+    bool undo();
+    bool redo();
+
+    TagHistory history;
+    TagJournal journal;
+
+signals:
+    // The store holds another video's tags (or none).
+    void storeReplaced();
+    // An undo or a redo changed the store.
+    void storeStepped();
+
+private:
+    // The session file's tags; remembers (and notes for the user) what could
+    // not be read, so that the first save keeps the file before replacing it.
+    std::vector<std::shared_ptr<TagRowData>> loadSession(const std::string& path);
+    void reportSessionProblem();
+    bool keepDamagedSession(const std::string& path, std::string& kept);
+    void showNoVideo();
+    void showNewStore();
+    // Starts the journal of the video now open; offers to restore the
+    // changes a journal holds from a run that ended without saving them.
+    void openJournal(const std::string& sessionPath);
+    // Journals an undone or redone step and shows it; false when there was none.
+    bool afterHistoryStep(const TagEdit* applied);
+    void watchJournal();
+    void reportJournalFailure();
+
+    TagDataModel& store_;
+    bool& unsaved_;
+    MediaPlayerView* view_ = nullptr;
+    std::string damagedSession_;     // path of a session file read only in part
+    std::string sessionProblemNote_; // shown once the screens show what was read
+    QTimer journalCheck_;
+};
