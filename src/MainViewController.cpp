@@ -221,6 +221,15 @@ void MainViewController::afterOpenMedia(const std::string&) {
     session->videoOpened();
 }
 
+void MainViewController::openVideo(const std::string& path, std::function<void()> opened) {
+    MediaPlayer->callBack = [this, opened = std::move(opened)](const std::string& url) {
+        afterOpenMedia(url);
+        if (opened)
+            opened();
+    };
+    MediaPlayer->openPath(path);
+}
+
 void MainViewController::performTagEdit(TagEdit edit) {
     session->perform(std::move(edit));
 }

@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <array>
+#include <functional>
 #include <string>
 
 #include "Media/Player.h"
@@ -64,6 +65,9 @@ public:
     void onSave();
     void onClose();
     void afterOpenMedia(const std::string& url);
+    // Opens `path` as if chosen in the open panel (a video named on the
+    // command line); `opened` runs once its tags are shown.
+    void openVideo(const std::string& path, std::function<void()> opened = {});
     bool isTerminating() const { return terminating_; }
 
     // Every change of the tag store goes through here: applied to the store,

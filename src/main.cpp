@@ -8,7 +8,6 @@
 #include "AppDelegate.h"
 #include "MainViewController.h"
 #include "SubViewClass/MainWindow.h"
-#include "SubViewClass/MediaPlayerView.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -37,12 +36,7 @@ int main(int argc, char** argv) {
     const QStringList args = QApplication::arguments();
     if (args.size() > 1) {
         const std::string path = args.at(1).toStdString();
-        QTimer::singleShot(0, main, [main, path] {
-            main->MediaPlayer->callBack = [main](const std::string& url) {
-                main->afterOpenMedia(url);
-            };
-            main->MediaPlayer->openPath(path);
-        });
+        QTimer::singleShot(0, main, [main, path] { main->openVideo(path); });
     }
     const int code = QApplication::exec();
     delegate.applicationWillTerminate();

@@ -98,11 +98,7 @@ int main(int argc, char** argv) {
     PlayViewController* play = main->playViewController;
 
     bool opened = false;
-    main->MediaPlayer->callBack = [&](const std::string& url) {
-        main->afterOpenMedia(url);
-        opened = true;
-    };
-    main->MediaPlayer->openPath(argv[1]);
+    main->openVideo(argv[1], [&] { opened = true; });
     if (!QTest::qWaitFor([&] { return opened; }, 15000))
         return 1;
     Player* player = main->MediaPlayer->player();
