@@ -322,12 +322,15 @@ void MainViewController::openJournal(const std::string& sessionPath) {
     // Whatever is still on its way (the retirement of this very journal after
     // a save, say) lands before the journal is read.
     tagJournal.flush();
-    tagJournal.open(name, stamp);
-    JournalContents found = readJournal(tagJournal.file(), name);
+    if (!tagJournal.open(name, stamp)) {
+        // Another running Rucktag records this video's changes.
+        systemLog(name + ": another process journals this video; changes here are not journaled");
+        return;
+    }
+    JournalContents found = tagJournal.readLeftover();
     if (!found.error.empty())
         systemLog(found.error);
-    // A journal naming another video is left alone; this video's first
-    // change replaces it.
+    // A journal that cannot be read stays set aside, never written over.
     if (!found.ours)
         return;
     std::string question = "前回保存されていない変更が残っています。復元しますか？";
@@ -335,9 +338,10 @@ void MainViewController::openJournal(const std::string& sessionPath) {
         question += "\nセッションファイルは、この変更の記録を始めた後に変更されています。"
                     "復元すると、記録の最後の時点のタグ一覧全体に戻ります。";
     if (found.damaged)
-        question += "\n記録の途中に壊れた箇所があるため、その手前までの変更を復元します。";
+        question += "\n記録に壊れた箇所があるため、読み取れなかった変更(" +
+                    std::to_string(found.lostRecords) + "件)は復元されません。";
     if (MessageBox(question, "復元") != "yes") {
-        tagJournal.retire();
+        tagJournal.discardLeftover();
         return;
     }
     const int64_t counter = std::max(tagDataModel.index, found.store.index);
@@ -345,7 +349,7 @@ void MainViewController::openJournal(const std::string& sessionPath) {
     tagDataModel.index = counter;
     m_fSave = true;
     // The restored store is the start of this run's journal.
-    tagJournal.restart(tagDataModel);
+    tagJournal.restoreLeftover(tagDataModel);
     watchJournal();
 }
 
