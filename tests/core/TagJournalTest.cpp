@@ -10,6 +10,7 @@
 #include "Model/DataModel.h"
 #include "SubModuleClass/TagJournal.h"
 #include "support/Tags.h"
+#include "JournalTestSupport.h"
 
 namespace {
 
@@ -230,26 +231,36 @@ TEST_F(JournalFile, ATornLastRecordIsIgnored) {
     EXPECT_TRUE(sameStore(readJournal(file, video).store, states[2]));
 }
 
-TEST_F(JournalFile, ABadRecordInTheMiddleStopsThereAndSaysSo) {
+// A change record spoiled beyond repair: only that change is lost, the ones
+// after it are replayed, and the result says a record could not be read.
+TEST_F(JournalFile, ABadRecordInTheMiddleLosesOnlyItselfAndSaysSo) {
     const auto states = write();
-    std::string b = bytes();
-    // Records after the start: the first change is in the snapshot; the
-    // second press is the first appended record. Spoil its last byte.
+    const std::string original = bytes();
+    std::string b = original;
     const JournalContents whole = readJournal(file, video);
     ASSERT_EQ(whole.changes, 3u);
-    // Find the end of the first appended record by its length field.
-    uint32_t beginLength;
-    std::memcpy(&beginLength, b.data() + 8, 4);
-    const size_t first = 8 + 8 + beginLength;
-    uint32_t length;
-    std::memcpy(&length, b.data() + first, 4);
-    b[first + 8 + length - 1] ^= 0x5a;
+    // Records: header, snapshot, header, snapshot, then the second press, the
+    // third and the comment. Spoil the third press's payload.
+    const auto records = journaltest::recordsOf(b);
+    ASSERT_EQ(records.size(), 7u);
+    for (size_t i = records[5].first + 17; i < records[5].second - 1; i += 4)
+        b[i] ^= 0x5a;
     put(b);
     const JournalContents back = readJournal(file, video);
     ASSERT_TRUE(back.ours);
     EXPECT_TRUE(back.damaged);
-    EXPECT_EQ(back.changes, 0u);
-    EXPECT_TRUE(sameStore(back.store, states[0]));
+    EXPECT_EQ(back.lostRecords, 1u);
+    EXPECT_EQ(back.changes, 2u);
+    // The first two presses, and the comment on a tag that is not there.
+    EXPECT_TRUE(sameStore(back.store, states[1]));
+    // One flipped bit in the same place is repaired.
+    b = original;
+    b[records[5].first + 20] ^= 0x04;
+    put(b);
+    const JournalContents fixed = readJournal(file, video);
+    EXPECT_FALSE(fixed.damaged);
+    EXPECT_EQ(fixed.repaired, 1u);
+    EXPECT_TRUE(sameStore(fixed.store, states[3]));
 }
 
 TEST_F(JournalFile, AJournalIsNeverTakenForAnotherVideos) {

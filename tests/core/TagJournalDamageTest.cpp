@@ -1,0 +1,554 @@
+// The journal against damage: every single-bit flip of a journal, random
+// bursts of garbage, old journals, and crafted ones.
+#include <chrono>
+#include <cstdio>
+#include <random>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include "JournalTestSupport.h"
+
+namespace {
+
+using namespace journaltest;
+
+// A journal of 35 loaded tags with comments, then comments, deletions,
+// presses, undos and redos; the model of every change, and of the store
+// without each one.
+struct Campaign {
+    std::string bytes;
+    Model snapshot;               // the store the journal starts from
+    std::vector<TagEdit> changes; // appended after it
+    Model truth;
+    std::vector<Model> without; // the truth without change k
+
+    Model replayWithout(const std::vector<size_t>& skipped) const {
+        Model m = snapshot;
+        for (size_t k = 0; k < changes.size(); ++k)
+            if (std::find(skipped.begin(), skipped.end(), k) == skipped.end())
+                m.apply(changes[k]);
+        return m;
+    }
+};
+
+Campaign buildCampaign(const std::string& video) {
+    Campaign c;
+    const char* names[] = {"ラック", "モール", "タックル", "スクラム", "トライ", "PG"};
+    std::vector<std::shared_ptr<TagRowData>> loaded;
+    for (int i = 0; i < 35; ++i) {
+        loaded.push_back(tag(i % 3 != 0, 12.5f * i, names[i % 6], i % 4 == 0 ? "c" + std::to_string(i) : ""));
+        loaded.back()->index = i;
+    }
+    TagDataModel store;
+    store.replaceData(loaded);
+    TagHistory history;
+    TagJournal journal;
+    EXPECT_TRUE(journal.open(video, SessionStamp{true, 10, 20, 30}));
+    bool first = true;
+    auto note = [&](const TagEdit& e) {
+        journal.changed(e, store);
+        if (first)
+            c.snapshot = Model::of(store); // the first change starts from the store it made
+        else
+            c.changes.push_back(deepCopy(e));
+        first = false;
+    };
+    auto press = [&](bool team, float at, const char* name) {
+        note(history.perform(store, TagEdit::record(store, tag(team, at, name))));
+    };
+    auto comment = [&](int64_t index, const std::string& text) {
+        note(history.perform(store, TagEdit::comment(store, index, text)));
+    };
+    auto remove = [&](std::vector<int64_t> doomed) {
+        note(history.perform(store, TagEdit::remove(store, doomed)));
+    };
+    press(true, 500, "キック");
+    comment(3, "ノックオン");
+    comment(7, "good \"line\", out");
+    comment(12, "x");
+    comment(20, "");
+    comment(35, "new");
+    remove({5});
+    remove({10, 11});
+    press(false, 510, "ラインアウト");
+    press(true, 520, "DG");
+    press(false, 530, "ペナルティ");
+    comment(36, "second\nline");
+    note(*history.undo(store)); // the comment
+    note(*history.undo(store)); // the last press
+    note(*history.redo(store));
+    remove({0, 34, 37});
+    comment(3, "");
+    note(*history.undo(store)); // the comment cleared
+    note(*history.undo(store)); // the three deleted come back
+    press(true, 540, "トライ");
+    press(false, 550, "選手交代");
+    comment(2, std::string(40, 'w'));
+    remove({1});
+    EXPECT_TRUE(journal.flush());
+    c.bytes = slurp(journal.file());
+    c.truth = Model::of(store);
+    EXPECT_TRUE(c.replayWithout({}).matches(store)) << "the model follows the store";
+    for (size_t k = 0; k < c.changes.size(); ++k)
+        c.without.push_back(c.replayWithout({k}));
+    return c;
+}
+
+class JournalDamage : public StateHome {};
+
+// Every bit of the journal flipped in turn: nothing is lost (a flipped bit is
+// found from the checksum, the header and the snapshot have a second copy),
+// and had anything been lost the result would say so.
+TEST_F(JournalDamage, EverySingleBitFlipIsReadBackOrReported) {
+    const auto t0 = std::chrono::steady_clock::now();
+    const Campaign c = buildCampaign(video);
+    ASSERT_GT(c.bytes.size(), 3000u);
+    ASSERT_EQ(c.changes.size(), 22u);
+    Scratchpad pad(home / "flipped.journal");
+    pad.put(c.bytes);
+    {
+        const JournalContents whole = readJournal(pad.path(), video);
+        ASSERT_TRUE(whole.ours) << whole.error;
+        EXPECT_EQ(whole.version, 2);
+        EXPECT_FALSE(whole.damaged);
+        EXPECT_EQ(whole.changes, c.changes.size());
+        ASSERT_TRUE(c.truth.matches(whole.store));
+    }
+
+    size_t flips = 0, unreadable = 0, silent = 0, lostSome = 0, maxLost = 0, wrong = 0,
+           repairedSeen = 0, falseAlarms = 0;
+    // Every bit; under the sanitizers (ten times slower) one bit of every
+    // byte, chosen by a seeded generator.
+#if defined(__SANITIZE_ADDRESS__)
+    constexpr bool everyBit = false;
+#else
+    constexpr bool everyBit = true;
+#endif
+    std::mt19937 rng(1207);
+    std::string flipped = c.bytes;
+    for (size_t i = 0; i < c.bytes.size(); ++i) {
+        const int chosen = static_cast<int>(rng() % 8);
+        for (int bit = 0; bit < 8; ++bit) {
+            if (!everyBit && bit != chosen)
+                continue;
+            flipped[i] = static_cast<char>(c.bytes[i] ^ (1 << bit));
+            pad.put(flipped);
+            flipped[i] = c.bytes[i];
+            ++flips;
+            const JournalContents back = readJournal(pad.path(), video);
+            if (!back.ours) {
+                ++unreadable;
+                ADD_FAILURE() << "byte " << i << " bit " << bit << ": " << back.error;
+                continue;
+            }
+            repairedSeen += back.repaired > 0;
+            size_t lost = 0;
+            if (!c.truth.matches(back.store)) {
+                lost = c.changes.size(); // unless it is the truth without one change
+                for (size_t k = 0; k < c.without.size(); ++k)
+                    if (c.without[k].matches(back.store))
+                        lost = 1;
+                if (lost > 1) {
+                    ++wrong;
+                    ADD_FAILURE() << "byte " << i << " bit " << bit << ": more than one change lost";
+                }
+                ++lostSome;
+                if (!back.damaged) {
+                    ++silent;
+                    ADD_FAILURE() << "byte " << i << " bit " << bit << ": lost without a word";
+                }
+            } else if (back.damaged) {
+                ++falseAlarms;
+            }
+            maxLost = std::max(maxLost, lost);
+        }
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    std::printf("bit-flip campaign: %zu-byte journal (35 tags + 1 in the snapshot, %zu changes "
+                "after it), %zu single-bit flips: 0 crashes, %zu unreadable, %zu with a change "
+                "lost, %zu silent losses, max changes lost %zu, %zu read with a repair, %zu false "
+                "alarms (%.1f s)\n",
+                c.bytes.size(), c.changes.size(), flips, unreadable, lostSome, silent, maxLost,
+                repairedSeen, falseAlarms, seconds);
+    EXPECT_EQ(silent, 0u);
+    EXPECT_EQ(wrong, 0u);
+    EXPECT_LE(maxLost, 1u);
+    EXPECT_EQ(falseAlarms, 0u);
+}
+
+// Bursts of up to 16 garbage bytes: every change the burst did not touch is
+// restored, and whatever is missing is reported.
+TEST_F(JournalDamage, GarbageBurstsLoseOnlyTheChangesTheyTouchAndSaySo) {
+    const Campaign c = buildCampaign(video);
+    const auto records = recordsOf(c.bytes);
+    // Records: header, snapshot (3 records), header, snapshot, then the changes.
+    const size_t firstChange = records.size() - c.changes.size();
+    ASSERT_EQ(firstChange, 8u);
+    Scratchpad pad(home / "burst.journal");
+    std::mt19937 rng(77);
+    size_t bursts = 0, silent = 0, beyond = 0, lostChanges = 0, maxLost = 0, unreadable = 0;
+    for (int n = 0; n < 3000; ++n) {
+        std::string b = c.bytes;
+        // The last byte is left alone: a zero there is a torn write by design.
+        const size_t at = rng() % (b.size() - 1);
+        const size_t len = std::min<size_t>(2 + rng() % 15, b.size() - 1 - at);
+        for (size_t i = at; i < at + len; ++i)
+            b[i] = static_cast<char>(b[i] ^ (1 + rng() % 255));
+        pad.put(b);
+        ++bursts;
+        const JournalContents back = readJournal(pad.path(), video);
+        if (!back.ours) {
+            ++unreadable;
+            ADD_FAILURE() << "burst at " << at << ": " << back.error;
+            continue;
+        }
+        std::vector<size_t> touched;
+        for (size_t r = firstChange; r < records.size(); ++r)
+            if (records[r].first < at + len && at < records[r].second)
+                touched.push_back(r - firstChange);
+        if (c.truth.matches(back.store))
+            continue;
+        // Some subset of the touched changes is missing.
+        size_t lost = SIZE_MAX;
+        for (unsigned mask = 1; mask < (1u << touched.size()); ++mask) {
+            std::vector<size_t> skipped;
+            for (size_t k = 0; k < touched.size(); ++k)
+                if (mask & (1u << k))
+                    skipped.push_back(touched[k]);
+            if (c.replayWithout(skipped).matches(back.store))
+                lost = std::min(lost, skipped.size());
+        }
+        if (lost == SIZE_MAX) {
+            ++beyond;
+            ADD_FAILURE() << "burst at " << at << " length " << len
+                          << ": lost more than the changes it touched";
+            continue;
+        }
+        lostChanges += lost;
+        maxLost = std::max(maxLost, lost);
+        // Exact from the sequence numbers, except for damage at the very end
+        // (a lower bound there).
+        EXPECT_GE(back.lostRecords, touched.back() + 1 == c.changes.size() ? 1 : lost)
+            << "burst at " << at;
+        if (!back.damaged) {
+            ++silent;
+            ADD_FAILURE() << "burst at " << at << " length " << len << " of " << b.size()
+                          << ": lost without a word; last record at " << records.back().first;
+        }
+    }
+    std::printf("garbage bursts (2-16 bytes): %zu bursts, 0 crashes, %zu unreadable, %zu changes "
+                "lost in all, max %zu in one burst, %zu silent losses, %zu losses beyond the "
+                "records touched\n",
+                bursts, unreadable, lostChanges, maxLost, silent, beyond);
+    EXPECT_EQ(silent, 0u);
+    EXPECT_EQ(beyond, 0u);
+    EXPECT_EQ(unreadable, 0u);
+}
+
+// A change record spoiled beyond repair in the middle: only that change is
+// lost, every later one is replayed, and the result says one record is lost.
+TEST_F(JournalDamage, ARecordSpoiledInTheMiddleLosesOnlyItself) {
+    const Campaign c = buildCampaign(video);
+    const auto records = recordsOf(c.bytes);
+    const size_t firstChange = records.size() - c.changes.size();
+    for (size_t k : {size_t(0), size_t(6), c.changes.size() - 1}) {
+        std::string b = c.bytes;
+        const auto [from, to] = records[firstChange + k];
+        for (size_t i = from + 17; i < to - 1; i += 3) // payload bytes
+            b[i] = static_cast<char>(b[i] ^ 0x5a);
+        Scratchpad pad(home / "spoiled.journal");
+        pad.put(b);
+        const JournalContents back = readJournal(pad.path(), video);
+        ASSERT_TRUE(back.ours) << k;
+        EXPECT_TRUE(back.damaged) << k;
+        EXPECT_EQ(back.lostRecords, 1u) << k;
+        EXPECT_EQ(back.changes, c.changes.size() - 1) << k;
+        EXPECT_TRUE(c.without[k].matches(back.store)) << k;
+    }
+    // Two records in a row.
+    std::string b = c.bytes;
+    for (size_t r : {firstChange + 3, firstChange + 4})
+        for (size_t i = records[r].first; i < records[r].second; i += 5)
+            b[i] = static_cast<char>(b[i] ^ 0xff);
+    Scratchpad pad(home / "spoiled2.journal");
+    pad.put(b);
+    const JournalContents back = readJournal(pad.path(), video);
+    ASSERT_TRUE(back.ours);
+    EXPECT_TRUE(back.damaged);
+    EXPECT_EQ(back.lostRecords, 2u);
+    EXPECT_TRUE(c.replayWithout({3, 4}).matches(back.store));
+}
+
+// Both copies of one snapshot record spoiled: the tags of that record are
+// lost and counted, the rest of the snapshot and every change come back.
+TEST_F(JournalDamage, BothCopiesOfASnapshotRecordLostCostsOnlyItsTags) {
+    const Campaign c = buildCampaign(video);
+    const auto records = recordsOf(c.bytes);
+    std::string b = c.bytes;
+    for (size_t r : {size_t(2), size_t(6)}) // the second snapshot record, both copies
+        for (size_t i = records[r].first + 20; i < records[r].second - 1; i += 7)
+            b[i] = static_cast<char>(b[i] ^ 0x33);
+    Scratchpad pad(home / "snap.journal");
+    pad.put(b);
+    const JournalContents back = readJournal(pad.path(), video);
+    ASSERT_TRUE(back.ours);
+    EXPECT_TRUE(back.damaged);
+    EXPECT_EQ(back.lostRecords, 1u);
+    EXPECT_EQ(back.lostTags, 16u);
+    EXPECT_EQ(back.changes, c.changes.size());
+    // Tags 16..31 of the snapshot are gone unless a change put them back.
+    EXPECT_EQ(back.store.data.size() + 16, c.truth.tags.size());
+}
+
+// ---- journals of the previous release ----------------------------------------
+
+TEST_F(JournalDamage, VersionOneJournalsStillReplay) {
+    TagDataModel store;
+    for (int i = 0; i < 5; ++i)
+        store.appent(tag(i % 2 == 0, float(i), "スクラム", i == 2 ? "two" : ""));
+    const SessionStamp stamp{true, 42, 7, 99};
+    std::string bytes = v1::begin(video, stamp, store);
+    TagHistory history;
+    std::vector<TagEdit> edits;
+    edits.push_back(history.perform(store, TagEdit::record(store, tag(true, 9, "PG"))));
+    edits.push_back(history.perform(store, TagEdit::comment(store, 1, "one")));
+    edits.push_back(history.perform(store, TagEdit::remove(store, {0, 3})));
+    edits.push_back(*history.undo(store));
+    edits.push_back(history.perform(store, TagEdit::record(store, tag(false, 11, "DG"))));
+    for (const auto& e : edits)
+        bytes += v1::edit(e);
+    const fs::path file = home / "old.journal";
+    spit(file, bytes);
+    JournalContents back = readJournal(file, video);
+    ASSERT_TRUE(back.ours) << back.error;
+    EXPECT_EQ(back.version, 1);
+    EXPECT_FALSE(back.damaged);
+    EXPECT_EQ(back.session, stamp);
+    EXPECT_EQ(back.changes, edits.size());
+    EXPECT_TRUE(sameStore(back.store, store));
+
+    // Torn at the end: no damage. Spoiled in the middle: the replay stops
+    // there (the old format has no way past it) and says so.
+    spit(file, bytes.substr(0, bytes.size() - 3));
+    back = readJournal(file, video);
+    EXPECT_FALSE(back.damaged);
+    EXPECT_EQ(back.changes, edits.size() - 1);
+    std::string spoiled = bytes;
+    const auto beginLength = [&] {
+        uint32_t l;
+        std::memcpy(&l, bytes.data() + 8, 4);
+        return l;
+    }();
+    const size_t firstEdit = 8 + 8 + beginLength;
+    uint32_t l1;
+    std::memcpy(&l1, bytes.data() + firstEdit, 4);
+    spoiled[firstEdit + 8 + l1 + 12] ^= 0x40; // inside the second edit
+    spit(file, spoiled);
+    back = readJournal(file, video);
+    ASSERT_TRUE(back.ours);
+    EXPECT_TRUE(back.damaged);
+    EXPECT_EQ(back.changes, 1u);
+    EXPECT_EQ(back.lostRecords, edits.size() - 1);
+}
+
+// The left-over of the previous release at the video's own name is offered.
+TEST_F(JournalDamage, AVersionOneLeftOverIsOffered) {
+    TagDataModel store;
+    for (int i = 0; i < 3; ++i)
+        store.appent(tag(true, float(i), "PG"));
+    fs::create_directories(folder());
+    // The previous release named the journal from the path made absolute and
+    // lexically normal, which is the canonical path when there are no links.
+    spit(journalPathFor(video), v1::begin(video, SessionStamp{}, store));
+    TagJournal journal;
+    ASSERT_TRUE(journal.open(video, SessionStamp{}));
+    const JournalContents found = journal.readLeftover();
+    ASSERT_TRUE(found.ours) << found.error;
+    EXPECT_EQ(found.version, 1);
+    EXPECT_TRUE(sameStore(found.store, store));
+}
+
+// ---- crafted journals --------------------------------------------------------
+
+// Runs `read` in a child process: how much its resident memory grew (kB), or
+// -1 when it did not end normally.
+long peakGrowthKB(const std::function<void()>& read) {
+    int pipeFd[2];
+    if (::pipe(pipeFd) != 0)
+        return -1;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipeFd[0]);
+        rusage before{}, after{};
+        ::getrusage(RUSAGE_SELF, &before);
+        read();
+        ::getrusage(RUSAGE_SELF, &after);
+        const long grown = after.ru_maxrss - before.ru_maxrss;
+        (void)!::write(pipeFd[1], &grown, sizeof grown);
+        ::_exit(0);
+    }
+    ::close(pipeFd[1]);
+    long grown = -1;
+    if (::read(pipeFd[0], &grown, sizeof grown) != sizeof grown)
+        grown = -1;
+    ::close(pipeFd[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? grown : -1;
+}
+
+template <typename T> void putRaw(std::string& out, T v) {
+    out.append(reinterpret_cast<const char*>(&v), sizeof v);
+}
+
+// A version 2 record as the journal frames it.
+std::string v2record(uint32_t seq, uint8_t type, const std::string& payload) {
+    std::string out(8, '\0');
+    putRaw<uint32_t>(out, 0x4B52A7D3);
+    putRaw<uint32_t>(out, seq);
+    putRaw<uint8_t>(out, type);
+    out += payload;
+    const uint32_t length = static_cast<uint32_t>(out.size() - 8 + 1);
+    std::memcpy(out.data(), &length, 4);
+    uLong crc = crc32(0L, reinterpret_cast<const Bytef*>(&length), 4);
+    crc = crc32(crc, reinterpret_cast<const Bytef*>(out.data() + 8), static_cast<uInt>(length - 1));
+    const auto c32 = static_cast<uint32_t>(crc);
+    std::memcpy(out.data() + 4, &c32, 4);
+    out.push_back(static_cast<char>(0xA5));
+    return out;
+}
+
+std::string v2header(const std::string& video, int64_t counter, uint64_t tags, uint32_t per,
+                     uint32_t records) {
+    std::string p;
+    putRaw<uint32_t>(p, 2);
+    v1::text(p, video);
+    p.append(1 + 8 + 8 + 8, '\0');
+    putRaw<int64_t>(p, counter);
+    putRaw<uint64_t>(p, tags);
+    putRaw<uint32_t>(p, per);
+    putRaw<uint32_t>(p, records);
+    return p;
+}
+
+std::string rowBytes(int64_t index) {
+    TagRowData r;
+    r.index = index;
+    r.name = "PG";
+    std::string out;
+    v1::row(out, r);
+    return out;
+}
+
+// Counts, lengths and indexes read from a file are held against what the file
+// can hold: no crash, no allocation by a number from the file, memory within
+// a small multiple of the file's size, time within a small multiple of it.
+TEST_F(JournalDamage, CraftedJournalsAreReadWithinBoundsOfTheirSize) {
+    std::vector<std::pair<std::string, std::string>> crafted;
+    auto v1begin = [&](int64_t counter, uint32_t count, const std::string& rows) {
+        std::string p;
+        v1::put<uint8_t>(p, 1);
+        v1::put<uint32_t>(p, 1);
+        v1::text(p, video);
+        p.append(1 + 8 + 8 + 8, '\0');
+        v1::put<int64_t>(p, counter);
+        v1::put<uint32_t>(p, count);
+        return "RUCKJNL1" + v1::record(p + rows);
+    };
+    crafted.emplace_back("v1 snapshot count 2^32-1", v1begin(5, 0xFFFFFFFFu, rowBytes(1)));
+    crafted.emplace_back("v1 tag index near 2^32", v1begin(1, 1, rowBytes((int64_t(1) << 32) - 2)));
+    crafted.emplace_back("v1 tag index 2^40", v1begin(1, 1, rowBytes(int64_t(1) << 40)));
+    crafted.emplace_back("v1 counter INT64_MAX", v1begin(INT64_MAX, 1, rowBytes(0)));
+    {
+        std::string insert;
+        v1::put<uint8_t>(insert, 2);
+        v1::put<uint32_t>(insert, 1);
+        v1::put<uint64_t>(insert, 1);
+        insert += rowBytes((int64_t(1) << 32) - 1);
+        crafted.emplace_back("v1 insert of index 2^32-1",
+                             v1begin(1, 1, rowBytes(0)) + v1::record(insert));
+        std::string many;
+        v1::put<uint8_t>(many, 2);
+        v1::put<uint32_t>(many, 0xFFFFFFFFu);
+        crafted.emplace_back("v1 insert count 2^32-1", v1begin(1, 1, rowBytes(0)) + v1::record(many));
+        std::string comment;
+        v1::put<uint8_t>(comment, 4);
+        v1::put<int64_t>(comment, INT64_MIN);
+        v1::put<uint32_t>(comment, 0xFFFFFFF0u);
+        crafted.emplace_back("v1 comment length 2^32", v1begin(1, 1, rowBytes(0)) + v1::record(comment));
+    }
+    crafted.emplace_back("v2 header of 10^9 tags",
+                         "RUCKJNL2" + v2record(0, 5, v2header(video, 1, 1000000000, 16, 62500000)));
+    crafted.emplace_back("v2 header of 2^32-1 records",
+                         "RUCKJNL2" + v2record(0, 5, v2header(video, 1, 0xFFFFFFFFu, 1, 0xFFFFFFFFu)));
+    {
+        // Tags far apart: the table by index would need 2^31 slots.
+        std::string chunk;
+        putRaw<uint32_t>(chunk, 0);
+        putRaw<uint32_t>(chunk, 2);
+        chunk += rowBytes(0) + rowBytes(int64_t(1) << 31);
+        std::string file = "RUCKJNL2" + v2record(0, 5, v2header(video, 3, 2, 16, 1)) +
+                           v2record(1, 6, chunk);
+        std::string insert;
+        putRaw<uint32_t>(insert, 1);
+        putRaw<uint64_t>(insert, 2);
+        insert += rowBytes((int64_t(1) << 32) - 5);
+        file += v2record(4, 2, insert);
+        crafted.emplace_back("v2 tags 2^31 apart", file);
+        // A megabyte of sync words whose lengths reach the end: the scan for the
+        // next good record must not check each against the rest of the file.
+        std::string scan = "RUCKJNL2" + v2record(0, 5, v2header(video, 0, 0, 16, 0));
+        while (scan.size() < (1u << 20)) {
+            std::string fake(8, '\0');
+            const uint32_t rest = static_cast<uint32_t>((1u << 20) - scan.size());
+            std::memcpy(fake.data(), &rest, 4);
+            putRaw<uint32_t>(fake, 0x4B52A7D3);
+            putRaw<uint32_t>(fake, 3);
+            putRaw<uint8_t>(fake, 2);
+            scan += fake;
+        }
+        crafted.emplace_back("v2 a megabyte of false starts", scan);
+    }
+    std::mt19937 rng(5);
+    for (int n = 0; n < 20; ++n) {
+        std::string junk(64 + rng() % 4096, '\0');
+        for (auto& ch : junk)
+            ch = static_cast<char>(rng());
+        junk.replace(0, 8, n % 2 ? "RUCKJNL1" : "RUCKJNL2");
+        crafted.emplace_back("random " + std::to_string(n), junk);
+    }
+
+    for (const auto& [what, bytes] : crafted) {
+        const fs::path file = home / "crafted.journal";
+        spit(file, bytes);
+        const auto t0 = std::chrono::steady_clock::now();
+        const long grownKB = peakGrowthKB([&] {
+            const JournalContents back = readJournal(file, video);
+            if (back.ours && (back.store.index < 0 || back.store.index > (int64_t(1) << 32)))
+                ::_exit(3);
+        });
+        const double ms =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+        ASSERT_GE(grownKB, 0) << what << ": the reader died";
+        EXPECT_LE(static_cast<size_t>(grownKB) * 1024, 48 * bytes.size() + (48u << 20))
+            << what << ": " << grownKB << " kB for " << bytes.size() << " bytes";
+        EXPECT_LT(ms, 5000) << what;
+        // And in this process: the store is sane.
+        const JournalContents back = readJournal(file, video);
+        if (back.ours) {
+            for (const auto& row : back.store.data)
+                EXPECT_LT(row->index, back.store.index) << what;
+        }
+    }
+    // The tags 2^31 apart are both restored (by their places).
+    const fs::path file = home / "crafted.journal";
+    spit(file, std::find_if(crafted.begin(), crafted.end(), [](const auto& c) {
+                   return c.first == "v2 tags 2^31 apart";
+               })->second);
+    const JournalContents apart = readJournal(file, video);
+    ASSERT_TRUE(apart.ours) << apart.error;
+    EXPECT_EQ(apart.store.data.size(), 3u);
+}
+
+} // namespace
