@@ -32,6 +32,9 @@
 
 namespace {
 const QColor kBackground = QColor::fromRgbF(0.2f, 0.253f, 0.285f);
+constexpr const char* kViewOnlyNote =
+    "この動画は別のRucktagウィンドウで開かれていて、そちらでタグを記録しています。"
+    "このウィンドウでは動画とタグを見ることだけができ、タグの記録、変更、保存はできません。";
 constexpr int kMenuWidth = 86;
 } // namespace
 
@@ -223,11 +226,22 @@ bool MainViewController::saveTagData() {
     const std::string path = getCSVFileName();
     if (path.empty())
         return false;
+    if (viewOnly_) {
+        AlertBox(kViewOnlyNote, "お知らせ", "warning");
+        return false;
+    }
     const bool wasPlaying = MediaPlayer->isPlaying();
     MediaPlayer->player()->pause();
     std::error_code ec;
     if (std::filesystem::exists(path, ec)) {
-        if (ConfirmBox("保存データがあります。上書きしますか？", "お知らせ") != "yes") {
+        // Written by someone else since it was read: the ordinary question
+        // would hide that their tags are about to go.
+        const bool changedSince = stampOfFile(path) != loadedSession_;
+        const std::string question =
+            changedSince ? "セッションファイルは、読み込んだ後に別のプログラムまたは別のウィンドウで"
+                           "変更されています。上書きすると、その変更は失われます。上書きしますか？"
+                         : "保存データがあります。上書きしますか？";
+        if (ConfirmBox(question, "お知らせ") != "yes") {
             if (wasPlaying)
                 MediaPlayer->play();
             return false;
@@ -248,7 +262,8 @@ bool MainViewController::saveTagData() {
         m_fSave = false;
         // Saved: the journal's changes are in the session file now.
         tagJournal.retire();
-        tagJournal.setSession(stampOfFile(path));
+        loadedSession_ = stampOfFile(path);
+        tagJournal.setSession(loadedSession_);
         AlertBox("タグ情報が保存されました。" + keptNote, "成功", "success");
     } else {
         AlertBox(error + keptNote, "保存失敗", "error");
@@ -274,7 +289,7 @@ void MainViewController::onClose() {
         if (answer != "no" && !saveTagData())
             return;
         if (answer == "no")
-            tagJournal.retire();
+            tagJournal.discard();
     }
     terminate();
 }
@@ -291,7 +306,7 @@ bool MainViewController::askBeforeReplacingVideo() {
         return true;
     const std::string answer = ConfirmBox("タグデータが変更されています。保存しますか？", "保存");
     if (answer == "no") {
-        tagJournal.retire();
+        tagJournal.discard();
         return true;
     }
     if (answer == "yes")
@@ -311,33 +326,52 @@ void MainViewController::afterOpenMedia(const std::string&) {
 void MainViewController::openJournal(const std::string& sessionPath) {
     Player* player = MediaPlayer->player();
     const std::string video = player && player->hasCurrentItem() ? player->currentPath() : "";
+    viewOnly_ = false;
     if (video.empty()) {
         tagJournal.close();
         return;
     }
-    std::error_code ec;
-    const std::filesystem::path absolute = std::filesystem::absolute(video, ec);
-    const std::string name = ec ? video : absolute.lexically_normal().string();
-    const SessionStamp stamp = stampOfFile(sessionPath);
+    loadedSession_ = stampOfFile(sessionPath);
     // Whatever is still on its way (the retirement of this very journal after
     // a save, say) lands before the journal is read.
     tagJournal.flush();
-    tagJournal.open(name, stamp);
-    JournalContents found = readJournal(tagJournal.file(), name);
+    if (!tagJournal.open(video, loadedSession_)) {
+        // Another process records this video: its journal is live, never a
+        // left-over, and two writers would lose each other's tags.
+        viewOnly_ = true;
+        openNote_ = kViewOnlyNote;
+        return;
+    }
+    JournalContents found = tagJournal.readLeftover();
     if (!found.error.empty())
         systemLog(found.error);
-    // A journal naming another video is left alone; this video's first
-    // change replaces it.
-    if (!found.ours)
+    if (!found.found)
         return;
+    if (!found.ours) {
+        // Nothing in it can be read back: kept aside, never written over.
+        tagJournal.discardLeftover();
+        openNote_ = "前回保存されていない変更の記録がありましたが、壊れていて読み取れませんでした。"
+                    "記録は消さずに次のフォルダーに残しています。\n" +
+                    (journalFolder() / "discarded").string();
+        return;
+    }
     std::string question = "前回保存されていない変更が残っています。復元しますか？";
-    if (found.session != stamp)
+    if (found.session != loadedSession_)
         question += "\nセッションファイルは、この変更の記録を始めた後に変更されています。"
                     "復元すると、記録の最後の時点のタグ一覧全体に戻ります。";
     if (found.damaged)
-        question += "\n記録の途中に壊れた箇所があるため、その手前までの変更を復元します。";
-    if (MessageBox(question, "復元") != "yes") {
-        tagJournal.retire();
+        question += "\n記録の一部が壊れていたため、その部分の変更は復元できません。"
+                    "それ以外の変更はすべて復元します。";
+    question += "\n「後で決める」では記録をそのまま残し、次にこの動画を開いたときにもう一度"
+                "確かめます。破棄した記録は14日間、次のフォルダーに残ります。\n" +
+                (journalFolder() / "discarded").string();
+    const std::string answer = RecoveryBox(question);
+    if (answer == "discard") {
+        tagJournal.discardLeftover();
+        return;
+    }
+    if (answer != "restore") {
+        tagJournal.deferLeftover();
         return;
     }
     const int64_t counter = std::max(tagDataModel.index, found.store.index);
@@ -345,8 +379,15 @@ void MainViewController::openJournal(const std::string& sessionPath) {
     tagDataModel.index = counter;
     m_fSave = true;
     // The restored store is the start of this run's journal.
-    tagJournal.restart(tagDataModel);
+    tagJournal.restoreLeftover(tagDataModel);
     watchJournal();
+}
+
+bool MainViewController::mayChangeTags() {
+    if (!viewOnly_)
+        return true;
+    AlertBox(kViewOnlyNote, "お知らせ", "warning");
+    return false;
 }
 
 void MainViewController::performTagEdit(TagEdit edit) {
@@ -415,6 +456,11 @@ void MainViewController::showNewStore() {
         screen->reloadTagDataTable(true);
     }
     reportSessionProblem();
+    if (!openNote_.empty()) {
+        const std::string note = std::move(openNote_);
+        openNote_.clear();
+        AlertBox(note, "お知らせ", "warning");
+    }
 }
 
 namespace {
@@ -508,6 +554,7 @@ bool MainViewController::keepDamagedSession(const std::string& path, std::string
 void MainViewController::showNoVideo() {
     tagDataModel.replaceData({});
     m_fSave = false;
+    viewOnly_ = false;
     tagHistory.clear();
     tagJournal.close();
     showNewStore();

@@ -60,6 +60,10 @@ public:
     void onClose();
     void afterOpenMedia(const std::string& url);
     bool isTerminating() const { return terminating_; }
+    // False (after telling the user) while another window records this
+    // video: this one only shows it.
+    bool mayChangeTags();
+    bool isViewOnly() const { return viewOnly_; }
 
     // Every change of the tag store goes through here: applied to the store,
     // kept for undo, journaled, and m_fSave set.
@@ -118,5 +122,8 @@ private:
     bool terminating_ = false;
     std::string damagedSession_;     // path of a session file read only in part
     std::string sessionProblemNote_; // shown once the screens show what was read
+    std::string openNote_;           // likewise, about the journal of the video
+    SessionStamp loadedSession_;     // the session file as loaded or last saved
+    bool viewOnly_ = false;          // another process records this video
     QTimer journalCheck_;
 };

@@ -25,6 +25,7 @@
 #include "Model/TagTally.h"
 #include "SubModuleClass/AtomicFile.h"
 #include "SubViewClass/Buttons.h"
+#include "SubViewClass/CommentTextEdit.h"
 #include "SubViewClass/CustomAlert.h"
 #include "SubViewClass/CustomTableView.h"
 #include "SubViewClass/EditableNSTextField.h"
@@ -62,7 +63,7 @@ PlayViewController::PlayViewController(MainViewController* parent, QWidget* cont
     auto* caption = new VerticallyCenteredTextFieldCell("コメント", list);
     caption->setStyleSheet("color: #c9d3da;");
     l->addWidget(caption);
-    commentTextView = new QPlainTextEdit(list);
+    commentTextView = new CommentTextEdit(list);
     commentTextView->setObjectName("commentTextView");
     commentTextView->setReadOnly(true);
     commentTextView->setStyleSheet("QPlainTextEdit { background-color: #27343b; color: white;"

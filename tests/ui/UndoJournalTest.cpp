@@ -20,7 +20,9 @@ std::vector<Tag> tags(const std::vector<std::shared_ptr<TagRowData>>& rows) {
     return out;
 }
 
-constexpr int kYes = 1; // "はい" of both questions
+constexpr int kYes = 1;     // "はい" of a yes/no question
+constexpr int kRestore = 0; // the recovery question's answers
+constexpr int kDiscard = 1;
 
 class Journaled : public Screens {
 protected:
@@ -141,7 +143,7 @@ TEST_F(Journaled, TheCommentEditorKeepsItsOwnUndo) {
 
 // After a crash the journal brings back exactly the store of the last change:
 // tags, order, indexes and comments; both screens show it and it counts as
-// unsaved. Answering no gives the changes up for good.
+// unsaved. Discarding them takes them out of the way.
 TEST_F(Journaled, AfterACrashTheQuestionRestoresEveryChange) {
     openVideo("m.mp4");
     press("A0", 1);
@@ -158,10 +160,11 @@ TEST_F(Journaled, AfterACrashTheQuestionRestoresEveryChange) {
 
     crashAndRestart();
     dialogs.shown.clear();
-    dialogs.answers.push_back(kYes);
+    dialogs.answers.push_back(kRestore);
     openVideo("m.mp4");
     ASSERT_EQ(dialogs.shown.size(), 1u);
-    EXPECT_EQ(dialogs.shown[0].message, "前回保存されていない変更が残っています。復元しますか？");
+    EXPECT_EQ(dialogs.shown[0].message.rfind("前回保存されていない変更が残っています。復元しますか？", 0),
+              0u);
     EXPECT_EQ(tags(main->tagDataModel.data), before);
     EXPECT_EQ(tags(edit->tagTableData), before);
     EXPECT_EQ(tags(play->tagTableData), before);
@@ -174,7 +177,7 @@ TEST_F(Journaled, AfterACrashTheQuestionRestoresEveryChange) {
 
     // Crash again: the restored store and this run's changes come back.
     crashAndRestart();
-    dialogs.answers.push_back(0); // no
+    dialogs.answers.push_back(kDiscard);
     openVideo("m.mp4");
     EXPECT_TRUE(main->tagDataModel.data.empty());
     EXPECT_FALSE(main->m_fSave);
@@ -196,7 +199,7 @@ TEST_F(Journaled, ASessionFileChangedSinceIsToldAndTheJournalsStoreRestored) {
     crashAndRestart();
     std::ofstream(dir / "m.csv") << "Team, INDEX, 再生時刻, タグ内容, コメント\n"
                                     "A,1,0:00:05,PG,\"\",5.0\n";
-    dialogs.answers.push_back(kYes);
+    dialogs.answers.push_back(kRestore);
     openVideo("m.mp4");
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_NE(dialogs.shown[0].message.find("セッションファイルは"), std::string::npos);
