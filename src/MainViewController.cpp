@@ -234,6 +234,14 @@ void MainViewController::performTagEdit(TagEdit edit) {
     session->perform(std::move(edit));
 }
 
+bool MainViewController::mayChangeTags() {
+    return session->mayChangeTags();
+}
+
+bool MainViewController::isViewOnly() const {
+    return session->isViewOnly();
+}
+
 bool MainViewController::undoTagEdit() {
     return session->undo();
 }

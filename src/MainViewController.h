@@ -69,6 +69,10 @@ public:
     // command line); `opened` runs once its tags are shown.
     void openVideo(const std::string& path, std::function<void()> opened = {});
     bool isTerminating() const { return terminating_; }
+    // False (after telling the user) while another window records this
+    // video: this one only shows it.
+    bool mayChangeTags();
+    bool isViewOnly() const;
 
     // Every change of the tag store goes through here: applied to the store,
     // kept for undo, journaled, and m_fSave set.

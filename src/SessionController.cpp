@@ -12,6 +12,12 @@
 #include "SubViewClass/CustomAlert.h"
 #include "SubViewClass/MediaPlayerView.h"
 
+namespace {
+constexpr const char* kViewOnlyNote =
+    "この動画は別のRucktagウィンドウで開かれていて、そちらでタグを記録しています。"
+    "このウィンドウでは動画とタグを見ることだけができ、タグの記録、変更、保存はできません。";
+} // namespace
+
 SessionController::SessionController(TagDataModel& store, bool& unsaved, QObject* parent)
     : QObject(parent), store_(store), unsaved_(unsaved) {
     journalCheck_.setSingleShot(true);
@@ -32,11 +38,23 @@ bool SessionController::save() {
     const std::string path = sessionPath();
     if (path.empty())
         return false;
+    if (viewOnly_) {
+        AlertBox(kViewOnlyNote, "お知らせ", "warning");
+        return false;
+    }
     const bool wasPlaying = view_->isPlaying();
     view_->player()->pause();
     std::error_code ec;
     if (std::filesystem::exists(path, ec)) {
-        if (ConfirmBox("保存データがあります。上書きしますか？", "お知らせ") != "yes") {
+        // Written by someone else since it was read: the ordinary question
+        // would hide that their tags are about to go.
+        const bool changedSince = stampOfFile(path) != loadedSession_;
+        const std::string question =
+            changedSince
+                ? "セッションファイルは、読み込んだ後に別のプログラムまたは別のウィンドウで"
+                  "変更されています。上書きすると、その変更は失われます。上書きしますか？"
+                : "保存データがあります。上書きしますか？";
+        if (ConfirmBox(question, "お知らせ") != "yes") {
             if (wasPlaying)
                 view_->play();
             return false;
@@ -57,7 +75,8 @@ bool SessionController::save() {
         unsaved_ = false;
         // Saved: the journal's changes are in the session file now.
         journal.retire();
-        journal.setSession(stampOfFile(path));
+        loadedSession_ = stampOfFile(path);
+        journal.setSession(loadedSession_);
         AlertBox("タグ情報が保存されました。" + keptNote, "成功", "success");
     } else {
         AlertBox(error + keptNote, "保存失敗", "error");
@@ -78,7 +97,7 @@ bool SessionController::mayClose() {
     // write keeps the window open with every tag.
     if (answer != "no")
         return save();
-    journal.retire();
+    journal.discard();
     return true;
 }
 
@@ -87,7 +106,7 @@ bool SessionController::mayReplaceVideo() {
         return true;
     const std::string answer = ConfirmBox("タグデータが変更されています。保存しますか？", "保存");
     if (answer == "no") {
-        journal.retire();
+        journal.discard();
         return true;
     }
     if (answer == "yes")
@@ -104,36 +123,46 @@ void SessionController::videoOpened() {
     showNewStore();
 }
 
-void SessionController::openJournal(const std::string& sessionPath) {
+void SessionController::openJournal(const std::string& sessionFile) {
     Player* player = view_->player();
     const std::string video = player && player->hasCurrentItem() ? player->currentPath() : "";
+    viewOnly_ = false;
     if (video.empty()) {
         journal.close();
         return;
     }
-    std::error_code ec;
-    const std::filesystem::path absolute = std::filesystem::absolute(video, ec);
-    const std::string name = ec ? video : absolute.lexically_normal().string();
-    const SessionStamp stamp = stampOfFile(sessionPath);
+    loadedSession_ = stampOfFile(sessionFile);
     // Whatever is still on its way (the retirement of this very journal after
     // a save, say) lands before the journal is read.
     journal.flush();
-    journal.open(name, stamp);
-    JournalContents found = readJournal(journal.file(), name);
+    if (!journal.open(video, loadedSession_)) {
+        // Another process records this video: its journal is live, never a
+        // left-over, and two writers would lose each other's tags.
+        viewOnly_ = true;
+        openNote_ = kViewOnlyNote;
+        return;
+    }
+    JournalContents found = journal.readLeftover();
     if (!found.error.empty())
         systemLog(found.error);
-    // A journal naming another video is left alone; this video's first
-    // change replaces it.
-    if (!found.ours)
+    if (!found.found)
         return;
-    std::string question = "前回保存されていない変更が残っています。復元しますか？";
-    if (found.session != stamp)
-        question += "\nセッションファイルは、この変更の記録を始めた後に変更されています。"
-                    "復元すると、記録の最後の時点のタグ一覧全体に戻ります。";
-    if (found.damaged)
-        question += "\n記録の途中に壊れた箇所があるため、その手前までの変更を復元します。";
-    if (MessageBox(question, "復元") != "yes") {
-        journal.retire();
+    const std::string discarded = (journalFolder() / "discarded").string();
+    if (!found.ours) {
+        // Nothing in it can be read back: kept aside, never written over.
+        journal.discardLeftover();
+        openNote_ = "前回保存されていない変更の記録がありましたが、壊れていて読み取れませんでした。"
+                    "記録は消さずに次のフォルダーに残しています。\n" +
+                    discarded;
+        return;
+    }
+    const std::string answer = RecoveryBox(recoveryQuestion(found) + "\n" + discarded);
+    if (answer == "discard") {
+        journal.discardLeftover();
+        return;
+    }
+    if (answer != "restore") {
+        journal.deferLeftover();
         return;
     }
     const int64_t counter = std::max(store_.index, found.store.index);
@@ -141,8 +170,34 @@ void SessionController::openJournal(const std::string& sessionPath) {
     store_.index = counter;
     unsaved_ = true;
     // The restored store is the start of this run's journal.
-    journal.restart(store_);
+    journal.restoreLeftover(store_);
     watchJournal();
+}
+
+std::string SessionController::recoveryQuestion(const JournalContents& found) const {
+    std::string question = "前回保存されていない変更が残っています。復元しますか？";
+    if (found.session != loadedSession_)
+        question += "\nセッションファイルは、この変更の記録を始めた後に変更されています。"
+                    "復元すると、記録の最後の時点のタグ一覧全体に戻ります。";
+    if (found.damaged) {
+        question += "\n記録に壊れた箇所があるため、";
+        if (found.lostRecords > 0 || found.lostTags > 0)
+            question += "読み取れなかった変更" +
+                        std::to_string(found.lostRecords + found.lostTags) + "件を除いて";
+        else
+            question += "読み取れた変更をすべて";
+        question += "復元します。";
+    }
+    question += "\n「後で決める」では記録をそのまま残し、次にこの動画を開いたときにもう一度確かめ"
+                "ます。破棄した記録は14日間、次のフォルダーに残ります。";
+    return question;
+}
+
+bool SessionController::mayChangeTags() {
+    if (!viewOnly_)
+        return true;
+    AlertBox(kViewOnlyNote, "お知らせ", "warning");
+    return false;
 }
 
 void SessionController::perform(TagEdit edit) {
@@ -191,6 +246,11 @@ void SessionController::showNewStore() {
     // would act on the new video's tags that share their indexes.
     emit storeReplaced();
     reportSessionProblem();
+    if (!openNote_.empty()) {
+        const std::string note = std::move(openNote_);
+        openNote_.clear();
+        AlertBox(note, "お知らせ", "warning");
+    }
 }
 
 namespace {
@@ -284,6 +344,7 @@ bool SessionController::keepDamagedSession(const std::string& path, std::string&
 void SessionController::showNoVideo() {
     store_.replaceData({});
     unsaved_ = false;
+    viewOnly_ = false;
     history.clear();
     journal.close();
     showNewStore();

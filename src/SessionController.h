@@ -38,6 +38,11 @@ public:
     // A chosen video could not be opened: no video, an empty store.
     void videoFailed(const std::string& path, const std::string& reason);
 
+    // False (after telling the user) while another window records this
+    // video: this one only shows it.
+    bool mayChangeTags();
+    bool isViewOnly() const { return viewOnly_; }
+
     // Every change of the store goes through here: applied, kept for undo,
     // journaled, and the unsaved flag set.
     void perform(TagEdit edit);
@@ -64,7 +69,8 @@ private:
     void showNewStore();
     // Starts the journal of the video now open; offers to restore the
     // changes a journal holds from a run that ended without saving them.
-    void openJournal(const std::string& sessionPath);
+    void openJournal(const std::string& sessionFile);
+    std::string recoveryQuestion(const JournalContents& found) const;
     // Journals an undone or redone step and shows it; false when there was none.
     bool afterHistoryStep(const TagEdit* applied);
     void watchJournal();
@@ -75,5 +81,8 @@ private:
     MediaPlayerView* view_ = nullptr;
     std::string damagedSession_;     // path of a session file read only in part
     std::string sessionProblemNote_; // shown once the screens show what was read
+    std::string openNote_;           // likewise, about the journal of the video
+    SessionStamp loadedSession_;     // the session file as loaded or last saved
+    bool viewOnly_ = false;          // another process records this video
     QTimer journalCheck_;
 };

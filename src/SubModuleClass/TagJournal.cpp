@@ -57,7 +57,7 @@ enum RecordType : uint8_t {
 };
 constexpr uint32_t kSync = 0x4B52A7D3;
 constexpr uint8_t kEndMark = 0xA5;
-constexpr size_t kFrame = 8;                // length, crc
+constexpr size_t kFrame = 8;                 // length, crc
 constexpr size_t kMinLength = 4 + 4 + 1 + 1; // sync, seq, type, end mark
 constexpr size_t kMinRecord = kFrame + kMinLength;
 constexpr size_t kPayloadAt = 17; // from the record's start
@@ -557,7 +557,8 @@ void parseV2(std::string& bytes, Parsed& out) {
     Header h;
     bool haveHeader = false;
     for (const Rec& rec : recs)
-        if (rec.type == kHeader && decodeHeader(rec.payload(bytes), rec.payloadSize(), bytes.size(), h)) {
+        if (rec.type == kHeader &&
+            decodeHeader(rec.payload(bytes), rec.payloadSize(), bytes.size(), h)) {
             haveHeader = true;
             break;
         }
@@ -832,8 +833,8 @@ JournalContents readJournal(const fs::path& file, const std::string& videoPath) 
     }
     if (!parsed.header) {
         const bool journal = distance(kMagic1) <= 1 || distance(kMagic2) <= 1;
-        result.error = file.string() + (journal ? ": the journal's start cannot be read"
-                                                : ": not a journal");
+        result.error =
+            file.string() + (journal ? ": the journal's start cannot be read" : ": not a journal");
         result.damaged = journal;
         result.version = journal ? result.version : 0;
         return result;
@@ -890,8 +891,8 @@ std::string moveInto(const fs::path& file, const fs::path& folder, bool touch) {
     fs::create_directories(folder, ec);
     const std::string stem = file.stem().string(), extension = file.extension().string();
     for (int n = 1; n < 1000; ++n) {
-        const fs::path target =
-            folder / (n == 1 ? file.filename().string() : stem + "-" + std::to_string(n) + extension);
+        const fs::path target = folder / (n == 1 ? file.filename().string()
+                                                 : stem + "-" + std::to_string(n) + extension);
         const int err = renameNoReplace(file, target);
         if (err == EEXIST)
             continue;
@@ -915,8 +916,8 @@ void pruneDiscarded(const fs::path& folder) {
         struct stat st {};
         if (::lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode))
             continue;
-        const auto modified = std::chrono::system_clock::time_point(
-            std::chrono::seconds(st.st_mtim.tv_sec));
+        const auto modified =
+            std::chrono::system_clock::time_point(std::chrono::seconds(st.st_mtim.tv_sec));
         if (now - modified > kDiscardedKept)
             ::unlink(it->path().c_str());
     }
@@ -1138,8 +1139,9 @@ JournalContents TagJournal::readLeftover() {
     if (legacy != file_)
         consider(legacy);
     // Newest first.
-    std::sort(candidates.begin(), candidates.end(),
-              [](const auto& a, const auto& b) { return a.first != b.first ? a.first > b.first : a.second > b.second; });
+    std::sort(candidates.begin(), candidates.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first > b.first : a.second > b.second;
+    });
 
     JournalContents unreadable;
     for (const auto& [when, path] : candidates) {
@@ -1259,6 +1261,13 @@ void TagJournal::retire() {
     submit({Command::Remove, file_, {}, {}, {}, 0, 0, generation_});
 }
 
+void TagJournal::discard() {
+    if (file_.empty() || !started_)
+        return;
+    started_ = false;
+    submit({Command::Discard, file_, {}, {}, {}, 0, 0, generation_});
+}
+
 void TagJournal::submit(Command command) {
     {
         std::lock_guard lock(mutex_);
@@ -1325,7 +1334,8 @@ void TagJournal::syncerLoop() {
             for (uint64_t s = durableSeq_ + 1; s <= seq; ++s)
                 onDurable(s);
         lock.lock();
-        const std::string log = failure.empty() ? std::string() : note({{false, generation, failure}});
+        const std::string log =
+            failure.empty() ? std::string() : note({{false, generation, failure}});
         durableSeq_ = seq;
         done_.notify_all();
         if (!log.empty()) {
@@ -1338,9 +1348,9 @@ void TagJournal::syncerLoop() {
 
 void TagJournal::writerLoop() {
     int fd = -1;
-    fs::path open;                // the file fd writes to
-    uint64_t openGeneration = 0;  // the journal it holds
-    uint32_t nextSeq = 0;         // of its next record
+    fs::path open;               // the file fd writes to
+    uint64_t openGeneration = 0; // the journal it holds
+    uint32_t nextSeq = 0;        // of its next record
     auto closeFd = [&] {
         if (fd >= 0)
             ::close(fd);
@@ -1440,7 +1450,8 @@ void TagJournal::writerLoop() {
                 if (n < 0 && errno == EINTR)
                     continue;
                 if (n <= 0) {
-                    outcomes.push_back({false, generation, open.string() + ": " + std::strerror(errno)});
+                    outcomes.push_back(
+                        {false, generation, open.string() + ": " + std::strerror(errno)});
                     break;
                 }
                 p += n;

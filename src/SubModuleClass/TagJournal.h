@@ -48,11 +48,12 @@ struct JournalContents {
     // those changes (or snapshot tags) and the user should be told. A torn
     // last record (a write cut short by a kill or a power cut) is no damage.
     bool damaged = false;
-    size_t lostRecords = 0; // records known to be lost (a lower bound when the damage is at the end)
-    size_t lostTags = 0;    // tags of the snapshot lost with both copies of their record
-    size_t repaired = 0;    // damaged records read whole all the same (a bit corrected, a second copy)
-    int version = 0;        // the file's format (1 or 2)
-    std::string error;      // the file could not be read
+    size_t lostRecords =
+        0;               // records known to be lost (a lower bound when the damage is at the end)
+    size_t lostTags = 0; // tags of the snapshot lost with both copies of their record
+    size_t repaired = 0; // damaged records read whole all the same (a bit corrected, a second copy)
+    int version = 0;     // the file's format (1 or 2)
+    std::string error;   // the file could not be read
 };
 
 // Reads `file` and rebuilds the store it records; `videoPath` must be the
@@ -103,8 +104,12 @@ public:
     void changed(const TagEdit& edit, const TagDataModel& store);
     // Takes over a store as the journal's new start.
     void restart(const TagDataModel& store);
-    // Removes this run's journal file (after a save, or when its changes were given up).
+    // Removes this run's journal file (after a save).
     void retire();
+    // This run's changes were given up (no to saving them): the journal is
+    // moved into the discarded folder, where a wrong answer can be undone
+    // by hand.
+    void discard();
     // The session file changed on disk (after a save).
     void setSession(const SessionStamp& session) { session_ = session; }
 
@@ -189,7 +194,7 @@ private:
     // it, so a record reaches the file (and survives a killed process) even
     // while the disk is slow to sync.
     std::condition_variable syncWake_;
-    int syncFd_ = -1;         // a dup of the file to sync, or -1
+    int syncFd_ = -1; // a dup of the file to sync, or -1
     uint64_t syncGeneration_ = 0;
     uint64_t syncSeq_ = 0;    // written up to here
     uint64_t writtenSeq_ = 0; // under mutex_: in the file (not yet synced) up to here

@@ -46,3 +46,8 @@ void AlertBox(const std::string& message, const std::string& title, const std::s
 std::string ConfirmBox(const std::string& message, const std::string& title);
 // "いいえ" / "はい": "no", "yes", or "eError".
 std::string MessageBox(const std::string& message, const std::string& title);
+// The question about changes a run left unsaved, titled "復元": "restore"
+// (the default button, so Return restores), "discard", or "later" (the
+// escape button; closing the box answers it too). A reflex key never throws
+// the changes away.
+std::string RecoveryBox(const std::string& message);

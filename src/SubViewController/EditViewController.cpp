@@ -19,6 +19,7 @@
 #include "Media/Player.h"
 #include "SubModuleClass/TagFileManager.h"
 #include "SubViewClass/Buttons.h"
+#include "SubViewClass/CommentTextEdit.h"
 #include "SubViewClass/CustomAlert.h"
 #include "SubViewClass/CustomTableView.h"
 #include "SubViewClass/EditableNSTextField.h"
@@ -149,7 +150,7 @@ QWidget* EditViewController::makeCommentPanel() {
     l->setContentsMargins(0, 0, 0, 0);
     l->setSpacing(4);
     l->addWidget(caption("コメント", panel));
-    commentTextField = new QPlainTextEdit(panel);
+    commentTextField = new CommentTextEdit(panel);
     commentTextField->setObjectName("commentTextField");
     l->addWidget(commentTextField, 1);
     auto* row = new QHBoxLayout();
@@ -226,7 +227,7 @@ void EditViewController::onTagButtonClicked(TagButton* sender) {
     if (!myParent || !sender)
         return;
     MediaPlayerView* view = mediaView();
-    if (!view || !view->isOpenStatus().value_or(false))
+    if (!view || !view->isOpenStatus().value_or(false) || !myParent->mayChangeTags())
         return;
     auto row = std::make_shared<TagRowData>();
     row->name = sender->text().toStdString();
@@ -284,6 +285,8 @@ void EditViewController::onTagDelete() {
         AlertBox("削除する項目を選択してください。", "お知らせ", "warning");
         return;
     }
+    if (myParent && !myParent->mayChangeTags())
+        return;
     if (MessageBox("選択された項目を削除しますか？", "削除") != "yes")
         return;
     if (myParent) {
@@ -310,6 +313,8 @@ void EditViewController::clearClips() {
 void EditViewController::setComment() {
     const int row = tagTableView->selectedRow();
     if (row < 0 || row >= static_cast<int>(tagTableData.size()))
+        return;
+    if (myParent && !myParent->mayChangeTags())
         return;
     if (myParent)
         myParent->m_fSave = true;
@@ -338,6 +343,8 @@ void EditViewController::onCommentDelete() {
     if (row < 0 || row >= static_cast<int>(tagTableData.size()))
         return;
     if (tagTableData[static_cast<size_t>(row)]->comment.empty())
+        return;
+    if (myParent && !myParent->mayChangeTags())
         return;
     if (MessageBox("現在のコメントを削除しますか？", "削除") != "yes")
         return;

@@ -25,6 +25,7 @@
 #include "Model/TagTally.h"
 #include "SubModuleClass/AtomicFile.h"
 #include "SubViewClass/Buttons.h"
+#include "SubViewClass/CommentTextEdit.h"
 #include "SubViewClass/CustomAlert.h"
 #include "SubViewClass/CustomTableView.h"
 #include "SubViewClass/EditableNSTextField.h"
@@ -63,7 +64,7 @@ PlayViewController::PlayViewController(MainViewController* parent, QWidget* cont
     auto* caption = new VerticallyCenteredTextFieldCell("コメント", list);
     caption->setStyleSheet(Style::caption());
     l->addWidget(caption);
-    commentTextView = new QPlainTextEdit(list);
+    commentTextView = new CommentTextEdit(list);
     commentTextView->setObjectName("commentTextView");
     commentTextView->setReadOnly(true);
     commentTextView->setStyleSheet(Style::commentView());

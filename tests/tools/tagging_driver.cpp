@@ -1,11 +1,14 @@
 // Drives the real application for scripts/kill-during-tagging: opens VIDEO
-// with the real player, answers "yes" when asked to restore unsaved changes,
+// with the real player, chooses to restore when asked about unsaved changes,
 // prints the restored tags, then clicks tag buttons at a steady pace and
 // prints every recorded tag with the moment its press returned, until killed
-// (or PRESSES tags are recorded). Lines, each flushed:
-//   asked TITLE | R INDEX NAME | ready COUNT | T INDEX NAME MONOTONIC_NS
+// (or PRESSES presses are made). Lines, each flushed:
+//   asked TITLE MESSAGE | R INDEX NAME | viewonly | ready COUNT |
+//   T INDEX NAME MONOTONIC_NS
+// "viewonly" says another process records the video: presses then record
+// nothing and print no T line.
 // With RUCKTAG_SHOT_DIR set (under a display), the restore question is the
-// real message box, photographed and answered with a click on "はい", and the
+// real message box, photographed and answered with a click on "復元する", and the
 // restored window is photographed too.
 // Usage: tagging_driver VIDEO [INTERVAL_MS [PRESSES]]
 #include <QAbstractButton>
@@ -13,6 +16,7 @@
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <clocale>
 #include <cstdio>
 #include <ctime>
@@ -40,26 +44,27 @@ void shoot(const QString& name) {
     std::printf("saved %s/%s.png\n", qPrintable(shotDir), qPrintable(name));
 }
 
-// Says yes to the restore question, notes every other box and takes its
-// default.
+// Restores when asked to, notes every other box and takes its default.
 class Answers : public DialogProvider {
 public:
     explicit Answers(DialogProvider& real) : real_(real) {}
     int showBox(Kind kind, const std::string& message, const std::string& title,
                 const std::string& style, const std::vector<std::string>& buttons) override {
-        std::printf("asked %s %s\n", title.c_str(), message.substr(0, 60).c_str());
+        std::string oneLine = message;
+        std::replace(oneLine.begin(), oneLine.end(), '\n', ' ');
+        std::printf("asked %s %s\n", title.c_str(), oneLine.c_str());
         std::fflush(stdout);
         if (!shotDir.isEmpty() && title == "復元") {
             QTimer::singleShot(1000, [] {
                 shoot("recovery-question");
                 if (QWidget* box = QApplication::activeModalWidget())
                     for (QAbstractButton* b : box->findChildren<QAbstractButton*>())
-                        if (b->text() == "はい")
+                        if (b->text() == "復元する")
                             QTest::mouseClick(b, Qt::LeftButton);
             });
             return real_.showBox(kind, message, title, style, buttons);
         }
-        return title == "復元" ? 1 : 0;
+        return 0; // restore, or the only button of a notice
     }
     void openFilePanel(QWidget*, const FilePanel&, PathCallback done) override { done({}); }
     void saveFilePanel(QWidget*, const FilePanel&, PathCallback done) override { done({}); }
@@ -103,6 +108,8 @@ int main(int argc, char** argv) {
         return 1;
     for (const auto& tag : main->tagDataModel.data)
         std::printf("R %lld %s\n", static_cast<long long>(tag->index), tag->name.c_str());
+    if (main->isViewOnly())
+        std::printf("viewonly\n");
     std::printf("ready %zu\n", main->tagDataModel.data.size());
     std::fflush(stdout);
     if (!shotDir.isEmpty() && !main->tagDataModel.data.empty()) {
@@ -113,11 +120,14 @@ int main(int argc, char** argv) {
     size_t next = 0;
     for (long n = 0; presses < 0 || n < presses; ++n) {
         TagButton* b = edit->tagButtons[next++ % edit->tagButtons.size()];
+        const size_t before = main->tagDataModel.data.size();
         QTest::mouseClick(b, Qt::LeftButton);
-        const auto& tag = main->tagDataModel.data.back();
-        std::printf("T %lld %s %lld\n", static_cast<long long>(tag->index), tag->name.c_str(),
-                    monotonicNs());
-        std::fflush(stdout);
+        if (main->tagDataModel.data.size() > before) {
+            const auto& tag = main->tagDataModel.data.back();
+            std::printf("T %lld %s %lld\n", static_cast<long long>(tag->index),
+                        tag->name.c_str(), monotonicNs());
+            std::fflush(stdout);
+        }
         QTest::qWait(interval);
     }
     main->tagJournal.flush();

@@ -1,0 +1,262 @@
+// The edges of "never lose a tag": the recovery question answered by reflex
+// keys, two processes on one video, a session file changed behind our back,
+// another path to the same video, and pastes into the comment editor.
+#include <QClipboard>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTimer>
+#include <csignal>
+#include <fstream>
+
+#include "SubModuleClass/TagJournal.h"
+#include "support/MediaFixtures.h"
+#include "support/ScreenFixture.h"
+
+namespace {
+
+class TagSafety : public Screens {
+protected:
+    void crashAndRestart() {
+        ASSERT_TRUE(main->tagJournal.flush());
+        window.reset();
+        makeWindow();
+    }
+    // Files anywhere under the journal folder's `sub` folder.
+    long journalsIn(const char* sub) {
+        const auto folder = journalFolder() / sub;
+        std::error_code ec;
+        if (!std::filesystem::is_directory(folder, ec))
+            return 0;
+        return filesIn(folder);
+    }
+    // Opens `name` with Qt's own message boxes; `answer` acts on the
+    // recovery box once it is up. True when a recovery box was shown.
+    bool openAnsweringTheRealBox(const std::string& name,
+                                 const std::function<void(QMessageBox*)>& answer) {
+        DialogProvider* recording = setDialogProvider(nullptr);
+        bool shown = false;
+        QTimer poll;
+        poll.setInterval(20);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || shown || !box->text().contains("復元"))
+                return;
+            shown = true;
+            answer(box);
+        });
+        poll.start();
+        openVideo(name);
+        poll.stop();
+        setDialogProvider(recording);
+        return shown;
+    }
+    // Three tags on m.mp4, journaled, then the process dies.
+    void tagAndCrash() {
+        std::ofstream(dir / "m.mp4") << "video";
+        openVideo("m.mp4");
+        press("A0", 1);
+        press("B12", 2);
+        press("A3", 3);
+        crashAndRestart();
+    }
+};
+
+} // namespace
+
+// Return takes the default button, which restores; Escape and the window's
+// close button put the question off, keeping the journal and loading only the
+// session file; only the discard button gives the changes up, and even then
+// the journal is kept in the discarded folder.
+TEST_F(TagSafety, TheRecoveryQuestionNeverThrowsChangesAwayOnAReflexKey) {
+    tagAndCrash();
+    const auto escape = [](QMessageBox*) {
+        QWidget* focus = QApplication::focusWidget();
+        ASSERT_NE(focus, nullptr);
+        QTest::keyClick(focus, Qt::Key_Escape);
+    };
+    ASSERT_TRUE(openAnsweringTheRealBox("m.mp4", escape));
+    EXPECT_TRUE(main->tagDataModel.data.empty());
+    EXPECT_FALSE(main->m_fSave);
+
+    // Put off again, by closing the box as the window manager would.
+    crashAndRestart();
+    ASSERT_TRUE(openAnsweringTheRealBox("m.mp4", [](QMessageBox* box) { box->close(); }));
+    EXPECT_TRUE(main->tagDataModel.data.empty());
+
+    crashAndRestart();
+    ASSERT_TRUE(openAnsweringTheRealBox("m.mp4", [](QMessageBox* box) {
+        QWidget* focus = QApplication::focusWidget();
+        ASSERT_TRUE(focus && box->isAncestorOf(focus));
+        QTest::keyClick(focus, Qt::Key_Return);
+    }));
+    EXPECT_EQ(names(main->tagDataModel.data),
+              (std::vector<std::string>{"ラック", "トライ", "キック"}));
+    EXPECT_TRUE(main->m_fSave);
+
+    // Restored, the journal goes on from there; a discard keeps it aside.
+    press("B0", 4);
+    crashAndRestart();
+    const long discardedBefore = journalsIn("discarded");
+    ASSERT_TRUE(openAnsweringTheRealBox("m.mp4", [](QMessageBox* box) {
+        for (QAbstractButton* b : box->buttons())
+            if (b->text() == "破棄する")
+                QTest::mouseClick(b, Qt::LeftButton);
+    }));
+    EXPECT_TRUE(main->tagDataModel.data.empty());
+    ASSERT_TRUE(main->tagJournal.flush());
+    EXPECT_EQ(journalsIn("discarded"), discardedBefore + 1);
+    crashAndRestart();
+    dialogs.shown.clear();
+    openVideo("m.mp4");
+    EXPECT_TRUE(dialogs.shown.empty());
+}
+
+// Put off, the old changes survive this run's own tagging and crash: the
+// newer journal is asked about first, the older one the time after.
+TEST_F(TagSafety, AJournalPutOffIsNeverWrittenOverByTheNextRun) {
+    tagAndCrash();
+    dialogs.answers.push_back(2); // later
+    openVideo("m.mp4");
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].buttons,
+              (std::vector<std::string>{"復元する", "破棄する", "後で決める"}));
+    press("B6", 9);
+    crashAndRestart();
+    dialogs.shown.clear();
+    openVideo("m.mp4"); // restores: the default
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(names(main->tagDataModel.data), (std::vector<std::string>{"スクラム"}));
+    click("window_save");
+    ASSERT_TRUE(main->tagJournal.flush());
+    crashAndRestart();
+    dialogs.shown.clear();
+    dialogs.answers = {0, 0};
+    openVideo("m.mp4");
+    ASSERT_FALSE(dialogs.shown.empty());
+    EXPECT_EQ(dialogs.shown[0].title, "復元");
+    EXPECT_EQ(names(main->tagDataModel.data),
+              (std::vector<std::string>{"ラック", "トライ", "キック"}));
+}
+
+// The same video reached through a link or a path with ".." is the same
+// journal.
+TEST_F(TagSafety, AnotherPathToTheSameVideoFindsItsJournal) {
+    tagAndCrash();
+    std::filesystem::create_directories(dir / "sub");
+    std::filesystem::create_symlink(dir / "m.mp4", dir / "link.mp4");
+    dialogs.answers.push_back(2); // later
+    openVideo("sub/../m.mp4");
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].title, "復元");
+    crashAndRestart();
+    dialogs.shown.clear();
+    openVideo("link.mp4");
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(names(main->tagDataModel.data),
+              (std::vector<std::string>{"ラック", "トライ", "キック"}));
+}
+
+// A session file rewritten by someone else since it was read is named in the
+// save question, and "no" leaves it as they wrote it.
+TEST_F(TagSafety, SavingOverASessionChangedSinceItWasReadSaysSo) {
+    openVideo("m.mp4");
+    press("A0", 1);
+    click("window_save");
+    press("B0", 2);
+    dialogs.shown.clear();
+    click("window_save"); // our own file: the ordinary question
+    ASSERT_FALSE(dialogs.shown.empty());
+    EXPECT_EQ(dialogs.shown[0].message, "保存データがあります。上書きしますか？");
+
+    const std::string theirs = "Team, INDEX, 再生時刻, タグ内容, コメント\n"
+                               "A,1,0:00:05,PG,\"theirs\",5.0\n";
+    std::ofstream(dir / "m.csv") << theirs;
+    press("A3", 3);
+    dialogs.shown.clear();
+    dialogs.answers.push_back(0); // no
+    click("window_save");
+    ASSERT_FALSE(dialogs.shown.empty());
+    EXPECT_EQ(dialogs.shown[0].message.rfind("セッションファイルは、読み込んだ後に", 0), 0u);
+    EXPECT_EQ(slurp(dir / "m.csv"), theirs);
+    EXPECT_TRUE(main->m_fSave);
+}
+
+// Pastes of an empty clipboard, of data without text and of rich text never
+// crash the comment editor; text arrives as plain text.
+TEST_F(TagSafety, PastingIntoTheCommentEditorTakesPlainTextOnly) {
+    openVideo("m.mp4");
+    press("A0", 1);
+    clickCell(edit->tagTableView, 0, 3);
+    QTest::mouseClick(edit->commentTextField->viewport(), Qt::LeftButton);
+    ASSERT_EQ(QApplication::focusWidget(), edit->commentTextField);
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    type(Qt::Key_V, Qt::ControlModifier);
+    clipboard->setMimeData(new QMimeData);
+    type(Qt::Key_V, Qt::ControlModifier);
+    auto* odd = new QMimeData;
+    odd->setData("application/x-odd", "zz");
+    clipboard->setMimeData(odd);
+    type(Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(edit->commentTextField->toPlainText(), "");
+    auto* rich = new QMimeData;
+    rich->setHtml("<b>bold</b> pass");
+    rich->setText("bold pass");
+    clipboard->setMimeData(rich);
+    type(Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(edit->commentTextField->toPlainText(), "bold pass");
+    click("onCommentAdd");
+    EXPECT_EQ(main->tagDataModel.data[0]->comment, "bold pass");
+}
+
+// A second process on a video that another records only shows it: it is
+// told, never offered the live journal, records and saves nothing. Once the
+// first process dies, its journal is a left-over like any other.
+TEST_F(TagSafety, ASecondProcessOnTheSameVideoOnlyShowsIt) {
+    const auto video = dir / "match.mp4";
+    std::filesystem::copy_file(fixturePath("clip.mp4"), video);
+    QProcess first;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_STATE_HOME", QString::fromStdString(state));
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    first.setProcessEnvironment(env);
+    first.start(RUCKTAG_TAGGING_DRIVER, {QString::fromStdString(video.string()), "20"});
+    ASSERT_TRUE(first.waitForStarted(10000));
+    QByteArray out;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            out += first.readAllStandardOutput();
+            return out.count("\nT ") >= 3;
+        },
+        20000))
+        << out.toStdString();
+
+    openVideo("match.mp4");
+    EXPECT_TRUE(main->isViewOnly());
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].message.rfind("この動画は別のRucktagウィンドウで開かれていて", 0),
+              0u);
+    press("A0", 1);
+    EXPECT_TRUE(main->tagDataModel.data.empty());
+    EXPECT_EQ(dialogs.shown.size(), 2u);
+    click("window_save");
+    EXPECT_FALSE(std::filesystem::exists(dir / "match.csv"));
+
+    // Killed mid-work: the next open is asked about its tags.
+    ::kill(static_cast<pid_t>(first.processId()), SIGKILL);
+    ASSERT_TRUE(first.waitForFinished(10000));
+    out += first.readAllStandardOutput();
+    const long pressed = out.count("\nT ");
+    ASSERT_GE(pressed, 3);
+    crashAndRestart();
+    dialogs.shown.clear();
+    openVideo("match.mp4");
+    EXPECT_FALSE(main->isViewOnly());
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].title, "復元");
+    // A press may be cut short by the kill before its record is written.
+    EXPECT_GE(static_cast<long>(main->tagDataModel.data.size()), pressed - 2);
+}
