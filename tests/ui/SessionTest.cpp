@@ -5,9 +5,11 @@
 #include <fstream>
 #include <set>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include "SubModuleClass/TagFileManager.h"
 #include "SubViewClass/EditableNSTextField.h"
+#include "support/Deadline.h"
 #include "support/ScreenFixture.h"
 
 namespace {
@@ -443,5 +445,33 @@ TEST_F(Screens, AFolderInPlaceOfTheSessionIsReportedAndLeftAlone) {
     EXPECT_EQ(dialogs.shown.back().title, "保存失敗");
     EXPECT_TRUE(main->m_fSave);
     EXPECT_TRUE(std::filesystem::is_directory(dir / "match.csv"));
+    EXPECT_EQ(filesIn(dir), 1);
+}
+
+TEST_F(Screens, AFifoInPlaceOfTheSessionIsReportedAndLeftAlone) {
+    // Reading a FIFO waits for a writer that never comes.
+    const Deadline deadline(30, "a FIFO in place of the session file");
+    const auto session = dir / "match.csv";
+    ASSERT_EQ(::mkfifo(session.c_str(), 0644), 0);
+    dialogs.paths = {(dir / "match.mp4").string()};
+    click("mediaOpen_edit");
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].style, "error");
+    EXPECT_EQ(dialogs.shown[0].message,
+              "セッションファイルを読み込めませんでした。\n" + session.string() +
+                  "\n通常のファイルではありません（名前付きパイプやデバイスなど）。保存するには、"
+                  "これの名前を変えるか取り除いてください。");
+    EXPECT_TRUE(edit->tagTableData.empty());
+
+    press("A0", 1);
+    dialogs.answers = {1};
+    click("window_save");
+    EXPECT_EQ(dialogs.shown.back().title, "保存失敗");
+    EXPECT_EQ(dialogs.shown.back().message,
+              "セッションファイルの場所に通常のファイルではないもの（名前付きパイプやデバイスな"
+              "ど）があるため、保存しませんでした。\n" +
+                  session.string());
+    EXPECT_TRUE(main->m_fSave);
+    EXPECT_TRUE(std::filesystem::is_fifo(std::filesystem::symlink_status(session)));
     EXPECT_EQ(filesIn(dir), 1);
 }
