@@ -66,6 +66,10 @@ private:
     QLabel* title_ = nullptr;
 };
 
+// Why an export to `target` must not start while `video` is open: the
+// target is the video itself or its session file. Empty when it may.
+std::string exportTargetClash(const std::string& target, const std::string& video);
+
 // The window that holds the export job.
 class ClipWindowController : public QWidget {
     Q_OBJECT

@@ -518,6 +518,11 @@ void EditViewController::clipConvert(int row) {
             Player* player = parent ? parent->MediaPlayer->player() : nullptr;
             if (!player || !player->hasCurrentItem() || player->currentPath().empty())
                 return;
+            if (const std::string clash = exportTargetClash(*path, player->currentPath());
+                !clash.empty()) {
+                AlertBox(clash, "お知らせ", "warning");
+                return;
+            }
             auto* windowController = new ClipWindowController(parent->window());
             ClipViewController* job = windowController->contentViewController();
             job->clipInputUrl = player->currentPath();

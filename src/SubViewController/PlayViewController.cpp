@@ -387,6 +387,10 @@ void PlayViewController::exportHighlight(const std::string& path, bool perTag) {
     const std::vector<Moment> moments = listedMoments();
     if (moments.empty())
         return;
+    if (const std::string clash = exportTargetClash(path, player->currentPath()); !clash.empty()) {
+        AlertBox(clash, "お知らせ", "warning");
+        return;
+    }
     auto* windowController = new ClipWindowController(myParent->window());
     ClipViewController* job = windowController->contentViewController();
     job->setJobName("ハイライト出力");

@@ -5,6 +5,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <fstream>
 #include <set>
 
 #include "ClipVideoConvertor/ClipViewController.h"
@@ -200,6 +201,67 @@ TEST_F(Screens, HighlightOutputWritesOneFileOrOneFilePerMoment) {
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return dialogs.saw("ハイライト出力に失敗しました。"); }, 30000));
     EXPECT_TRUE(QTest::qWaitFor([&] { return !fs::exists(dir / "Broken"); }, 2000));
+}
+
+namespace {
+
+class Highlights : public Screens {
+protected:
+    // A copy of the fixture clip as match.mp4 with `session` as its session
+    // file's rows, opened with the real button and shown on the play screen
+    // with moments of one second either side of each tag.
+    void openMatch(const std::string& session) {
+        fs::copy_file(fixturePath("clip.mp4"), dir / "match.mp4");
+        std::ofstream(dir / "match.csv", std::ios::binary) << kHeader + session;
+        dialogs.paths = {(dir / "match.mp4").string()};
+        click("mediaOpen_edit");
+        ASSERT_TRUE(dialogs.shown.empty());
+        click("menu_play_mode_button");
+        stepSpin(play->momentLeadSpinBox, 1 - play->momentLeadSpinBox->value());
+        stepSpin(play->momentLagSpinBox, 1 - play->momentLagSpinBox->value());
+    }
+    std::set<std::string> namesIn(const fs::path& folder) const {
+        std::set<std::string> names;
+        std::error_code ec;
+        for (auto e = fs::directory_iterator(folder, ec); !ec && e != fs::directory_iterator();
+             e.increment(ec))
+            names.insert(e->path().filename().string());
+        return names;
+    }
+    static inline const std::string kHeader = "Team, INDEX, 再生時刻, タグ内容, コメント\n";
+};
+
+} // namespace
+
+TEST_F(Highlights, AreNeverWrittenOverTheVideoOrItsSession) {
+    const std::string session = "A,1,0:00:03,トライ,\"\",3.0\n";
+    openMatch(session);
+    const auto size = fs::file_size(dir / "match.mp4");
+    fs::create_directories(dir / "sub");
+    fs::create_symlink(dir / "match.mp4", dir / "sub" / "alias.mp4");
+    for (const bool perTag : {false, true}) {
+        if (perTag)
+            QTest::mouseClick(play->highlightPerTagCheckBox, Qt::LeftButton);
+        ASSERT_EQ(play->highlightPerTagCheckBox->isChecked(), perTag);
+        for (const fs::path& target :
+             {dir / "sub" / ".." / "match.mp4", dir / "sub" / "alias.mp4", dir / "match.csv"}) {
+            SCOPED_TRACE(target.string());
+            dialogs.paths = {target.string()};
+            click("onHighlightOutput");
+            ASSERT_FALSE(dialogs.shown.empty());
+            EXPECT_EQ(dialogs.shown.back().message,
+                      target.extension() == ".csv"
+                          ? "出力先に、開いている動画のセッションファイル（タグの保存先）が指定"
+                            "されています。別の名前を指定してください。"
+                          : "出力先に、開いている動画そのものが指定されています。別の名前を指定し"
+                            "てください。");
+            EXPECT_TRUE(window->findChildren<ClipWindowController*>().empty());
+        }
+    }
+    QTest::qWait(1500); // an export started anyway would have replaced them by now
+    EXPECT_EQ(fs::file_size(dir / "match.mp4"), size);
+    EXPECT_EQ(slurp(dir / "match.csv"), kHeader + session);
+    EXPECT_EQ(filesIn(dir), 3);
 }
 
 // The real player: every frame shown during a sequence lies inside a moment.
