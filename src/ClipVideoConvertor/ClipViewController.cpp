@@ -37,6 +37,10 @@ ClipViewController::ClipViewController(QWidget* parent) : QWidget(parent) {
 ClipViewController::~ClipViewController() {
     // The export's completion writes into this object: end it first.
     exportSession.reset();
+    if (!madeFolder.empty() && !(progressFinished.load() && clipOutputResult == 0)) {
+        std::error_code ignored;
+        std::filesystem::remove(madeFolder, ignored); // only when empty
+    }
 }
 
 void ClipViewController::setJobName(const QString& name) {

@@ -32,6 +32,10 @@ public:
     // or each into its own file when separateOutputs names them.
     std::vector<std::pair<double, double>> ranges;
     std::vector<std::string> separateOutputs;
+    // A folder made for the files: removed again (when empty) unless the job
+    // completes, however it ends (a failure, or the window destroyed with the
+    // application while it runs).
+    std::string madeFolder;
     std::string clipOutputResultString;
     int clipOutputResult = 0;
 

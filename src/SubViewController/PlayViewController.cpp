@@ -399,20 +399,20 @@ void PlayViewController::exportHighlight(const std::string& path, bool perTag) {
     for (const Moment& m : moments)
         job->ranges.emplace_back(m.start, m.end);
     if (perTag) {
-        // One file per moment, in a folder named as the chosen file.
+        // One file per moment, in a folder named as the chosen file; the job
+        // removes it again if it made it and does not complete.
         std::filesystem::path folder(path);
         folder.replace_extension();
         std::error_code ec;
-        const bool made = std::filesystem::create_directories(folder, ec);
+        if (std::filesystem::create_directories(folder, ec))
+            job->madeFolder = folder.string();
+        // Leftovers of per-moment exports into this folder that were killed:
+        // their names follow the moments of that export, not of this one.
+        removeStaleTemporaries(folder, isMomentFileName);
+        const size_t limit = fileNameLimit(folder);
         for (size_t i = 0; i < moments.size(); ++i)
             job->separateOutputs.push_back(
-                (folder / momentFileName(i + 1, *moments[i].tags.front())).string());
-        // A failed job leaves no empty folder of its own making.
-        if (made)
-            connect(job, &ClipViewController::finished, this, [folder] {
-                std::error_code ignored;
-                std::filesystem::remove(folder, ignored); // only when empty
-            });
+                (folder / momentFileName(i + 1, *moments[i].tags.front(), limit)).string());
     }
     windowController->showWindow();
 }

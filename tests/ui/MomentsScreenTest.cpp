@@ -5,8 +5,10 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <fcntl.h>
 #include <fstream>
 #include <set>
+#include <sys/file.h>
 
 #include "ClipVideoConvertor/ClipViewController.h"
 #include "Media/MpvPlayer.h"
@@ -262,6 +264,57 @@ TEST_F(Highlights, AreNeverWrittenOverTheVideoOrItsSession) {
     EXPECT_EQ(fs::file_size(dir / "match.mp4"), size);
     EXPECT_EQ(slurp(dir / "match.csv"), kHeader + session);
     EXPECT_EQ(filesIn(dir), 3);
+}
+
+TEST_F(Highlights, PerMomentFileNamesKeepToTheLimitAndAStoppedJobLeavesNoFolder) {
+    // A hand-edited tag name of 271 bytes once failed the whole export.
+    std::string longName = "x";
+    for (int i = 0; i < 90; ++i)
+        longName += i % 2 ? "ト" : "ラ";
+    openMatch("A,1,0:00:03," + longName + ",\"\",3.0\nB,2,0:00:08,ラインアウト,\"\",8.0\n");
+    QTest::mouseClick(play->highlightPerTagCheckBox, Qt::LeftButton);
+    ASSERT_TRUE(play->highlightPerTagCheckBox->isChecked());
+    dialogs.paths = {(dir / "Long.mp4").string()};
+    click("onHighlightOutput");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.shown.empty(); }, 30000));
+    EXPECT_EQ(dialogs.shown.back().message, "ハイライト出力が完了しました。");
+    // Cut at a character boundary to fit 255 bytes.
+    const std::string cut = "001_A_" + longName.substr(0, 235) + "_0-00-03.mp4";
+    EXPECT_EQ(namesIn(dir / "Long"),
+              (std::set<std::string>{cut, "002_B_ラインアウト_0-00-08.mp4"}));
+    EXPECT_EQ(frameNumbers(dir / "Long" / cut), frameSpans({{50, 99}}));
+
+    // The application quits while a job runs: the folder it made goes too.
+    dialogs.paths = {(dir / "Quit.mp4").string()};
+    click("onHighlightOutput");
+    ASSERT_TRUE(fs::is_directory(dir / "Quit"));
+    main->tagJournal.flush();
+    window.reset();
+    main = nullptr;
+    EXPECT_FALSE(fs::exists(dir / "Quit"));
+}
+
+TEST_F(Highlights, PerMomentExportsClearLeftoversOfKilledOnes) {
+    openMatch("A,1,0:00:03,トライ,\"\",3.0\n");
+    // A killed export of other moments left its files in the folder; another
+    // running export holds one; the rest are not ours.
+    const fs::path folder = dir / "Moments";
+    fs::create_directories(folder);
+    for (const char* name : {".001_B_PG_0-00-01.mp4.Ab12Zz", ".002_A_UE_0-00-02.mp4.LiVe00",
+                             ".notes.txt.Ab12Zz", ".1_A_x.mp4.Ab12Zz", "keep.txt"})
+        std::ofstream(folder / name) << "left";
+    const int held = ::open((folder / ".002_A_UE_0-00-02.mp4.LiVe00").c_str(), O_RDONLY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    QTest::mouseClick(play->highlightPerTagCheckBox, Qt::LeftButton);
+    dialogs.paths = {(dir / "Moments.mp4").string()};
+    click("onHighlightOutput");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.shown.empty(); }, 30000));
+    EXPECT_EQ(dialogs.shown.back().message, "ハイライト出力が完了しました。");
+    ::close(held);
+    EXPECT_EQ(namesIn(folder),
+              (std::set<std::string>{".002_A_UE_0-00-02.mp4.LiVe00", ".1_A_x.mp4.Ab12Zz",
+                                     ".notes.txt.Ab12Zz", "001_A_トライ_0-00-03.mp4", "keep.txt"}));
 }
 
 // The real player: every frame shown during a sequence lies inside a moment.
