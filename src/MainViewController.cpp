@@ -476,6 +476,9 @@ std::vector<std::shared_ptr<TagRowData>> MainViewController::loadSession(const s
         if (!loaded.unreadableTimes.empty())
             text += lineList(loaded.unreadableTimes) +
                     ": 時刻を読み取れないため、0:00:00 としました。\n";
+        if (!loaded.unclosedQuotes.empty())
+            text += lineList(loaded.unclosedQuotes) +
+                    ": 引用符（\"）が閉じられていないため、引用符も文字として読み込みました。\n";
         text +=
             "読み込めたタグ" + std::to_string(loaded.rows.size()) + "件を表示しています。" + kKept;
         sessionProblemNote_ = std::move(text);

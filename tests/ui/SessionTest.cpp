@@ -425,6 +425,34 @@ TEST_F(Screens, APartlyReadableSessionIsReportedAndKeptBeforeTheFirstSave) {
     EXPECT_EQ(main->tagDataModel.data.size(), 5u);
 }
 
+TEST_F(Screens, AnUnclosedQuoteIsReportedByLineAndSwallowsNoTag) {
+    // The second tag's comment lost its closing quote in an editor.
+    const auto session = dir / "match.csv";
+    const std::string edited = "Team, INDEX, 再生時刻, タグ内容, コメント\n"
+                               "A,1,0:00:01,ラック,\"\",1.0\n"
+                               "B,2,0:00:05,DG,\"good pass,5.25\n"
+                               "A,3,0:00:10,PG,\"\",10.5\n"
+                               "B,4,0:00:15,UE,\"nice\",15.75\n";
+    { std::ofstream(session, std::ios::binary) << edited; }
+    dialogs.paths = {(dir / "match.mp4").string()};
+    click("mediaOpen_edit");
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].message,
+              "セッションファイルの一部を読み込めませんでした。\n" + session.string() +
+                  "\n3行目: 引用符（\"）が閉じられていないため、引用符も文字として読み込みました。"
+                  "\n読み込めたタグ4件を表示しています。上書き保存のときは、元のファイルを別の名前"
+                  "で残してから保存します。");
+    EXPECT_EQ(names(edit->tagTableData), (std::vector<std::string>{"ラック", "DG", "PG", "UE"}));
+    EXPECT_EQ(edit->tagTableData[1]->time_val, 5.25f);
+
+    // The first save keeps the edited file beside the new one.
+    dialogs.answers = {1};
+    click("window_save");
+    EXPECT_EQ(dialogs.shown.back().style, "success");
+    EXPECT_EQ(filesIn(dir), 2);
+    EXPECT_EQ(TagFileManager::loadCSVFile(session).size(), 4u);
+}
+
 TEST_F(Screens, AFolderInPlaceOfTheSessionIsReportedAndLeftAlone) {
     std::filesystem::create_directories(dir / "match.csv");
     click("menu_play_mode_button");
