@@ -72,6 +72,13 @@ int finalTarget(const std::filesystem::path& given, std::filesystem::path& targe
             return 0;
         if (hops == 40)
             return ELOOP;
+        // The system's own rule for opening through links: in a sticky folder
+        // anyone may write to (/tmp), only a link of ours or of the folder's
+        // owner is followed, so no other user's link sends the write elsewhere.
+        struct stat folder {};
+        if (::stat(folderOf(target).c_str(), &folder) == 0 && (folder.st_mode & S_ISVTX) &&
+            (folder.st_mode & S_IWOTH) && st.st_uid != ::geteuid() && st.st_uid != folder.st_uid)
+            return EACCES;
         std::error_code ec;
         const std::filesystem::path link = std::filesystem::read_symlink(target, ec);
         if (ec)

@@ -197,6 +197,22 @@ TEST_F(AtomicFile, ALinkedFileIsWrittenThroughKeepingTheTargetsOwnerAndMode) {
               std::string::npos);
     EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir / "loop1.csv")));
     EXPECT_EQ(names().size(), 7u);
+
+    // In a folder like /tmp, another user's link is not followed.
+    if (root) {
+        fs::create_directories(dir / "shared");
+        ASSERT_EQ(::chmod((dir / "shared").c_str(), 01777), 0);
+        fs::create_symlink(real, dir / "shared" / "theirs.csv");
+        ASSERT_EQ(::lchown((dir / "shared" / "theirs.csv").c_str(), 1234, 1234), 0);
+        EXPECT_NE(writeFileAtomically(dir / "shared" / "theirs.csv", "x").find("Permission denied"),
+                  std::string::npos);
+        EXPECT_EQ(slurp(real), "new\n");
+        EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir / "shared" / "theirs.csv")));
+        // One's own link there is followed.
+        ASSERT_EQ(::lchown((dir / "shared" / "theirs.csv").c_str(), 0, 0), 0);
+        EXPECT_EQ(writeFileAtomically(dir / "shared" / "theirs.csv", "ours\n"), "");
+        EXPECT_EQ(slurp(real), "ours\n");
+    }
 }
 
 TEST_F(AtomicFile, NewFilesTakeTheUmaskWhichIsReadButNeverSet) {
