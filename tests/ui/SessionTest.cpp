@@ -425,6 +425,30 @@ TEST_F(Screens, APartlyReadableSessionIsReportedAndKeptBeforeTheFirstSave) {
     EXPECT_EQ(main->tagDataModel.data.size(), 5u);
 }
 
+TEST_F(Screens, CsvExportsNeverReplaceTheSessionFile) {
+    openVideo("match.mp4");
+    press("A0", 1.5);
+    press("B12", 5.25);
+    click("window_save");
+    const auto session = dir / "match.csv";
+    const std::string saved = slurp(session);
+    const std::string refused = "出力先に、開いている動画のセッションファイル（タグの保存先）が指定"
+                                "されています。別の名前を指定してください。";
+    // The export form has no exact times; typed without ".csv", it is the
+    // same file once the extension is added.
+    for (const auto& chosen : {session, dir / "match"}) {
+        dialogs.paths = {chosen.string()};
+        click("onTagCSVOutput");
+        EXPECT_EQ(dialogs.shown.back().message, refused) << chosen;
+    }
+    click("menu_play_mode_button");
+    dialogs.paths = {session.string()};
+    click("onTallyCSVOutput");
+    EXPECT_EQ(dialogs.shown.back().message, refused);
+    EXPECT_EQ(slurp(session), saved);
+    EXPECT_EQ(filesIn(dir), 1);
+}
+
 TEST_F(Screens, AnUnclosedQuoteIsReportedByLineAndSwallowsNoTag) {
     // The second tag's comment lost its closing quote in an editor.
     const auto session = dir / "match.csv";
