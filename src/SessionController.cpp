@@ -272,6 +272,9 @@ std::string readFailureText(int err) {
     case EISDIR:
         return "同じ名前のフォルダーがあります。保存するには、このフォルダーの名前を変えてください"
                "。";
+    case kNotRegularFile:
+        return "通常のファイルではありません（名前付きパイプやデバイスなど）。保存するには、これの"
+               "名前を変えるか取り除いてください。";
     case EACCES:
     case EPERM:
         return "読み取りの権限がありません。";
@@ -294,7 +297,8 @@ std::vector<std::shared_ptr<TagRowData>> SessionController::loadSession(const st
         systemLog(loaded.error);
         sessionProblemNote_ = "セッションファイルを読み込めませんでした。\n" + path + "\n" +
                               readFailureText(loaded.errorCode);
-        if (loaded.errorCode != EISDIR)
+        // A folder or a FIFO is never written over, so nothing is kept either.
+        if (loaded.errorCode != EISDIR && loaded.errorCode != kNotRegularFile)
             sessionProblemNote_ += std::string("\n") + kKept;
     } else if (loaded.damaged()) {
         std::string text = "セッションファイルの一部を読み込めませんでした。\n" + path + "\n";
@@ -308,6 +312,9 @@ std::vector<std::shared_ptr<TagRowData>> SessionController::loadSession(const st
         if (!loaded.unreadableTimes.empty())
             text += lineList(loaded.unreadableTimes) +
                     ": 時刻を読み取れないため、0:00:00 としました。\n";
+        if (!loaded.unclosedQuotes.empty())
+            text += lineList(loaded.unclosedQuotes) +
+                    ": 引用符（\"）が閉じられていないため、引用符も文字として読み込みました。\n";
         text +=
             "読み込めたタグ" + std::to_string(loaded.rows.size()) + "件を表示しています。" + kKept;
         sessionProblemNote_ = std::move(text);
@@ -325,9 +332,21 @@ void SessionController::reportSessionProblem() {
 
 bool SessionController::keepDamagedSession(const std::string& path, std::string& kept) {
     std::error_code ec;
+    const std::filesystem::file_type type = std::filesystem::status(path, ec).type();
+    // A FIFO or a device in the session file's place stays as it is: the
+    // write would replace it with a plain file.
+    if (type != std::filesystem::file_type::regular &&
+        type != std::filesystem::file_type::directory &&
+        type != std::filesystem::file_type::not_found && !ec) {
+        AlertBox("セッションファイルの場所に通常のファイルではないもの（名前付きパイプやデバイスな"
+                 "ど）があるため、保存しませんでした。\n" +
+                     path,
+                 "保存失敗", "error");
+        return false;
+    }
     // A folder of that name cannot be written over, and a vanished file holds
     // nothing to keep.
-    if (path != damagedSession_ || !std::filesystem::is_regular_file(path, ec))
+    if (path != damagedSession_ || type != std::filesystem::file_type::regular)
         return true;
     const std::string error = keepDamagedCopy(path, kept);
     if (!error.empty()) {

@@ -5,8 +5,11 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <cmath>
+#include <filesystem>
 
 #include "Media/ClipExportSession.h"
+#include "SubModuleClass/AtomicFile.h"
+#include "SubModuleClass/TagFileManager.h"
 #include "SubViewClass/CustomAlert.h"
 
 ClipViewController::ClipViewController(QWidget* parent) : QWidget(parent) {
@@ -34,6 +37,10 @@ ClipViewController::ClipViewController(QWidget* parent) : QWidget(parent) {
 ClipViewController::~ClipViewController() {
     // The export's completion writes into this object: end it first.
     exportSession.reset();
+    if (!madeFolder.empty() && !(progressFinished.load() && clipOutputResult == 0)) {
+        std::error_code ignored;
+        std::filesystem::remove(madeFolder, ignored); // only when empty
+    }
 }
 
 void ClipViewController::setJobName(const QString& name) {
@@ -138,6 +145,16 @@ void ClipViewController::tick() {
 void ClipViewController::clipProgressExit() {
     // Only the window goes: the export and its report go on.
     window()->close();
+}
+
+std::string exportTargetClash(const std::string& target, const std::string& video) {
+    // The export's rename would replace the match or its tags.
+    if (isSameFile(target, video))
+        return "出力先に、開いている動画そのものが指定されています。別の名前を指定してください。";
+    if (isSameFile(target, TagFileManager::sessionFilePath(video)))
+        return "出力先に、開いている動画のセッションファイル（タグの保存先）が指定されています。"
+               "別の名前を指定してください。";
+    return {};
 }
 
 ClipWindowController::ClipWindowController(QWidget* parent)

@@ -32,6 +32,10 @@ public:
     // or each into its own file when separateOutputs names them.
     std::vector<std::pair<double, double>> ranges;
     std::vector<std::string> separateOutputs;
+    // A folder made for the files: removed again (when empty) unless the job
+    // completes, however it ends (a failure, or the window destroyed with the
+    // application while it runs).
+    std::string madeFolder;
     std::string clipOutputResultString;
     int clipOutputResult = 0;
 
@@ -65,6 +69,10 @@ private:
     QString jobName_ = "クリップ出力";
     QLabel* title_ = nullptr;
 };
+
+// Why an export to `target` must not start while `video` is open: the
+// target is the video itself or its session file. Empty when it may.
+std::string exportTargetClash(const std::string& target, const std::string& video);
 
 // The window that holds the export job.
 class ClipWindowController : public QWidget {

@@ -1,8 +1,11 @@
 #include "Media/ClipExportSession.h"
 
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <limits>
 #include <memory>
+#include <sys/resource.h>
 
 #include "Media/ExportParts.h"
 
@@ -32,6 +35,21 @@ std::vector<double> weights(const Input& in, const std::vector<std::pair<int64_t
     for (double& x : w)
         x /= total;
     return w;
+}
+
+// Makes room for `count` more open files: a desktop session starts with a soft
+// limit of 1024, which the process may raise up to its hard limit.
+void roomForOpenFiles(size_t count) {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return;
+    const auto open = static_cast<rlim_t>(
+        std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
+    const rlim_t wanted = open + static_cast<rlim_t>(count) + 64;
+    if (limit.rlim_cur >= wanted)
+        return;
+    limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? wanted : std::min(wanted, limit.rlim_max);
+    ::setrlimit(RLIMIT_NOFILE, &limit);
 }
 
 } // namespace
@@ -143,6 +161,9 @@ void ClipExportSession::writeJoined() {
 void ClipExportSession::writeSeparate() {
     if (separate_.size() != ranges_.size())
         throw ExportError{"One output file is needed for each range."};
+    // Each finished file keeps its temporary file open (and locked) until all
+    // are renamed.
+    roomForOpenFiles(separate_.size());
     Input in(input_);
     const std::vector<double> share = weights(in, ranges_);
     std::vector<std::unique_ptr<Output>> files;

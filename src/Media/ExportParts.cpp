@@ -174,18 +174,17 @@ Output::Output(const std::string& target, bool fastStart) : target_(target), fas
         throw ExportError{"No output file was given."};
     // Written beside the target under a temporary name, renamed over it only
     // when complete: a failure never leaves a half-written or missing file.
-    const std::filesystem::path t(target);
-    const std::filesystem::path folder =
-        t.has_parent_path() ? t.parent_path() : std::filesystem::path(".");
-    std::string temp = (folder / ("." + t.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0)
+    // The temporary file is the atomic writer's, locked until the rename, so
+    // that leftovers of killed exports go before a new one starts and a live
+    // export's file is never taken for one.
+    removeStaleTemporaries(target);
+    lockFd_ = createLockedTemporary(target, temp_);
+    if (lockFd_ < 0) {
+        temp_.clear();
         throw ExportError{target + ": " + errorString(AVERROR(errno))};
-    temp_ = temp;
-    // mkstemp makes the file private; a video is as readable as any other new
-    // file.
-    ::fchmod(fd, 0666 & ~processUmask());
-    ::close(fd);
+    }
+    // A video is as readable as any other new file.
+    ::fchmod(lockFd_, 0666 & ~processUmask());
     check(avformat_alloc_output_context2(&ctx, nullptr, "mp4", temp_.c_str()),
           "creating the MPEG-4 file");
 }
@@ -196,6 +195,9 @@ Output::~Output() {
     avformat_free_context(ctx);
     if (!committed_ && !temp_.empty())
         ::unlink(temp_.c_str());
+    // The lock goes only once the file is renamed or removed.
+    if (lockFd_ >= 0)
+        ::close(lockFd_);
 }
 
 bool Output::globalHeader() const {
@@ -253,6 +255,8 @@ void Output::commit() {
     if (ec)
         throw ExportError{target_ + ": " + ec.message()};
     committed_ = true;
+    ::close(lockFd_);
+    lockFd_ = -1;
 }
 
 // ---- Video path

@@ -89,7 +89,8 @@ private:
 };
 
 // The file being written: a temporary name beside the target, renamed over
-// it by commit(); removed if never committed.
+// it by commit(); removed if never committed. Leftovers of earlier exports to
+// the same target that were cut short are removed first.
 class Output {
 public:
     Output(const std::string& target, bool fastStart);
@@ -113,6 +114,7 @@ public:
 private:
     std::string target_;
     std::string temp_;
+    int lockFd_ = -1; // holds the temporary file's lock until the rename
     bool fastStart_;
     bool committed_ = false;
 };

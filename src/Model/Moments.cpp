@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "Model/UnicodeText.h"
+
 std::vector<Moment> makeMoments(const std::vector<std::shared_ptr<TagRowData>>& listed, double lead,
                                 double lag, double duration) {
     const double last = std::isfinite(duration) ? std::max(0.0, duration) : INFINITY;
@@ -29,13 +31,27 @@ std::vector<Moment> makeMoments(const std::vector<std::shared_ptr<TagRowData>>& 
     return moments;
 }
 
-std::string momentFileName(size_t position, const TagRowData& tag) {
+std::string momentFileName(size_t position, const TagRowData& tag, size_t maxBytes) {
     char number[32];
     std::snprintf(number, sizeof number, "%03zu", position);
     std::string time = tag.time_string.empty() ? createTimeString(tag.time_val) : tag.time_string;
     std::replace(time.begin(), time.end(), ':', '-');
-    std::string name = tag.name;
+    const std::string head = std::string(number) + "_" + (tag.team ? "A" : "B") + "_";
+    const std::string tail = "_" + time + ".mp4";
+    // A hand-edited tag name can be longer than a file name may be, which
+    // failed the whole export.
+    const size_t room =
+        maxBytes > head.size() + tail.size() ? maxBytes - head.size() - tail.size() : 0;
+    std::string name(utf8Prefix(tag.name, room));
     // A hand-edited tag name must not reach into other folders.
     std::replace(name.begin(), name.end(), '/', '_');
-    return std::string(number) + "_" + (tag.team ? "A" : "B") + "_" + name + "_" + time + ".mp4";
+    return head + name + tail;
+}
+
+bool isMomentFileName(std::string_view name) {
+    size_t digits = 0;
+    while (digits < name.size() && name[digits] >= '0' && name[digits] <= '9')
+        ++digits;
+    return digits >= 3 && name.size() >= digits + 3 && name[digits] == '_' &&
+           (name[digits + 1] == 'A' || name[digits + 1] == 'B') && name[digits + 2] == '_';
 }

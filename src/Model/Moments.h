@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Model/DataModel.h"
@@ -23,5 +24,11 @@ std::vector<Moment> makeMoments(const std::vector<std::shared_ptr<TagRowData>>& 
                                 double lag, double duration);
 
 // The file name of moment `position` (from 1) when each moment is written on
-// its own: "001_A_トライ_0-12-34.mp4".
-std::string momentFileName(size_t position, const TagRowData& tag);
+// its own: "001_A_トライ_0-12-34.mp4". A tag name that would make it longer
+// than `maxBytes` (the file system's limit) is cut at a character boundary;
+// the position, team, time and ".mp4" stay.
+std::string momentFileName(size_t position, const TagRowData& tag, size_t maxBytes = 255);
+
+// Whether `name` begins as a name momentFileName gives ("001_A_", "120_B_",
+// ...): the temporary files of a per-moment export carry such names.
+bool isMomentFileName(std::string_view name);

@@ -219,3 +219,23 @@ std::string_view nfcView(std::string_view text, std::string& storage) {
     storage = toNfc(text);
     return storage;
 }
+
+std::string_view utf8Prefix(std::string_view text, size_t maxBytes) {
+    if (text.size() <= maxBytes)
+        return text;
+    size_t cut = maxBytes;
+    // Back off over continuation bytes to the lead byte of the sequence that
+    // does not fit; a run of more than three is invalid and may be cut.
+    size_t back = 0;
+    while (cut > 0 && back < 3 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) {
+        --cut;
+        ++back;
+    }
+    const auto lead = static_cast<unsigned char>(text[cut]);
+    const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    // The sequence at `cut` would end past the limit: drop it whole. Anything
+    // else (a stray continuation byte) is a character of its own.
+    if ((static_cast<unsigned char>(text[cut]) & 0xC0) == 0xC0 && cut + length > maxBytes)
+        return text.substr(0, cut);
+    return text.substr(0, maxBytes);
+}

@@ -15,3 +15,7 @@ std::string toNfc(std::string_view text);
 // The NFC form of `text`: `text` itself when already composed, else the
 // composed form held in `storage`.
 std::string_view nfcView(std::string_view text, std::string& storage);
+
+// The longest start of `text` of at most `maxBytes` bytes that does not split
+// a UTF-8 sequence (invalid bytes count as characters of their own).
+std::string_view utf8Prefix(std::string_view text, size_t maxBytes);

@@ -12,6 +12,27 @@ void skipBom(const std::string& text, size_t& pos) {
         pos = 3;
 }
 
+bool endsField(const char* data, size_t size, size_t at) {
+    return at == size || data[at] == ',' || data[at] == '\n' || data[at] == '\r';
+}
+
+// Whether the quoted field opening at `open` is closed: its first quote that
+// is not doubled is followed by a comma, a line end or the end of the input.
+bool quotedFieldCloses(const char* data, size_t size, size_t open) {
+    size_t p = open + 1;
+    for (;;) {
+        const void* q = std::memchr(data + p, '"', size - p);
+        if (!q)
+            return false;
+        const size_t at = static_cast<size_t>(static_cast<const char*>(q) - data);
+        if (at + 1 < size && data[at + 1] == '"') {
+            p = at + 2;
+            continue;
+        }
+        return endsField(data, size, at + 1);
+    }
+}
+
 } // namespace
 
 CSVReader::CSVReader(std::istream& stream) {
@@ -54,6 +75,7 @@ bool CSVReader::next(std::vector<std::string_view>& row) {
     char* const data = text_.data();
     row.clear();
     rowLine_ = lineBreaks_ + 1;
+    unclosedQuoteLine_ = 0;
 
     for (;;) {
         size_t p = pos_;
@@ -65,8 +87,7 @@ bool CSVReader::next(std::vector<std::string_view>& row) {
                                 : nullptr;
         const size_t closeAt =
             close ? static_cast<size_t>(static_cast<const char*>(close) - data) : size;
-        if (close && (closeAt + 1 == size || data[closeAt + 1] == ',' ||
-                      data[closeAt + 1] == '\n' || data[closeAt + 1] == '\r')) {
+        if (close && endsField(data, size, closeAt + 1)) {
             lineBreaks_ += static_cast<size_t>(std::count(data + p + 1, data + closeAt, '\n'));
             row.emplace_back(data + p + 1, closeAt - p - 1);
             end = closeAt + 1;
@@ -75,19 +96,14 @@ bool CSVReader::next(std::vector<std::string_view>& row) {
             // down over its quotes, which never needs more room than it had.
             const size_t start = p;
             size_t out = p;
-            if (p < size && data[p] == '"') {
+            if (p < size && data[p] == '"' && quotedFieldCloses(data, size, p)) {
                 ++p;
                 for (;;) {
-                    const void* q = std::memchr(data + p, '"', size - p);
-                    const size_t at =
-                        q ? static_cast<size_t>(static_cast<const char*>(q) - data) : size;
+                    const size_t at = static_cast<size_t>(
+                        static_cast<const char*>(std::memchr(data + p, '"', size - p)) - data);
                     lineBreaks_ += static_cast<size_t>(std::count(data + p, data + at, '\n'));
                     std::memmove(data + out, data + p, at - p);
                     out += at - p;
-                    if (!q) { // unterminated: the rest of the input is this field
-                        p = size;
-                        break;
-                    }
                     if (at + 1 < size && data[at + 1] == '"') { // doubled quote
                         data[out++] = '"';
                         p = at + 2;
@@ -96,11 +112,15 @@ bool CSVReader::next(std::vector<std::string_view>& row) {
                     p = at + 1;
                     break;
                 }
+            } else if (p < size && data[p] == '"' && !unclosedQuoteLine_) {
+                // Never closed: its quote is an ordinary character, so that it
+                // cannot swallow the rows after it.
+                unclosedQuoteLine_ = lineBreaks_ + 1;
             }
-            // Unquoted text, or whatever follows a closing quote, up to the
-            // delimiter or the line end.
+            // Unquoted text (or a quoted field's end) up to the delimiter or
+            // the line end.
             end = p;
-            while (end < size && data[end] != ',' && data[end] != '\n' && data[end] != '\r')
+            while (!endsField(data, size, end))
                 ++end;
             if (out != p)
                 std::memmove(data + out, data + p, end - p);

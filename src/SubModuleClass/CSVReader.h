@@ -14,10 +14,11 @@
 // - a UTF-8 byte-order mark at the very start is skipped;
 // - CR LF and a lone CR end a row like LF (outside quotes; inside quotes every
 //   byte is kept as it stands);
-// - an unterminated quoted field runs to the end of the input, and that last
-//   row is returned with what was read;
-// - a quote inside an unquoted field is an ordinary character, and text after
-//   a closing quote (`"ab"c`) is appended to the field (`abc`);
+// - a quoted field that is never closed (its first quote that is not doubled
+//   is missing, or followed by anything but a comma or a line end, as in
+//   `"ab"c` or a lone `"ab`) is read as unquoted text, its quotes kept, so it
+//   never runs on into the rows after it; unclosedQuoteLine() tells where;
+// - a quote inside an unquoted field is an ordinary character;
 // - NUL bytes and invalid UTF-8 are passed through unchanged: the reader works
 //   on bytes and leaves the text's meaning to its caller;
 // - an empty line is a row of one empty field.
@@ -40,6 +41,9 @@ public:
     // The line (from 1) on which the row last returned starts, counting the
     // line breaks inside quoted fields as an editor does.
     size_t line() const { return rowLine_; }
+    // The line (from 1) on which the first quoted field of that row that is
+    // never closed starts, or 0 when it has none.
+    size_t unclosedQuoteLine() const { return unclosedQuoteLine_; }
 
 private:
     std::string text_;
@@ -47,6 +51,7 @@ private:
     std::string error_;
     size_t lineBreaks_ = 0;
     size_t rowLine_ = 0;
+    size_t unclosedQuoteLine_ = 0;
 };
 
 // Appends `field` to a CSV line, in double quotes (inner quotes doubled) when

@@ -170,6 +170,8 @@ TagFileManager::LoadResult TagFileManager::readCSVFile(const std::filesystem::pa
         return result;
     result.headerMissing = !isHeader(row) && !(row.size() == 1 && isBlank(row[0]));
     while (reader.next(row)) {
+        if (const size_t line = reader.unclosedQuoteLine())
+            result.unclosedQuotes.push_back(line);
         if (row.size() < 5) {
             if (!(row.size() == 1 && isBlank(row[0]))) // an empty line loses nothing
                 result.shortRows.push_back(reader.line());

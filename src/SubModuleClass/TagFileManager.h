@@ -32,10 +32,13 @@ public:
         std::vector<size_t> shortRows;       // fewer than five fields: not read
         std::vector<size_t> longRows;        // more than six fields: the rest dropped
         std::vector<size_t> unreadableTimes; // the time is no number: read as 0
+        // Quoted fields never closed, by the line they start on: their quote
+        // was read as text, so that they do not swallow the rows after them.
+        std::vector<size_t> unclosedQuotes;
         // Saving over the file would lose something it holds.
         bool damaged() const {
             return !error.empty() || headerMissing || !shortRows.empty() || !longRows.empty() ||
-                   !unreadableTimes.empty();
+                   !unreadableTimes.empty() || !unclosedQuotes.empty();
         }
     };
 

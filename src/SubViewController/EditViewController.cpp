@@ -368,6 +368,15 @@ void EditViewController::onTagCSVOutput() {
         std::string target = *path;
         if (!QString::fromStdString(target).endsWith(".csv", Qt::CaseInsensitive))
             target += ".csv";
+        // The listed tags in the export form, over the session file, would lose
+        // every tag the filter hides and the exact times.
+        const Player* player = self->myParent ? self->myParent->MediaPlayer->player() : nullptr;
+        const std::string video = player && player->hasCurrentItem() ? player->currentPath() : "";
+        if (const std::string clash = video.empty() ? "" : exportTargetClash(target, video);
+            !clash.empty()) {
+            AlertBox(clash, "お知らせ", "warning");
+            return;
+        }
         const std::string error = TagFileManager::saveCSVFile(target, self->tagTableData, false);
         if (error.empty())
             AlertBox("CSVファイルが作成されました。", "成功", "success");
@@ -542,6 +551,11 @@ void EditViewController::clipConvert(int row) {
             Player* player = self->currentPlayer();
             if (!player || !player->hasCurrentItem() || player->currentPath().empty())
                 return;
+            if (const std::string clash = exportTargetClash(*path, player->currentPath());
+                !clash.empty()) {
+                AlertBox(clash, "お知らせ", "warning");
+                return;
+            }
             auto* windowController = new ClipWindowController(parent->window());
             ClipViewController* job = windowController->contentViewController();
             job->clipInputUrl = player->currentPath();

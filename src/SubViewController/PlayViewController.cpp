@@ -253,13 +253,20 @@ void PlayViewController::onTallyCSVOutput() {
     QWidget* w = window();
     if (!w || w == this)
         return;
+    const Player* player = myParent ? myParent->MediaPlayer->player() : nullptr;
+    const std::string video = player && player->hasCurrentItem() ? player->currentPath() : "";
     DialogProvider::FilePanel panel{"save tally csv file", {"csv"}, "Tally"};
-    dialogProvider().saveFilePanel(w, panel, [tally](std::optional<std::string> path) {
+    dialogProvider().saveFilePanel(w, panel, [tally, video](std::optional<std::string> path) {
         if (!path || path->empty())
             return;
         std::string target = *path;
         if (!QString::fromStdString(target).endsWith(".csv", Qt::CaseInsensitive))
             target += ".csv";
+        if (const std::string clash = video.empty() ? "" : exportTargetClash(target, video);
+            !clash.empty()) {
+            AlertBox(clash, "お知らせ", "warning");
+            return;
+        }
         const std::string error = writeFileAtomically(target, tallyCsvText(tally));
         if (error.empty())
             AlertBox("CSVファイルが作成されました。", "成功", "success");
@@ -388,6 +395,10 @@ void PlayViewController::exportHighlight(const std::string& path, bool perTag) {
     const std::vector<Moment> moments = listedMoments();
     if (moments.empty())
         return;
+    if (const std::string clash = exportTargetClash(path, player->currentPath()); !clash.empty()) {
+        AlertBox(clash, "お知らせ", "warning");
+        return;
+    }
     auto* windowController = new ClipWindowController(myParent->window());
     ClipViewController* job = windowController->contentViewController();
     job->setJobName("ハイライト出力");
@@ -396,20 +407,20 @@ void PlayViewController::exportHighlight(const std::string& path, bool perTag) {
     for (const Moment& m : moments)
         job->ranges.emplace_back(m.start, m.end);
     if (perTag) {
-        // One file per moment, in a folder named as the chosen file.
+        // One file per moment, in a folder named as the chosen file; the job
+        // removes it again if it made it and does not complete.
         std::filesystem::path folder(path);
         folder.replace_extension();
         std::error_code ec;
-        const bool made = std::filesystem::create_directories(folder, ec);
+        if (std::filesystem::create_directories(folder, ec))
+            job->madeFolder = folder.string();
+        // Leftovers of per-moment exports into this folder that were killed:
+        // their names follow the moments of that export, not of this one.
+        removeStaleTemporaries(folder, isMomentFileName);
+        const size_t limit = fileNameLimit(folder);
         for (size_t i = 0; i < moments.size(); ++i)
             job->separateOutputs.push_back(
-                (folder / momentFileName(i + 1, *moments[i].tags.front())).string());
-        // A failed job leaves no empty folder of its own making.
-        if (made)
-            connect(job, &ClipViewController::finished, this, [folder] {
-                std::error_code ignored;
-                std::filesystem::remove(folder, ignored); // only when empty
-            });
+                (folder / momentFileName(i + 1, *moments[i].tags.front(), limit)).string());
     }
     windowController->showWindow();
 }

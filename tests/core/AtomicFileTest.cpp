@@ -1,14 +1,25 @@
 #include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 #include "SubModuleClass/AtomicFile.h"
+#include "SubModuleClass/TagFileManager.h"
+#include "SubModuleClass/TagJournal.h"
 #include "support/Scratch.h"
 
 namespace fs = std::filesystem;
@@ -39,7 +50,170 @@ protected:
     fs::path dir;
 };
 
+// Runs `body` in a child process that is killed after two seconds and, outside
+// the address sanitizer (which reserves its memory up front), can take no more
+// than 256 MB more: a read that waits forever or never ends fails the test
+// instead of hanging it or eating the machine's memory. "exit 0" is success,
+// "exit 2" an exception (out of memory).
+std::string inChild(const std::function<bool()>& body) {
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::alarm(2);
+#if !defined(__SANITIZE_ADDRESS__)
+        long pages = 0;
+        if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(f, "%ld", &pages) != 1)
+                pages = 0;
+            std::fclose(f);
+        }
+        const rlim_t cap = static_cast<rlim_t>(pages) * ::sysconf(_SC_PAGESIZE) + (256 << 20);
+        const rlimit limit{cap, cap};
+        ::setrlimit(RLIMIT_AS, &limit);
+#endif
+        // Whatever happens, the child never returns into the test program.
+        try {
+            ::_exit(body() ? 0 : 1);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "%s\n", e.what());
+            ::_exit(2);
+        } catch (...) {
+            ::_exit(3);
+        }
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (WIFSIGNALED(status))
+        return std::string("killed by ") + ::strsignal(WTERMSIG(status));
+    return "exit " + std::to_string(WEXITSTATUS(status));
+}
+
 } // namespace
+
+TEST_F(AtomicFile, SpecialFilesAreRefusedWithoutWaitingOrReadingAndNeverReplaced) {
+    const fs::path fifo = dir / "fifo.csv";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    const fs::path zero = dir / "zero.csv";
+    fs::create_symlink("/dev/zero", zero);
+    const fs::path socket = dir / "socket.csv";
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socket.c_str());
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+    // Every reader of a session or a journal comes back at once with the reason.
+    for (const fs::path& file : {fifo, zero, socket}) {
+        SCOPED_TRACE(file.filename().string());
+        EXPECT_EQ(inChild([&] {
+                      std::string contents, error;
+                      int code = 0;
+                      return !readWholeFile(file, contents, error, &code) &&
+                             code == kNotRegularFile && contents.empty() &&
+                             error == file.string() + ": Not a regular file";
+                  }),
+                  "exit 0");
+        EXPECT_EQ(inChild([&] {
+                      const auto loaded = TagFileManager::readCSVFile(file);
+                      return loaded.errorCode == kNotRegularFile && loaded.damaged() &&
+                             loaded.rows.empty();
+                  }),
+                  "exit 0");
+        EXPECT_EQ(inChild([&] {
+                      const JournalContents journal = readJournal(file, "/v/match.mp4");
+                      return journal.found && !journal.ours && !journal.error.empty();
+                  }),
+                  "exit 0");
+    }
+    ::close(sock);
+
+    // A write leaves a FIFO, a device and a link to either as they are, and
+    // no temporary file.
+    const fs::path device = dir / "device.csv";
+    const bool haveDevice = ::mknod(device.c_str(), S_IFCHR | 0600, ::makedev(1, 3)) == 0;
+    fs::create_symlink(haveDevice ? "device.csv" : "fifo.csv", dir / "link.csv");
+    for (const fs::path& file : {fifo, dir / "link.csv", device}) {
+        if (file == device && !haveDevice)
+            continue;
+        SCOPED_TRACE(file.filename().string());
+        EXPECT_EQ(writeFileAtomically(file, "tags\n"), file.string() + ": Not a regular file");
+    }
+    EXPECT_TRUE(fs::is_fifo(fs::symlink_status(fifo)));
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir / "link.csv")));
+    if (haveDevice) {
+        EXPECT_TRUE(fs::is_character_file(fs::symlink_status(device)));
+    }
+    EXPECT_EQ(names().size(), haveDevice ? 5u : 4u);
+}
+
+TEST_F(AtomicFile, ALinkedFileIsWrittenThroughKeepingTheTargetsOwnerAndMode) {
+    // match.csv -> real/match.csv, and a link to that link.
+    fs::create_directories(dir / "real");
+    const fs::path real = dir / "real" / "match.csv";
+    spit(real, "old\n");
+    ASSERT_EQ(::chmod(real.c_str(), 0640), 0);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(real.c_str(), 1234, 5678), 0);
+    }
+    fs::create_symlink("real/match.csv", dir / "match.csv");
+    fs::create_symlink(dir / "match.csv", dir / "again.csv");
+
+    ASSERT_EQ(writeFileAtomically(dir / "again.csv", "new\n"), "");
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir / "match.csv")));
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir / "again.csv")));
+    EXPECT_EQ(slurp(real), "new\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(real.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    if (root) {
+        EXPECT_EQ(st.st_uid, 1234u);
+        EXPECT_EQ(st.st_gid, 5678u);
+    }
+    // The temporary file was made and renamed beside the target.
+    EXPECT_EQ(names(), (std::vector<std::string>{"again.csv", "match.csv", "real"}));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "real"), {}), 1);
+
+    // A plain file keeps its owner too.
+    spit(dir / "plain.csv", "old\n");
+    if (root) {
+        ASSERT_EQ(::chown((dir / "plain.csv").c_str(), 4321, 8765), 0);
+    }
+    ASSERT_EQ(writeFileAtomically(dir / "plain.csv", "new\n"), "");
+    ASSERT_EQ(::stat((dir / "plain.csv").c_str(), &st), 0);
+    if (root) {
+        EXPECT_EQ(st.st_uid, 4321u);
+        EXPECT_EQ(st.st_gid, 8765u);
+    }
+
+    // A link whose target is missing makes the target; a loop is refused.
+    fs::create_symlink("real/later.csv", dir / "later.csv");
+    ASSERT_EQ(writeFileAtomically(dir / "later.csv", "x"), "");
+    EXPECT_EQ(slurp(dir / "real" / "later.csv"), "x");
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir / "later.csv")));
+    fs::create_symlink("loop2.csv", dir / "loop1.csv");
+    fs::create_symlink("loop1.csv", dir / "loop2.csv");
+    EXPECT_NE(writeFileAtomically(dir / "loop1.csv", "x").find("Too many levels"),
+              std::string::npos);
+    EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir / "loop1.csv")));
+    EXPECT_EQ(names().size(), 7u);
+
+    // In a folder like /tmp, another user's link is not followed.
+    if (root) {
+        fs::create_directories(dir / "shared");
+        ASSERT_EQ(::chmod((dir / "shared").c_str(), 01777), 0);
+        fs::create_symlink(real, dir / "shared" / "theirs.csv");
+        ASSERT_EQ(::lchown((dir / "shared" / "theirs.csv").c_str(), 1234, 1234), 0);
+        EXPECT_NE(writeFileAtomically(dir / "shared" / "theirs.csv", "x").find("Permission denied"),
+                  std::string::npos);
+        EXPECT_EQ(slurp(real), "new\n");
+        EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir / "shared" / "theirs.csv")));
+        // One's own link there is followed.
+        ASSERT_EQ(::lchown((dir / "shared" / "theirs.csv").c_str(), 0, 0), 0);
+        EXPECT_EQ(writeFileAtomically(dir / "shared" / "theirs.csv", "ours\n"), "");
+        EXPECT_EQ(slurp(real), "ours\n");
+    }
+}
 
 TEST_F(AtomicFile, NewFilesTakeTheUmaskWhichIsReadButNeverSet) {
     const mode_t saved = ::umask(022);

@@ -67,4 +67,17 @@ TEST(Moments, FileNamesCarryPositionTeamNameAndTime) {
     EXPECT_EQ(momentFileName(1, *t), "001_A_トライ_0-12-34.mp4");
     auto u = tag(false, 3723, "a/b");
     EXPECT_EQ(momentFileName(120, *u), "120_B_a_b_1-02-03.mp4");
+
+    // A hand-edited name of 271 bytes would pass the file system's limit of
+    // 255: it is cut at a character boundary, the rest of the name stays.
+    std::string longName = "x";
+    for (int i = 0; i < 90; ++i)
+        longName += i % 2 ? "ト" : "ラ";
+    const std::string cut = momentFileName(7, *tag(false, 754, longName));
+    EXPECT_EQ(cut.size(), 253u); // 255 would split a character
+    EXPECT_EQ(cut.substr(0, 6), "007_B_");
+    EXPECT_EQ(cut.substr(cut.size() - 12), "_0-12-34.mp4");
+    EXPECT_EQ(cut.substr(6, cut.size() - 18), longName.substr(0, 235));
+    // A file system with a shorter limit gets shorter names.
+    EXPECT_EQ(momentFileName(7, *tag(false, 754, longName), 30), "007_B_xラトラ_0-12-34.mp4");
 }

@@ -241,6 +241,33 @@ TEST_F(TagFile, RowsThatLoseSomethingAreReportedByLine) {
     EXPECT_EQ(noHeader.rows.size(), 1u);
 }
 
+TEST_F(TagFile, AnUnclosedQuoteIsReportedAndSwallowsNoTag) {
+    // A comment's closing quote deleted by hand once took the next tags into
+    // the comment and the first tag's time from the last of them.
+    spit(dir / "edited.csv", kHeader +                                   // 1
+                                 "A,1,0:00:05,ラック,\"good pass,5.25\n" // 2
+                                 "B,2,0:00:10,DG,\"\",10.5\n"            // 3
+                                 "A,3,0:00:15,PG,\"nice\",15.75\n"       // 4
+                                 "\"A,4,0:00:20,UE,\"\",20.0,x\n"        // 5: team "A
+                                 "B,5,0:00:25,UE,\"\",25.0\n");          // 6
+    const auto read = TagFileManager::readCSVFile(dir / "edited.csv");
+    EXPECT_TRUE(read.damaged());
+    EXPECT_EQ(read.unclosedQuotes, (std::vector<size_t>{2, 5}));
+    EXPECT_EQ(read.longRows, (std::vector<size_t>{5}));
+    ASSERT_EQ(read.rows.size(), 5u);
+    std::vector<float> times;
+    for (const auto& r : read.rows)
+        times.push_back(r->time_val);
+    EXPECT_EQ(times, (std::vector<float>{5.25f, 10.5f, 15.75f, 20.0f, 25.0f}));
+    EXPECT_EQ(read.rows[0]->comment, "\"good pass");
+    EXPECT_EQ(read.rows[1]->name, "DG");
+    EXPECT_EQ(read.rows[2]->comment, "nice");
+    // The format's rules hold for such rows too: a team other than exactly
+    // "A" is team B, fields after the sixth are dropped.
+    EXPECT_FALSE(read.rows[3]->team);
+    EXPECT_EQ(read.rows[3]->name, "UE");
+}
+
 TEST_F(TagFile, FilesThatCannotBeReadSayWhy) {
     const auto missing = TagFileManager::readCSVFile(dir / "none.csv");
     EXPECT_FALSE(missing.damaged());

@@ -1,9 +1,12 @@
 // Clip export judged by FFmpeg's own command-line tools.
 #include <QSignalSpy>
+#include <fcntl.h>
 #include <fstream>
+#include <sys/file.h>
 
 #include "Media/MpvPlayer.h"
 #include "Media/MpvSoftwareRenderer.h"
+#include "SubModuleClass/AtomicFile.h"
 #include "support/ExportFixture.h"
 
 namespace {
@@ -99,6 +102,43 @@ TEST_F(ClipExport, FailuresLeaveNothingBehindAndExistingFilesAlone) {
     ASSERT_EQ(exportClip("clip.mp4", target, 0, 1000), ClipExportSession::Completed) << error;
     EXPECT_EQ(probe(target, "stream=codec_name", "-select_streams v"), "h264");
     EXPECT_EQ(filesIn(), 1u);
+}
+
+TEST_F(ClipExport, LeftoversOfKilledExportsGoLiveOnesStay) {
+    const fs::path target = dir / "ClipVideo.mp4";
+    // What exports killed before their rename leave, another export's live
+    // file (locked), and names that are not leftovers of this target.
+    for (const char* name :
+         {".ClipVideo.mp4.Ab12Zz", ".ClipVideo.mp4.000000", ".ClipVideo.mp4.LiVe00",
+          ".Other.mp4.Ab12Zz", ".ClipVideo.mp4.Ab12Zz.x"})
+        std::ofstream(dir / name) << "left";
+    const int held = ::open((dir / ".ClipVideo.mp4.LiVe00").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    ASSERT_EQ(exportClip("clip.mp4", target, 0, 1000), ClipExportSession::Completed) << error;
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{".ClipVideo.mp4.Ab12Zz.x", ".ClipVideo.mp4.LiVe00",
+                                               ".Other.mp4.Ab12Zz", "ClipVideo.mp4"}));
+    ::close(held);
+
+    // A running export's own file is locked until its rename: a clean-up
+    // meanwhile (another export's, or a save's) leaves it.
+    ClipExportSession session(fixturePath("clip.mp4"));
+    session.outputURL = target.string();
+    session.setTimeRange(0, 8000);
+    std::atomic<bool> finished{false};
+    session.exportAsynchronously([&] { finished.store(true); });
+    int taken = 0;
+    while (!finished.load()) {
+        taken += removeStaleTemporaries(target);
+        QTest::qWait(2);
+    }
+    EXPECT_EQ(taken, 1); // the one left unlocked above
+    EXPECT_EQ(session.status(), ClipExportSession::Completed) << session.errorText();
+    EXPECT_NEAR(std::stod(probe(target, "format=duration")), 8.0, 0.05);
 }
 
 TEST_F(ClipExport, DestroyingARunningExportCancelsItCleanly) {

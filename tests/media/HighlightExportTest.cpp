@@ -2,6 +2,7 @@
 // ffprobe and by the frame numbers the fixtures carry.
 #include <fstream>
 #include <numeric>
+#include <sys/resource.h>
 
 #include "support/ExportFixture.h"
 
@@ -96,6 +97,30 @@ TEST_F(HighlightExport, OneFilePerMomentWithItsOwnFrames) {
         EXPECT_NEAR(std::stod(probe(folder / n, "stream=start_time", "-select_streams v")), 0.0,
                     0.001);
     }
+}
+
+TEST_F(HighlightExport, ManyFilesPerMomentFitADesktopsLimitOfOpenFiles) {
+    // Each written file's temporary stays open (and locked) until all are
+    // renamed; a desktop session allows 1024 open files by default, fewer than
+    // the moments of a whole match. Here the limit is cut to 24 above what is
+    // open now, and 40 files are written.
+    const auto open = std::distance(fs::directory_iterator("/proc/self/fd"), {});
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit low = saved;
+    low.rlim_cur = static_cast<rlim_t>(open + 24);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    Ranges ranges;
+    std::vector<std::string> files;
+    for (int i = 0; i < 40; ++i) {
+        ranges.emplace_back(i * 200, i * 200 + 120);
+        files.push_back((dir / ("m" + std::to_string(100 + i) + ".mp4")).string());
+    }
+    const auto status = exportRanges("clip.mp4", ranges, dir / "unused.mp4", files);
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    ASSERT_EQ(status, ClipExportSession::Completed) << error;
+    EXPECT_EQ(filesIn(dir).size(), 40u);
+    EXPECT_EQ(frameNumbers(dir / "m139.mp4"), frameSpans({{195, 197}}));
 }
 
 TEST_F(HighlightExport, AFailureMidJobLeavesNothingBehind) {

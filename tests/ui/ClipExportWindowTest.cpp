@@ -106,3 +106,43 @@ TEST_F(Screens, FailedAndUnfinishedClipsReportTheirOutcome) {
         QTest::qWaitFor([&] { return dialogs.saw("クリップ出力が完了しました。"); }, 20000));
     EXPECT_TRUE(std::filesystem::exists(dir / "tail.mp4"));
 }
+
+TEST_F(Screens, AClipIsNeverExportedOverTheOpenVideoOrItsSession) {
+    namespace fs = std::filesystem;
+    const fs::path video = dir / "match.mp4";
+    fs::copy_file(fixturePath("clip.mp4"), video);
+    const auto size = fs::file_size(video);
+    fs::create_directories(dir / "sub");
+    fs::create_symlink(video, dir / "sub" / "alias.mp4");
+    openVideo("match.mp4", 10.0);
+    press("A0", 1);
+    click("window_save"); // the session file
+    const std::string session = slurp(dir / "match.csv");
+    fake->clock = 2.0;
+    click("mediaClipStart");
+    fake->clock = 4.0;
+    click("mediaClipEnd");
+    clickCell(edit->clipTableView, 0, 0);
+
+    // The same files by other names: through "..", a link, the session itself.
+    for (const fs::path& target :
+         {dir / "sub" / ".." / "match.mp4", dir / "sub" / "alias.mp4", dir / "match.csv"}) {
+        SCOPED_TRACE(target.string());
+        const size_t panels = dialogs.panels.size();
+        dialogs.paths = {target.string()};
+        click("onClipOutput");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return dialogs.panels.size() == panels + 1; }, 2000));
+        EXPECT_EQ(dialogs.shown.back().message,
+                  target.extension() == ".csv"
+                      ? "出力先に、開いている動画のセッションファイル（タグの保存先）が指定されてい"
+                        "ます。別の名前を指定してください。"
+                      : "出力先に、開いている動画そのものが指定されています。別の名前を指定してく"
+                        "ださい。");
+        EXPECT_TRUE(window->findChildren<ClipWindowController*>().empty());
+    }
+    // Had an export started, it would have replaced them by now.
+    QTest::qWait(1500);
+    EXPECT_EQ(fs::file_size(video), size);
+    EXPECT_EQ(slurp(dir / "match.csv"), session);
+    EXPECT_EQ(filesIn(dir), 3);
+}

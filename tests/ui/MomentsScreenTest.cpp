@@ -5,7 +5,10 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <fcntl.h>
+#include <fstream>
 #include <set>
+#include <sys/file.h>
 
 #include "ClipVideoConvertor/ClipViewController.h"
 #include "Media/MpvPlayer.h"
@@ -200,6 +203,118 @@ TEST_F(Screens, HighlightOutputWritesOneFileOrOneFilePerMoment) {
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return dialogs.saw("ハイライト出力に失敗しました。"); }, 30000));
     EXPECT_TRUE(QTest::qWaitFor([&] { return !fs::exists(dir / "Broken"); }, 2000));
+}
+
+namespace {
+
+class Highlights : public Screens {
+protected:
+    // A copy of the fixture clip as match.mp4 with `session` as its session
+    // file's rows, opened with the real button and shown on the play screen
+    // with moments of one second either side of each tag.
+    void openMatch(const std::string& session) {
+        fs::copy_file(fixturePath("clip.mp4"), dir / "match.mp4");
+        std::ofstream(dir / "match.csv", std::ios::binary) << kHeader + session;
+        dialogs.paths = {(dir / "match.mp4").string()};
+        click("mediaOpen_edit");
+        ASSERT_TRUE(dialogs.shown.empty());
+        click("menu_play_mode_button");
+        stepSpin(play->momentLeadSpinBox, 1 - play->momentLeadSpinBox->value());
+        stepSpin(play->momentLagSpinBox, 1 - play->momentLagSpinBox->value());
+    }
+    std::set<std::string> namesIn(const fs::path& folder) const {
+        std::set<std::string> names;
+        std::error_code ec;
+        for (auto e = fs::directory_iterator(folder, ec); !ec && e != fs::directory_iterator();
+             e.increment(ec))
+            names.insert(e->path().filename().string());
+        return names;
+    }
+    static inline const std::string kHeader = "Team, INDEX, 再生時刻, タグ内容, コメント\n";
+};
+
+} // namespace
+
+TEST_F(Highlights, AreNeverWrittenOverTheVideoOrItsSession) {
+    const std::string session = "A,1,0:00:03,トライ,\"\",3.0\n";
+    openMatch(session);
+    const auto size = fs::file_size(dir / "match.mp4");
+    fs::create_directories(dir / "sub");
+    fs::create_symlink(dir / "match.mp4", dir / "sub" / "alias.mp4");
+    for (const bool perTag : {false, true}) {
+        if (perTag)
+            QTest::mouseClick(play->highlightPerTagCheckBox, Qt::LeftButton);
+        ASSERT_EQ(play->highlightPerTagCheckBox->isChecked(), perTag);
+        for (const fs::path& target :
+             {dir / "sub" / ".." / "match.mp4", dir / "sub" / "alias.mp4", dir / "match.csv"}) {
+            SCOPED_TRACE(target.string());
+            dialogs.paths = {target.string()};
+            click("onHighlightOutput");
+            ASSERT_FALSE(dialogs.shown.empty());
+            EXPECT_EQ(dialogs.shown.back().message,
+                      target.extension() == ".csv"
+                          ? "出力先に、開いている動画のセッションファイル（タグの保存先）が指定"
+                            "されています。別の名前を指定してください。"
+                          : "出力先に、開いている動画そのものが指定されています。別の名前を指定し"
+                            "てください。");
+            EXPECT_TRUE(window->findChildren<ClipWindowController*>().empty());
+        }
+    }
+    QTest::qWait(1500); // an export started anyway would have replaced them by now
+    EXPECT_EQ(fs::file_size(dir / "match.mp4"), size);
+    EXPECT_EQ(slurp(dir / "match.csv"), kHeader + session);
+    EXPECT_EQ(filesIn(dir), 3);
+}
+
+TEST_F(Highlights, PerMomentFileNamesKeepToTheLimitAndAStoppedJobLeavesNoFolder) {
+    // A hand-edited tag name of 271 bytes once failed the whole export.
+    std::string longName = "x";
+    for (int i = 0; i < 90; ++i)
+        longName += i % 2 ? "ト" : "ラ";
+    openMatch("A,1,0:00:03," + longName + ",\"\",3.0\nB,2,0:00:08,ラインアウト,\"\",8.0\n");
+    QTest::mouseClick(play->highlightPerTagCheckBox, Qt::LeftButton);
+    ASSERT_TRUE(play->highlightPerTagCheckBox->isChecked());
+    dialogs.paths = {(dir / "Long.mp4").string()};
+    click("onHighlightOutput");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.shown.empty(); }, 30000));
+    EXPECT_EQ(dialogs.shown.back().message, "ハイライト出力が完了しました。");
+    // Cut at a character boundary to fit 255 bytes.
+    const std::string cut = "001_A_" + longName.substr(0, 235) + "_0-00-03.mp4";
+    EXPECT_EQ(namesIn(dir / "Long"),
+              (std::set<std::string>{cut, "002_B_ラインアウト_0-00-08.mp4"}));
+    EXPECT_EQ(frameNumbers(dir / "Long" / cut), frameSpans({{50, 99}}));
+
+    // The application quits while a job runs: the folder it made goes too.
+    dialogs.paths = {(dir / "Quit.mp4").string()};
+    click("onHighlightOutput");
+    ASSERT_TRUE(fs::is_directory(dir / "Quit"));
+    main->tagJournal.flush();
+    window.reset();
+    main = nullptr;
+    EXPECT_FALSE(fs::exists(dir / "Quit"));
+}
+
+TEST_F(Highlights, PerMomentExportsClearLeftoversOfKilledOnes) {
+    openMatch("A,1,0:00:03,トライ,\"\",3.0\n");
+    // A killed export of other moments left its files in the folder; another
+    // running export holds one; the rest are not ours.
+    const fs::path folder = dir / "Moments";
+    fs::create_directories(folder);
+    for (const char* name : {".001_B_PG_0-00-01.mp4.Ab12Zz", ".002_A_UE_0-00-02.mp4.LiVe00",
+                             ".notes.txt.Ab12Zz", ".1_A_x.mp4.Ab12Zz", "keep.txt"})
+        std::ofstream(folder / name) << "left";
+    const int held = ::open((folder / ".002_A_UE_0-00-02.mp4.LiVe00").c_str(), O_RDONLY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    QTest::mouseClick(play->highlightPerTagCheckBox, Qt::LeftButton);
+    dialogs.paths = {(dir / "Moments.mp4").string()};
+    click("onHighlightOutput");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.shown.empty(); }, 30000));
+    EXPECT_EQ(dialogs.shown.back().message, "ハイライト出力が完了しました。");
+    ::close(held);
+    EXPECT_EQ(namesIn(folder),
+              (std::set<std::string>{".002_A_UE_0-00-02.mp4.LiVe00", ".1_A_x.mp4.Ab12Zz",
+                                     ".notes.txt.Ab12Zz", "001_A_トライ_0-00-03.mp4", "keep.txt"}));
 }
 
 // The real player: every frame shown during a sequence lies inside a moment.

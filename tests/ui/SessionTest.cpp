@@ -5,9 +5,11 @@
 #include <fstream>
 #include <set>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include "SubModuleClass/TagFileManager.h"
 #include "SubViewClass/EditableNSTextField.h"
+#include "support/Deadline.h"
 #include "support/ScreenFixture.h"
 
 namespace {
@@ -423,6 +425,58 @@ TEST_F(Screens, APartlyReadableSessionIsReportedAndKeptBeforeTheFirstSave) {
     EXPECT_EQ(main->tagDataModel.data.size(), 5u);
 }
 
+TEST_F(Screens, CsvExportsNeverReplaceTheSessionFile) {
+    openVideo("match.mp4");
+    press("A0", 1.5);
+    press("B12", 5.25);
+    click("window_save");
+    const auto session = dir / "match.csv";
+    const std::string saved = slurp(session);
+    const std::string refused = "出力先に、開いている動画のセッションファイル（タグの保存先）が指定"
+                                "されています。別の名前を指定してください。";
+    // The export form has no exact times; typed without ".csv", it is the
+    // same file once the extension is added.
+    for (const auto& chosen : {session, dir / "match"}) {
+        dialogs.paths = {chosen.string()};
+        click("onTagCSVOutput");
+        EXPECT_EQ(dialogs.shown.back().message, refused) << chosen;
+    }
+    click("menu_play_mode_button");
+    dialogs.paths = {session.string()};
+    click("onTallyCSVOutput");
+    EXPECT_EQ(dialogs.shown.back().message, refused);
+    EXPECT_EQ(slurp(session), saved);
+    EXPECT_EQ(filesIn(dir), 1);
+}
+
+TEST_F(Screens, AnUnclosedQuoteIsReportedByLineAndSwallowsNoTag) {
+    // The second tag's comment lost its closing quote in an editor.
+    const auto session = dir / "match.csv";
+    const std::string edited = "Team, INDEX, 再生時刻, タグ内容, コメント\n"
+                               "A,1,0:00:01,ラック,\"\",1.0\n"
+                               "B,2,0:00:05,DG,\"good pass,5.25\n"
+                               "A,3,0:00:10,PG,\"\",10.5\n"
+                               "B,4,0:00:15,UE,\"nice\",15.75\n";
+    { std::ofstream(session, std::ios::binary) << edited; }
+    dialogs.paths = {(dir / "match.mp4").string()};
+    click("mediaOpen_edit");
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].message,
+              "セッションファイルの一部を読み込めませんでした。\n" + session.string() +
+                  "\n3行目: 引用符（\"）が閉じられていないため、引用符も文字として読み込みました。"
+                  "\n読み込めたタグ4件を表示しています。上書き保存のときは、元のファイルを別の名前"
+                  "で残してから保存します。");
+    EXPECT_EQ(names(edit->tagTableData), (std::vector<std::string>{"ラック", "DG", "PG", "UE"}));
+    EXPECT_EQ(edit->tagTableData[1]->time_val, 5.25f);
+
+    // The first save keeps the edited file beside the new one.
+    dialogs.answers = {1};
+    click("window_save");
+    EXPECT_EQ(dialogs.shown.back().style, "success");
+    EXPECT_EQ(filesIn(dir), 2);
+    EXPECT_EQ(TagFileManager::loadCSVFile(session).size(), 4u);
+}
+
 TEST_F(Screens, AFolderInPlaceOfTheSessionIsReportedAndLeftAlone) {
     std::filesystem::create_directories(dir / "match.csv");
     click("menu_play_mode_button");
@@ -443,5 +497,33 @@ TEST_F(Screens, AFolderInPlaceOfTheSessionIsReportedAndLeftAlone) {
     EXPECT_EQ(dialogs.shown.back().title, "保存失敗");
     EXPECT_TRUE(main->m_fSave);
     EXPECT_TRUE(std::filesystem::is_directory(dir / "match.csv"));
+    EXPECT_EQ(filesIn(dir), 1);
+}
+
+TEST_F(Screens, AFifoInPlaceOfTheSessionIsReportedAndLeftAlone) {
+    // Reading a FIFO waits for a writer that never comes.
+    const Deadline deadline(30, "a FIFO in place of the session file");
+    const auto session = dir / "match.csv";
+    ASSERT_EQ(::mkfifo(session.c_str(), 0644), 0);
+    dialogs.paths = {(dir / "match.mp4").string()};
+    click("mediaOpen_edit");
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].style, "error");
+    EXPECT_EQ(dialogs.shown[0].message,
+              "セッションファイルを読み込めませんでした。\n" + session.string() +
+                  "\n通常のファイルではありません（名前付きパイプやデバイスなど）。保存するには、"
+                  "これの名前を変えるか取り除いてください。");
+    EXPECT_TRUE(edit->tagTableData.empty());
+
+    press("A0", 1);
+    dialogs.answers = {1};
+    click("window_save");
+    EXPECT_EQ(dialogs.shown.back().title, "保存失敗");
+    EXPECT_EQ(dialogs.shown.back().message,
+              "セッションファイルの場所に通常のファイルではないもの（名前付きパイプやデバイスな"
+              "ど）があるため、保存しませんでした。\n" +
+                  session.string());
+    EXPECT_TRUE(main->m_fSave);
+    EXPECT_TRUE(std::filesystem::is_fifo(std::filesystem::symlink_status(session)));
     EXPECT_EQ(filesIn(dir), 1);
 }
