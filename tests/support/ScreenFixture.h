@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include "MainViewController.h"
-#include "Media/FakePlayer.h"
 #include "SubViewClass/Buttons.h"
 #include "SubViewClass/CustomTableView.h"
 #include "SubViewClass/MainWindow.h"
@@ -21,6 +20,7 @@
 #include "SubViewClass/TableModels.h"
 #include "SubViewController/EditViewController.h"
 #include "SubViewController/PlayViewController.h"
+#include "support/FakePlayer.h"
 #include "support/RecordingDialogs.h"
 
 // The main view on a fake player, with recorded dialogs and a scratch folder.

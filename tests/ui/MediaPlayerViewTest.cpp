@@ -6,11 +6,11 @@
 #include <cmath>
 #include <gtest/gtest.h>
 
-#include "Media/FakePlayer.h"
 #include "Media/MpvPlayer.h"
 #include "Media/MpvSoftwareRenderer.h"
 #include "SubViewClass/MediaPlayerView.h"
 #include "SubViewClass/VideoSurfaces.h"
+#include "support/FakePlayer.h"
 #include "support/MediaFixtures.h"
 #include "support/RecordingDialogs.h"
 
