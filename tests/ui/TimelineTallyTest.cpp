@@ -96,22 +96,24 @@ TEST_F(Screens, TimelineZoomsAroundThePointerPansAndShowsTheWholeMatchAgain) {
     openVideo("a.mp4", 3600);
     TagTimeline* strip = edit->tagTimeline;
     const QPoint at(strip->width() / 4, strip->height() / 2);
-    const double anchor = strip->timeAt(at.x());
+    // The time under the pointer in the shown range, from the strip's width.
+    auto under = [&] { return strip->view().start + strip->view().span * at.x() / strip->width(); };
+    const double anchor = 3600.0 * at.x() / strip->width();
     wheel(strip, at, 3, Qt::ControlModifier);
     EXPECT_NEAR(strip->view().span, 3600 * std::pow(0.8, 3), 1e-6);
-    EXPECT_NEAR(strip->timeAt(at.x()), anchor, 1e-6);
+    EXPECT_NEAR(under(), anchor, 1e-6);
     for (int i = 0; i < 40; ++i)
         wheel(strip, at, 1, Qt::ControlModifier);
     EXPECT_DOUBLE_EQ(strip->view().span, TagTimeline::kMinSpan);
-    EXPECT_NEAR(strip->timeAt(at.x()), anchor, 1e-6);
+    EXPECT_NEAR(under(), anchor, 1e-6);
     const double start = strip->view().start;
     wheel(strip, at, -2, {}); // plain wheel pans later in the match
     EXPECT_NEAR(strip->view().start, start + 2 * 0.15 * TagTimeline::kMinSpan, 1e-9);
     EXPECT_DOUBLE_EQ(strip->view().span, TagTimeline::kMinSpan);
-    // A click lands on the time under the pointer in the zoomed view.
+    // A click lands on the time under the pointer in the zoomed, panned view.
     QTest::mouseClick(strip, Qt::LeftButton, {}, at);
     ASSERT_FALSE(fake->seeks.empty());
-    EXPECT_EQ(fake->seeks.back(), std::round(strip->timeAt(at.x())));
+    EXPECT_EQ(fake->seeks.back(), std::round(anchor + 2 * 0.15 * TagTimeline::kMinSpan));
     QTest::mouseDClick(strip, Qt::LeftButton, {}, at);
     EXPECT_EQ(strip->view(), (V{0, 3600}));
     // Not zoomed, the plain wheel changes nothing.
@@ -182,20 +184,22 @@ TEST_F(Screens, ClickingBetweenMarksSeeksThereAndDraggingScrubs) {
     openVideo("a.mp4", 600);
     press("A3", 100);
     TagTimeline* strip = edit->tagTimeline;
+    // The whole match is shown: pixel x stands for 600 s * x / width.
+    auto second = [&](int x) { return std::round(600.0 * x / strip->width()); };
     const int64_t chosen = edit->tagTableSelectedRowIndex;
     const double rowA = strip->height() / 4;
     const QPoint empty(strip->width() / 2, static_cast<int>(rowA));
     ASSERT_TRUE(strip->marksAt(empty).empty());
     fake->currentRate = 0.0f;
     QTest::mouseClick(strip, Qt::LeftButton, {}, empty);
-    EXPECT_EQ(fake->seeks.back(), std::round(strip->timeAt(empty.x())));
+    EXPECT_EQ(fake->seeks.back(), second(empty.x()));
     EXPECT_EQ(fake->currentRate, 1.0f); // no delay
     EXPECT_FALSE(main->MediaPlayer->timer.isActive());
     EXPECT_EQ(edit->tagTableSelectedRowIndex, chosen);
     // Team B's half under team A's mark is no mark either.
     const QPoint underA(strip->pointOf(100, true).x(), strip->height() * 3 / 4);
     QTest::mouseClick(strip, Qt::LeftButton, {}, underA);
-    EXPECT_EQ(fake->seeks.back(), std::round(strip->timeAt(underA.x())));
+    EXPECT_EQ(fake->seeks.back(), second(underA.x()));
 
     const auto before = fake->seeks.size();
     const int y = static_cast<int>(rowA);
@@ -204,10 +208,12 @@ TEST_F(Screens, ClickingBetweenMarksSeeksThereAndDraggingScrubs) {
     QTest::mouseMove(strip, QPoint(strip->width() * 4 / 5, y));
     QTest::mouseRelease(strip, Qt::LeftButton, {}, QPoint(strip->width() * 4 / 5, y));
     ASSERT_GE(fake->seeks.size(), before + 3);
-    EXPECT_EQ(fake->seeks.back(), std::round(strip->timeAt(strip->width() * 4 / 5)));
-    // Past the end it stops at the end.
-    QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(strip->width() - 1, y));
-    EXPECT_LE(fake->seeks.back(), 600.0);
+    EXPECT_EQ(fake->seeks.back(), second(strip->width() * 4 / 5));
+    // Dragged past the end it stops at the end.
+    QTest::mousePress(strip, Qt::LeftButton, {}, QPoint(strip->width() - 20, y));
+    QTest::mouseMove(strip, QPoint(strip->width() + 30, y));
+    QTest::mouseRelease(strip, Qt::LeftButton, {}, QPoint(strip->width() + 30, y));
+    EXPECT_EQ(fake->seeks.back(), 600.0);
 }
 
 TEST_F(Screens, HoveringAMarkTellsItsTagsAndNearMarksAreListedTogether) {
@@ -300,7 +306,7 @@ TEST_F(Screens, PositionLineFollowsPlaybackBetweenTheSecondlyUpdates) {
     fake->currentRate = 0.0f;
     fake->clock = 480; // a seek while paused moves the line too
     EXPECT_TRUE(QTest::qWaitFor([&] { return strip->shownPosition() == 480; }, 400));
-    const int x = static_cast<int>(std::floor(strip->xOf(480)));
+    const int x = static_cast<int>(std::floor(480.0 * strip->width() / 600));
     EXPECT_EQ(pixel(strip, QPoint(x, strip->height() / 4)), QColor(Qt::white));
 }
 
