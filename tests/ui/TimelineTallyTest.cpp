@@ -126,10 +126,10 @@ TEST_F(Screens, TimelineZoomsAroundThePointerPansAndShowsTheWholeMatchAgain) {
 TEST_F(Screens, ClickingAMarkChoosesItsTagAsClickingItsRowDoes) {
     openVideo("a.mp4", 1200);
     for (int i = 0; i < 60; ++i)
-        press(i % 2 ? "B6" : "A0", 10.0 + i * 18);
+        press(i % 2 ? "B6" : "A0", 10.6 + i * 18);
     main->tagDataModel.data[5]->comment = "mark five";
     edit->reloadTagDataTable(true);
-    const auto& five = *main->tagDataModel.data[5]; // team B, 100 s
+    const auto& five = *main->tagDataModel.data[5]; // team B, 100.6 s
     ASSERT_FALSE(five.team);
 
     struct Case {
@@ -155,6 +155,10 @@ TEST_F(Screens, ClickingAMarkChoosesItsTagAsClickingItsRowDoes) {
         clickCell(table, row, 1);
         const auto rowSeek = fake->seeks.back();
         const auto rowComment = c.comment();
+        EXPECT_EQ(rowSeek, 101.0); // the nearest whole second
+        EXPECT_EQ(fake->currentRate, 0.0f);
+        EXPECT_EQ(main->MediaPlayer->timer.interval(), 2000);
+        EXPECT_TRUE(main->MediaPlayer->timer.isActive());
         EXPECT_EQ(rowComment, "mark five");
 
         // Away from it: another tag chosen, the list at its end.
