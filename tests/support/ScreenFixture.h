@@ -103,7 +103,7 @@ protected:
         QTest::keyClick(focus, key, mods);
     }
     // Clicks cell (row, column) of a table as a user would.
-    static void clickCell(CustomTableView* table, int row, int column) {
+    static void clickCell(QTableView* table, int row, int column) {
         const QRect r = table->visualRect(table->model()->index(row, column));
         QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, r.center());
     }
