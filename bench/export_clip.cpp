@@ -26,5 +26,6 @@ int main(int argc, char** argv) {
                 break;
         fclose(f);
     }
-    printf("status %d err '%s' %.0f ms peak RSS %ld KiB\n", (int)s.status(), s.errorText().c_str(), ms, hwm);
+    printf("status %d err '%s' %.0f ms peak RSS %ld KiB\n", (int)s.status(), s.errorText().c_str(),
+           ms, hwm);
 }

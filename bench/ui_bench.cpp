@@ -10,12 +10,12 @@
 #include <random>
 
 #include "MainViewController.h"
-#include "Media/FakePlayer.h"
 #include "SubViewClass/Buttons.h"
 #include "SubViewClass/MediaPlayerView.h"
 #include "SubViewClass/TableModels.h"
 #include "SubViewClass/TagTimeline.h"
 #include "SubViewController/EditViewController.h"
+#include "support/FakePlayer.h"
 
 namespace {
 

@@ -1,13 +1,19 @@
 #include <QApplication>
 #include <QFont>
 #include <QGuiApplication>
+#include <QLoggingCategory>
 #include <QScreen>
 #include <QTimer>
 #include <clocale>
 
 #include "AppDelegate.h"
 #include "MainViewController.h"
+#include "SubModuleClass/SystemLog.h"
 #include "SubViewClass/MainWindow.h"
+
+namespace {
+Q_LOGGING_CATEGORY(lcRucktag, "rucktag")
+}
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -15,6 +21,12 @@ int main(int argc, char** argv) {
     QApplication::setDesktopFileName("rucktag");
     // mpv needs C number formatting; Qt has just set the user's locale.
     std::setlocale(LC_NUMERIC, "C");
+    // The system log goes through Qt's message handler, so QT_LOGGING_RULES
+    // ("rucktag.warning=false") and QT_MESSAGE_PATTERN apply to it.
+    setSystemLogSink([](std::string_view line) {
+        qCWarning(lcRucktag).noquote()
+            << QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
+    });
 
     // The screens ask for the fonts they were designed with; these stand in.
     QFont::insertSubstitutions("Hiragino Sans GB", {"Noto Sans CJK JP", "Noto Sans CJK SC"});

@@ -3,7 +3,6 @@
 #include <string_view>
 
 #include "Model/UnicodeText.h"
-#include "SubModuleClass/CSVReader.h"
 
 namespace {
 
@@ -54,14 +53,4 @@ std::vector<TallyRow> tallyTags(const std::vector<std::shared_ptr<TagRowData>>& 
                      : tally[static_cast<size_t>(row)].teamB);
     }
     return tally;
-}
-
-std::string tallyCsvText(const std::vector<TallyRow>& tally) {
-    std::string text = "タグ,チームA,チームB,計\n";
-    for (const TallyRow& row : tally) {
-        appendCsvField(text, row.name, false);
-        text += ',' + std::to_string(row.teamA) + ',' + std::to_string(row.teamB) + ',' +
-                std::to_string(row.total()) + '\n';
-    }
-    return text;
 }

@@ -3,11 +3,11 @@
 #include <string>
 #include <string_view>
 
-// Canonical composition (NFC) of UTF-8 text, so that names typed or stored in
-// decomposed form (ト + U+3099) compare equal to the composed form (ド).
-// Invalid UTF-8 bytes are carried through unchanged.
+// Canonical composition (NFC) of UTF-8 text, by ICU, so that names typed or
+// stored in decomposed form (ト + U+3099) compare equal to the composed form
+// (ド). Invalid UTF-8 bytes are carried through unchanged.
 
-// True when the text is certainly NFC already (the usual case; cheap scan).
+// True when the text is NFC already (the usual case; a scan without copying).
 bool isNfcQuick(std::string_view text);
 
 std::string toNfc(std::string_view text);

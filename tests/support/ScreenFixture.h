@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include "MainViewController.h"
-#include "Media/FakePlayer.h"
 #include "SubViewClass/Buttons.h"
 #include "SubViewClass/CustomTableView.h"
 #include "SubViewClass/MainWindow.h"
@@ -21,6 +20,7 @@
 #include "SubViewClass/TableModels.h"
 #include "SubViewController/EditViewController.h"
 #include "SubViewController/PlayViewController.h"
+#include "support/FakePlayer.h"
 #include "support/RecordingDialogs.h"
 
 // The main view on a fake player, with recorded dialogs and a scratch folder.
@@ -103,7 +103,7 @@ protected:
         QTest::keyClick(focus, key, mods);
     }
     // Clicks cell (row, column) of a table as a user would.
-    static void clickCell(CustomTableView* table, int row, int column) {
+    static void clickCell(QTableView* table, int row, int column) {
         const QRect r = table->visualRect(table->model()->index(row, column));
         QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, r.center());
     }

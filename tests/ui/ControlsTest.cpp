@@ -1,5 +1,4 @@
 #include <QApplication>
-#include <QClipboard>
 #include <QGlyphRun>
 #include <QPainter>
 #include <QRawFont>
@@ -8,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include "SubViewClass/Buttons.h"
-#include "SubViewClass/EditableNSTextField.h"
 #include "SubViewClass/MainWindow.h"
 
 TEST(Controls, TagButtonColourGroupsComeFromTheIdentifier) {
@@ -34,26 +32,6 @@ TEST(Controls, TagButtonColourGroupsComeFromTheIdentifier) {
         b.viewWillDraw();
         EXPECT_EQ(b.background_color, c.background) << c.id;
     }
-}
-
-TEST(Controls, TextFieldEditShortcuts) {
-    EditableNSTextField field("ラック");
-    field.show();
-    field.setFocus();
-    field.selectAll();
-    QTest::keyClick(&field, Qt::Key_C, Qt::ControlModifier);
-    EXPECT_EQ(QApplication::clipboard()->text(), "ラック");
-    QTest::keyClick(&field, Qt::Key_End);
-    QTest::keyClicks(&field, "x");
-    EXPECT_EQ(field.text(), "ラックx");
-    QTest::keyClick(&field, Qt::Key_Z, Qt::ControlModifier);
-    EXPECT_EQ(field.text(), "ラック");
-    QTest::keyClick(&field, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_EQ(field.text(), "ラックx");
-    QApplication::clipboard()->setText("unchanged");
-    field.selectAll();
-    QTest::keyClick(&field, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
-    EXPECT_EQ(QApplication::clipboard()->text(), "unchanged");
 }
 
 TEST(Controls, HoverButtonsShowTheHandAndLeaveTheArrow) {

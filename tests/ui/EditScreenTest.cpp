@@ -119,25 +119,6 @@ TEST_F(Screens, CheckAllAndDeleteAskFirst) {
     EXPECT_EQ(edit->tagModel()->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), "❎");
 }
 
-TEST_F(Screens, ClickingARowSeeksWithADelayAndShowsItsComment) {
-    openVideo("match.mp4");
-    press("A0", 12.0);
-    press("B1", 75.8f);
-    QTest::mouseClick(edit->commentTextField->viewport(), Qt::LeftButton);
-    QTest::keyClicks(QApplication::focusWidget(), "kick behind");
-    click("onCommentAdd");
-    clickCell(edit->tagTableView, 0, 3);
-    EXPECT_EQ(edit->commentTextField->toPlainText(), "");
-    fake->seeks.clear();
-    clickCell(edit->tagTableView, 1, 3);
-    EXPECT_EQ(fake->seeks, std::vector<double>{76.0});
-    EXPECT_EQ(fake->currentRate, 0.0f); // paused; restarts 2 s later
-    EXPECT_EQ(main->MediaPlayer->timer.interval(), 2000);
-    EXPECT_TRUE(main->MediaPlayer->timer.isActive());
-    EXPECT_EQ(edit->commentTextField->toPlainText(), "kick behind");
-    EXPECT_EQ(edit->tagTableSelectedRowIndex, 1);
-}
-
 TEST_F(Screens, RowHoverLightsTheWholeRowWithTheHandCursor) {
     openVideo("match.mp4");
     press("A0", 1);

@@ -6,11 +6,11 @@
 #include <cmath>
 #include <gtest/gtest.h>
 
-#include "Media/FakePlayer.h"
 #include "Media/MpvPlayer.h"
 #include "Media/MpvSoftwareRenderer.h"
 #include "SubViewClass/MediaPlayerView.h"
 #include "SubViewClass/VideoSurfaces.h"
+#include "support/FakePlayer.h"
 #include "support/MediaFixtures.h"
 #include "support/RecordingDialogs.h"
 
@@ -41,9 +41,13 @@ TEST_F(ViewWithFake, ForwardStepsTwoSecondsInWholeSecondsAndStopsAtTheEnd) {
     fake->clock = 7.5;
     view->forward(); // past the end: the duration
     EXPECT_EQ(fake->seeks, (std::vector<double>{5.0, 12.0, 9.0}));
+    EXPECT_TRUE(fake->rateCalls.empty()); // stepping leaves the rate alone
+    // A seek without delay pauses, lands on the whole second and plays on at
+    // once at normal speed.
     view->seek(75.8f, 0.0);
     EXPECT_EQ(fake->seeks.back(), 76.0);
-    EXPECT_TRUE(fake->rateCalls.empty() || fake->rateCalls.back() == 1.0f);
+    EXPECT_EQ(fake->pauseCalls, 1);
+    EXPECT_EQ(fake->rateCalls, std::vector<float>{1.0f});
 }
 
 TEST_F(ViewWithFake, PlayAndResumeRewindAtTheEndAndHonourSlowMode) {
@@ -125,7 +129,6 @@ TEST_F(ViewWithFake, TimeTextGoesToEveryLabel) {
     for (QLineEdit* label : {&edit, &play})
         QObject::connect(view.get(), &MediaPlayerView::timeTextChanged, label, &QLineEdit::setText);
     view->setupPlayerOption(nullptr);
-    EXPECT_TRUE(view->timeObserverToken);
     fake->length = 5400.0;
     fake->clock = 65.9;
     fake->tick();

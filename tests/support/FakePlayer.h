@@ -5,8 +5,9 @@
 
 #include "Media/Player.h"
 
-// A deterministic player for the screens' tests: the test sets the clock, the
-// duration and the outcome of opening a file, and reads back what was asked.
+// A deterministic player for the screens' tests and bench_ui: the caller sets
+// the clock, the duration and the outcome of opening a file, and reads back
+// what was asked.
 class FakePlayer : public Player {
 public:
     double currentTime() const override { return hasItem ? clock : 0.0; }
