@@ -32,7 +32,8 @@ void writeSeeds(const std::filesystem::path& dir) {
     namespace fs = std::filesystem;
     std::error_code ec;
     fs::create_directories(dir, ec);
-    const fs::path state = fs::temp_directory_path() / ("rucktag-fuzz-seeds-" + std::to_string(::getpid()));
+    const fs::path state =
+        fs::temp_directory_path() / ("rucktag-fuzz-seeds-" + std::to_string(::getpid()));
     ::setenv("XDG_STATE_HOME", state.c_str(), 1);
     TagDataModel store;
     for (int i = 0; i < 20; ++i) {

@@ -159,8 +159,8 @@ std::string MessageBox(const std::string& message, const std::string& title) {
 }
 
 std::string RecoveryBox(const std::string& message) {
-    switch (dialogProvider().showBox(DialogProvider::Kind::Message, message, "復元",
-                                     "", {"復元する", "破棄する", "後で決める"})) {
+    switch (dialogProvider().showBox(DialogProvider::Kind::Message, message, "復元", "",
+                                     {"復元する", "破棄する", "後で決める"})) {
     case 0:
         return "restore";
     case 1:

@@ -202,8 +202,9 @@ inline void row(std::string& out, const TagRowData& r) {
 inline std::string record(const std::string& payload) {
     std::string out;
     put<uint32_t>(out, static_cast<uint32_t>(payload.size()));
-    put<uint32_t>(out, static_cast<uint32_t>(crc32(0L, reinterpret_cast<const Bytef*>(payload.data()),
-                                                   static_cast<uInt>(payload.size()))));
+    put<uint32_t>(out,
+                  static_cast<uint32_t>(crc32(0L, reinterpret_cast<const Bytef*>(payload.data()),
+                                              static_cast<uInt>(payload.size()))));
     return out + payload;
 }
 inline std::string begin(const std::string& video, const SessionStamp& s,

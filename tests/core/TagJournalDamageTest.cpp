@@ -36,7 +36,8 @@ Campaign buildCampaign(const std::string& video) {
     const char* names[] = {"ラック", "モール", "タックル", "スクラム", "トライ", "PG"};
     std::vector<std::shared_ptr<TagRowData>> loaded;
     for (int i = 0; i < 35; ++i) {
-        loaded.push_back(tag(i % 3 != 0, 12.5f * i, names[i % 6], i % 4 == 0 ? "c" + std::to_string(i) : ""));
+        loaded.push_back(
+            tag(i % 3 != 0, 12.5f * i, names[i % 6], i % 4 == 0 ? "c" + std::to_string(i) : ""));
         loaded.back()->index = i;
     }
     TagDataModel store;
@@ -150,7 +151,8 @@ TEST_F(JournalDamage, EverySingleBitFlipIsReadBackOrReported) {
                         lost = 1;
                 if (lost > 1) {
                     ++wrong;
-                    ADD_FAILURE() << "byte " << i << " bit " << bit << ": more than one change lost";
+                    ADD_FAILURE() << "byte " << i << " bit " << bit
+                                  << ": more than one change lost";
                 }
                 ++lostSome;
                 if (!back.damaged) {
@@ -471,25 +473,28 @@ TEST_F(JournalDamage, CraftedJournalsAreReadWithinBoundsOfTheirSize) {
         std::string many;
         v1::put<uint8_t>(many, 2);
         v1::put<uint32_t>(many, 0xFFFFFFFFu);
-        crafted.emplace_back("v1 insert count 2^32-1", v1begin(1, 1, rowBytes(0)) + v1::record(many));
+        crafted.emplace_back("v1 insert count 2^32-1",
+                             v1begin(1, 1, rowBytes(0)) + v1::record(many));
         std::string comment;
         v1::put<uint8_t>(comment, 4);
         v1::put<int64_t>(comment, INT64_MIN);
         v1::put<uint32_t>(comment, 0xFFFFFFF0u);
-        crafted.emplace_back("v1 comment length 2^32", v1begin(1, 1, rowBytes(0)) + v1::record(comment));
+        crafted.emplace_back("v1 comment length 2^32",
+                             v1begin(1, 1, rowBytes(0)) + v1::record(comment));
     }
     crafted.emplace_back("v2 header of 10^9 tags",
                          "RUCKJNL2" + v2record(0, 5, v2header(video, 1, 1000000000, 16, 62500000)));
     crafted.emplace_back("v2 header of 2^32-1 records",
-                         "RUCKJNL2" + v2record(0, 5, v2header(video, 1, 0xFFFFFFFFu, 1, 0xFFFFFFFFu)));
+                         "RUCKJNL2" +
+                             v2record(0, 5, v2header(video, 1, 0xFFFFFFFFu, 1, 0xFFFFFFFFu)));
     {
         // Tags far apart: the table by index would need 2^31 slots.
         std::string chunk;
         putRaw<uint32_t>(chunk, 0);
         putRaw<uint32_t>(chunk, 2);
         chunk += rowBytes(0) + rowBytes(int64_t(1) << 31);
-        std::string file = "RUCKJNL2" + v2record(0, 5, v2header(video, 3, 2, 16, 1)) +
-                           v2record(1, 6, chunk);
+        std::string file =
+            "RUCKJNL2" + v2record(0, 5, v2header(video, 3, 2, 16, 1)) + v2record(1, 6, chunk);
         std::string insert;
         putRaw<uint32_t>(insert, 1);
         putRaw<uint64_t>(insert, 2);
@@ -529,7 +534,8 @@ TEST_F(JournalDamage, CraftedJournalsAreReadWithinBoundsOfTheirSize) {
                 ::_exit(3);
         });
         const double ms =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
+                .count();
         ASSERT_GE(grownKB, 0) << what << ": the reader died";
         EXPECT_LE(static_cast<size_t>(grownKB) * 1024, 48 * bytes.size() + (48u << 20))
             << what << ": " << grownKB << " kB for " << bytes.size() << " bytes";

@@ -23,8 +23,8 @@ protected:
         ASSERT_TRUE(journal.open(path, SessionStamp{}));
         TagHistory history;
         for (int i = 0; i < presses; ++i)
-            journal.changed(history.perform(store, TagEdit::record(store, tag(true, float(i), name))),
-                            store);
+            journal.changed(
+                history.perform(store, TagEdit::record(store, tag(true, float(i), name))), store);
         ASSERT_TRUE(journal.flush());
     }
     std::vector<fs::path> setAside() const { return filesIn(folder(), ".deferred-"); }

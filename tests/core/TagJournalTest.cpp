@@ -7,10 +7,10 @@
 #include <random>
 #include <unistd.h>
 
+#include "JournalTestSupport.h"
 #include "Model/DataModel.h"
 #include "SubModuleClass/TagJournal.h"
 #include "support/Tags.h"
-#include "JournalTestSupport.h"
 
 namespace {
 

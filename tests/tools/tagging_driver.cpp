@@ -124,8 +124,8 @@ int main(int argc, char** argv) {
         QTest::mouseClick(b, Qt::LeftButton);
         if (main->tagDataModel.data.size() > before) {
             const auto& tag = main->tagDataModel.data.back();
-            std::printf("T %lld %s %lld\n", static_cast<long long>(tag->index),
-                        tag->name.c_str(), monotonicNs());
+            std::printf("T %lld %s %lld\n", static_cast<long long>(tag->index), tag->name.c_str(),
+                        monotonicNs());
             std::fflush(stdout);
         }
         QTest::qWait(interval);

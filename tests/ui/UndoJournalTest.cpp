@@ -162,8 +162,9 @@ TEST_F(Journaled, AfterACrashTheQuestionRestoresEveryChange) {
     dialogs.answers.push_back(kRestore);
     openVideo("m.mp4");
     ASSERT_EQ(dialogs.shown.size(), 1u);
-    EXPECT_EQ(dialogs.shown[0].message.rfind("前回保存されていない変更が残っています。復元しますか？", 0),
-              0u);
+    EXPECT_EQ(
+        dialogs.shown[0].message.rfind("前回保存されていない変更が残っています。復元しますか？", 0),
+        0u);
     EXPECT_EQ(tags(main->tagDataModel.data), before);
     EXPECT_EQ(tags(edit->tagTableData), before);
     EXPECT_EQ(tags(play->tagTableData), before);
