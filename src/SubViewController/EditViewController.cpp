@@ -246,8 +246,6 @@ void EditViewController::appendTagTalbeDataRow(std::shared_ptr<TagRowData> rowDa
     tagTableSelectedRowIndex = rowData->index;
     // Selected but not scrolled to: the analyst may be reading higher up.
     reloadKeepingScroll();
-    if (myParent)
-        myParent->m_fSave = true;
 }
 
 void EditViewController::onSelectTagTableRow() {
@@ -300,8 +298,6 @@ void EditViewController::onTagDelete() {
     }
     tagTableData = std::move(kept);
     reloadKeepingScroll();
-    if (myParent)
-        myParent->m_fSave = true;
 }
 
 void EditViewController::clearClips() {
@@ -316,8 +312,6 @@ void EditViewController::setComment() {
         return;
     if (myParent && !myParent->mayChangeTags())
         return;
-    if (myParent)
-        myParent->m_fSave = true;
     const std::string text = commentTextField->toPlainText().toStdString();
     const auto& tag = tagTableData[static_cast<size_t>(row)];
     if (!myParent) {

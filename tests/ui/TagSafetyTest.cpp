@@ -260,3 +260,19 @@ TEST_F(TagSafety, ASecondProcessOnTheSameVideoOnlyShowsIt) {
     // A press may be cut short by the kill before its record is written.
     EXPECT_GE(static_cast<long>(main->tagDataModel.data.size()), pressed - 2);
 }
+
+// A comment added as it already stands changes nothing: no unsaved flag and
+// no undo step, so the next Ctrl+Z still undoes the last real edit.
+TEST_F(TagSafety, ACommentThatChangesNothingIsNoEdit) {
+    openVideo("m.mp4");
+    press("A0", 1);
+    press("B0", 2);
+    click("window_save");
+    ASSERT_FALSE(main->m_fSave);
+    clickCell(edit->tagTableView, 0, 3);
+    click("onCommentAdd");
+    EXPECT_FALSE(main->m_fSave);
+    clickCell(edit->tagTableView, 0, 3);
+    type(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(names(main->tagDataModel.data), (std::vector<std::string>{"ラック"}));
+}
