@@ -351,32 +351,8 @@ void EditViewController::onTagCSVOutput() {
         AlertBox("出力するデータがありません。", "お知らせ", "warning");
         return;
     }
-    QWidget* w = window();
-    if (!w || w == this)
-        return;
-    DialogProvider::FilePanel panel{"save tag csv file", {"csv"}, "Brenholt"};
-    QPointer<EditViewController> self(this);
-    dialogProvider().saveFilePanel(w, panel, [self](std::optional<std::string> path) {
-        if (!self || !path || path->empty())
-            return;
-        std::string target = *path;
-        if (!QString::fromStdString(target).endsWith(".csv", Qt::CaseInsensitive))
-            target += ".csv";
-        // The listed tags in the export form, over the session file, would lose
-        // every tag the filter hides and the exact times.
-        const Player* player = self->myParent ? self->myParent->MediaPlayer->player() : nullptr;
-        const std::string video = player && player->hasCurrentItem() ? player->currentPath() : "";
-        if (const std::string clash = video.empty() ? "" : exportTargetClash(target, video);
-            !clash.empty()) {
-            AlertBox(clash, "お知らせ", "warning");
-            return;
-        }
-        const std::string error = TagFileManager::saveCSVFile(target, self->tagTableData, false);
-        if (error.empty())
-            AlertBox("CSVファイルが作成されました。", "成功", "success");
-        else
-            AlertBox(error, "失敗", "error");
-    });
+    exportCsvThroughPanel("save tag csv file", "Brenholt",
+                          [this] { return TagFileManager::csvText(tagTableData, false); });
 }
 
 void EditViewController::mediaClipStart() {

@@ -250,30 +250,9 @@ void PlayViewController::onTallyCSVOutput() {
         AlertBox("出力するデータがありません。", "お知らせ", "warning");
         return;
     }
-    QWidget* w = window();
-    if (!w || w == this)
-        return;
-    const Player* player = myParent ? myParent->MediaPlayer->player() : nullptr;
-    const std::string video = player && player->hasCurrentItem() ? player->currentPath() : "";
-    DialogProvider::FilePanel panel{"save tally csv file", {"csv"}, "Tally"};
-    dialogProvider().saveFilePanel(w, panel, [tally, video](std::optional<std::string> path) {
-        if (!path || path->empty())
-            return;
-        std::string target = *path;
-        if (!QString::fromStdString(target).endsWith(".csv", Qt::CaseInsensitive))
-            target += ".csv";
-        if (const std::string clash = video.empty() ? "" : exportTargetClash(target, video);
-            !clash.empty()) {
-            AlertBox(clash, "お知らせ", "warning");
-            return;
-        }
-        const std::string error = writeFileAtomically(target, tallyCsvText(tally));
-        if (error.empty())
-            AlertBox("CSVファイルが作成されました。", "成功", "success");
-        else
-            AlertBox(error, "失敗", "error");
-    });
+    exportCsvThroughPanel("save tally csv file", "Tally", [tally] { return tallyCsvText(tally); });
 }
+
 namespace {
 // Lead and lag are remembered between runs (the only preferences kept).
 QSettings settings() {

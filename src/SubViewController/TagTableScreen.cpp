@@ -6,12 +6,16 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIcon>
+#include <QPointer>
 #include <QScrollBar>
 #include <QVBoxLayout>
 
+#include "ClipVideoConvertor/ClipViewController.h"
 #include "MainViewController.h"
 #include "Media/Player.h"
+#include "SubModuleClass/AtomicFile.h"
 #include "SubViewClass/Buttons.h"
+#include "SubViewClass/CustomAlert.h"
 #include "SubViewClass/CustomTableView.h"
 #include "SubViewClass/EditableNSTextField.h"
 #include "SubViewClass/MediaPlayerView.h"
@@ -180,6 +184,37 @@ QWidget* TagTableScreen::makeTimeline() {
             mediaView()->seek(static_cast<float>(seconds), 0.0);
     });
     return holder;
+}
+
+void TagTableScreen::exportCsvThroughPanel(const QString& title, const QString& proposedName,
+                                           std::function<std::string()> text) {
+    QWidget* w = window();
+    if (!w || w == this)
+        return;
+    const Player* player = currentPlayer();
+    const std::string video = player && player->hasCurrentItem() ? player->currentPath() : "";
+    DialogProvider::FilePanel panel{title, {"csv"}, proposedName};
+    QPointer<TagTableScreen> self(this);
+    dialogProvider().saveFilePanel(
+        w, panel, [self, video, text = std::move(text)](std::optional<std::string> path) {
+            if (!self || !path || path->empty())
+                return;
+            std::string target = *path;
+            if (!QString::fromStdString(target).endsWith(".csv", Qt::CaseInsensitive))
+                target += ".csv";
+            // Over the session file, an export would lose every tag the filter
+            // hides and the exact times.
+            if (const std::string clash = video.empty() ? "" : exportTargetClash(target, video);
+                !clash.empty()) {
+                AlertBox(clash, "お知らせ", "warning");
+                return;
+            }
+            const std::string error = writeFileAtomically(target, text());
+            if (error.empty())
+                AlertBox("CSVファイルが作成されました。", "成功", "success");
+            else
+                AlertBox(error, "失敗", "error");
+        });
 }
 
 MediaPlayerView* TagTableScreen::mediaView() const {

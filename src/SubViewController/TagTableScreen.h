@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QColor>
+#include <QString>
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -70,6 +72,11 @@ public:
     virtual void onStoreStepped();
 
 protected:
+    // Asks for a CSV file (proposing `proposedName`, ".csv" added when typed
+    // without), then writes `text()` there atomically and tells the outcome.
+    // The open video and its session file are refused as targets.
+    void exportCsvThroughPanel(const QString& title, const QString& proposedName,
+                               std::function<std::string()> text);
     // The one video view and its player, through the main view controller;
     // nullptr without one.
     MediaPlayerView* mediaView() const;
