@@ -59,6 +59,13 @@ protected:
         edit = main->editViewController;
         play = main->playViewController;
     }
+    // The application dies without a word and starts again on a new window:
+    // nothing is saved or asked on the way out.
+    void crashAndRestart() {
+        ASSERT_TRUE(main->tagJournal.flush());
+        window.reset();
+        makeWindow();
+    }
     // Opens `name` in the scratch folder (the file need not exist: the fake
     // player opens anything).
     void openVideo(const std::string& name, double length = 600.0) {
@@ -101,6 +108,12 @@ protected:
         QWidget* focus = QApplication::focusWidget();
         ASSERT_NE(focus, nullptr);
         QTest::keyClick(focus, key, mods);
+    }
+    // Types `text` into whatever widget has the focus.
+    static void typeText(const char* text) {
+        QWidget* focus = QApplication::focusWidget();
+        ASSERT_NE(focus, nullptr);
+        QTest::keyClicks(focus, text);
     }
     // Clicks cell (row, column) of a table as a user would.
     static void clickCell(QTableView* table, int row, int column) {
