@@ -84,6 +84,13 @@ protected:
         fake->clock = at;
         QTest::mouseClick(button(id), Qt::LeftButton);
     }
+    // Marks a clip from `from` to `to` with the clip buttons.
+    void markClip(double from, double to) {
+        fake->clock = from;
+        click("mediaClipStart");
+        fake->clock = to;
+        click("mediaClipEnd");
+    }
     // Clicks the button with identifier `id` as a user would.
     void click(const char* id) {
         QAbstractButton* b = window->findChild<QAbstractButton*>(id);
