@@ -267,6 +267,14 @@ TEST_F(JournalDamage, ARecordSpoiledInTheMiddleLosesOnlyItself) {
         EXPECT_EQ(back.lostRecords, 1u) << k;
         EXPECT_EQ(back.changes, c.changes.size() - 1) << k;
         EXPECT_TRUE(c.without[k].matches(back.store)) << k;
+        // One flipped bit in the same payload is repaired.
+        b = c.bytes;
+        b[from + 20] ^= 0x04;
+        pad.put(b);
+        const JournalContents fixed = readJournal(pad.path(), video);
+        EXPECT_FALSE(fixed.damaged) << k;
+        EXPECT_EQ(fixed.repaired, 1u) << k;
+        EXPECT_TRUE(c.truth.matches(fixed.store)) << k;
     }
     // Two records in a row.
     std::string b = c.bytes;

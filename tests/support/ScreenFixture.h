@@ -59,6 +59,13 @@ protected:
         edit = main->editViewController;
         play = main->playViewController;
     }
+    // The application dies without a word and starts again on a new window:
+    // nothing is saved or asked on the way out.
+    void crashAndRestart() {
+        ASSERT_TRUE(main->tagJournal.flush());
+        window.reset();
+        makeWindow();
+    }
     // Opens `name` in the scratch folder (the file need not exist: the fake
     // player opens anything).
     void openVideo(const std::string& name, double length = 600.0) {
@@ -76,6 +83,13 @@ protected:
     void press(const std::string& id, double at) {
         fake->clock = at;
         QTest::mouseClick(button(id), Qt::LeftButton);
+    }
+    // Marks a clip from `from` to `to` with the clip buttons.
+    void markClip(double from, double to) {
+        fake->clock = from;
+        click("mediaClipStart");
+        fake->clock = to;
+        click("mediaClipEnd");
     }
     // Clicks the button with identifier `id` as a user would.
     void click(const char* id) {
@@ -101,6 +115,12 @@ protected:
         QWidget* focus = QApplication::focusWidget();
         ASSERT_NE(focus, nullptr);
         QTest::keyClick(focus, key, mods);
+    }
+    // Types `text` into whatever widget has the focus.
+    static void typeText(const char* text) {
+        QWidget* focus = QApplication::focusWidget();
+        ASSERT_NE(focus, nullptr);
+        QTest::keyClicks(focus, text);
     }
     // Clicks cell (row, column) of a table as a user would.
     static void clickCell(QTableView* table, int row, int column) {

@@ -17,12 +17,8 @@ TEST_F(Screens, ClipOutputNeedsExactlyOneTickedClip) {
     click("onClipOutput"); // empty table: nothing
     EXPECT_TRUE(dialogs.shown.empty());
     openVideo("a.mp4");
-    for (double t : {1.0, 5.0}) {
-        fake->clock = t;
-        click("mediaClipStart");
-        fake->clock = t + 2;
-        click("mediaClipEnd");
-    }
+    for (double t : {1.0, 5.0})
+        markClip(t, t + 2);
     click("onClipOutput");
     EXPECT_EQ(dialogs.shown.back().message, "切り取るビデオクリップを選択してください。");
     clickHeader(edit->clipTableView, 0);
@@ -36,10 +32,7 @@ TEST_F(Screens, ExportingATickedClipWritesTheFileAndReports) {
     fake->hasItem = true;
     fake->path = fixturePath("clip.mp4");
     fake->length = 10.0;
-    fake->clock = 2.0;
-    click("mediaClipStart");
-    fake->clock = 4.0;
-    click("mediaClipEnd");
+    markClip(2.0, 4.0);
     clickCell(edit->clipTableView, 0, 0);
     fake->currentRate = 1.0f;
 
@@ -118,10 +111,7 @@ TEST_F(Screens, AClipIsNeverExportedOverTheOpenVideoOrItsSession) {
     press("A0", 1);
     click("window_save"); // the session file
     const std::string session = slurp(dir / "match.csv");
-    fake->clock = 2.0;
-    click("mediaClipStart");
-    fake->clock = 4.0;
-    click("mediaClipEnd");
+    markClip(2.0, 4.0);
     clickCell(edit->clipTableView, 0, 0);
 
     // The same files by other names: through "..", a link, the session itself.

@@ -7,10 +7,7 @@ TEST_F(Screens, ClipStartAndEndFollowTheirRules) {
     click("mediaClipEnd"); // empty list: nothing, silently
     EXPECT_TRUE(dialogs.shown.empty());
 
-    fake->clock = 10.0;
-    click("mediaClipStart");
-    fake->clock = 10.5;
-    click("mediaClipEnd");
+    markClip(10.0, 10.5);
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_EQ(dialogs.shown[0].message, "開始位置より後ろを指定してください");
     EXPECT_EQ(dialogs.shown[0].style, "warning");
@@ -36,12 +33,8 @@ TEST_F(Screens, ClipStartAndEndFollowTheirRules) {
 
 TEST_F(Screens, ClipRowsSeekAtOnceKeepTheirSelectionAndDeleteAfterAQuestion) {
     openVideo("a.mp4");
-    for (double start : {10.0, 20.0, 30.0}) {
-        fake->clock = start;
-        click("mediaClipStart");
-        fake->clock = start + 2;
-        click("mediaClipEnd");
-    }
+    for (double start : {10.0, 20.0, 30.0})
+        markClip(start, start + 2);
     fake->seeks.clear();
     fake->rateCalls.clear();
     clickCell(edit->clipTableView, 1, 2);

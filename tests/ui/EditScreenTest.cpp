@@ -160,7 +160,7 @@ TEST_F(Screens, OnlyTheRowActionMovesTheSelectionSoCommentsLandOnTheShownTag) {
     CustomTableView* table = edit->tagTableView;
     clickCell(table, 0, 3);
     QTest::mouseClick(edit->commentTextField->viewport(), Qt::LeftButton);
-    QTest::keyClicks(QApplication::focusWidget(), "first");
+    typeText("first");
     click("onCommentAdd");
     clickCell(table, 0, 3);
     ASSERT_EQ(edit->tagTableSelectedRowIndex, main->tagDataModel.data[0]->index);
@@ -186,7 +186,7 @@ TEST_F(Screens, OnlyTheRowActionMovesTheSelectionSoCommentsLandOnTheShownTag) {
 
     // The comment goes to the tag shown, and only there.
     QTest::mouseClick(edit->commentTextField->viewport(), Qt::LeftButton);
-    QTest::keyClicks(QApplication::focusWidget(), "!");
+    typeText("!");
     click("onCommentAdd");
     EXPECT_EQ(main->tagDataModel.data[0]->comment, "first!");
     EXPECT_EQ(main->tagDataModel.data[1]->comment, "");

@@ -13,10 +13,7 @@ TEST_F(Screens, EditScreenKeysMarkClipsWhateverControlHasTheFocus) {
     openVideo("a.mp4");
     press("A0", 1);
     press("B12", 2);
-    fake->clock = 10;
-    click("mediaClipStart");
-    fake->clock = 12;
-    click("mediaClipEnd");
+    markClip(10, 12);
     chooseFilter(edit->tagFilterCombo, "トライ");
     const int shownFilter = edit->tagFilterCombo->currentIndex();
     QTest::mouseClick(edit->teamA_checkBox, Qt::LeftButton);

@@ -51,16 +51,6 @@ TEST_F(Screens, SaveWritesTheSessionBesideTheVideoAndAsksBeforeOverwriting) {
                               "A,1,0:01:05,ラック,\"\",65.5\n"
                               "B,2,0:12:34,トライ,\"\",754.25\n");
 
-    // An independent reader (Python's csv module, where present) agrees.
-    if (std::system("command -v python3 >/dev/null 2>&1") == 0) {
-        const std::string check =
-            "python3 -c \"import csv,sys; r=list(csv.reader(open(sys.argv[1], encoding='utf-8', "
-            "newline=''))); assert r[1]==['A','1','0:01:05','ラック','','65.5'], r[1];"
-            " assert r[2]==['B','2','0:12:34','トライ','','754.25'], r[2]\" " +
-            session.string();
-        EXPECT_EQ(std::system(check.c_str()), 0);
-    }
-
     // Saving again asks; "no" writes nothing and playback goes on.
     press("A1", 800);
     fake->currentRate = 1.0f;
@@ -114,14 +104,13 @@ TEST_F(Screens, AFailedWriteKeepsTheOldSessionAndTheUnsavedFlag) {
     EXPECT_EQ(main->tagDataModel.data.size(), 201u);
 }
 
-TEST_F(Screens, CloseAsksOnlyWithUnsavedTagsOfAnOpenVideo) {
+TEST_F(Screens, CloseAsksOnlyWithUnsavedTagsOfAnOpenVideoCancelKeepsNoQuits) {
     main->m_fSave = true; // no video: quits without a question
     click("window_close");
     EXPECT_TRUE(dialogs.shown.empty());
     EXPECT_TRUE(main->isTerminating());
-}
 
-TEST_F(Screens, CloseCancelKeepsEverythingAndNoQuitsWithoutWriting) {
+    makeWindow();
     openVideo("match.mp4");
     press("A0", 1);
     dialogs.answers = {2}; // cancel
@@ -269,15 +258,6 @@ TEST_F(Screens, CsvExportWritesTheListedRowsInOrder) {
     EXPECT_EQ(slurp(out), "Team, INDEX, 再生時刻, タグ内容, コメント\n"
                           "A,1,0:00:20,トライ,\"\"\n"
                           "A,2,0:00:30,トライ,\"\"\n");
-    // The independent reader agrees (Python's csv module, where present).
-    if (std::system("command -v python3 >/dev/null 2>&1") == 0) {
-        const std::string check =
-            "python3 -c \"import csv,sys; r=list(csv.reader(open(sys.argv[1], encoding='utf-8', "
-            "newline=''))); assert [x[:4] for x in r[1:]]=="
-            "[['A','1','0:00:20','トライ'],['A','2','0:00:30','トライ']], r\" " +
-            out.string();
-        EXPECT_EQ(std::system(check.c_str()), 0);
-    }
 
     dialogs.paths = {(dir / "missing" / "x.csv").string()};
     click("onTagCSVOutput");
@@ -357,7 +337,7 @@ TEST_F(Screens, OpeningAVideoInPlayModeShowsItsTagsOnBothScreens) {
     EXPECT_EQ(names(main->tagDataModel.data), (std::vector<std::string>{"キック"}));
     clickCell(edit->tagTableView, 0, 3);
     QTest::mouseClick(edit->commentTextField->viewport(), Qt::LeftButton);
-    QTest::keyClicks(QApplication::focusWidget(), "b");
+    typeText("b");
     click("onCommentAdd");
     EXPECT_EQ(main->tagDataModel.data[0]->comment, "b");
     dialogs.paths = {(dir / "out.csv").string()};

@@ -19,11 +19,6 @@ namespace {
 
 class TagSafety : public Screens {
 protected:
-    void crashAndRestart() {
-        ASSERT_TRUE(main->tagJournal.flush());
-        window.reset();
-        makeWindow();
-    }
     // Files anywhere under the journal folder's `sub` folder.
     long journalsIn(const char* sub) {
         const auto folder = journalFolder() / sub;

@@ -301,20 +301,20 @@ struct TallyCounts {
     bool operator==(const TallyCounts&) const = default;
 };
 
-TallyCounts countsIn(QTableView* view, const QString& name) {
-    QAbstractItemModel* m = view->model();
-    for (int r = 0; r < m->rowCount(); ++r)
-        if (m->index(r, 0).data().toString() == name)
-            return {m->index(r, 1).data().toLongLong(), m->index(r, 2).data().toLongLong(),
-                    m->index(r, 3).data().toLongLong()};
-    return {-1, -1, -1};
-}
-
 int tallyRowOf(QTableView* view, const QString& name) {
     for (int r = 0; r < view->model()->rowCount(); ++r)
         if (view->model()->index(r, 0).data().toString() == name)
             return r;
     return -1;
+}
+
+TallyCounts countsIn(QTableView* view, const QString& name) {
+    const int r = tallyRowOf(view, name);
+    if (r < 0)
+        return {-1, -1, -1};
+    QAbstractItemModel* m = view->model();
+    return {m->index(r, 1).data().toLongLong(), m->index(r, 2).data().toLongLong(),
+            m->index(r, 3).data().toLongLong()};
 }
 
 } // namespace

@@ -25,13 +25,6 @@ constexpr int kDiscard = 1;
 
 class Journaled : public Screens {
 protected:
-    // The application dies without a word and starts again on a new window:
-    // nothing is saved or asked on the way out.
-    void crashAndRestart() {
-        ASSERT_TRUE(main->tagJournal.flush());
-        window.reset();
-        makeWindow();
-    }
     // Ticks rows and deletes them through the button, answering yes.
     void deleteRows(std::initializer_list<int> rows) {
         for (int r : rows)
@@ -39,7 +32,6 @@ protected:
         dialogs.answers.push_back(kYes);
         click("onTagDelete");
     }
-    void typeText(const char* text) { QTest::keyClicks(QApplication::focusWidget(), text); }
     std::filesystem::path journalFile(const std::string& video) {
         return journalPathFor((dir / video).string());
     }
