@@ -99,11 +99,7 @@ int main(int argc, char** argv) {
     EditViewController* edit = main->editViewController;
 
     bool opened = false;
-    main->MediaPlayer->callBack = [&](const std::string& url) {
-        main->afterOpenMedia(url);
-        opened = true;
-    };
-    main->MediaPlayer->openPath(argv[1]);
+    main->openVideo(argv[1], [&] { opened = true; });
     if (!QTest::qWaitFor([&] { return opened; }, 20000))
         return 1;
     for (const auto& tag : main->tagDataModel.data)
