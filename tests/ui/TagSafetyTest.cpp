@@ -40,6 +40,13 @@ protected:
             if (!box || shown || !box->text().contains("復元"))
                 return;
             shown = true;
+            // Keys go where the focus is: wait until the box has taken it.
+            (void)QTest::qWaitFor(
+                [box] {
+                    QWidget* focus = QApplication::focusWidget();
+                    return focus && box->isAncestorOf(focus);
+                },
+                2000);
             answer(box);
         });
         poll.start();
