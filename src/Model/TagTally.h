@@ -23,6 +23,3 @@ std::vector<TallyRow> tallyTags(const std::vector<std::shared_ptr<TagRowData>>& 
                                 bool teamB);
 
 // The tally as CSV: the header "タグ,チームA,チームB,計" and one line per row.
-// Defined beside the CSV field writer (SubModuleClass/TallyCsv.cpp), which the
-// model does not include.
-std::string tallyCsvText(const std::vector<TallyRow>& tally);

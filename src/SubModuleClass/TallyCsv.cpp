@@ -1,4 +1,5 @@
-#include "Model/TagTally.h"
+#include "SubModuleClass/TallyCsv.h"
+
 #include "SubModuleClass/CSVReader.h"
 
 std::string tallyCsvText(const std::vector<TallyRow>& tally) {

@@ -24,6 +24,7 @@
 #include "MainViewController.h"
 #include "Model/TagTally.h"
 #include "SubModuleClass/AtomicFile.h"
+#include "SubModuleClass/TallyCsv.h"
 #include "SubViewClass/Buttons.h"
 #include "SubViewClass/CommentTextEdit.h"
 #include "SubViewClass/CustomAlert.h"

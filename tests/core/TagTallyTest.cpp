@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "Model/TagTally.h"
+#include "SubModuleClass/TallyCsv.h"
 
 namespace {
 
