@@ -7,14 +7,9 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
-#include <QPointer>
-#include <QScrollBar>
-#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <cmath>
 
-#include "ClipVideoConvertor/ClipViewController.h"
 #include "MainViewController.h"
 #include "Media/Player.h"
 #include "SubModuleClass/TagFileManager.h"
@@ -47,7 +42,10 @@ const std::vector<std::vector<int>> kButtonRows = {{0, 1, 2},   {3, 4},       {5
 } // namespace
 
 EditViewController::EditViewController(MainViewController* parent, QWidget* container)
-    : TagTableScreen(parent, container, "Edit") {
+    : TagTableScreen(parent, container, "Edit"), clipPanel(new ClipPanel(this)),
+      clipTableView(clipPanel->clipTableView), clipTableData(clipPanel->clipTableData),
+      clipTableSelectedRowIndex(clipPanel->clipTableSelectedRowIndex),
+      clipTableCheckAllStatus(clipPanel->clipTableCheckAllStatus) {
     setObjectName("EditViewController");
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(0, 0, 0, 0);
@@ -57,7 +55,7 @@ EditViewController::EditViewController(MainViewController* parent, QWidget* cont
     grid->addWidget(makeTeamPanel(false), 0, 2);
     grid->addWidget(makeTagListPanel(), 1, 0);
     grid->addWidget(makeCommentPanel(), 1, 1);
-    grid->addWidget(makeClipPanel(), 1, 2);
+    grid->addWidget(clipPanel, 1, 2);
     grid->setColumnStretch(0, 5);
     grid->setColumnStretch(1, 3);
     grid->setColumnStretch(2, 3);
@@ -164,49 +162,14 @@ QWidget* EditViewController::makeCommentPanel() {
     return panel;
 }
 
-QWidget* EditViewController::makeClipPanel() {
-    auto* panel = new QWidget(this);
-    auto* l = new QVBoxLayout(panel);
-    l->setContentsMargins(0, 0, 0, 0);
-    l->setSpacing(4);
-    l->addWidget(caption("クリップ", panel));
-    clipTableView = new CustomTableView(panel);
-    clipTableView->setObjectName("EditClipTableView");
-    clipModel_ = new ClipTableModel(
-        clipTableData,
-        {{"ClipCheckCol", kCheckOff}, {"ClipStartCol", "開始"}, {"ClipEndCol", "終了"}}, this);
-    clipTableView->setRowModel(clipModel_);
-    clipTableView->setStyleSheet(Style::table());
-    clipTableView->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
-    clipTableView->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
-    l->addWidget(clipTableView, 1);
-    auto* row = new QHBoxLayout();
-    auto* remove = new GeneralButton("クリップ削除", "onClipDelete", panel);
-    connect(remove, &QPushButton::clicked, this, [this] { onClipDelete(); });
-    row->addWidget(remove);
-    clipOutputButton_ = new GeneralButton("クリップ出力", "onClipOutput", panel);
-    connect(clipOutputButton_, &QPushButton::clicked, this, [this] { onClipOutput(); });
-    row->addWidget(clipOutputButton_);
-    l->addLayout(row);
-    connect(clipTableView, &CustomTableView::headerClicked, this,
-            &EditViewController::onClipHeaderClicked);
-    connect(clipTableView, &CustomTableView::rowClicked, this,
-            &EditViewController::onSelectClipTableRow);
-    connect(clipTableView, &CustomTableView::rowDoubleClicked, this,
-            &EditViewController::onDblClickClipTableRow);
-    return panel;
-}
-
 void EditViewController::viewDidLoad() {
     tagTableSelectedRowIndex = -1;
-    clipTableSelectedRowIndex = -1;
     for (TagButton* ue : {UEImageButtonA, UEImageButtonB})
         if (ue)
             ue->setToolTip("アンフォーストエラー");
     tagTableCheckAllStatus = false;
-    clipTableCheckAllStatus = false;
     tagModel_->setCheckAllTitle(false);
-    clipModel_->setCheckAllTitle(false);
+    clipPanel->resetTicks();
 }
 
 void EditViewController::updateView() {
@@ -215,12 +178,7 @@ void EditViewController::updateView() {
     QFont jp("Hiragino Sans GB");
     jp.setPixelSize(std::max(1, static_cast<int>(h * 0.019)));
     commentTextField->setFont(jp);
-    const int row = std::max(1, static_cast<int>(h * 0.028));
-    clipTableView->verticalHeader()->setDefaultSectionSize(row);
-    QFont cell("Hiragino Sans GB");
-    cell.setPixelSize(std::max(1, row / 2));
-    clipTableView->setFont(cell);
-    clipTableView->horizontalHeader()->setFont(cell);
+    clipPanel->scaleRows(std::max(1, static_cast<int>(h * 0.028)));
 }
 
 void EditViewController::onTagButtonClicked(TagButton* sender) {
@@ -300,12 +258,6 @@ void EditViewController::onTagDelete() {
     reloadKeepingScroll();
 }
 
-void EditViewController::clearClips() {
-    clipTableSelectedRowIndex = -1;
-    clipTableData.clear();
-    reloadClipTable();
-}
-
 void EditViewController::setComment() {
     const int row = tagTableView->selectedRow();
     if (row < 0 || row >= static_cast<int>(tagTableData.size()))
@@ -355,56 +307,13 @@ void EditViewController::onTagCSVOutput() {
                           [this] { return TagFileManager::csvText(tagTableData, false); });
 }
 
-void EditViewController::mediaClipStart() {
-    if (!mediaView() || !mediaView()->isOpenStatus().value_or(false))
-        return;
-    if (!clipTableData.empty() && clipTableData.back()->endTimeString.empty()) {
-        AlertBox("先に終了位置を決定してください", "warning", "warning");
-        return;
-    }
-    Player* player = currentPlayer();
-    const float now = player ? static_cast<float>(player->currentTime()) : 0.0f;
-    auto clip = std::make_shared<ClipRowData>();
-    clip->index = nextClipIndex_++;
-    clip->startTimeVal = now;
-    clip->startTimeString = MediaPlayerView::createTimeString(now);
-    clipTableData.push_back(std::move(clip));
-    reloadClipTable();
-}
-
-void EditViewController::mediaClipEnd() {
-    if (!mediaView() || !mediaView()->isOpenStatus().value_or(false))
-        return;
-    if (clipTableData.empty())
-        return;
-    Player* player = currentPlayer();
-    const float now = player ? static_cast<float>(player->currentTime()) : 0.0f;
-    ClipRowData& clip = *clipTableData.back();
-    if (now - clip.startTimeVal < 1.0f) {
-        AlertBox("開始位置より後ろを指定してください", "warning", "warning");
-        return;
-    }
-    clip.endTimeVal = now;
-    clip.endTimeString = MediaPlayerView::createTimeString(now);
-    reloadClipTable();
-}
-
-void EditViewController::reloadClipTable() {
-    const int place = clipTableView->verticalScrollBar()->value();
-    clipModel_->reload();
-    clipTableView->restoreScroll(place);
-    for (size_t r = 0; r < clipTableData.size(); ++r)
-        if (clipTableData[r]->index == clipTableSelectedRowIndex)
-            clipTableView->selectRowOnly(static_cast<int>(r));
-}
-
 void EditViewController::forgetChosenTag() {
     TagTableScreen::forgetChosenTag();
     commentTextField->setPlainText("");
 }
 
 void EditViewController::onStoreReplaced() {
-    clearClips();
+    clipPanel->clearClips();
     TagTableScreen::onStoreReplaced();
 }
 
@@ -433,110 +342,6 @@ void EditViewController::keyPressEvent(QKeyEvent* event) {
     // Keys that reach the screen stop here: only the clip keys act.
     keyDown(event);
     event->accept();
-}
-
-void EditViewController::onSelectClipTableRow() {
-    const int row = clipTableView->selectedRow();
-    if (clipTableView->clickedRow() < 0 || clipTableView->clickedColumn() == 0 || row < 0 ||
-        row >= static_cast<int>(clipTableData.size()))
-        return;
-    const auto& clip = clipTableData[static_cast<size_t>(row)];
-    clipTableSelectedRowIndex = clip->index;
-    if (myParent)
-        mediaView()->seek(clip->startTimeVal, 0.0);
-}
-
-void EditViewController::onDblClickClipTableRow() {
-    if (clipTableView->clickedColumn() == 0 || clipTableView->clickedRow() < 0)
-        return;
-    clipConvert(clipTableView->clickedRow());
-}
-
-void EditViewController::onClipHeaderClicked(int column) {
-    if (std::string(clipModel_->columnIdentifier(column)) != "ClipCheckCol")
-        return;
-    clipTableCheckAllStatus = !clipTableCheckAllStatus;
-    clipModel_->setCheckAllTitle(clipTableCheckAllStatus);
-    clipModel_->setAllTicked(clipTableCheckAllStatus);
-}
-
-void EditViewController::onClipDelete() {
-    if (clipTableData.empty())
-        return;
-    std::vector<std::shared_ptr<ClipRowData>> kept;
-    bool any = false;
-    for (size_t r = 0; r < clipTableData.size(); ++r) {
-        if (clipModel_->isTicked(static_cast<int>(r)))
-            any = true;
-        else
-            kept.push_back(clipTableData[r]);
-    }
-    if (!any) {
-        AlertBox("削除する項目を選択してください。", "お知らせ", "warning");
-        return;
-    }
-    if (MessageBox("選択された項目を削除しますか？", "削除") != "yes")
-        return;
-    clipTableData = std::move(kept);
-    reloadClipTable();
-}
-
-void EditViewController::onClipOutput() {
-    const int rows = clipModel_->rowCount();
-    if (rows == 0)
-        return;
-    std::vector<int> checked;
-    for (int r = 0; r < rows; ++r)
-        if (clipModel_->isTicked(r))
-            checked.push_back(r);
-    if (checked.empty()) {
-        AlertBox("切り取るビデオクリップを選択してください。", "お知らせ", "warning");
-        return;
-    }
-    if (checked.size() > 1) {
-        AlertBox("複数を同時に変換できませんので、ひとつだけ選択してください。", "お知らせ",
-                 "warning");
-        return;
-    }
-    clipConvert(checked.front());
-}
-
-void EditViewController::clipConvert(int row) {
-    if (currentPlayer())
-        currentPlayer()->pause();
-    QPointer<EditViewController> self(this);
-    QTimer::singleShot(100, this, [self, row] {
-        if (!self || row < 0 || row >= static_cast<int>(self->clipTableData.size()))
-            return;
-        const std::shared_ptr<ClipRowData> clip = self->clipTableData[static_cast<size_t>(row)];
-        QWidget* w = self->window();
-        if (!w || w == self)
-            return;
-        DialogProvider::FilePanel panel{
-            "save tag video clip file", {"mp4", "mts", "m2ts"}, "ClipVideo"};
-        dialogProvider().saveFilePanel(w, panel, [self, clip](std::optional<std::string> path) {
-            if (!self || !path)
-                return;
-            MainViewController* parent = self->myParent;
-            Player* player = self->currentPlayer();
-            if (!player || !player->hasCurrentItem() || player->currentPath().empty())
-                return;
-            if (const std::string clash = exportTargetClash(*path, player->currentPath());
-                !clash.empty()) {
-                AlertBox(clash, "お知らせ", "warning");
-                return;
-            }
-            auto* windowController = new ClipWindowController(parent->window());
-            ClipViewController* job = windowController->contentViewController();
-            job->clipInputUrl = player->currentPath();
-            job->clipOutputUrl = *path;
-            job->startTime = clip->startTimeVal;
-            job->endTime = clip->endTimeVal;
-            const double length = player->duration();
-            job->duration = static_cast<float>(std::isnan(length) ? 0.0 : length);
-            windowController->showWindow();
-        });
-    });
 }
 
 void EditViewController::showComment(const std::string& comment) {

@@ -2,10 +2,10 @@
 
 #include <vector>
 
+#include "SubViewController/ClipPanel.h"
 #include "SubViewController/TagTableScreen.h"
 
 class QPlainTextEdit;
-class ClipTableModel;
 class TagButton;
 class GeneralButton;
 class QKeyEvent;
@@ -17,16 +17,19 @@ class EditViewController : public TagTableScreen {
 public:
     EditViewController(MainViewController* parent, QWidget* container);
 
-    CustomTableView* clipTableView = nullptr;
+    // The clip table, marking, deleting and export live in their own panel;
+    // the names here are the panel's.
+    ClipPanel* clipPanel;
+    CustomTableView*& clipTableView;
+    std::vector<std::shared_ptr<ClipRowData>>& clipTableData;
+    int64_t& clipTableSelectedRowIndex;
+    bool& clipTableCheckAllStatus;
     QPlainTextEdit* commentTextField = nullptr;
     EditableNSTextField* teamA_header = nullptr;
     EditableNSTextField* teamB_header = nullptr;
     TagButton* UEImageButtonA = nullptr;
     TagButton* UEImageButtonB = nullptr;
-    std::vector<std::shared_ptr<ClipRowData>> clipTableData;
-    int64_t clipTableSelectedRowIndex = -1;
     bool tagTableCheckAllStatus = false;
-    bool clipTableCheckAllStatus = false;
     // Every tag button of both teams, team A first, in label order.
     std::vector<TagButton*> tagButtons;
 
@@ -42,21 +45,16 @@ public:
     void onCommentDelete();
     void onTagCSVOutput();
 
-    void mediaClipStart();
-    void mediaClipEnd();
+    void mediaClipStart() { clipPanel->mediaClipStart(); }
+    void mediaClipEnd() { clipPanel->mediaClipEnd(); }
     void keyDown(QKeyEvent* event);
-    void onSelectClipTableRow();
-    void onDblClickClipTableRow();
-    void onClipHeaderClicked(int column);
-    void onClipDelete();
-    // Exports the one ticked clip.
-    void onClipOutput();
-    // Exports the clip of `row`: asks for the target, then opens an export
-    // window that runs by itself.
-    void clipConvert(int row);
-    // Empties the clip list (a newly opened video has no clips).
-    void clearClips();
-    ClipTableModel* clipModel() const { return clipModel_; }
+    void onSelectClipTableRow() { clipPanel->onSelectClipTableRow(); }
+    void onDblClickClipTableRow() { clipPanel->onDblClickClipTableRow(); }
+    void onClipHeaderClicked(int column) { clipPanel->onClipHeaderClicked(column); }
+    void onClipDelete() { clipPanel->onClipDelete(); }
+    void onClipOutput() { clipPanel->onClipOutput(); }
+    void clipConvert(int row) { clipPanel->clipConvert(row); }
+    ClipTableModel* clipModel() const { return clipPanel->model(); }
 
     void updateView() override;
     void forgetChosenTag() override;
@@ -67,12 +65,6 @@ private:
     QWidget* makeTeamPanel(bool teamA);
     QWidget* makeTagListPanel();
     QWidget* makeCommentPanel();
-    QWidget* makeClipPanel();
-
-    void reloadClipTable();
-    ClipTableModel* clipModel_ = nullptr;
-    GeneralButton* clipOutputButton_ = nullptr;
-    int64_t nextClipIndex_ = 0;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -54,6 +54,10 @@ public:
     // Sort-field change of a header click on the column with `identifier`.
     void toggleSortFor(const std::string& identifier);
     TagTableModel* tagModel() const { return tagModel_; }
+    // The one video view and its player, through the main view controller;
+    // nullptr without one.
+    MediaPlayerView* mediaView() const;
+    Player* currentPlayer() const;
 
     void mediaOpen();
     void mediaPlay();
@@ -77,10 +81,6 @@ protected:
     // The open video and its session file are refused as targets.
     void exportCsvThroughPanel(const QString& title, const QString& proposedName,
                                std::function<std::string()> text);
-    // The one video view and its player, through the main view controller;
-    // nullptr without one.
-    MediaPlayerView* mediaView() const;
-    Player* currentPlayer() const;
     void makeTagTable(std::vector<TableColumn> columns, bool checkable);
     QWidget* makeFilterRow();
     QWidget* makeMediaColumn(bool withClipButtons);
