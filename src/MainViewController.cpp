@@ -91,6 +91,7 @@ void MainViewController::viewDidLoad() {
     keyRouter_->sequencePlaying = [this] {
         return playViewController->sequence && playViewController->sequence->isActive();
     };
+    keyRouter_->focusVideo = [this] { MediaPlayer->setFocus(Qt::OtherFocusReason); };
 
     MediaPlayer->setupPlayerOption(this);
     for (QLineEdit* label :

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTextEdit>
+#include <optional>
 
 #include "SubViewClass/KeyEvents.h"
 
@@ -30,14 +31,50 @@ int KeyRouter::historyKey(const QKeyEvent& event) {
     return 0;
 }
 
-bool KeyRouter::keepsKeys(const QWidget* w) {
+namespace {
+
+bool isCopyKey(const QKeyEvent& e) {
+    return e.matches(QKeySequence::SelectAll) || e.matches(QKeySequence::Copy);
+}
+
+// Digits, the keys that edit a number in place, and the box's own steps.
+bool isSpinBoxKey(const QKeyEvent& e) {
+    if (isCopyKey(e) || e.matches(QKeySequence::Paste) || e.matches(QKeySequence::Cut))
+        return true;
+    const Qt::KeyboardModifiers mods =
+        e.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    if (mods != Qt::NoModifier)
+        return false;
+    const int k = e.key();
+    return (k >= Qt::Key_0 && k <= Qt::Key_9) || k == Qt::Key_Backspace || k == Qt::Key_Delete ||
+           k == Qt::Key_Home || k == Qt::Key_End || k == Qt::Key_Left || k == Qt::Key_Right ||
+           k == Qt::Key_Up || k == Qt::Key_Down;
+}
+
+// Whether `w` edits text (nullopt: `w` is no text at all).
+std::optional<bool> editsText(const QWidget* w) {
     if (const auto* line = qobject_cast<const QLineEdit*>(w))
         return !line->isReadOnly();
     if (const auto* text = qobject_cast<const QPlainTextEdit*>(w))
         return !text->isReadOnly();
     if (const auto* text = qobject_cast<const QTextEdit*>(w))
         return !text->isReadOnly();
-    return qobject_cast<const QAbstractSpinBox*>(w) != nullptr;
+    return std::nullopt;
+}
+
+bool isSpinBoxPart(const QWidget* w) {
+    return qobject_cast<const QAbstractSpinBox*>(w) ||
+           (w && qobject_cast<const QAbstractSpinBox*>(w->parentWidget()));
+}
+
+} // namespace
+
+bool KeyRouter::keepsKey(const QWidget* w, const QKeyEvent& event) {
+    if (isSpinBoxPart(w))
+        return isSpinBoxKey(event);
+    if (const std::optional<bool> editable = editsText(w))
+        return *editable || isCopyKey(event);
+    return false;
 }
 
 bool KeyRouter::isSequenceKey(const QWidget* w, const QKeyEvent& event) const {
@@ -53,13 +90,20 @@ bool KeyRouter::eventFilter(QObject* watched, QEvent* event) {
     if (!w || !w->isWidgetType())
         return false;
     auto* key = static_cast<QKeyEvent*>(event);
-    if (keepsKeys(w) && !isSequenceKey(w, *key))
-        return false;
     const auto inside = [w](const Road& road) {
         return road.screen && (road.screen == w || road.screen->isAncestorOf(w));
     };
     const Road* road = inside(edit_) ? &edit_ : inside(play_) ? &play_ : nullptr;
     if (!road)
+        return false;
+    if (isSpinBoxPart(w) && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter ||
+                             key->key() == Qt::Key_Escape)) {
+        if (event->type() == QEvent::KeyPress && focusVideo)
+            focusVideo();
+        key->accept();
+        return true;
+    }
+    if (keepsKey(w, *key) && !isSequenceKey(w, *key))
         return false;
     if (const int h = historyKey(*key)) {
         if (event->type() == QEvent::KeyPress && onHistoryKey)

@@ -7,8 +7,10 @@ class QKeyEvent;
 class QWidget;
 
 // One road for the keys pressed inside the screens, whatever widget holds the
-// focus: an application event filter hands each key to its screen's handler;
-// only editable text keeps its keys. Undo and redo keys act on both screens.
+// focus: an application event filter hands each key to its screen's handler.
+// Editable text keeps its keys; read-only text keeps select-all and copy; a
+// spin box keeps digits, its editing keys and ↑/↓, and gives the focus back
+// to the video on Return or Escape. Undo and redo keys act on both screens.
 class KeyRouter : public QObject {
     Q_OBJECT
 public:
@@ -21,13 +23,15 @@ public:
 
     // 1 for undo (Ctrl+Z), 2 for redo (Ctrl+Shift+Z, Ctrl+Y), else 0.
     static int historyKey(const QKeyEvent& event);
-    // True when `w` edits text and so keeps the keys it is given.
-    static bool keepsKeys(const QWidget* w);
+    // True when `w` keeps `event` for itself instead of the screen.
+    static bool keepsKey(const QWidget* w, const QKeyEvent& event);
 
     std::function<void(int which)> onHistoryKey;
     // Page Down / Page Up reach the play screen even from its text boxes
     // while this says a sequence plays.
     std::function<bool()> sequencePlaying;
+    // Puts the focus on the video (Return or Escape in a spin box).
+    std::function<void()> focusVideo;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -193,7 +193,7 @@ void EditViewController::onTagButtonClicked(TagButton* sender) {
     row->team = !id.isEmpty() && id.front() == 'A';
     row->time_val = view->player() ? static_cast<float>(view->player()->currentTime()) : 0.0f;
     row->time_string = MediaPlayerView::createTimeString(row->time_val);
-    commentTextField->setPlainText("");
+    showComment({});
     appendTagTalbeDataRow(std::move(row));
 }
 
@@ -265,6 +265,7 @@ void EditViewController::setComment() {
     if (myParent && !myParent->mayChangeTags())
         return;
     const std::string text = commentTextField->toPlainText().toStdString();
+    shownComment_ = commentTextField->toPlainText();
     const auto& tag = tagTableData[static_cast<size_t>(row)];
     if (!myParent) {
         tag->comment = text;
@@ -294,7 +295,7 @@ void EditViewController::onCommentDelete() {
         return;
     if (MessageBox("現在のコメントを削除しますか？", "削除") != "yes")
         return;
-    commentTextField->setPlainText("");
+    showComment({});
     setComment();
 }
 
@@ -309,7 +310,7 @@ void EditViewController::onTagCSVOutput() {
 
 void EditViewController::forgetChosenTag() {
     TagTableScreen::forgetChosenTag();
-    commentTextField->setPlainText("");
+    showComment({});
 }
 
 void EditViewController::onStoreReplaced() {
@@ -318,16 +319,11 @@ void EditViewController::onStoreReplaced() {
 }
 
 void EditViewController::onStoreStepped() {
+    // A comment being typed stays as typed: the editor changes on a row click
+    // or a tag press, not on an undo.
+    keepTypedComment_ = commentTextField->toPlainText() != shownComment_;
     TagTableScreen::onStoreStepped();
-    // The comment editor shows the chosen tag's comment as it now stands.
-    const auto& data = myParent->tagDataModel.data;
-    const int64_t chosen = tagTableSelectedRowIndex;
-    const auto it = std::find_if(data.begin(), data.end(),
-                                 [chosen](const auto& t) { return t->index == chosen; });
-    if (it == data.end())
-        forgetChosenTag();
-    else
-        commentTextField->setPlainText(QString::fromStdString((*it)->comment));
+    keepTypedComment_ = false;
 }
 
 void EditViewController::keyDown(QKeyEvent* event) {
@@ -345,5 +341,8 @@ void EditViewController::keyPressEvent(QKeyEvent* event) {
 }
 
 void EditViewController::showComment(const std::string& comment) {
-    commentTextField->setPlainText(QString::fromStdString(comment));
+    if (keepTypedComment_)
+        return;
+    shownComment_ = QString::fromStdString(comment);
+    commentTextField->setPlainText(shownComment_);
 }

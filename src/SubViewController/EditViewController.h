@@ -66,6 +66,10 @@ private:
     QWidget* makeTagListPanel();
     QWidget* makeCommentPanel();
 
+    // What the editor last showed of the chosen tag: text beyond it is typed.
+    QString shownComment_;
+    bool keepTypedComment_ = false;
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void showComment(const std::string& comment) override;

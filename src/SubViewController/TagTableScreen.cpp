@@ -1,5 +1,7 @@
 #include "SubViewController/TagTableScreen.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
@@ -41,6 +43,18 @@ void TagTableScreen::onStoreReplaced() {
 
 void TagTableScreen::onStoreStepped() {
     reloadTagDataTable(true);
+    // The chosen tag as the step left it: its comment, or gone.
+    const auto& data = myParent->tagDataModel.data;
+    const int64_t chosen = tagTableSelectedRowIndex;
+    const auto it = std::find_if(data.begin(), data.end(),
+                                 [chosen](const auto& t) { return t->index == chosen; });
+    if (it == data.end()) {
+        // Only the choice goes: a playing sequence goes on.
+        TagTableScreen::forgetChosenTag();
+        showComment({});
+    } else {
+        showComment((*it)->comment);
+    }
 }
 
 void TagTableScreen::makeTagTable(std::vector<TableColumn> columns, bool checkable) {

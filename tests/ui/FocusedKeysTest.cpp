@@ -1,7 +1,9 @@
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QSpinBox>
 
 #include "SubViewClass/EditableNSTextField.h"
 #include "support/ScreenFixture.h"
@@ -139,4 +141,75 @@ TEST_F(Screens, TextFieldsKeepTheirKeys) {
     type(Qt::Key_Comma);
     EXPECT_EQ(edit->teamA_header->text(), "チームA,");
     EXPECT_TRUE(edit->clipTableData.empty());
+}
+
+// The play screen's comment view is read-only text a person can select and
+// copy, by mouse or with Ctrl+A and Ctrl+C; its other keys still go to the
+// player.
+TEST_F(Screens, ThePlayCommentCanBeSelectedAndCopied) {
+    openVideo("a.mp4");
+    press("A0", 30);
+    main->tagDataModel.data[0]->comment = "ラインアウト後のモール";
+    click("menu_play_mode_button");
+    clickCell(play->tagTableView, 0, 2);
+    main->MediaPlayer->timer.stop();
+    QPlainTextEdit* view = play->commentTextView;
+    ASSERT_EQ(view->toPlainText(), "ラインアウト後のモール");
+
+    QWidget* port = view->viewport();
+    const int y = view->cursorRect(QTextCursor(view->document())).center().y();
+    QTest::mousePress(port, Qt::LeftButton, {}, QPoint(1, y));
+    QTest::mouseMove(port, QPoint(port->width() - 2, y));
+    QTest::mouseRelease(port, Qt::LeftButton, {}, QPoint(port->width() - 2, y));
+    EXPECT_EQ(view->textCursor().selectedText(), "ラインアウト後のモール");
+    QApplication::clipboard()->clear();
+    fake->currentRate = 0.0f;
+    type(Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), "ラインアウト後のモール");
+
+    QTest::mouseClick(port, Qt::LeftButton, {}, QPoint(1, y));
+    ASSERT_FALSE(view->textCursor().hasSelection());
+    QApplication::clipboard()->clear();
+    type(Qt::Key_A, Qt::ControlModifier);
+    type(Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), "ラインアウト後のモール");
+    EXPECT_EQ(fake->currentRate, 0.0f); // Ctrl+A did not start the video
+    type(Qt::Key_A);
+    EXPECT_EQ(fake->currentRate, 1.0f); // a plain A still does
+}
+
+// The 前/後 boxes keep digits, their editing keys and ↑/↓; Space, letters and
+// every other key reach the player; Return or Escape hands the focus back to
+// the video.
+TEST_F(Screens, SpinBoxesKeepOnlyTheirNumberKeys) {
+    openVideo("a.mp4");
+    press("A0", 30);
+    click("menu_play_mode_button");
+    QSpinBox* lead = play->momentLeadSpinBox;
+    for (Qt::Key leave : {Qt::Key_Return, Qt::Key_Escape}) {
+        SCOPED_TRACE(leave == Qt::Key_Return ? "Return" : "Escape");
+        lead->setValue(8);
+        QTest::mouseClick(lead, Qt::LeftButton, {}, QPoint(5, lead->height() / 2));
+        ASSERT_TRUE(QApplication::focusWidget() == lead ||
+                    lead->isAncestorOf(QApplication::focusWidget()));
+        main->MediaPlayer->timer.stop();
+        fake->currentRate = 1.0f;
+        fake->vol = 0.5f;
+        type(Qt::Key_Space);
+        EXPECT_EQ(fake->currentRate, 0.0f);
+        type(Qt::Key_D);
+        EXPECT_EQ(fake->currentRate, 0.4f);
+        type(Qt::Key_Up);
+        EXPECT_EQ(lead->value(), 9);
+        EXPECT_FLOAT_EQ(fake->vol, 0.5f);
+        type(Qt::Key_A, Qt::ControlModifier);
+        type(Qt::Key_1);
+        type(Qt::Key_2);
+        type(Qt::Key_Left);
+        type(Qt::Key_Backspace);
+        EXPECT_EQ(lead->cleanText(), "2");
+        type(leave);
+        EXPECT_EQ(QApplication::focusWidget(), main->MediaPlayer);
+        EXPECT_EQ(lead->value(), 2);
+    }
 }

@@ -47,10 +47,11 @@ TEST_F(Screens, LeadAndLagAreRememberedBetweenRuns) {
     stepSpin(lag, -lag->value() - 3); // stops at 0
     EXPECT_EQ(lead->value(), 11);
     EXPECT_EQ(lag->value(), 0);
-    // Page Up steps the box by ten while no sequence plays; never past 60.
+    // Typed digits, never past 60.
     QTest::mouseClick(lead->findChild<QLineEdit*>(), Qt::LeftButton);
-    for (int i = 0; i < 6; ++i)
-        type(Qt::Key_PageUp);
+    type(Qt::Key_A, Qt::ControlModifier);
+    typeText("607");
+    type(Qt::Key_Return);
     EXPECT_EQ(lead->value(), 60);
 
     auto second = fresh();

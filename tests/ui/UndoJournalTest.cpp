@@ -132,6 +132,58 @@ TEST_F(Journaled, TheCommentEditorKeepsItsOwnUndo) {
     EXPECT_EQ(main->tagDataModel.data.size(), 1u);
 }
 
+// An undo leaves a comment being typed as typed; the play screen's comment
+// view and choice follow the store. A コメント追加 that changes nothing is no
+// step and marks nothing unsaved: the next undo takes back the edit before it.
+TEST_F(Journaled, UndoLeavesATypedCommentAndThePlayViewFollows) {
+    openVideo("a.mp4");
+    press("A0", 1);
+    press("B12", 2);
+    clickCell(edit->tagTableView, 0, 3);
+    QTest::mouseClick(edit->commentTextField->viewport(), Qt::LeftButton);
+    typeText("first");
+    click("onCommentAdd");
+    click("menu_play_mode_button");
+    clickCell(play->tagTableView, 0, 2);
+    ASSERT_EQ(play->commentTextView->toPlainText(), "first");
+    click("menu_edit_mode_button");
+
+    clickCell(edit->tagTableView, 0, 3);
+    QTest::mouseClick(edit->commentTextField->viewport(), Qt::LeftButton);
+    type(Qt::Key_End, Qt::ControlModifier);
+    typeText(" half-typed");
+    QTest::mouseClick(main->MediaPlayer, Qt::LeftButton);
+    type(Qt::Key_Z, Qt::ControlModifier); // takes back "first"
+    ASSERT_EQ(main->tagDataModel.data[0]->comment, "");
+    EXPECT_EQ(edit->commentTextField->toPlainText(), "first half-typed");
+    EXPECT_EQ(play->commentTextView->toPlainText(), "");
+    type(Qt::Key_Y, Qt::ControlModifier);
+    EXPECT_EQ(play->commentTextView->toPlainText(), "first");
+    EXPECT_EQ(edit->commentTextField->toPlainText(), "first half-typed");
+
+    click("menu_play_mode_button");
+    clickCell(play->tagTableView, 1, 2); // B12
+    QTest::mouseClick(main->MediaPlayer, Qt::LeftButton);
+    type(Qt::Key_Z, Qt::ControlModifier);
+    type(Qt::Key_Z, Qt::ControlModifier); // the B12 press
+    ASSERT_EQ(main->tagDataModel.data.size(), 1u);
+    EXPECT_EQ(play->tagTableSelectedRowIndex, -1);
+    type(Qt::Key_Y, Qt::ControlModifier);
+    type(Qt::Key_Y, Qt::ControlModifier);
+    ASSERT_EQ(main->tagDataModel.data[0]->comment, "first");
+
+    click("menu_edit_mode_button");
+    clickCell(edit->tagTableView, 0, 3);
+    ASSERT_EQ(edit->commentTextField->toPlainText(), "first");
+    main->m_fSave = false;
+    click("onCommentAdd");
+    EXPECT_FALSE(main->m_fSave);
+    QTest::mouseClick(main->MediaPlayer, Qt::LeftButton);
+    type(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(main->tagDataModel.data[0]->comment, "");
+    EXPECT_EQ(main->tagDataModel.data.size(), 2u);
+}
+
 // After a crash the journal brings back exactly the store of the last change:
 // tags, order, indexes and comments; both screens show it and it counts as
 // unsaved. Discarding them takes them out of the way.
