@@ -1,9 +1,13 @@
 #include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 
 #include "ClipVideoConvertor/ClipViewController.h"
+#include "support/FileSizeLimit.h"
 #include "support/MediaFixtures.h"
 #include "support/ScreenFixture.h"
+
+namespace fs = std::filesystem;
 
 // An end under a millisecond means none: up to the duration, or the stream's end.
 TEST(ClipJob, ProgressTextAndRangeRules) {
@@ -73,17 +77,36 @@ TEST_F(Screens, ExportingATickedClipWritesTheFileAndReports) {
 }
 
 TEST_F(Screens, FailedAndUnfinishedClipsReportTheirOutcome) {
-    // Into a folder that does not exist: code 3 with FFmpeg's reason.
-    auto* failing = new ClipWindowController(window.get());
-    ClipViewController* job = failing->contentViewController();
-    job->clipInputUrl = fixturePath("clip.mp4");
-    job->clipOutputUrl = (dir / "missing" / "x.mp4").string();
-    job->endTime = 1.0f;
-    failing->showWindow();
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return dialogs.saw("クリップ出力に失敗しました。\n"); }, 5000));
-    EXPECT_EQ(dialogs.shown.back().style, "error");
-    EXPECT_NE(dialogs.shown.back().message.find("No such file"), std::string::npos);
+    // What failed, where, and why, in the user's words with the system's.
+    auto fail = [&](const fs::path& target, float end) {
+        dialogs.shown.clear();
+        auto* failing = new ClipWindowController(window.get());
+        ClipViewController* job = failing->contentViewController();
+        job->clipInputUrl = fixturePath("clip.mp4");
+        job->clipOutputUrl = target.string();
+        job->endTime = end;
+        failing->showWindow();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !dialogs.shown.empty(); }, 20000));
+        return dialogs.shown.empty() ? RecordingDialogs::Shown{} : dialogs.shown.back();
+    };
+    const fs::path missing = dir / "missing" / "x.mp4";
+    RecordingDialogs::Shown shown = fail(missing, 1.0f);
+    EXPECT_EQ(shown.style, "error");
+    EXPECT_EQ(shown.message, "クリップ出力に失敗しました。\n書き出すファイルを作れませんでした。\n"
+                             "ファイル: " +
+                                 missing.string() + "\n理由: フォルダー「" +
+                                 (dir / "missing").string() +
+                                 "」がありません（No such file or directory）");
+    // The disk fills up half way: the file written so far goes too.
+    {
+        FileSizeLimit limit(20000);
+        shown = fail(dir / "full.mp4", 8.0f);
+    }
+    EXPECT_EQ(shown.message, "クリップ出力に失敗しました。\nファイルを書き込めませんでした。\n"
+                             "ファイル: " +
+                                 (dir / "full.mp4").string() +
+                                 "\n理由: ファイルの大きさの上限を超えました（File too large）");
+    EXPECT_EQ(filesIn(dir), 0);
 
     // A clip never ended, starting after 0: the window closes at once, the
     // video is exported from the start to its end, and the report follows.
@@ -101,7 +124,6 @@ TEST_F(Screens, FailedAndUnfinishedClipsReportTheirOutcome) {
 }
 
 TEST_F(Screens, AClipIsNeverExportedOverTheOpenVideoOrItsSession) {
-    namespace fs = std::filesystem;
     const fs::path video = dir / "match.mp4";
     fs::copy_file(fixturePath("clip.mp4"), video);
     const auto size = fs::file_size(video);
