@@ -70,6 +70,8 @@ TEST_F(Screens, ExportingATickedClipWritesTheFileAndReports) {
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return dialogs.saw("クリップ出力が完了しました。"); }, 20000));
     EXPECT_EQ(dialogs.shown.back().style, "success");
+    EXPECT_EQ(dialogs.shown.back().message,
+              "クリップ出力が完了しました。\n書き出し先:\n" + out.string());
     EXPECT_EQ(label, "100.0%");
     EXPECT_EQ(bar, 100);
     EXPECT_TRUE(QTest::qWaitFor([&] { return windowAlive.isNull(); }, 2000)); // gone after
@@ -157,4 +159,31 @@ TEST_F(Screens, AClipIsNeverExportedOverTheOpenVideoOrItsSession) {
     EXPECT_EQ(fs::file_size(video), size);
     EXPECT_EQ(slurp(dir / "match.csv"), session);
     EXPECT_EQ(filesIn(dir), 3);
+}
+
+TEST_F(Screens, CancelStopsAClipExportAndKeepsTheFileThatWasThere) {
+    fake->hasItem = true;
+    fake->path = fixturePath("clip-long.mp4");
+    fake->length = 300.0;
+    markClip(1.0, 299.0); // long enough to be stopped well before its end
+    clickCell(edit->clipTableView, 0, 0);
+    const fs::path out = dir / "ClipVideo.mp4";
+    { std::ofstream(out) << "old"; }
+    dialogs.paths = {out.string()};
+    click("onClipOutput");
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return window->findChildren<ClipWindowController*>().size() == 1; }, 2000));
+    ClipWindowController* progress = window->findChildren<ClipWindowController*>()[0];
+    QPointer<ClipWindowController> alive(progress);
+    auto* cancel = progress->findChild<QPushButton*>("clipProgressCancel");
+    ASSERT_NE(cancel, nullptr);
+    ASSERT_TRUE(cancel->isVisible());
+    EXPECT_EQ(cancel->text(), "キャンセル");
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    // The window goes once the export has stopped; no report follows a
+    // cancel the user asked for.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return alive.isNull(); }, 10000));
+    EXPECT_TRUE(dialogs.shown.empty());
+    EXPECT_EQ(slurp(out), "old");
+    EXPECT_EQ(filesIn(dir), 1); // no temporary file either
 }
