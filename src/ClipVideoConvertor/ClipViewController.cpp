@@ -180,6 +180,7 @@ void ClipViewController::tick() {
     progressLabel->setText(progressText(progressValue_));
     if (!progressFinished.load(std::memory_order_acquire))
         return;
+    cancelButton->setEnabled(false); // nothing left to stop
     // A question is open (quitting, say): the report waits for its answer
     // rather than covering it.
     if (QApplication::activeModalWidget())
