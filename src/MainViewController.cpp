@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 #include <cmath>
 
+#include "ClipVideoConvertor/ClipViewController.h"
 #include "Media/Player.h"
 #include "SubViewClass/EditableNSTextField.h"
 #include "SubViewClass/KeyEvents.h"
@@ -252,8 +253,16 @@ bool MainViewController::redoTagEdit() {
 }
 
 void MainViewController::onClose() {
-    if (session->mayClose())
-        terminate();
+    // A running export is asked about first, and stopped only once the tags
+    // too let the application go: a cancelled close loses neither.
+    if (!runningExports(window()).empty() && !askToStopExports())
+        return;
+    if (!session->mayClose())
+        return;
+    // Stopped cleanly before anything is torn down: nothing half-written stays.
+    for (ClipViewController* job : runningExports(window()))
+        job->stopNow();
+    terminate();
 }
 
 void MainViewController::terminate() {

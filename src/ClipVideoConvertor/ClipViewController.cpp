@@ -1,14 +1,20 @@
 #include "ClipVideoConvertor/ClipViewController.h"
 
+#include <QApplication>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <filesystem>
 
 #include "Media/ClipExportSession.h"
+#include "Model/Moments.h"
 #include "SubModuleClass/AtomicFile.h"
+#include "SubModuleClass/FileFailure.h"
 #include "SubModuleClass/TagFileManager.h"
 #include "SubViewClass/CustomAlert.h"
 
@@ -23,13 +29,20 @@ ClipViewController::ClipViewController(QWidget* parent) : QWidget(parent) {
     progressLabel = new QLabel(progressText(0.0), this);
     progressLabel->setObjectName("progressLabel");
     progressLabel->setAlignment(Qt::AlignCenter);
+    cancelButton = new QPushButton("キャンセル", this);
+    cancelButton->setObjectName("clipProgressCancel");
+    connect(cancelButton, &QPushButton::clicked, this, [this] { cancelExport(); });
     auto* exit = new QPushButton("閉じる", this);
     exit->setObjectName("clipProgressExit");
     connect(exit, &QPushButton::clicked, this, [this] { clipProgressExit(); });
     l->addWidget(title);
     l->addWidget(progressBar);
     l->addWidget(progressLabel);
-    l->addWidget(exit, 0, Qt::AlignRight);
+    auto* buttons = new QHBoxLayout();
+    buttons->addStretch(1);
+    buttons->addWidget(cancelButton);
+    buttons->addWidget(exit);
+    l->addLayout(buttons);
     timer.setInterval(1000);
     connect(&timer, &QTimer::timeout, this, [this] { tick(); });
 }
@@ -37,6 +50,10 @@ ClipViewController::ClipViewController(QWidget* parent) : QWidget(parent) {
 ClipViewController::~ClipViewController() {
     // The export's completion writes into this object: end it first.
     exportSession.reset();
+    removeMadeFolderUnlessDone();
+}
+
+void ClipViewController::removeMadeFolderUnlessDone() {
     if (!madeFolder.empty() && !(progressFinished.load() && clipOutputResult == 0)) {
         std::error_code ignored;
         std::filesystem::remove(madeFolder, ignored); // only when empty
@@ -107,25 +124,54 @@ void ClipViewController::viewDidAppear() {
     ClipExportSession* session = exportSession.get();
     session->exportAsynchronously([this, session, job] {
         // Worker thread: the outcome first, then the flag that publishes it.
-        switch (session->status()) {
-        case ClipExportSession::Completed:
-            clipOutputResult = 0;
-            clipOutputResultString = job + "が完了しました。";
-            break;
-        case ClipExportSession::Cancelled:
-            clipOutputResult = 4;
-            clipOutputResultString = job + "がキャンセルされました。";
-            break;
-        case ClipExportSession::Failed:
-            clipOutputResult = 3;
-            clipOutputResultString = job + "に失敗しました。\n" + session->errorText();
-            break;
-        default:
-            break;
-        }
+        reportOutcome(session->status(), session->errorText(), job);
         progressFinished.store(true, std::memory_order_release);
     });
     timer.start();
+}
+
+void ClipViewController::reportOutcome(int status, const std::string& errorText,
+                                       const std::string& job) {
+    switch (status) {
+    case ClipExportSession::Completed:
+        removeReplacedFiles();
+        clipOutputResult = 0;
+        clipOutputResultString = job + "が完了しました。\n" + placeText();
+        break;
+    case ClipExportSession::Cancelled:
+        clipOutputResult = 4;
+        clipOutputResultString = job + "を中止しました。";
+        break;
+    case ClipExportSession::Failed:
+        clipOutputResult = 3;
+        clipOutputResultString = job + "に失敗しました。\n" + errorText;
+        break;
+    default:
+        break;
+    }
+}
+
+std::string ClipViewController::placeText() const {
+    namespace fs = std::filesystem;
+    auto whole = [](const std::string& p) {
+        std::error_code ec;
+        const fs::path a = fs::absolute(p, ec);
+        return (ec ? fs::path(p) : a).lexically_normal().string();
+    };
+    if (separateOutputs.empty())
+        return "書き出し先:\n" + whole(clipOutputUrl.value_or(""));
+    return "書き出し先のフォルダー（" + std::to_string(separateOutputs.size()) +
+           "件のファイル）:\n" + whole(fs::path(separateOutputs.front()).parent_path());
+}
+
+void ClipViewController::removeReplacedFiles() {
+    // Worker thread, after every new file is in place.
+    for (const std::string& old : replacedFiles) {
+        if (std::find(separateOutputs.begin(), separateOutputs.end(), old) != separateOutputs.end())
+            continue;
+        std::error_code ignored;
+        std::filesystem::remove(old, ignored);
+    }
 }
 
 void ClipViewController::tick() {
@@ -134,10 +180,18 @@ void ClipViewController::tick() {
     progressLabel->setText(progressText(progressValue_));
     if (!progressFinished.load(std::memory_order_acquire))
         return;
+    cancelButton->setEnabled(false); // nothing left to stop
+    // A question is open (quitting, say): the report waits for its answer
+    // rather than covering it.
+    if (QApplication::activeModalWidget())
+        return;
     timer.stop();
-    const bool fine = clipOutputResult == 0 || clipOutputResult == 4;
-    const std::string job = jobName_.toStdString();
-    AlertBox(clipOutputResultString, fine ? job : job + "エラー", fine ? "success" : "error");
+    // Stopped by the user: the window going is the answer.
+    if (clipOutputResult != 4) {
+        const bool fine = clipOutputResult == 0;
+        const std::string job = jobName_.toStdString();
+        AlertBox(clipOutputResultString, fine ? job : job + "エラー", fine ? "success" : "error");
+    }
     window()->close();
     emit finished();
 }
@@ -145,6 +199,26 @@ void ClipViewController::tick() {
 void ClipViewController::clipProgressExit() {
     // Only the window goes: the export and its report go on.
     window()->close();
+}
+
+void ClipViewController::cancelExport() {
+    if (!isRunning())
+        return;
+    exportSession->cancel();
+    cancelButton->setEnabled(false);
+    title_->setText(jobName_ + "を中止しています…");
+    // The export stops within a frame or two: no need to wait a whole second.
+    timer.start(50);
+}
+
+void ClipViewController::stopNow() {
+    timer.stop();
+    exportSession.reset(); // cancels and waits
+    removeMadeFolderUnlessDone();
+}
+
+bool ClipViewController::isRunning() const {
+    return exportSession && !progressFinished.load(std::memory_order_acquire);
 }
 
 std::string exportTargetClash(const std::string& target, const std::string& video) {
@@ -176,4 +250,88 @@ void ClipWindowController::showWindow() {
     show();
     raise();
     activateWindow();
+}
+
+std::vector<ClipViewController*> runningExports(QWidget* owner) {
+    std::vector<ClipViewController*> running;
+    if (owner)
+        for (ClipViewController* job : owner->findChildren<ClipViewController*>())
+            if (job->isRunning())
+                running.push_back(job);
+    return running;
+}
+
+bool askToStopExports() {
+    // Keeping on is the default and the escape: a reflex key loses nothing.
+    return dialogProvider().showBox(DialogProvider::Kind::Message,
+                                    "書き出し中です。中止して終了しますか？\n"
+                                    "中止すると、書き出し中のファイルは残りません。",
+                                    "終了", "", {"書き出しを続ける", "中止して終了"}) == 1;
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The files of a per-moment export in `folder` ("001_A_トライ_0-12-34.mp4").
+std::vector<std::string> momentFilesIn(const fs::path& folder) {
+    std::vector<std::string> found;
+    std::error_code ec;
+    for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator();
+         it.increment(ec))
+        if (isMomentFileName(it->path().filename().string()))
+            found.push_back(it->path().string());
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+fs::path freshFolderBeside(const fs::path& folder) {
+    for (int n = 2;; ++n) {
+        fs::path candidate = folder;
+        candidate += "_" + std::to_string(n);
+        std::error_code ec;
+        if (!fs::exists(fs::symlink_status(candidate, ec)))
+            return candidate;
+    }
+}
+
+// Makes `folder` (and the folders above it); tells the user why not.
+bool makeFolder(const fs::path& folder, bool& made, const std::string& job) {
+    std::error_code ec;
+    made = fs::create_directories(folder, ec);
+    if (!ec && fs::is_directory(folder, ec))
+        return true;
+    const int err = ec ? ec.value() : ENOTDIR;
+    AlertBox("フォルダーを作れませんでした。\nフォルダー: " + folder.string() +
+                 "\n理由: " + fileFailureReason(err, folder),
+             job + "エラー", "error");
+    return false;
+}
+
+} // namespace
+
+std::optional<MomentFolder> momentFolderFor(const fs::path& chosen, const std::string& job) {
+    MomentFolder result;
+    result.path = fs::path(chosen).replace_extension();
+    const std::vector<std::string> earlier = momentFilesIn(result.path);
+    if (!earlier.empty()) {
+        const fs::path fresh = freshFolderBeside(result.path);
+        const int answer = dialogProvider().showBox(
+            DialogProvider::Kind::Confirm,
+            "フォルダー「" + result.path.string() + "」には、前に書き出した場面のファイルが" +
+                std::to_string(earlier.size()) + "件あります。\n「新しいフォルダー」では「" +
+                fresh.filename().string() +
+                "」を作ってそこに書き出します。「置き換える」では、書き出しが終わったときに前の"
+                "ファイルを削除します。",
+            job, "", {"新しいフォルダー", "置き換える", "キャンセル"});
+        if (answer == 0)
+            result.path = fresh;
+        else if (answer == 1)
+            result.replaced = earlier;
+        else
+            return std::nullopt;
+    }
+    if (!makeFolder(result.path, result.made, job))
+        return std::nullopt;
+    return result;
 }

@@ -3,6 +3,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <atomic>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,10 +12,12 @@
 
 class QLabel;
 class QProgressBar;
+class QPushButton;
 class ClipExportSession;
 
 // The export job: runs one clip export and shows its progress once a second,
-// then reports the outcome and closes its window.
+// then reports the outcome (where the file went) and closes its window. Its
+// キャンセル button stops the export, leaving nothing of it behind.
 class ClipViewController : public QWidget {
     Q_OBJECT
 public:
@@ -23,6 +26,7 @@ public:
 
     QProgressBar* progressBar = nullptr;
     QLabel* progressLabel = nullptr;
+    QPushButton* cancelButton = nullptr;
     std::optional<std::string> clipInputUrl;
     std::optional<std::string> clipOutputUrl;
     float startTime = 0.0f;
@@ -36,6 +40,9 @@ public:
     // completes, however it ends (a failure, or the window destroyed with the
     // application while it runs).
     std::string madeFolder;
+    // Files of an earlier per-moment export that this one replaces: removed
+    // once it has completed (those it wrote again under the same name stay).
+    std::vector<std::string> replacedFiles;
     std::string clipOutputResultString;
     int clipOutputResult = 0;
 
@@ -43,6 +50,13 @@ public:
     void setJobName(const QString& name);
     void viewDidAppear();
     void clipProgressExit();
+    // Stops the export; its window closes once it has stopped.
+    void cancelExport();
+    // Stops the export and waits for it, without a report (the application
+    // quits).
+    void stopNow();
+    // Started and not yet ended.
+    bool isRunning() const;
     // The label's text for a progress bar value: one decimal and "%".
     static QString progressText(double value);
     // The export's time range in milliseconds: times truncated, an end of 0
@@ -60,6 +74,11 @@ protected:
 
 private:
     void tick();
+    void reportOutcome(int status, const std::string& errorText, const std::string& job);
+    // Where the export writes, for the report.
+    std::string placeText() const;
+    void removeReplacedFiles();
+    void removeMadeFolderUnlessDone();
 
     std::unique_ptr<ClipExportSession> exportSession;
     QTimer timer;
@@ -73,6 +92,26 @@ private:
 // Why an export to `target` must not start while `video` is open: the
 // target is the video itself or its session file. Empty when it may.
 std::string exportTargetClash(const std::string& target, const std::string& video);
+
+// The export jobs still running in windows owned by `owner`.
+std::vector<ClipViewController*> runningExports(QWidget* owner);
+// Asks whether running exports are to be stopped so that the application can
+// quit; true when the user says so.
+bool askToStopExports();
+
+// Where a per-moment export writes, its chosen file being `chosen`: the folder
+// named after it (made when missing). When that folder holds the files of an
+// earlier per-moment export, the user chooses a fresh folder beside it
+// (NAME_2, NAME_3, ...), replacing those files, or not exporting; their files
+// are never mixed. Nothing when the user cancels or the folder cannot be made
+// (told, with the reason).
+struct MomentFolder {
+    std::filesystem::path path;
+    bool made = false;                 // made for this export
+    std::vector<std::string> replaced; // earlier files to remove once done
+};
+std::optional<MomentFolder> momentFolderFor(const std::filesystem::path& chosen,
+                                            const std::string& job);
 
 // The window that holds the export job.
 class ClipWindowController : public QWidget {

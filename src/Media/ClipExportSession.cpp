@@ -80,6 +80,11 @@ std::string ClipExportSession::errorText() const {
     return error_;
 }
 
+void ClipExportSession::throwIfCancelled() const {
+    if (cancelled_.load())
+        throw ExportError{"cancelled"};
+}
+
 void ClipExportSession::fail(const std::string& reason) {
     std::lock_guard lock(errorMutex_);
     error_ = reason;
@@ -109,9 +114,9 @@ void ClipExportSession::run() {
     status_.store(Exporting, std::memory_order_release);
     try {
         if (outputFileType != "mp4")
-            throw ExportError{"Only MPEG-4 output is supported."};
+            throw ExportError{"MPEG-4 にしか書き出せません。"};
         if (ranges_.empty())
-            throw ExportError{"No range to export."};
+            throw ExportError{"書き出す範囲がありません。"};
         if (separate_.empty())
             writeJoined();
         else
@@ -149,10 +154,12 @@ void ClipExportSession::writeJoined() {
         done += share[i];
     }
     if (video.frames() == 0)
-        throw ExportError{"The range holds no picture."};
+        throw ExportError{"範囲に映像がありません（動画の終わりより後など）。"};
     video.finish();
     audio.finish();
     out.finish();
+    // A cancel that came during the last steps still wins: nothing appears.
+    throwIfCancelled();
     out.commit();
 }
 
@@ -160,7 +167,7 @@ void ClipExportSession::writeJoined() {
 // failure leaves none of them.
 void ClipExportSession::writeSeparate() {
     if (separate_.size() != ranges_.size())
-        throw ExportError{"One output file is needed for each range."};
+        throw ExportError{"範囲ごとに書き出すファイルの名前が必要です。"};
     // Each finished file keeps its temporary file open (and locked) until all
     // are renamed.
     roomForOpenFiles(separate_.size());
@@ -179,13 +186,15 @@ void ClipExportSession::writeSeparate() {
                                      std::memory_order_relaxed);
                  });
         if (video.frames() == 0)
-            throw ExportError{separate_[i] + ": the range holds no picture."};
+            throw ExportError{"範囲に映像がありません（動画の終わりより後など）。\nファイル: " +
+                              separate_[i]};
         video.finish();
         audio.finish();
         out->finish();
         files.push_back(std::move(out));
         done += share[i];
     }
+    throwIfCancelled();
     for (auto& f : files)
         f->commit();
 }

@@ -49,12 +49,15 @@ public:
     // Starts the export; `completion` runs on the worker thread once the
     // export has ended, whatever the outcome.
     void exportAsynchronously(std::function<void()> completion);
+    // Stops a running export: whatever it was writing goes, and a file that
+    // was at the target before stays as it was.
     void cancel();
 
     Status status() const { return status_.load(std::memory_order_acquire); }
     // 0 to 1; safe to read from any thread at any time.
     float progress() const { return progress_.load(std::memory_order_relaxed); }
-    // Why the export failed (FFmpeg's own words); empty otherwise.
+    // Why the export failed (a file system's failure in the user's words, an
+    // encoder's in FFmpeg's); empty otherwise.
     std::string errorText() const;
 
 private:
@@ -62,6 +65,7 @@ private:
     void writeJoined();
     void writeSeparate();
     void fail(const std::string& reason);
+    void throwIfCancelled() const;
 
     std::string input_;
     std::vector<std::pair<int64_t, int64_t>> ranges_{{0, 0}};

@@ -16,6 +16,7 @@ extern "C" {
 }
 
 #include "SubModuleClass/AtomicFile.h"
+#include "SubModuleClass/FileFailure.h"
 
 namespace exportparts {
 
@@ -180,8 +181,10 @@ Output::Output(const std::string& target, bool fastStart) : target_(target), fas
     removeStaleTemporaries(target);
     lockFd_ = createLockedTemporary(target, temp_);
     if (lockFd_ < 0) {
+        const int err = errno;
         temp_.clear();
-        throw ExportError{target + ": " + errorString(AVERROR(errno))};
+        throw ExportError{"書き出すファイルを作れませんでした。\nファイル: " + target +
+                          "\n理由: " + fileFailureReason(err, target)};
     }
     // A video is as readable as any other new file.
     ::fchmod(lockFd_, 0666 & ~processUmask());
@@ -213,20 +216,27 @@ AVStream* Output::addStream(AVCodecContext* enc) {
     return st;
 }
 
+int Output::checkWrite(int err, const char* what) const {
+    if (err < 0 && isFileSystemError(AVUNERROR(err)))
+        throw ExportError{"ファイルを書き込めませんでした。\nファイル: " + target_ +
+                          "\n理由: " + fileFailureReason(AVUNERROR(err), target_)};
+    return check(err, what);
+}
+
 void Output::writeHeader() {
-    check(avio_open(&ctx->pb, temp_.c_str(), AVIO_FLAG_WRITE), temp_.c_str());
+    checkWrite(avio_open(&ctx->pb, temp_.c_str(), AVIO_FLAG_WRITE), temp_.c_str());
     AVDictionary* opts = nullptr;
     if (fastStart_)
         av_dict_set(&opts, "movflags", "+faststart", 0);
     const int header = avformat_write_header(ctx, &opts);
     av_dict_free(&opts);
-    check(header, "writing the MPEG-4 header");
+    checkWrite(header, "writing the MPEG-4 header");
 }
 
 void Output::write(AVPacket* pkt, AVCodecContext* enc, AVStream* st) {
     pkt->stream_index = st->index;
     av_packet_rescale_ts(pkt, enc->time_base, st->time_base);
-    check(av_interleaved_write_frame(ctx, pkt), "writing the file");
+    checkWrite(av_interleaved_write_frame(ctx, pkt), "writing the file");
 }
 
 void Output::encode(AVCodecContext* enc, AVStream* st, AVFrame* frame) {
@@ -245,15 +255,16 @@ void Output::encode(AVCodecContext* enc, AVStream* st, AVFrame* frame) {
 }
 
 void Output::finish() {
-    check(av_write_trailer(ctx), "finishing the file");
-    check(avio_closep(&ctx->pb), "closing the file");
+    checkWrite(av_write_trailer(ctx), "finishing the file");
+    checkWrite(avio_closep(&ctx->pb), "closing the file");
 }
 
 void Output::commit() {
     std::error_code ec;
     std::filesystem::rename(temp_, target_, ec);
     if (ec)
-        throw ExportError{target_ + ": " + ec.message()};
+        throw ExportError{"書き出したファイルを置けませんでした。\nファイル: " + target_ +
+                          "\n理由: " + fileFailureReason(ec.value(), target_)};
     committed_ = true;
     ::close(lockFd_);
     lockFd_ = -1;

@@ -112,6 +112,10 @@ public:
     AVFormatContext* ctx = nullptr;
 
 private:
+    // Throws for a failed write: the file system's failures (a full disk, no
+    // permission) in the user's words, others as FFmpeg says them.
+    int checkWrite(int err, const char* what) const;
+
     std::string target_;
     std::string temp_;
     int lockFd_ = -1; // holds the temporary file's lock until the rename

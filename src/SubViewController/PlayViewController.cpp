@@ -318,13 +318,25 @@ void PlayViewController::onSequencePlay() {
     if (!player || !player->hasCurrentItem())
         return;
     std::vector<Moment> moments = listedMoments();
-    if (moments.empty())
+    if (moments.empty()) {
+        AlertBox(noMomentsReason("再生するタグがありません。"), "お知らせ", "warning");
         return;
+    }
     // The speed chosen: slow play stays slow.
     const float rate = player->rate() > 0          ? player->rate()
                        : mediaView()->playSlowMode ? MediaPlayerView::kSlowRate
                                                    : MediaPlayerView::kNormalRate;
     sequence->start(player, std::move(moments), rate);
+}
+
+std::string PlayViewController::noMomentsReason(const std::string& noTags) const {
+    if (tagTableData.empty())
+        return noTags;
+    if (momentLeadSpinBox->value() == 0 && momentLagSpinBox->value() == 0)
+        return "前と後が0秒のため、場面の長さが0です。前か後の秒数を増やしてください。";
+    // Tags at the very start or past the end of the video, with the one
+    // side that would give them length set to 0.
+    return "一覧のタグの場面は、どれも長さが0です。前と後の秒数を確かめてください。";
 }
 
 bool PlayViewController::sequenceStep(int direction) {
@@ -353,7 +365,7 @@ void PlayViewController::onHighlightOutput() {
         return;
     player->pause();
     if (listedMoments().empty()) {
-        AlertBox("出力するタグがありません。", "お知らせ", "warning");
+        AlertBox(noMomentsReason("出力するタグがありません。"), "お知らせ", "warning");
         return;
     }
     const bool perTag = highlightPerTagCheckBox->isChecked();
@@ -379,6 +391,10 @@ void PlayViewController::exportHighlight(const std::string& path, bool perTag) {
         AlertBox(clash, "お知らせ", "warning");
         return;
     }
+    // One file per moment goes in a folder named as the chosen file.
+    std::optional<MomentFolder> folder;
+    if (perTag && !(folder = momentFolderFor(path, "ハイライト出力")))
+        return;
     auto* windowController = new ClipWindowController(myParent->window());
     ClipViewController* job = windowController->contentViewController();
     job->setJobName("ハイライト出力");
@@ -386,21 +402,18 @@ void PlayViewController::exportHighlight(const std::string& path, bool perTag) {
     job->clipOutputUrl = path;
     for (const Moment& m : moments)
         job->ranges.emplace_back(m.start, m.end);
-    if (perTag) {
-        // One file per moment, in a folder named as the chosen file; the job
-        // removes it again if it made it and does not complete.
-        std::filesystem::path folder(path);
-        folder.replace_extension();
-        std::error_code ec;
-        if (std::filesystem::create_directories(folder, ec))
-            job->madeFolder = folder.string();
+    if (folder) {
+        // The job removes a folder it made again if it does not complete.
+        if (folder->made)
+            job->madeFolder = folder->path.string();
+        job->replacedFiles = folder->replaced;
         // Leftovers of per-moment exports into this folder that were killed:
         // their names follow the moments of that export, not of this one.
-        removeStaleTemporaries(folder, isMomentFileName);
-        const size_t limit = fileNameLimit(folder);
+        removeStaleTemporaries(folder->path, isMomentFileName);
+        const size_t limit = fileNameLimit(folder->path);
         for (size_t i = 0; i < moments.size(); ++i)
             job->separateOutputs.push_back(
-                (folder / momentFileName(i + 1, *moments[i].tags.front(), limit)).string());
+                (folder->path / momentFileName(i + 1, *moments[i].tags.front(), limit)).string());
     }
     windowController->showWindow();
 }

@@ -68,5 +68,7 @@ protected:
 private:
     QWidget* makeMomentRow();
     void chooseTagOf(const Moment& moment);
+    // Why the listed tags give no moment to play or export.
+    std::string noMomentsReason(const std::string& noTags) const;
     void exportHighlight(const std::string& path, bool perTag);
 };

@@ -1,9 +1,13 @@
 #include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 
 #include "ClipVideoConvertor/ClipViewController.h"
+#include "support/FileSizeLimit.h"
 #include "support/MediaFixtures.h"
 #include "support/ScreenFixture.h"
+
+namespace fs = std::filesystem;
 
 // An end under a millisecond means none: up to the duration, or the stream's end.
 TEST(ClipJob, ProgressTextAndRangeRules) {
@@ -66,6 +70,8 @@ TEST_F(Screens, ExportingATickedClipWritesTheFileAndReports) {
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return dialogs.saw("クリップ出力が完了しました。"); }, 20000));
     EXPECT_EQ(dialogs.shown.back().style, "success");
+    EXPECT_EQ(dialogs.shown.back().message,
+              "クリップ出力が完了しました。\n書き出し先:\n" + out.string());
     EXPECT_EQ(label, "100.0%");
     EXPECT_EQ(bar, 100);
     EXPECT_TRUE(QTest::qWaitFor([&] { return windowAlive.isNull(); }, 2000)); // gone after
@@ -73,17 +79,36 @@ TEST_F(Screens, ExportingATickedClipWritesTheFileAndReports) {
 }
 
 TEST_F(Screens, FailedAndUnfinishedClipsReportTheirOutcome) {
-    // Into a folder that does not exist: code 3 with FFmpeg's reason.
-    auto* failing = new ClipWindowController(window.get());
-    ClipViewController* job = failing->contentViewController();
-    job->clipInputUrl = fixturePath("clip.mp4");
-    job->clipOutputUrl = (dir / "missing" / "x.mp4").string();
-    job->endTime = 1.0f;
-    failing->showWindow();
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return dialogs.saw("クリップ出力に失敗しました。\n"); }, 5000));
-    EXPECT_EQ(dialogs.shown.back().style, "error");
-    EXPECT_NE(dialogs.shown.back().message.find("No such file"), std::string::npos);
+    // What failed, where, and why, in the user's words with the system's.
+    auto fail = [&](const fs::path& target, float end) {
+        dialogs.shown.clear();
+        auto* failing = new ClipWindowController(window.get());
+        ClipViewController* job = failing->contentViewController();
+        job->clipInputUrl = fixturePath("clip.mp4");
+        job->clipOutputUrl = target.string();
+        job->endTime = end;
+        failing->showWindow();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !dialogs.shown.empty(); }, 20000));
+        return dialogs.shown.empty() ? RecordingDialogs::Shown{} : dialogs.shown.back();
+    };
+    const fs::path missing = dir / "missing" / "x.mp4";
+    RecordingDialogs::Shown shown = fail(missing, 1.0f);
+    EXPECT_EQ(shown.style, "error");
+    EXPECT_EQ(shown.message, "クリップ出力に失敗しました。\n書き出すファイルを作れませんでした。\n"
+                             "ファイル: " +
+                                 missing.string() + "\n理由: フォルダー「" +
+                                 (dir / "missing").string() +
+                                 "」がありません（No such file or directory）");
+    // The disk fills up half way: the file written so far goes too.
+    {
+        FileSizeLimit limit(20000);
+        shown = fail(dir / "full.mp4", 8.0f);
+    }
+    EXPECT_EQ(shown.message, "クリップ出力に失敗しました。\nファイルを書き込めませんでした。\n"
+                             "ファイル: " +
+                                 (dir / "full.mp4").string() +
+                                 "\n理由: ファイルの大きさの上限を超えました（File too large）");
+    EXPECT_EQ(filesIn(dir), 0);
 
     // A clip never ended, starting after 0: the window closes at once, the
     // video is exported from the start to its end, and the report follows.
@@ -101,7 +126,6 @@ TEST_F(Screens, FailedAndUnfinishedClipsReportTheirOutcome) {
 }
 
 TEST_F(Screens, AClipIsNeverExportedOverTheOpenVideoOrItsSession) {
-    namespace fs = std::filesystem;
     const fs::path video = dir / "match.mp4";
     fs::copy_file(fixturePath("clip.mp4"), video);
     const auto size = fs::file_size(video);
@@ -135,4 +159,31 @@ TEST_F(Screens, AClipIsNeverExportedOverTheOpenVideoOrItsSession) {
     EXPECT_EQ(fs::file_size(video), size);
     EXPECT_EQ(slurp(dir / "match.csv"), session);
     EXPECT_EQ(filesIn(dir), 3);
+}
+
+TEST_F(Screens, CancelStopsAClipExportAndKeepsTheFileThatWasThere) {
+    fake->hasItem = true;
+    fake->path = fixturePath("clip-long.mp4");
+    fake->length = 300.0;
+    markClip(1.0, 299.0); // long enough to be stopped well before its end
+    clickCell(edit->clipTableView, 0, 0);
+    const fs::path out = dir / "ClipVideo.mp4";
+    { std::ofstream(out) << "old"; }
+    dialogs.paths = {out.string()};
+    click("onClipOutput");
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return window->findChildren<ClipWindowController*>().size() == 1; }, 2000));
+    ClipWindowController* progress = window->findChildren<ClipWindowController*>()[0];
+    QPointer<ClipWindowController> alive(progress);
+    auto* cancel = progress->findChild<QPushButton*>("clipProgressCancel");
+    ASSERT_NE(cancel, nullptr);
+    ASSERT_TRUE(cancel->isVisible());
+    EXPECT_EQ(cancel->text(), "キャンセル");
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    // The window goes once the export has stopped; no report follows a
+    // cancel the user asked for.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return alive.isNull(); }, 10000));
+    EXPECT_TRUE(dialogs.shown.empty());
+    EXPECT_EQ(slurp(out), "old");
+    EXPECT_EQ(filesIn(dir), 1); // no temporary file either
 }

@@ -2,6 +2,7 @@
 // highlight export, driven through the real widgets.
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSpinBox>
@@ -9,6 +10,7 @@
 #include <fstream>
 #include <set>
 #include <sys/file.h>
+#include <sys/fsuid.h>
 
 #include "ClipVideoConvertor/ClipViewController.h"
 #include "Media/MpvPlayer.h"
@@ -210,11 +212,11 @@ namespace {
 
 class Highlights : public Screens {
 protected:
-    // A copy of the fixture clip as match.mp4 with `session` as its session
-    // file's rows, opened with the real button and shown on the play screen
-    // with moments of one second either side of each tag.
-    void openMatch(const std::string& session) {
-        fs::copy_file(fixturePath("clip.mp4"), dir / "match.mp4");
+    // A copy of the fixture `video` as match.mp4 with `session` as its
+    // session file's rows, opened with the real button and shown on the play
+    // screen with moments of one second either side of each tag.
+    void openMatch(const std::string& session, const std::string& video = "clip.mp4") {
+        fs::copy_file(fixturePath(video), dir / "match.mp4");
         std::ofstream(dir / "match.csv", std::ios::binary) << kHeader + session;
         dialogs.paths = {(dir / "match.mp4").string()};
         click("mediaOpen_edit");
@@ -278,7 +280,9 @@ TEST_F(Highlights, PerMomentFileNamesKeepToTheLimitAndAStoppedJobLeavesNoFolder)
     dialogs.paths = {(dir / "Long.mp4").string()};
     click("onHighlightOutput");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.shown.empty(); }, 30000));
-    EXPECT_EQ(dialogs.shown.back().message, "ハイライト出力が完了しました。");
+    EXPECT_EQ(dialogs.shown.back().message,
+              "ハイライト出力が完了しました。\n書き出し先のフォルダー（2件のファイル）:\n" +
+                  (dir / "Long").string());
     // Cut at a character boundary to fit 255 bytes.
     const std::string cut = "001_A_" + longName.substr(0, 235) + "_0-00-03.mp4";
     EXPECT_EQ(namesIn(dir / "Long"),
@@ -311,11 +315,221 @@ TEST_F(Highlights, PerMomentExportsClearLeftoversOfKilledOnes) {
     dialogs.paths = {(dir / "Moments.mp4").string()};
     click("onHighlightOutput");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.shown.empty(); }, 30000));
-    EXPECT_EQ(dialogs.shown.back().message, "ハイライト出力が完了しました。");
+    EXPECT_EQ(dialogs.shown.back().message,
+              "ハイライト出力が完了しました。\n書き出し先のフォルダー（1件のファイル）:\n" +
+                  (dir / "Moments").string());
     ::close(held);
     EXPECT_EQ(namesIn(folder),
               (std::set<std::string>{".002_A_UE_0-00-02.mp4.LiVe00", ".1_A_x.mp4.Ab12Zz",
                                      ".notes.txt.Ab12Zz", "001_A_トライ_0-00-03.mp4", "keep.txt"}));
+}
+
+TEST_F(Screens, ZeroLeadAndLagSayWhyNothingPlaysOrIsExported) {
+    openVideo("a.mp4", 600);
+    click("menu_play_mode_button");
+    click("onSequencePlay");
+    click("onHighlightOutput");
+    ASSERT_EQ(dialogs.shown.size(), 2u);
+    EXPECT_EQ(dialogs.shown[0].message, "再生するタグがありません。");
+    EXPECT_EQ(dialogs.shown[1].message, "出力するタグがありません。");
+
+    click("menu_edit_mode_button");
+    press("A12", 100);
+    click("menu_play_mode_button");
+    stepSpin(play->momentLeadSpinBox, -play->momentLeadSpinBox->value());
+    stepSpin(play->momentLagSpinBox, -play->momentLagSpinBox->value());
+    dialogs.shown.clear();
+    click("onSequencePlay");
+    EXPECT_FALSE(play->sequence->isActive());
+    click("onHighlightOutput");
+    const std::string why =
+        "前と後が0秒のため、場面の長さが0です。前か後の秒数を増やしてください。";
+    ASSERT_EQ(dialogs.shown.size(), 2u);
+    EXPECT_EQ(dialogs.shown[0].message, why);
+    EXPECT_EQ(dialogs.shown[1].message, why);
+    EXPECT_TRUE(dialogs.panels.empty());
+}
+
+namespace {
+
+// File access as an ordinary user on this thread (and the threads it starts)
+// while it lives: root passes every permission check.
+class AsUser {
+public:
+    AsUser() : root_(::geteuid() == 0) {
+        if (root_) {
+            ::setfsgid(65534);
+            ::setfsuid(65534);
+        }
+    }
+    ~AsUser() {
+        if (root_) {
+            ::setfsuid(0);
+            ::setfsgid(0);
+        }
+    }
+
+private:
+    bool root_;
+};
+
+} // namespace
+
+TEST_F(Highlights, AFolderThatCannotBeMadeIsToldWithItsReason) {
+    openMatch("A,1,0:00:03,トライ,\"\",3.0\n");
+    QTest::mouseClick(play->highlightPerTagCheckBox, Qt::LeftButton);
+    const fs::path locked = dir / "locked";
+    fs::create_directories(locked);
+    fs::permissions(locked,
+                    fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+    dialogs.paths = {(locked / "Moments.mp4").string()};
+    {
+        AsUser user;
+        click("onHighlightOutput");
+    }
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].title, "ハイライト出力エラー");
+    EXPECT_EQ(dialogs.shown[0].message,
+              "フォルダーを作れませんでした。\nフォルダー: " + (locked / "Moments").string() +
+                  "\n理由: 「" + locked.string() +
+                  "」に書き込む権限がありません（Permission denied）");
+
+    // A file stands where the folder would go.
+    { std::ofstream(dir / "Taken") << "x"; }
+    dialogs.paths = {(dir / "Taken.mp4").string()};
+    click("onHighlightOutput");
+    ASSERT_EQ(dialogs.shown.size(), 2u);
+    const std::string taken = (dir / "Taken").string();
+    EXPECT_EQ(dialogs.shown[1].message.rfind(
+                  "フォルダーを作れませんでした。\nフォルダー: " + taken + "\n理由: 「" + taken +
+                      "」はフォルダーではなく、ファイルです（",
+                  0),
+              0u)
+        << dialogs.shown[1].message;
+    EXPECT_TRUE(window->findChildren<ClipWindowController*>().empty());
+}
+
+TEST_F(Highlights, AnEarlierExportsFilesAreReplacedOrLeftForAFreshFolder) {
+    openMatch("A,1,0:00:03,トライ,\"\",3.0\nB,2,0:00:08,ラインアウト,\"\",8.0\n");
+    const fs::path folder = dir / "Moments";
+    fs::create_directories(folder);
+    for (const char* name :
+         {"001_B_PG_0-00-01.mp4", "002_A_UE_0-00-02.mp4", "003_A_UE_0-00-05.mp4", "notes.txt"})
+        std::ofstream(folder / name) << "old";
+    const std::set<std::string> earlier = namesIn(folder);
+    const std::set<std::string> ours = {"001_A_トライ_0-00-03.mp4",
+                                        "002_B_ラインアウト_0-00-08.mp4"};
+    QTest::mouseClick(play->highlightPerTagCheckBox, Qt::LeftButton);
+    const std::string asked =
+        "フォルダー「" + folder.string() + "」には、前に書き出した場面のファイルが3件あります。\n";
+    auto exportAnswering = [&](int answer) {
+        dialogs.shown.clear();
+        dialogs.answers = {answer};
+        dialogs.paths = {(dir / "Moments.mp4").string()};
+        click("onHighlightOutput");
+        ASSERT_FALSE(dialogs.shown.empty());
+        EXPECT_EQ(dialogs.shown[0].message.rfind(asked, 0), 0u) << dialogs.shown[0].message;
+        EXPECT_EQ(dialogs.shown[0].buttons,
+                  (std::vector<std::string>{"新しいフォルダー", "置き換える", "キャンセル"}));
+        if (answer != 2) {
+            ASSERT_TRUE(QTest::qWaitFor(
+                [&] { return dialogs.saw("ハイライト出力が完了しました。"); }, 30000));
+        }
+    };
+
+    exportAnswering(2); // cancel: nothing written
+    EXPECT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_TRUE(window->findChildren<ClipWindowController*>().empty());
+    EXPECT_EQ(namesIn(folder), earlier);
+
+    exportAnswering(0); // the default: a fresh folder beside it
+    EXPECT_EQ(dialogs.shown[0].message,
+              asked + "「新しいフォルダー」では「Moments_2」を作ってそこに書き出します。「置き換え"
+                      "る」では、書き出しが終わったときに前のファイルを削除します。");
+    EXPECT_EQ(dialogs.shown.back().message,
+              "ハイライト出力が完了しました。\n書き出し先のフォルダー（2件のファイル）:\n" +
+                  (dir / "Moments_2").string());
+    EXPECT_EQ(namesIn(dir / "Moments_2"), ours);
+    EXPECT_EQ(namesIn(folder), earlier);
+
+    exportAnswering(1); // replacing: the earlier files go once the new ones are in
+    std::set<std::string> replaced = ours;
+    replaced.insert("notes.txt");
+    EXPECT_EQ(namesIn(folder), replaced);
+    EXPECT_EQ(frameNumbers(folder / "001_A_トライ_0-00-03.mp4"), frameSpans({{50, 99}}));
+    EXPECT_EQ(slurp(folder / "notes.txt"), "old");
+}
+
+TEST_F(Highlights, CancelOrQuitMidExportLeavesNothingBehind) {
+    // Three long moments of the five-minute video: exports to be stopped.
+    openMatch("A,1,0:01:00,トライ,\"\",60.0\nB,2,0:03:00,PG,\"\",180.0\n"
+              "A,3,0:04:50,DG,\"\",290.0\n",
+              "clip-long.mp4");
+    stepSpin(play->momentLeadSpinBox, 49);
+    stepSpin(play->momentLagSpinBox, 49);
+    const fs::path folder = dir / "Moments";
+    fs::create_directories(folder);
+    for (const char* name : {"001_B_PG_0-00-01.mp4", "002_A_UE_0-00-02.mp4"})
+        std::ofstream(folder / name) << "old";
+    { std::ofstream(dir / "Highlight.mp4") << "old"; }
+    const std::set<std::string> before = namesIn(dir), earlier = namesIn(folder);
+    auto runningJob = [&]() -> ClipViewController* {
+        const auto jobs = window->findChildren<ClipViewController*>();
+        return jobs.size() == 1 && !jobs[0]->isFinished() ? jobs[0] : nullptr;
+    };
+
+    // キャンセル while replacing an earlier export's files: they stay.
+    QTest::mouseClick(play->highlightPerTagCheckBox, Qt::LeftButton);
+    dialogs.answers = {1};
+    dialogs.paths = {(dir / "Moments.mp4").string()};
+    click("onHighlightOutput");
+    ClipViewController* job = runningJob();
+    ASSERT_NE(job, nullptr);
+    QPointer<ClipViewController> alive(job);
+    auto* cancel = job->window()->findChild<QPushButton*>("clipProgressCancel");
+    ASSERT_NE(cancel, nullptr);
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return alive.isNull(); }, 10000));
+    EXPECT_EQ(dialogs.shown.size(), 1u); // the question alone
+    EXPECT_EQ(namesIn(folder), earlier);
+    EXPECT_EQ(namesIn(dir), before);
+
+    // Closing the application asks first; keeping on, or cancelling the
+    // question about the tags after it, keeps the export running.
+    click("menu_edit_mode_button");
+    press("A0", 1); // an unsaved tag
+    click("menu_play_mode_button");
+    QTest::mouseClick(play->highlightPerTagCheckBox, Qt::LeftButton);
+    dialogs.shown.clear();
+    dialogs.paths = {(dir / "Highlight.mp4").string()};
+    click("onHighlightOutput");
+    job = runningJob();
+    ASSERT_NE(job, nullptr);
+    const std::string question = "書き出し中です。中止して終了しますか？\n中止すると、書き出し中の"
+                                 "ファイルは残りません。";
+    dialogs.answers = {0};
+    click("window_close");
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].message, question);
+    EXPECT_EQ(dialogs.shown[0].buttons,
+              (std::vector<std::string>{"書き出しを続ける", "中止して終了"}));
+    EXPECT_FALSE(main->isTerminating());
+    EXPECT_EQ(runningJob(), job);
+
+    dialogs.answers = {1, 2}; // stop and quit; then cancel about the tags
+    click("window_close");
+    ASSERT_EQ(dialogs.shown.size(), 3u);
+    EXPECT_EQ(dialogs.shown[2].message, "タグデータが変更されています。保存しますか？");
+    EXPECT_FALSE(main->isTerminating());
+    EXPECT_EQ(runningJob(), job);
+
+    dialogs.answers = {1, 0}; // stop and quit; the tags are not wanted
+    click("window_close");
+    EXPECT_TRUE(main->isTerminating());
+    EXPECT_EQ(dialogs.shown.size(), 5u); // no report of the stopped export
+    EXPECT_EQ(slurp(dir / "Highlight.mp4"), "old");
+    EXPECT_EQ(namesIn(dir), before);
 }
 
 // The real player: every frame shown during a sequence lies inside a moment.

@@ -110,7 +110,8 @@ TEST(RealPlayerJourney, OpenTagDeleteCommentMarkAndExport) {
                    dialogs.shown.back().title.rfind("クリップ出力", 0) == 0;
         },
         20000));
-    EXPECT_EQ(dialogs.shown.back().message, "クリップ出力が完了しました。");
+    EXPECT_EQ(dialogs.shown.back().message,
+              "クリップ出力が完了しました。\n書き出し先:\n" + out.string());
     // An independent reader: two seconds of H.264.
     EXPECT_EQ(probe(out, "stream=codec_name", "-select_streams v"), "h264");
     EXPECT_NEAR(std::stod(probe(out, "format=duration")), 2.0, 0.05);
