@@ -486,7 +486,9 @@ TEST_F(Screens, AZoomedStripShowsATimeScaleAndPagesToThePlayingPosition) {
         EXPECT_LE(ticks[1] - ticks[0], 200);
         for (size_t i = 0; i < ticks.size(); ++i) {
             EXPECT_NEAR(ticks[i], i * step * w / span, 1.0) << i;
-            EXPECT_TRUE(inked(strip, ticks[i])) << i;
+            if (i + 1 < ticks.size()) { // the last may have no room for its label
+                EXPECT_TRUE(inked(strip, ticks[i])) << i;
+            }
         }
         EXPECT_NE(step, lastStep); // closer, finer
         lastStep = step;
