@@ -226,9 +226,18 @@ void MpvPlayer::sendSetter(SetterIndex index) {
 }
 
 void MpvPlayer::seekExact(double seconds) {
+    seekTo(seconds, true);
+}
+
+void MpvPlayer::seekFast(double seconds) {
+    seekTo(seconds, false);
+}
+
+void MpvPlayer::seekTo(double seconds, bool exact) {
     if (!loaded_ || std::isnan(seconds))
         return;
     seekTarget_ = seconds;
+    seekExact_ = exact;
     ++seekGeneration_;
     eofStale_ = true;
     if (seekInFlight_)
@@ -239,7 +248,9 @@ void MpvPlayer::seekExact(double seconds) {
 
 void MpvPlayer::sendSeek() {
     const std::string target = std::to_string(*seekTarget_);
-    const char* cmd[] = {"seek", target.c_str(), "absolute+exact", nullptr};
+    // The flag overrides hr-seek=yes for the key frame seeks.
+    const char* cmd[] = {"seek", target.c_str(),
+                         seekExact_ ? "absolute+exact" : "absolute+keyframes", nullptr};
     seekQueued_ = false;
     if (const int err = mpv_command_async(mpv_, reply(ReplySeek, 0, seekGeneration_), cmd);
         err < 0) {

@@ -41,6 +41,7 @@ public:
     void playImmediatelyAtRate(float rate) override;
     void pause() override;
     void seekExact(double seconds) override;
+    void seekFast(double seconds) override;
     void seekToZero() override;
     float volume() const override { return volume_; }
     void setVolume(float volume) override;
@@ -110,6 +111,7 @@ private:
     void setterReplied(const mpv_event& event);
     void set(SetterIndex index, double value);
     void sendSetter(SetterIndex index);
+    void seekTo(double seconds, bool exact);
     void sendSeek();
     void requestLoadInfo(int index);
     void loadInfoArrived();
@@ -155,6 +157,7 @@ private:
     // Seeks: the target counts as the time until mpv has landed and told
     // where. One seek command in flight; a newer target waits for it.
     std::optional<double> seekTarget_;
+    bool seekExact_ = true; // of the target: exact, or to a key frame
     uint64_t seekGeneration_ = 0;
     bool seekInFlight_ = false;
     bool seekQueued_ = false;

@@ -20,6 +20,9 @@ public:
     virtual void pause() = 0;
     // Lands on the first frame at or after `seconds`.
     virtual void seekExact(double seconds) = 0;
+    // Lands on the key frame at or before `seconds`: quick, for following a
+    // dragged pointer.
+    virtual void seekFast(double seconds) = 0;
     virtual void seekToZero() = 0;
     // 0 to 1.
     virtual float volume() const = 0;

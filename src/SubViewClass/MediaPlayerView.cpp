@@ -174,6 +174,17 @@ void MediaPlayerView::forward() {
     exactSeek(target);
 }
 
+void MediaPlayerView::scrub(double seconds, bool exact) {
+    if (!player_ || !player_->hasCurrentItem())
+        return;
+    // A tag's jump waiting to play on is overtaken.
+    timer.stop();
+    if (exact)
+        player_->seekExact(seconds);
+    else
+        player_->seekFast(seconds);
+}
+
 void MediaPlayerView::seek(float seconds, double delay) {
     if (!player_ || !player_->hasCurrentItem())
         return;

@@ -45,6 +45,9 @@ public:
     void resume();
     void forward();
     void seek(float seconds, double delay);
+    // Moves the picture to `seconds` as the timeline is clicked or dragged
+    // (`exact` false: to a key frame), playing or paused as it was.
+    void scrub(double seconds, bool exact);
     void volumnUp();
     void volumnDown();
     bool isPlaying() const;

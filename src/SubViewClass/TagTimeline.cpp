@@ -1,5 +1,6 @@
 #include "SubViewClass/TagTimeline.h"
 
+#include <QApplication>
 #include <QHelpEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numeric>
+#include <utility>
 
 #include "Media/Player.h"
 #include "Model/UnicodeText.h"
@@ -18,6 +20,7 @@ namespace {
 const QColor kBackground(17, 24, 28);
 const QColor kDivider(74, 90, 99);
 const QColor kPositionLine(255, 255, 255);
+const QColor kScaleInk(170, 185, 194);
 constexpr int kPad = 3;
 constexpr size_t kToolTipLines = 12;
 constexpr double kZoomStep = 0.8; // span per wheel notch towards the match
@@ -43,6 +46,16 @@ QColor groupColor(uint8_t number) {
     return TagButton::colorsFor(number).background;
 }
 
+// Seconds between the labelled ticks of the scale: the first round step that
+// leaves room for a label.
+double scaleStep(double pixelsPerSecond, int labelPx) {
+    static constexpr double kSteps[] = {1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600};
+    for (double step : kSteps)
+        if (step * pixelsPerSecond >= labelPx)
+            return step;
+    return kSteps[std::size(kSteps) - 1];
+}
+
 } // namespace
 
 TagTimeline::TagTimeline(const QString& identifier, QWidget* parent) : QWidget(parent) {
@@ -54,6 +67,13 @@ TagTimeline::TagTimeline(const QString& identifier, QWidget* parent) : QWidget(p
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     timer_.setInterval(kTickMs);
     connect(&timer_, &QTimer::timeout, this, [this] { tick(); });
+    clickTimer_.setSingleShot(true);
+    connect(&clickTimer_, &QTimer::timeout, this, [this] {
+        if (gesture_ == Gesture::Clicked)
+            finishClick();
+    });
+    scrubTimer_.setInterval(kScrubPollMs);
+    connect(&scrubTimer_, &QTimer::timeout, this, [this] { sendPendingScrub(); });
 }
 
 void TagTimeline::setRows(const std::vector<std::shared_ptr<TagRowData>>& rows) {
@@ -139,7 +159,18 @@ double TagTimeline::currentTime() const {
 
 void TagTimeline::showWholeMatch() {
     view_ = {0.0, duration()};
+    follow_ = true;
     update();
+}
+
+bool TagTimeline::zoomed() const {
+    syncDuration();
+    return view_.span > 0.0 && view_.span < knownDuration_;
+}
+
+bool TagTimeline::inView(double seconds) const {
+    syncDuration();
+    return seconds >= view_.start && seconds <= view_.start + view_.span;
 }
 
 void TagTimeline::syncDuration() const {
@@ -164,12 +195,16 @@ double TagTimeline::timeAt(double x) const {
     return view_.start + x * view_.span / width();
 }
 
+int TagTimeline::lanesHeight() const {
+    return zoomed() ? std::max(2, height() - kScalePx) : height();
+}
+
 int TagTimeline::laneHeight() const {
-    return std::max(1, height() / 2 - kPad - 1);
+    return std::max(1, lanesHeight() / 2 - kPad - 1);
 }
 
 int TagTimeline::laneTop(bool teamA) const {
-    return teamA ? kPad : height() / 2 + 1;
+    return teamA ? kPad : lanesHeight() / 2 + 1;
 }
 
 QPoint TagTimeline::pointOf(double seconds, bool teamA) const {
@@ -194,10 +229,15 @@ TimelineView TagTimeline::pannedBy(TimelineView v, double duration, double secon
 
 std::vector<std::shared_ptr<TagRowData>> TagTimeline::marksAt(QPoint pos) const {
     syncDuration();
-    if (view_.span <= 0.0 || width() <= 0 || pos.y() < 0 || pos.y() >= height())
+    if (view_.span <= 0.0 || width() <= 0)
         return {};
-    const Lane& lane = lanes_[pos.y() < height() / 2 ? 0 : 1];
-    // A mark is drawn at the pixel its time falls in, two pixels wide.
+    const bool teamA = pos.y() < lanesHeight() / 2;
+    const int top = laneTop(teamA);
+    if (pos.y() < top - kHitPx || pos.y() >= top + laneHeight() + kHitPx)
+        return {};
+    const Lane& lane = lanes_[teamA ? 0 : 1];
+    // A mark is drawn at the pixel its time falls in, two pixels wide: its
+    // pixels and kHitPx around them.
     const double from = timeAt(pos.x() - kHitPx - 1);
     const double to = timeAt(pos.x() + kHitPx + 1);
     const auto first = std::lower_bound(lane.times.begin(), lane.times.end(), from);
@@ -243,10 +283,24 @@ QString TagTimeline::toolTipAt(QPoint pos) const {
 void TagTimeline::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.fillRect(rect(), kBackground);
-    p.fillRect(0, height() / 2, width(), 1, kDivider);
     syncDuration();
+    p.fillRect(0, lanesHeight() / 2, width(), 1, kDivider);
     if (view_.span <= 0.0)
         return;
+    paintMarks(p);
+    if (zoomed())
+        paintScale(p);
+    // Under the chosen mark's frame, so the frame shows wherever the line is;
+    // at the very end of the match it stays inside the strip.
+    if (inView(shownPosition_)) {
+        const int line = std::clamp(static_cast<int>(std::floor(xOf(shownPosition_))), 0,
+                                    std::max(0, width() - 2));
+        p.fillRect(line, 0, 2, height(), kPositionLine);
+    }
+    paintChosen(p);
+}
+
+void TagTimeline::paintMarks(QPainter& p) const {
     const double scale = width() / view_.span;
     const int h = laneHeight();
     for (int team = 0; team < 2; ++team) {
@@ -264,84 +318,172 @@ void TagTimeline::paintEvent(QPaintEvent*) {
             lastX = x;
         }
     }
-    if (chosenIndex_ >= 0) {
-        for (int team = 0; team < 2; ++team) {
-            const Lane& lane = lanes_[team];
-            for (size_t i = 0; i < lane.tags.size(); ++i) {
-                if (lane.tags[i]->index != chosenIndex_)
-                    continue;
-                const int x = static_cast<int>(std::floor(xOf(lane.times[i])));
-                const QRect mark(x - 2, laneTop(team == 0) - 2, 6, h + 4);
-                p.fillRect(mark, Qt::white);
-                p.fillRect(mark.adjusted(1, 1, -1, -1), groupColor(lane.groups[i]));
-            }
+}
+
+void TagTimeline::paintChosen(QPainter& p) const {
+    if (chosenIndex_ < 0)
+        return;
+    const int h = laneHeight();
+    for (int team = 0; team < 2; ++team) {
+        const Lane& lane = lanes_[team];
+        for (size_t i = 0; i < lane.tags.size(); ++i) {
+            if (lane.tags[i]->index != chosenIndex_)
+                continue;
+            const int x = static_cast<int>(std::floor(xOf(lane.times[i])));
+            const QRect mark(x - 2, laneTop(team == 0) - 2, 6, h + 4);
+            p.fillRect(mark, Qt::white);
+            p.fillRect(mark.adjusted(1, 1, -1, -1), groupColor(lane.groups[i]));
         }
     }
-    const int line = static_cast<int>(std::floor(xOf(shownPosition_)));
-    p.fillRect(line, 0, 2, height(), kPositionLine);
+}
+
+void TagTimeline::paintScale(QPainter& p) const {
+    const int top = lanesHeight();
+    p.fillRect(0, top, width(), 1, kDivider);
+    QFont font = p.font();
+    font.setPixelSize(kScalePx - 4);
+    p.setFont(font);
+    p.setPen(kScaleInk);
+    const QFontMetrics fm(font);
+    const double perSecond = width() / view_.span;
+    const double step = scaleStep(perSecond, fm.horizontalAdvance("00:00") + 10);
+    const double end = view_.start + view_.span;
+    for (double k = std::ceil(view_.start / step); k * step <= end; ++k) {
+        const double t = k * step;
+        const int x = static_cast<int>(std::floor((t - view_.start) * perSecond));
+        p.fillRect(x, top + 1, 1, kScalePx - 1, kScaleInk);
+        const auto s = static_cast<long long>(std::llround(t));
+        const QString label = QString("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QChar('0'));
+        if (x + 3 + fm.horizontalAdvance(label) <= width()) // no label cut at the end
+            p.drawText(x + 3, height() - fm.descent() - 1, label);
+    }
 }
 
 void TagTimeline::tick() {
     syncDuration();
+    if (gesture_ == Gesture::Scrubbing)
+        return; // the line stays with the pointer
     const double now = currentTime();
     if (now == shownPosition_)
         return;
-    const double end = view_.start + view_.span;
-    // While playing on a closer view, the view pages on with the position
-    // (only when the position ran off its end, not when the user panned away).
-    if (player_ && player_->rate() != 0.0f && view_.span < knownDuration_ &&
-        shownPosition_ >= view_.start && shownPosition_ <= end && now > end)
-        view_ = pannedBy(view_, knownDuration_, now - view_.start - 0.1 * view_.span);
     const int before = static_cast<int>(std::floor(xOf(shownPosition_)));
+    const bool paged = followPosition(now);
     shownPosition_ = now;
-    if (static_cast<int>(std::floor(xOf(now))) != before)
+    if (paged || static_cast<int>(std::floor(xOf(now))) != before)
         update();
 }
 
-void TagTimeline::scrubTo(double x) {
-    const double d = duration();
-    if (d <= 0.0)
-        return;
-    const double t = std::clamp(timeAt(x), 0.0, d);
-    // Seeks land on whole seconds: one seek per second passed over.
-    if (dragging_ && std::round(t) == std::round(lastScrub_))
-        return;
-    lastScrub_ = t;
-    emit seekRequested(t);
+bool TagTimeline::followPosition(double now) {
+    if (inView(now)) {
+        follow_ = true;
+        return false;
+    }
+    // While playing, a zoomed view pages to the position that left it, unless
+    // the user had moved the view away from the position.
+    if (!follow_ || !zoomed() || !player_ || player_->rate() == 0.0f)
+        return false;
+    view_ = pannedBy(view_, knownDuration_, now - view_.start - 0.1 * view_.span);
+    return true;
 }
 
 void TagTimeline::mousePressEvent(QMouseEvent* event) {
     event->accept();
     if (event->button() != Qt::LeftButton || duration() <= 0.0)
         return;
-    const QPoint pos = event->position().toPoint();
-    const auto marks = marksAt(pos);
-    if (!marks.empty()) {
-        emit markClicked(marks.front());
-        return;
-    }
-    dragging_ = false;
-    scrubTo(pos.x());
-    dragging_ = true;
+    emit pressed();
+    gesture_ = Gesture::Pressed;
+    pressPos_ = event->position().toPoint();
+    // A click acts once the second press of a double click can no longer come.
+    clickTimer_.start(QApplication::doubleClickInterval());
 }
 
 void TagTimeline::mouseMoveEvent(QMouseEvent* event) {
     const QPoint pos = event->position().toPoint();
-    if (dragging_ && (event->buttons() & Qt::LeftButton)) {
-        scrubTo(pos.x());
+    const bool held = event->buttons() & Qt::LeftButton;
+    // Wherever the press was, on a mark or not, moving on scrubs.
+    if (gesture_ == Gesture::Pressed && held && std::abs(pos.x() - pressPos_.x()) > kDragPx) {
+        gesture_ = Gesture::Scrubbing;
+        clickTimer_.stop();
+    }
+    if (gesture_ == Gesture::Scrubbing && held) {
+        scrubTo(pos.x(), false);
         return;
     }
     setCursor(marksAt(pos).empty() ? Qt::ArrowCursor : Qt::PointingHandCursor);
 }
 
 void TagTimeline::mouseReleaseEvent(QMouseEvent* event) {
-    dragging_ = false;
     event->accept();
+    if (event->button() != Qt::LeftButton)
+        return;
+    if (gesture_ == Gesture::Scrubbing) {
+        gesture_ = Gesture::None;
+        scrubTo(event->position().x(), true);
+    } else if (gesture_ == Gesture::Pressed) {
+        gesture_ = Gesture::Clicked;
+        if (!clickTimer_.isActive())
+            finishClick();
+    }
+}
+
+void TagTimeline::finishClick() {
+    gesture_ = Gesture::None;
+    const double d = duration();
+    if (d <= 0.0)
+        return;
+    const auto marks = marksAt(pressPos_);
+    if (!marks.empty()) {
+        emit markClicked(marks.front());
+        return;
+    }
+    follow_ = true;
+    emit seekRequested(std::clamp(timeAt(pressPos_.x()), 0.0, d), true);
+}
+
+void TagTimeline::scrubTo(double x, bool exact) {
+    const double d = duration();
+    if (d <= 0.0)
+        return;
+    const double t = std::clamp(timeAt(x), 0.0, d);
+    // The line is at the pointer, whichever frame the last seek showed.
+    shownPosition_ = t;
+    follow_ = true;
+    update();
+    if (exact) {
+        pendingScrub_.reset();
+        scrubTimer_.stop();
+        lastScrub_ = -1.0;
+        emit seekRequested(t, true);
+        return;
+    }
+    pendingScrub_ = t;
+    sendPendingScrub();
+}
+
+void TagTimeline::sendPendingScrub() {
+    // One seek at a time: the next goes once the player shows this one, and
+    // only the latest place waits.
+    if (pendingScrub_ && player_ && player_->isSeeking()) {
+        if (!scrubTimer_.isActive())
+            scrubTimer_.start();
+        return;
+    }
+    scrubTimer_.stop();
+    const std::optional<double> t = std::exchange(pendingScrub_, std::nullopt);
+    if (!t || *t == lastScrub_)
+        return;
+    lastScrub_ = *t;
+    emit seekRequested(*t, false);
 }
 
 void TagTimeline::mouseDoubleClickEvent(QMouseEvent* event) {
-    showWholeMatch();
     event->accept();
+    if (event->button() != Qt::LeftButton)
+        return;
+    // Neither this nor the click before it moves the video.
+    clickTimer_.stop();
+    gesture_ = Gesture::None;
+    showWholeMatch();
 }
 
 void TagTimeline::wheelEvent(QWheelEvent* event) {
@@ -357,6 +499,8 @@ void TagTimeline::wheelEvent(QWheelEvent* event) {
     } else if (view_.span < d) {
         view_ = pannedBy(view_, d, -notches * kPanStep * view_.span);
     }
+    // Moved away from the position, the view no longer pages with it.
+    follow_ = inView(shownPosition_);
     update();
 }
 
@@ -383,4 +527,8 @@ void TagTimeline::showEvent(QShowEvent* event) {
 void TagTimeline::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
     timer_.stop();
+    clickTimer_.stop();
+    scrubTimer_.stop();
+    pendingScrub_.reset();
+    gesture_ = Gesture::None;
 }

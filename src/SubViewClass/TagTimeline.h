@@ -4,6 +4,7 @@
 #include <QWidget>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "Model/DataModel.h"
@@ -19,8 +20,9 @@ struct TimelineView {
 
 // A strip of the listed tags along the whole video: team A's marks in the
 // upper half, team B's in the lower, coloured by their tag button's group, and
-// a line at the playing position. It shows the rows it is given and owns no
-// tag: a click on a mark is reported, a click elsewhere asks for a seek.
+// a line at the playing position; zoomed, a time scale under the marks. It
+// shows the rows it is given and owns no tag: a click on a mark is reported, a
+// click elsewhere or a drag asks for seeks.
 class TagTimeline : public QWidget {
     Q_OBJECT
 public:
@@ -28,8 +30,11 @@ public:
 
     static constexpr double kMinSpan = 10.0; // seconds across at the closest zoom
     static constexpr int kMergePx = 2;       // marks nearer than this are drawn as one
-    static constexpr int kHitPx = 2;         // how far from a mark a click still hits it
+    static constexpr int kHitPx = 1;         // margin around a mark's pixels that still hits it
+    static constexpr int kDragPx = 4;        // a press moved further than this scrubs
+    static constexpr int kScalePx = 14;      // height of the time scale of a zoomed strip
     static constexpr int kTickMs = 50;       // position line refresh while shown
+    static constexpr int kScrubPollMs = 10;  // how often a held drag seek looks for its turn
 
     // The player whose time and length are shown (not owned).
     void setPlayer(Player* player) { player_ = player; }
@@ -51,7 +56,7 @@ public:
     double timeAt(double x) const;
     // Where the mark of a tag at `seconds` of a team is drawn (its centre).
     QPoint pointOf(double seconds, bool teamA) const;
-    // The marks under `pos` (within kHitPx), nearest first; none off the marks.
+    // The marks under `pos` (their pixels, within kHitPx), nearest first.
     std::vector<std::shared_ptr<TagRowData>> marksAt(QPoint pos) const;
     QString toolTipAt(QPoint pos) const;
     // The time the position line was last placed at.
@@ -65,8 +70,11 @@ public:
     static TimelineView pannedBy(TimelineView v, double duration, double seconds);
 
 signals:
+    // Any press of the strip (a sequence being played ends).
+    void pressed();
     void markClicked(std::shared_ptr<TagRowData> tag);
-    void seekRequested(double seconds);
+    // `exact` for a click or the end of a drag; key frames while dragging.
+    void seekRequested(double seconds, bool exact);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -86,12 +94,27 @@ private:
         std::vector<uint8_t> groups;
         std::vector<std::shared_ptr<TagRowData>> tags;
     };
+    // What the left button is doing: a press not yet a click or a drag, a
+    // click waiting to be sure it is no double click, or a drag.
+    enum class Gesture { None, Pressed, Clicked, Scrubbing };
+
     void insertMark(const std::shared_ptr<TagRowData>& tag);
     void tick();
+    // Pages a zoomed view to a playing position that left it; true if moved.
+    bool followPosition(double now);
     // Follows a change of video: the whole match is shown again.
     void syncDuration() const;
     double currentTime() const;
-    void scrubTo(double x);
+    bool zoomed() const;
+    bool inView(double seconds) const;
+    void finishClick();
+    void scrubTo(double x, bool exact);
+    void sendPendingScrub();
+    void paintMarks(QPainter& p) const;
+    void paintChosen(QPainter& p) const;
+    void paintScale(QPainter& p) const;
+    // Below the lanes, the scale (zoomed) takes the rest of the height.
+    int lanesHeight() const;
     int laneTop(bool teamA) const;
     int laneHeight() const;
 
@@ -105,7 +128,15 @@ private:
     mutable double knownDuration_ = 0.0;
     int64_t chosenIndex_ = -1;
     double shownPosition_ = 0.0;
-    bool dragging_ = false;
+    // The view pages with the position unless the user moved it away.
+    bool follow_ = true;
+    Gesture gesture_ = Gesture::None;
+    QPoint pressPos_;
+    QTimer clickTimer_; // a double click's second press may still come
+    // The latest dragged-to time not yet sought: sent once the player has
+    // shown the seek before it, so a drag never builds a queue of seeks.
+    std::optional<double> pendingScrub_;
     double lastScrub_ = -1.0;
+    QTimer scrubTimer_;
     QTimer timer_;
 };

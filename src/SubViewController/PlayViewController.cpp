@@ -79,6 +79,8 @@ PlayViewController::PlayViewController(MainViewController* parent, QWidget* cont
             &PlayViewController::onTagHeaderClicked);
     connect(tagTableView, &CustomTableView::rowClicked, this,
             &PlayViewController::onSelectTagTableRow);
+    // As a row click, a press on the strip ends the sequence.
+    connect(tagTimeline, &TagTimeline::pressed, this, &PlayViewController::endSequence);
     viewDidLoad();
 }
 

@@ -193,9 +193,9 @@ QWidget* TagTableScreen::makeTimeline() {
                 // The row follows, where it is: the list is not scrolled.
                 reselectChosenTag();
             });
-    connect(tagTimeline, &TagTimeline::seekRequested, this, [this](double seconds) {
+    connect(tagTimeline, &TagTimeline::seekRequested, this, [this](double seconds, bool exact) {
         if (myParent)
-            mediaView()->seek(static_cast<float>(seconds), 0.0);
+            mediaView()->scrub(seconds, exact);
     });
     return holder;
 }

@@ -38,9 +38,12 @@ protected:
     }
 
     // Seeks (paused) and returns the frame number the picture then shows.
-    int frameAfterSeek(double seconds) {
+    int frameAfterSeek(double seconds, bool exact = true) {
         QSignalSpy restarted(player.get(), &MpvPlayer::playbackRestarted);
-        player->seekExact(seconds);
+        if (exact)
+            player->seekExact(seconds);
+        else
+            player->seekFast(seconds);
         if (!restarted.wait(10000))
             return -2;
         // The frame of the new position is drawn after the restart.
@@ -74,6 +77,21 @@ TEST_F(RealPlayer, ExactSeeksLandOnTheFirstFrameAtOrAfterTheTarget) {
             EXPECT_NEAR(player->currentTime(), target, 1.0 / kFps);
         }
     }
+}
+
+TEST_F(RealPlayer, FastSeeksLandOnTheKeyFrameBeforeTheTarget) {
+    // Key frames every 2 s (frames 0, 50, 100, ...). Not MPEG-TS: there mpv
+    // lands key frame seeks on a later key frame at times.
+    ASSERT_TRUE(open("clip.mp4")) << player->error();
+    player->pause();
+    for (double target : {5.52, 3.0, 8.96, 1.0}) {
+        const int keyFrame = static_cast<int>(target / 2) * 50;
+        EXPECT_EQ(frameAfterSeek(target, false), keyFrame) << "target " << target;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !player->isSeeking(); }, 5000));
+        EXPECT_NEAR(player->currentTime(), keyFrame / kFps, 1e-3);
+    }
+    EXPECT_EQ(frameAfterSeek(5.52), 138); // exact seeks stay exact
+    EXPECT_EQ(player->rate(), 0.0f);
 }
 
 TEST_F(RealPlayer, SlowRateEndPauseAndVolume) {

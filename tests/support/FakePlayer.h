@@ -27,6 +27,11 @@ public:
         if (hasItem)
             clock = seconds;
     }
+    void seekFast(double seconds) override {
+        fastSeeks.push_back(seconds);
+        if (hasItem)
+            clock = seconds;
+    }
     void seekToZero() override { seekExact(0.0); }
     float volume() const override { return vol; }
     void setVolume(float v) override { vol = v; }
@@ -75,7 +80,8 @@ public:
     bool failNextOpen = false;
     std::string path;
     std::string errorText;
-    std::vector<double> seeks;
+    std::vector<double> seeks;     // exact
+    std::vector<double> fastSeeks; // to key frames
     std::vector<float> rateCalls;
     int pauseCalls = 0;
     std::function<void(bool)> pending;

@@ -140,6 +140,15 @@ TEST_F(Screens, SequenceKeepsSlowPlayAndEndsOnOtherActions) {
         {"space", [&] { type(Qt::Key_Space); }},
         {"transport button", [&] { click("mediaStop_play"); }},
         {"row click", [&] { clickCell(play->tagTableView, 1, 2); }},
+        {"strip click",
+         [&] {
+             // Its seek comes once no double click can follow.
+             const size_t seeks = fake->seeks.size();
+             TagTimeline* strip = play->tagTimeline;
+             QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(strip->width() / 2, 1));
+             EXPECT_FALSE(play->sequence->isActive());
+             ASSERT_TRUE(QTest::qWaitFor([&] { return fake->seeks.size() > seeks; }, 2000));
+         }},
         {"edit screen", [&] { click("menu_edit_mode_button"); }},
         {"opening a video", [&] { openVideo("b.mp4", 600); }},
     };

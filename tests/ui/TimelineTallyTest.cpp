@@ -7,6 +7,7 @@
 #include <QToolTip>
 #include <cmath>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "Model/TagTally.h"
@@ -36,6 +37,23 @@ QString hoverText(TagTimeline* strip, QPoint at) {
     QApplication::sendEvent(strip, &e);
     // Off the marks the event is left for others and no tip is shown.
     return e.isAccepted() && QToolTip::isVisible() ? QToolTip::text() : QString();
+}
+
+// A double click as the window system sends it.
+void doubleClick(QWidget* w, QPoint at) {
+    QTest::mouseClick(w, Qt::LeftButton, {}, at);
+    QTest::mouseDClick(w, Qt::LeftButton, {}, at);
+    QTest::mouseRelease(w, Qt::LeftButton, {}, at);
+}
+
+// A press at `from`, moves every `step` pixels to `to`, and the release there.
+void drag(QWidget* w, QPoint from, QPoint to, int step = 10) {
+    QTest::mousePress(w, Qt::LeftButton, {}, from);
+    const int dir = to.x() > from.x() ? step : -step;
+    for (int x = from.x() + dir; dir > 0 ? x < to.x() : x > to.x(); x += dir)
+        QTest::mouseMove(w, QPoint(x, to.y()));
+    QTest::mouseMove(w, to);
+    QTest::mouseRelease(w, Qt::LeftButton, {}, to);
 }
 
 int rowOf(const std::vector<std::shared_ptr<TagRowData>>& rows, int64_t index) {
@@ -112,10 +130,34 @@ TEST_F(Screens, TimelineZoomsAroundThePointerPansAndShowsTheWholeMatchAgain) {
     EXPECT_DOUBLE_EQ(strip->view().span, TagTimeline::kMinSpan);
     // A click lands on the time under the pointer in the zoomed, panned view.
     QTest::mouseClick(strip, Qt::LeftButton, {}, at);
-    ASSERT_FALSE(fake->seeks.empty());
-    EXPECT_EQ(fake->seeks.back(), std::round(anchor + 2 * 0.15 * TagTimeline::kMinSpan));
-    QTest::mouseDClick(strip, Qt::LeftButton, {}, at);
-    EXPECT_EQ(strip->view(), (V{0, 3600}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !fake->seeks.empty(); }, 2000));
+    EXPECT_NEAR(fake->seeks.back(), anchor + 2 * 0.15 * TagTimeline::kMinSpan, 1e-6);
+    // A double click shows the whole match; the video stays where it is,
+    // paused or playing as it was.
+    for (float rate : {0.0f, 1.0f}) {
+        wheel(strip, at, 3, Qt::ControlModifier);
+        ASSERT_LT(strip->view().span, 3600);
+        fake->currentRate = rate;
+        const auto seeks = fake->seeks;
+        const auto rates = fake->rateCalls.size();
+        const int pauses = fake->pauseCalls;
+        doubleClick(strip, QPoint(strip->width() / 2, 4));
+        EXPECT_EQ(strip->view(), (V{0, 3600}));
+        // A later click's seek comes after any the double click would have made.
+        const QPoint other(strip->width() / 8, 4);
+        const double otherTime = 3600.0 * other.x() / strip->width();
+        QTest::mouseClick(strip, Qt::LeftButton, {}, other);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                return fake->seeks.size() > seeks.size() &&
+                       std::abs(fake->seeks.back() - otherTime) < 1e-6;
+            },
+            2000));
+        EXPECT_EQ(fake->seeks.size(), seeks.size() + 1);
+        EXPECT_EQ(fake->currentRate, rate);
+        EXPECT_EQ(fake->rateCalls.size(), rates);
+        EXPECT_EQ(fake->pauseCalls, pauses);
+    }
     // Not zoomed, the plain wheel changes nothing.
     wheel(strip, at, -2, {});
     EXPECT_EQ(strip->view(), (V{0, 3600}));
@@ -170,6 +212,8 @@ TEST_F(Screens, ClickingAMarkChoosesItsTagAsClickingItsRowDoes) {
         const int pauses = fake->pauseCalls;
 
         QTest::mouseClick(strip, Qt::LeftButton, {}, strip->pointOf(five.time_val, five.team));
+        // Once no double click can follow.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return strip->chosen() == five.index; }, 2000));
         EXPECT_EQ(c.screen->tagTableSelectedRowIndex, five.index);
         EXPECT_EQ(strip->chosen(), five.index);
         EXPECT_EQ(c.comment(), rowComment);
@@ -184,40 +228,123 @@ TEST_F(Screens, ClickingAMarkChoosesItsTagAsClickingItsRowDoes) {
     }
 }
 
-TEST_F(Screens, ClickingBetweenMarksSeeksThereAndDraggingScrubs) {
-    openVideo("a.mp4", 600);
-    press("A3", 100);
-    TagTimeline* strip = edit->tagTimeline;
-    // The whole match is shown: pixel x stands for 600 s * x / width.
-    auto second = [&](int x) { return std::round(600.0 * x / strip->width()); };
-    const int64_t chosen = edit->tagTableSelectedRowIndex;
-    const double rowA = strip->height() / 4;
-    const QPoint empty(strip->width() / 2, static_cast<int>(rowA));
-    ASSERT_TRUE(strip->marksAt(empty).empty());
-    fake->currentRate = 0.0f;
-    QTest::mouseClick(strip, Qt::LeftButton, {}, empty);
-    EXPECT_EQ(fake->seeks.back(), second(empty.x()));
-    EXPECT_EQ(fake->currentRate, 1.0f); // no delay
-    EXPECT_FALSE(main->MediaPlayer->timer.isActive());
-    EXPECT_EQ(edit->tagTableSelectedRowIndex, chosen);
-    // Team B's half under team A's mark is no mark either.
-    const QPoint underA(strip->pointOf(100, true).x(), strip->height() * 3 / 4);
-    QTest::mouseClick(strip, Qt::LeftButton, {}, underA);
-    EXPECT_EQ(fake->seeks.back(), second(underA.x()));
+namespace {
 
-    const auto before = fake->seeks.size();
-    const int y = static_cast<int>(rowA);
-    QTest::mousePress(strip, Qt::LeftButton, {}, QPoint(strip->width() * 3 / 5, y));
-    QTest::mouseMove(strip, QPoint(strip->width() * 3 / 5 + 40, y));
-    QTest::mouseMove(strip, QPoint(strip->width() * 4 / 5, y));
-    QTest::mouseRelease(strip, Qt::LeftButton, {}, QPoint(strip->width() * 4 / 5, y));
-    ASSERT_GE(fake->seeks.size(), before + 3);
-    EXPECT_EQ(fake->seeks.back(), second(strip->width() * 4 / 5));
+// A 90-minute match with 200 tags, one every 27 s, teams in turn: on the
+// strip a mark every four or five pixels.
+constexpr double kMatch = 5400.0;
+double denseTime(int i) {
+    return 13.5 + 27.0 * i;
+}
+
+} // namespace
+
+// A click chooses a mark only on its pixels; elsewhere it moves the video
+// exactly there and leaves it paused or playing as it was.
+TEST_F(Screens, AClickBesideAMarkSeeksThereAndKeepsPlayingOrPaused) {
+    openVideo("a.mp4", kMatch);
+    for (int i = 0; i < 200; ++i)
+        press(i % 2 ? "B6" : "A0", denseTime(i));
+    click("menu_play_mode_button");
+    TagTimeline* strip = play->tagTimeline;
+    const int w = strip->width();
+    auto timeOf = [&](int x) { return kMatch * x / w; };
+    // Team A's mark at 45:13.5; the next of team A is 54 s (some 8 px) later.
+    const double markTime = denseTime(100);
+    const int markX = static_cast<int>(std::floor(markTime * w / kMatch));
+    const int y = strip->pointOf(markTime, true).y();
+    const int64_t chosen = play->tagTableSelectedRowIndex;
+
+    for (float rate : {0.0f, 1.0f}) {
+        SCOPED_TRACE(rate);
+        fake->currentRate = rate;
+        const auto rates = fake->rateCalls.size();
+        const int pauses = fake->pauseCalls;
+        const auto seeks = fake->seeks.size();
+        QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(markX + 3, y));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return fake->seeks.size() > seeks; }, 2000));
+        EXPECT_NEAR(fake->seeks.back(), timeOf(markX + 3), 1e-6);
+        EXPECT_EQ(play->tagTableSelectedRowIndex, chosen);
+        EXPECT_EQ(fake->currentRate, rate);
+        EXPECT_EQ(fake->rateCalls.size(), rates);
+        EXPECT_EQ(fake->pauseCalls, pauses);
+        EXPECT_FALSE(main->MediaPlayer->timer.isActive());
+    }
+
+    // A press on the mark that hardly moves is still a click on it; it plays
+    // on 2 seconds later as a row click does, unless the strip is clicked again.
+    fake->currentRate = 0.0f;
+    QTest::mousePress(strip, Qt::LeftButton, {}, QPoint(markX, y));
+    QTest::mouseMove(strip, QPoint(markX + TagTimeline::kDragPx, y));
+    QTest::mouseRelease(strip, Qt::LeftButton, {}, QPoint(markX + TagTimeline::kDragPx, y));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return strip->chosen() != chosen; }, 2000));
+    EXPECT_EQ(play->tagTableData[static_cast<size_t>(play->tagTableView->selectedRow())]->time_val,
+              static_cast<float>(markTime));
+    EXPECT_TRUE(main->MediaPlayer->timer.isActive());
+    const auto seeks = fake->seeks.size();
+    QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(w / 3, 1));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fake->seeks.size() > seeks; }, 2000));
+    EXPECT_NEAR(fake->seeks.back(), timeOf(w / 3), 1e-6);
+    EXPECT_FALSE(main->MediaPlayer->timer.isActive());
+    EXPECT_EQ(fake->currentRate, 0.0f);
+}
+
+// A drag scrubs wherever it starts: key frame seeks follow the pointer, one
+// at a time, and an exact seek ends it.
+TEST_F(Screens, DraggingScrubsFromAnywhereWithOneSeekPending) {
+    openVideo("a.mp4", kMatch);
+    for (int i = 0; i < 200; ++i)
+        press(i % 2 ? "B6" : "A0", denseTime(i));
+    click("menu_play_mode_button");
+    TagTimeline* strip = play->tagTimeline;
+    const int w = strip->width();
+    auto timeOf = [&](int x) { return kMatch * x / w; };
+    const int64_t chosen = play->tagTableSelectedRowIndex;
+    fake->currentRate = 0.0f;
+    const auto rates = fake->rateCalls.size();
+
+    // From a mark at 5:10.5, over marks, to 7:02.
+    const QPoint mark = strip->pointOf(denseTime(11), false);
+    ASSERT_FALSE(strip->marksAt(mark).empty());
+    const int to = static_cast<int>(std::ceil(422.0 * w / kMatch));
+    drag(strip, mark, QPoint(to, mark.y()), 3);
+    ASSERT_GE(fake->fastSeeks.size(), 3u);
+    for (double t : fake->fastSeeks) {
+        const double x = t * w / kMatch; // each at a pixel passed over
+        EXPECT_NEAR(x, std::round(x), 1e-6);
+        EXPECT_GT(x, mark.x() + TagTimeline::kDragPx);
+        EXPECT_LE(x, to);
+    }
+    ASSERT_FALSE(fake->seeks.empty());
+    EXPECT_NEAR(fake->seeks.back(), timeOf(to), 1e-6);
+    EXPECT_GE(fake->seeks.back(), 422.0);
+    EXPECT_EQ(play->tagTableSelectedRowIndex, chosen);
+    EXPECT_EQ(strip->chosen(), chosen);
+    EXPECT_EQ(fake->currentRate, 0.0f);
+    EXPECT_EQ(fake->rateCalls.size(), rates);
+    EXPECT_FALSE(main->MediaPlayer->timer.isActive());
+    EXPECT_EQ(pixel(strip, QPoint(to, 1)), QColor(Qt::white)); // the line where it ended
+
+    // While the player has not shown a seek, moves queue nothing: only the
+    // latest place goes next.
+    fake->fastSeeks.clear();
+    const int y = strip->height() / 4;
+    QTest::mousePress(strip, Qt::LeftButton, {}, QPoint(w / 2, y));
+    QTest::mouseMove(strip, QPoint(w / 2 + 10, y));
+    ASSERT_EQ(fake->fastSeeks.size(), 1u);
+    fake->seeking = true;
+    for (int x = w / 2 + 20; x <= w / 2 + 200; x += 10)
+        QTest::mouseMove(strip, QPoint(x, y));
+    EXPECT_EQ(fake->fastSeeks.size(), 1u);
+    fake->seeking = false;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fake->fastSeeks.size() == 2; }, 2000));
+    EXPECT_NEAR(fake->fastSeeks.back(), timeOf(w / 2 + 200), 1e-6);
+    QTest::mouseRelease(strip, Qt::LeftButton, {}, QPoint(w / 2 + 200, y));
+    EXPECT_NEAR(fake->seeks.back(), timeOf(w / 2 + 200), 1e-6);
+
     // Dragged past the end it stops at the end.
-    QTest::mousePress(strip, Qt::LeftButton, {}, QPoint(strip->width() - 20, y));
-    QTest::mouseMove(strip, QPoint(strip->width() + 30, y));
-    QTest::mouseRelease(strip, Qt::LeftButton, {}, QPoint(strip->width() + 30, y));
-    EXPECT_EQ(fake->seeks.back(), 600.0);
+    drag(strip, QPoint(w - 20, y), QPoint(w + 30, y));
+    EXPECT_EQ(fake->seeks.back(), kMatch);
 }
 
 TEST_F(Screens, HoveringAMarkTellsItsTagsAndNearMarksAreListedTogether) {
@@ -292,6 +419,109 @@ TEST_F(Screens, PositionLineFollowsPlaybackBetweenTheSecondlyUpdates) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return strip->shownPosition() == 480; }, 400));
     const int x = static_cast<int>(std::floor(480.0 * strip->width() / 600));
     EXPECT_EQ(pixel(strip, QPoint(x, strip->height() / 4)), QColor(Qt::white));
+
+    // Over the chosen mark the line leaves the mark and its frame to be seen.
+    press("A6", 300);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return strip->shownPosition() == 300; }, 400));
+    const QPoint mark(static_cast<int>(std::floor(300.0 * strip->width() / 600)),
+                      strip->height() / 4);
+    EXPECT_EQ(pixel(strip, mark), groupColour(6));
+    EXPECT_EQ(pixel(strip, mark + QPoint(1, 0)), groupColour(6));
+    EXPECT_EQ(pixel(strip, mark + QPoint(-2, 0)), QColor(Qt::white));
+    EXPECT_EQ(pixel(strip, mark + QPoint(3, 0)), QColor(Qt::white));
+    // At the very end it is still inside the strip.
+    fake->clock = 600;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return strip->shownPosition() == 600; }, 400));
+    EXPECT_EQ(pixel(strip, QPoint(strip->width() - 1, strip->height() / 4)), QColor(Qt::white));
+}
+
+namespace {
+
+// The columns of the scale's ticks: what is drawn on the scale's first row,
+// besides the white position line.
+std::vector<int> tickColumns(TagTimeline* strip) {
+    const QImage image = strip->grab().toImage();
+    const int y = strip->height() - TagTimeline::kScalePx + 1;
+    const QColor ground = image.pixelColor(image.width() - 1, 1);
+    std::vector<int> out;
+    for (int x = 0; x < image.width(); ++x)
+        if (const QColor c = image.pixelColor(x, y); c != ground && c != QColor(Qt::white))
+            out.push_back(x);
+    return out;
+}
+
+// Whether anything is drawn right of a tick, where its label goes.
+bool inked(TagTimeline* strip, int tick) {
+    const QImage image = strip->grab().toImage();
+    const QColor ground = image.pixelColor(image.width() - 1, 1);
+    for (int y = strip->height() - TagTimeline::kScalePx + 2; y < strip->height(); ++y)
+        for (int x = tick + 2; x < std::min(image.width(), tick + 25); ++x)
+            if (image.pixelColor(x, y) != ground)
+                return true;
+    return false;
+}
+
+} // namespace
+
+TEST_F(Screens, AZoomedStripShowsATimeScaleAndPagesToThePlayingPosition) {
+    openVideo("a.mp4", 5400);
+    TagTimeline* strip = edit->tagTimeline;
+    const int w = strip->width();
+    fake->clock = 5000; // the line out of the zoomed views' way
+    ASSERT_TRUE(QTest::qWaitFor([&] { return strip->shownPosition() == 5000; }, 1000));
+    EXPECT_TRUE(tickColumns(strip).empty());
+    double span = 5400;
+    // Zoomed from the left edge: the view starts at 0, span from the zoom steps.
+    const std::set<double> roundSteps{1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600};
+    double lastStep = 0;
+    for (int notches : {12, 8}) {
+        wheel(strip, QPoint(0, 5), notches, Qt::ControlModifier);
+        span *= std::pow(0.8, notches);
+        const std::vector<int> ticks = tickColumns(strip);
+        ASSERT_GE(ticks.size(), 3u) << notches;
+        const double step = std::round((ticks[1] - ticks[0]) * span / w);
+        EXPECT_TRUE(roundSteps.count(step)) << step;
+        // Room for a label, and not so sparse that a screen holds few.
+        EXPECT_GE(ticks[1] - ticks[0], 30);
+        EXPECT_LE(ticks[1] - ticks[0], 200);
+        for (size_t i = 0; i < ticks.size(); ++i) {
+            EXPECT_NEAR(ticks[i], i * step * w / span, 1.0) << i;
+            if (i + 1 < ticks.size()) { // the last may have no room for its label
+                EXPECT_TRUE(inked(strip, ticks[i])) << i;
+            }
+        }
+        EXPECT_NE(step, lastStep); // closer, finer
+        lastStep = step;
+    }
+
+    // Playing off the end or jumping out of the view pages it to the position.
+    fake->currentRate = 1.0f;
+    for (double t : {5.0, 70.0, 300.0, 200.0}) {
+        fake->clock = t;
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                return strip->shownPosition() == t && strip->view().start <= t &&
+                       t <= strip->view().start + span;
+            },
+            1000))
+            << t;
+        EXPECT_DOUBLE_EQ(strip->view().span, span);
+    }
+    // Paused, the view stays; playing on, it follows.
+    fake->currentRate = 0.0f;
+    fake->clock = 400;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return strip->shownPosition() == 400; }, 1000));
+    EXPECT_LT(strip->view().start, 300);
+    fake->currentRate = 1.0f;
+    fake->clock = 400.1;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return strip->view().start > 390; }, 1000));
+    // Moved away by the user, it stays where the user put it.
+    wheel(strip, QPoint(w / 2, 5), -3, {});
+    const TimelineView away = strip->view();
+    ASSERT_GT(away.start, 400.2);
+    fake->clock = 400.2;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return strip->shownPosition() == 400.2; }, 1000));
+    EXPECT_EQ(strip->view(), away);
 }
 
 namespace {
