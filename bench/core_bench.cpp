@@ -1,10 +1,11 @@
 // Session file load/save, the filtered, sorted view and the tally at 100,000
-// tags.
+// tags; a press through a code window's rules at 50,000.
 #include <benchmark/benchmark.h>
 #include <filesystem>
 #include <random>
 #include <unistd.h>
 
+#include "Model/CodeRecorder.h"
 #include "Model/TagTally.h"
 #include "Model/UnicodeText.h"
 #include "SubModuleClass/TagFileManager.h"
@@ -150,6 +151,41 @@ void BM_ComposeNames100k(benchmark::State& state) {
             benchmark::DoNotOptimize(nfcView(name, storage));
 }
 BENCHMARK(BM_ComposeNames100k)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// A press through the recording rules with 50,000 tags, applied as an undo
+// step (the rules' share of a press; the table, strip and journal come on
+// top). Arg 0: the standard window (a point, no scan); 1: a duration code
+// that starts and ends its tag in turn (each press scans the store for the
+// open tag); 2: two duration codes of one group in turn (each press ends the
+// other's tag and starts its own).
+void BM_CodePressWith50kTags(benchmark::State& state) {
+    CodeWindow window = CodeWindow::standard().duplicate("bench");
+    window.codes[0].mode = CodeMode::Duration;
+    window.codes[1].mode = CodeMode::Duration;
+    if (state.range(0) == 2)
+        window.codes[0].group = window.codes[1].group = "局面";
+    double now = 60000;
+    CodeRecorder recorder(window, [&now] { return now; });
+    TagDataModel store;
+    for (auto& row : makeTags(50000))
+        store.appent(row);
+    TagHistory history;
+    const size_t standardCode = 6;
+    size_t presses = 0;
+    for (auto _ : state) {
+        now += 0.5;
+        const size_t code = state.range(0) == 0   ? standardCode
+                            : state.range(0) == 1 ? 0
+                                                  : presses % 2;
+        ++presses;
+        history.perform(store, recorder.press(store, code, true));
+    }
+    state.counters["tags"] = static_cast<double>(store.data.size());
+}
+BENCHMARK(BM_CodePressWith50kTags)
+    ->DenseRange(0, 2)
+    ->Unit(benchmark::kMicrosecond)
+    ->Iterations(2000);
 
 } // namespace
 

@@ -3,7 +3,7 @@
 // -malloc_limit_mb), and what it returns holds together.
 //
 // With RUCKTAG_FUZZ_SEEDS=DIR set, journals written by the journal itself
-// (version 2, whole and with a change lost) and by the previous release
+// (version 2 with ends and labels, whole and with a change lost) and by the previous release
 // (version 1) are put in DIR first, as seeds.
 #include <cstddef>
 #include <cstdint>
@@ -57,6 +57,12 @@ void writeSeeds(const std::filesystem::path& dir) {
         };
         press("PG");
         journal.changed(history.perform(store, TagEdit::comment(store, 3, "note")), store);
+        journal.changed(history.perform(store, TagEdit::end(store, 2, TagEnd::at(9.5f))), store);
+        journal.changed(history.perform(store, TagEdit::label(store, 2, "結果", "成功")), store);
+        auto open = std::make_shared<TagRowData>();
+        open->name = "スクラム";
+        open->end.state = TagEnd::State::Open;
+        journal.changed(history.perform(store, TagEdit::record(store, open)), store);
         journal.changed(history.perform(store, TagEdit::remove(store, {1, 4, 7})), store);
         journal.changed(*history.undo(store), store);
         press("DG");
@@ -69,6 +75,10 @@ void writeSeeds(const std::filesystem::path& dir) {
             bytes[bytes.size() - 60] ^= 0x77;
             std::ofstream(dir / "seed-v2-damaged", std::ios::binary) << bytes;
         }
+        journal.restart(store); // a snapshot of tags with ends and labels
+        journal.flush();
+        fs::copy_file(journal.file(), dir / "seed-v2-full", fs::copy_options::overwrite_existing,
+                      ec);
         journal.retire();
         journal.flush();
     }

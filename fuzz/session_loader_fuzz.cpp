@@ -27,10 +27,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < result.rows.size(); ++i) {
         const TagRowData& row = *result.rows[i];
         check(row.index == static_cast<int64_t>(i));
-        check(row.name.size() + row.comment.size() <= size);
+        size_t labelBytes = 0;
+        for (const auto& [group, text] : row.labels)
+            labelBytes += group.size() + text.size() + 1;
+        check(row.name.size() + row.comment.size() + labelBytes <= size);
         check(!row.time_string.empty());
     }
-    for (const auto* list : {&result.shortRows, &result.longRows, &result.unreadableTimes}) {
+    for (const auto* list :
+         {&result.shortRows, &result.longRows, &result.unreadableTimes, &result.unreadableExtras}) {
         check(std::is_sorted(list->begin(), list->end()));
         for (size_t line : *list)
             check(line >= 2 && line <= lines);

@@ -312,6 +312,9 @@ std::vector<std::shared_ptr<TagRowData>> SessionController::loadSession(const st
         if (!loaded.unreadableTimes.empty())
             text += lineList(loaded.unreadableTimes) +
                     ": 時刻を読み取れないため、0:00:00 としました。\n";
+        if (!loaded.unreadableExtras.empty())
+            text += lineList(loaded.unreadableExtras) +
+                    ": 終了時刻またはラベルを読み取れないため、読み取れた分だけ読み込みました。\n";
         if (!loaded.unclosedQuotes.empty())
             text += lineList(loaded.unclosedQuotes) +
                     ": 引用符（\"）が閉じられていないため、引用符も文字として読み込みました。\n";

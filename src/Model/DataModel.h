@@ -20,6 +20,8 @@ public:
     float time_val = 0.0f;
     std::string name;
     std::string comment;
+    TagEnd end;
+    TagLabels labels;
 
     // Write-only time_str: parses H:M:S (pieces split at ':', empty ones
     // dropped, first three read like atof). Fewer than three pieces leave the

@@ -3,17 +3,49 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <unordered_map>
+#include <utility>
 
 #include "Model/UnicodeText.h"
 
+namespace {
+
+// The lead and lag of each tag name: its code's own, else the screen's. A
+// list has few names, so each is looked up once.
+class LeadLag {
+public:
+    LeadLag(double lead, double lag, const CodeWindow* window)
+        : lead_(lead), lag_(lag), window_(window) {}
+
+    std::pair<double, double> of(const std::string& name) {
+        if (!window_)
+            return {lead_, lag_};
+        const auto [it, added] = known_.try_emplace(name, lead_, lag_);
+        if (added)
+            if (const Code* code = window_->find(name))
+                it->second = {code->lead.value_or(lead_), code->lag.value_or(lag_)};
+        return it->second;
+    }
+
+private:
+    double lead_, lag_;
+    const CodeWindow* window_;
+    std::unordered_map<std::string, std::pair<double, double>> known_;
+};
+
+} // namespace
+
 std::vector<Moment> makeMoments(const std::vector<std::shared_ptr<TagRowData>>& listed, double lead,
-                                double lag, double duration) {
+                                double lag, double duration, const CodeWindow* window) {
     const double last = std::isfinite(duration) ? std::max(0.0, duration) : INFINITY;
+    LeadLag leadLag(lead, lag, window);
     std::vector<Moment> moments;
     for (const auto& tag : listed) {
         const double t = tag->time_val;
-        const double start = std::clamp(t - lead, 0.0, last);
-        const double end = std::clamp(t + lag, 0.0, last);
+        const auto [before, after] = leadLag.of(tag->name);
+        const double until = tag->end.isSet() ? std::max<double>(t, tag->end.time) : t;
+        const double start = std::clamp(t - before, 0.0, last);
+        const double end = std::clamp(until + after, 0.0, last);
         if (!(end > start))
             continue;
         if (!moments.empty()) {

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Model/CodeWindow.h"
 #include "Model/DataModel.h"
 
 // The moment around a tag: from its time less a lead to its time plus a lag.
@@ -17,11 +18,13 @@ struct Moment {
 
 // The moments of `listed` (a screen's filtered and sorted rows), in that
 // order, with `lead` and `lag` in seconds, clamped to [0, duration] (no upper
-// bound when duration is not finite). A moment that overlaps or touches the
-// one played before it is merged into it. Empty moments (a tag past the end)
-// are left out.
+// bound when duration is not finite). A tag whose code in `window` has a lead
+// or a lag of its own takes that one instead; a tag with an end runs from its
+// start less the lead to its end plus the lag. A moment that overlaps or
+// touches the one played before it is merged into it. Empty moments (a tag
+// past the end) are left out.
 std::vector<Moment> makeMoments(const std::vector<std::shared_ptr<TagRowData>>& listed, double lead,
-                                double lag, double duration);
+                                double lag, double duration, const CodeWindow* window = nullptr);
 
 // The file name of moment `position` (from 1) when each moment is written on
 // its own: "001_A_トライ_0-12-34.mp4". A tag name that would make it longer

@@ -17,6 +17,17 @@ TagEdit TagEdit::inverse() const {
     case Kind::Comment:
         std::swap(back.before, back.after);
         break;
+    case Kind::End:
+        std::swap(back.endBefore, back.endAfter);
+        break;
+    case Kind::Labels:
+        std::swap(back.labelsBefore, back.labelsAfter);
+        break;
+    case Kind::Steps:
+        back.steps.clear();
+        for (auto it = steps.rbegin(); it != steps.rend(); ++it)
+            back.steps.push_back(it->inverse());
+        break;
     }
     return back;
 }
@@ -49,6 +60,61 @@ TagEdit TagEdit::comment(const TagDataModel& store, int64_t index, std::string t
     edit.index = index;
     edit.before = (*it)->comment;
     edit.after = std::move(text);
+    return edit;
+}
+
+namespace {
+
+// The tag with `index`, looked for from the end: the tags edited most are the
+// latest.
+TagRowData* latestWithIndex(const std::vector<std::shared_ptr<TagRowData>>& data, int64_t index) {
+    for (auto it = data.rbegin(); it != data.rend(); ++it)
+        if ((*it)->index == index)
+            return it->get();
+    return nullptr;
+}
+
+} // namespace
+
+TagEdit TagEdit::end(const TagDataModel& store, int64_t index, TagEnd end) {
+    TagEdit edit;
+    edit.kind = Kind::End;
+    if (const TagRowData* row = latestWithIndex(store.data, index)) {
+        edit.index = index;
+        edit.endBefore = row->end;
+        edit.endAfter = end;
+    }
+    return edit;
+}
+
+TagEdit TagEdit::label(const TagDataModel& store, int64_t index, const std::string& group,
+                       const std::string& text) {
+    TagEdit edit;
+    edit.kind = Kind::Labels;
+    const TagRowData* row = latestWithIndex(store.data, index);
+    if (!row)
+        return edit;
+    edit.index = index;
+    edit.labelsBefore = row->labels;
+    edit.labelsAfter = row->labels;
+    TagLabels& after = edit.labelsAfter;
+    const auto it = std::find_if(after.begin(), after.end(),
+                                 [&group](const auto& label) { return label.first == group; });
+    if (it == after.end())
+        after.emplace_back(group, text);
+    else if (it->second == text)
+        after.erase(it);
+    else
+        it->second = text;
+    return edit;
+}
+
+TagEdit TagEdit::together(std::vector<TagEdit> parts) {
+    if (parts.size() == 1)
+        return std::move(parts.front());
+    TagEdit edit;
+    edit.kind = Kind::Steps;
+    edit.steps = std::move(parts);
     return edit;
 }
 
@@ -105,6 +171,18 @@ void TagDataModel::apply(const TagEdit& edit) {
                 break;
             }
         break;
+    case TagEdit::Kind::End:
+        if (TagRowData* row = latestWithIndex(data, edit.index))
+            row->end = edit.endAfter;
+        break;
+    case TagEdit::Kind::Labels:
+        if (TagRowData* row = latestWithIndex(data, edit.index))
+            row->labels = edit.labelsAfter;
+        break;
+    case TagEdit::Kind::Steps:
+        for (const TagEdit& step : edit.steps)
+            apply(step);
+        break;
     }
 }
 
@@ -115,7 +193,8 @@ bool sameStore(const TagDataModel& a, const TagDataModel& b) {
         const TagRowData& x = *a.data[i];
         const TagRowData& y = *b.data[i];
         if (x.index != y.index || x.team != y.team || x.time_string != y.time_string ||
-            x.name != y.name || x.comment != y.comment ||
+            x.name != y.name || x.comment != y.comment || !(x.end == y.end) ||
+            x.labels != y.labels ||
             !(x.time_val == y.time_val || (x.time_val != x.time_val && y.time_val != y.time_val)))
             return false;
     }

@@ -28,55 +28,98 @@ uint32_t crcOf(uint32_t crc, const void* data, size_t size) {
 uint8_t encodeChange(const TagEdit& edit, std::string& out) {
     switch (edit.kind) {
     case TagEdit::Kind::Insert:
-    case TagEdit::Kind::Remove:
+    case TagEdit::Kind::Remove: {
+        const bool insert = edit.kind == TagEdit::Kind::Insert;
+        const bool full =
+            insert && std::any_of(edit.rows.begin(), edit.rows.end(),
+                                  [](const auto& r) { return needsFullRow(*r.second); });
         put<uint32_t>(out, static_cast<uint32_t>(edit.rows.size()));
         for (const auto& [place, row] : edit.rows) {
             put<uint64_t>(out, place);
-            if (edit.kind == TagEdit::Kind::Insert)
+            if (full)
+                putFullRow(out, *row);
+            else if (insert)
                 putRow(out, *row);
             else
                 put<int64_t>(out, row->index);
         }
-        return edit.kind == TagEdit::Kind::Insert ? kInsert : kRemove;
+        return full ? kInsertFull : insert ? kInsert : kRemove;
+    }
     case TagEdit::Kind::Comment:
         put<int64_t>(out, edit.index);
         putText(out, edit.after);
         return kComment;
+    case TagEdit::Kind::End:
+        put<int64_t>(out, edit.index);
+        putEnd(out, edit.endAfter);
+        return kEnd;
+    case TagEdit::Kind::Labels:
+        put<int64_t>(out, edit.index);
+        putLabels(out, edit.labelsAfter);
+        return kLabels;
+    case TagEdit::Kind::Steps: // written part by part
+        break;
     }
     return 0;
 }
+
+namespace {
+
+bool decodeRows(uint8_t type, Reader& r, TagEdit& edit) {
+    const bool insert = type != kRemove;
+    const bool full = type == kInsertFull;
+    edit.kind = insert ? TagEdit::Kind::Insert : TagEdit::Kind::Remove;
+    uint32_t count = 0;
+    if (!r.get(count) || !r.fits(count, insert ? 8 + kMinRowBytes : 16))
+        return false;
+    edit.rows.reserve(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        uint64_t place = 0;
+        auto row = std::make_shared<TagRowData>();
+        if (!r.get(place))
+            return false;
+        if (insert ? !r.getRow(*row, full) : !r.get(row->index))
+            return false;
+        if (row->index < 0 || row->index >= kIndexLimit)
+            return false;
+        edit.rows.emplace_back(static_cast<size_t>(std::min<uint64_t>(place, SIZE_MAX)),
+                               std::move(row));
+    }
+    return true;
+}
+
+} // namespace
 
 bool decodeChange(uint8_t type, const char* payload, size_t size, TagEdit& edit) {
     Reader r(payload, size);
     edit.rows.clear();
     edit.index = -1;
     edit.after.clear();
-    if (type == kInsert || type == kRemove) {
-        edit.kind = type == kInsert ? TagEdit::Kind::Insert : TagEdit::Kind::Remove;
-        uint32_t count = 0;
-        if (!r.get(count) || !r.fits(count, type == kInsert ? 8 + kMinRowBytes : 16))
-            return false;
-        edit.rows.reserve(count);
-        for (uint32_t i = 0; i < count; ++i) {
-            uint64_t place = 0;
-            auto row = std::make_shared<TagRowData>();
-            if (!r.get(place))
-                return false;
-            if (type == kInsert ? !r.getRow(*row) : !r.get(row->index))
-                return false;
-            if (row->index < 0 || row->index >= kIndexLimit)
-                return false;
-            edit.rows.emplace_back(static_cast<size_t>(std::min<uint64_t>(place, SIZE_MAX)),
-                                   std::move(row));
-        }
-    } else if (type == kComment) {
+    edit.endAfter = {};
+    edit.labelsAfter.clear();
+    bool ok = false;
+    switch (type) {
+    case kInsert:
+    case kInsertFull:
+    case kRemove:
+        ok = decodeRows(type, r, edit);
+        break;
+    case kComment:
         edit.kind = TagEdit::Kind::Comment;
-        if (!r.get(edit.index) || !r.getText(edit.after))
-            return false;
-    } else {
-        return false;
+        ok = r.get(edit.index) && r.getText(edit.after);
+        break;
+    case kEnd:
+        edit.kind = TagEdit::Kind::End;
+        ok = r.get(edit.index) && r.getEnd(edit.endAfter);
+        break;
+    case kLabels:
+        edit.kind = TagEdit::Kind::Labels;
+        ok = r.get(edit.index) && r.getLabels(edit.labelsAfter);
+        break;
+    default:
+        break;
     }
-    return r.atEnd();
+    return ok && r.atEnd();
 }
 
 void encodeHeader(const Header& h, std::string& out) {
@@ -103,8 +146,7 @@ bool decodeHeader(const char* payload, size_t size, size_t fileSize, Header& h) 
 }
 
 std::string encodeStart(const std::string& header, const std::string& rows,
-                        const std::vector<std::pair<uint32_t, uint32_t>>& chunks,
-                        uint32_t& nextSeq) {
+                        const std::vector<JournalChunk>& chunks, uint32_t& nextSeq) {
     std::string bytes(kMagic2);
     bytes.reserve(8 + 2 * (header.size() + rows.size()) +
                   (2 * chunks.size() + 2) * (kMinRecord + 8));
@@ -112,11 +154,11 @@ std::string encodeStart(const std::string& header, const std::string& rows,
     for (int copy = 0; copy < 2; ++copy) {
         frame(bytes, seq++, kHeader, [&](std::string& out) { out += header; });
         for (uint32_t k = 0; k < chunks.size(); ++k) {
-            const size_t from = chunks[k].first;
-            const size_t to = k + 1 < chunks.size() ? chunks[k + 1].first : rows.size();
-            frame(bytes, seq++, kSnapshot, [&](std::string& out) {
+            const size_t from = chunks[k].offset;
+            const size_t to = k + 1 < chunks.size() ? chunks[k + 1].offset : rows.size();
+            frame(bytes, seq++, chunks[k].full ? kSnapshotFull : kSnapshot, [&](std::string& out) {
                 put<uint32_t>(out, k);
-                put<uint32_t>(out, chunks[k].second);
+                put<uint32_t>(out, chunks[k].tags);
                 out.append(rows, from, to - from);
             });
         }

@@ -26,6 +26,10 @@
 // the next record starts; a single flipped bit elsewhere is found from the
 // checksum). Sequence numbers tell how many changes a span that cannot be
 // repaired held.
+//
+// Tags with an end or labels travel in records of their own types (insert
+// and snapshot records whose tags carry them, end and label changes), so a
+// journal of tags without them is what it always was.
 
 #include <cstdint>
 #include <cstring>
@@ -50,7 +54,18 @@ enum RecordType : uint8_t {
     kComment = 4,
     kHeader = 5,   // version 2
     kSnapshot = 6, // version 2
+    kEnd = 7,
+    kLabels = 8,
+    kInsertFull = 9, // tags with their ends and labels
+    kSnapshotFull = 10,
 };
+inline bool isChangeType(uint8_t type) {
+    return type == kInsert || type == kRemove || type == kComment || type == kEnd ||
+           type == kLabels || type == kInsertFull;
+}
+inline bool isSnapshotType(uint8_t type) {
+    return type == kSnapshot || type == kSnapshotFull;
+}
 constexpr uint32_t kSync = 0x4B52A7D3;
 constexpr uint8_t kEndMark = 0xA5;
 constexpr size_t kFrame = 8;                 // length, crc
@@ -85,6 +100,26 @@ inline void putRow(std::string& out, const TagRowData& row) {
     putText(out, row.time_string);
     putText(out, row.name);
     putText(out, row.comment);
+}
+// The tag, its end and its labels: the rows of kInsertFull and kSnapshotFull.
+inline bool needsFullRow(const TagRowData& row) {
+    return row.end.state != TagEnd::State::None || !row.labels.empty();
+}
+inline void putEnd(std::string& out, const TagEnd& end) {
+    put<uint8_t>(out, static_cast<uint8_t>(end.state));
+    put<float>(out, end.time);
+}
+inline void putLabels(std::string& out, const TagLabels& labels) {
+    put<uint32_t>(out, static_cast<uint32_t>(labels.size()));
+    for (const auto& [group, text] : labels) {
+        putText(out, group);
+        putText(out, text);
+    }
+}
+inline void putFullRow(std::string& out, const TagRowData& row) {
+    putRow(out, row);
+    putEnd(out, row.end);
+    putLabels(out, row.labels);
 }
 
 // Appends one version 2 record whose payload `fill` appends.
@@ -130,6 +165,27 @@ public:
         row.team = team != 0;
         return row.index >= 0 && row.index < kIndexLimit;
     }
+    bool getEnd(TagEnd& end) {
+        uint8_t state = 0;
+        if (!get(state) || state > static_cast<uint8_t>(TagEnd::State::At) || !get(end.time))
+            return false;
+        end.state = static_cast<TagEnd::State>(state);
+        return true;
+    }
+    bool getLabels(TagLabels& labels) {
+        uint32_t count = 0;
+        if (!get(count) || !fits(count, 8))
+            return false;
+        labels.resize(count);
+        for (auto& [group, text] : labels)
+            if (!getText(group) || !getText(text))
+                return false;
+        return true;
+    }
+    bool getFullRow(TagRowData& row) {
+        return getRow(row) && getEnd(row.end) && getLabels(row.labels);
+    }
+    bool getRow(TagRowData& row, bool full) { return full ? getFullRow(row) : getRow(row); }
     bool getStamp(SessionStamp& s) {
         uint8_t exists = 0;
         if (!get(exists) || !get(s.size) || !get(s.mtimeNs) || !get(s.hash))
@@ -165,9 +221,8 @@ bool decodeHeader(const char* payload, size_t size, size_t fileSize, Header& h);
 
 // The whole start of a version 2 file: the tag, then the header and the
 // snapshot twice. `rows` are the snapshot's tags encoded, cut into records at
-// `chunks` (offset in rows, tags); `nextSeq` is set to the first change's.
+// `chunks`; `nextSeq` is set to the first change's.
 std::string encodeStart(const std::string& header, const std::string& rows,
-                        const std::vector<std::pair<uint32_t, uint32_t>>& chunks,
-                        uint32_t& nextSeq);
+                        const std::vector<JournalChunk>& chunks, uint32_t& nextSeq);
 
 } // namespace journal

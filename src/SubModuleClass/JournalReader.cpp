@@ -115,6 +115,7 @@ bool findHeader(const std::vector<Rec>& recs, const std::string& bytes, Header& 
 bool readSnapshotRecord(const Rec& rec, const std::string& bytes, uint64_t want,
                         std::vector<std::shared_ptr<TagRowData>>& rows) {
     Reader r(rec.payload(bytes), rec.payloadSize());
+    const bool full = rec.type == kSnapshotFull;
     uint32_t index = 0, count = 0;
     if (!r.get(index) || !r.get(count) || count != want || !r.fits(count, kMinRowBytes))
         return false;
@@ -122,7 +123,7 @@ bool readSnapshotRecord(const Rec& rec, const std::string& bytes, uint64_t want,
     bool ok = true;
     for (uint32_t k = 0; ok && k < count; ++k) {
         auto row = std::make_shared<TagRowData>();
-        ok = r.getRow(*row);
+        ok = r.getRow(*row, full);
         rows.push_back(std::move(row));
     }
     if (ok && r.atEnd())
@@ -138,7 +139,7 @@ void readSnapshot(const std::vector<Rec>& recs, const std::string& bytes, const 
     constexpr size_t none = static_cast<size_t>(-1);
     std::vector<std::pair<size_t, size_t>> copies(h.records, {none, none});
     for (size_t i = 0; i < recs.size(); ++i) {
-        if (recs[i].type != kSnapshot || recs[i].payloadSize() < 4)
+        if (!isSnapshotType(recs[i].type) || recs[i].payloadSize() < 4)
             continue;
         const uint32_t chunk = load<uint32_t>(recs[i].payload(bytes));
         if (chunk >= h.records)
@@ -169,7 +170,7 @@ void collectChanges(const std::vector<Rec>& recs, const std::string& bytes, cons
                     Parsed& out) {
     uint64_t expected = 2 * uint64_t(h.records) + 2;
     for (const Rec& rec : recs) {
-        if (rec.type != kInsert && rec.type != kRemove && rec.type != kComment)
+        if (!isChangeType(rec.type))
             continue;
         if (rec.seq < expected) // not after the snapshot: not ours to replay
             continue;
@@ -293,8 +294,19 @@ void Replay::applyByIndex(TagEdit& edit) {
                 slots_[static_cast<size_t>(row->index - base_)].reset();
         break;
     case TagEdit::Kind::Comment:
-        if (inSlots(edit.index) && slots_[static_cast<size_t>(edit.index - base_)])
-            slots_[static_cast<size_t>(edit.index - base_)]->comment = edit.after;
+    case TagEdit::Kind::End:
+    case TagEdit::Kind::Labels:
+        if (inSlots(edit.index))
+            if (TagRowData* row = slots_[static_cast<size_t>(edit.index - base_)].get()) {
+                if (edit.kind == TagEdit::Kind::Comment)
+                    row->comment = edit.after;
+                else if (edit.kind == TagEdit::Kind::End)
+                    row->end = edit.endAfter;
+                else
+                    row->labels = edit.labelsAfter;
+            }
+        break;
+    case TagEdit::Kind::Steps: // never read from a file: written part by part
         break;
     }
 }

@@ -24,8 +24,7 @@ int64_t flippedBit(uint32_t syndrome, uint64_t bits) {
 }
 
 bool knownType(uint8_t type) {
-    return type == kInsert || type == kRemove || type == kComment || type == kHeader ||
-           type == kSnapshot;
+    return isChangeType(type) || type == kHeader || isSnapshotType(type);
 }
 
 } // namespace

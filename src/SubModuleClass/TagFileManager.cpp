@@ -1,5 +1,6 @@
 #include "SubModuleClass/TagFileManager.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 
@@ -7,15 +8,40 @@
 #include "SubModuleClass/CSVReader.h"
 #include "SubModuleClass/SystemLog.h"
 
+namespace {
+
+bool hasExtras(const TagRowData& row) {
+    return row.end.isSet() || !row.labels.empty();
+}
+
+// The end and the labels of `row` as two more fields.
+void appendExtras(std::string& text, const TagRowData& row, bool session) {
+    text.push_back(',');
+    if (row.end.isSet())
+        text.append(session ? floatText(row.end.time) : createTimeString(row.end.time));
+    text.push_back(',');
+    if (!row.labels.empty())
+        appendCsvField(text, TagFileManager::labelsText(row.labels), false);
+}
+
+} // namespace
+
 std::string TagFileManager::csvText(const std::vector<std::shared_ptr<TagRowData>>& saveData,
                                     bool extraDetailTime) {
     std::string text;
-    size_t estimate = kHeader.size() + 1;
+    size_t estimate = kHeader.size() + kExtraHeader.size() + 1;
     for (const auto& row : saveData)
         estimate += 40 + row->time_string.size() + row->name.size() + row->comment.size();
     text.reserve(estimate);
 
+    // The export keeps one shape for all its lines: the extra fields on every
+    // line or on none.
+    const bool exportExtras =
+        !extraDetailTime && std::any_of(saveData.begin(), saveData.end(),
+                                        [](const auto& row) { return hasExtras(*row); });
     text.append(kHeader);
+    if (exportExtras)
+        text.append(kExtraHeader);
     text.push_back('\n');
     char number[24];
     size_t position = 0;
@@ -36,10 +62,68 @@ std::string TagFileManager::csvText(const std::vector<std::shared_ptr<TagRowData
         if (extraDetailTime) {
             text.push_back(',');
             text.append(floatText(row->time_val));
+            if (hasExtras(*row))
+                appendExtras(text, *row, true);
+        } else if (exportExtras) {
+            appendExtras(text, *row, false);
         }
         text.push_back('\n');
     }
     return text;
+}
+
+std::string TagFileManager::labelsText(const TagLabels& labels) {
+    std::string text;
+    const auto escaped = [&text](const std::string& part) {
+        for (char c : part) {
+            if (c == '\\' || c == '=' || c == ';')
+                text.push_back('\\');
+            text.push_back(c);
+        }
+    };
+    for (const auto& [group, label] : labels) {
+        if (!text.empty())
+            text.push_back(';');
+        escaped(group);
+        text.push_back('=');
+        escaped(label);
+    }
+    return text;
+}
+
+bool TagFileManager::readLabelsText(std::string_view text, TagLabels& labels) {
+    labels.clear();
+    bool whole = true;
+    std::string part[2];
+    int side = 0; // 0: the group, 1: the text
+    const auto finish = [&] {
+        const bool known = std::any_of(labels.begin(), labels.end(),
+                                       [&](const auto& l) { return l.first == part[0]; });
+        if (side == 1 && !part[0].empty() && !known)
+            labels.emplace_back(std::move(part[0]), std::move(part[1]));
+        else
+            whole = false;
+        part[0].clear();
+        part[1].clear();
+        side = 0;
+    };
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\\') {
+            if (++i == text.size()) // the pair it cuts short is lost
+                return false;
+            part[side].push_back(text[i]);
+        } else if (c == ';') {
+            finish();
+        } else if (c == '=' && side == 0) {
+            side = 1;
+        } else {
+            part[side].push_back(c);
+        }
+    }
+    if (!text.empty())
+        finish();
+    return whole;
 }
 
 std::string TagFileManager::saveCSVFile(const std::filesystem::path& saveUrl,
@@ -132,15 +216,68 @@ bool readPlainDecimal(std::string_view text, double& value) {
     return true;
 }
 
-bool isHeader(const std::vector<std::string_view>& row) {
-    static constexpr std::string_view names[] = {"Team", "INDEX", "再生時刻", "タグ内容",
-                                                 "コメント"};
-    if (row.size() < std::size(names))
-        return false;
+// What a first line says of the lines after it.
+enum class Header { None, Plain, WithExtras };
+
+Header headerOf(const std::vector<std::string_view>& row) {
+    static constexpr std::string_view names[] = {"Team",     "INDEX",    "再生時刻", "タグ内容",
+                                                 "コメント", "終了時刻", "ラベル"};
+    if (row.size() < 5)
+        return Header::None;
+    const bool extras =
+        row.size() >= 7 && trimmed(row[5]) == names[5] && trimmed(row[6]) == names[6];
+    const size_t named = extras ? 7 : 5;
     for (size_t i = 0; i < row.size(); ++i)
-        if (i < std::size(names) ? trimmed(row[i]) != names[i] : !isBlank(row[i]))
-            return false;
-    return true;
+        if (i < named ? trimmed(row[i]) != names[i] : !isBlank(row[i]))
+            return Header::None;
+    return extras ? Header::WithExtras : Header::Plain;
+}
+
+// Exact seconds of a session-form field; `readable` false unless it is a
+// number and nothing else.
+double exactSeconds(std::string_view text, bool& readable) {
+    double seconds = 0.0;
+    readable = true;
+    if (!readPlainDecimal(text, seconds)) {
+        seconds = readDecimal(text);
+        readable = isWholeNumber(text);
+    }
+    return seconds;
+}
+
+// The end and the labels of a line; false when they could not be read whole.
+bool readExtras(std::string_view end, std::string_view labels, bool exact, TagRowData& tag) {
+    bool readable = true;
+    if (!isBlank(end)) {
+        const double seconds =
+            exact ? exactSeconds(end, readable) : secondsOfTimeField(end, readable);
+        if (readable)
+            tag.end = TagEnd::at(static_cast<float>(seconds));
+    }
+    return TagFileManager::readLabelsText(labels, tag.labels) && readable;
+}
+
+// One line of five fields or more into `tag`, its problems into `result`.
+void readLine(const std::vector<std::string_view>& row, Header header, size_t line, TagRowData& tag,
+              TagFileManager::LoadResult& result) {
+    // Export lines have five fields (seven under a header naming the extras),
+    // session lines six (eight with the extras); anything else is read as six.
+    const bool exported = row.size() == 5 || (header == Header::WithExtras && row.size() == 7);
+    const bool extras = row.size() == 8 || (exported && row.size() == 7);
+    bool readable = true;
+    const double seconds =
+        exported ? secondsOfTimeField(row[2], readable) : exactSeconds(row[5], readable);
+    if (row.size() > 6 && !extras)
+        result.longRows.push_back(line);
+    else if (!readable)
+        result.unreadableTimes.push_back(line);
+    if (extras && !readExtras(row[row.size() - 2], row.back(), !exported, tag))
+        result.unreadableExtras.push_back(line);
+    tag.team = row[0] == "A";
+    tag.name = row[3];
+    tag.comment = row[4];
+    tag.time_val = static_cast<float>(seconds);
+    tag.time_string = createTimeString(tag.time_val);
 }
 
 } // namespace
@@ -168,7 +305,8 @@ TagFileManager::LoadResult TagFileManager::readCSVFile(const std::filesystem::pa
     std::vector<std::string_view> row;
     if (!reader.next(row)) // the header, whatever it holds
         return result;
-    result.headerMissing = !isHeader(row) && !(row.size() == 1 && isBlank(row[0]));
+    const Header header = headerOf(row);
+    result.headerMissing = header == Header::None && !(row.size() == 1 && isBlank(row[0]));
     while (reader.next(row)) {
         if (const size_t line = reader.unclosedQuoteLine())
             result.unclosedQuotes.push_back(line);
@@ -177,18 +315,6 @@ TagFileManager::LoadResult TagFileManager::readCSVFile(const std::filesystem::pa
                 result.shortRows.push_back(reader.line());
             continue;
         }
-        bool readable = true;
-        double seconds = 0.0;
-        if (row.size() == 5)
-            seconds = secondsOfTimeField(row[2], readable);
-        else if (!readPlainDecimal(row[5], seconds)) {
-            seconds = readDecimal(row[5]);
-            readable = isWholeNumber(row[5]);
-        }
-        if (row.size() > 6)
-            result.longRows.push_back(reader.line());
-        else if (!readable)
-            result.unreadableTimes.push_back(reader.line());
         if (!block || block->size() == kBlock) {
             block = std::make_shared<std::vector<TagRowData>>();
             block->reserve(kBlock); // never grows past it: the records stay put
@@ -197,11 +323,7 @@ TagFileManager::LoadResult TagFileManager::readCSVFile(const std::filesystem::pa
         // Every record shares its block's ownership.
         result.rows.emplace_back(block, &tag);
         tag.index = static_cast<int64_t>(result.rows.size() - 1);
-        tag.team = row[0] == "A";
-        tag.name = row[3];
-        tag.comment = row[4];
-        tag.time_val = static_cast<float>(seconds);
-        tag.time_string = createTimeString(tag.time_val);
+        readLine(row, header, reader.line(), tag, result);
     }
     return result;
 }

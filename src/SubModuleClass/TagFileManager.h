@@ -9,10 +9,18 @@
 
 // The tag CSV file: one writer for the session form (with exact seconds in a
 // sixth column) and the export form, one reader for both.
+//
+// A tag with an end or labels gets two more fields: in the session form a
+// seventh (the end in exact seconds, empty when none) and an eighth (the
+// labels); in the export form, when any tag written has them, every line
+// gets the end as a time text and the labels, under the names 終了時刻 and
+// ラベル. Other lines are as they always were.
 class TagFileManager {
 public:
     // The header line, without its line feed.
     static constexpr std::string_view kHeader = "Team, INDEX, 再生時刻, タグ内容, コメント";
+    // Added to the export's header when its tags have ends or labels.
+    static constexpr std::string_view kExtraHeader = ", 終了時刻, ラベル";
 
     // Writes atomically. Returns an empty text on success, else the reason; on
     // failure an existing file at saveUrl is left as it was.
@@ -28,17 +36,18 @@ public:
         std::string error;
         int errorCode = 0;
         // Line numbers (from 1) of the rows that lost something, each row once:
-        bool headerMissing = false;          // line 1 held no header (and is not read)
-        std::vector<size_t> shortRows;       // fewer than five fields: not read
-        std::vector<size_t> longRows;        // more than six fields: the rest dropped
-        std::vector<size_t> unreadableTimes; // the time is no number: read as 0
+        bool headerMissing = false;           // line 1 held no header (and is not read)
+        std::vector<size_t> shortRows;        // fewer than five fields: not read
+        std::vector<size_t> longRows;         // seven or more than eight fields: read as six
+        std::vector<size_t> unreadableTimes;  // the time is no number: read as 0
+        std::vector<size_t> unreadableExtras; // the end or the labels could not be read whole
         // Quoted fields never closed, by the line they start on: their quote
         // was read as text, so that they do not swallow the rows after them.
         std::vector<size_t> unclosedQuotes;
         // Saving over the file would lose something it holds.
         bool damaged() const {
             return !error.empty() || headerMissing || !shortRows.empty() || !longRows.empty() ||
-                   !unreadableTimes.empty() || !unclosedQuotes.empty();
+                   !unreadableTimes.empty() || !unreadableExtras.empty() || !unclosedQuotes.empty();
         }
     };
 
@@ -54,6 +63,14 @@ public:
     // The file text the writer produces, for callers that write it elsewhere.
     static std::string csvText(const std::vector<std::shared_ptr<TagRowData>>& saveData,
                                bool extraDetailTime);
+
+    // Labels as one field: "group=text" pairs joined by ';', with a backslash,
+    // '=' and ';' inside a group or a text written as \\, \= and \;.
+    static std::string labelsText(const TagLabels& labels);
+    // Reads such a field into `labels` (emptied first); false when some of it
+    // could not be read (a pair without '=', an empty or repeated group, a
+    // lone backslash at the end), whose readable pairs are kept.
+    static bool readLabelsText(std::string_view text, TagLabels& labels);
 
     // The session file beside a video: the last '.'-piece of the path becomes
     // "csv". Only the file name's extension is replaced; folders are never

@@ -36,7 +36,7 @@ struct JournalOut {
     // Writes a new journal (header and snapshot) in one piece and opens it
     // for appending; the reason when that failed.
     std::string start(const fs::path& file, const std::string& header, const std::string& rows,
-                      const std::vector<std::pair<uint32_t, uint32_t>>& chunks, uint64_t g) {
+                      const std::vector<JournalChunk>& chunks, uint64_t g) {
         uint32_t seq = 0;
         const std::string bytes = encodeStart(header, rows, chunks, seq);
         std::error_code ec;
@@ -246,11 +246,19 @@ void TagJournal::startFrom(const TagDataModel& store) {
     const auto records = static_cast<uint32_t>((tags + per - 1) / per);
     c.rows.reserve(tags * 48);
     c.chunks.reserve(records);
-    for (size_t i = 0; i < tags; ++i) {
-        if (i % per == 0)
-            c.chunks.emplace_back(static_cast<uint32_t>(c.rows.size()),
-                                  static_cast<uint32_t>(std::min<size_t>(per, tags - i)));
-        putRow(c.rows, *store.data[i]);
+    for (size_t first = 0; first < tags; first += per) {
+        const size_t last = std::min<size_t>(tags, first + per);
+        const auto begin = store.data.begin() + static_cast<ptrdiff_t>(first);
+        const auto end = store.data.begin() + static_cast<ptrdiff_t>(last);
+        const bool full =
+            std::any_of(begin, end, [](const auto& row) { return needsFullRow(*row); });
+        c.chunks.push_back(
+            {static_cast<uint32_t>(c.rows.size()), static_cast<uint32_t>(last - first), full});
+        for (auto it = begin; it != end; ++it)
+            if (full)
+                putFullRow(c.rows, **it);
+            else
+                putRow(c.rows, **it);
     }
     encodeHeader({video_, session_, store.index, tags, per, records}, c.bytes);
     snapshotBytes_ = c.rows.size() + c.bytes.size();
@@ -269,6 +277,15 @@ void TagJournal::changed(const TagEdit& edit, const TagDataModel& store) {
     if (!started_ || brokenGeneration_.load(std::memory_order_acquire) == generation_ ||
         changeBytes_ > std::max(kRestartFactor * snapshotBytes_, minimumRestartBytes)) {
         startFrom(store);
+        return;
+    }
+    append(edit);
+}
+
+void TagJournal::append(const TagEdit& edit) {
+    if (edit.kind == TagEdit::Kind::Steps) {
+        for (const TagEdit& step : edit.steps)
+            append(step);
         return;
     }
     Command c{Command::Append, {}, {}, {}, {}, 0, 0, generation_};

@@ -56,6 +56,13 @@ struct JournalContents {
     std::string error;   // the file could not be read
 };
 
+// One snapshot record's share of a journal's encoded tags (internal).
+struct JournalChunk {
+    uint32_t offset = 0; // into the encoded tags
+    uint32_t tags = 0;
+    bool full = false; // the tags carry their ends and labels
+};
+
 // Reads `file` and rebuilds the store it records; `videoPath` must be the
 // video it names (compared by canonical path). Any bytes are safe: memory
 // stays within a small multiple of the file's size.
@@ -142,8 +149,8 @@ private:
         std::filesystem::path file;
         std::string bytes; // Replace: the header's payload; Append: the change's payload
         std::string rows;  // Replace: the snapshot's tags, encoded
-        std::vector<std::pair<uint32_t, uint32_t>> chunks; // Replace: offset in rows, tags
-        uint8_t type = 0;                                  // Append: the record type
+        std::vector<JournalChunk> chunks; // Replace: the snapshot's records
+        uint8_t type = 0;                 // Append: the record type
         uint64_t seq = 0;
         uint64_t generation = 0; // the journal (snapshot) it belongs to
     };
@@ -152,6 +159,7 @@ private:
     void writerLoop();
     void syncerLoop();
     void startFrom(const TagDataModel& store);
+    void append(const TagEdit& edit);
     bool claim(const std::filesystem::path& lock);
     void releaseClaim();
     // Under mutex_: the failure episode after `outcomes`; returns the line for

@@ -1,4 +1,5 @@
 #include "SubViewClass/Buttons.h"
+#include "Model/CodeWindow.h"
 #include "SubViewClass/Style.h"
 
 #include <QEnterEvent>
@@ -37,15 +38,8 @@ TagButton::TagButton(const QString& title, const QString& identifier, QWidget* p
 }
 
 TagButton::Colors TagButton::colorsFor(uint64_t number) {
-    if (number <= 4)
-        return {{63, 138, 63}, {0, 90, 0}};
-    if (number <= 8)
-        return {{255, 139, 64}, {255, 75, 0}};
-    if (number <= 11)
-        return {{64, 139, 255}, {0, 75, 255}};
-    if (number <= 16)
-        return {{139, 64, 139}, {89, 0, 89}};
-    return {{255, 157, 128}, {255, 42, 0}};
+    const ButtonColors colors = standardButtonColors(number);
+    return {QColor(QRgb(colors.background)), QColor(QRgb(colors.hover))};
 }
 
 void TagButton::viewWillDraw() {

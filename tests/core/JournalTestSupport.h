@@ -61,7 +61,12 @@ struct Tag {
     bool team;
     float time;
     std::string timeText, name, comment;
+    TagEnd end;
+    TagLabels labels;
     bool operator==(const Tag&) const = default;
+    static Tag of(const TagRowData& r) {
+        return {r.team, r.time_val, r.time_string, r.name, r.comment, r.end, r.labels};
+    }
 };
 
 // The store as a map by index, which is what a journal's replay keeps: a lost
@@ -74,15 +79,14 @@ struct Model {
         Model m;
         m.counter = store.index;
         for (const auto& t : store.data)
-            m.tags[t->index] = {t->team, t->time_val, t->time_string, t->name, t->comment};
+            m.tags[t->index] = Tag::of(*t);
         return m;
     }
     void apply(const TagEdit& e) {
         switch (e.kind) {
         case TagEdit::Kind::Insert:
             for (const auto& [place, row] : e.rows) {
-                tags[row->index] = {row->team, row->time_val, row->time_string, row->name,
-                                    row->comment};
+                tags[row->index] = Tag::of(*row);
                 counter = std::max(counter, row->index + 1);
             }
             break;
@@ -94,6 +98,18 @@ struct Model {
             if (auto it = tags.find(e.index); it != tags.end())
                 it->second.comment = e.after;
             break;
+        case TagEdit::Kind::End:
+            if (auto it = tags.find(e.index); it != tags.end())
+                it->second.end = e.endAfter;
+            break;
+        case TagEdit::Kind::Labels:
+            if (auto it = tags.find(e.index); it != tags.end())
+                it->second.labels = e.labelsAfter;
+            break;
+        case TagEdit::Kind::Steps:
+            for (const TagEdit& step : e.steps)
+                apply(step);
+            break;
         }
     }
     // Same tags in the same order (a store is kept by rising index), same counter.
@@ -103,8 +119,7 @@ struct Model {
         size_t i = 0;
         for (const auto& [index, t] : tags) {
             const TagRowData& r = *store.data[i++];
-            if (r.index != index ||
-                !(Tag{r.team, r.time_val, r.time_string, r.name, r.comment} == t))
+            if (r.index != index || !(Tag::of(r) == t))
                 return false;
         }
         return true;

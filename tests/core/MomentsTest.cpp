@@ -81,3 +81,27 @@ TEST(Moments, FileNamesCarryPositionTeamNameAndTime) {
     // A file system with a shorter limit gets shorter names.
     EXPECT_EQ(momentFileName(7, *tag(false, 754, longName), 30), "007_B_xラトラ_0-12-34.mp4");
 }
+
+TEST(Moments, ACodesOwnLeadAndLagAndATagsEndShapeItsMoment) {
+    CodeWindow window;
+    Code scrum{"スクラム", "#000000", "", "", 2.0, 1.0, CodeMode::Point, ""};
+    Code pg{"PG", "#000000", "", "", std::nullopt, 0.0, CodeMode::Point, ""};
+    Code dropOut{"ドロップアウト", "#000000", "", "", 1.0, 1.0, CodeMode::Point, ""};
+    Code attack{"攻撃", "#000000", "", "", std::nullopt, std::nullopt, CodeMode::Duration, ""};
+    window.codes = {scrum, pg, dropOut, attack};
+    auto ended = tag(true, 400, "攻撃");
+    ended->end = TagEnd::at(430);
+    auto open = tag(true, 500, "攻撃");
+    open->end.state = TagEnd::State::Open;
+    const std::vector listed{tag(true, 100, "スクラム"), tag(false, 200, "PG"),
+                             tag(true, 300, "UE"), ended, open,
+                             // ド written decomposed (ト and U+3099) is the same code.
+                             tag(true, 550, "\xe3\x83\x88\xe3\x82\x99ロップアウト")};
+    EXPECT_EQ(
+        spans(makeMoments(listed, 8, 4, 600, &window)),
+        (std::vector<Span>{{98, 101}, {192, 200}, {292, 304}, {392, 434}, {492, 504}, {549, 551}}));
+    // Without a window every tag takes 前/後; the end still counts.
+    EXPECT_EQ(
+        spans(makeMoments(listed, 8, 4, 600)),
+        (std::vector<Span>{{92, 104}, {192, 204}, {292, 304}, {392, 434}, {492, 504}, {542, 554}}));
+}

@@ -49,6 +49,59 @@ TEST_F(TagFile, WorkedExampleByteForByteInBothForms) {
     EXPECT_TRUE(TagFileManager::loadCSVFile(dir / "empty.csv").empty());
 }
 
+// Ends and labels: two more fields on the tags that have them (session form)
+// or on every line (export form, with their names in the header); the other
+// lines are as they were.
+TEST_F(TagFile, EndsAndLabelsByteForByteInBothForms) {
+    std::vector rows{tag(true, 65.5f, "スクラム", ""), tag(false, 754.25f, "トライ", "x"),
+                     tag(true, 800, "キック", "")};
+    rows[0]->end = TagEnd::at(80.25f);
+    rows[0]->labels = {{"結果", "成功"}};
+    rows[2]->labels = {{"a,b", "say \"hi\""}, {"g=1;", "t\\x\nline"}};
+    ASSERT_EQ(TagFileManager::saveCSVFile(dir / "s.csv", rows, true), "");
+    EXPECT_EQ(slurp(dir / "s.csv"), kHeader + "A,1,0:01:05,スクラム,\"\",65.5,80.25,結果=成功\n"
+                                              "B,2,0:12:34,トライ,\"x\",754.25\n"
+                                              "A,3,0:13:20,キック,\"\",800.0,,"
+                                              "\"a,b=say \"\"hi\"\";g\\=1\\;=t\\\\x\nline\"\n");
+    ASSERT_EQ(TagFileManager::saveCSVFile(dir / "e.csv", rows, false), "");
+    EXPECT_EQ(slurp(dir / "e.csv"),
+              "Team, INDEX, 再生時刻, タグ内容, コメント, 終了時刻, ラベル\n"
+              "A,1,0:01:05,スクラム,\"\",0:01:20,結果=成功\n"
+              "B,2,0:12:34,トライ,\"x\",,\n"
+              "A,3,0:13:20,キック,\"\",,\"a,b=say \"\"hi\"\";g\\=1\\;=t\\\\x\nline\"\n");
+    for (const char* name : {"s.csv", "e.csv"}) {
+        const auto back = TagFileManager::readCSVFile(dir / name);
+        EXPECT_FALSE(back.damaged()) << name;
+        ASSERT_EQ(back.rows.size(), 3u);
+        EXPECT_EQ(back.rows[0]->end, TagEnd::at(name[0] == 's' ? 80.25f : 80.0f));
+        EXPECT_EQ(back.rows[1]->end, TagEnd{});
+        EXPECT_TRUE(back.rows[1]->labels.empty());
+        EXPECT_EQ(back.rows[2]->end, TagEnd{});
+        for (size_t i : {0, 2})
+            EXPECT_EQ(back.rows[i]->labels, rows[i]->labels) << name;
+    }
+}
+
+TEST_F(TagFile, UnreadableEndsAndLabelsAreReportedByLine) {
+    spit(dir / "x.csv", kHeader +                                        // 1
+                            "A,1,0:00:01,PG,\"\",1.0,late,結果=成功\n"   // 2 end
+                            "A,2,0:00:02,PG,\"\",2.0,3.5,結果\n"         // 3 no '='
+                            "A,3,0:00:03,PG,\"\",3.0,,=x;g=a;g=b;h=\\\n" // 4 three faults
+                            "A,4,0:00:04,PG,\"\",4.0,4.5\n"              // 5 seven: long
+                            "A,5,0:00:05,PG,\"\",5.0,,,\n"               // 6 nine: long
+                            "A,6,0:00:06,PG,\"\",6.0,,\n");              // 7 nothing to read
+    const auto back = TagFileManager::readCSVFile(dir / "x.csv");
+    EXPECT_EQ(back.unreadableExtras, (std::vector<size_t>{2, 3, 4}));
+    EXPECT_EQ(back.longRows, (std::vector<size_t>{5, 6}));
+    ASSERT_EQ(back.rows.size(), 6u);
+    EXPECT_EQ(back.rows[0]->end, TagEnd{});
+    EXPECT_EQ(back.rows[0]->labels, (TagLabels{{"結果", "成功"}}));
+    EXPECT_EQ(back.rows[1]->end, TagEnd::at(3.5f));
+    EXPECT_EQ(back.rows[2]->labels, (TagLabels{{"g", "a"}}));
+    EXPECT_EQ(back.rows[3]->end, TagEnd{});
+    EXPECT_EQ(back.rows[5]->time_val, 6.0f);
+}
+
 TEST_F(TagFile, ReaderRulesForOddRows) {
     spit(dir / "odd.csv", "B,1,0:00:09,DG,\"first row is not a header\",9.0\n"
                           "A,9,0:00:10,PG,\"c\",10.5,extra,fields\n"
@@ -120,6 +173,8 @@ TEST_F(TagFile, FailedWritesLeaveTheOldFileAndNoLitter) {
 TEST_F(TagFile, RandomContentsReadBackExactly) {
     std::mt19937 rng(20261206);
     const std::string alphabet[] = {"a", ",", "\"", "\n", "\r", " ", "日", "🏉", "\r\n", "x\"\"y"};
+    std::mt19937 extras(7);
+    const char* labelSigns[] = {"=", ";", "\\", ""};
     for (int round = 0; round < 40; ++round) {
         std::vector<std::shared_ptr<TagRowData>> rows;
         const int count = static_cast<int>(rng() % 50);
@@ -131,6 +186,13 @@ TEST_F(TagFile, RandomContentsReadBackExactly) {
             float t;
             std::memcpy(&t, &bits, sizeof t);
             rows.push_back(tag(rng() % 2 == 0, t, rng() % 2 ? "ラック" : "DG", comment));
+            // Ends and labels on some tags, of the same alphabet and the
+            // label separators.
+            if (extras() % 3 == 0)
+                rows.back()->end = TagEnd::at(t + static_cast<float>(extras() % 1000) / 8);
+            for (const char* group : {"結果", "g=;\\", ",\""})
+                if (extras() % 3 == 0)
+                    rows.back()->labels.emplace_back(group, comment + labelSigns[extras() % 4]);
         }
         const bool session = round % 2 == 0;
         const fs::path file = dir / "r.csv";
@@ -146,6 +208,10 @@ TEST_F(TagFile, RandomContentsReadBackExactly) {
             // Only the session form keeps fractions.
             ASSERT_EQ(loaded[i]->time_val,
                       session ? rows[i]->time_val : std::trunc(rows[i]->time_val));
+            ASSERT_EQ(loaded[i]->labels, rows[i]->labels);
+            ASSERT_EQ(loaded[i]->end.state, rows[i]->end.state);
+            ASSERT_EQ(loaded[i]->end.time,
+                      session ? rows[i]->end.time : std::trunc(rows[i]->end.time));
         }
     }
 }

@@ -24,6 +24,8 @@ struct Ref {
         bool team;
         float time;
         std::string name, comment;
+        TagEnd end;
+        TagLabels labels;
         bool operator==(const Tag&) const = default;
     };
     struct State {
@@ -44,7 +46,8 @@ bool matches(const TagDataModel& store, const Ref::State& s) {
         return false;
     for (size_t i = 0; i < s.tags.size(); ++i) {
         const TagRowData& t = *store.data[i];
-        if (!(Ref::Tag{t.index, t.team, t.time_val, t.name, t.comment} == s.tags[i]) ||
+        if (!(Ref::Tag{t.index, t.team, t.time_val, t.name, t.comment, t.end, t.labels} ==
+              s.tags[i]) ||
             t.time_string != createTimeString(t.time_val))
             return false;
     }
@@ -53,9 +56,23 @@ bool matches(const TagDataModel& store, const Ref::State& s) {
 
 class Journal : public journaltest::StateHome {};
 
-// Random presses, deletes, comment edits, undos and redos against the plain
-// model: the store equals it after every step, and the journal read back from
-// disk rebuilds the same store, across snapshots that restart it.
+// The label rule of the plain model: one text per group, the same text again
+// removes it.
+void toggleLabel(TagLabels& labels, const std::string& group, const std::string& text) {
+    const auto it =
+        std::find_if(labels.begin(), labels.end(), [&](const auto& l) { return l.first == group; });
+    if (it == labels.end())
+        labels.emplace_back(group, text);
+    else if (it->second == text)
+        labels.erase(it);
+    else
+        it->second = text;
+}
+
+// Random presses, deletes, comment, end and label edits, presses that end
+// another tag as they start theirs, undos and redos against the plain model:
+// the store equals it after every step, and the journal read back from disk
+// rebuilds the same store, across snapshots that restart it.
 TEST_F(Journal, RandomEditsMatchTheModelAndReplayFromDisk) {
     std::mt19937 rng(20261206);
     TagDataModel store;
@@ -68,7 +85,7 @@ TEST_F(Journal, RandomEditsMatchTheModelAndReplayFromDisk) {
     store.replaceData(loaded);
     Ref ref;
     for (const auto& t : store.data)
-        ref.now.tags.push_back({t->index, t->team, t->time_val, t->name, t->comment});
+        ref.now.tags.push_back({t->index, t->team, t->time_val, t->name, t->comment, {}, {}});
     ref.now.counter = store.index;
 
     TagHistory history;
@@ -78,15 +95,15 @@ TEST_F(Journal, RandomEditsMatchTheModelAndReplayFromDisk) {
 
     const char* names[] = {"ラック", "モール", "トライ", "PG"};
     float clock = 0;
-    for (int step = 0; step < 3000; ++step) {
-        const int what = static_cast<int>(rng() % 10);
+    for (int step = 0; step < 4000; ++step) {
+        const int what = static_cast<int>(rng() % 13);
         Ref::State next = ref.now;
         if (what < 4) { // press
             clock += static_cast<float>(rng() % 500) / 100.0f;
             auto row = tag(rng() % 2, clock, names[rng() % 4]);
             const TagEdit& e = history.perform(store, TagEdit::record(store, row));
             journal.changed(e, store);
-            next.tags.push_back({next.counter, row->team, row->time_val, row->name, ""});
+            next.tags.push_back({next.counter, row->team, row->time_val, row->name, "", {}, {}});
             ++next.counter;
             ref.step(next);
         } else if (what == 4 && !ref.now.tags.empty()) { // delete up to three
@@ -107,8 +124,32 @@ TEST_F(Journal, RandomEditsMatchTheModelAndReplayFromDisk) {
                 history.perform(store, TagEdit::comment(store, ref.now.tags[at].index, text));
             journal.changed(e, store);
             ref.step(next);
+        } else if (what == 6 && !ref.now.tags.empty()) { // an end, and perhaps a tag started
+            const size_t at = rng() % ref.now.tags.size();
+            const TagEnd ends[] = {{}, {TagEnd::State::Open, 0}, TagEnd::at(clock + 1.5f)};
+            const TagEnd end = ends[rng() % 3];
+            next.tags[at].end = end;
+            std::vector<TagEdit> parts{TagEdit::end(store, ref.now.tags[at].index, end)};
+            if (rng() % 2) {
+                auto row = tag(rng() % 2, clock, names[rng() % 4]);
+                row->end.state = TagEnd::State::Open;
+                parts.push_back(TagEdit::record(store, row));
+                next.tags.push_back(
+                    {next.counter++, row->team, row->time_val, row->name, "", row->end, {}});
+            }
+            journal.changed(history.perform(store, TagEdit::together(std::move(parts))), store);
+            ref.step(next);
+        } else if (what == 7 && !ref.now.tags.empty()) { // a label set, replaced or removed
+            const size_t at = rng() % ref.now.tags.size();
+            const std::string group = rng() % 2 ? "結果" : "反=則;";
+            const std::string text = rng() % 2 ? "成功" : "a=b;c\\";
+            toggleLabel(next.tags[at].labels, group, text);
+            const TagEdit& e =
+                history.perform(store, TagEdit::label(store, ref.now.tags[at].index, group, text));
+            journal.changed(e, store);
+            ref.step(next);
         } else { // undo, or redo
-            const bool undo = what < 8;
+            const bool undo = what < 10;
             const TagEdit* e = undo ? history.undo(store) : history.redo(store);
             auto& from = undo ? ref.undo : ref.redo;
             ASSERT_EQ(e != nullptr, !from.empty()) << "step " << step << " undo " << undo;
@@ -122,7 +163,7 @@ TEST_F(Journal, RandomEditsMatchTheModelAndReplayFromDisk) {
             }
         }
         ASSERT_TRUE(matches(store, ref.now)) << "step " << step << " kind " << what;
-        if (step % 97 == 0 || step == 2999) {
+        if (step % 97 == 96 || step == 3999) {
             ASSERT_TRUE(journal.flush());
             const JournalContents back = readJournal(journal.file(), video);
             ASSERT_TRUE(back.ours) << back.error;
@@ -132,6 +173,43 @@ TEST_F(Journal, RandomEditsMatchTheModelAndReplayFromDisk) {
     }
     EXPECT_GT(journal.snapshots(), 2);
     EXPECT_TRUE(journal.takeError().empty());
+}
+
+// A journal as written before tags had ends and labels (made by that release,
+// in tests/core/data): it replays to the same store, and the same edits today
+// write the same bytes.
+TEST_F(Journal, AnOlderJournalReplaysAndIsWrittenTheSameToday) {
+    const std::string oldVideo = "/fixture/old/match.mp4";
+    const std::string before = slurp(fs::path(RUCKTAG_TEST_DATA) / "v2-no-ends.journal");
+    ASSERT_FALSE(before.empty());
+
+    TagDataModel store;
+    std::vector<std::shared_ptr<TagRowData>> loaded{tag(true, 12.5f, "スクラム", "from the file"),
+                                                    tag(false, 40.0f, "ラインアウト")};
+    loaded[1]->index = 1;
+    store.replaceData(loaded);
+    TagJournal journal;
+    TagHistory history;
+    journal.open(oldVideo, SessionStamp{true, 120, 1700000000000000000, 42});
+    auto step = [&](TagEdit e) { journal.changed(history.perform(store, std::move(e)), store); };
+    step(TagEdit::record(store, tag(true, 61.25f, "トライ")));
+    step(TagEdit::record(store, tag(false, 75.0f, "PG")));
+    step(TagEdit::comment(store, 2, "good, \"line\"\nbreak"));
+    step(TagEdit::remove(store, {0, 3}));
+    journal.changed(*history.undo(store), store);
+    step(TagEdit::record(store, tag(true, 90.5f, "キック")));
+    step(TagEdit::remove(store, {1}));
+    ASSERT_TRUE(journal.flush());
+    EXPECT_EQ(slurp(journal.file()), before);
+
+    spit(journal.file(), before);
+    const JournalContents back = readJournal(journal.file(), oldVideo);
+    ASSERT_TRUE(back.ours) << back.error;
+    EXPECT_FALSE(back.damaged);
+    EXPECT_EQ(back.changes, 6u);
+    EXPECT_EQ(back.session, (SessionStamp{true, 120, 1700000000000000000, 42}));
+    EXPECT_TRUE(sameStore(back.store, store));
+    EXPECT_EQ(store.data.size(), 4u);
 }
 
 // Unknown indexes are left out of a delete and a comment edit (undo of

@@ -1,0 +1,170 @@
+#include "Model/CodeWindow.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <set>
+
+#include "Model/DataModel.h"
+#include "Model/UnicodeText.h"
+
+ButtonColors standardButtonColors(uint64_t number) {
+    if (number <= 4)
+        return {0x3f8a3f, 0x005a00};
+    if (number <= 8)
+        return {0xff8b40, 0xff4b00};
+    if (number <= 11)
+        return {0x408bff, 0x004bff};
+    if (number <= 16)
+        return {0x8b408b, 0x590059};
+    return {0xff9d80, 0xff2a00};
+}
+
+std::string codeIdentifier(bool teamA, size_t code) {
+    return (teamA ? "A" : "B") + std::to_string(code);
+}
+
+const CodeWindow& CodeWindow::standard() {
+    static const CodeWindow window = [] {
+        CodeWindow w;
+        w.name = kStandardWindowName;
+        w.builtIn = true;
+        for (size_t i = 0; i < kTagLabels.size(); ++i) {
+            char color[8];
+            std::snprintf(color, sizeof color, "#%06x", standardButtonColors(i).background);
+            Code code;
+            code.name = kTagLabels[i];
+            code.color = color;
+            w.codes.push_back(std::move(code));
+        }
+        return w;
+    }();
+    return window;
+}
+
+CodeWindow CodeWindow::duplicate(std::string newName) const {
+    CodeWindow copy = *this;
+    copy.name = std::move(newName);
+    copy.builtIn = false;
+    return copy;
+}
+
+const Code* CodeWindow::find(std::string_view wanted) const {
+    for (const Code& code : codes)
+        if (code.name == wanted)
+            return &code;
+    std::string storage, other;
+    const std::string_view key = nfcView(wanted, storage);
+    for (const Code& code : codes)
+        if (nfcView(code.name, other) == key)
+            return &code;
+    return nullptr;
+}
+
+bool CodeWindow::hasDuration() const {
+    return std::any_of(codes.begin(), codes.end(),
+                       [](const Code& c) { return c.mode == CodeMode::Duration; });
+}
+
+namespace {
+
+bool isColor(std::string_view text) {
+    return text.size() == 7 && text[0] == '#' &&
+           std::all_of(text.begin() + 1, text.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+           });
+}
+
+// Key texts compared as Qt reads them: letters in either case, spaces ignored.
+std::string keyOf(std::string_view text) {
+    std::string key;
+    for (char c : text)
+        if (c != ' ')
+            key.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
+    return key;
+}
+
+class Checker {
+public:
+    std::vector<WindowProblem> problems;
+
+    void add(WindowProblem::Part part, size_t item, std::string field, std::string message) {
+        problems.push_back({part, item, std::move(field), std::move(message)});
+    }
+    // A key given twice in the window (for a code of either team or a label).
+    void key(WindowProblem::Part part, size_t item, const char* field, const std::string& text) {
+        if (text.empty())
+            return;
+        if (!keys_.insert(keyOf(text)).second)
+            add(part, item, field, "キー「" + text + "」がほかにも割り当てられています");
+    }
+    void leadLag(size_t item, const char* field, const std::optional<double>& seconds) {
+        if (seconds && !(*seconds >= 0.0 && *seconds <= kMaxLeadLag))
+            add(WindowProblem::Part::Code, item, field,
+                std::string(field == std::string_view("lead") ? "前" : "後") +
+                    "の秒数は 0 から 60 までです");
+    }
+
+private:
+    std::set<std::string> keys_;
+};
+
+void checkCodes(const CodeWindow& window, Checker& check) {
+    using Part = WindowProblem::Part;
+    if (window.codes.empty())
+        check.add(Part::Window, 0, "codes", "コードがひとつもありません");
+    std::set<std::string> names;
+    for (size_t i = 0; i < window.codes.size(); ++i) {
+        const Code& code = window.codes[i];
+        std::string storage;
+        if (code.name.empty())
+            check.add(Part::Code, i, "name", "コードの名前がありません");
+        else if (!names.insert(std::string(nfcView(code.name, storage))).second)
+            check.add(Part::Code, i, "name", "コード名「" + code.name + "」が重複しています");
+        if (!isColor(code.color))
+            check.add(Part::Code, i, "color", "色は #rrggbb の形で書いてください");
+        check.key(Part::Code, i, "keyA", code.keyA);
+        check.key(Part::Code, i, "keyB", code.keyB);
+        check.leadLag(i, "lead", code.lead);
+        check.leadLag(i, "lag", code.lag);
+    }
+}
+
+void checkLabels(const CodeWindow& window, Checker& check) {
+    using Part = WindowProblem::Part;
+    std::set<std::string> groups;
+    for (size_t i = 0; i < window.labels.size(); ++i) {
+        const LabelGroup& group = window.labels[i];
+        if (group.group.empty())
+            check.add(Part::Label, i, "group", "ラベルグループの名前がありません");
+        else if (!groups.insert(group.group).second)
+            check.add(Part::Label, i, "group",
+                      "ラベルグループ「" + group.group + "」が重複しています");
+        if (group.texts.empty())
+            check.add(Part::Label, i, "texts", "ラベルがひとつもありません");
+        std::set<std::string> texts;
+        for (const std::string& text : group.texts)
+            if (text.empty())
+                check.add(Part::Label, i, "texts", "空のラベルがあります");
+            else if (!texts.insert(text).second)
+                check.add(Part::Label, i, "texts", "ラベル「" + text + "」が重複しています");
+        if (group.keys.size() > group.texts.size())
+            check.add(Part::Label, i, "keys", "キーの数がラベルの数より多くなっています");
+        for (const std::string& key : group.keys)
+            check.key(Part::Label, i, "keys", key);
+    }
+}
+
+} // namespace
+
+std::vector<WindowProblem> checkCodeWindow(const CodeWindow& window) {
+    Checker check;
+    if (window.name.empty())
+        check.add(WindowProblem::Part::Window, 0, "name", "ウィンドウの名前がありません");
+    else if (window.name == kStandardWindowName)
+        check.add(WindowProblem::Part::Window, 0, "name",
+                  "「標準」は組み込みのウィンドウの名前です");
+    checkCodes(window, check);
+    checkLabels(window, check);
+    return std::move(check.problems);
+}

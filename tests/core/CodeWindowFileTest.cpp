@@ -1,0 +1,156 @@
+#include <filesystem>
+#include <gtest/gtest.h>
+
+#include "SubModuleClass/CodeWindowFile.h"
+#include "support/Scratch.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class CodeWindowFiles : public ::testing::Test {
+protected:
+    void SetUp() override { dir = freshScratchDir("rucktag-codewindows-"); }
+    void TearDown() override { fs::remove_all(dir); }
+    fs::path dir;
+};
+
+// A window using every field, with names that need escaping in JSON and as
+// labels in the session file.
+CodeWindow fullWindow() {
+    CodeWindow w;
+    w.name = "7人制 \"本番\"";
+    Code scrum;
+    scrum.name = "スクラム";
+    scrum.color = "#f08000";
+    scrum.keyA = "1";
+    scrum.keyB = "Shift+1";
+    scrum.lead = 5;
+    scrum.lag = 10.5;
+    Code attack;
+    attack.name = "攻撃\\前進\n二行";
+    attack.color = "#00AA00";
+    attack.mode = CodeMode::Duration;
+    attack.group = "局面";
+    attack.keyA = "Ctrl+Alt+F1";
+    w.codes = {scrum, attack};
+    w.labels = {{"結果", {"成功", "失敗"}, {"Q", "W"}}, {"a=b;c", {"x;y=z", "\t🏉"}, {}}};
+    return w;
+}
+
+std::vector<std::string> problemsOf(const std::string& text) {
+    return parseCodeWindow(text, "w.json").problems;
+}
+
+} // namespace
+
+TEST_F(CodeWindowFiles, TheDocumentedFormReadsAndWindowsWriteAndReadBack) {
+    const auto read = parseCodeWindow(
+        R"({"format": "rucktag-codewindow", "version": 1, "name": "7人制",
+            "codes": [{"name": "スクラム", "color": "#f08000", "keyA": "1", "keyB": "Shift+1",
+                       "lead": 5, "lag": 10, "mode": "point", "group": ""},
+                      {"name": "\u653b\u6483", "mode": "duration", "lead": null, "future": [1]}],
+            "labels": [{"group": "結果", "texts": ["成功", "失敗"], "keys": ["Q", "W"]}]})",
+        "7.json");
+    ASSERT_TRUE(read.ok()) << read.problems.front();
+    ASSERT_EQ(read.window.codes.size(), 2u);
+    const Code& scrum = read.window.codes[0];
+    EXPECT_EQ(scrum.keyB, "Shift+1");
+    EXPECT_EQ(scrum.lead, 5.0);
+    EXPECT_EQ(scrum.lag, 10.0);
+    const Code& attack = read.window.codes[1];
+    EXPECT_EQ(attack.name, "攻撃");
+    EXPECT_EQ(attack.color, "#808080");
+    EXPECT_EQ(attack.mode, CodeMode::Duration);
+    EXPECT_FALSE(attack.lead);
+    EXPECT_EQ(read.window.labels[0].keys, (std::vector<std::string>{"Q", "W"}));
+
+    const CodeWindow w = fullWindow();
+    const auto back = parseCodeWindow(codeWindowJson(w), "x.json");
+    ASSERT_TRUE(back.ok()) << back.problems.front();
+    EXPECT_EQ(back.window, w);
+
+    const fs::path file = dir / codeWindowFileName(w.name);
+    ASSERT_EQ(writeCodeWindowFile(file, w), "");
+    EXPECT_EQ(readCodeWindowFile(file).window, w);
+    EXPECT_NE(writeCodeWindowFile(dir / "s.json", CodeWindow::standard()), "");
+    CodeWindow bad = w;
+    bad.codes[1].name = "スクラム";
+    EXPECT_NE(writeCodeWindowFile(dir / "bad.json", bad), "");
+    EXPECT_FALSE(fs::exists(dir / "bad.json"));
+    EXPECT_EQ(codeWindowFileName("../a/b"), "_.._a_b.json");
+}
+
+TEST_F(CodeWindowFiles, ProblemsNameTheFileAndTheLine) {
+    EXPECT_EQ(problemsOf(R"({"format": "rucktag-codewindow", "version": 1, "name": "7人制",
+ "codes": [
+  {"name": "攻撃", "mode": "duration", "group": "局面"},
+  {"name": "攻撃", "color": "red"},
+  {"name": "PG", "lead": "5", "keyA": "Q"},
+  {"name": "DG", "mode": "long", "lag": 75},
+  3
+ ],
+ "labels": [{"group": "結果", "texts": ["成功", 3], "keys": ["q"]}]})"),
+              (std::vector<std::string>{
+                  "w.json:4: コード名「攻撃」が重複しています",
+                  "w.json:4: 色は #rrggbb の形で書いてください",
+                  "w.json:5: 「lead」は秒数で書いてください",
+                  "w.json:6: 「mode」は \"point\" か \"duration\" です",
+                  "w.json:6: 後の秒数は 0 から 60 までです",
+                  "w.json:7: コードは {…} で書いてください",
+                  "w.json:9: 「texts」には文字列（\"…\"）だけを書いてください",
+                  "w.json:9: キー「q」がほかにも割り当てられています",
+              }));
+    // Text that is not JSON, by the line where reading stopped.
+    const std::pair<const char*, const char*> broken[] = {
+        {"{\"a\": 1\n\n\"b\": 2}",
+         "w.json:3: JSON として読めません（「,」か「}」があるべきところです）"},
+        {"{\"a\": [1, 2,]}", "w.json:1: JSON として読めません（読めない値があります）"},
+        {"{\"a\":\n\"x\ny\"}",
+         "w.json:2: JSON として読めません（文字列の中に改行や制御文字があります（\\n "
+         "と書いてください））"},
+        {"{\"a\": \"\xff\"}", "w.json:1: JSON として読めません（UTF-8 ではない文字があります）"},
+        {"{\"a\": 1, \"a\": 2}",
+         "w.json:1: JSON として読めません（項目「a」が二度書かれています）"},
+        {"{\"a\": 01}", "w.json:1: JSON として読めません（読めない値があります）"},
+        {"\n{\"a\": ", "w.json:2: JSON として読めません（ファイルが途中で終わっています）"},
+        {"[\"rucktag-codewindow\"]", "w.json:1: ファイル全体を {…} で書いてください"},
+        {"{\"format\": \"rucktag-codewindow\",\n \"version\": 2}",
+         "w.json:2: 新しい版（version 2）のファイルのため、この版では読めません"},
+    };
+    for (const auto& [text, problem] : broken)
+        EXPECT_EQ(problemsOf(text), std::vector<std::string>{problem}) << text;
+    EXPECT_EQ(problemsOf(std::string(100, '[') + std::string(100, ']')),
+              std::vector<std::string>{"w.json:1: JSON として読めません（入れ子が深すぎます）"});
+}
+
+TEST_F(CodeWindowFiles, TheListOffersTheStandardWindowFirstAndReportsTheRest) {
+    EXPECT_EQ(listCodeWindows(dir / "none").windows.size(), 1u);
+    EXPECT_TRUE(listCodeWindows(dir / "none").problems.empty());
+
+    CodeWindow b = fullWindow().duplicate("B窓"), a = b.duplicate("A窓");
+    ASSERT_EQ(writeCodeWindowFile(dir / "1.json", b), "");
+    ASSERT_EQ(writeCodeWindowFile(dir / "2.json", a), "");
+    ASSERT_EQ(writeCodeWindowFile(dir / "3.json", a), "");
+    spit(dir / "4.json", codeWindowJson(a.duplicate("標準")));
+    spit(dir / "5.json", "{\n\"format\": \"rucktag-codewindow\", \"version\": 1,\n\"name\": 7}");
+    spit(dir / ".6.json.ABCDEF", "half a write");
+    spit(dir / "notes.txt", "not a window");
+    fs::create_directories(dir / "7.json");
+
+    const CodeWindowList list = listCodeWindows(dir);
+    std::vector<std::string> names;
+    for (const auto& w : list.windows)
+        names.push_back(w.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"標準", "A窓", "B窓"}));
+    EXPECT_TRUE(list.windows[0].builtIn);
+    EXPECT_EQ(list.files, (std::vector<fs::path>{{}, dir / "2.json", dir / "1.json"}));
+    EXPECT_EQ(
+        list.problems,
+        (std::vector<std::string>{
+            "3.json: 「A窓」という名前のウィンドウは 2.json にもあるため、読み込みませんでした",
+            "4.json:4: 「標準」は組み込みのウィンドウの名前です",
+            "5.json:1: コードがひとつもありません",
+            "5.json:3: 「name」は文字列（\"…\"）で書いてください",
+            "7.json: 読めません（Is a directory）"}));
+}
