@@ -1,0 +1,26 @@
+#include "Startup.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QScreen>
+#include <clocale>
+
+#include "MainViewController.h"
+#include "SubViewClass/MainWindow.h"
+
+void prepareApplication() {
+    // mpv needs C number formatting; Qt has just set the user's locale.
+    std::setlocale(LC_NUMERIC, "C");
+    // The screens ask for the fonts they were designed with; these stand in.
+    QFont::insertSubstitutions("Hiragino Sans GB", {"Noto Sans CJK JP", "Noto Sans CJK SC"});
+    QFont::insertSubstitutions("Arial", {"Liberation Sans", "DejaVu Sans", "Noto Sans CJK JP"});
+    QApplication::setFont(QFont("Hiragino Sans GB"));
+}
+
+void placeMainWindow(MainWindow& window, QScreen* screen) {
+    if (!screen)
+        return;
+    window.setScreen(screen);
+    window.fitMainView(MainViewController::mainViewSizeFor(screen->size()));
+    window.move(screen->availableGeometry().center() - window.rect().center());
+}
