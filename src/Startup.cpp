@@ -20,7 +20,10 @@ void prepareApplication() {
 void placeMainWindow(MainWindow& window, QScreen* screen) {
     if (!screen)
         return;
+    // The free area, without the desktop's panels: the window header and all
+    // stay in sight.
+    const QRect free = screen->availableGeometry();
     window.setScreen(screen);
-    window.fitMainView(MainViewController::mainViewSizeFor(screen->size()));
-    window.move(screen->availableGeometry().center() - window.rect().center());
+    window.fitMainView(MainViewController::mainViewSizeFor(free.size()));
+    window.move(free.center() - window.rect().center());
 }

@@ -7,5 +7,6 @@ class MainWindow;
 // on the same set-up.
 void prepareApplication();
 
-// Sizes the main window for `screen`'s free area and centres it there.
+// Sizes the main window for `screen`'s free area (the main view takes 0.9 of
+// it at most) and centres it there.
 void placeMainWindow(MainWindow& window, QScreen* screen);

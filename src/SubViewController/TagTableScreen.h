@@ -13,6 +13,7 @@
 class QCheckBox;
 class QComboBox;
 class QFrame;
+class QTableView;
 class CustomTableView;
 class EditableNSTextField;
 class MainViewController;
@@ -90,6 +91,9 @@ protected:
     // The listed rows were rebuilt or changed.
     virtual void tagListChanged();
     static void fitColumns(CustomTableView* table, const QFont& font);
+    // The table's text and titles in `font`: the titles are painted on the
+    // header's viewport, which keeps a font of its own under a style sheet.
+    static void setTableFont(QTableView* table, const QFont& font);
     // Selects the row of the chosen tag again, if it is listed.
     void reselectChosenTag();
     // Redraws every row (ticks cleared) without moving the list.
