@@ -2,7 +2,10 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QScreen>
+#include <QTranslator>
 #include <clocale>
 
 #include "MainViewController.h"
@@ -15,6 +18,17 @@ void prepareApplication() {
     QFont::insertSubstitutions("Hiragino Sans GB", {"Noto Sans CJK JP", "Noto Sans CJK SC"});
     QFont::insertSubstitutions("Arial", {"Liberation Sans", "DejaVu Sans", "Noto Sans CJK JP"});
     QApplication::setFont(QFont("Hiragino Sans GB"));
+
+    // Qt's own panels and menus (file panels, a text field's menu) in
+    // Japanese as every other word of the window, whatever the system's
+    // language.
+    const QLocale japanese(QLocale::Japanese, QLocale::Japan);
+    QLocale::setDefault(japanese);
+    auto* qtTexts = new QTranslator(qApp);
+    if (qtTexts->load(japanese, "qtbase", "_", QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(qtTexts);
+    else
+        qWarning("Qt's Japanese texts (qtbase_ja.qm, qt6-translations-l10n) are missing");
 }
 
 void placeMainWindow(MainWindow& window, QScreen* screen) {

@@ -351,7 +351,7 @@ void EditViewController::onTagCSVOutput() {
         AlertBox("出力するデータがありません。", "お知らせ", "warning");
         return;
     }
-    exportCsvThroughPanel("save tag csv file", "Brenholt",
+    exportCsvThroughPanel("タグCSVを保存", "Brenholt",
                           [this] { return TagFileManager::csvText(tagTableData, false); });
 }
 
@@ -512,8 +512,12 @@ void EditViewController::clipConvert(int row) {
         QWidget* w = self->window();
         if (!w || w == self)
             return;
-        DialogProvider::FilePanel panel{
-            "save tag video clip file", {"mp4", "mts", "m2ts"}, "ClipVideo"};
+        const Player* player = self->currentPlayer();
+        DialogProvider::FilePanel panel{"クリップ動画を保存",
+                                        {"mp4", "mts", "m2ts"},
+                                        "ClipVideo",
+                                        folderOf(player ? player->currentPath() : ""),
+                                        "動画"};
         dialogProvider().saveFilePanel(w, panel, [self, clip](std::optional<std::string> path) {
             if (!self || !path)
                 return;

@@ -259,7 +259,7 @@ void PlayViewController::onTallyCSVOutput() {
         AlertBox("出力するデータがありません。", "お知らせ", "warning");
         return;
     }
-    exportCsvThroughPanel("save tally csv file", "Tally", [tally] { return tallyCsvText(tally); });
+    exportCsvThroughPanel("集計CSVを保存", "Tally", [tally] { return tallyCsvText(tally); });
 }
 
 namespace {
@@ -369,7 +369,8 @@ void PlayViewController::onHighlightOutput() {
     if (!w || w == this)
         return;
     QPointer<PlayViewController> self(this);
-    DialogProvider::FilePanel panel{"save highlight video file", {"mp4"}, "Highlight"};
+    DialogProvider::FilePanel panel{
+        "ハイライト動画を保存", {"mp4"}, "Highlight", folderOf(player->currentPath())};
     dialogProvider().saveFilePanel(w, panel, [self, perTag](std::optional<std::string> path) {
         if (self && path)
             self->exportHighlight(*path, perTag);

@@ -194,7 +194,7 @@ void TagTableScreen::exportCsvThroughPanel(const QString& title, const QString& 
         return;
     const Player* player = currentPlayer();
     const std::string video = player && player->hasCurrentItem() ? player->currentPath() : "";
-    DialogProvider::FilePanel panel{title, {"csv"}, proposedName};
+    DialogProvider::FilePanel panel{title, {"csv"}, proposedName, folderOf(video)};
     QPointer<TagTableScreen> self(this);
     dialogProvider().saveFilePanel(
         w, panel, [self, video, text = std::move(text)](std::optional<std::string> path) {
