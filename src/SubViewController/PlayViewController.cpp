@@ -298,7 +298,7 @@ QWidget* PlayViewController::makeMomentRow() {
     connect(outputButton, &QPushButton::clicked, this, &PlayViewController::onHighlightOutput);
     highlightPerTagCheckBox = new QCheckBox("タグごとに別ファイル", row);
     highlightPerTagCheckBox->setObjectName("highlightPerTagCheckBox");
-    highlightPerTagCheckBox->setStyleSheet(style);
+    highlightPerTagCheckBox->setStyleSheet(Style::teamCheckBox());
     for (QWidget* w : {static_cast<QWidget*>(playButton), static_cast<QWidget*>(outputButton)})
         w->setFocusPolicy(Qt::NoFocus);
     l->addWidget(playButton);
