@@ -13,7 +13,7 @@ QString caption() {
 QString checkIndicator(const QString& widget) {
     // A light outline and a white tick on green: the style's own box and tick
     // take the dark panel's colours and vanish on it.
-    return QString("%1::indicator { width: 14px; height: 14px; border: 2px solid #c9d3da;"
+    return QString("%1::indicator { width: 12px; height: 12px; border: 2px solid #c9d3da;"
                    " border-radius: 3px; background: #27343b; }"
                    "%1::indicator:checked { background: #2f8f5b; border-color: #e8eef2;"
                    " image: url(:/images/check.svg); }")

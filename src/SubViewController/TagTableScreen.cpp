@@ -365,6 +365,9 @@ void TagTableScreen::setTableFont(QTableView* table, const QFont& font) {
     table->setFont(font);
     table->horizontalHeader()->setFont(font);
     table->horizontalHeader()->viewport()->setFont(font);
+    // Rows are never lower than the row header's text: in this font, not the
+    // application's.
+    table->verticalHeader()->setFont(font);
 }
 
 void TagTableScreen::resizeEvent(QResizeEvent* event) {

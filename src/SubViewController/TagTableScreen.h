@@ -91,8 +91,8 @@ protected:
     // The listed rows were rebuilt or changed.
     virtual void tagListChanged();
     static void fitColumns(CustomTableView* table, const QFont& font);
-    // The table's text and titles in `font`: the titles are painted on the
-    // header's viewport, which keeps a font of its own under a style sheet.
+    // The table's text, titles and rows in `font`: the titles are painted on
+    // the header's viewport, which keeps a font of its own under a style sheet.
     static void setTableFont(QTableView* table, const QFont& font);
     // Selects the row of the chosen tag again, if it is listed.
     void reselectChosenTag();
