@@ -38,6 +38,7 @@ void placeMainWindow(MainWindow& window, QScreen* screen) {
     // stay in sight.
     const QRect free = screen->availableGeometry();
     window.setScreen(screen);
-    window.fitMainView(MainViewController::mainViewSizeFor(free.size()));
+    window.fitMainView(MainViewController::mainViewSizeFor(
+        free.size() - QSize(0, window.header()->minimumHeight())));
     window.move(free.center() - window.rect().center());
 }
