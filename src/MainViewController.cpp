@@ -66,6 +66,9 @@ MainViewController::MainViewController(QWidget* parent, std::unique_ptr<Player> 
     layout->setColumnStretch(1, 1);
 
     MediaPlayer = new MediaPlayerView(this, std::move(player));
+    videoPlacement_.setSingleShot(true);
+    videoPlacement_.setInterval(0);
+    connect(&videoPlacement_, &QTimer::timeout, this, [this] { updateAVView(); });
     resizableTimer_.setSingleShot(true);
     connect(&resizableTimer_, &QTimer::timeout, this, [this] { emit resizableChanged(false); });
     viewDidLoad();
@@ -105,6 +108,11 @@ void MainViewController::viewDidLoad() {
                 session->videoFailed(path.toStdString(), reason.toStdString());
             });
     MediaPlayer->raise();
+    // A screen shown for the first time settles after the switch (its text
+    // and controls follow its height): the video follows its box.
+    for (QWidget* box : {static_cast<QWidget*>(editViewController->mediaPlayerBox),
+                         static_cast<QWidget*>(playViewController->mediaPlayerBox)})
+        box->installEventFilter(this);
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         resize(mainViewSizeFor(screen->size()).toSize());
@@ -149,7 +157,16 @@ void MainViewController::resizeEvent(QResizeEvent* event) {
     // The video follows its box whenever the window changes size (full
     // screen included), or it would be left where the old box was.
     if (appeared_)
-        QTimer::singleShot(0, this, [this] { updateAVView(); });
+        videoPlacement_.start();
+}
+
+bool MainViewController::eventFilter(QObject* watched, QEvent* event) {
+    const QWidget* shown =
+        sys_index == 0 ? editViewController->mediaPlayerBox : playViewController->mediaPlayerBox;
+    if ((event->type() == QEvent::Resize || event->type() == QEvent::Move) && appeared_ &&
+        watched == shown)
+        videoPlacement_.start();
+    return QWidget::eventFilter(watched, event);
 }
 
 void MainViewController::onMenuSelectEditMode() {
@@ -176,6 +193,10 @@ void MainViewController::exchagePanel(int64_t index) {
         playModePanel->show();
         playViewController->reloadTagDataTable(true);
     }
+    // A screen shown the first time sizes its lists to their font, which asks
+    // for another layout pass: settle it now, so the screen does not jump
+    // under the pointer a moment after the switch.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
 }
 
 void MainViewController::updateAVView() {

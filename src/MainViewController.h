@@ -102,11 +102,15 @@ protected:
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    // The shown screen's media box moved or changed size.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void terminate();
 
     QTimer resizableTimer_;
+    // Places the video once the shown screen's layout has settled.
+    QTimer videoPlacement_;
     bool appeared_ = false;
     bool terminating_ = false;
     KeyRouter* keyRouter_ = nullptr;

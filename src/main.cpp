@@ -1,13 +1,11 @@
 #include <QApplication>
-#include <QFont>
 #include <QGuiApplication>
 #include <QLoggingCategory>
-#include <QScreen>
 #include <QTimer>
-#include <clocale>
 
 #include "AppDelegate.h"
 #include "MainViewController.h"
+#include "Startup.h"
 #include "SubModuleClass/SystemLog.h"
 #include "SubViewClass/MainWindow.h"
 
@@ -19,8 +17,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("Rucktag");
     QApplication::setDesktopFileName("rucktag");
-    // mpv needs C number formatting; Qt has just set the user's locale.
-    std::setlocale(LC_NUMERIC, "C");
+    prepareApplication();
     // The system log goes through Qt's message handler, so QT_LOGGING_RULES
     // ("rucktag.warning=false") and QT_MESSAGE_PATTERN apply to it.
     setSystemLogSink([](std::string_view line) {
@@ -28,18 +25,11 @@ int main(int argc, char** argv) {
             << QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
     });
 
-    // The screens ask for the fonts they were designed with; these stand in.
-    QFont::insertSubstitutions("Hiragino Sans GB", {"Noto Sans CJK JP", "Noto Sans CJK SC"});
-    QFont::insertSubstitutions("Arial", {"Liberation Sans", "DejaVu Sans", "Noto Sans CJK JP"});
-    QApplication::setFont(QFont("Hiragino Sans GB"));
-
     AppDelegate delegate;
     delegate.applicationWillFinishLaunching();
     MainWindow window;
     MainViewController* main = window.mainViewController();
-    window.fitMainView(main->size());
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        window.move(screen->availableGeometry().center() - window.rect().center());
+    placeMainWindow(window, QGuiApplication::primaryScreen());
     window.show();
     delegate.applicationDidFinishLaunching();
 

@@ -9,19 +9,15 @@
 
 namespace {
 
-QString wildcardFor(const QString& extension) {
-    // "mts" -> "*.[mM][tT][sS]": camcorders write upper-case names.
-    QString pattern = "*.";
-    for (const QChar c : extension)
-        pattern += c.isLetter() ? QString("[%1%2]").arg(c.toLower()).arg(c.toUpper()) : QString(c);
-    return pattern;
-}
-
-QString nameFilter(const QStringList& extensions) {
+QString nameFilter(const DialogProvider::FilePanel& panel) {
+    // Qt's own panel matches names in any letter case: camcorders' upper-case
+    // names show too.
     QStringList patterns;
-    for (const QString& e : extensions)
-        patterns << wildcardFor(e);
-    return QString("%1 (%2)").arg(extensions.join(", "), patterns.join(' '));
+    for (const QString& e : panel.extensions)
+        patterns << "*." + e;
+    const QString name =
+        panel.filterName.isEmpty() ? panel.extensions.join(", ").toUpper() : panel.filterName;
+    return QString("%1 (%2)").arg(name, patterns.join(' '));
 }
 
 class QtDialogProvider : public DialogProvider {
@@ -88,9 +84,9 @@ public:
 
 private:
     static QFileDialog* makeDialog(QWidget* window, const FilePanel& panel) {
-        auto* dialog = new QFileDialog(window, panel.title);
+        auto* dialog = new QFileDialog(window, panel.title, panel.folder);
         dialog->setOption(QFileDialog::DontUseNativeDialog);
-        dialog->setNameFilter(nameFilter(panel.extensions));
+        dialog->setNameFilter(nameFilter(panel));
         dialog->setWindowModality(Qt::WindowModal);
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         return dialog;
@@ -115,6 +111,10 @@ DialogProvider*& installed() {
 }
 
 } // namespace
+
+QString folderOf(const std::string& path) {
+    return path.empty() ? QString() : QFileInfo(QString::fromStdString(path)).absolutePath();
+}
 
 DialogProvider& dialogProvider() {
     static QtDialogProvider qtProvider;

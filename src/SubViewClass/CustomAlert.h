@@ -16,8 +16,10 @@ public:
 
     struct FilePanel {
         QString title;
-        QStringList extensions; // without dots, matched in any letter case
-        QString proposedName;   // save panels only
+        QStringList extensions;  // without dots, matched in any letter case
+        QString proposedName;    // save panels only
+        QString folder = {};     // where it opens (the open video's); empty: Qt's choice
+        QString filterName = {}; // before the patterns; empty: the extensions in capitals
     };
     using PathCallback = std::function<void(std::optional<std::string> path)>;
 
@@ -33,6 +35,9 @@ public:
     virtual void openFilePanel(QWidget* window, const FilePanel& panel, PathCallback done) = 0;
     virtual void saveFilePanel(QWidget* window, const FilePanel& panel, PathCallback done) = 0;
 };
+
+// The folder of the file at `path`, or nothing without one.
+QString folderOf(const std::string& path);
 
 // The provider in use (Qt's dialogs unless a test installed another).
 DialogProvider& dialogProvider();

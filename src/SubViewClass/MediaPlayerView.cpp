@@ -109,7 +109,13 @@ void MediaPlayerView::open(std::function<void(const std::string&)> callback) {
     QWidget* w = window();
     if (!w || w == this)
         return;
-    DialogProvider::FilePanel panel{"Choose video file", {"avi", "mp4", "mts", "m2ts"}, {}};
+    // Where the open video is: the next match is usually beside it.
+    DialogProvider::FilePanel panel{
+        "動画ファイルを開く",
+        {"avi", "mp4", "mts", "m2ts"},
+        {},
+        folderOf(player_ && player_->hasCurrentItem() ? player_->currentPath() : ""),
+        "動画"};
     QPointer<MediaPlayerView> self(this);
     dialogProvider().openFilePanel(w, panel, [self](std::optional<std::string> path) {
         if (self && path)

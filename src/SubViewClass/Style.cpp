@@ -10,20 +10,27 @@ QString caption() {
     return "color: #c9d3da;";
 }
 
+QString checkIndicator(const QString& widget) {
+    // A light outline and a white tick on green: the style's own box and tick
+    // take the dark panel's colours and vanish on it.
+    return QString("%1::indicator { width: 12px; height: 12px; border: 2px solid #c9d3da;"
+                   " border-radius: 3px; background: #27343b; }"
+                   "%1::indicator:checked { background: #2f8f5b; border-color: #e8eef2;"
+                   " image: url(:/images/check.svg); }")
+        .arg(widget);
+}
+
 QString table() {
     return QString("QTableView { background-color: %1; color: white; gridline-color: #4a5a63;"
                    " selection-background-color: #2f6f9f; }"
                    "QHeaderView::section { background-color: #27343b; color: #e8eef2;"
                    " border: none; padding: 2px; }")
-        .arg(panel().name());
+               .arg(panel().name()) +
+           checkIndicator("QTableView");
 }
 
 QString teamCheckBox() {
-    return "QCheckBox { color: white; }"
-           "QCheckBox::indicator { width: 14px; height: 14px; border: 1px solid #9aa7ae;"
-           " border-radius: 3px; background: #ffffff; }"
-           "QCheckBox::indicator:checked { background: #2f8f5b; border-color: #2f8f5b;"
-           " image: url(:/images/check.svg); }";
+    return "QCheckBox { color: white; }" + checkIndicator("QCheckBox");
 }
 
 QString mediaBox() {

@@ -13,8 +13,10 @@ QColor panel();
 QString caption();
 // Tag, clip and tally tables on the panel.
 QString table();
-// Team filter check boxes.
+// Team filter check boxes (and the play screen's other one).
 QString teamCheckBox();
+// The check boxes' look for `widget` ("QCheckBox", "QTableView").
+QString checkIndicator(const QString& widget);
 // The frame the video sits in.
 QString mediaBox();
 // The "current / total" time text.

@@ -32,6 +32,9 @@ QVariant TallyTableModel::data(const QModelIndex& index, int role) const {
         default:
             return static_cast<qlonglong>(row.total());
         }
+    case Qt::ToolTipRole:
+        // A long name of no tag button may be cut in its column.
+        return index.column() == NameCol ? QVariant(QString::fromStdString(row.name)) : QVariant();
     case Qt::ForegroundRole:
         return row.total() == 0 ? QColor(120, 134, 142) : QColor(Qt::white);
     case Qt::TextAlignmentRole:

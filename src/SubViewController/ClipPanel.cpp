@@ -61,8 +61,7 @@ void ClipPanel::scaleRows(int row) {
     clipTableView->verticalHeader()->setDefaultSectionSize(row);
     QFont cell("Hiragino Sans GB");
     cell.setPixelSize(std::max(1, row / 2));
-    clipTableView->setFont(cell);
-    clipTableView->horizontalHeader()->setFont(cell);
+    TagTableScreen::setTableFont(clipTableView, cell);
 }
 
 bool ClipPanel::videoIsOpen() const {
@@ -217,8 +216,12 @@ void ClipPanel::clipConvert(int row) {
         QWidget* w = self->window();
         if (!w || w == self)
             return;
-        DialogProvider::FilePanel panel{
-            "save tag video clip file", {"mp4", "mts", "m2ts"}, "ClipVideo"};
+        const Player* player = self->screen_->currentPlayer();
+        DialogProvider::FilePanel panel{"クリップ動画を保存",
+                                        {"mp4", "mts", "m2ts"},
+                                        "ClipVideo",
+                                        folderOf(player ? player->currentPath() : ""),
+                                        "動画"};
         dialogProvider().saveFilePanel(w, panel, [self, clip](std::optional<std::string> path) {
             if (!self || !path)
                 return;

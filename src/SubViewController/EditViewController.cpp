@@ -304,7 +304,7 @@ void EditViewController::onTagCSVOutput() {
         AlertBox("出力するデータがありません。", "お知らせ", "warning");
         return;
     }
-    exportCsvThroughPanel("save tag csv file", "Brenholt",
+    exportCsvThroughPanel("タグCSVを保存", "Brenholt",
                           [this] { return TagFileManager::csvText(tagTableData, false); });
 }
 

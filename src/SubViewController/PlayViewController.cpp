@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSignalBlocker>
 #include <QSpinBox>
@@ -123,8 +124,7 @@ void PlayViewController::updateView() {
     if (tallyTableView) {
         QFont small("Hiragino Sans GB");
         small.setPixelSize(std::max(1, static_cast<int>(h * 0.014)));
-        tallyTableView->setFont(small);
-        tallyTableView->horizontalHeader()->setFont(small);
+        setTableFont(tallyTableView, small);
         const int row = std::max(1, static_cast<int>(h * 0.02));
         tallyTableView->verticalHeader()->setDefaultSectionSize(row);
         fitTally();
@@ -166,11 +166,13 @@ void PlayViewController::placeTallyPanel(QVBoxLayout* list) {
     tallyTableView->setStyleSheet(Style::table());
     QHeaderView* header = tallyTableView->horizontalHeader();
     header->setSectionResizeMode(QHeaderView::Fixed);
+    // The total takes the scroll bar's room while there is none.
+    header->setStretchLastSection(true);
     header->setSectionsClickable(false);
     tallyTableView->viewport()->setCursor(Qt::PointingHandCursor);
     connect(tallyTableView, &QTableView::clicked, this, &PlayViewController::onTallyClicked);
-    l->addWidget(tallyTableView);
-    l->addStretch(1);
+    // As tall as the list: rows that do not fit scroll.
+    l->addWidget(tallyTableView, 1);
     refreshTally();
 
     // Beside the list, at the list's full height: the video keeps its width.
@@ -198,29 +200,35 @@ void PlayViewController::refreshTally() {
 }
 
 void PlayViewController::fitTally() {
-    // Every row in sight, never a scroll bar, and no wider than its text.
-    const QFontMetrics fm(tallyTableView->font());
+    // Every column as wide as its widest text, a name of no tag button no
+    // wider than half again the longest button's; as many rows in sight as
+    // the list's height allows, never a reason for the window to grow.
+    QStyleOptionViewItem option;
+    option.font = tallyTableView->font();
+    option.fontMetrics = QFontMetrics(option.font);
+    option.widget = tallyTableView;
+    QAbstractItemDelegate* delegate = tallyTableView->itemDelegate();
     QHeaderView* header = tallyTableView->horizontalHeader();
-    int name = fm.horizontalAdvance(
-        tallyModel_->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString());
-    for (const TallyRow& row : tallyModel_->tally())
-        name = std::max(name, fm.horizontalAdvance(QString::fromStdString(row.name)));
-    int width = 2 * tallyTableView->frameWidth();
+    int longestLabel = 0;
+    for (const char* label : kTagLabels)
+        longestLabel =
+            std::max(longestLabel, option.fontMetrics.horizontalAdvance(QString::fromUtf8(label)));
+    int width =
+        2 * tallyTableView->frameWidth() + tallyTableView->verticalScrollBar()->sizeHint().width();
     for (int c = 0; c < tallyModel_->columnCount(); ++c) {
-        const QString title =
-            tallyModel_->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
-        const int w =
-            c == TallyTableModel::NameCol
-                ? name + 16
-                : std::max(fm.horizontalAdvance(title), fm.horizontalAdvance("0000")) + 14;
+        int w = std::max(header->sectionSizeHint(c), option.fontMetrics.horizontalAdvance("0000"));
+        // A cell is its column less the grid line.
+        for (int r = 0; r < tallyModel_->rowCount(); ++r)
+            w = std::max(w, delegate->sizeHint(option, tallyModel_->index(r, c)).width() + 1);
+        if (c == TallyTableModel::NameCol)
+            w = std::min(w, std::max(header->sectionSizeHint(c), longestLabel * 3 / 2));
         header->resizeSection(c, w);
         width += w;
     }
     tallyTableView->setFixedWidth(width);
-    const int rows =
-        tallyModel_->rowCount() * tallyTableView->verticalHeader()->defaultSectionSize();
-    tallyTableView->setFixedHeight(rows + header->sizeHint().height() +
-                                   2 * tallyTableView->frameWidth());
+    const int row = tallyTableView->verticalHeader()->defaultSectionSize();
+    tallyTableView->setMinimumHeight(header->sizeHint().height() + 3 * row +
+                                     2 * tallyTableView->frameWidth());
 }
 
 void PlayViewController::onTallyClicked(const QModelIndex& index) {
@@ -253,7 +261,7 @@ void PlayViewController::onTallyCSVOutput() {
         AlertBox("出力するデータがありません。", "お知らせ", "warning");
         return;
     }
-    exportCsvThroughPanel("save tally csv file", "Tally", [tally] { return tallyCsvText(tally); });
+    exportCsvThroughPanel("集計CSVを保存", "Tally", [tally] { return tallyCsvText(tally); });
 }
 
 namespace {
@@ -292,7 +300,7 @@ QWidget* PlayViewController::makeMomentRow() {
     connect(outputButton, &QPushButton::clicked, this, &PlayViewController::onHighlightOutput);
     highlightPerTagCheckBox = new QCheckBox("タグごとに別ファイル", row);
     highlightPerTagCheckBox->setObjectName("highlightPerTagCheckBox");
-    highlightPerTagCheckBox->setStyleSheet(style);
+    highlightPerTagCheckBox->setStyleSheet(Style::teamCheckBox());
     for (QWidget* w : {static_cast<QWidget*>(playButton), static_cast<QWidget*>(outputButton)})
         w->setFocusPolicy(Qt::NoFocus);
     l->addWidget(playButton);
@@ -375,7 +383,8 @@ void PlayViewController::onHighlightOutput() {
     if (!w || w == this)
         return;
     QPointer<PlayViewController> self(this);
-    DialogProvider::FilePanel panel{"save highlight video file", {"mp4"}, "Highlight"};
+    DialogProvider::FilePanel panel{
+        "ハイライト動画を保存", {"mp4"}, "Highlight", folderOf(player->currentPath())};
     dialogProvider().saveFilePanel(w, panel, [self, perTag](std::optional<std::string> path) {
         if (self && path)
             self->exportHighlight(*path, perTag);

@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QScrollBar>
 #include <QVBoxLayout>
+#include <array>
 
 #include "ClipVideoConvertor/ClipViewController.h"
 #include "MainViewController.h"
@@ -207,7 +208,7 @@ void TagTableScreen::exportCsvThroughPanel(const QString& title, const QString& 
         return;
     const Player* player = currentPlayer();
     const std::string video = player && player->hasCurrentItem() ? player->currentPath() : "";
-    DialogProvider::FilePanel panel{title, {"csv"}, proposedName};
+    DialogProvider::FilePanel panel{title, {"csv"}, proposedName, folderOf(video)};
     QPointer<TagTableScreen> self(this);
     dialogProvider().saveFilePanel(
         w, panel, [self, video, text = std::move(text)](std::optional<std::string> path) {
@@ -331,8 +332,7 @@ void TagTableScreen::updateView() {
     QFont jp("Hiragino Sans GB");
     jp.setPixelSize(std::max(1, static_cast<int>(h * 0.014)));
     tagFilterCombo->setFont(jp);
-    tagTableView->setFont(jp);
-    tagTableView->horizontalHeader()->setFont(jp);
+    setTableFont(tagTableView, jp);
     tagTableView->verticalHeader()->setDefaultSectionSize(std::max(1, static_cast<int>(h * 0.028)));
     fitColumns(tagTableView, jp);
     // Transport buttons and the time grow with the screen like the text.
@@ -347,19 +347,41 @@ void TagTableScreen::updateView() {
 
 void TagTableScreen::fitColumns(CustomTableView* table, const QFont& font) {
     // Narrow columns fit their title or widest value; the stretching one
-    // takes the rest.
+    // takes the rest, and the list is never too narrow for the name of any
+    // tag button.
     const QFontMetrics fm(font);
     QHeaderView* header = table->horizontalHeader();
-    const int sample = fm.horizontalAdvance("00:00:00") + 16;
+    auto widest = [&fm](auto texts) {
+        int w = 0;
+        for (const char* t : texts)
+            w = std::max(w, fm.horizontalAdvance(QString::fromUtf8(t)) + 16);
+        return w;
+    };
+    int total = 0;
     for (int c = 0; c < header->count(); ++c) {
+        const std::string id = table->rowModel()->columnIdentifier(c);
+        const int content = id.ends_with("TimeCol")    ? widest(std::array{"00:00:00"})
+                            : id.ends_with("IndexCol") ? widest(std::array{"00000"})
+                            : id.ends_with("NameCol")  ? widest(kTagLabels)
+                                                       : 0;
+        const int w = std::max({header->sectionSizeHint(c), content, 28});
+        total += w;
         if (header->sectionResizeMode(c) == QHeaderView::Stretch)
             continue;
         header->setSectionResizeMode(c, QHeaderView::Fixed);
-        const QString title = table->model()->headerData(c, Qt::Horizontal).toString();
-        const std::string id = table->rowModel()->columnIdentifier(c);
-        const int content = id.ends_with("TimeCol") || id.ends_with("IndexCol") ? sample : 0;
-        header->resizeSection(c, std::max({fm.horizontalAdvance(title) + 20, content, 28}));
+        header->resizeSection(c, w);
     }
+    table->setMinimumWidth(total + table->verticalScrollBar()->sizeHint().width() +
+                           2 * table->frameWidth());
+}
+
+void TagTableScreen::setTableFont(QTableView* table, const QFont& font) {
+    table->setFont(font);
+    table->horizontalHeader()->setFont(font);
+    table->horizontalHeader()->viewport()->setFont(font);
+    // Rows are never lower than the row header's text: in this font, not the
+    // application's.
+    table->verticalHeader()->setFont(font);
 }
 
 void TagTableScreen::resizeEvent(QResizeEvent* event) {

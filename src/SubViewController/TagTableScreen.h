@@ -13,6 +13,7 @@
 class QCheckBox;
 class QComboBox;
 class QFrame;
+class QTableView;
 class CustomTableView;
 class EditableNSTextField;
 class MainViewController;
@@ -54,6 +55,9 @@ public:
     // Sort-field change of a header click on the column with `identifier`.
     void toggleSortFor(const std::string& identifier);
     TagTableModel* tagModel() const { return tagModel_; }
+    // The table's text, titles and rows in `font`: the titles are painted on
+    // the header's viewport, which keeps a font of its own under a style sheet.
+    static void setTableFont(QTableView* table, const QFont& font);
     // The one video view and its player, through the main view controller;
     // nullptr without one.
     MediaPlayerView* mediaView() const;

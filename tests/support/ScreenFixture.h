@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "MainViewController.h"
+#include "Startup.h"
 #include "SubViewClass/Buttons.h"
 #include "SubViewClass/CustomTableView.h"
 #include "SubViewClass/MainWindow.h"
@@ -47,13 +48,17 @@ protected:
         std::filesystem::remove_all(state);
     }
 
-    // A new main window on a new fake player (a restart, for instance).
-    void makeWindow() {
+    // A new main window on a new fake player (a restart, for instance); on
+    // `screen`, placed there as the application starts.
+    void makeWindow(QScreen* screen = nullptr) {
         auto owned = std::make_unique<FakePlayer>();
         fake = owned.get();
         window = std::make_unique<MainWindow>(std::move(owned));
         main = window->mainViewController();
-        window->resize(1600, 964);
+        if (screen)
+            placeMainWindow(*window, screen);
+        else
+            window->resize(1600, 964);
         window->show();
         (void)QTest::qWaitForWindowExposed(window.get());
         edit = main->editViewController;

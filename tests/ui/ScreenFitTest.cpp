@@ -1,0 +1,143 @@
+// The screens on laptops and desktops: screen_tests runs on the offscreen
+// platform with the screens of support/laptop-screens.json, 1366x728 (a
+// laptop's free area under a desktop panel) the first.
+#include <QHeaderView>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTableView>
+
+#include "SubModuleClass/TagFileManager.h"
+#include "SubViewClass/EditableNSTextField.h"
+#include "SubViewClass/TagTimeline.h"
+#include "support/ScreenFixture.h"
+#include "support/Tags.h"
+
+namespace {
+
+// A hand-edited session: every tag button's name and 40 names of no button,
+// 300 tags in all.
+void writeSession(const std::filesystem::path& path) {
+    std::vector<std::string> names(kTagLabels.begin(), kTagLabels.end());
+    for (int i = 1; i <= 40; ++i)
+        names.push_back("ハンドオフ" + std::to_string(i));
+    std::vector<std::shared_ptr<TagRowData>> rows;
+    for (int i = 0; i < 300; ++i)
+        rows.push_back(tag(i % 3 != 0, static_cast<float>(i * 2),
+                           names[static_cast<size_t>(i) % names.size()], i % 4 ? "" : "要確認"));
+    std::ofstream(path, std::ios::binary) << TagFileManager::csvText(rows, true);
+}
+
+// Where `w` is in `top`'s coordinates.
+QRect placeIn(const QWidget* w, const QWidget* top) {
+    return {w->mapTo(top, QPoint(0, 0)), w->size()};
+}
+
+// Each cell's text and each title fit their column, every row counted, not
+// only those in sight; titles are painted in their viewport's font.
+void expectColumnsFit(QTableView* table, const QList<int>& columns) {
+    QStyleOptionViewItem option;
+    option.font = table->font();
+    option.fontMetrics = QFontMetrics(option.font);
+    option.widget = table;
+    QAbstractItemModel* model = table->model();
+    QHeaderView* header = table->horizontalHeader();
+    QFont titleFont = header->viewport()->font();
+    titleFont.setBold(true);
+    const int grid = table->showGrid() ? 1 : 0; // a cell is its column less the grid line
+    for (int c : columns) {
+        const QString title = model->headerData(c, Qt::Horizontal).toString();
+        EXPECT_LE(std::max(header->sectionSizeHint(c),
+                           QFontMetrics(titleFont).horizontalAdvance(title) + 8),
+                  table->columnWidth(c))
+            << table->objectName().toStdString() << " title " << title.toStdString();
+        QString widest;
+        int need = 0;
+        for (int r = 0; r < model->rowCount(); ++r) {
+            const QModelIndex cell = model->index(r, c);
+            if (const int w = table->itemDelegate()->sizeHint(option, cell).width(); w > need) {
+                need = w;
+                widest = cell.data().toString();
+            }
+        }
+        EXPECT_LE(need, table->columnWidth(c) - grid)
+            << table->objectName().toStdString() << " column " << c << ": " << widest.toStdString();
+    }
+}
+
+} // namespace
+
+class ScreenSizes : public Screens {
+protected:
+    // The video sits in the shown screen's media box, inset as drawn, once
+    // the screen has settled.
+    void expectVideoInItsBox(TagTableScreen* screen) {
+        const QRect box = placeIn(screen->mediaPlayerBox, main);
+        const QRect expected = box.adjusted(8, 8, -8, -8);
+        QWidget* video = main->MediaPlayer;
+        EXPECT_TRUE(QTest::qWaitFor([&] { return video->geometry() == expected; }, 2000))
+            << "video " << video->width() << "x" << video->height() << "+" << video->y() << ", box "
+            << expected.width() << "x" << expected.height() << "+" << expected.y();
+        EXPECT_LT(video->geometry().bottom(), placeIn(screen->tagTimeline, main).top());
+    }
+    // `w` is shown whole inside the window, at least at its smallest size.
+    void expectInSight(const QWidget* w, const char* what) {
+        EXPECT_TRUE(w->isVisible()) << what;
+        const QRect r = placeIn(w, window.get());
+        EXPECT_TRUE(window->rect().contains(r))
+            << what << " at " << r.x() << "," << r.y() << " " << r.width() << "x" << r.height()
+            << " in " << window->width() << "x" << window->height();
+        // Lists and text scroll; anything else is never squeezed.
+        if (!qobject_cast<const QAbstractScrollArea*>(w)) {
+            EXPECT_GE(w->height(), w->minimumSizeHint().height()) << what;
+        }
+    }
+    void expectTransportInSight(TagTableScreen* screen) {
+        expectInSight(screen->tagTimeline, "timeline");
+        expectInSight(screen->mediaTimeLabel, "time");
+        for (MediaToolButtonView* b : screen->findChildren<MediaToolButtonView*>())
+            expectInSight(b, qPrintable(b->objectName()));
+    }
+};
+
+TEST_F(ScreenSizes, BothScreensFitEveryScreenWithAHandEditedSession) {
+    writeSession(dir / "match.csv");
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    ASSERT_EQ(screens.size(), 5);
+    for (QScreen* screen : screens) {
+        SCOPED_TRACE(screen->name().toStdString());
+        makeWindow(screen);
+        const QRect free = screen->availableGeometry();
+        const QRect placed = window->geometry();
+        EXPECT_TRUE(free.contains(placed));
+        openVideo("match.mp4");
+        ASSERT_EQ(main->tagDataModel.data.size(), 300u);
+
+        click("menu_play_mode_button");
+        QApplication::processEvents();
+        EXPECT_EQ(window->geometry(), placed);
+        expectVideoInItsBox(play);
+        expectTransportInSight(play);
+        expectInSight(play->tagTableView, "tag list");
+        expectInSight(play->commentTextView, "comment");
+        QTableView* tally = play->tallyTableView;
+        expectInSight(tally, "tally");
+        // 58 names do not fit: the tally scrolls, its names and titles whole.
+        EXPECT_EQ(tally->model()->rowCount(), 58);
+        EXPECT_GT(tally->verticalScrollBar()->maximum(), 0);
+        expectColumnsFit(tally, {0, 1, 2, 3});
+        expectColumnsFit(play->tagTableView, {0, 1, 2, 3, 4});
+
+        click("menu_edit_mode_button");
+        QApplication::processEvents();
+        EXPECT_EQ(window->geometry(), placed);
+        expectVideoInItsBox(edit);
+        expectTransportInSight(edit);
+        expectInSight(edit->tagTableView, "edit tag list");
+        expectInSight(edit->commentTextField, "comment editor");
+        expectInSight(edit->clipTableView, "clip list");
+        for (TagButton* b : edit->tagButtons)
+            expectInSight(b, qPrintable(b->objectName()));
+        expectColumnsFit(edit->tagTableView, {0, 1, 2, 3, 4, 5});
+    }
+}
