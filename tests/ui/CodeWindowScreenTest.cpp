@@ -32,9 +32,9 @@ protected:
         chooseFilter(edit->codeWindowPopUp, "7人制");
         ASSERT_EQ(edit->codeWindow().name, "7人制");
     }
-    QString timeCell(int row) const {
+    std::string timeCell(int row) const {
         const QAbstractItemModel* m = edit->tagModel();
-        return m->data(m->index(row, 3)).toString();
+        return m->data(m->index(row, 3)).toString().toStdString();
     }
     std::vector<std::string> ids() const {
         std::vector<std::string> out;
