@@ -306,6 +306,9 @@ void MainViewController::keyDown(QKeyEvent* event) {
         h == 1 ? undoTagEdit() : redoTagEdit();
         return;
     }
+    // A code's key on the edit screen, the video holding the focus.
+    if (editViewController->isVisible() && editViewController->pressCodeKey(*event))
+        return;
     MediaPlayerView* view = MediaPlayer;
     Player* player = view ? view->player() : nullptr;
     if (!player)

@@ -62,6 +62,13 @@ void TagButton::viewWillDraw() {
     initFlg = true;
 }
 
+void TagButton::setColors(const QColor& background, const QColor& hover) {
+    background_color = background;
+    hover_color = hover;
+    setBackground(background_color);
+    initFlg = true;
+}
+
 void TagButton::paintEvent(QPaintEvent* event) {
     viewWillDraw();
     HoverButton::paintEvent(event);

@@ -41,6 +41,8 @@ public:
 
     // The colour group, taken from the identifier at the first draw.
     void viewWillDraw();
+    // Colours of the button's own (a code's), in place of its colour group.
+    void setColors(const QColor& background, const QColor& hover);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -1,4 +1,5 @@
 #include "SubViewClass/TableModels.h"
+#include "Model/TimeText.h"
 
 #include <cstring>
 
@@ -132,8 +133,13 @@ QVariant TagTableModel::displayText(int row, std::string_view id) const {
         return tag.team ? QStringLiteral("A") : QStringLiteral("B");
     if (id.ends_with("IndexCol"))
         return row + 1;
-    if (id.ends_with("TimeCol"))
-        return QString::fromStdString(tag.time_string);
+    if (id.ends_with("TimeCol")) {
+        // A tag that lasts shows its end, or that it is still open.
+        if (tag.end.state == TagEnd::State::None)
+            return QString::fromStdString(tag.time_string);
+        const std::string end = tag.end.isSet() ? createTimeString(tag.end.time) : "";
+        return QString::fromStdString(tag.time_string + "–" + end);
+    }
     if (id.ends_with("NameCol"))
         return QString::fromStdString(tag.name);
     if (id.ends_with("CommentCol"))

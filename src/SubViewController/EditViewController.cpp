@@ -34,11 +34,6 @@ QLabel* caption(const QString& text, QWidget* parent) {
     return label;
 }
 
-// Tags of a team in rows of a grid, by colour group: open play, set pieces and
-// restarts, change of possession, scores and discipline, and the check.
-const std::vector<std::vector<int>> kButtonRows = {{0, 1, 2},   {3, 4},       {5, 6, 7},   {8},
-                                                   {9, 10, 11}, {12, 13, 14}, {15, 16, 17}};
-
 } // namespace
 
 EditViewController::EditViewController(MainViewController* parent, QWidget* container)
@@ -51,8 +46,7 @@ EditViewController::EditViewController(MainViewController* parent, QWidget* cont
     grid->setContentsMargins(0, 0, 0, 0);
     grid->setSpacing(10);
     grid->addWidget(makeMediaColumn(true), 0, 0);
-    grid->addWidget(makeTeamPanel(true), 0, 1);
-    grid->addWidget(makeTeamPanel(false), 0, 2);
+    grid->addWidget(makeCodePanel(), 0, 1, 1, 2);
     grid->addWidget(makeTagListPanel(), 1, 0);
     grid->addWidget(makeCommentPanel(), 1, 1);
     grid->addWidget(clipPanel, 1, 2);
@@ -70,46 +64,6 @@ EditViewController::EditViewController(MainViewController* parent, QWidget* cont
             connect(b, &QPushButton::clicked, this, [this] { mediaClipEnd(); });
     }
     viewDidLoad();
-}
-
-QWidget* EditViewController::makeTeamPanel(bool teamA) {
-    auto* panel = new QWidget(this);
-    auto* l = new QVBoxLayout(panel);
-    l->setContentsMargins(0, 0, 0, 0);
-    l->setSpacing(6);
-    auto* header = new EditableNSTextField(teamA ? "チームA" : "チームB", panel);
-    header->setObjectName(teamA ? "teamA_header" : "teamB_header");
-    header->setAlignment(Qt::AlignCenter);
-    header->setStyleSheet(Style::teamHeader(teamA));
-    header->setMinimumHeight(28);
-    (teamA ? teamA_header : teamB_header) = header;
-    l->addWidget(header);
-
-    auto* buttons = new QWidget(panel);
-    auto* g = new QGridLayout(buttons);
-    g->setContentsMargins(0, 0, 0, 0);
-    g->setSpacing(5);
-    const QString team = teamA ? "A" : "B";
-    for (size_t r = 0; r < kButtonRows.size(); ++r) {
-        const auto& row = kButtonRows[r];
-        for (size_t c = 0; c < row.size(); ++c) {
-            const int i = row[c];
-            auto* b = new TagButton(MainViewController::TAG_LABEL[static_cast<size_t>(i)],
-                                    team + QString::number(i), buttons);
-            // The grid decides the size, never the text: long names shrink.
-            b->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
-            b->setMinimumSize(20, 18);
-            connect(b, &QPushButton::clicked, this, [this, b] { onTagButtonClicked(b); });
-            // A lone button of a row spans it, two share it.
-            const int span = row.size() == 1 ? 6 : row.size() == 2 ? 3 : 2;
-            g->addWidget(b, static_cast<int>(r), static_cast<int>(c) * span, 1, span);
-            tagButtons.push_back(b);
-            if (MainViewController::TAG_LABEL[static_cast<size_t>(i)] == std::string("UE"))
-                (teamA ? UEImageButtonA : UEImageButtonB) = b;
-        }
-    }
-    l->addWidget(buttons, 1);
-    return panel;
 }
 
 QWidget* EditViewController::makeTagListPanel() {
@@ -164,9 +118,6 @@ QWidget* EditViewController::makeCommentPanel() {
 
 void EditViewController::viewDidLoad() {
     tagTableSelectedRowIndex = -1;
-    for (TagButton* ue : {UEImageButtonA, UEImageButtonB})
-        if (ue)
-            ue->setToolTip("アンフォーストエラー");
     tagTableCheckAllStatus = false;
     tagModel_->setCheckAllTitle(false);
     clipPanel->resetTicks();
@@ -179,22 +130,6 @@ void EditViewController::updateView() {
     jp.setPixelSize(std::max(1, static_cast<int>(h * 0.019)));
     commentTextField->setFont(jp);
     clipPanel->scaleRows(std::max(1, static_cast<int>(h * 0.028)));
-}
-
-void EditViewController::onTagButtonClicked(TagButton* sender) {
-    if (!myParent || !sender)
-        return;
-    MediaPlayerView* view = mediaView();
-    if (!view || !view->isOpenStatus().value_or(false) || !myParent->mayChangeTags())
-        return;
-    auto row = std::make_shared<TagRowData>();
-    row->name = sender->text().toStdString();
-    const QString id = sender->objectName();
-    row->team = !id.isEmpty() && id.front() == 'A';
-    row->time_val = view->player() ? static_cast<float>(view->player()->currentTime()) : 0.0f;
-    row->time_string = MediaPlayerView::createTimeString(row->time_val);
-    showComment({});
-    appendTagTalbeDataRow(std::move(row));
 }
 
 void EditViewController::appendTagTalbeDataRow(std::shared_ptr<TagRowData> rowData) {
@@ -327,6 +262,8 @@ void EditViewController::onStoreStepped() {
 }
 
 void EditViewController::keyDown(QKeyEvent* event) {
+    if (pressCodeKey(*event))
+        return;
     const uint16_t code = keycodeOf(*event);
     if (code == Keycode::comma)
         mediaClipStart();

@@ -1,10 +1,16 @@
 #pragma once
 
+#include <QKeySequence>
+#include <memory>
 #include <vector>
+
+#include "Model/CodeRecorder.h"
 
 #include "SubViewController/ClipPanel.h"
 #include "SubViewController/TagTableScreen.h"
 
+class QComboBox;
+class QGridLayout;
 class QPlainTextEdit;
 class TagButton;
 class GeneralButton;
@@ -30,8 +36,14 @@ public:
     TagButton* UEImageButtonA = nullptr;
     TagButton* UEImageButtonB = nullptr;
     bool tagTableCheckAllStatus = false;
-    // Every tag button of both teams, team A first, in label order.
+    // Every tag button of both teams, team A first, in code order.
     std::vector<TagButton*> tagButtons;
+    // The code windows offered (標準 first); choosing one rebuilds the buttons.
+    QComboBox* codeWindowPopUp = nullptr;
+    const CodeWindow& codeWindow() const { return recorder_->window(); }
+    // Records the code whose key `event` is, as its button would; false when
+    // no code of the window has that key.
+    bool pressCodeKey(const QKeyEvent& event);
 
     void viewDidLoad();
     void onTagButtonClicked(TagButton* sender);
@@ -62,13 +74,29 @@ public:
     void onStoreStepped() override;
 
 private:
+    QWidget* makeCodePanel();
     QWidget* makeTeamPanel(bool teamA);
+    // The folder's windows in the pop-up, the remembered one chosen; files
+    // that cannot be offered are reported once.
+    void loadCodeWindows();
+    void chooseCodeWindow(int which);
+    void buildTagButtons(bool teamA);
+    // A press of code `code` for a team through the window's rules, as one step.
+    void recordCode(size_t code, bool teamA);
     QWidget* makeTagListPanel();
     QWidget* makeCommentPanel();
 
     // What the editor last showed of the chosen tag: text beyond it is typed.
     QString shownComment_;
     bool keepTypedComment_ = false;
+    std::vector<CodeWindow> windows_;
+    std::unique_ptr<CodeRecorder> recorder_;
+    QGridLayout* buttonGrids_[2] = {}; // team A, team B
+    struct CodeKey {
+        QKeyCombination key;
+        TagButton* button;
+    };
+    std::vector<CodeKey> codeKeys_;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

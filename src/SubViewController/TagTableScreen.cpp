@@ -174,6 +174,14 @@ void TagTableScreen::reloadKeepingScroll() {
     // The user's place in the list stays put, whatever was added or chosen.
     const int place = tagTableView->verticalScrollBar()->value();
     tagModel_->reload();
+    // The time column widens while a listed tag shows an end, and narrows back.
+    const bool lasting = std::any_of(tagTableData.begin(), tagTableData.end(), [](const auto& t) {
+        return t->end.state != TagEnd::State::None;
+    });
+    if (lasting != timesLast_) {
+        timesLast_ = lasting;
+        fitColumns(tagTableView, tagTableView->font(), lasting);
+    }
     tagTableView->restoreScroll(place);
     reselectChosenTag();
     tagListChanged();
@@ -334,7 +342,7 @@ void TagTableScreen::updateView() {
     tagFilterCombo->setFont(jp);
     setTableFont(tagTableView, jp);
     tagTableView->verticalHeader()->setDefaultSectionSize(std::max(1, static_cast<int>(h * 0.028)));
-    fitColumns(tagTableView, jp);
+    fitColumns(tagTableView, jp, timesLast_);
     // Transport buttons and the time grow with the screen like the text.
     const int icon = std::max(16, static_cast<int>(h * 0.026));
     for (MediaToolButtonView* b : findChildren<MediaToolButtonView*>()) {
@@ -345,7 +353,7 @@ void TagTableScreen::updateView() {
     tagTimeline->setFixedHeight(std::max(30, static_cast<int>(h * 0.045)));
 }
 
-void TagTableScreen::fitColumns(CustomTableView* table, const QFont& font) {
+void TagTableScreen::fitColumns(CustomTableView* table, const QFont& font, bool lasting) {
     // Narrow columns fit their title or widest value; the stretching one
     // takes the rest, and the list is never too narrow for the name of any
     // tag button.
@@ -360,7 +368,9 @@ void TagTableScreen::fitColumns(CustomTableView* table, const QFont& font) {
     int total = 0;
     for (int c = 0; c < header->count(); ++c) {
         const std::string id = table->rowModel()->columnIdentifier(c);
-        const int content = id.ends_with("TimeCol")    ? widest(std::array{"00:00:00"})
+        const int content = id.ends_with("TimeCol") && lasting
+                                ? widest(std::array{"00:00:00–00:00:00"})
+                            : id.ends_with("TimeCol")  ? widest(std::array{"00:00:00"})
                             : id.ends_with("IndexCol") ? widest(std::array{"00000"})
                             : id.ends_with("NameCol")  ? widest(kTagLabels)
                                                        : 0;

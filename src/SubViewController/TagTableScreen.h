@@ -93,7 +93,7 @@ protected:
     virtual void showComment(const std::string& comment) = 0;
     // The listed rows were rebuilt or changed.
     virtual void tagListChanged();
-    static void fitColumns(CustomTableView* table, const QFont& font);
+    static void fitColumns(CustomTableView* table, const QFont& font, bool lasting);
     // Selects the row of the chosen tag again, if it is listed.
     void reselectChosenTag();
     // Redraws every row (ticks cleared) without moving the list.
@@ -103,4 +103,5 @@ protected:
 
     std::string prefix_; // "Edit" or "Play": column identifiers begin with it
     TagTableModel* tagModel_ = nullptr;
+    bool timesLast_ = false; // a listed tag shows its end: the time column is wide
 };

@@ -28,12 +28,16 @@
 class Screens : public ::testing::Test {
 protected:
     Screens() {
-        makeWindow();
         dir = std::filesystem::temp_directory_path() /
               ("rucktag-ui-" + std::to_string(::getpid()) + "-" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir);
+        // Code windows of the test's own, read when the window is made.
+        config = dir.string() + "-config";
+        std::filesystem::remove_all(config);
+        ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+        makeWindow();
         // Journals of the test's videos go beside its scratch folder.
         state = dir.string() + "-state";
         std::filesystem::remove_all(state);
@@ -46,6 +50,7 @@ protected:
                                      std::filesystem::perm_options::add);
         std::filesystem::remove_all(dir);
         std::filesystem::remove_all(state);
+        std::filesystem::remove_all(config);
     }
 
     // A new main window on a new fake player (a restart, for instance); on
@@ -160,5 +165,6 @@ protected:
     EditViewController* edit = nullptr;
     PlayViewController* play = nullptr;
     std::filesystem::path dir;
-    std::filesystem::path state; // XDG_STATE_HOME
+    std::filesystem::path state;  // XDG_STATE_HOME
+    std::filesystem::path config; // XDG_CONFIG_HOME
 };

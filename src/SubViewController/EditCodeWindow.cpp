@@ -1,0 +1,236 @@
+// The edit screen's tag buttons: built from the chosen code window, pressed
+// by the mouse or by a code's key, recorded through the window's rules.
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QSettings>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <optional>
+
+#include "MainViewController.h"
+#include "Media/Player.h"
+#include "SubModuleClass/CodeWindowFile.h"
+#include "SubViewClass/Buttons.h"
+#include "SubViewClass/CustomAlert.h"
+#include "SubViewClass/EditableNSTextField.h"
+#include "SubViewClass/MediaPlayerView.h"
+#include "SubViewClass/Style.h"
+#include "SubViewController/EditViewController.h"
+
+namespace {
+
+// The standard window's tags of a team in rows of a grid, by colour group:
+// open play, set pieces and restarts, change of possession, scores and
+// discipline, and the check.
+const std::vector<std::vector<int>> kButtonRows = {{0, 1, 2},   {3, 4},       {5, 6, 7},   {8},
+                                                   {9, 10, 11}, {12, 13, 14}, {15, 16, 17}};
+
+const char* const kWindowSetting = "codeWindow";
+
+// Columns of a custom window's grid: up to 40 codes per team still fit a
+// 1366×768 screen in four columns of ten.
+int columnsFor(size_t codes) {
+    return codes <= 5 ? 1 : codes <= 12 ? 2 : codes <= 24 ? 3 : 4;
+}
+
+std::optional<QKeyCombination> keyOf(const std::string& text) {
+    if (text.empty())
+        return std::nullopt;
+    const QKeySequence seq =
+        QKeySequence::fromString(QString::fromStdString(text), QKeySequence::PortableText);
+    if (seq.isEmpty())
+        return std::nullopt;
+    return seq[0];
+}
+
+} // namespace
+
+QWidget* EditViewController::makeCodePanel() {
+    auto* panel = new QWidget(this);
+    auto* l = new QVBoxLayout(panel);
+    l->setContentsMargins(0, 0, 0, 0);
+    l->setSpacing(6);
+    codeWindowPopUp = new QComboBox(panel);
+    codeWindowPopUp->setObjectName("codeWindowPopUp");
+    codeWindowPopUp->setToolTip("コードウィンドウ");
+    l->addWidget(codeWindowPopUp);
+    auto* teams = new QHBoxLayout();
+    teams->setSpacing(10);
+    teams->addWidget(makeTeamPanel(true), 1);
+    teams->addWidget(makeTeamPanel(false), 1);
+    l->addLayout(teams, 1);
+    connect(codeWindowPopUp, &QComboBox::activated, this, [this](int which) {
+        chooseCodeWindow(which);
+        QSettings("Rucktag", "Rucktag")
+            .setValue(kWindowSetting, QString::fromStdString(codeWindow().name));
+    });
+    loadCodeWindows();
+    return panel;
+}
+
+QWidget* EditViewController::makeTeamPanel(bool teamA) {
+    auto* panel = new QWidget(this);
+    auto* l = new QVBoxLayout(panel);
+    l->setContentsMargins(0, 0, 0, 0);
+    l->setSpacing(6);
+    auto* header = new EditableNSTextField(teamA ? "チームA" : "チームB", panel);
+    header->setObjectName(teamA ? "teamA_header" : "teamB_header");
+    header->setAlignment(Qt::AlignCenter);
+    header->setStyleSheet(Style::teamHeader(teamA));
+    header->setMinimumHeight(28);
+    (teamA ? teamA_header : teamB_header) = header;
+    l->addWidget(header);
+    auto* buttons = new QWidget(panel);
+    auto* g = new QGridLayout(buttons);
+    g->setContentsMargins(0, 0, 0, 0);
+    g->setSpacing(5);
+    buttonGrids_[teamA ? 0 : 1] = g;
+    l->addWidget(buttons, 1);
+    return panel;
+}
+
+void EditViewController::loadCodeWindows() {
+    CodeWindowList list = listCodeWindows(codeWindowFolder());
+    windows_ = std::move(list.windows);
+    for (const CodeWindow& w : windows_)
+        codeWindowPopUp->addItem(QString::fromStdString(w.name));
+    const QString remembered = QSettings("Rucktag", "Rucktag").value(kWindowSetting).toString();
+    chooseCodeWindow(std::max(0, codeWindowPopUp->findText(remembered)));
+    if (list.problems.empty())
+        return;
+    std::string note = "使えないコードウィンドウがあります。";
+    for (const std::string& p : list.problems)
+        note += "\n" + p;
+    // Once the window is up, not over an empty screen.
+    QTimer::singleShot(0, this, [note] { AlertBox(note, "お知らせ", "warning"); });
+}
+
+void EditViewController::chooseCodeWindow(int which) {
+    if (which < 0 || static_cast<size_t>(which) >= windows_.size())
+        return;
+    codeWindowPopUp->setCurrentIndex(which);
+    recorder_ = std::make_unique<CodeRecorder>(windows_[static_cast<size_t>(which)], [this] {
+        Player* player = currentPlayer();
+        return player ? player->currentTime() : 0.0;
+    });
+    for (TagButton* b : tagButtons)
+        delete b;
+    tagButtons.clear();
+    codeKeys_.clear();
+    UEImageButtonA = UEImageButtonB = nullptr;
+    buildTagButtons(true);
+    buildTagButtons(false);
+}
+
+void EditViewController::buildTagButtons(bool teamA) {
+    QGridLayout* g = buttonGrids_[teamA ? 0 : 1];
+    QWidget* holder = g->parentWidget();
+    const CodeWindow& window = codeWindow();
+    const size_t n = window.codes.size();
+    const int columns = columnsFor(n);
+    for (int c = 0; c < g->columnCount(); ++c)
+        g->setColumnStretch(c, 0);
+    for (int r = 0; r < g->rowCount(); ++r)
+        g->setRowStretch(r, 0);
+    auto add = [&](size_t i, int row, int column, int span) {
+        const Code& code = window.codes[i];
+        auto* b = new TagButton(QString::fromStdString(code.name),
+                                QString::fromStdString(codeIdentifier(teamA, i)), holder);
+        // The grid decides the size, never the text: long names shrink.
+        b->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+        b->setMinimumSize(20, 18);
+        if (!window.builtIn) {
+            const QColor face(QString::fromStdString(code.color));
+            b->setColors(face, face.darker(130));
+        }
+        connect(b, &QPushButton::clicked, this, [this, b] { onTagButtonClicked(b); });
+        g->addWidget(b, row, column, 1, span);
+        b->show();
+        tagButtons.push_back(b);
+        if (const auto key = keyOf(teamA ? code.keyA : code.keyB))
+            codeKeys_.push_back({*key, b});
+        if (window.builtIn && code.name == "UE") {
+            (teamA ? UEImageButtonA : UEImageButtonB) = b;
+            b->setToolTip("アンフォーストエラー");
+        }
+    };
+    if (window.builtIn) {
+        for (size_t r = 0; r < kButtonRows.size(); ++r) {
+            const auto& row = kButtonRows[r];
+            // A lone button of a row spans it, two share it.
+            const int span = row.size() == 1 ? 6 : row.size() == 2 ? 3 : 2;
+            for (size_t c = 0; c < row.size(); ++c)
+                add(static_cast<size_t>(row[c]), static_cast<int>(r), static_cast<int>(c) * span,
+                    span);
+        }
+        return;
+    }
+    const int rows =
+        static_cast<int>((n + static_cast<size_t>(columns) - 1) / static_cast<size_t>(columns));
+    for (size_t i = 0; i < n; ++i)
+        add(i, static_cast<int>(i) / columns, static_cast<int>(i) % columns, 1);
+    // Few codes keep the standard buttons' height rather than growing.
+    for (int r = 0; r < std::max(rows, static_cast<int>(kButtonRows.size())); ++r)
+        g->setRowStretch(r, 1);
+    for (int c = 0; c < columns; ++c)
+        g->setColumnStretch(c, 1);
+}
+
+void EditViewController::onTagButtonClicked(TagButton* sender) {
+    if (!myParent || !sender || !recorder_)
+        return;
+    MediaPlayerView* view = mediaView();
+    if (!view || !view->isOpenStatus().value_or(false) || !myParent->mayChangeTags())
+        return;
+    const QString id = sender->objectName();
+    bool number = false;
+    const qulonglong code = id.mid(1).toULongLong(&number);
+    if (id.isEmpty() || !number)
+        return;
+    recordCode(static_cast<size_t>(code), id.front() == 'A');
+}
+
+void EditViewController::recordCode(size_t code, bool teamA) {
+    TagEdit edit = recorder_->press(myParent->tagDataModel, code, teamA);
+    std::vector<std::shared_ptr<TagRowData>> added;
+    if (edit.kind == TagEdit::Kind::Insert)
+        for (const auto& [place, row] : edit.rows)
+            added.push_back(row);
+    for (const TagEdit& step : edit.steps)
+        if (step.kind == TagEdit::Kind::Insert)
+            for (const auto& [place, row] : step.rows)
+                added.push_back(row);
+    if (edit.kind == TagEdit::Kind::Steps && edit.steps.empty())
+        return;
+    showComment({});
+    myParent->performTagEdit(std::move(edit));
+    // Listed at the end as today; an end set shows on its row (the store's).
+    for (const auto& row : added) {
+        tagTableData.push_back(row);
+        tagTableSelectedRowIndex = row->index;
+    }
+    // Selected but not scrolled to: the analyst may be reading higher up.
+    reloadKeepingScroll();
+}
+
+bool EditViewController::pressCodeKey(const QKeyEvent& event) {
+    const QKeyCombination pressed(event.modifiers() & ~Qt::KeypadModifier,
+                                  static_cast<Qt::Key>(event.key()));
+    const auto it = std::find_if(codeKeys_.begin(), codeKeys_.end(),
+                                 [pressed](const CodeKey& k) { return k.key == pressed; });
+    if (it == codeKeys_.end())
+        return false;
+    // A held key records once.
+    if (event.isAutoRepeat())
+        return true;
+    // The button shows the press, as under the mouse.
+    TagButton* b = it->button;
+    b->setDown(true);
+    QTimer::singleShot(150, b, [b] { b->setDown(false); });
+    onTagButtonClicked(b);
+    return true;
+}

@@ -1,0 +1,157 @@
+#include <QCheckBox>
+#include <QComboBox>
+
+#include "support/ScreenFixture.h"
+
+namespace {
+
+// A point code with keys Q / W and a code that lasts, with keys E / R.
+const char* const kSevens = R"({"format": "rucktag-codewindow", "version": 1, "name": "7人制",
+ "codes": [{"name": "スクラム", "color": "#f08000", "keyA": "Q", "keyB": "W"},
+           {"name": "ポゼッション", "color": "#2060c0", "mode": "duration",
+            "keyA": "E", "keyB": "R"}]}
+)";
+// The second code's name is taken: line 3.
+const char* const kBroken = R"({"format": "rucktag-codewindow", "version": 1, "name": "壊れ",
+ "codes": [{"name": "攻撃"},
+           {"name": "攻撃"}]}
+)";
+
+class CodeWindows : public Screens {
+protected:
+    // Puts the test's window files in place and starts afresh on them.
+    void restartWithWindows() {
+        const auto folder = config / "rucktag" / "codewindows";
+        std::filesystem::create_directories(folder);
+        std::ofstream(folder / "7人制.json") << kSevens;
+        std::ofstream(folder / "壊れ.json") << kBroken;
+        window.reset();
+        makeWindow();
+    }
+    void chooseSevens() {
+        chooseFilter(edit->codeWindowPopUp, "7人制");
+        ASSERT_EQ(edit->codeWindow().name, "7人制");
+    }
+    std::string timeCell(int row) const {
+        const QAbstractItemModel* m = edit->tagModel();
+        return m->data(m->index(row, 3)).toString().toStdString();
+    }
+    std::vector<std::string> ids() const {
+        std::vector<std::string> out;
+        for (TagButton* b : edit->tagButtons)
+            out.push_back(b->objectName().toStdString());
+        return out;
+    }
+};
+
+} // namespace
+
+// The pop-up offers 標準 and the valid files, reports the others by file and
+// line once; a choice rebuilds the buttons and is there again next run.
+TEST_F(CodeWindows, ChoosingAWindowRebuildsTheButtonsAndIsRemembered) {
+    restartWithWindows();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.shown.empty(); }, 5000));
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_NE(dialogs.shown[0].message.find("壊れ.json:3:"), std::string::npos)
+        << dialogs.shown[0].message;
+    ASSERT_EQ(edit->codeWindowPopUp->count(), 2);
+    EXPECT_EQ(edit->codeWindowPopUp->itemText(0), "標準");
+    EXPECT_EQ(edit->tagButtons.size(), 36u);
+
+    chooseSevens();
+    EXPECT_EQ(ids(), (std::vector<std::string>{"A0", "A1", "B0", "B1"}));
+    EXPECT_EQ(button("B1")->text(), "ポゼッション");
+    EXPECT_EQ(button("A0")->background_color, QColor("#f08000"));
+    EXPECT_TRUE(button("A1")->isVisible());
+
+    window.reset();
+    makeWindow();
+    EXPECT_EQ(edit->codeWindowPopUp->currentText(), "7人制");
+    EXPECT_EQ(ids(), (std::vector<std::string>{"A0", "A1", "B0", "B1"}));
+
+    chooseFilter(edit->codeWindowPopUp, "標準");
+    ASSERT_EQ(edit->tagButtons.size(), 36u);
+    EXPECT_EQ(button("B17")->text(), "チェック");
+    EXPECT_NE(button("A5")->background_color, QColor("#f08000"));
+}
+
+// The first press of a code that lasts starts its tag, the second ends it;
+// undo takes back the end, then the start.
+TEST_F(CodeWindows, ADurationCodeStartsAndEndsOneTag) {
+    restartWithWindows();
+    chooseSevens();
+    openVideo("a.mp4");
+    QHeaderView* header = edit->tagTableView->horizontalHeader();
+    const int narrow = header->sectionSize(3);
+    press("A1", 62);
+    ASSERT_EQ(main->tagDataModel.data.size(), 1u);
+    EXPECT_EQ(timeCell(0), "0:01:02–");
+    EXPECT_GT(header->sectionSize(3), narrow); // room for the end
+    press("B1", 70);                           // the other team's is its own
+    press("A1", 90);
+    ASSERT_EQ(main->tagDataModel.data.size(), 2u);
+    const TagRowData& tag = *main->tagDataModel.data[0];
+    EXPECT_EQ(tag.end, TagEnd::at(90.0f));
+    EXPECT_EQ(timeCell(0), "0:01:02–0:01:30");
+    EXPECT_EQ(main->tagDataModel.data[1]->end.state, TagEnd::State::Open);
+
+    clickCell(edit->tagTableView, 1, 4);
+    type(Qt::Key_Z, Qt::ControlModifier);
+    ASSERT_EQ(main->tagDataModel.data.size(), 2u);
+    EXPECT_EQ(main->tagDataModel.data[0]->end.state, TagEnd::State::Open);
+    EXPECT_EQ(timeCell(0), "0:01:02–");
+    type(Qt::Key_Z, Qt::ControlModifier); // B's start
+    type(Qt::Key_Z, Qt::ControlModifier); // A's start
+    EXPECT_TRUE(main->tagDataModel.data.empty());
+    EXPECT_EQ(header->sectionSize(3), narrow);
+}
+
+// A code's keys record for their team wherever a click left the focus on the
+// edit screen, the button showing the press; on the play screen they do
+// nothing.
+TEST_F(CodeWindows, CodeKeysRecordFromEveryControlOfTheEditScreen) {
+    restartWithWindows();
+    chooseSevens();
+    openVideo("a.mp4");
+    press("A0", 1);
+    struct Target {
+        const char* name;
+        std::function<void()> focus;
+    };
+    const Target targets[] = {
+        {"tag row", [&] { clickCell(edit->tagTableView, 0, 4); }},
+        {"filter pop-up", [&] { chooseFilter(edit->tagFilterCombo, "すべてを見る"); }},
+        {"team box", [&] {
+             QTest::mouseClick(edit->teamB_checkBox, Qt::LeftButton);
+             QTest::mouseClick(edit->teamB_checkBox, Qt::LeftButton);
+         }}};
+    double clock = 10;
+    for (const Target& t : targets) {
+        SCOPED_TRACE(t.name);
+        t.focus();
+        const size_t before = main->tagDataModel.data.size();
+        fake->clock = clock;
+        type(Qt::Key_Q);
+        EXPECT_TRUE(button("A0")->isDown());
+        fake->clock = clock + 1;
+        type(Qt::Key_W);
+        ASSERT_EQ(main->tagDataModel.data.size(), before + 2);
+        const TagRowData& a = *main->tagDataModel.data[before];
+        const TagRowData& b = *main->tagDataModel.data[before + 1];
+        EXPECT_TRUE(a.team);
+        EXPECT_FALSE(b.team);
+        EXPECT_EQ(a.name, "スクラム");
+        EXPECT_EQ(b.name, "スクラム");
+        EXPECT_EQ(a.time_val, static_cast<float>(clock));
+        EXPECT_EQ(b.time_val, static_cast<float>(clock + 1));
+        clock += 10;
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !button("A0")->isDown(); }, 2000));
+
+    const size_t tags = main->tagDataModel.data.size();
+    click("menu_play_mode_button");
+    clickCell(play->tagTableView, 0, 2);
+    type(Qt::Key_Q);
+    type(Qt::Key_E);
+    EXPECT_EQ(main->tagDataModel.data.size(), tags);
+}
