@@ -249,6 +249,12 @@ QWidget* CodeWindowEditor::makeCodeForm() {
 
     auto* colors = new QHBoxLayout();
     colors->setSpacing(3);
+    colorShown_ = new QLabel(codeForm_);
+    colorShown_->setObjectName("codeColorShown");
+    colorShown_->setFixedSize(40, 22);
+    colorShown_->setToolTip("このコードの色");
+    colors->addWidget(colorShown_);
+    colors->addSpacing(8);
     int n = 0;
     for (const char* c : kSwatches) {
         auto* s = new QPushButton(codeForm_);
@@ -413,8 +419,8 @@ void CodeWindowEditor::showCode() {
     lag_->setText(secondsText(shown.lag));
     mode_->setCurrentIndex(shown.mode == CodeMode::Duration ? 1 : 0);
     group_->setText(qs(shown.group));
-    colorButton_->setStyleSheet(
-        c ? QString("border-left: 14px solid %1; padding-left: 4px;").arg(qs(shown.color)) : "");
+    colorShown_->setStyleSheet(
+        c ? QString("background: %1; border: 1px solid #333;").arg(qs(shown.color)) : "");
     if (c)
         codeList_->item(code_)->setIcon(swatch(shown.color));
     showNameProblem();

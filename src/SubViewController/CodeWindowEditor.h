@@ -97,6 +97,7 @@ private:
     QWidget* codeForm_;
     QLineEdit* codeName_;
     QPushButton* colorButton_;
+    QLabel* colorShown_;
     KeyCaptureField* keyA_;
     KeyCaptureField* keyB_;
     QLineEdit* lead_;

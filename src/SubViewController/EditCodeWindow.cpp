@@ -136,6 +136,10 @@ void EditViewController::chooseCodeWindow(int which) {
         Player* player = currentPlayer();
         return player ? player->currentTime() : 0.0;
     });
+    // Built out of sight: each button is laid out and sized once, when the
+    // grids show again, not at every button added.
+    for (QGridLayout* g : buttonGrids_)
+        g->parentWidget()->hide();
     for (TagButton* b : tagButtons)
         delete b;
     tagButtons.clear();
@@ -143,6 +147,8 @@ void EditViewController::chooseCodeWindow(int which) {
     UEImageButtonA = UEImageButtonB = nullptr;
     buildTagButtons(true);
     buildTagButtons(false);
+    for (QGridLayout* g : buttonGrids_)
+        g->parentWidget()->show();
 }
 
 void EditViewController::openCodeWindowEditor() {
