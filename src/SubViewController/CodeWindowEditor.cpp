@@ -609,9 +609,33 @@ void CodeWindowEditor::setLabelKey(size_t text, const QString& key) {
 
 // ---- files
 
+// A key of the window the player keeps (a file may have one), as the key
+// fields say it; empty when none.
+static std::string playerKeyProblem(const CodeWindow& window) {
+    using Kind = KeyPlace::Kind;
+    for (size_t i = 0; i < window.codes.size(); ++i)
+        for (const bool teamA : {true, false}) {
+            const KeyPlace place{teamA ? Kind::CodeA : Kind::CodeB, i, 0};
+            const std::string message =
+                keyTakenMessage(window, teamA ? window.codes[i].keyA : window.codes[i].keyB, place);
+            if (!message.empty())
+                return std::to_string(i + 1) + " 番目のコード：" + message;
+        }
+    for (size_t i = 0; i < window.labels.size(); ++i)
+        for (size_t t = 0; t < window.labels[i].keys.size(); ++t) {
+            const std::string message =
+                keyTakenMessage(window, window.labels[i].keys[t], {Kind::Label, i, t});
+            if (!message.empty())
+                return std::to_string(i + 1) + " 番目のラベルグループ：" + message;
+        }
+    return {};
+}
+
 std::string CodeWindowEditor::problem(bool forSave) const {
     if (const auto problems = checkCodeWindow(window_); !problems.empty())
         return placeOf(problems.front()) + problems.front().message;
+    if (std::string keys = playerKeyProblem(window_); !keys.empty())
+        return keys;
     if (forSave &&
         std::find(otherNames_.begin(), otherNames_.end(), window_.name) != otherNames_.end())
         return "「" + window_.name + "」という名前のウィンドウはすでにあります";
@@ -655,6 +679,12 @@ void CodeWindowEditor::onImport() {
             for (const std::string& p : read.problems)
                 message += "\n" + p;
             AlertBox(message, "お知らせ", "warning");
+            return;
+        }
+        if (const std::string keys = playerKeyProblem(read.window); !keys.empty()) {
+            AlertBox("読み込めません。\n" + std::filesystem::path(*path).filename().string() +
+                         "：" + keys,
+                     "お知らせ", "warning");
             return;
         }
         const std::string& name = read.window.name;

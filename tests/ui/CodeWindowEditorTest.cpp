@@ -312,6 +312,14 @@ TEST_F(Editor, WindowsAreExportedAndImportedAsFiles) {
     clickButton(e, "codeWindowImportButton");
     EXPECT_EQ(lastMessage(),
               "読み込めません。\n壊れ.json:3: キー「q」がほかにも割り当てられています");
+    // A key the player keeps is refused as the key fields refuse it.
+    const auto spaced = dir / "空白.json";
+    std::ofstream(spaced) << R"({"format": "rucktag-codewindow", "version": 1, "name": "空白",
+ "codes": [{"name": "攻撃", "keyB": "Space"}]})";
+    dialogs.paths.push_back(spaced.string());
+    clickButton(e, "codeWindowImportButton");
+    EXPECT_EQ(lastMessage(), "読み込めません。\n空白.json：1 番目のコード：キー「Space」は"
+                             "プレーヤーのキー（再生／一時停止）のため使えません");
     // One of the name of a window already there.
     dialogs.paths.push_back(out.string());
     clickButton(e, "codeWindowImportButton");
