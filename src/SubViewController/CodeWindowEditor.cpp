@@ -543,7 +543,7 @@ void CodeWindowEditor::showLabel() {
             if (LabelGroup* lg = label(); lg && t < lg->keys.size())
                 key->setText(qs(lg->keys[t]));
         });
-        // Later: the row's own button goes with the rows.
+        // Queued: rebuilding the rows deletes the button clicked.
         connect(remove, &QPushButton::clicked, this, [this, t] {
             QMetaObject::invokeMethod(
                 this,

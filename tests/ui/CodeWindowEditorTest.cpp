@@ -258,6 +258,14 @@ TEST_F(Editor, CodesAndLabelGroupsAreBuiltAndOrderedAndSaved) {
     pressKeyIn(e, "labelKey0", Qt::Key_K);
     EXPECT_EQ(lastMessage(), "キー「K」はすでにラベル「結果：失敗」に割り当てられています");
     pressKeyIn(e, "labelKey0", Qt::Key_J);
+    clickButton(e, "labelTextAddButton");
+    clickButton(e, "labelTextRemove0"); // 成功 and its key go, the others move up
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !e->findChild<QLineEdit*>("labelText2"); }, 2000));
+    EXPECT_EQ(in<QLineEdit>(e, "labelText0")->text(), "失敗");
+    EXPECT_EQ(in<QLineEdit>(e, "labelKey0")->text(), "K");
+    retype(e, "labelText1", "成功");
+    pressKeyIn(e, "labelKey1", Qt::Key_J);
+    clickButton(e, "labelUpButton"); // a lone group stays
     clickButton(e, "labelAddButton");
     typeJapanese("ゾーン");
     clickButton(e, "labelUpButton");
@@ -276,7 +284,7 @@ TEST_F(Editor, CodesAndLabelGroupsAreBuiltAndOrderedAndSaved) {
     ruck.group = "局面";
     Code possession{"ポゼッション", "#2060c0", "E", "R", {}, {}, CodeMode::Duration, ""};
     expected.codes = {ruck, possession};
-    expected.labels = {{"結果", {"成功", "失敗"}, {"J", "K"}}};
+    expected.labels = {{"結果", {"失敗", "成功"}, {"K", "J"}}};
     const CodeWindowRead back = readCodeWindowFile(folder() / "7人制.json");
     ASSERT_TRUE(back.ok()) << back.problems.front();
     EXPECT_EQ(back.window, expected);
