@@ -1,15 +1,19 @@
 // The edit screen with 50,000 tags: one tag press until the table lists the
 // new row, and a filtered, sorted rebuild of the table; the tag timeline with
-// 50,000 marks: painting, hit test and rebuild.
+// 50,000 marks: painting, hit test and rebuild; switching between two code
+// windows of 40 codes per team (80 buttons rebuilt and laid out).
 #include <QApplication>
 #include <QComboBox>
 #include <QImage>
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <clocale>
+#include <cstdio>
+#include <cstdlib>
 #include <random>
 
 #include "MainViewController.h"
+#include "SubModuleClass/CodeWindowFile.h"
 #include "SubViewClass/Buttons.h"
 #include "SubViewClass/MediaPlayerView.h"
 #include "SubViewClass/TableModels.h"
@@ -153,10 +157,60 @@ void BM_TimelineSetRows50k(benchmark::State& state) {
 }
 BENCHMARK(BM_TimelineSetRows50k)->Unit(benchmark::kMillisecond);
 
+// Two windows of 40 codes each with keys for both teams, in a folder of the
+// bench's own (QSettings follows it too, so the analyst's choice is untouched).
+void writeFortyCodeWindows() {
+    char folder[] = "/tmp/rucktag-bench-XXXXXX";
+    if (!::mkdtemp(folder))
+        return;
+    ::setenv("XDG_CONFIG_HOME", folder, 1);
+    for (const char* name : {"40A", "40B"}) {
+        CodeWindow w;
+        w.name = name;
+        for (int i = 0; i < 40; ++i) {
+            Code c;
+            c.name = std::string(name) + " コード" + std::to_string(i + 1);
+            c.color = i % 2 ? "#408bff" : "#ff8b40";
+            const std::string f = "F" + std::to_string(i % 35 + 1);
+            c.keyA = (i < 35 ? "" : "Alt+") + f;
+            c.keyB = (i < 35 ? "Shift+" : "Ctrl+") + f;
+            c.mode = i % 3 ? CodeMode::Point : CodeMode::Duration;
+            w.codes.push_back(std::move(c));
+        }
+        const std::string error =
+            writeCodeWindowFile(codeWindowFolder() / codeWindowFileName(name), w);
+        if (!error.empty())
+            std::fprintf(stderr, "%s: %s\n", name, error.c_str());
+    }
+}
+
+// One switch: the pop-up's choice, the buttons rebuilt, laid out and painted.
+void BM_SwitchWindows40CodesPerTeam(benchmark::State& state) {
+    Screen& s = screen();
+    EditViewController* edit = s.main->editViewController;
+    QComboBox* popUp = edit->codeWindowPopUp;
+    const int a = popUp->findText("40A"), b = popUp->findText("40B");
+    if (a < 0 || b < 0) {
+        state.SkipWithError("windows not offered");
+        return;
+    }
+    bool flip = false;
+    for (auto _ : state) {
+        emit popUp->activated(flip ? a : b);
+        QApplication::processEvents();
+        flip = !flip;
+    }
+    state.counters["buttons"] = static_cast<double>(edit->tagButtons.size());
+    emit popUp->activated(0);
+    QApplication::processEvents();
+}
+BENCHMARK(BM_SwitchWindows40CodesPerTeam)->Unit(benchmark::kMillisecond);
+
 } // namespace
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    writeFortyCodeWindows();
     QApplication app(argc, argv);
     std::setlocale(LC_NUMERIC, "C");
     benchmark::Initialize(&argc, argv);

@@ -84,6 +84,77 @@ std::string keyOf(std::string_view text) {
     return key;
 }
 
+} // namespace
+
+bool sameKey(std::string_view a, std::string_view b) {
+    return keyOf(a) == keyOf(b);
+}
+
+const std::vector<PlayerKey>& playerKeys() {
+    static const std::vector<PlayerKey> keys = {
+        {"A", "再生"},
+        {"S", "一時停止"},
+        {"D", "スロー再生"},
+        {"Space", "再生／一時停止"},
+        {"Left", "2 秒戻る"},
+        {"Right", "2 秒進む"},
+        {"Up", "音量を上げる"},
+        {"Down", "音量を下げる"},
+        {",", "クリップの開始"},
+        {".", "クリップの終了"},
+        {"PgUp", "前のシーン"},
+        {"PgDown", "次のシーン"},
+        {"Ctrl+O", "動画を開く"},
+        {"Ctrl+Z", "取り消し"},
+        {"Ctrl+Y", "やり直し"},
+        {"Ctrl+Shift+Z", "やり直し"},
+    };
+    return keys;
+}
+
+std::string keyTakenMessage(const CodeWindow& window, std::string_view key, KeyPlace place) {
+    if (key.empty())
+        return {};
+    const std::string shown = "キー「" + std::string(key) + "」は";
+    for (const PlayerKey& p : playerKeys())
+        if (sameKey(p.key, key))
+            return shown + "プレーヤーのキー（" + std::string(p.use) + "）のため使えません";
+    using Kind = KeyPlace::Kind;
+    for (size_t i = 0; i < window.codes.size(); ++i) {
+        const Code& code = window.codes[i];
+        for (const bool teamA : {true, false}) {
+            const KeyPlace here{teamA ? Kind::CodeA : Kind::CodeB, i, 0};
+            if (here != place && sameKey(teamA ? code.keyA : code.keyB, key))
+                return shown + "すでにコード「" + code.name + "」（" +
+                       (teamA ? "チームA" : "チームB") + "）に割り当てられています";
+        }
+    }
+    for (size_t i = 0; i < window.labels.size(); ++i) {
+        const LabelGroup& group = window.labels[i];
+        for (size_t t = 0; t < group.keys.size(); ++t) {
+            const KeyPlace here{Kind::Label, i, t};
+            if (here != place && sameKey(group.keys[t], key))
+                return shown + "すでにラベル「" + group.group + "：" +
+                       (t < group.texts.size() ? group.texts[t] : std::string()) +
+                       "」に割り当てられています";
+        }
+    }
+    return {};
+}
+
+std::string codeNameProblem(const CodeWindow& window, size_t code, std::string_view name) {
+    if (name.empty())
+        return "コードの名前がありません";
+    std::string storage, other;
+    const std::string_view wanted = nfcView(name, storage);
+    for (size_t i = 0; i < window.codes.size(); ++i)
+        if (i != code && nfcView(window.codes[i].name, other) == wanted)
+            return "コード名「" + std::string(name) + "」はほかのコードが使っています";
+    return {};
+}
+
+namespace {
+
 class Checker {
 public:
     std::vector<WindowProblem> problems;

@@ -78,5 +78,31 @@ struct WindowProblem {
 // the file; none for a window that can be offered.
 std::vector<WindowProblem> checkCodeWindow(const CodeWindow& window);
 
+// Where a key is set in a window: a code's key for team A or B, or the key of
+// a label group's text.
+struct KeyPlace {
+    enum class Kind : uint8_t { CodeA, CodeB, Label };
+    Kind kind = Kind::CodeA;
+    size_t item = 0; // the code or the label group
+    size_t text = 0; // the text of a label group
+    bool operator==(const KeyPlace&) const = default;
+};
+
+// The keys the player keeps on the edit screen, as key texts, and what they do.
+struct PlayerKey {
+    std::string_view key, use;
+};
+const std::vector<PlayerKey>& playerKeys();
+
+// Whether two key texts are the same key as Qt reads them (letters in either
+// case, spaces ignored).
+bool sameKey(std::string_view a, std::string_view b);
+// Why `key` cannot be set at `place` of `window`: who holds it already (a
+// player's key, another code or label), in Japanese; empty when it is free.
+std::string keyTakenMessage(const CodeWindow& window, std::string_view key, KeyPlace place);
+// Why code `code` of `window` cannot be named `name` (empty, or the name of
+// another code); empty when it can.
+std::string codeNameProblem(const CodeWindow& window, size_t code, std::string_view name);
+
 // Lead and lag may be 0 to this many seconds, as the play screen's boxes.
 inline constexpr double kMaxLeadLag = 60.0;

@@ -5,11 +5,13 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QPushButton>
 #include <QSettings>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <optional>
+#include <utility>
 
 #include "MainViewController.h"
 #include "Media/Player.h"
@@ -19,6 +21,7 @@
 #include "SubViewClass/EditableNSTextField.h"
 #include "SubViewClass/MediaPlayerView.h"
 #include "SubViewClass/Style.h"
+#include "SubViewController/CodeWindowEditor.h"
 #include "SubViewController/EditViewController.h"
 
 namespace {
@@ -57,7 +60,17 @@ QWidget* EditViewController::makeCodePanel() {
     codeWindowPopUp = new QComboBox(panel);
     codeWindowPopUp->setObjectName("codeWindowPopUp");
     codeWindowPopUp->setToolTip("コードウィンドウ");
-    l->addWidget(codeWindowPopUp);
+    codeWindowEditButton = new QPushButton("編集…", panel);
+    codeWindowEditButton->setObjectName("codeWindowEditButton");
+    codeWindowEditButton->setToolTip(
+        "コードウィンドウを編集します（標準は複製して編集します）。読込・書き出しもここから");
+    connect(codeWindowEditButton, &QPushButton::clicked, this,
+            &EditViewController::openCodeWindowEditor);
+    auto* chooser = new QHBoxLayout();
+    chooser->setSpacing(6);
+    chooser->addWidget(codeWindowPopUp, 1);
+    chooser->addWidget(codeWindowEditButton);
+    l->addLayout(chooser);
     auto* teams = new QHBoxLayout();
     teams->setSpacing(10);
     teams->addWidget(makeTeamPanel(true), 1);
@@ -93,14 +106,20 @@ QWidget* EditViewController::makeTeamPanel(bool teamA) {
     return panel;
 }
 
-void EditViewController::loadCodeWindows() {
+void EditViewController::loadCodeWindows(const std::string& choose) {
     CodeWindowList list = listCodeWindows(codeWindowFolder());
     windows_ = std::move(list.windows);
+    windowFiles_ = std::move(list.files);
+    codeWindowPopUp->clear();
     for (const CodeWindow& w : windows_)
         codeWindowPopUp->addItem(QString::fromStdString(w.name));
-    const QString remembered = QSettings("Rucktag", "Rucktag").value(kWindowSetting).toString();
-    chooseCodeWindow(std::max(0, codeWindowPopUp->findText(remembered)));
-    if (list.problems.empty())
+    QSettings settings("Rucktag", "Rucktag");
+    if (!choose.empty())
+        settings.setValue(kWindowSetting, QString::fromStdString(choose));
+    const QString wanted = settings.value(kWindowSetting).toString();
+    chooseCodeWindow(std::max(0, codeWindowPopUp->findText(wanted)));
+    // Said once a run; the editor reports its own files.
+    if (list.problems.empty() || std::exchange(windowProblemsShown_, true))
         return;
     std::string note = "使えないコードウィンドウがあります。";
     for (const std::string& p : list.problems)
@@ -117,6 +136,10 @@ void EditViewController::chooseCodeWindow(int which) {
         Player* player = currentPlayer();
         return player ? player->currentTime() : 0.0;
     });
+    // Built out of sight: each button is laid out and sized once, when the
+    // grids show again, not at every button added.
+    for (QGridLayout* g : buttonGrids_)
+        g->parentWidget()->hide();
     for (TagButton* b : tagButtons)
         delete b;
     tagButtons.clear();
@@ -124,6 +147,27 @@ void EditViewController::chooseCodeWindow(int which) {
     UEImageButtonA = UEImageButtonB = nullptr;
     buildTagButtons(true);
     buildTagButtons(false);
+    for (QGridLayout* g : buttonGrids_)
+        g->parentWidget()->show();
+}
+
+void EditViewController::openCodeWindowEditor() {
+    const int which = codeWindowPopUp->currentIndex();
+    if (which < 0 || static_cast<size_t>(which) >= windows_.size())
+        return;
+    std::vector<std::string> others;
+    for (size_t i = 0; i < windows_.size(); ++i)
+        if (i != static_cast<size_t>(which) || windows_[i].builtIn)
+            others.push_back(windows_[i].name);
+    auto* editor =
+        new CodeWindowEditor(windows_[static_cast<size_t>(which)],
+                             windowFiles_[static_cast<size_t>(which)], std::move(others), this);
+    editor->setAttribute(Qt::WA_DeleteOnClose);
+    connect(editor, &QDialog::finished, this, [this, editor] {
+        if (!editor->savedName().empty())
+            loadCodeWindows(editor->savedName());
+    });
+    editor->open();
 }
 
 void EditViewController::buildTagButtons(bool teamA) {

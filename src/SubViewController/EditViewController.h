@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QKeySequence>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -11,6 +12,7 @@
 
 class QComboBox;
 class QGridLayout;
+class QPushButton;
 class QPlainTextEdit;
 class TagButton;
 class GeneralButton;
@@ -41,6 +43,9 @@ public:
     // The code windows offered (標準 first); choosing one rebuilds the buttons.
     QComboBox* codeWindowPopUp = nullptr;
     const CodeWindow& codeWindow() const { return recorder_->window(); }
+    // Opens the code window editor on the chosen window (標準 as a duplicate).
+    QPushButton* codeWindowEditButton = nullptr;
+    void openCodeWindowEditor();
     // Records the code whose key `event` is, as its button would; false when
     // no code of the window has that key.
     bool pressCodeKey(const QKeyEvent& event);
@@ -77,8 +82,9 @@ private:
     QWidget* makeCodePanel();
     QWidget* makeTeamPanel(bool teamA);
     // The folder's windows in the pop-up, the remembered one chosen; files
-    // that cannot be offered are reported once.
-    void loadCodeWindows();
+    // that cannot be offered are reported once. `choose`: the window to
+    // choose instead of the remembered one.
+    void loadCodeWindows(const std::string& choose = {});
     void chooseCodeWindow(int which);
     void buildTagButtons(bool teamA);
     // A press of code `code` for a team through the window's rules, as one step.
@@ -90,6 +96,8 @@ private:
     QString shownComment_;
     bool keepTypedComment_ = false;
     std::vector<CodeWindow> windows_;
+    std::vector<std::filesystem::path> windowFiles_; // of each window; empty for 標準
+    bool windowProblemsShown_ = false;
     std::unique_ptr<CodeRecorder> recorder_;
     QGridLayout* buttonGrids_[2] = {}; // team A, team B
     struct CodeKey {

@@ -1,0 +1,350 @@
+#include <QCheckBox>
+#include <QInputMethodEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+
+#include "SubModuleClass/CodeWindowFile.h"
+#include "SubViewController/CodeWindowEditor.h"
+#include "support/ScreenFixture.h"
+
+// A window that differs reads as its file.
+void PrintTo(const CodeWindow& w, std::ostream* out) {
+    *out << codeWindowJson(w);
+}
+
+namespace {
+
+// スクラム records with Q / W, ポゼッション lasts with E / R.
+const char* const kSevens = R"({"format": "rucktag-codewindow", "version": 1, "name": "7人制",
+ "codes": [{"name": "スクラム", "color": "#f08000", "keyA": "Q", "keyB": "W"},
+           {"name": "ポゼッション", "color": "#2060c0", "mode": "duration",
+            "keyA": "E", "keyB": "R"}]}
+)";
+
+class Editor : public Screens {
+protected:
+    std::filesystem::path folder() const { return config / "rucktag" / "codewindows"; }
+    void restartWithSevens() {
+        std::filesystem::create_directories(folder());
+        std::ofstream(folder() / "7人制.json") << kSevens;
+        window.reset();
+        makeWindow();
+        chooseFilter(edit->codeWindowPopUp, "7人制");
+        ASSERT_EQ(edit->codeWindow().name, "7人制");
+    }
+    // Opens the editor with its button as the analyst does.
+    CodeWindowEditor* openEditor() {
+        QTest::mouseClick(edit->codeWindowEditButton, Qt::LeftButton);
+        auto* e = edit->findChild<CodeWindowEditor*>();
+        if (e && QTest::qWaitForWindowExposed(e)) {
+            e->activateWindow();
+            (void)QTest::qWaitForWindowActive(e);
+        }
+        return e;
+    }
+    template <class W> W* in(CodeWindowEditor* e, const QString& name) {
+        W* w = e->findChild<W*>(name);
+        EXPECT_NE(w, nullptr) << name.toStdString();
+        return w;
+    }
+    void clickButton(CodeWindowEditor* e, const char* name) {
+        auto* b = in<QAbstractButton>(e, name);
+        ASSERT_NE(b, nullptr);
+        ASSERT_TRUE(b->isVisible()) << name;
+        QTest::mouseClick(b, Qt::LeftButton);
+    }
+    void clickRow(CodeWindowEditor* e, const char* list, int row) {
+        auto* l = in<QListWidget>(e, list);
+        ASSERT_NE(l, nullptr);
+        QTest::mouseClick(l->viewport(), Qt::LeftButton, {},
+                          l->visualItemRect(l->item(row)).center());
+        ASSERT_EQ(l->currentRow(), row);
+    }
+    // Japanese comes through the input method: its committed text goes to
+    // the widget with the focus.
+    static void typeJapanese(const char* text) {
+        QWidget* focus = QApplication::focusWidget();
+        ASSERT_NE(focus, nullptr);
+        QInputMethodEvent commit;
+        commit.setCommitString(QString::fromUtf8(text));
+        QApplication::sendEvent(focus, &commit);
+    }
+    static void typeAny(const char* text) {
+        if (QString::fromUtf8(text).toLatin1() == text)
+            typeText(text);
+        else
+            typeJapanese(text);
+    }
+    // Clicks a field and puts `text` in place of what it holds.
+    void retype(CodeWindowEditor* e, const QString& field, const char* text) {
+        auto* f = in<QLineEdit>(e, field);
+        ASSERT_NE(f, nullptr);
+        QTest::mouseClick(f, Qt::LeftButton);
+        ASSERT_EQ(QApplication::focusWidget(), f);
+        type(Qt::Key_A, Qt::ControlModifier);
+        type(Qt::Key_Backspace);
+        typeAny(text);
+    }
+    // Clicks a key field and presses a key in it.
+    void pressKeyIn(CodeWindowEditor* e, const QString& field, Qt::Key key,
+                    Qt::KeyboardModifiers mods = {}) {
+        auto* f = in<QLineEdit>(e, field);
+        ASSERT_NE(f, nullptr);
+        QTest::mouseClick(f, Qt::LeftButton);
+        ASSERT_EQ(QApplication::focusWidget(), f);
+        type(key, mods);
+    }
+    // Waits for the editor to close; the main window has the keys again.
+    void waitClosed() {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !edit->findChild<CodeWindowEditor*>(); }, 2000));
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    }
+    std::string lastMessage() const {
+        return dialogs.shown.empty() ? std::string() : dialogs.shown.back().message;
+    }
+    std::vector<std::string> popUpItems() const {
+        std::vector<std::string> out;
+        for (int i = 0; i < edit->codeWindowPopUp->count(); ++i)
+            out.push_back(edit->codeWindowPopUp->itemText(i).toStdString());
+        return out;
+    }
+};
+
+} // namespace
+
+// A key pressed in a key field is refused, with the message naming who holds
+// it, when another code, a label or the player has it; a free key is taken.
+// An empty or repeated code name is shown at once and refused on saving.
+TEST_F(Editor, TakenKeysAndNamesAreRefusedWithAMessage) {
+    restartWithSevens();
+    CodeWindowEditor* e = openEditor();
+    ASSERT_NE(e, nullptr);
+    clickRow(e, "codeList", 1);
+    EXPECT_EQ(in<QLineEdit>(e, "codeNameField")->text(), "ポゼッション");
+
+    pressKeyIn(e, "codeKeyAField", Qt::Key_Q);
+    EXPECT_EQ(lastMessage(),
+              "キー「Q」はすでにコード「スクラム」（チームA）に割り当てられています");
+    EXPECT_EQ(in<QLineEdit>(e, "codeKeyAField")->text(), "E");
+    type(Qt::Key_Space);
+    EXPECT_EQ(lastMessage(), "キー「Space」はプレーヤーのキー（再生／一時停止）のため使えません");
+    type(Qt::Key_PageDown);
+    EXPECT_NE(lastMessage().find("プレーヤーのキー（次のシーン）"), std::string::npos);
+    type(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_NE(lastMessage().find("取り消し"), std::string::npos);
+    const size_t said = dialogs.shown.size();
+    type(Qt::Key_F, Qt::ShiftModifier);
+    EXPECT_EQ(dialogs.shown.size(), said);
+    EXPECT_EQ(in<QLineEdit>(e, "codeKeyAField")->text(), "Shift+F");
+    EXPECT_EQ(e->window().codes[1].keyA, "Shift+F");
+    // The key just given is taken for team B, even by the same code.
+    pressKeyIn(e, "codeKeyBField", Qt::Key_F, Qt::ShiftModifier);
+    EXPECT_EQ(lastMessage(),
+              "キー「Shift+F」はすでにコード「ポゼッション」（チームA）に割り当てられています");
+    EXPECT_EQ(e->window().codes[1].keyB, "R");
+
+    retype(e, "codeNameField", "スクラム");
+    auto* problem = in<QLabel>(e, "codeWindowProblem");
+    EXPECT_EQ(problem->text(), "コード名「スクラム」はほかのコードが使っています");
+    EXPECT_EQ(in<QListWidget>(e, "codeList")->item(1)->text(), "スクラム");
+    clickButton(e, "codeWindowSaveButton");
+    EXPECT_EQ(lastMessage(),
+              "保存できません。\n2 番目のコード：コード名「スクラム」が重複しています");
+    EXPECT_TRUE(e->isVisible());
+    retype(e, "codeNameField", "");
+    EXPECT_EQ(problem->text(), "コードの名前がありません");
+    clickButton(e, "codeWindowSaveButton");
+    EXPECT_EQ(lastMessage(), "保存できません。\n2 番目のコード：コードの名前がありません");
+    EXPECT_EQ(slurp(folder() / "7人制.json"), kSevens); // nothing written
+
+    retype(e, "codeNameField", "ボール");
+    EXPECT_EQ(problem->text(), "");
+    clickButton(e, "codeWindowSaveButton");
+    waitClosed();
+    EXPECT_EQ(edit->codeWindow().codes[1].name, "ボール");
+    EXPECT_EQ(button("B1")->text(), "ボール");
+
+    // The new key records for team A.
+    openVideo("a.mp4");
+    fake->clock = 12;
+    QTest::mouseClick(edit->teamA_checkBox, Qt::LeftButton);
+    QTest::mouseClick(edit->teamA_checkBox, Qt::LeftButton);
+    type(Qt::Key_F, Qt::ShiftModifier);
+    ASSERT_EQ(main->tagDataModel.data.size(), 1u);
+    EXPECT_EQ(main->tagDataModel.data[0]->name, "ボール");
+    EXPECT_TRUE(main->tagDataModel.data[0]->team);
+}
+
+// Editing 標準 edits a duplicate under a new name: the standard window and
+// its buttons stay as they are, the copy is saved, listed and chosen.
+TEST_F(Editor, TheStandardWindowIsDuplicatedNeverChanged) {
+    ASSERT_EQ(edit->codeWindow().name, "標準");
+    CodeWindowEditor* e = openEditor();
+    ASSERT_NE(e, nullptr);
+    EXPECT_NE(in<QLabel>(e, "codeWindowNote")->text().indexOf("標準のコピー"), -1);
+    EXPECT_EQ(in<QLineEdit>(e, "codeWindowNameField")->text(), "標準のコピー");
+    clickRow(e, "codeList", 6);
+    pressKeyIn(e, "codeKeyAField", Qt::Key_1);
+    pressKeyIn(e, "codeKeyBField", Qt::Key_1, Qt::AltModifier);
+    retype(e, "codeWindowNameField", "標準");
+    clickButton(e, "codeWindowSaveButton");
+    EXPECT_NE(lastMessage().find("「標準」は組み込みのウィンドウの名前です"), std::string::npos);
+    retype(e, "codeWindowNameField", "15人制");
+    const CodeWindow edited = e->window();
+    clickButton(e, "codeWindowSaveButton");
+    waitClosed();
+
+    EXPECT_EQ(popUpItems(), (std::vector<std::string>{"標準", "15人制"}));
+    EXPECT_EQ(edit->codeWindowPopUp->currentText(), "15人制");
+    const CodeWindowRead back = readCodeWindowFile(folder() / "15人制.json");
+    ASSERT_TRUE(back.ok());
+    EXPECT_EQ(back.window, edited);
+    EXPECT_EQ(back.window.codes.size(), 18u);
+    EXPECT_EQ(back.window.codes[6].keyA, "1");
+    EXPECT_EQ(back.window.codes[6].keyB, "Alt+1");
+    EXPECT_FALSE(back.window.builtIn);
+    EXPECT_EQ(CodeWindow::standard().codes[6].keyA, "");
+
+    chooseFilter(edit->codeWindowPopUp, "標準");
+    EXPECT_EQ(edit->tagButtons.size(), 36u);
+    EXPECT_TRUE(edit->codeWindow().builtIn);
+    // Again from 標準: the next copy's name.
+    e = openEditor();
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(in<QLineEdit>(e, "codeWindowNameField")->text(), "標準のコピー");
+    clickButton(e, "codeWindowCancelButton");
+}
+
+// Codes and label groups added, renamed, coloured, ordered, removed; a
+// code's lead, lag, mode and group; label texts and their keys. The saved
+// window reads back as the editor holds it, and the buttons follow.
+TEST_F(Editor, CodesAndLabelGroupsAreBuiltAndOrderedAndSaved) {
+    restartWithSevens();
+    CodeWindowEditor* e = openEditor();
+    ASSERT_NE(e, nullptr);
+    clickButton(e, "codeAddButton");
+    EXPECT_EQ(in<QListWidget>(e, "codeList")->currentRow(), 2);
+    // The new name is typed straight away.
+    ASSERT_EQ(QApplication::focusWidget(), in<QLineEdit>(e, "codeNameField"));
+    typeJapanese("ラック");
+    clickButton(e, "codeSwatch5");
+    retype(e, "codeLeadField", "3.5");
+    retype(e, "codeLagField", "80");
+    clickButton(e, "codeWindowSaveButton");
+    EXPECT_EQ(lastMessage(), "保存できません。\n3 番目のコード：後の秒数は 0 から 60 までです");
+    retype(e, "codeLagField", "8");
+    chooseFilter(in<QComboBox>(e, "codeModePopUp"), "時間");
+    retype(e, "codeGroupField", "局面");
+    clickButton(e, "codeUpButton");
+    clickButton(e, "codeUpButton");
+    clickButton(e, "codeUpButton"); // at the top already
+    EXPECT_EQ(in<QListWidget>(e, "codeList")->currentRow(), 0);
+    clickRow(e, "codeList", 1);
+    clickButton(e, "codeRemoveButton"); // スクラム
+    clickRow(e, "codeList", 0);
+    EXPECT_EQ(in<QLineEdit>(e, "codeLeadField")->text(), "3.5");
+
+    clickButton(e, "labelAddButton");
+    typeJapanese("結果");
+    retype(e, "labelText0", "成功");
+    clickButton(e, "labelTextAddButton");
+    retype(e, "labelText1", "失敗");
+    pressKeyIn(e, "labelKey1", Qt::Key_E); // ポゼッション's
+    EXPECT_EQ(lastMessage(),
+              "キー「E」はすでにコード「ポゼッション」（チームA）に割り当てられています");
+    pressKeyIn(e, "labelKey1", Qt::Key_K);
+    pressKeyIn(e, "labelKey0", Qt::Key_K);
+    EXPECT_EQ(lastMessage(), "キー「K」はすでにラベル「結果：失敗」に割り当てられています");
+    pressKeyIn(e, "labelKey0", Qt::Key_J);
+    clickButton(e, "labelTextAddButton");
+    clickButton(e, "labelTextRemove0"); // 成功 and its key go, the others move up
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !e->findChild<QLineEdit*>("labelText2"); }, 2000));
+    EXPECT_EQ(in<QLineEdit>(e, "labelText0")->text(), "失敗");
+    EXPECT_EQ(in<QLineEdit>(e, "labelKey0")->text(), "K");
+    retype(e, "labelText1", "成功");
+    pressKeyIn(e, "labelKey1", Qt::Key_J);
+    clickButton(e, "labelUpButton"); // a lone group stays
+    clickButton(e, "labelAddButton");
+    typeJapanese("ゾーン");
+    clickButton(e, "labelUpButton");
+    clickButton(e, "labelRemoveButton"); // ゾーン
+    clickButton(e, "codeWindowSaveButton");
+    waitClosed();
+
+    CodeWindow expected;
+    expected.name = "7人制";
+    Code ruck;
+    ruck.name = "ラック";
+    ruck.color = "#c03030";
+    ruck.lead = 3.5;
+    ruck.lag = 8;
+    ruck.mode = CodeMode::Duration;
+    ruck.group = "局面";
+    Code possession{"ポゼッション", "#2060c0", "E", "R", {}, {}, CodeMode::Duration, ""};
+    expected.codes = {ruck, possession};
+    expected.labels = {{"結果", {"失敗", "成功"}, {"K", "J"}}};
+    const CodeWindowRead back = readCodeWindowFile(folder() / "7人制.json");
+    ASSERT_TRUE(back.ok()) << back.problems.front();
+    EXPECT_EQ(back.window, expected);
+    EXPECT_EQ(edit->codeWindow(), expected);
+    EXPECT_EQ(button("A0")->text(), "ラック");
+    EXPECT_EQ(button("A0")->background_color, QColor("#c03030"));
+    EXPECT_EQ(edit->tagButtons.size(), 4u);
+}
+
+// 書き出し… writes the window where the analyst says; 読込… reports a bad
+// file by name and line and copies a good one into the folder, where the
+// pop-up lists it.
+TEST_F(Editor, WindowsAreExportedAndImportedAsFiles) {
+    restartWithSevens();
+    CodeWindowEditor* e = openEditor();
+    ASSERT_NE(e, nullptr);
+    const auto out = dir / "書き出し.json";
+    dialogs.paths.push_back(out.string());
+    clickButton(e, "codeWindowExportButton");
+    ASSERT_EQ(dialogs.panels.size(), 1u);
+    EXPECT_EQ(dialogs.panels[0].panel.proposedName, "7人制.json");
+    EXPECT_EQ(lastMessage(), "「7人制」を書き出しました");
+    const CodeWindowRead exported = readCodeWindowFile(out);
+    ASSERT_TRUE(exported.ok());
+    EXPECT_EQ(exported.window, e->window());
+
+    const auto bad = dir / "壊れ.json";
+    std::ofstream(bad) << R"({"format": "rucktag-codewindow", "version": 1, "name": "壊れ",
+ "codes": [{"name": "攻撃", "keyA": "Q"},
+           {"name": "守備", "keyA": "q"}]}
+)";
+    dialogs.paths.push_back(bad.string());
+    clickButton(e, "codeWindowImportButton");
+    EXPECT_EQ(lastMessage(),
+              "読み込めません。\n壊れ.json:3: キー「q」がほかにも割り当てられています");
+    // A key the player keeps is refused as the key fields refuse it.
+    const auto spaced = dir / "空白.json";
+    std::ofstream(spaced) << R"({"format": "rucktag-codewindow", "version": 1, "name": "空白",
+ "codes": [{"name": "攻撃", "keyB": "Space"}]})";
+    dialogs.paths.push_back(spaced.string());
+    clickButton(e, "codeWindowImportButton");
+    EXPECT_EQ(lastMessage(), "読み込めません。\n空白.json：1 番目のコード：キー「Space」は"
+                             "プレーヤーのキー（再生／一時停止）のため使えません");
+    // One of the name of a window already there.
+    dialogs.paths.push_back(out.string());
+    clickButton(e, "codeWindowImportButton");
+    EXPECT_EQ(lastMessage(), "読み込めません。\n「7人制」という名前のウィンドウはすでにあります");
+
+    const auto good = dir / "15人制.json";
+    std::string text = slurp(out);
+    text.replace(text.find("7人制"), std::string("7人制").size(), "15人制");
+    std::ofstream(good) << text;
+    dialogs.paths.push_back(good.string());
+    clickButton(e, "codeWindowImportButton");
+    EXPECT_EQ(lastMessage(), "「15人制」を読み込みました");
+    EXPECT_EQ(slurp(folder() / "15人制.json"), text); // a copy, byte for byte
+    EXPECT_EQ(in<QLineEdit>(e, "codeWindowNameField")->text(), "15人制");
+    clickButton(e, "codeWindowCancelButton");
+    waitClosed();
+    EXPECT_EQ(popUpItems(), (std::vector<std::string>{"標準", "15人制", "7人制"}));
+    EXPECT_EQ(edit->codeWindowPopUp->currentText(), "15人制");
+    EXPECT_EQ(filesIn(folder()), 2);
+}
