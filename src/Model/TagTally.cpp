@@ -21,10 +21,17 @@ int findRow(const std::vector<TallyRow>& tally, std::string_view name) {
 
 std::vector<TallyRow> tallyTags(const std::vector<std::shared_ptr<TagRowData>>& rows, bool teamA,
                                 bool teamB) {
+    static const std::vector<std::string> kStandard(kTagLabels.begin(), kTagLabels.end());
+    return tallyTags(rows, teamA, teamB, kStandard);
+}
+
+std::vector<TallyRow> tallyTags(const std::vector<std::shared_ptr<TagRowData>>& rows, bool teamA,
+                                bool teamB, const std::vector<std::string>& order) {
     std::vector<TallyRow> tally;
-    tally.reserve(kTagLabels.size());
-    for (const char* label : kTagLabels)
-        tally.push_back({label, 0, 0});
+    tally.reserve(order.size());
+    std::string composedName;
+    for (const std::string& name : order)
+        tally.push_back({std::string(nfcView(name, composedName)), 0, 0});
     if (!teamA && !teamB)
         return tally;
     // Tags of one name often follow each other: the last row found is tried
@@ -36,7 +43,7 @@ std::vector<TallyRow> tallyTags(const std::vector<std::shared_ptr<TagRowData>>& 
             continue;
         const std::string& name = tag->name;
         int row = -1;
-        if (tally[static_cast<size_t>(last)].name == name)
+        if (!tally.empty() && tally[static_cast<size_t>(last)].name == name)
             row = last;
         else
             row = findRow(tally, name);

@@ -21,5 +21,8 @@ struct TallyRow {
 // canonically equivalent count as one.
 std::vector<TallyRow> tallyTags(const std::vector<std::shared_ptr<TagRowData>>& rows, bool teamA,
                                 bool teamB);
+// The same with one row per name of `order` first (a code window's codes).
+std::vector<TallyRow> tallyTags(const std::vector<std::shared_ptr<TagRowData>>& rows, bool teamA,
+                                bool teamB, const std::vector<std::string>& order);
 
 // The tally as CSV: the header "タグ,チームA,チームB,計" and one line per row.

@@ -58,7 +58,8 @@ PlayViewController::PlayViewController(MainViewController* parent, QWidget* cont
                   {"PlayTagTeamCol", "チーム"},
                   {"PlayTagTimeCol", "時間"},
                   {"PlayTagNameCol", "タグ"},
-                  {"PlayTagCommentCol", "コメント"}},
+                  {"PlayTagCommentCol", "コメント"},
+                  {"PlayTagLabelsCol", "ラベル"}},
                  false);
     tagTableView->horizontalHeader()->setSectionResizeMode(3, QHeaderView::Stretch);
     l->addWidget(tagTableView, 1);
@@ -194,8 +195,12 @@ void PlayViewController::refreshTally() {
     if (!tallyModel_)
         return;
     static const std::vector<std::shared_ptr<TagRowData>> kNone;
+    std::vector<std::string> order;
+    for (const Code& code : window_.codes)
+        order.push_back(code.name);
     tallyModel_->setTally(tallyTags(myParent ? myParent->tagDataModel.data : kNone,
-                                    teamA_checkBox->isChecked(), teamB_checkBox->isChecked()));
+                                    teamA_checkBox->isChecked(), teamB_checkBox->isChecked(),
+                                    order));
     fitTally();
 }
 
