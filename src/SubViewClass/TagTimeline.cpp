@@ -62,6 +62,7 @@ TagTimeline::TagTimeline(const QString& identifier, QWidget* parent) : QWidget(p
 void TagTimeline::setCodeWindow(const CodeWindow& window) {
     window_ = window;
     colours_.clear();
+    colourOfName_.clear();
     // The places are kept in a byte: codes past 254 share the last colour.
     const size_t codes = std::min<size_t>(window_.codes.size(), 254);
     for (size_t i = 0; i < codes; ++i)
@@ -76,6 +77,8 @@ void TagTimeline::setCodeWindow(const CodeWindow& window) {
 }
 
 uint8_t TagTimeline::colourIndexOf(const std::string& name) const {
+    if (const auto it = colourOfName_.find(name); it != colourOfName_.end())
+        return it->second;
     const Code* code = window_.find(name);
     const size_t other = colours_.size() - 1;
     if (!code)

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "Model/CodeWindow.h"
@@ -134,6 +136,9 @@ private:
     // One colour per code of the window, then the colour of other names.
     std::vector<QColor> colours_;
     CodeWindow window_ = CodeWindow::standard();
+    // Each name's place in colours_, once looked up (a name of no code is
+    // composed and compared with every code's).
+    mutable std::unordered_map<std::string, uint8_t> colourOfName_;
     Lane lanes_[2]; // [0] team A, [1] team B
     // The rows last given, in their order (to know a list that only grew).
     // The lanes hold each of them, so no address is reused while listed.

@@ -12,6 +12,7 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 #include <array>
+#include <unordered_set>
 
 #include "ClipVideoConvertor/ClipViewController.h"
 #include "MainViewController.h"
@@ -59,13 +60,13 @@ void TagTableScreen::refreshFilterItems() {
     // Names of no code (another window's, a hand-edited file's) after them,
     // in the order met.
     std::vector<std::string> others;
+    std::unordered_set<std::string> seen; // each name looked up in the window once
     const std::string* last = nullptr;
     for (const auto& tag : myParent->tagDataModel.data) {
         if (last && *last == tag->name)
             continue;
         last = &tag->name;
-        if (!window_.find(tag->name) &&
-            std::find(others.begin(), others.end(), tag->name) == others.end())
+        if (seen.insert(tag->name).second && !window_.find(tag->name))
             others.push_back(tag->name);
     }
     for (const std::string& name : others)
