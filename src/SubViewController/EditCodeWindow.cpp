@@ -152,6 +152,14 @@ void EditViewController::buildLabelPanel() {
     }
     const CodeWindow& window = codeWindow();
     labelPanel->setVisible(!window.labels.empty());
+    // The group names take their width, the texts share the rest.
+    for (int c = 0; c < g->columnCount(); ++c)
+        g->setColumnStretch(c, c == 0 ? 0 : 1);
+    size_t most = 0;
+    for (const LabelGroup& group : window.labels)
+        most = std::max(most, group.texts.size());
+    for (size_t c = 1; c <= most; ++c)
+        g->setColumnStretch(static_cast<int>(c), 1);
     // A group a row: its name, then its texts.
     for (size_t r = 0; r < window.labels.size(); ++r) {
         const LabelGroup& group = window.labels[r];
