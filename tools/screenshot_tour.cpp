@@ -179,6 +179,11 @@ int windowTour(MainWindow& window, const char* video) {
     player->pause();
     QTest::qWait(300);
     shoot("durations-play");
+    // The tally as the matrix of a label group.
+    play->tallyLabelPopUp->setCurrentIndex(1);
+    emit play->tallyLabelPopUp->activated(1);
+    QTest::qWait(300);
+    shoot("labels-tally");
     return 0;
 }
 
@@ -201,7 +206,9 @@ int main(int argc, char** argv) {
     const bool withWindow = qEnvironmentVariable("RUCKTAG_TOUR_WINDOW") == "1";
     QTemporaryDir configDir;
     if (withWindow) {
+        // Nor its window, nor the journal of its tags.
         qputenv("XDG_CONFIG_HOME", configDir.path().toUtf8());
+        qputenv("XDG_STATE_HOME", (configDir.path() + "/state").toUtf8());
         std::filesystem::create_directories(codeWindowFolder());
         if (!writeCodeWindowFile(codeWindowFolder() / "tour.json", tourWindow()).empty())
             return 3;

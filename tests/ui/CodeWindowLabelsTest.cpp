@@ -235,3 +235,42 @@ TEST_F(WindowLabels, ADurationTagIsABarOnTheStrip) {
     press("B0", 200);
     EXPECT_TRUE(strip->barOf(tag(1)).isEmpty());
 }
+
+// With a label group chosen, the tally counts each text (and none) per tag
+// and team; back on タグ別 it is the tally again.
+TEST_F(WindowLabels, TheTallyBecomesAMatrixOfALabelGroup) {
+    chooseLabelled();
+    openVideo("a.mp4");
+    for (double at : {1.0, 2.0, 3.0})
+        press("A0", at);
+    press("B0", 4);
+    clickCell(edit->tagTableView, 0, 4);
+    type(Qt::Key_1); // 成功
+    clickCell(edit->tagTableView, 1, 4);
+    type(Qt::Key_2); // 失敗
+    clickCell(edit->tagTableView, 3, 4);
+    type(Qt::Key_1);
+
+    click("menu_play_mode_button");
+    ASSERT_TRUE(play->tallyLabelPopUp->isVisible());
+    chooseFilter(play->tallyLabelPopUp, "結果");
+    const TallyTableModel* m = play->tallyModel();
+    ASSERT_EQ(m->columnCount(), 5);
+    EXPECT_EQ(m->headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(), "成功");
+    EXPECT_EQ(m->headerData(4, Qt::Horizontal, Qt::DisplayRole).toString(), "なし");
+    auto row = [&](int r) {
+        QStringList cells;
+        for (int c = 0; c < m->columnCount(); ++c)
+            cells << m->data(m->index(r, c), Qt::DisplayRole).toString();
+        return cells.join(' ');
+    };
+    EXPECT_EQ(row(0), "スクラム A 1 1 1");
+    EXPECT_EQ(row(1), "スクラム B 1 0 0");
+    EXPECT_EQ(row(2), "ポゼッション A 0 0 0");
+    QTest::mouseClick(play->teamB_checkBox, Qt::LeftButton); // team A alone
+    EXPECT_EQ(row(1), "ポゼッション A 0 0 0");
+
+    chooseFilter(play->tallyLabelPopUp, "タグ別");
+    EXPECT_EQ(m->columnCount(), 4);
+    EXPECT_EQ(m->tally().front().teamA, 3);
+}
