@@ -87,6 +87,7 @@ void MainViewController::viewDidLoad() {
     place(editViewController, editModePanel);
     playViewController = new PlayViewController(this, playModePanel);
     place(playViewController, playModePanel);
+    playViewController->followCodeWindow(editViewController->codeWindow());
 
     keyRouter_ = new KeyRouter(
         {editViewController, [this](QKeyEvent* e) { editViewController->keyDown(e); }},
@@ -307,7 +308,8 @@ void MainViewController::keyDown(QKeyEvent* event) {
         return;
     }
     // A code's key on the edit screen, the video holding the focus.
-    if (editViewController->isVisible() && editViewController->pressCodeKey(*event))
+    if (editViewController->isVisible() &&
+        (editViewController->pressCodeKey(*event) || editViewController->pressLabelKey(*event)))
         return;
     MediaPlayerView* view = MediaPlayer;
     Player* player = view ? view->player() : nullptr;

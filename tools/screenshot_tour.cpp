@@ -2,9 +2,13 @@
 // person sees: the edit screen with tags, clips and the pointer over a tag
 // button and a row; play mode; a question; the clip export window and its
 // report. Run under a display (scripts/screenshots uses Xvfb).
+// With RUCKTAG_TOUR_WINDOW=1 it codes the match by keyboard with a window of
+// 25 codes (some lasting) and two label groups instead, and saves the edit
+// screen with labels and the play screen with the bars of the lasting tags.
 // Usage: screenshot_tour VIDEO OUT_DIR
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QHelpEvent>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -18,11 +22,14 @@
 #include <QWheelEvent>
 #include <clocale>
 #include <cstdio>
+#include <filesystem>
 #include <random>
 
 #include "ClipVideoConvertor/ClipViewController.h"
 #include "MainViewController.h"
 #include "Media/Player.h"
+#include "Model/CodeWindow.h"
+#include "SubModuleClass/CodeWindowFile.h"
 #include "SubViewClass/Buttons.h"
 #include "SubViewClass/CustomAlert.h"
 #include "SubViewClass/CustomTableView.h"
@@ -71,6 +78,115 @@ private:
     DialogProvider& real_;
 };
 
+// 25 codes per team, keys 1…0 and F…O for team A, with Shift for B; the
+// phases last and exclude each other.
+CodeWindow tourWindow() {
+    CodeWindow w;
+    w.name = "15人制 詳細";
+    const char* names[] = {
+        "ラック",         "モール",         "タックル",     "ミスタックル", "キック",
+        "ハイボール",     "スクラム",       "ラインアウト", "キックオフ",   "ドロップアウト",
+        "ターンオーバー", "ペナルティ",     "FK",           "ノックオン",   "スローフォワード",
+        "トライ",         "ゴール",         "PG",           "DG",           "選手交代",
+        "22m進入",        "ラインブレイク", "攻撃",         "防御",         "チェック"};
+    const char* colours[] = {"#3f8a3f", "#3f8a3f", "#2e7d9a", "#2e7d9a", "#c08a20",
+                             "#c08a20", "#e06020", "#e06020", "#e06020", "#e06020",
+                             "#408bff", "#b03030", "#b03030", "#b03030", "#b03030",
+                             "#8b408b", "#8b408b", "#8b408b", "#8b408b", "#707070",
+                             "#20a0a0", "#20a0a0", "#d04080", "#4060d0", "#ff9d80"};
+    const char keys[] = "1234567890FGHJKLPQWERTYUI";
+    for (size_t i = 0; i < 25; ++i) {
+        Code c;
+        c.name = names[i];
+        c.color = colours[i];
+        c.keyA = std::string(1, keys[i]);
+        c.keyB = "Shift+" + c.keyA;
+        if (i == 22 || i == 23) {
+            c.mode = CodeMode::Duration;
+            c.group = "局面";
+        }
+        w.codes.push_back(c);
+    }
+    w.labels.push_back({"結果", {"成功", "失敗"}, {"Z", "X"}});
+    w.labels.push_back({"エリア", {"自陣22m", "自陣", "敵陣", "敵陣22m"}, {"C", "V", "B", "N"}});
+    return w;
+}
+
+// Two minutes coded by keys where a click on the list left the focus.
+int windowTour(MainWindow& window, const char* video) {
+    MainViewController* main = window.mainViewController();
+    EditViewController* edit = main->editViewController;
+    PlayViewController* play = main->playViewController;
+    const int which = edit->codeWindowPopUp->findText("15人制 詳細");
+    if (which < 0)
+        return 3;
+    edit->codeWindowPopUp->setCurrentIndex(which);
+    emit edit->codeWindowPopUp->activated(which);
+    bool opened = false;
+    main->openVideo(video, [&] { opened = true; });
+    if (!QTest::qWaitFor([&] { return opened; }, 15000))
+        return 1;
+    Player* player = main->MediaPlayer->player();
+    struct Step {
+        double at;
+        Qt::Key key;
+        bool teamB;
+    };
+    std::mt19937 rng(5);
+    std::vector<Step> steps;
+    bool attackA = true;
+    steps.push_back({1, Qt::Key_Y, false}); // 攻撃 of A starts
+    for (double t = 3; t < 116; t += 2.5 + (rng() % 30) / 10.0) {
+        const Qt::Key codes[] = {Qt::Key_1, Qt::Key_1, Qt::Key_3, Qt::Key_3, Qt::Key_5,
+                                 Qt::Key_7, Qt::Key_8, Qt::Key_F, Qt::Key_J, Qt::Key_T};
+        steps.push_back({t, codes[rng() % 10], !attackA});
+        if (rng() % 4 == 0)
+            steps.push_back({t + 0.2, rng() % 2 ? Qt::Key_Z : Qt::Key_X, false});
+        if (rng() % 5 == 0)
+            steps.push_back({t + 0.3, rng() % 2 ? Qt::Key_B : Qt::Key_V, false});
+        if (rng() % 6 == 0) { // possession changes: the other team's phase
+            // The attack ends at its second press; the other team's starts.
+            steps.push_back({t + 0.5, Qt::Key_Y, !attackA});
+            attackA = !attackA;
+            steps.push_back({t + 0.6, Qt::Key_Y, !attackA});
+        }
+    }
+    bool focused = false;
+    for (const Step& s : steps) {
+        player->seekExact(s.at);
+        QTest::qWait(60);
+        if (!focused && !edit->tagTableData.empty()) {
+            CustomTableView* table = edit->tagTableView;
+            QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
+                              table->visualRect(table->model()->index(0, 4)).center());
+            focused = true;
+        }
+        QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget()
+                                                      : static_cast<QWidget*>(main->MediaPlayer);
+        QTest::keyClick(target, s.key, s.teamB ? Qt::ShiftModifier : Qt::NoModifier);
+    }
+    player->seekExact(60);
+    QTest::qWait(1500);
+    player->pause();
+    QTest::qWait(300);
+    shoot("labels-edit");
+    main->onMenuSelectPlayMode();
+    QTest::qWait(500);
+    CustomTableView* list = play->tagTableView;
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualRect(list->model()->index(5, 3)).center());
+    QTest::qWait(1200);
+    player->pause();
+    QTest::qWait(300);
+    shoot("durations-play");
+    // The tally as the matrix of a label group.
+    play->tallyLabelPopUp->setCurrentIndex(1);
+    emit play->tallyLabelPopUp->activated(1);
+    QTest::qWait(300);
+    shoot("labels-tally");
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -87,6 +203,16 @@ int main(int argc, char** argv) {
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
     TourDialogs dialogs(dialogProvider());
     setDialogProvider(&dialogs);
+    const bool withWindow = qEnvironmentVariable("RUCKTAG_TOUR_WINDOW") == "1";
+    QTemporaryDir configDir;
+    if (withWindow) {
+        // Nor its window, nor the journal of its tags.
+        qputenv("XDG_CONFIG_HOME", configDir.path().toUtf8());
+        qputenv("XDG_STATE_HOME", (configDir.path() + "/state").toUtf8());
+        std::filesystem::create_directories(codeWindowFolder());
+        if (!writeCodeWindowFile(codeWindowFolder() / "tour.json", tourWindow()).empty())
+            return 3;
+    }
 
     MainWindow window;
     MainViewController* main = window.mainViewController();
@@ -94,6 +220,8 @@ int main(int argc, char** argv) {
     window.move(20, 20);
     window.show();
     (void)QTest::qWaitForWindowExposed(&window);
+    if (withWindow)
+        return windowTour(window, argv[1]);
     EditViewController* edit = main->editViewController;
     PlayViewController* play = main->playViewController;
 

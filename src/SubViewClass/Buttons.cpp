@@ -147,3 +147,25 @@ void GeneralButton::pointerEntered() {
 void GeneralButton::pointerLeft() {
     setBackground(Qt::white);
 }
+
+LabelButton::LabelButton(const QString& title, const QString& identifier, QWidget* parent)
+    : HoverButton(parent) {
+    setText(title);
+    setObjectName(identifier);
+    setCheckable(true);
+    textColor_ = Qt::black;
+    connect(this, &QPushButton::toggled, this, [this] { restyle(); });
+    restyle();
+}
+
+void LabelButton::restyle() {
+    setBackground(isChecked() ? onColor() : QColor(Qt::white));
+}
+
+void LabelButton::pointerEntered() {
+    setBackground(isChecked() ? onColor().darker(115) : QColor::fromRgbF(0.6f, 0.627f, 0.643f));
+}
+
+void LabelButton::pointerLeft() {
+    restyle();
+}

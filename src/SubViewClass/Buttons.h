@@ -65,6 +65,22 @@ protected:
     void pointerLeft() override;
 };
 
+// A label of a code window: white, in the label colour while the chosen tag
+// carries it.
+class LabelButton : public HoverButton {
+    Q_OBJECT
+public:
+    LabelButton(const QString& title, const QString& identifier, QWidget* parent = nullptr);
+    static QColor onColor() { return QColor(255, 196, 64); }
+
+protected:
+    void pointerEntered() override;
+    void pointerLeft() override;
+
+private:
+    void restyle();
+};
+
 // Plain command buttons of the screens (white, grey under the pointer).
 class GeneralButton : public HoverButton {
     Q_OBJECT

@@ -144,7 +144,33 @@ QVariant TagTableModel::displayText(int row, std::string_view id) const {
         return QString::fromStdString(tag.name);
     if (id.ends_with("CommentCol"))
         return tag.comment.empty() ? QString() : QStringLiteral("!");
+    if (id.ends_with("LabelsCol"))
+        return labelTexts(tag.labels);
     return {};
+}
+
+QVariant TagTableModel::data(const QModelIndex& index, int role) const {
+    // The column shows the texts only; the groups are in the tool tip.
+    if (role == Qt::ToolTipRole && index.isValid() && index.row() < rows() &&
+        std::string_view(columnIdentifier(index.column())).ends_with("LabelsCol")) {
+        const TagLabels& labels = rows_[static_cast<size_t>(index.row())]->labels;
+        return labels.empty() ? QVariant() : QVariant(labelPairs(labels));
+    }
+    return RowTableModel::data(index, role);
+}
+
+QString TagTableModel::labelTexts(const TagLabels& labels) {
+    QStringList texts;
+    for (const auto& [group, text] : labels)
+        texts << QString::fromStdString(text);
+    return texts.join(QStringLiteral("・"));
+}
+
+QString TagTableModel::labelPairs(const TagLabels& labels) {
+    QStringList lines;
+    for (const auto& [group, text] : labels)
+        lines << QString::fromStdString(group) + ": " + QString::fromStdString(text);
+    return lines.join('\n');
 }
 
 ClipTableModel::ClipTableModel(const std::vector<std::shared_ptr<ClipRowData>>& rows,

@@ -57,12 +57,18 @@ private:
     int hoverRow_ = -1;
 };
 
-// Rows of tags: Team, No., time, name, "!" for a comment.
+// Rows of tags: Team, No., time, name, "!" for a comment, the labels' texts.
 class TagTableModel : public RowTableModel {
     Q_OBJECT
 public:
     TagTableModel(const std::vector<std::shared_ptr<TagRowData>>& rows,
                   std::vector<TableColumn> columns, bool hasCheckColumn, QObject* parent);
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+
+    // The texts of a tag's labels, as the ラベル column shows them ("成功・中央").
+    static QString labelTexts(const TagLabels& labels);
+    // Every label as "group: text", one a line.
+    static QString labelPairs(const TagLabels& labels);
 
 protected:
     int rows() const override { return static_cast<int>(rows_.size()); }

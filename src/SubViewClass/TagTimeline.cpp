@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "Media/Player.h"
-#include "Model/UnicodeText.h"
+#include "Model/TimeText.h"
 #include "SubViewClass/Buttons.h"
 
 namespace {
@@ -26,25 +26,7 @@ constexpr size_t kToolTipLines = 12;
 constexpr double kZoomStep = 0.8; // span per wheel notch towards the match
 constexpr double kPanStep = 0.15; // of the span per wheel notch
 
-// The tag button number of a name: its place among the labels; names of no
-// button take the last group.
-uint8_t buttonNumberOf(const std::string& name) {
-    const auto find = [](std::string_view n) {
-        for (size_t i = 0; i < kTagLabels.size(); ++i)
-            if (n == kTagLabels[i])
-                return static_cast<uint8_t>(i);
-        return static_cast<uint8_t>(kTagLabels.size());
-    };
-    const uint8_t number = find(name);
-    if (number < kTagLabels.size())
-        return number;
-    std::string storage;
-    return find(nfcView(name, storage));
-}
-
-QColor groupColor(uint8_t number) {
-    return TagButton::colorsFor(number).background;
-}
+const QColor kOtherName(128, 128, 128);
 
 // Seconds between the labelled ticks of the scale: the first round step that
 // leaves room for a label.
@@ -74,6 +56,41 @@ TagTimeline::TagTimeline(const QString& identifier, QWidget* parent) : QWidget(p
     });
     scrubTimer_.setInterval(kScrubPollMs);
     connect(&scrubTimer_, &QTimer::timeout, this, [this] { sendPendingScrub(); });
+    setCodeWindow(window_);
+}
+
+void TagTimeline::setCodeWindow(const CodeWindow& window) {
+    window_ = window;
+    colours_.clear();
+    colourOfName_.clear();
+    // The places are kept in a byte: codes past 254 share the last colour.
+    const size_t codes = std::min<size_t>(window_.codes.size(), 254);
+    for (size_t i = 0; i < codes; ++i)
+        colours_.push_back(window_.builtIn
+                               ? TagButton::colorsFor(i).background
+                               : QColor(QString::fromStdString(window_.codes[i].color)));
+    colours_.push_back(window_.builtIn ? TagButton::colorsFor(codes).background : kOtherName);
+    for (Lane& lane : lanes_)
+        for (size_t j = 0; j < lane.tags.size(); ++j)
+            lane.groups[j] = colourIndexOf(lane.tags[j]->name);
+    update();
+}
+
+uint8_t TagTimeline::colourIndexOf(const std::string& name) const {
+    if (const auto it = colourOfName_.find(name); it != colourOfName_.end())
+        return it->second;
+    // Each name is looked up in the window once: a name of no code compares
+    // composed forms with every code, which 50,000 marks cannot afford.
+    const Code* code = window_.find(name);
+    const size_t other = colours_.size() - 1;
+    const auto index = static_cast<uint8_t>(
+        code ? std::min(static_cast<size_t>(code - window_.codes.data()), other) : other);
+    colourOfName_.emplace(name, index);
+    return index;
+}
+
+QColor TagTimeline::colorOf(const std::string& name) const {
+    return colours_[colourIndexOf(name)];
 }
 
 void TagTimeline::setRows(const std::vector<std::shared_ptr<TagRowData>>& rows) {
@@ -105,7 +122,7 @@ void TagTimeline::setRows(const std::vector<std::shared_ptr<TagRowData>>& rows) 
         const TagRowData& tag = *rows[i];
         fed_.push_back(&tag);
         if (!lastName || *lastName != tag.name)
-            lastGroup = buttonNumberOf(tag.name);
+            lastGroup = colourIndexOf(tag.name);
         lastName = &tag.name;
         keys[tag.team ? 0 : 1].push_back({tag.time_val, static_cast<uint32_t>(i), lastGroup});
     }
@@ -119,10 +136,12 @@ void TagTimeline::setRows(const std::vector<std::shared_ptr<TagRowData>>& rows) 
         lane.times.resize(k.size());
         lane.groups.resize(k.size());
         lane.tags.resize(k.size());
+        lane.lasting = 0;
         for (size_t j = 0; j < k.size(); ++j) {
             lane.times[j] = k[j].time;
             lane.groups[j] = k[j].group;
             lane.tags[j] = rows[k[j].row];
+            lane.lasting += lane.tags[j]->end.state != TagEnd::State::None;
         }
     }
     update();
@@ -135,8 +154,9 @@ void TagTimeline::insertMark(const std::shared_ptr<TagRowData>& tag) {
     const auto at = std::upper_bound(lane.times.begin(), lane.times.end(), t);
     const auto offset = at - lane.times.begin();
     lane.times.insert(at, t);
-    lane.groups.insert(lane.groups.begin() + offset, buttonNumberOf(tag->name));
+    lane.groups.insert(lane.groups.begin() + offset, colourIndexOf(tag->name));
     lane.tags.insert(lane.tags.begin() + offset, tag);
+    lane.lasting += tag->end.state != TagEnd::State::None;
 }
 
 void TagTimeline::setChosen(int64_t index) {
@@ -262,10 +282,14 @@ QString TagTimeline::toolTipAt(QPoint pos) const {
     QStringList lines;
     for (size_t i = 0; i < marks.size() && i < kToolTipLines; ++i) {
         const TagRowData& tag = *marks[i];
+        QString time = QString::fromStdString(tag.time_string);
+        if (tag.end.isSet())
+            time += "–" + QString::fromStdString(createTimeString(tag.end.time));
         QString line =
             QString("%1  %2  %3")
-                .arg(tag.team ? "チームA" : "チームB", QString::fromStdString(tag.time_string),
-                     QString::fromStdString(tag.name));
+                .arg(tag.team ? "チームA" : "チームB", time, QString::fromStdString(tag.name));
+        for (const auto& [group, text] : tag.labels)
+            line += "  " + QString::fromStdString(group) + ": " + QString::fromStdString(text);
         QString comment = QString::fromStdString(tag.comment).simplified();
         if (!comment.isEmpty()) {
             constexpr int kCommentChars = 30;
@@ -287,6 +311,7 @@ void TagTimeline::paintEvent(QPaintEvent*) {
     p.fillRect(0, lanesHeight() / 2, width(), 1, kDivider);
     if (view_.span <= 0.0)
         return;
+    paintBars(p);
     paintMarks(p);
     if (zoomed())
         paintScale(p);
@@ -314,9 +339,36 @@ void TagTimeline::paintMarks(QPainter& p) const {
             if (x < lastX + kMergePx)
                 continue; // drawn as one with the mark before
             const size_t i = static_cast<size_t>(it - lane.times.begin());
-            p.fillRect(x, top, 2, h, groupColor(lane.groups[i]));
+            p.fillRect(x, top, 2, h, colours_[lane.groups[i]]);
             lastX = x;
         }
+    }
+}
+
+QRect TagTimeline::barOf(const TagRowData& tag) const {
+    syncDuration();
+    if (tag.end.state == TagEnd::State::None || view_.span <= 0.0)
+        return {};
+    const double end =
+        tag.end.isSet() ? tag.end.time : std::max<double>(tag.time_val, shownPosition_);
+    if (end < view_.start || tag.time_val > view_.start + view_.span)
+        return {};
+    const int x0 = std::max(0, static_cast<int>(std::floor(xOf(tag.time_val))));
+    const int x1 = std::min(width(), static_cast<int>(std::floor(xOf(end))) + 2);
+    // The middle half of the lane: the marks stand out at either end.
+    const int h = laneHeight();
+    return {x0, laneTop(tag.team) + h / 4, std::max(2, x1 - x0), std::max(1, h / 2)};
+}
+
+void TagTimeline::paintBars(QPainter& p) const {
+    for (const Lane& lane : lanes_) {
+        if (lane.lasting == 0)
+            continue;
+        const auto last =
+            std::upper_bound(lane.times.begin(), lane.times.end(), view_.start + view_.span);
+        for (size_t i = 0; i < static_cast<size_t>(last - lane.times.begin()); ++i)
+            if (const QRect bar = barOf(*lane.tags[i]); !bar.isEmpty())
+                p.fillRect(bar, colours_[lane.groups[i]]);
     }
 }
 
@@ -332,7 +384,7 @@ void TagTimeline::paintChosen(QPainter& p) const {
             const int x = static_cast<int>(std::floor(xOf(lane.times[i])));
             const QRect mark(x - 2, laneTop(team == 0) - 2, 6, h + 4);
             p.fillRect(mark, Qt::white);
-            p.fillRect(mark.adjusted(1, 1, -1, -1), groupColor(lane.groups[i]));
+            p.fillRect(mark.adjusted(1, 1, -1, -1), colours_[lane.groups[i]]);
         }
     }
 }

@@ -5,8 +5,11 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
+#include "Model/CodeWindow.h"
 #include "Model/DataModel.h"
 
 class Player;
@@ -40,6 +43,11 @@ public:
     void setPlayer(Player* player) { player_ = player; }
     // The rows the screen lists, in any order.
     void setRows(const std::vector<std::shared_ptr<TagRowData>>& rows);
+    // Marks take the colour of their code in `window`; names of no code are
+    // grey (the standard window's: the check's colour, as always).
+    void setCodeWindow(const CodeWindow& window);
+    // The colour a tag named `name` is drawn in.
+    QColor colorOf(const std::string& name) const;
     // The chosen tag (by `index`; -1 for none) is drawn standing out.
     void setChosen(int64_t index);
     int64_t chosen() const { return chosenIndex_; }
@@ -56,6 +64,9 @@ public:
     double timeAt(double x) const;
     // Where the mark of a tag at `seconds` of a team is drawn (its centre).
     QPoint pointOf(double seconds, bool teamA) const;
+    // The bar of a tag that lasts, from its start to its end (to the position
+    // while open); empty for a tag of one moment or out of view.
+    QRect barOf(const TagRowData& tag) const;
     // The marks under `pos` (their pixels, within kHitPx), nearest first.
     std::vector<std::shared_ptr<TagRowData>> marksAt(QPoint pos) const;
     QString toolTipAt(QPoint pos) const;
@@ -91,14 +102,17 @@ private:
     // One team's marks, sorted by time.
     struct Lane {
         std::vector<double> times;
-        std::vector<uint8_t> groups;
+        std::vector<uint8_t> groups; // places in colours_
         std::vector<std::shared_ptr<TagRowData>> tags;
+        size_t lasting = 0; // tags with an end or open: drawn as bars too
     };
     // What the left button is doing: a press not yet a click or a drag, a
     // click waiting to be sure it is no double click, or a drag.
     enum class Gesture { None, Pressed, Clicked, Scrubbing };
 
     void insertMark(const std::shared_ptr<TagRowData>& tag);
+    uint8_t colourIndexOf(const std::string& name) const;
+    void paintBars(QPainter& p) const;
     void tick();
     // Pages a zoomed view to a playing position that left it; true if moved.
     bool followPosition(double now);
@@ -119,6 +133,12 @@ private:
     int laneHeight() const;
 
     Player* player_ = nullptr;
+    // One colour per code of the window, then the colour of other names.
+    std::vector<QColor> colours_;
+    CodeWindow window_ = CodeWindow::standard();
+    // Each name's place in colours_, once looked up (a name of no code is
+    // composed and compared with every code's).
+    mutable std::unordered_map<std::string, uint8_t> colourOfName_;
     Lane lanes_[2]; // [0] team A, [1] team B
     // The rows last given, in their order (to know a list that only grew).
     // The lanes hold each of them, so no address is reused while listed.

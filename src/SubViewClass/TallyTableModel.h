@@ -15,6 +15,10 @@ public:
 
     void setTally(std::vector<TallyRow> tally);
     const std::vector<TallyRow>& tally() const { return tally_; }
+    // In place of the tally, the matrix of a label group: tag, team, one
+    // column per text, then なし (no text of the group). Empty texts: the tally.
+    void setLabelTally(std::vector<LabelTallyRow> rows, std::vector<std::string> texts);
+    bool showsLabels() const { return !texts_.empty(); }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -23,4 +27,6 @@ public:
 
 private:
     std::vector<TallyRow> tally_;
+    std::vector<LabelTallyRow> labelRows_;
+    std::vector<std::string> texts_;
 };

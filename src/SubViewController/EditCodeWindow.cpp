@@ -5,6 +5,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QPushButton>
 #include <QSettings>
 #include <QTimer>
@@ -23,6 +24,7 @@
 #include "SubViewClass/Style.h"
 #include "SubViewController/CodeWindowEditor.h"
 #include "SubViewController/EditViewController.h"
+#include "SubViewController/PlayViewController.h"
 
 namespace {
 
@@ -76,6 +78,12 @@ QWidget* EditViewController::makeCodePanel() {
     teams->addWidget(makeTeamPanel(true), 1);
     teams->addWidget(makeTeamPanel(false), 1);
     l->addLayout(teams, 1);
+    labelPanel = new QWidget(panel);
+    labelPanel->setObjectName("labelPanel");
+    new QGridLayout(labelPanel);
+    labelPanel->layout()->setContentsMargins(0, 0, 0, 0);
+    labelPanel->hide();
+    l->addWidget(labelPanel);
     connect(codeWindowPopUp, &QComboBox::activated, this, [this](int which) {
         chooseCodeWindow(which);
         QSettings("Rucktag", "Rucktag")
@@ -149,6 +157,12 @@ void EditViewController::chooseCodeWindow(int which) {
     buildTagButtons(false);
     for (QGridLayout* g : buttonGrids_)
         g->parentWidget()->show();
+    buildLabelPanel();
+    // Both screens list, colour and count by it (once they are built).
+    if (tagTableView)
+        followCodeWindow(codeWindow());
+    if (myParent && myParent->playViewController)
+        myParent->playViewController->followCodeWindow(codeWindow());
 }
 
 void EditViewController::openCodeWindowEditor() {
@@ -168,6 +182,118 @@ void EditViewController::openCodeWindowEditor() {
             loadCodeWindows(editor->savedName());
     });
     editor->open();
+}
+
+void EditViewController::buildLabelPanel() {
+    for (QPushButton* b : labelButtons)
+        delete b;
+    labelButtons.clear();
+    labelKeys_.clear();
+    auto* g = static_cast<QGridLayout*>(labelPanel->layout());
+    while (QLayoutItem* item = g->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+    const CodeWindow& window = codeWindow();
+    labelPanel->setVisible(!window.labels.empty());
+    // The group names take their width, the texts share the rest.
+    for (int c = 0; c < g->columnCount(); ++c)
+        g->setColumnStretch(c, c == 0 ? 0 : 1);
+    size_t most = 0;
+    for (const LabelGroup& group : window.labels)
+        most = std::max(most, group.texts.size());
+    for (size_t c = 1; c <= most; ++c)
+        g->setColumnStretch(static_cast<int>(c), 1);
+    // A group a row: its name, then its texts.
+    for (size_t r = 0; r < window.labels.size(); ++r) {
+        const LabelGroup& group = window.labels[r];
+        auto* name = new QLabel(QString::fromStdString(group.group), labelPanel);
+        name->setStyleSheet(Style::caption());
+        g->addWidget(name, static_cast<int>(r), 0);
+        for (size_t t = 0; t < group.texts.size(); ++t) {
+            const QString id = QString("label_%1_%2").arg(r).arg(t);
+            auto* b = new LabelButton(QString::fromStdString(group.texts[t]), id, labelPanel);
+            b->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+            b->setMinimumSize(20, 24);
+            const std::string key = t < group.keys.size() ? group.keys[t] : "";
+            if (!key.empty())
+                b->setToolTip(
+                    QString::fromStdString(group.group + ": " + group.texts[t] + " (" + key + ")"));
+            connect(b, &QPushButton::clicked, this, [this, r, t] {
+                const LabelGroup& lg = codeWindow().labels[r];
+                onLabelButtonClicked(lg.group, lg.texts[t]);
+            });
+            g->addWidget(b, static_cast<int>(r), static_cast<int>(t) + 1);
+            labelButtons.push_back(b);
+            if (const auto k = keyOf(key))
+                labelKeys_.push_back({*k, b});
+        }
+    }
+    showChosenLabels();
+}
+
+void EditViewController::onLabelButtonClicked(const std::string& group, const std::string& text) {
+    if (!myParent)
+        return;
+    const int64_t chosen = tagTableSelectedRowIndex;
+    TagEdit change = TagEdit::label(myParent->tagDataModel, chosen, group, text);
+    if (chosen < 0 || change.index < 0) {
+        showChosenLabels();
+        AlertBox("ラベルを付けるタグを選択してください。", "お知らせ", "warning");
+        return;
+    }
+    if (!myParent->mayChangeTags()) {
+        showChosenLabels();
+        return;
+    }
+    myParent->performTagEdit(std::move(change));
+    reloadKeepingScroll();
+}
+
+void EditViewController::showChosenLabels() {
+    if (labelButtons.empty())
+        return;
+    const TagLabels* labels = nullptr;
+    if (myParent && tagTableSelectedRowIndex >= 0)
+        for (const auto& tag : myParent->tagDataModel.data)
+            if (tag->index == tagTableSelectedRowIndex) {
+                labels = &tag->labels;
+                break;
+            }
+    size_t b = 0;
+    for (const LabelGroup& group : codeWindow().labels)
+        for (const std::string& text : group.texts) {
+            const bool on = labels && std::find(labels->begin(), labels->end(),
+                                                std::pair(group.group, text)) != labels->end();
+            labelButtons[b++]->setChecked(on);
+        }
+}
+
+void EditViewController::tagListChanged() {
+    TagTableScreen::tagListChanged();
+    showChosenLabels();
+}
+
+void EditViewController::chosenTagChanged() {
+    showChosenLabels();
+}
+
+void EditViewController::followCodeWindow(const CodeWindow& window) {
+    TagTableScreen::followCodeWindow(window);
+    showChosenLabels();
+}
+
+bool EditViewController::pressLabelKey(const QKeyEvent& event) {
+    const QKeyCombination pressed(event.modifiers() & ~Qt::KeypadModifier,
+                                  static_cast<Qt::Key>(event.key()));
+    const auto it = std::find_if(labelKeys_.begin(), labelKeys_.end(),
+                                 [pressed](const LabelKey& k) { return k.key == pressed; });
+    if (it == labelKeys_.end())
+        return false;
+    // A held key would put the label on and off again.
+    if (!event.isAutoRepeat())
+        it->button->click();
+    return true;
 }
 
 void EditViewController::buildTagButtons(bool teamA) {

@@ -64,6 +64,8 @@ EditViewController::EditViewController(MainViewController* parent, QWidget* cont
             connect(b, &QPushButton::clicked, this, [this] { mediaClipEnd(); });
     }
     viewDidLoad();
+    // The table and filter exist now: they follow the window chosen above.
+    followCodeWindow(codeWindow());
 }
 
 QWidget* EditViewController::makeTagListPanel() {
@@ -85,7 +87,8 @@ QWidget* EditViewController::makeTagListPanel() {
                   {"EditTagIndexCol", "No."},
                   {"EditTagTimeCol", "時間"},
                   {"EditTagNameCol", "タグ"},
-                  {"EditTagCommentCol", "コメント"}},
+                  {"EditTagCommentCol", "コメント"},
+                  {"EditTagLabelsCol", "ラベル"}},
                  true);
     tagTableView->horizontalHeader()->setSectionResizeMode(4, QHeaderView::Stretch);
     l->addWidget(tagTableView, 1);
@@ -262,7 +265,7 @@ void EditViewController::onStoreStepped() {
 }
 
 void EditViewController::keyDown(QKeyEvent* event) {
-    if (pressCodeKey(*event))
+    if (pressCodeKey(*event) || pressLabelKey(*event))
         return;
     const uint16_t code = keycodeOf(*event);
     if (code == Keycode::comma)

@@ -14,6 +14,7 @@ class QComboBox;
 class QGridLayout;
 class QPushButton;
 class QPlainTextEdit;
+class QPushButton;
 class TagButton;
 class GeneralButton;
 class QKeyEvent;
@@ -49,6 +50,17 @@ public:
     // Records the code whose key `event` is, as its button would; false when
     // no code of the window has that key.
     bool pressCodeKey(const QKeyEvent& event);
+    // Puts the label whose key `event` is on the chosen tag, as its button
+    // would; false when no label of the window has that key.
+    bool pressLabelKey(const QKeyEvent& event);
+    // The label panel: one row per label group of the window, hidden when
+    // it has none.
+    QWidget* labelPanel = nullptr;
+    // Every label button, group by group, text by text.
+    std::vector<QPushButton*> labelButtons;
+    // Label `text` of `group` on the chosen tag: set, in place of the group's
+    // other text, or taken off when it is there already; one step.
+    void onLabelButtonClicked(const std::string& group, const std::string& text);
 
     void viewDidLoad();
     void onTagButtonClicked(TagButton* sender);
@@ -74,6 +86,7 @@ public:
     ClipTableModel* clipModel() const { return clipPanel->model(); }
 
     void updateView() override;
+    void followCodeWindow(const CodeWindow& window) override;
     void forgetChosenTag() override;
     void onStoreReplaced() override;
     void onStoreStepped() override;
@@ -87,6 +100,9 @@ private:
     void loadCodeWindows(const std::string& choose = {});
     void chooseCodeWindow(int which);
     void buildTagButtons(bool teamA);
+    void buildLabelPanel();
+    // The buttons of the chosen tag's labels show pressed.
+    void showChosenLabels();
     // A press of code `code` for a team through the window's rules, as one step.
     void recordCode(size_t code, bool teamA);
     QWidget* makeTagListPanel();
@@ -105,8 +121,15 @@ private:
         TagButton* button;
     };
     std::vector<CodeKey> codeKeys_;
+    struct LabelKey {
+        QKeyCombination key;
+        QPushButton* button;
+    };
+    std::vector<LabelKey> labelKeys_;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void showComment(const std::string& comment) override;
+    void tagListChanged() override;
+    void chosenTagChanged() override;
 };

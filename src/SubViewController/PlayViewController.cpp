@@ -58,7 +58,8 @@ PlayViewController::PlayViewController(MainViewController* parent, QWidget* cont
                   {"PlayTagTeamCol", "チーム"},
                   {"PlayTagTimeCol", "時間"},
                   {"PlayTagNameCol", "タグ"},
-                  {"PlayTagCommentCol", "コメント"}},
+                  {"PlayTagCommentCol", "コメント"},
+                  {"PlayTagLabelsCol", "ラベル"}},
                  false);
     tagTableView->horizontalHeader()->setSectionResizeMode(3, QHeaderView::Stretch);
     l->addWidget(tagTableView, 1);
@@ -149,6 +150,13 @@ void PlayViewController::placeTallyPanel(QVBoxLayout* list) {
     auto* caption = new VerticallyCenteredTextFieldCell("集計", panel);
     caption->setStyleSheet(Style::caption());
     top->addWidget(caption, 1);
+    tallyLabelPopUp = new QComboBox(panel);
+    tallyLabelPopUp->setObjectName("tallyLabelPopUp");
+    tallyLabelPopUp->setToolTip("ラベル別の集計");
+    tallyLabelPopUp->addItem("タグ別");
+    tallyLabelPopUp->hide();
+    connect(tallyLabelPopUp, &QComboBox::activated, this, [this] { refreshTally(); });
+    top->addWidget(tallyLabelPopUp);
     auto* csv = new GeneralButton("集計CSV出力", "onTallyCSVOutput", panel);
     connect(csv, &QPushButton::clicked, this, [this] { onTallyCSVOutput(); });
     top->addWidget(csv);
@@ -194,8 +202,21 @@ void PlayViewController::refreshTally() {
     if (!tallyModel_)
         return;
     static const std::vector<std::shared_ptr<TagRowData>> kNone;
-    tallyModel_->setTally(tallyTags(myParent ? myParent->tagDataModel.data : kNone,
-                                    teamA_checkBox->isChecked(), teamB_checkBox->isChecked()));
+    std::vector<std::string> order;
+    for (const Code& code : window_.codes)
+        order.push_back(code.name);
+    const auto& rows = myParent ? myParent->tagDataModel.data : kNone;
+    const int group = tallyLabelPopUp ? tallyLabelPopUp->currentIndex() - 1 : -1;
+    if (group >= 0 && static_cast<size_t>(group) < window_.labels.size()) {
+        const LabelGroup& g = window_.labels[static_cast<size_t>(group)];
+        tallyModel_->setLabelTally(tallyLabels(rows, teamA_checkBox->isChecked(),
+                                               teamB_checkBox->isChecked(), order, g.group,
+                                               g.texts),
+                                   g.texts);
+    } else {
+        tallyModel_->setTally(
+            tallyTags(rows, teamA_checkBox->isChecked(), teamB_checkBox->isChecked(), order));
+    }
     fitTally();
 }
 
@@ -231,8 +252,26 @@ void PlayViewController::fitTally() {
                                      2 * tallyTableView->frameWidth());
 }
 
+void PlayViewController::followCodeWindow(const CodeWindow& window) {
+    if (tallyLabelPopUp) {
+        const QString chosen = tallyLabelPopUp->currentText();
+        const QSignalBlocker quiet(tallyLabelPopUp);
+        tallyLabelPopUp->clear();
+        tallyLabelPopUp->addItem("タグ別");
+        for (const LabelGroup& g : window.labels)
+            tallyLabelPopUp->addItem(QString::fromStdString(g.group));
+        tallyLabelPopUp->setCurrentIndex(std::max(0, tallyLabelPopUp->findText(chosen)));
+        tallyLabelPopUp->setVisible(!window.labels.empty());
+    }
+    // Hidden, it is listed again as it is shown: a switch of windows on the
+    // edit screen need not rebuild it.
+    takeCodeWindow(window, isVisible());
+}
+
 void PlayViewController::onTallyClicked(const QModelIndex& index) {
-    if (!index.isValid() || index.column() == TallyTableModel::NameCol)
+    // The matrix's counts choose nothing: the filter has no label.
+    if (!index.isValid() || index.column() == TallyTableModel::NameCol ||
+        tallyModel_->showsLabels())
         return;
     const auto& tally = tallyModel_->tally();
     if (index.row() >= static_cast<int>(tally.size()))
@@ -253,7 +292,13 @@ void PlayViewController::onTallyClicked(const QModelIndex& index) {
 
 void PlayViewController::onTallyCSVOutput() {
     refreshTally();
-    const auto tally = tallyModel_->tally();
+    // The tally by tag, whichever way it is shown.
+    std::vector<std::string> order;
+    for (const Code& code : window_.codes)
+        order.push_back(code.name);
+    static const std::vector<std::shared_ptr<TagRowData>> kNone;
+    const auto tally = tallyTags(myParent ? myParent->tagDataModel.data : kNone,
+                                 teamA_checkBox->isChecked(), teamB_checkBox->isChecked(), order);
     int64_t counted = 0;
     for (const TallyRow& row : tally)
         counted += row.total();

@@ -31,6 +31,10 @@ public:
     // How many tags of each name each team has, of the tags the team boxes
     // let through (the name filter does not narrow it).
     QTableView* tallyTableView = nullptr;
+    // "タグ別", then the window's label groups: a group makes the tally the
+    // matrix of its texts per tag and team. Hidden when there are none.
+    QComboBox* tallyLabelPopUp = nullptr;
+    void followCodeWindow(const CodeWindow& window) override;
     TallyTableModel* tallyModel() const { return tallyModel_; }
     // A count chooses its name and its team alone in the filter; a total, the
     // name with both teams.

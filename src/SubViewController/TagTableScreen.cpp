@@ -12,6 +12,7 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 #include <array>
+#include <unordered_set>
 
 #include "ClipVideoConvertor/ClipViewController.h"
 #include "MainViewController.h"
@@ -39,10 +40,61 @@ TagTableScreen::TagTableScreen(MainViewController* parent, QWidget* container, c
 
 void TagTableScreen::onStoreReplaced() {
     forgetChosenTag();
+    refreshFilterItems();
     reloadTagDataTable(true);
 }
 
+void TagTableScreen::followCodeWindow(const CodeWindow& window) {
+    takeCodeWindow(window, true);
+}
+
+void TagTableScreen::takeCodeWindow(const CodeWindow& window, bool reload) {
+    window_ = window;
+    tagTimeline->setCodeWindow(window_);
+    const QString filtered = tagFilterCombo ? tagFilterCombo->currentText() : QString();
+    refreshFilterItems();
+    // The same filter lists the same rows: only the columns may change (a
+    // window with labels shows their column). 50,000 rows are not listed again.
+    if (reload && tagFilterCombo && tagFilterCombo->currentText() != filtered)
+        reloadTagDataTable(true);
+    else
+        fitShownColumns();
+}
+
+void TagTableScreen::refreshFilterItems() {
+    if (!myParent || !tagFilterCombo)
+        return;
+    QStringList items{MainViewController::TOTAL_ITEM};
+    for (const Code& code : window_.codes)
+        items << QString::fromStdString(code.name);
+    // Names of no code (another window's, a hand-edited file's) after them,
+    // in the order met.
+    std::vector<std::string> others;
+    std::unordered_set<std::string> seen; // each name looked up in the window once
+    const std::string* last = nullptr;
+    for (const auto& tag : myParent->tagDataModel.data) {
+        if (last && *last == tag->name)
+            continue;
+        last = &tag->name;
+        if (seen.insert(tag->name).second && !window_.find(tag->name))
+            others.push_back(tag->name);
+    }
+    for (const std::string& name : others)
+        items << QString::fromStdString(name);
+    bool same = items.size() == tagFilterCombo->count();
+    for (int i = 0; same && i < items.size(); ++i)
+        same = tagFilterCombo->itemText(i) == items[i];
+    if (same)
+        return;
+    const QString chosen = tagFilterCombo->currentText();
+    const QSignalBlocker quiet(tagFilterCombo);
+    tagFilterCombo->clear();
+    tagFilterCombo->addItems(items);
+    tagFilterCombo->setCurrentIndex(std::max(0, tagFilterCombo->findText(chosen)));
+}
+
 void TagTableScreen::onStoreStepped() {
+    refreshFilterItems();
     reloadTagDataTable(true);
     // The chosen tag as the step left it: its comment, or gone.
     const auto& data = myParent->tagDataModel.data;
@@ -66,6 +118,8 @@ void TagTableScreen::makeTagTable(std::vector<TableColumn> columns, bool checkab
     tagTableView->setStyleSheet(Style::table());
     tagTableView->horizontalHeader()->setStretchLastSection(false);
     tagTableView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    if (const int labels = tagModel_->columnOf((prefix_ + "TagLabelsCol").c_str()); labels >= 0)
+        tagTableView->setColumnHidden(labels, true);
 }
 
 QWidget* TagTableScreen::makeFilterRow() {
@@ -174,17 +228,27 @@ void TagTableScreen::reloadKeepingScroll() {
     // The user's place in the list stays put, whatever was added or chosen.
     const int place = tagTableView->verticalScrollBar()->value();
     tagModel_->reload();
+    fitShownColumns();
+    tagTableView->restoreScroll(place);
+    reselectChosenTag();
+    tagListChanged();
+}
+
+void TagTableScreen::fitShownColumns() {
     // The time column widens while a listed tag shows an end, and narrows back.
     const bool lasting = std::any_of(tagTableData.begin(), tagTableData.end(), [](const auto& t) {
         return t->end.state != TagEnd::State::None;
     });
-    if (lasting != timesLast_) {
+    const int labelsColumn = tagModel_->columnOf((prefix_ + "TagLabelsCol").c_str());
+    const bool labelled =
+        !window_.labels.empty() || std::any_of(tagTableData.begin(), tagTableData.end(),
+                                               [](const auto& t) { return !t->labels.empty(); });
+    if (lasting != timesLast_ || labelled != labelsShown_) {
         timesLast_ = lasting;
-        fitColumns(tagTableView, tagTableView->font(), lasting);
+        labelsShown_ = labelled;
+        tagTableView->setColumnHidden(labelsColumn, !labelled);
+        fitColumns(tagTableView, tagTableView->font(), lasting, labelsWidth());
     }
-    tagTableView->restoreScroll(place);
-    reselectChosenTag();
-    tagListChanged();
 }
 
 QWidget* TagTableScreen::makeTimeline() {
@@ -258,6 +322,7 @@ void TagTableScreen::chooseTag(const std::shared_ptr<TagRowData>& tag) {
     showComment(tag->comment);
     tagTableSelectedRowIndex = tag->index;
     tagTimeline->setChosen(tag->index);
+    chosenTagChanged();
     if (myParent)
         mediaView()->seek(tag->time_val, 2.0);
 }
@@ -266,6 +331,7 @@ void TagTableScreen::forgetChosenTag() {
     tagTableSelectedRowIndex = -1;
     tagTableView->selectRowOnly(-1);
     tagTimeline->setChosen(-1);
+    chosenTagChanged();
 }
 
 void TagTableScreen::reselectChosenTag() {
@@ -342,7 +408,7 @@ void TagTableScreen::updateView() {
     tagFilterCombo->setFont(jp);
     setTableFont(tagTableView, jp);
     tagTableView->verticalHeader()->setDefaultSectionSize(std::max(1, static_cast<int>(h * 0.028)));
-    fitColumns(tagTableView, jp, timesLast_);
+    fitColumns(tagTableView, jp, timesLast_, labelsWidth());
     // Transport buttons and the time grow with the screen like the text.
     const int icon = std::max(16, static_cast<int>(h * 0.026));
     for (MediaToolButtonView* b : findChildren<MediaToolButtonView*>()) {
@@ -353,7 +419,21 @@ void TagTableScreen::updateView() {
     tagTimeline->setFixedHeight(std::max(30, static_cast<int>(h * 0.045)));
 }
 
-void TagTableScreen::fitColumns(CustomTableView* table, const QFont& font, bool lasting) {
+int TagTableScreen::labelsWidth() const {
+    if (!labelsShown_)
+        return 0;
+    // Room for one text of each of the first two groups.
+    const QFontMetrics fm(tagTableView->font());
+    int widest = fm.horizontalAdvance("成功");
+    for (const LabelGroup& g : window_.labels)
+        for (const std::string& t : g.texts)
+            widest = std::max(widest, fm.horizontalAdvance(QString::fromStdString(t)));
+    const int groups = std::clamp(static_cast<int>(window_.labels.size()), 1, 2);
+    return groups * widest + (groups - 1) * fm.horizontalAdvance("・") + 16;
+}
+
+void TagTableScreen::fitColumns(CustomTableView* table, const QFont& font, bool lasting,
+                                int labelsWidth) {
     // Narrow columns fit their title or widest value; the stretching one
     // takes the rest, and the list is never too narrow for the name of any
     // tag button.
@@ -370,10 +450,13 @@ void TagTableScreen::fitColumns(CustomTableView* table, const QFont& font, bool 
         const std::string id = table->rowModel()->columnIdentifier(c);
         const int content = id.ends_with("TimeCol") && lasting
                                 ? widest(std::array{"00:00:00–00:00:00"})
-                            : id.ends_with("TimeCol")  ? widest(std::array{"00:00:00"})
-                            : id.ends_with("IndexCol") ? widest(std::array{"00000"})
-                            : id.ends_with("NameCol")  ? widest(kTagLabels)
-                                                       : 0;
+                            : id.ends_with("TimeCol")   ? widest(std::array{"00:00:00"})
+                            : id.ends_with("IndexCol")  ? widest(std::array{"00000"})
+                            : id.ends_with("NameCol")   ? widest(kTagLabels)
+                            : id.ends_with("LabelsCol") ? labelsWidth
+                                                        : 0;
+        if (header->isSectionHidden(c))
+            continue;
         const int w = std::max({header->sectionSizeHint(c), content, 28});
         total += w;
         if (header->sectionResizeMode(c) == QHeaderView::Stretch)

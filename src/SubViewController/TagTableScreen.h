@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "Model/CodeWindow.h"
 #include "Model/DataModel.h"
 #include "SubViewClass/Style.h"
 
@@ -79,6 +80,16 @@ public:
     // An undo or redo changed the store: rebuilt with filter and sort.
     virtual void onStoreStepped();
 
+    // The code window chosen on the edit screen: its names lead the filter
+    // pop-up, its colours the strip, its label groups show the ラベル column.
+    virtual void followCodeWindow(const CodeWindow& window);
+    // Takes the window for the filter, the strip and the list; `reload`: lists again now.
+    void takeCodeWindow(const CodeWindow& window, bool reload);
+    const CodeWindow& followedWindow() const { return window_; }
+    // "すべてを見る", the window's code names, then other names of the session;
+    // the name chosen stays chosen while it is offered.
+    void refreshFilterItems();
+
 protected:
     // Asks for a CSV file (proposing `proposedName`, ".csv" added when typed
     // without), then writes `text()` there atomically and tells the outcome.
@@ -93,15 +104,25 @@ protected:
     virtual void showComment(const std::string& comment) = 0;
     // The listed rows were rebuilt or changed.
     virtual void tagListChanged();
-    static void fitColumns(CustomTableView* table, const QFont& font, bool lasting);
+    static void fitColumns(CustomTableView* table, const QFont& font, bool lasting,
+                           int labelsWidth = 0);
+    // The chosen tag changed (chosen, or none).
+    virtual void chosenTagChanged() {}
     // Selects the row of the chosen tag again, if it is listed.
     void reselectChosenTag();
     // Redraws every row (ticks cleared) without moving the list.
     void reloadKeepingScroll();
+    // The time and label columns as the listed tags and the window need them.
+    void fitShownColumns();
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
     std::string prefix_; // "Edit" or "Play": column identifiers begin with it
     TagTableModel* tagModel_ = nullptr;
     bool timesLast_ = false; // a listed tag shows its end: the time column is wide
+    // The ラベル column shows while the window has label groups or a listed tag
+    // has labels; hidden, the table is today's.
+    bool labelsShown_ = false;
+    int labelsWidth() const;
+    CodeWindow window_ = CodeWindow::standard();
 };

@@ -7,23 +7,39 @@
 //   T INDEX NAME MONOTONIC_NS
 // "viewonly" says another process records the video: presses then record
 // nothing and print no T line.
+// With RUCKTAG_DRIVER_WINDOW=1 it codes by keyboard with a window of its own
+// (written to $XDG_CONFIG_HOME and chosen in the pop-up): point and lasting
+// codes by their keys, label keys on the tag just recorded. R and T lines then
+// end with the tag's STATE (END LABELS: "-", "open" or the end in ms; "-" or
+// the labels as group=text joined by ";"), and a tag whose state changed
+// after it was recorded gets a line
+//   S INDEX STATE MONOTONIC_NS
 // With RUCKTAG_SHOT_DIR set (under a display), the restore question is the
 // real message box, photographed and answered with a click on "復元する", and the
 // restored window is photographed too.
 // Usage: tagging_driver VIDEO [INTERVAL_MS [PRESSES]]
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
+#include <QKeyEvent>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
 #include <clocale>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
+#include <map>
+#include <set>
 
 #include "MainViewController.h"
+#include "Model/CodeWindow.h"
+#include "SubModuleClass/CodeWindowFile.h"
 #include "SubViewClass/Buttons.h"
 #include "SubViewClass/CustomAlert.h"
+#include "SubViewClass/CustomTableView.h"
 #include "SubViewClass/MainWindow.h"
 #include "SubViewClass/MediaPlayerView.h"
 #include "SubViewController/EditViewController.h"
@@ -37,6 +53,40 @@ long long monotonicNs() {
 }
 
 QString shotDir;
+
+// Six codes, two of them lasting and exclusive, and two label groups.
+CodeWindow keyboardWindow() {
+    CodeWindow w;
+    w.name = "キー入力";
+    const char* names[] = {"スクラム", "ラインアウト", "キック", "トライ", "攻撃", "防御"};
+    const char* keys[] = {"1", "2", "3", "4", "Q", "W"};
+    for (size_t i = 0; i < 6; ++i) {
+        Code c;
+        c.name = names[i];
+        c.color = i < 4 ? "#f08000" : "#2060c0";
+        c.keyA = keys[i];
+        c.keyB = std::string("Shift+") + keys[i];
+        if (i >= 4) {
+            c.mode = CodeMode::Duration;
+            c.group = "局面";
+        }
+        w.codes.push_back(c);
+    }
+    w.labels.push_back({"結果", {"成功", "失敗"}, {"Z", "X"}});
+    w.labels.push_back({"位置", {"自陣", "敵陣"}, {"C", "V"}});
+    return w;
+}
+
+std::string stateOf(const TagRowData& tag) {
+    std::string end = tag.end.state == TagEnd::State::None ? "-"
+                      : tag.end.state == TagEnd::State::Open
+                          ? "open"
+                          : std::to_string(std::lround(tag.end.time * 1000.0));
+    std::string labels;
+    for (const auto& [g, t] : tag.labels)
+        labels += (labels.empty() ? "" : ";") + g + "=" + t;
+    return end + " " + (labels.empty() ? "-" : labels);
+}
 
 void shoot(const QString& name) {
     QApplication::processEvents();
@@ -73,6 +123,71 @@ private:
     DialogProvider& real_;
 };
 
+// Codes by keys sent where a click on the tag list left the focus: a code key
+// (team B with Shift), and after a recorded tag sometimes a label key.
+int codeByKeyboard(MainViewController* main, int interval, long presses) {
+    EditViewController* edit = main->editViewController;
+    const int chosen = edit->codeWindowPopUp->findText("キー入力");
+    if (chosen < 0)
+        return 4;
+    edit->codeWindowPopUp->setCurrentIndex(chosen);
+    emit edit->codeWindowPopUp->activated(chosen);
+    const Qt::Key codeKeys[] = {Qt::Key_1, Qt::Key_2, Qt::Key_3, Qt::Key_4, Qt::Key_Q, Qt::Key_W};
+    const Qt::Key labelKeys[] = {Qt::Key_Z, Qt::Key_X, Qt::Key_C, Qt::Key_V};
+    std::map<int64_t, std::string> shown; // the state last printed of each tag
+    for (const auto& tag : main->tagDataModel.data)
+        shown[tag->index] = stateOf(*tag);
+    std::set<int64_t> open;
+    unsigned seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) & 0x7fff;
+    };
+    for (long n = 0; presses < 0 || n < presses; ++n) {
+        if (!edit->tagTableData.empty() && !QApplication::focusWidget()) {
+            const QRect r =
+                edit->tagTableView->visualRect(edit->tagTableView->model()->index(0, 4));
+            QTest::mouseClick(edit->tagTableView->viewport(), Qt::LeftButton, {}, r.center());
+        }
+        QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget()
+                                                      : edit->tagTableView->viewport();
+        const size_t before = main->tagDataModel.data.size();
+        const bool label = before > 0 && next() % 3 == 0;
+        if (label)
+            QTest::keyClick(target, labelKeys[next() % 4]);
+        else
+            QTest::keyClick(target, codeKeys[next() % 6],
+                            next() % 2 ? Qt::ShiftModifier : Qt::NoModifier);
+        const long long now = monotonicNs();
+        const auto& data = main->tagDataModel.data;
+        for (size_t i = before; i < data.size(); ++i) {
+            std::printf("T %lld %s %lld %s\n", static_cast<long long>(data[i]->index),
+                        data[i]->name.c_str(), now, stateOf(*data[i]).c_str());
+            shown[data[i]->index] = stateOf(*data[i]);
+        }
+        // Labels go on recent tags, ends on open ones: those are looked at.
+        const size_t from = before > 8 ? before - 8 : 0;
+        for (size_t i = 0; i < data.size(); ++i) {
+            if (i < from && !open.count(data[i]->index))
+                continue;
+            const std::string state = stateOf(*data[i]);
+            if (data[i]->end.state == TagEnd::State::Open)
+                open.insert(data[i]->index);
+            else
+                open.erase(data[i]->index);
+            if (std::string& last = shown[data[i]->index]; last != state) {
+                last = state;
+                std::printf("S %lld %s %lld\n", static_cast<long long>(data[i]->index),
+                            state.c_str(), now);
+            }
+        }
+        std::fflush(stdout);
+        QTest::qWait(interval);
+    }
+    main->tagJournal.flush();
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -90,6 +205,13 @@ int main(int argc, char** argv) {
     Answers answers(dialogProvider());
     setDialogProvider(&answers);
 
+    // The window's file is in place before the screen lists the folder.
+    const bool keyboard = qEnvironmentVariable("RUCKTAG_DRIVER_WINDOW") == "1";
+    if (keyboard) {
+        std::filesystem::create_directories(codeWindowFolder());
+        if (!writeCodeWindowFile(codeWindowFolder() / "keyboard.json", keyboardWindow()).empty())
+            return 3;
+    }
     MainWindow window;
     MainViewController* main = window.mainViewController();
     window.fitMainView(main->size());
@@ -103,7 +225,8 @@ int main(int argc, char** argv) {
     if (!QTest::qWaitFor([&] { return opened; }, 20000))
         return 1;
     for (const auto& tag : main->tagDataModel.data)
-        std::printf("R %lld %s\n", static_cast<long long>(tag->index), tag->name.c_str());
+        std::printf("R %lld %s%s\n", static_cast<long long>(tag->index), tag->name.c_str(),
+                    keyboard ? (" " + stateOf(*tag)).c_str() : "");
     if (main->isViewOnly())
         std::printf("viewonly\n");
     std::printf("ready %zu\n", main->tagDataModel.data.size());
@@ -113,6 +236,8 @@ int main(int argc, char** argv) {
         shoot("recovered");
     }
 
+    if (keyboard)
+        return codeByKeyboard(main, interval, presses);
     size_t next = 0;
     for (long n = 0; presses < 0 || n < presses; ++n) {
         TagButton* b = edit->tagButtons[next++ % edit->tagButtons.size()];
