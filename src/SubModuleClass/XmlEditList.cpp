@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 #include <system_error>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "Model/Moments.h"
@@ -126,8 +127,8 @@ std::string decimalText(double value) {
     if (!std::isfinite(value))
         value = 0.0;
     char buf[400];
-    std::snprintf(buf, sizeof buf, "%.3f", value);
-    std::string text(buf);
+    const auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, 3);
+    std::string text(buf, res.ptr);
     while (text.size() > 2 && text.back() == '0' && text[text.size() - 2] != '.')
         text.pop_back();
     return text;
@@ -750,16 +751,16 @@ std::string editListText(const std::vector<std::shared_ptr<TagRowData>>& listed,
     const double last = std::isfinite(duration) ? std::max(0.0, duration) : INFINITY;
     std::vector<std::string> codes;
     std::unordered_set<std::string> seen;
-    std::vector<std::shared_ptr<TagRowData>> one(1);
+    std::unordered_map<std::string, std::pair<double, double>> leadLag;
     size_t id = 0;
     for (const auto& tag : listed) {
-        one[0] = tag;
-        const std::vector<Moment> moment = makeMoments(one, lead, lag, duration, window);
-        double start, end;
-        if (!moment.empty()) {
-            start = moment[0].start;
-            end = moment[0].end;
-        } else {
+        // The code's own lead and lag, as the highlight export takes them.
+        auto [known, added] = leadLag.try_emplace(tag->name, lead, lag);
+        if (added && window)
+            if (const Code* code = window->find(tag->name))
+                known->second = {code->lead.value_or(lead), code->lag.value_or(lag)};
+        auto [start, end] = tagMoment(*tag, known->second.first, known->second.second, last);
+        if (!(end > start)) {
             // Past the end of the video (or no time at all): an empty instance
             // still carries the tag.
             const double t = std::isfinite(tag->time_val) ? double(tag->time_val) : 0.0;
