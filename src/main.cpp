@@ -2,18 +2,26 @@
 #include <QGuiApplication>
 #include <QLoggingCategory>
 #include <QTimer>
+#include <iostream>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "AppDelegate.h"
 #include "MainViewController.h"
 #include "Startup.h"
 #include "SubModuleClass/SystemLog.h"
 #include "SubViewClass/MainWindow.h"
+#include "XmlCommand.h"
 
 namespace {
 Q_LOGGING_CATEGORY(lcRucktag, "rucktag")
 }
 
 int main(int argc, char** argv) {
+    // The edit list exchange runs without a window (scripts, other tools).
+    if (argc > 1 && std::string_view(argv[1]) == "xml")
+        return runXmlCommand(std::vector<std::string>(argv + 2, argv + argc), std::cout, std::cerr);
     QApplication app(argc, argv);
     QApplication::setApplicationName("Rucktag");
     QApplication::setDesktopFileName("rucktag");

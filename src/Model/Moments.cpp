@@ -35,17 +35,21 @@ private:
 
 } // namespace
 
+std::pair<double, double> tagMoment(const TagRowData& tag, double before, double after,
+                                    double last) {
+    const double t = tag.time_val;
+    const double until = tag.end.isSet() ? std::max<double>(t, tag.end.time) : t;
+    return {std::clamp(t - before, 0.0, last), std::clamp(until + after, 0.0, last)};
+}
+
 std::vector<Moment> makeMoments(const std::vector<std::shared_ptr<TagRowData>>& listed, double lead,
                                 double lag, double duration, const CodeWindow* window) {
     const double last = std::isfinite(duration) ? std::max(0.0, duration) : INFINITY;
     LeadLag leadLag(lead, lag, window);
     std::vector<Moment> moments;
     for (const auto& tag : listed) {
-        const double t = tag->time_val;
         const auto [before, after] = leadLag.of(tag->name);
-        const double until = tag->end.isSet() ? std::max<double>(t, tag->end.time) : t;
-        const double start = std::clamp(t - before, 0.0, last);
-        const double end = std::clamp(until + after, 0.0, last);
+        const auto [start, end] = tagMoment(*tag, before, after, last);
         if (!(end > start))
             continue;
         if (!moments.empty()) {

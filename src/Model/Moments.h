@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "Model/CodeWindow.h"
@@ -25,6 +26,12 @@ struct Moment {
 // past the end) are left out.
 std::vector<Moment> makeMoments(const std::vector<std::shared_ptr<TagRowData>>& listed, double lead,
                                 double lag, double duration, const CodeWindow* window = nullptr);
+
+// The span of one tag's moment, the rule makeMoments cuts by: from its time
+// (or start) less `before` to its time (or end) plus `after`, clamped to
+// [0, last]. Empty (end <= start) for a tag past the end.
+std::pair<double, double> tagMoment(const TagRowData& tag, double before, double after,
+                                    double last);
 
 // The file name of moment `position` (from 1) when each moment is written on
 // its own: "001_A_トライ_0-12-34.mp4". A tag name that would make it longer

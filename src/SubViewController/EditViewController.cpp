@@ -81,6 +81,12 @@ QWidget* EditViewController::makeTagListPanel() {
     auto* csv = new GeneralButton("CSV出力", "onTagCSVOutput", panel);
     connect(csv, &QPushButton::clicked, this, [this] { onTagCSVOutput(); });
     top->addWidget(csv);
+    auto* xmlOut = new GeneralButton("XML出力", "onTagXMLOutput", panel);
+    connect(xmlOut, &QPushButton::clicked, this, [this] { onTagXMLOutput(); });
+    top->addWidget(xmlOut);
+    auto* xmlIn = new GeneralButton("XML読込", "onTagXMLInput", panel);
+    connect(xmlIn, &QPushButton::clicked, this, [this] { onTagXMLInput(); });
+    top->addWidget(xmlIn);
     l->addLayout(top);
     makeTagTable({{"EditTagCheckCol", kCheckOff},
                   {"EditTagTeamCol", "チーム"},

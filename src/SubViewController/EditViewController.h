@@ -73,6 +73,12 @@ public:
     void onCommentAdd();
     void onCommentDelete();
     void onTagCSVOutput();
+    // XML読込: an XML edit list's instances become tags of the open video, as
+    // one undo step; codes without a team are asked once each, and tags
+    // already there are added again only when the user says so.
+    void onTagXMLInput();
+    // The same for the file at `path`, once chosen.
+    void importEditList(const std::string& path);
 
     void mediaClipStart() { clipPanel->mediaClipStart(); }
     void mediaClipEnd() { clipPanel->mediaClipEnd(); }

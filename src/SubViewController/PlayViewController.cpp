@@ -160,6 +160,10 @@ void PlayViewController::placeTallyPanel(QVBoxLayout* list) {
     auto* csv = new GeneralButton("集計CSV出力", "onTallyCSVOutput", panel);
     connect(csv, &QPushButton::clicked, this, [this] { onTallyCSVOutput(); });
     top->addWidget(csv);
+    // The listed tags, for other analysis tools.
+    auto* xml = new GeneralButton("XML出力", "onPlayTagXMLOutput", panel);
+    connect(xml, &QPushButton::clicked, this, [this] { onTagXMLOutput(); });
+    top->addWidget(xml);
     l->addLayout(top);
 
     tallyTableView = new QTableView(panel);

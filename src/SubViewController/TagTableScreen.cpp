@@ -1,6 +1,7 @@
 #include "SubViewController/TagTableScreen.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -10,6 +11,7 @@
 #include <QIcon>
 #include <QPointer>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QVBoxLayout>
 #include <array>
 #include <unordered_set>
@@ -18,6 +20,7 @@
 #include "MainViewController.h"
 #include "Media/Player.h"
 #include "SubModuleClass/AtomicFile.h"
+#include "SubModuleClass/XmlEditList.h"
 #include "SubViewClass/Buttons.h"
 #include "SubViewClass/CustomAlert.h"
 #include "SubViewClass/CustomTableView.h"
@@ -26,6 +29,8 @@
 #include "SubViewClass/Style.h"
 #include "SubViewClass/TableModels.h"
 #include "SubViewClass/TagTimeline.h"
+#include "SubViewController/EditViewController.h"
+#include "SubViewController/PlayViewController.h"
 
 TagTableScreen::TagTableScreen(MainViewController* parent, QWidget* container, const char* prefix)
     : QWidget(container), myParent(parent), prefix_(prefix) {
@@ -275,22 +280,30 @@ QWidget* TagTableScreen::makeTimeline() {
 
 void TagTableScreen::exportCsvThroughPanel(const QString& title, const QString& proposedName,
                                            std::function<std::string()> text) {
+    exportThroughPanel(title, proposedName, "csv", "CSVファイルが作成されました。",
+                       std::move(text));
+}
+
+void TagTableScreen::exportThroughPanel(const QString& title, const QString& proposedName,
+                                        const QString& extension, const std::string& done,
+                                        std::function<std::string()> text) {
     QWidget* w = window();
     if (!w || w == this)
         return;
     const Player* player = currentPlayer();
     const std::string video = player && player->hasCurrentItem() ? player->currentPath() : "";
-    DialogProvider::FilePanel panel{title, {"csv"}, proposedName, folderOf(video)};
+    DialogProvider::FilePanel panel{title, {extension}, proposedName, folderOf(video)};
     QPointer<TagTableScreen> self(this);
     dialogProvider().saveFilePanel(
-        w, panel, [self, video, text = std::move(text)](std::optional<std::string> path) {
+        w, panel,
+        [self, video, extension, done, text = std::move(text)](std::optional<std::string> path) {
             if (!self || !path || path->empty())
                 return;
             std::string target = *path;
-            if (!QString::fromStdString(target).endsWith(".csv", Qt::CaseInsensitive))
-                target += ".csv";
-            // Over the session file, an export would lose every tag the filter
-            // hides and the exact times.
+            if (!QString::fromStdString(target).endsWith("." + extension, Qt::CaseInsensitive))
+                target += "." + extension.toStdString();
+            // Over the session file, an export would lose every tag
+            // the filter hides and the exact times.
             if (const std::string clash = video.empty() ? "" : exportTargetClash(target, video);
                 !clash.empty()) {
                 AlertBox(clash, "お知らせ", "warning");
@@ -298,9 +311,31 @@ void TagTableScreen::exportCsvThroughPanel(const QString& title, const QString& 
             }
             const std::string error = writeFileAtomically(target, text());
             if (error.empty())
-                AlertBox("CSVファイルが作成されました。", "成功", "success");
+                AlertBox(done, "成功", "success");
             else
                 AlertBox(error, "失敗", "error");
+        });
+}
+
+void TagTableScreen::onTagXMLOutput() {
+    if (tagModel_->rowCount() == 0) {
+        AlertBox("出力するデータがありません。", "お知らせ", "warning");
+        return;
+    }
+    double lead = 8.0, lag = 4.0;
+    if (myParent && myParent->playViewController) {
+        lead = myParent->playViewController->momentLeadSpinBox->value();
+        lag = myParent->playViewController->momentLagSpinBox->value();
+    }
+    const CodeWindow* codes = myParent && myParent->editViewController
+                                  ? &myParent->editViewController->codeWindow()
+                                  : nullptr;
+    const Player* player = currentPlayer();
+    const double length = player && player->hasCurrentItem() ? player->duration() : NAN;
+    exportThroughPanel(
+        "タグXMLを保存", "Brenholt", "xml", "XMLファイルが作成されました。",
+        [rows = tagTableData, lead, lag, length, window = codes ? *codes : CodeWindow()] {
+            return editListText(rows, lead, lag, length, &window);
         });
 }
 

@@ -64,6 +64,10 @@ public:
     MediaPlayerView* mediaView() const;
     Player* currentPlayer() const;
 
+    // XML出力: the listed tags as an XML edit list (their moments by the play
+    // screen's 前/後 and the chosen code window), through a save panel.
+    void onTagXMLOutput();
+
     void mediaOpen();
     void mediaPlay();
     void mediaStop();
@@ -96,6 +100,10 @@ protected:
     // The open video and its session file are refused as targets.
     void exportCsvThroughPanel(const QString& title, const QString& proposedName,
                                std::function<std::string()> text);
+    // The same for a file of `extension`, telling `done` when written.
+    void exportThroughPanel(const QString& title, const QString& proposedName,
+                            const QString& extension, const std::string& done,
+                            std::function<std::string()> text);
     void makeTagTable(std::vector<TableColumn> columns, bool checkable);
     QWidget* makeFilterRow();
     QWidget* makeMediaColumn(bool withClipButtons);

@@ -1,0 +1,227 @@
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+
+#include "SubModuleClass/AtomicFile.h"
+#include "SubModuleClass/XmlEditList.h"
+#include "support/Scratch.h"
+#include "support/Tags.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string golden(const std::string& name) {
+    std::string contents, error;
+    EXPECT_TRUE(readWholeFile(fs::path(RUCKTAG_TEST_DATA) / name, contents, error)) << error;
+    return contents;
+}
+
+const ImportedTag* byName(const EditListTags& read, const std::string& name) {
+    for (const ImportedTag& t : read.tags)
+        if (t.tag->name == name)
+            return &t;
+    return nullptr;
+}
+
+bool sameBits(float a, float b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+bool mentions(const std::vector<std::string>& lines, const std::string& part) {
+    for (const std::string& line : lines)
+        if (line.find(part) != std::string::npos)
+            return true;
+    return false;
+}
+
+} // namespace
+
+// A file as public converters write it: BOM, CRLF, instances out of time
+// order, a label without a group, a repeated group, a bare '&', CDATA and
+// references, 16-bit colours and a section of the recording's clock.
+TEST(XmlEditListImport, ConverterFileReadWhole) {
+    const EditList list = readEditList(golden("editlist-converter.xml"));
+    ASSERT_TRUE(list.isEditList);
+    ASSERT_EQ(list.instances.size(), 4u);
+    EXPECT_EQ(list.unknownElements, (std::vector<std::string>{"SESSION_INFO", "pos_x"}));
+    ASSERT_EQ(list.mended.size(), 1u);
+    EXPECT_NE(list.mended[0].find("「&」"), std::string::npos) << list.mended[0];
+    EXPECT_NE(list.mended[0].find("12 行目"), std::string::npos) << list.mended[0];
+    ASSERT_EQ(list.rows.size(), 2u);
+    EXPECT_EQ(list.rows[0].code, "スクラム");
+    EXPECT_EQ(list.rows[0].color, "#f08000");
+    EXPECT_EQ(list.rows[1].color, "#ff0001");
+
+    const EditListTags read = tagsFromEditList(list);
+    EXPECT_TRUE(read.problems.empty());
+    ASSERT_EQ(read.tags.size(), 4u);
+    // By time: 42, 120.5, 300.25, 752.36.
+    EXPECT_EQ(read.tags[0].tag->name, "タックル");
+    EXPECT_EQ(read.tags[1].tag->name, "ラインアウト");
+    EXPECT_EQ(read.tags[2].tag->name, "Kick");
+    EXPECT_EQ(read.tags[3].tag->name, "スクラム");
+
+    const ImportedTag* scrum = byName(read, "スクラム");
+    ASSERT_TRUE(scrum && scrum->team);
+    EXPECT_TRUE(*scrum->team);
+    EXPECT_TRUE(sameBits(scrum->tag->time_val, 752.36f));
+    EXPECT_EQ(scrum->tag->end, TagEnd::at(764.36f));
+    EXPECT_EQ(scrum->tag->time_string, "0:12:32");
+    EXPECT_EQ(scrum->tag->comment, "Set & reset");
+    EXPECT_EQ(scrum->tag->labels,
+              (TagLabels{{"結果", "成功"}, {std::string(kNoGroupLabelGroup), "Penalty"}}));
+
+    // Team from the code's prefix; an end equal to the start is an instant;
+    // the repeated group's texts are kept together.
+    const ImportedTag* lineout = byName(read, "ラインアウト");
+    ASSERT_TRUE(lineout && lineout->team);
+    EXPECT_FALSE(*lineout->team);
+    EXPECT_EQ(lineout->tag->end, TagEnd{});
+    EXPECT_EQ(lineout->tag->labels, (TagLabels{{"Player", "4 / 5"}}));
+
+    // A decimal comma; CDATA with markup in it, hex and decimal references.
+    const ImportedTag* kick = byName(read, "Kick");
+    ASSERT_TRUE(kick);
+    EXPECT_FALSE(kick->team);
+    EXPECT_TRUE(sameBits(kick->tag->time_val, 300.25f));
+    EXPECT_EQ(kick->tag->end, TagEnd::at(310.0f));
+    EXPECT_EQ(kick->tag->comment, "<long> & high \U0001F3C9\u00e9");
+
+    // チーム in lower case; an end before the start is no duration.
+    const ImportedTag* tackle = byName(read, "タックル");
+    ASSERT_TRUE(tackle && tackle->team);
+    EXPECT_FALSE(*tackle->team);
+    EXPECT_EQ(tackle->tag->end, TagEnd{});
+    EXPECT_TRUE(tackle->tag->labels.empty());
+
+    EXPECT_EQ(unresolvedCodes(read.tags), (std::vector<std::string>{"Kick"}));
+}
+
+TEST(XmlEditListImport, BrokenFilesMendedNeverFatal) {
+    // Cut short inside an instance, a stray end tag, a bare '<', an unknown
+    // entity, invalid UTF-8, a reference to a character XML has not.
+    const std::string text = "<file><ALL_INSTANCES></nothing>\n"
+                             "<instance><start>1</start><code>a < b &nbsp; \xff &#1;</code>\n"
+                             "<instance2/></instance>\n"
+                             "<instance><start>2.5</start><code>c</code><label><group>x";
+    const EditList list = readEditList(text);
+    ASSERT_EQ(list.instances.size(), 2u);
+    EXPECT_EQ(list.instances[0].code, "a < b &nbsp; \xEF\xBF\xBD \xEF\xBF\xBD");
+    EXPECT_EQ(list.instances[1].code, "c");
+    ASSERT_EQ(list.instances[1].labels.size(), 1u);
+    EXPECT_EQ(list.instances[1].labels[0].first, "x");
+    EXPECT_EQ(list.unknownElements, (std::vector<std::string>{"instance2"}));
+    EXPECT_TRUE(mentions(list.mended, "途中で終わって"));
+    EXPECT_TRUE(mentions(list.mended, "開始のない終了タグ"));
+    EXPECT_TRUE(mentions(list.mended, "「<」"));
+    EXPECT_TRUE(mentions(list.mended, "知らない実体参照"));
+    EXPECT_TRUE(mentions(list.mended, "UTF-8"));
+    EXPECT_TRUE(mentions(list.mended, "XML にない文字"));
+
+    // Not an edit list at all, and nothing: no instances, no crash.
+    EXPECT_FALSE(readEditList("Team, INDEX, 再生時刻\nA,1,0:00:01").isEditList);
+    EXPECT_FALSE(readEditList("").isEditList);
+    EXPECT_FALSE(readEditList("<").isEditList);
+
+    // Instances that cannot be tags are named, not guessed.
+    const EditListTags read =
+        tagsFromEditList(readEditList("<file><ALL_INSTANCES><instance><ID>7</ID><start>x</start>"
+                                      "<code>a</code></instance><instance><start>1</start>"
+                                      "</instance></ALL_INSTANCES></file>"));
+    EXPECT_TRUE(read.tags.empty());
+    EXPECT_TRUE(mentions(read.problems, "ID 7"));
+    EXPECT_TRUE(mentions(read.problems, "コードのない"));
+}
+
+// Rucktag → XML → Rucktag restores every field; other tools see the moment.
+TEST(XmlEditListRoundTrip, EveryFieldExact) {
+    std::vector<std::shared_ptr<TagRowData>> tags{
+        tag(true, 0.1f, "スクラム", "line one\nline two\r\nthree"),
+        tag(false, 65.4999924f, "A スクラム", "  <&>\"' spaces kept  "),
+        tag(true, 754.25f, "Team", ""),
+        tag(false, 3600.333f, "トライ", "\t"),
+        tag(true, 5000.0f, "チェック", "past the end"),
+        tag(false, 1e-5f, "ラック", ""),
+    };
+    tags[0]->end = TagEnd::at(12.3456789f);
+    tags[1]->labels = {{"Team", "Japan"}, {"Rucktag", "t=1"}, {"結果", "a;b=c / d"}};
+    tags[2]->end.state = TagEnd::State::Open;
+    tags[3]->labels = {{"ラベル", "x"}, {"Player", "10"}};
+    tags[3]->end = TagEnd::at(3600.333f); // an end at its own start
+    tags[4]->end = TagEnd::at(5010.0f);
+
+    const std::string text = editListText(tags, 8.0, 4.0, 4000.0);
+    const EditList list = readEditList(text);
+    EXPECT_TRUE(list.mended.empty());
+    EXPECT_TRUE(list.unknownElements.empty());
+    const EditListTags read = tagsFromEditList(list);
+    EXPECT_TRUE(read.problems.empty());
+    ASSERT_EQ(read.tags.size(), tags.size());
+    // Read back in time order, which is how these were made but for the last.
+    const std::vector<size_t> order{5, 0, 1, 2, 3, 4};
+    for (size_t i = 0; i < tags.size(); ++i) {
+        const TagRowData& want = *tags[order[i]];
+        const ImportedTag& got = read.tags[i];
+        SCOPED_TRACE(want.name);
+        ASSERT_TRUE(got.team);
+        EXPECT_EQ(*got.team, want.team);
+        EXPECT_EQ(got.tag->team, want.team);
+        EXPECT_TRUE(sameBits(got.tag->time_val, want.time_val)) << got.tag->time_val;
+        EXPECT_EQ(got.tag->time_string, want.time_string);
+        EXPECT_EQ(got.tag->name, want.name);
+        EXPECT_EQ(got.tag->comment, want.comment);
+        EXPECT_EQ(got.tag->labels, want.labels);
+        EXPECT_EQ(got.tag->end, want.end);
+    }
+
+    // The instances themselves: the moment, clamped to the video.
+    EXPECT_EQ(list.instances[0].start, "0.0");
+    EXPECT_EQ(list.instances[0].end, "16.346");
+    EXPECT_EQ(list.instances[2].start, "746.25");
+    EXPECT_EQ(list.instances[2].end, "758.25");
+    EXPECT_EQ(list.instances[4].start, "4000.0");
+    EXPECT_EQ(list.instances[4].end, "4000.0");
+    ASSERT_EQ(list.rows.size(), 6u);
+    EXPECT_EQ(list.rows[0].code, "スクラム");
+    EXPECT_EQ(list.rows[0].color, CodeWindow::standard().find("スクラム")->color);
+    EXPECT_EQ(list.rows[2].color, "#808080");
+
+    // Imported again: every tag is already there.
+    const std::vector<bool> again = findDuplicates(tags, read.tags);
+    EXPECT_EQ(std::count(again.begin(), again.end(), true), 6);
+    tags[3]->end = {};
+    EXPECT_FALSE(findDuplicates(tags, read.tags)[4]);
+}
+
+TEST(XmlEditListRoundTrip, CodeWindowColoursAndLeads) {
+    CodeWindow window = CodeWindow::standard().duplicate("7人制");
+    Code carry;
+    carry.name = "Carry";
+    carry.color = "#123456";
+    carry.lead = 1.0;
+    carry.lag = 2.0;
+    window.codes.push_back(carry);
+    const std::vector tags{tag(true, 10.0f, "Carry")};
+    const EditList list = readEditList(editListText(tags, 8.0, 4.0, INFINITY, &window));
+    ASSERT_EQ(list.instances.size(), 1u);
+    EXPECT_EQ(list.instances[0].start, "9.0");
+    EXPECT_EQ(list.instances[0].end, "12.0");
+    ASSERT_EQ(list.rows.size(), 1u);
+    EXPECT_EQ(list.rows[0].color, "#123456");
+    EXPECT_NE(editListText(tags, 8, 4, INFINITY, &window).find("<R>4626</R><G>13364</G>"),
+              std::string::npos);
+}
+
+TEST(XmlEditListVideo, FoundBesideTheSessionByItsRule) {
+    const fs::path dir = freshScratchDir("rucktag-xml-");
+    std::ofstream(dir / "match..final.MP4") << "x";
+    std::ofstream(dir / "match.final.txt") << "x";
+    std::ofstream(dir / "other.mp4") << "x";
+    EXPECT_EQ(videoBesideSession((dir / "match.final.csv").string()),
+              (dir / "match..final.MP4").string());
+    EXPECT_EQ(videoBesideSession((dir / "none.csv").string()), "");
+    fs::remove_all(dir);
+}

@@ -1,0 +1,153 @@
+#!/usr/bin/env python3
+"""`rucktag xml export` and `rucktag xml import` as scripts use them.
+
+Usage: xml_cli_test.py RUCKTAG_BINARY GOLDEN_XML FIXTURES_DIR
+The export is read back by xml.etree, as another tool would read it.
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+import xml.etree.ElementTree as ET
+
+BINARY, GOLDEN, FIXTURES = sys.argv[1:4]
+HEADER = "Team, INDEX, 再生時刻, タグ内容, コメント\n"
+SESSION = (HEADER +
+           'A,1,0:00:05,スクラム,"a & b <c>",5.5\n'
+           'B,2,0:00:02,トライ,"",2.25,9.5,結果=成功;Player=10\n'
+           'A,3,0:00:09,キック,"late",9.75\n')
+
+
+def run(*args):
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+    # No display is needed at all: unset it so a window could not open.
+    env.pop("DISPLAY", None)
+    return subprocess.run([BINARY, "xml", *args], capture_output=True, text=True, env=env,
+                          timeout=60)
+
+
+class XmlCommand(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="rucktag-xml-cli-")
+
+    def tearDown(self):
+        shutil.rmtree(self.dir)
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def write(self, name, text):
+        with open(self.path(name), "w", encoding="utf-8") as f:
+            f.write(text)
+
+    def read(self, name):
+        with open(self.path(name), encoding="utf-8") as f:
+            return f.read()
+
+    def test_export_read_by_etree_and_clamped_to_the_video_beside(self):
+        self.write("match.csv", SESSION)
+        # A 10-second video of the same name: the last tag's moment ends at 10.
+        shutil.copy(os.path.join(FIXTURES, "clip.mp4"), self.path("match.mp4"))
+        # Options before, between and after the files.
+        r = run("export", "--lead", "3", self.path("match.csv"), "--lag=2", self.path("out.xml"))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        root = ET.parse(self.path("out.xml")).getroot()
+        self.assertEqual(root.tag, "file")
+        instances = root.findall("ALL_INSTANCES/instance")
+        self.assertEqual([i.findtext("ID") for i in instances], ["1", "2", "3"])
+        self.assertEqual([i.findtext("code") for i in instances], ["スクラム", "トライ", "キック"])
+        self.assertEqual([(i.findtext("start"), i.findtext("end")) for i in instances],
+                         [("2.5", "7.5"), ("0.0", "10.0"), ("6.75", "10.0")])
+        for i in instances:
+            float(i.findtext("start"))  # plain decimals
+            self.assertLessEqual(float(i.findtext("start")), float(i.findtext("end")))
+        self.assertEqual(instances[0].findtext("free_text"), "a & b <c>")
+        labels = [(l.findtext("group"), l.findtext("text")) for l in instances[1].findall("label")]
+        self.assertEqual(labels, [("Team", "B"), ("Rucktag", "t=2.25;e=9.5"), ("結果", "成功"),
+                                  ("Player", "10")])
+        rows = {r.findtext("code"): tuple(int(r.findtext(c)) for c in "RGB")
+                for r in root.findall("ROWS/row")}
+        self.assertEqual(set(rows), {"スクラム", "トライ", "キック"})
+        for colour in rows.values():
+            self.assertTrue(all(v % 257 == 0 and 0 <= v <= 65535 for v in colour), colour)
+
+    def test_round_trip_through_the_command_line_then_merge_skips_what_is_there(self):
+        self.write("match.csv", SESSION)
+        self.assertEqual(run("export", self.path("match.csv"), self.path("out.xml")).returncode, 0)
+        r = run("import", self.path("out.xml"), self.path("copy.csv"))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn("3 件のタグを読み込みました", r.stdout)
+        # Same tags, in time order, every field as it was.
+        want = sorted(SESSION.splitlines()[1:], key=lambda l: float(l.split(",")[5]))
+        got = self.read("copy.csv").splitlines()
+        self.assertEqual(got[0] + "\n", HEADER)
+        def fields(line):  # all but INDEX, which the merge numbers anew
+            team, _, rest = line.split(",", 2)
+            return team, rest
+        self.assertEqual([fields(l) for l in got[1:]], [fields(l) for l in want])
+        # Imported again: nothing added, the file untouched, and told so.
+        before = self.read("copy.csv")
+        r = run("import", self.path("out.xml"), self.path("copy.csv"))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn("すでにある 3 件を飛ばしました", r.stdout)
+        self.assertEqual(self.read("copy.csv"), before)
+
+    def test_converter_file_merged_unknown_named_team_left_to_option(self):
+        self.write("match.csv", HEADER + 'A,1,0:00:01,DG,"",1.0\n')
+        r = run("import", GOLDEN, self.path("match.csv"))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn("<SESSION_INFO>", r.stdout)
+        self.assertIn("12 行目", r.stdout)  # the bare '&'
+        self.assertIn("3 件のタグを読み込みました", r.stdout)
+        self.assertIn("Kick (1)", r.stdout)  # no team in the file
+        lines = self.read("match.csv").splitlines()
+        self.assertEqual(len(lines), 5)
+        self.assertEqual(lines[1], 'A,1,0:00:01,DG,"",1.0')
+        self.assertIn('A,4,0:12:32,スクラム,"Set & reset",752.36,764.36,結果=成功;ラベル=Penalty', lines[4])
+        r = run("import", "--team", "B", GOLDEN, self.path("match.csv"))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn("1 件のタグを読み込みました", r.stdout)
+        self.assertIn("すでにある 3 件を飛ばしました", r.stdout)
+        self.assertTrue(self.read("match.csv").splitlines()[-1].startswith("B,5,0:05:00,Kick,"))
+
+    def test_bad_usage_and_unreadable_files_fail_clearly_and_change_nothing(self):
+        self.write("match.csv", SESSION)
+        for args in ([], ["frobnicate"], ["export", self.path("match.csv")],
+                     ["export", self.path("match.csv"), self.path("o.xml"), "--lead", "x"],
+                     ["export", self.path("match.csv"), self.path("o.xml"), "--lead", "61"],
+                     ["export", self.path("match.csv"), self.path("o.xml"), "--team", "A"],
+                     ["import", GOLDEN, self.path("match.csv"), "--team", "C"],
+                     ["import", GOLDEN, self.path("match.csv"), "--team"]):
+            r = run(*args)
+            self.assertEqual(r.returncode, 2, args)
+            self.assertIn("使い方", r.stderr)
+            self.assertIn("Usage", r.stderr)
+        self.assertFalse(os.path.exists(self.path("o.xml")))
+
+        r = run("import", self.path("missing.xml"), self.path("match.csv"))
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("XML ファイルを読めません", r.stderr)
+        r = run("import", self.path("match.csv"), self.path("other.csv"))  # a CSV, not XML
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("XML 編集リストではありません", r.stderr)
+        self.assertFalse(os.path.exists(self.path("other.csv")))
+        r = run("export", self.path("missing.csv"), self.path("o.xml"))
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("セッションファイルがありません", r.stderr)
+        r = run("export", self.path("match.csv"), self.path("match.csv"))
+        self.assertEqual(r.returncode, 1)
+
+        # A session with lines it cannot read is never written over.
+        damaged = HEADER + 'A,1,0:00:01,DG,"",1.0\nshort\n'
+        self.write("damaged.csv", damaged)
+        r = run("import", GOLDEN, self.path("damaged.csv"))
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("書き換えませんでした", r.stderr)
+        self.assertEqual(self.read("damaged.csv"), damaged)
+        self.assertEqual(self.read("match.csv"), SESSION)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1], verbosity=2)
