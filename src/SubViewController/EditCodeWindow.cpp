@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <array>
 #include <optional>
 #include <utility>
 
@@ -50,6 +51,19 @@ std::optional<QKeyCombination> keyOf(const std::string& text) {
     if (seq.isEmpty())
         return std::nullopt;
     return seq[0];
+}
+
+// What a press stands for: the key as typed and, with Shift on the number
+// row, its digit. A real keyboard types Shift+1 as "!" (US, Japanese and most
+// layouts), while window files write "Shift+1". X keycodes 10-19 are the
+// number row's places (evdev codes + 8, on X11 and Wayland alike).
+std::array<QKeyCombination, 2> pressedKeys(const QKeyEvent& event) {
+    const Qt::KeyboardModifiers mods = event.modifiers() & ~Qt::KeypadModifier;
+    const QKeyCombination typed(mods, static_cast<Qt::Key>(event.key()));
+    const quint32 place = event.nativeScanCode();
+    if (!(mods & Qt::ShiftModifier) || place < 10 || place > 19)
+        return {typed, typed};
+    return {typed, QKeyCombination(mods, static_cast<Qt::Key>(Qt::Key_0 + (place - 9) % 10))};
 }
 
 } // namespace
@@ -284,10 +298,11 @@ void EditViewController::followCodeWindow(const CodeWindow& window) {
 }
 
 bool EditViewController::pressLabelKey(const QKeyEvent& event) {
-    const QKeyCombination pressed(event.modifiers() & ~Qt::KeypadModifier,
-                                  static_cast<Qt::Key>(event.key()));
-    const auto it = std::find_if(labelKeys_.begin(), labelKeys_.end(),
-                                 [pressed](const LabelKey& k) { return k.key == pressed; });
+    const auto pressed = pressedKeys(event);
+    const auto it =
+        std::find_if(labelKeys_.begin(), labelKeys_.end(), [&pressed](const LabelKey& k) {
+            return k.key == pressed[0] || k.key == pressed[1];
+        });
     if (it == labelKeys_.end())
         return false;
     // A held key would put the label on and off again.
@@ -388,10 +403,10 @@ void EditViewController::recordCode(size_t code, bool teamA) {
 }
 
 bool EditViewController::pressCodeKey(const QKeyEvent& event) {
-    const QKeyCombination pressed(event.modifiers() & ~Qt::KeypadModifier,
-                                  static_cast<Qt::Key>(event.key()));
-    const auto it = std::find_if(codeKeys_.begin(), codeKeys_.end(),
-                                 [pressed](const CodeKey& k) { return k.key == pressed; });
+    const auto pressed = pressedKeys(event);
+    const auto it = std::find_if(codeKeys_.begin(), codeKeys_.end(), [&pressed](const CodeKey& k) {
+        return k.key == pressed[0] || k.key == pressed[1];
+    });
     if (it == codeKeys_.end())
         return false;
     // A held key records once.

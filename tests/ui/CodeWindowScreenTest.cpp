@@ -155,3 +155,40 @@ TEST_F(CodeWindows, CodeKeysRecordFromEveryControlOfTheEditScreen) {
     type(Qt::Key_E);
     EXPECT_EQ(main->tagDataModel.data.size(), tags);
 }
+
+// A keyboard types Shift+1 as "!" (and Shift+2 as "@" or '"', by layout): the
+// keys a window file writes as "Shift+1" record all the same.
+TEST_F(CodeWindows, ShiftedDigitsRecordAsARealKeyboardTypesThem) {
+    const auto folder = config / "rucktag" / "codewindows";
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / "数字.json") << R"({"format": "rucktag-codewindow", "version": 1,
+ "name": "数字", "codes": [{"name": "タックル", "keyA": "1", "keyB": "Shift+1"}],
+ "labels": [{"group": "結果", "texts": ["成功"], "keys": ["Shift+2"]}]})";
+    window.reset();
+    makeWindow();
+    chooseFilter(edit->codeWindowPopUp, "数字");
+    openVideo("a.mp4");
+    press("A0", 1);
+    clickCell(edit->tagTableView, 0, 2);
+    // As the X server hands them over: the number row's key codes 10 and 11.
+    auto typeAsKeyboard = [](Qt::Key key, Qt::KeyboardModifiers mods, quint32 place,
+                             const QString& text) {
+        QWidget* focus = QApplication::focusWidget();
+        ASSERT_NE(focus, nullptr);
+        QKeyEvent down(QEvent::KeyPress, key, mods, place, 0, 0, text);
+        QKeyEvent up(QEvent::KeyRelease, key, mods, place, 0, 0, text);
+        QApplication::sendEvent(focus, &down);
+        QApplication::sendEvent(focus, &up);
+    };
+    fake->clock = 20;
+    typeAsKeyboard(Qt::Key_1, {}, 10, "1");
+    typeAsKeyboard(Qt::Key_Exclam, Qt::ShiftModifier, 10, "!");
+    ASSERT_EQ(main->tagDataModel.data.size(), 3u);
+    EXPECT_TRUE(main->tagDataModel.data[1]->team);
+    EXPECT_FALSE(main->tagDataModel.data[2]->team);
+    typeAsKeyboard(Qt::Key_QuoteDbl, Qt::ShiftModifier, 11, "\"");
+    EXPECT_EQ(main->tagDataModel.data[2]->labels, (TagLabels{{"結果", "成功"}}));
+    // "!" off the number row (another layout's key) is no digit.
+    typeAsKeyboard(Qt::Key_Exclam, Qt::ShiftModifier, 61, "!");
+    EXPECT_EQ(main->tagDataModel.data.size(), 3u);
+}
