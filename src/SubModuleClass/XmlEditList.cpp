@@ -724,7 +724,9 @@ std::string instanceName(const EditListInstance& instance) {
 
 std::string colorFrom16Bit(uint32_t r, uint32_t g, uint32_t b) {
     const auto eight = [](uint32_t v) { return (std::min<uint32_t>(v, 65535) + 128) / 257; };
-    char buf[8];
+    // Room for any uint32_t, though each value is at most 255: the compiler
+    // cannot see that and warns of truncation.
+    char buf[32];
     std::snprintf(buf, sizeof buf, "#%02x%02x%02x", eight(r), eight(g), eight(b));
     return buf;
 }
