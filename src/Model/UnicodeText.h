@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -19,3 +20,6 @@ std::string_view nfcView(std::string_view text, std::string& storage);
 // The longest start of `text` of at most `maxBytes` bytes that does not split
 // a UTF-8 sequence (invalid bytes count as characters of their own).
 std::string_view utf8Prefix(std::string_view text, size_t maxBytes);
+
+// Appends code point `cp` (at most U+10FFFF) to `out` as UTF-8.
+void appendUtf8(std::string& out, uint32_t cp);
