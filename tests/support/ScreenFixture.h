@@ -25,6 +25,15 @@
 #include "support/RecordingDialogs.h"
 
 // The main view on a fake player, with recorded dialogs and a scratch folder.
+// A window file of two codes: スクラム records with Q / W, ポゼッション lasts
+// with E / R.
+inline constexpr const char* kSevens =
+    R"({"format": "rucktag-codewindow", "version": 1, "name": "7人制",
+ "codes": [{"name": "スクラム", "color": "#f08000", "keyA": "Q", "keyB": "W"},
+           {"name": "ポゼッション", "color": "#2060c0", "mode": "duration",
+            "keyA": "E", "keyB": "R"}]}
+)";
+
 class Screens : public ::testing::Test {
 protected:
     Screens() {

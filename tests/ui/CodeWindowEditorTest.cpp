@@ -15,13 +15,6 @@ void PrintTo(const CodeWindow& w, std::ostream* out) {
 
 namespace {
 
-// スクラム records with Q / W, ポゼッション lasts with E / R.
-const char* const kSevens = R"({"format": "rucktag-codewindow", "version": 1, "name": "7人制",
- "codes": [{"name": "スクラム", "color": "#f08000", "keyA": "Q", "keyB": "W"},
-           {"name": "ポゼッション", "color": "#2060c0", "mode": "duration",
-            "keyA": "E", "keyB": "R"}]}
-)";
-
 class Editor : public Screens {
 protected:
     std::filesystem::path folder() const { return config / "rucktag" / "codewindows"; }

@@ -5,12 +5,6 @@
 
 namespace {
 
-// A point code with keys Q / W and a code that lasts, with keys E / R.
-const char* const kSevens = R"({"format": "rucktag-codewindow", "version": 1, "name": "7人制",
- "codes": [{"name": "スクラム", "color": "#f08000", "keyA": "Q", "keyB": "W"},
-           {"name": "ポゼッション", "color": "#2060c0", "mode": "duration",
-            "keyA": "E", "keyB": "R"}]}
-)";
 // The second code's name is taken: line 3.
 const char* const kBroken = R"({"format": "rucktag-codewindow", "version": 1, "name": "壊れ",
  "codes": [{"name": "攻撃"},
