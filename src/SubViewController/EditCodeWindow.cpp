@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QTimer>
+#include <QToolTip>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <array>
@@ -253,7 +254,11 @@ void EditViewController::onLabelButtonClicked(const std::string& group, const st
     TagEdit change = TagEdit::label(myParent->tagDataModel, chosen, group, text);
     if (chosen < 0 || change.index < 0) {
         showChosenLabels();
-        AlertBox("ラベルを付けるタグを選択してください。", "お知らせ", "warning");
+        // A word beside the label panel, not a box: a modal question would
+        // stop the analyst coding live while the video runs on.
+        const QWidget* at = labelPanel ? static_cast<QWidget*>(labelPanel) : this;
+        QToolTip::showText(at->mapToGlobal(QPoint(0, 0)), "ラベルを付けるタグを選択してください。",
+                           labelPanel, {}, 3000);
         return;
     }
     if (!myParent->mayChangeTags()) {
