@@ -199,7 +199,17 @@ CodeWindowEditor::CodeWindowEditor(const CodeWindow& window, fs::path file,
     chooseCode(window_.codes.empty() ? -1 : 0);
     listLabels();
     chooseLabel(window_.labels.empty() ? -1 : 0);
+    kept_ = window_;
     resize(860, 640);
+}
+
+void CodeWindowEditor::reject() {
+    if (window_ != kept_ &&
+        dialogProvider().showBox(DialogProvider::Kind::Confirm, "変更を保存せずに閉じますか？",
+                                 "コードウィンドウ", "warning",
+                                 {"編集を続ける", "保存せずに閉じる"}) != 1)
+        return;
+    QDialog::reject();
 }
 
 Code* CodeWindowEditor::code() {
@@ -665,6 +675,7 @@ void CodeWindowEditor::onSave() {
         fs::remove(file_, ec);
     file_ = target;
     fileName_ = savedName_ = window_.name;
+    kept_ = window_;
     accept();
 }
 
@@ -719,6 +730,7 @@ void CodeWindowEditor::onImport() {
             g.keys.resize(g.texts.size());
         file_ = target;
         savedName_ = name;
+        kept_ = window_;
         nameField_->setText(qs(name));
         listCodes();
         chooseCode(window_.codes.empty() ? -1 : 0);

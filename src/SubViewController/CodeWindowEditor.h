@@ -54,8 +54,13 @@ public:
     void onSave();
     void onImport();
     void onExport();
+    // Cancel, Escape and the close button: asks before edits are thrown away.
+    void reject() override;
 
 private:
+    // The window as opened or last written to the folder.
+    CodeWindow kept_;
+
     QWidget* makeCodeBox();
     QWidget* makeLabelBox();
     QWidget* makeCodeForm();

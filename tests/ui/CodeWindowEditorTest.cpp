@@ -203,11 +203,40 @@ TEST_F(Editor, TheStandardWindowIsDuplicatedNeverChanged) {
     chooseFilter(edit->codeWindowPopUp, "標準");
     EXPECT_EQ(edit->tagButtons.size(), 36u);
     EXPECT_TRUE(edit->codeWindow().builtIn);
-    // Again from 標準: the next copy's name.
+    // Again from 標準: the next copy's name; nothing edited, nothing asked.
     e = openEditor();
     ASSERT_NE(e, nullptr);
     EXPECT_EQ(in<QLineEdit>(e, "codeWindowNameField")->text(), "標準のコピー");
+    dialogs.shown.clear();
     clickButton(e, "codeWindowCancelButton");
+    waitClosed();
+    EXPECT_TRUE(dialogs.shown.empty());
+}
+
+// Edits are never thrown away by a stray キャンセル or Escape: the editor asks,
+// and 編集を続ける keeps it open with the edits.
+TEST_F(Editor, CancellingEditsAsksFirst) {
+    restartWithSevens();
+    const std::string before = codeWindowJson(edit->codeWindow());
+    CodeWindowEditor* e = openEditor();
+    ASSERT_NE(e, nullptr);
+    clickRow(e, "codeList", 0);
+    retype(e, "codeNameField", "ラインアウト");
+    dialogs.answers = {0};
+    clickButton(e, "codeWindowCancelButton");
+    ASSERT_EQ(lastMessage(), "変更を保存せずに閉じますか？");
+    ASSERT_EQ(edit->findChild<CodeWindowEditor*>(), e);
+    EXPECT_EQ(e->window().codes[0].name, "ラインアウト");
+
+    dialogs.shown.clear();
+    dialogs.answers = {1};
+    QTest::mouseClick(in<QLineEdit>(e, "codeNameField"), Qt::LeftButton);
+    type(Qt::Key_Escape);
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    waitClosed();
+    const CodeWindowRead back = readCodeWindowFile(folder() / "7人制.json");
+    ASSERT_TRUE(back.ok());
+    EXPECT_EQ(codeWindowJson(back.window), before);
 }
 
 // Codes and label groups added, renamed, coloured, ordered, removed; a
