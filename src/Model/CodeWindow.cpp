@@ -142,6 +142,33 @@ std::string keyTakenMessage(const CodeWindow& window, std::string_view key, KeyP
     return {};
 }
 
+std::vector<std::string> dropTakenKeys(CodeWindow& window) {
+    using Kind = KeyPlace::Kind;
+    // From the last place back: of two places with one key the later loses
+    // it, and the earlier is then free of the clash.
+    std::vector<std::string> said;
+    auto check = [&](std::string& key, KeyPlace place, const std::string& where) {
+        if (std::string why = keyTakenMessage(window, key, place); !why.empty()) {
+            said.push_back(where + "：" + why + "。このキーを外しました");
+            key.clear();
+        }
+    };
+    for (size_t i = window.labels.size(); i-- > 0;) {
+        LabelGroup& group = window.labels[i];
+        for (size_t t = group.keys.size(); t-- > 0;)
+            check(group.keys[t], {Kind::Label, i, t},
+                  std::to_string(i + 1) + " 番目のラベルグループ");
+    }
+    for (size_t i = window.codes.size(); i-- > 0;)
+        for (const bool teamA : {false, true})
+            check(teamA ? window.codes[i].keyA : window.codes[i].keyB,
+                  {teamA ? Kind::CodeA : Kind::CodeB, i, 0},
+                  std::to_string(i + 1) + " 番目のコード（" + (teamA ? "チームA" : "チームB") +
+                      "）");
+    std::reverse(said.begin(), said.end());
+    return said;
+}
+
 std::string codeNameProblem(const CodeWindow& window, size_t code, std::string_view name) {
     if (name.empty())
         return "コードの名前がありません";

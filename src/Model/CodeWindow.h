@@ -100,6 +100,10 @@ bool sameKey(std::string_view a, std::string_view b);
 // Why `key` cannot be set at `place` of `window`: who holds it already (a
 // player's key, another code or label), in Japanese; empty when it is free.
 std::string keyTakenMessage(const CodeWindow& window, std::string_view key, KeyPlace place);
+// Clears each key of `window` the player keeps or an earlier code or label
+// already holds (a file edited by hand may have one), so that every key does
+// one thing; says which, in Japanese, in window order.
+std::vector<std::string> dropTakenKeys(CodeWindow& window);
 // Why code `code` of `window` cannot be named `name` (empty, or the name of
 // another code); empty when it can.
 std::string codeNameProblem(const CodeWindow& window, size_t code, std::string_view name);

@@ -323,6 +323,10 @@ CodeWindowList listCodeWindows(const fs::path& folder) {
             continue;
         }
         taken.emplace(key, file);
+        // A key the player keeps or a second code already holds would do
+        // nothing (or the wrong thing) when pressed.
+        for (const std::string& dropped : dropTakenKeys(read.window))
+            list.problems.push_back(name + ": " + dropped);
         found.emplace_back(std::move(read.window), file);
     }
     std::stable_sort(found.begin(), found.end(),

@@ -144,7 +144,7 @@ void EditViewController::loadCodeWindows(const std::string& choose) {
     // Said once a run; the editor reports its own files.
     if (list.problems.empty() || std::exchange(windowProblemsShown_, true))
         return;
-    std::string note = "使えないコードウィンドウがあります。";
+    std::string note = "コードウィンドウのファイルに問題があります。";
     for (const std::string& p : list.problems)
         note += "\n" + p;
     // Once the window is up, not over an empty screen.

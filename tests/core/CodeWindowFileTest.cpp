@@ -154,3 +154,28 @@ TEST_F(CodeWindowFiles, TheListOffersTheStandardWindowFirstAndReportsTheRest) {
             "5.json:3: 「name」は文字列（\"…\"）で書いてください",
             "7.json: 読めません（Is a directory）"}));
 }
+
+// A hand-edited file with keys the player keeps is still offered: those keys
+// are taken off (a press would otherwise play or pause, never record) and the
+// list says so.
+TEST_F(CodeWindowFiles, KeysThePlayerKeepsAreTakenOffAndReported) {
+    spit(dir / "k.json", R"({"format": "rucktag-codewindow", "version": 1, "name": "鍵",
+ "codes": [{"name": "スクラム", "keyA": "a", "keyB": "Q"},
+           {"name": "ラインアウト", "keyA": "E", "keyB": "W"}],
+ "labels": [{"group": "結果", "texts": ["成功", "失敗"], "keys": ["R", "Space"]}]}
+)");
+    const CodeWindowList list = listCodeWindows(dir);
+    ASSERT_EQ(list.windows.size(), 2u) << ::testing::PrintToString(list.problems);
+    const CodeWindow& w = list.windows[1];
+    EXPECT_EQ(w.codes[0].keyA, "");
+    EXPECT_EQ(w.codes[0].keyB, "Q");
+    EXPECT_EQ(w.codes[1].keyA, "E");
+    EXPECT_EQ(w.labels[0].keys, (std::vector<std::string>{"R", ""}));
+    EXPECT_EQ(
+        list.problems,
+        (std::vector<std::string>{
+            "k.json: 1 番目のコード（チームA）：キー「a」はプレーヤーのキー（再生）のため使え"
+            "ません。このキーを外しました",
+            "k.json: 1 番目のラベルグループ：キー「Space」はプレーヤーのキー（再生／一時停止）"
+            "のため使えません。このキーを外しました"}));
+}
