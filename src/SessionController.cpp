@@ -297,8 +297,8 @@ std::string csvDamageText(const TagFileManager::LoadResult& loaded) {
         text += lineList(loaded.longRows) +
                 ": 項目が多すぎるため、6番目より後を読み込みませんでした。\n";
     if (!loaded.unreadableTimes.empty())
-        text += lineList(loaded.unreadableTimes) +
-                ": 時刻を読み取れないため、0:00:00 としました。\n";
+        text +=
+            lineList(loaded.unreadableTimes) + ": 時刻を読み取れないため、0:00:00 としました。\n";
     if (!loaded.unreadableExtras.empty())
         text += lineList(loaded.unreadableExtras) +
                 ": 終了時刻またはラベルを読み取れないため、読み取れた分だけ読み込みました。\n";

@@ -8,8 +8,8 @@
 // Usage: screenshot_tour VIDEO OUT_DIR
 #include <QAbstractButton>
 #include <QApplication>
-#include <QComboBox>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QHelpEvent>
 #include <QMenu>
 #include <QMessageBox>

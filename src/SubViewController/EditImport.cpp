@@ -61,10 +61,11 @@ ImportDialog::ImportDialog(const std::vector<std::string>& teamless,
         l->addWidget(scroll, 1);
     }
     if (!outside.empty()) {
-        auto* note = new QLabel(QString::fromStdString(
-                                    "コードウィンドウ「" + windowName +
-                                    "」にないコードがあります。そのまま読み込み、灰色で表示します。"),
-                                this);
+        auto* note =
+            new QLabel(QString::fromStdString(
+                           "コードウィンドウ「" + windowName +
+                           "」にないコードがあります。そのまま読み込み、灰色で表示します。"),
+                       this);
         note->setWordWrap(true);
         l->addWidget(note);
         auto* list = new QListWidget(this);
@@ -73,10 +74,10 @@ ImportDialog::ImportDialog(const std::vector<std::string>& teamless,
             list->addItem(QString::fromStdString(code));
         list->setMaximumHeight(120);
         l->addWidget(list);
-        addToCopy_ = new QCheckBox(
-            QString::fromStdString("これらのコードを加えた複製「" + copyName +
-                                   "」を作って使う（「" + windowName + "」は変えません）"),
-            this);
+        addToCopy_ = new QCheckBox(QString::fromStdString("これらのコードを加えた複製「" +
+                                                          copyName + "」を作って使う（「" +
+                                                          windowName + "」は変えません）"),
+                                   this);
         addToCopy_->setObjectName("addToWindowCopy");
         l->addWidget(addToCopy_);
     }
@@ -110,9 +111,8 @@ std::string copyNameFor(const std::string& name, const std::vector<CodeWindow>& 
     for (int n = 1;; ++n) {
         const std::string candidate =
             name + (n == 1 ? " (読込)" : " (読込 " + std::to_string(n) + ")");
-        const bool taken = std::any_of(windows.begin(), windows.end(), [&](const CodeWindow& w) {
-            return w.name == candidate;
-        });
+        const bool taken = std::any_of(windows.begin(), windows.end(),
+                                       [&](const CodeWindow& w) { return w.name == candidate; });
         std::error_code ec;
         if (!taken && !std::filesystem::exists(folder / codeWindowFileName(candidate), ec))
             return candidate;
@@ -321,8 +321,7 @@ void EditViewController::mergeImported(std::vector<ImportedTag> tags,
         }
         std::error_code ec;
         std::filesystem::create_directories(folder, ec);
-        const std::string failed =
-            writeCodeWindowFile(folder / codeWindowFileName(copyName), copy);
+        const std::string failed = writeCodeWindowFile(folder / codeWindowFileName(copyName), copy);
         if (failed.empty()) {
             loadCodeWindows(copyName);
             report += "\nコードウィンドウ「" + copyName + "」を作り、" +

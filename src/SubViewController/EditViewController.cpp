@@ -81,7 +81,7 @@ QWidget* EditViewController::makeTagListPanel() {
     top->addWidget(remove);
     // The exchange with other tools behind one button: the filter keeps its
     // width on a 1366-pixel screen.
-    exchangeButton = new GeneralButton("交換 ▾", "tagExchangeButton", panel);
+    exchangeButton = new GeneralButton("交換", "tagExchangeButton", panel);
     exchangeButton->setToolTip("タグのCSV・XMLの出力と読込");
     auto* exchange = new QMenu(exchangeButton);
     exchange->setObjectName("tagExchangeMenu");

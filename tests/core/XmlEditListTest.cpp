@@ -201,8 +201,9 @@ TEST(XmlEditListRoundTrip, EveryFieldExact) {
 // turns to exponents), and element text escaped, what XML cannot carry as
 // U+FFFD.
 TEST(XmlEditListExport, MarkerAndEscapesAsWritten) {
-    std::vector<float> times{0.0f, 1e-5f, 0.0001f, std::nextafter(0.0001f, 0.0f),
-                             16777216.0f, 16777218.0f, 8388607.5f, 12345680.0f, 0.1f, 5.0f};
+    std::vector<float> times{0.0f,        1e-5f,       0.0001f,    std::nextafter(0.0001f, 0.0f),
+                             16777216.0f, 16777218.0f, 8388607.5f, 12345680.0f,
+                             0.1f,        5.0f};
     uint32_t bits = 0x3a000000; // from about 0.0005 to 2^25, in uneven strides
     for (int i = 0; i < 4000; ++i, bits += 75497)
         std::memcpy(&times.emplace_back(), &bits, sizeof bits);
@@ -220,9 +221,10 @@ TEST(XmlEditListExport, MarkerAndEscapesAsWritten) {
             << times[i];
     }
 
-    auto odd = tag(false, 1.0f, "A&B", "a\x01"
-                                              "b\xff\xfe"
-                                              "c&<>\r\n\t\xe3\x81\x82\xed\xa0\x80");
+    auto odd = tag(false, 1.0f, "A&B",
+                   "a\x01"
+                   "b\xff\xfe"
+                   "c&<>\r\n\t\xe3\x81\x82\xed\xa0\x80");
     const std::string text = editListText({odd}, 0, 0);
     EXPECT_NE(text.find("<code>A&amp;B</code>"), std::string::npos) << text;
     EXPECT_NE(text.find("<free_text>a\uFFFDb\uFFFD\uFFFDc&amp;&lt;&gt;&#13;\n\t\u3042\uFFFD"

@@ -274,10 +274,11 @@ TEST_F(Screens, ImportOffersACopyOfTheWindowWithTheCodesItLacks) {
     std::vector<std::string> names;
     for (const Code& code : copy.window.codes)
         names.push_back(code.name);
-    EXPECT_EQ(names, (std::vector<std::string>{"スクラム", "ポゼッション", "Carry", "トライ", "Kick"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"スクラム", "ポゼッション", "Carry", "トライ", "Kick"}));
     EXPECT_EQ(copy.window.codes[1].mode, CodeMode::Duration); // the original's codes as they were
-    EXPECT_EQ(copy.window.codes[2].color, "#ff0000");          // the file's colour
-    EXPECT_EQ(copy.window.codes[4].color, "#808080");          // none given: grey
+    EXPECT_EQ(copy.window.codes[2].color, "#ff0000");         // the file's colour
+    EXPECT_EQ(copy.window.codes[4].color, "#808080");         // none given: grey
     // The copy is the chosen window: its buttons, the pop-up.
     EXPECT_EQ(edit->codeWindow().name, "7人制 (読込)");
     EXPECT_EQ(edit->codeWindowPopUp->currentText(), "7人制 (読込)");
@@ -417,8 +418,9 @@ TEST_F(Screens, CsvImportMergesAnExportAndAnotherSessionAsOneStepEach) {
 TEST_F(Screens, CsvImportOfADamagedFileOffersWhatCouldBeRead) {
     openVideo("a.mp4");
     press("A0", 1);
-    const std::string damaged = std::string(TagFileManager::kHeader) +
-                                "\nA,1,0:00:05,キック,\"\",5.5\nshort,line\nB,2,0:00:07,PG,\"\",7.25\n";
+    const std::string damaged =
+        std::string(TagFileManager::kHeader) +
+        "\nA,1,0:00:05,キック,\"\",5.5\nshort,line\nB,2,0:00:07,PG,\"\",7.25\n";
     std::ofstream(dir / "damaged.csv") << damaged;
 
     dialogs.answers = {kNo};
