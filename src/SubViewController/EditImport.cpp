@@ -307,6 +307,7 @@ void EditViewController::mergeImported(std::vector<ImportedTag> tags,
     std::string report = std::to_string(added) + " 件のタグを読み込みました。";
     if (repeated > 0 && !addRepeated)
         report += "\nすでにある " + std::to_string(repeated) + " 件は加えませんでした。";
+    bool outsideTold = false;
     if (addToCopy) {
         // The file's colours where it gives them, else grey.
         CodeWindow copy = chosen.duplicate(copyName);
@@ -323,6 +324,7 @@ void EditViewController::mergeImported(std::vector<ImportedTag> tags,
         std::filesystem::create_directories(folder, ec);
         const std::string failed = writeCodeWindowFile(folder / codeWindowFileName(copyName), copy);
         if (failed.empty()) {
+            outsideTold = true;
             loadCodeWindows(copyName);
             report += "\nコードウィンドウ「" + copyName + "」を作り、" +
                       std::to_string(outside.size()) + " 個のコードを加えました。";
@@ -330,7 +332,7 @@ void EditViewController::mergeImported(std::vector<ImportedTag> tags,
             report += "\nコードウィンドウの複製を作れませんでした: " + failed;
         }
     }
-    if (!outside.empty() && !addToCopy) {
+    if (!outside.empty() && !outsideTold) {
         report += "\nコードウィンドウにないコード:";
         for (const std::string& name : outside)
             report += " " + name;

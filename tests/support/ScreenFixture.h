@@ -143,6 +143,13 @@ protected:
         timer.stop();
         ASSERT_TRUE(chosen) << id;
         ASSERT_FALSE(menu->isVisible()) << id;
+        // The offscreen platform leaves a closed menu the active window, where
+        // a window manager gives the window under it back its activation.
+        if (QApplication::activeWindow() == menu) {
+            owner->window()->activateWindow();
+            ASSERT_TRUE(QTest::qWaitFor(
+                [&] { return QApplication::activeWindow() == owner->window(); }, 2000));
+        }
     }
     // Chooses `text` in a filter pop-up: opens it, clicks the item.
     static void chooseFilter(QComboBox* combo, const QString& text) {
