@@ -287,6 +287,27 @@ std::string readFailureText(int err) {
 
 } // namespace
 
+std::string csvDamageText(const TagFileManager::LoadResult& loaded) {
+    std::string text;
+    if (loaded.headerMissing)
+        text += "1行目: 見出し行ではないため、読み込みませんでした。\n";
+    if (!loaded.shortRows.empty())
+        text += lineList(loaded.shortRows) + ": 項目が足りないため、読み込みませんでした。\n";
+    if (!loaded.longRows.empty())
+        text += lineList(loaded.longRows) +
+                ": 項目が多すぎるため、6番目より後を読み込みませんでした。\n";
+    if (!loaded.unreadableTimes.empty())
+        text +=
+            lineList(loaded.unreadableTimes) + ": 時刻を読み取れないため、0:00:00 としました。\n";
+    if (!loaded.unreadableExtras.empty())
+        text += lineList(loaded.unreadableExtras) +
+                ": 終了時刻またはラベルを読み取れないため、読み取れた分だけ読み込みました。\n";
+    if (!loaded.unclosedQuotes.empty())
+        text += lineList(loaded.unclosedQuotes) +
+                ": 引用符（\"）が閉じられていないため、引用符も文字として読み込みました。\n";
+    return text;
+}
+
 std::vector<std::shared_ptr<TagRowData>> SessionController::loadSession(const std::string& path) {
     TagFileManager::LoadResult loaded = TagFileManager::readCSVFile(path);
     damagedSession_ = loaded.damaged() ? path : "";
@@ -301,23 +322,8 @@ std::vector<std::shared_ptr<TagRowData>> SessionController::loadSession(const st
         if (loaded.errorCode != EISDIR && loaded.errorCode != kNotRegularFile)
             sessionProblemNote_ += std::string("\n") + kKept;
     } else if (loaded.damaged()) {
-        std::string text = "セッションファイルの一部を読み込めませんでした。\n" + path + "\n";
-        if (loaded.headerMissing)
-            text += "1行目: 見出し行ではないため、読み込みませんでした。\n";
-        if (!loaded.shortRows.empty())
-            text += lineList(loaded.shortRows) + ": 項目が足りないため、読み込みませんでした。\n";
-        if (!loaded.longRows.empty())
-            text += lineList(loaded.longRows) +
-                    ": 項目が多すぎるため、6番目より後を読み込みませんでした。\n";
-        if (!loaded.unreadableTimes.empty())
-            text += lineList(loaded.unreadableTimes) +
-                    ": 時刻を読み取れないため、0:00:00 としました。\n";
-        if (!loaded.unreadableExtras.empty())
-            text += lineList(loaded.unreadableExtras) +
-                    ": 終了時刻またはラベルを読み取れないため、読み取れた分だけ読み込みました。\n";
-        if (!loaded.unclosedQuotes.empty())
-            text += lineList(loaded.unclosedQuotes) +
-                    ": 引用符（\"）が閉じられていないため、引用符も文字として読み込みました。\n";
+        std::string text = "セッションファイルの一部を読み込めませんでした。\n" + path + "\n" +
+                           csvDamageText(loaded);
         text +=
             "読み込めたタグ" + std::to_string(loaded.rows.size()) + "件を表示しています。" + kKept;
         sessionProblemNote_ = std::move(text);

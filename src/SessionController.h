@@ -8,9 +8,14 @@
 
 #include "Model/DataModel.h"
 #include "Model/TagEdit.h"
+#include "SubModuleClass/TagFileManager.h"
 #include "SubModuleClass/TagJournal.h"
 
 class MediaPlayerView;
+
+// What a tag CSV file lost on reading, a line per kind ("3, 7行目: ..."),
+// each ending in a line feed; empty when nothing.
+std::string csvDamageText(const TagFileManager::LoadResult& loaded);
 
 // The session of the open video: its tag store (owned by the main view and
 // shared with the screens), the undo history and the journal, and the flows

@@ -10,6 +10,7 @@
 #include "Model/CodeWindow.h"
 #include "SubModuleClass/AtomicFile.h"
 #include "SubModuleClass/TagFileManager.h"
+#include "SubModuleClass/TagJournal.h"
 #include "SubModuleClass/XmlEditList.h"
 
 namespace {
@@ -27,7 +28,9 @@ constexpr const char* kUsage =
     "    XML 編集リストのインスタンスをセッションファイルに加えます (ないときは作ります)。\n"
     "    チームの分からないコードは --team で決めます。\n"
     "    Adds the edit list's instances to the session file (made when missing); --team\n"
-    "    gives the team of codes whose team the file does not tell.\n";
+    "    gives the team of codes whose team the file does not tell.\n"
+    "    実行中の Rucktag が隣の動画を記録しているときは書き換えません。\n"
+    "    The session file is left alone while a running Rucktag records the video beside it.\n";
 
 struct Options {
     std::vector<std::string> files;
@@ -177,6 +180,25 @@ int importCommand(const Options& o, std::ostream& out, std::ostream& err) {
     EditListTags read = tagsFromEditList(list);
     for (const std::string& line : read.problems)
         out << line << "\n";
+
+    // A window recording the video would save its own tags over the merge
+    // later; a journal a run left behind holds tags the session file lacks.
+    const std::string video = videoBesideSession(session);
+    if (!video.empty() && TagJournal::heldElsewhere(video)) {
+        err << "この動画は実行中の Rucktag で記録中です。そのウィンドウの保存でこの読込が上書き"
+               "されるため、セッションファイルを書き換えませんでした。そのウィンドウの XML読込 "
+               "を使うか、ウィンドウを閉じてからやり直してください / a running Rucktag records "
+               "this video and would later save over the merge; the session file was left as "
+               "it is (use XML読込 in that window, or close it and try again): "
+            << video << "\n";
+        return 1;
+    }
+    if (!video.empty() && TagJournal::leftBehind(video))
+        err << "この動画には、前回の Rucktag が保存せずに終わった変更が残っています。その変更は"
+               "セッションファイルにありません。Rucktag でこの動画を開くと、復元できます / a "
+               "run of Rucktag that ended without saving left changes to this video; they are "
+               "not in the session file: open the video in Rucktag to restore them: "
+            << video << "\n";
 
     TagFileManager::LoadResult loaded = TagFileManager::readCSVFile(session);
     if (!loaded.error.empty() || loaded.damaged()) {

@@ -8,8 +8,10 @@
 // Usage: screenshot_tour VIDEO OUT_DIR
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QHelpEvent>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QScreen>
@@ -23,6 +25,7 @@
 #include <clocale>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <random>
 
 #include "ClipVideoConvertor/ClipViewController.h"
@@ -280,6 +283,38 @@ int main(int argc, char** argv) {
     QTest::mouseMove(table->viewport(), table->visualRect(table->model()->index(2, 3)).center());
     QTest::qWait(300);
     shoot("edit-hover-row");
+
+    // The exchange menu open, then the import's question: a code without a
+    // team and codes the window lacks, the copy of the window offered.
+    QTimer::singleShot(600, [edit] {
+        shoot("edit-exchange-menu");
+        if (QMenu* menu = edit->exchangeButton->menu())
+            menu->close();
+    });
+    QTest::mouseClick(edit->exchangeButton, Qt::LeftButton);
+    const std::string xml = (outDir + "/import-tour.xml").toStdString();
+    std::ofstream(xml) << "<file><ALL_INSTANCES>"
+                          "<instance><ID>1</ID><start>20</start><end>26</end>"
+                          "<code>Carry</code></instance>"
+                          "<instance><ID>2</ID><start>40</start><end>44</end>"
+                          "<code>A ラインブレイク</code></instance>"
+                          "<instance><ID>3</ID><start>60</start><end>62</end>"
+                          "<code>B 22m進入</code></instance>"
+                          "</ALL_INSTANCES></file>";
+    QTimer::singleShot(800, [] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if (!dialog || dialog->objectName() != "importDialog")
+            return;
+        if (auto* box = dialog->findChild<QCheckBox*>("addToWindowCopy"))
+            QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
+        QTest::qWait(200);
+        shoot("import-dialog");
+        // Nothing imported, no window written: the tour goes on as before.
+        if (auto* cancel = dialog->findChild<QAbstractButton*>("importCancel"))
+            cancel->click();
+    });
+    edit->importEditList(xml);
+    std::filesystem::remove(xml);
 
     // Play mode with a chosen tag.
     main->onMenuSelectPlayMode();

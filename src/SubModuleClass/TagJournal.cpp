@@ -130,6 +130,25 @@ bool TagJournal::heldElsewhere(const std::string& videoPath) {
     return lockHeldElsewhere(lockPathOf(journalPathFor(videoPath)));
 }
 
+bool TagJournal::leftBehind(const std::string& videoPath) {
+    if (videoPath.empty())
+        return false;
+    const std::string canonical = canonicalVideoPath(videoPath);
+    const fs::path file = journalPathOf(canonical);
+    const fs::path legacy = journalPathOf(lexicalVideoPath(videoPath));
+    std::vector<fs::path> candidates = leftoverCandidates(file, legacy, {});
+    // Where a run that ended without saving left it (open() sets it aside).
+    candidates.push_back(file);
+    for (const fs::path& path : candidates) {
+        // As readLeftover() offers them: one naming the video, or one of its
+        // own names that cannot be read.
+        const JournalContents found = readJournal(path, canonical);
+        if (found.ours || (found.found && !found.error.empty() && path != legacy))
+            return true;
+    }
+    return false;
+}
+
 void TagJournal::forget() {
     video_.clear();
     asGiven_.clear();

@@ -90,6 +90,10 @@ public:
     void close(); // releases the claim; the journal file stays (unsaved changes)
     // True when another live process holds `videoPath` (a probe: claims nothing).
     static bool heldElsewhere(const std::string& videoPath);
+    // Whether a run left a journal of `videoPath` behind (at its own name or
+    // set aside) that names it: changes no session file holds. A probe: moves
+    // and claims nothing.
+    static bool leftBehind(const std::string& videoPath);
 
     // After open(): the newest journal this video left behind (a run that ended
     // without saving, or one whose question was put off), read and replayed.

@@ -60,39 +60,42 @@ bool isXmlChar(uint32_t cp) {
 // Element text: markup characters escaped, a carriage return as a reference
 // (a reader would turn a literal one into a line feed), characters XML 1.0
 // cannot carry at all (most control characters) and invalid UTF-8 as U+FFFD.
+// Runs that need none of it are copied whole.
 void appendEscaped(std::string& out, std::string_view text) {
+    size_t run = 0; // the start of the bytes still to copy as they are
     for (size_t i = 0; i < text.size();) {
-        const char c = text[i];
-        switch (c) {
-        case '&':
-            out += "&amp;";
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        std::string_view instead;
+        size_t skip = 1;
+        if (c >= 0x80) {
+            uint32_t cp;
+            const size_t len = decodeUtf8(text, i, cp);
+            if (len != 0 && isXmlChar(cp)) {
+                i += len;
+                continue;
+            }
+            instead = kReplacement;
+            skip = len == 0 ? 1 : len;
+        } else if (c == '&') {
+            instead = "&amp;";
+        } else if (c == '<') {
+            instead = "&lt;";
+        } else if (c == '>') {
+            instead = "&gt;";
+        } else if (c == '\r') {
+            instead = "&#13;";
+        } else if (c >= 0x20 || c == '\t' || c == '\n') {
             ++i;
             continue;
-        case '<':
-            out += "&lt;";
-            ++i;
-            continue;
-        case '>':
-            out += "&gt;";
-            ++i;
-            continue;
-        case '\r':
-            out += "&#13;";
-            ++i;
-            continue;
-        default:
-            break;
-        }
-        uint32_t cp;
-        const size_t len = decodeUtf8(text, i, cp);
-        if (len == 0 || !isXmlChar(cp)) {
-            out += kReplacement;
-            i += len == 0 ? 1 : len;
         } else {
-            out.append(text.data() + i, len);
-            i += len;
+            instead = kReplacement;
         }
+        out.append(text.data() + run, i - run);
+        out.append(instead);
+        i += skip;
+        run = i;
     }
+    out.append(text.data() + run, text.size() - run);
 }
 
 void appendElement(std::string& out, std::string_view name, std::string_view text) {
@@ -106,24 +109,42 @@ void appendElement(std::string& out, std::string_view name, std::string_view tex
 }
 
 // A plain decimal of up to three places ("752.36", "12.0"); never an exponent.
-std::string decimalText(double value) {
+void appendDecimal(std::string& out, double value) {
     if (!std::isfinite(value))
         value = 0.0;
-    char buf[400];
+    char buf[400]; // a fixed form of the largest double, with its places
     const auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, 3);
-    std::string text(buf, res.ptr);
-    while (text.size() > 2 && text.back() == '0' && text[text.size() - 2] != '.')
-        text.pop_back();
-    return text;
+    char* end = res.ptr;
+    while (end - buf > 2 && end[-1] == '0' && end[-2] != '.')
+        --end;
+    out.append(buf, end);
 }
 
-std::string markerText(const TagRowData& tag) {
-    std::string text = "t=" + floatText(tag.time_val);
-    if (tag.end.state == TagEnd::State::Open)
-        text += ";e=open";
-    else if (tag.end.isSet())
-        text += ";e=" + floatText(tag.end.time);
-    return text;
+// floatText's text of `value`, without its allocations for the times a video
+// has: from 0.0001 to 2^24 the shortest fixed form that reads back is the
+// same digits, given a ".0" when it has no point.
+void appendFloat(std::string& out, float value) {
+    const float magnitude = std::fabs(value);
+    if (!(magnitude >= 0.0001f && magnitude <= 16777216.0f)) {
+        out += floatText(value);
+        return;
+    }
+    char buf[64];
+    const auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
+    out.append(buf, res.ptr);
+    if (std::find(buf, res.ptr, '.') == res.ptr)
+        out += ".0";
+}
+
+void appendMarker(std::string& out, const TagRowData& tag) {
+    out += "t=";
+    appendFloat(out, tag.time_val);
+    if (tag.end.state == TagEnd::State::Open) {
+        out += ";e=open";
+    } else if (tag.end.isSet()) {
+        out += ";e=";
+        appendFloat(out, tag.end.time);
+    }
 }
 
 bool parseFloat(std::string_view text, float& value) {
@@ -730,45 +751,62 @@ bool colorTo16Bit(std::string_view color, uint32_t& r, uint32_t& g, uint32_t& b)
 
 std::string editListText(const std::vector<std::shared_ptr<TagRowData>>& listed, double lead,
                          double lag, double duration, const CodeWindow* window) {
+    // What each code needs, found once: tags repeat a few codes.
+    struct CodeInfo {
+        double lead, lag;
+        std::string element; // "<code>NAME</code>", escaped
+    };
+    std::unordered_map<std::string, CodeInfo> infos;
+    std::vector<std::string> codes; // in the order first written
+    size_t bytes = 256;
+    for (const auto& tag : listed) {
+        auto [info, added] = infos.try_emplace(tag->name);
+        if (added) {
+            info->second.lead = lead, info->second.lag = lag;
+            // The code's own lead and lag, as the highlight export takes them.
+            if (window)
+                if (const Code* code = window->find(tag->name))
+                    info->second = {code->lead.value_or(lead), code->lag.value_or(lag), {}};
+            appendElement(info->second.element, "code", tag->name);
+            codes.push_back(tag->name);
+        }
+        bytes += 260 + info->second.element.size() + tag->comment.size();
+        for (const auto& [group, text] : tag->labels)
+            bytes += 50 + group.size() + text.size();
+    }
     std::string out;
-    out.reserve(listed.size() * 320 + 256);
+    out.reserve(bytes + codes.size() * 100);
     out += "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<file>\n  <ALL_INSTANCES>\n";
     const double last = std::isfinite(duration) ? std::max(0.0, duration) : INFINITY;
-    std::vector<std::string> codes;
-    std::unordered_set<std::string> seen;
-    std::unordered_map<std::string, std::pair<double, double>> leadLag;
     size_t id = 0;
+    char number[24];
     for (const auto& tag : listed) {
-        // The code's own lead and lag, as the highlight export takes them.
-        auto [known, added] = leadLag.try_emplace(tag->name, lead, lag);
-        if (added && window)
-            if (const Code* code = window->find(tag->name))
-                known->second = {code->lead.value_or(lead), code->lag.value_or(lag)};
-        auto [start, end] = tagMoment(*tag, known->second.first, known->second.second, last);
+        const CodeInfo& info = infos.find(tag->name)->second;
+        auto [start, end] = tagMoment(*tag, info.lead, info.lag, last);
         if (!(end > start)) {
             // Past the end of the video (or no time at all): an empty instance
             // still carries the tag.
             const double t = std::isfinite(tag->time_val) ? double(tag->time_val) : 0.0;
             start = end = std::clamp(t, 0.0, last);
         }
-        out += "    <instance>\n      ";
-        appendElement(out, "ID", std::to_string(++id));
-        out += "\n      ";
-        appendElement(out, "start", decimalText(start));
-        out += "\n      ";
-        appendElement(out, "end", decimalText(end));
-        out += "\n      ";
-        appendElement(out, "code", tag->name);
-        out += "\n";
+        out += "    <instance>\n      <ID>";
+        out.append(number, std::to_chars(number, number + sizeof number, ++id).ptr);
+        out += "</ID>\n      <start>";
+        appendDecimal(out, start);
+        out += "</start>\n      <end>";
+        appendDecimal(out, end);
+        out += "</end>\n      ";
+        out += info.element;
+        out += '\n';
         if (!tag->comment.empty()) {
             out += "      ";
             appendElement(out, "free_text", tag->comment);
-            out += "\n";
+            out += '\n';
         }
         out += "      <label><group>Team</group><text>";
         out += tag->team ? 'A' : 'B';
         out += "</text></label>\n      <label><group>Rucktag</group><text>";
-        appendEscaped(out, markerText(*tag));
+        appendMarker(out, *tag); // digits and letters only: nothing to escape
         out += "</text></label>\n";
         for (const auto& [group, text] : tag->labels) {
             out += "      <label>";
@@ -777,15 +815,13 @@ std::string editListText(const std::vector<std::shared_ptr<TagRowData>>& listed,
             out += "</label>\n";
         }
         out += "    </instance>\n";
-        if (seen.insert(tag->name).second)
-            codes.push_back(tag->name);
     }
     out += "  </ALL_INSTANCES>\n  <ROWS>\n";
     for (const std::string& code : codes) {
         uint32_t r = 0, g = 0, b = 0;
         colorTo16Bit(codeColor(code, window), r, g, b);
         out += "    <row>";
-        appendElement(out, "code", code);
+        out += infos.find(code)->second.element;
         out += "<R>" + std::to_string(r) + "</R><G>" + std::to_string(g) + "</G><B>" +
                std::to_string(b) + "</B></row>\n";
     }

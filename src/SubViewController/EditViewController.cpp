@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -78,15 +79,24 @@ QWidget* EditViewController::makeTagListPanel() {
     auto* remove = new GeneralButton("タグ削除", "onTagDelete", panel);
     connect(remove, &QPushButton::clicked, this, [this] { onTagDelete(); });
     top->addWidget(remove);
-    auto* csv = new GeneralButton("CSV出力", "onTagCSVOutput", panel);
-    connect(csv, &QPushButton::clicked, this, [this] { onTagCSVOutput(); });
-    top->addWidget(csv);
-    auto* xmlOut = new GeneralButton("XML出力", "onTagXMLOutput", panel);
-    connect(xmlOut, &QPushButton::clicked, this, [this] { onTagXMLOutput(); });
-    top->addWidget(xmlOut);
-    auto* xmlIn = new GeneralButton("XML読込", "onTagXMLInput", panel);
-    connect(xmlIn, &QPushButton::clicked, this, [this] { onTagXMLInput(); });
-    top->addWidget(xmlIn);
+    // The exchange with other tools behind one button: the filter keeps its
+    // width on a 1366-pixel screen.
+    exchangeButton = new GeneralButton("交換", "tagExchangeButton", panel);
+    exchangeButton->setToolTip("タグのCSV・XMLの出力と読込");
+    auto* exchange = new QMenu(exchangeButton);
+    exchange->setObjectName("tagExchangeMenu");
+    const auto item = [&](const char* text, const char* id, void (EditViewController::*act)()) {
+        QAction* a = exchange->addAction(text);
+        a->setObjectName(id);
+        connect(a, &QAction::triggered, this, [this, act] { (this->*act)(); });
+    };
+    item("CSV出力", "onTagCSVOutput", &EditViewController::onTagCSVOutput);
+    item("CSV読込", "onTagCSVInput", &EditViewController::onTagCSVInput);
+    exchange->addSeparator();
+    item("XML出力", "onTagXMLOutput", &TagTableScreen::onTagXMLOutput);
+    item("XML読込", "onTagXMLInput", &EditViewController::onTagXMLInput);
+    exchangeButton->setMenu(exchange);
+    top->addWidget(exchangeButton);
     l->addLayout(top);
     makeTagTable({{"EditTagCheckCol", kCheckOff},
                   {"EditTagTeamCol", "チーム"},

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Model/CodeRecorder.h"
+#include "SubModuleClass/XmlEditList.h"
 
 #include "SubViewController/ClipPanel.h"
 #include "SubViewController/TagTableScreen.h"
@@ -74,11 +75,19 @@ public:
     void onCommentDelete();
     void onTagCSVOutput();
     // XML読込: an XML edit list's instances become tags of the open video, as
-    // one undo step; codes without a team are asked once each, and tags
-    // already there are added again only when the user says so.
+    // one undo step; codes without a team are asked once each, codes the
+    // chosen window lacks may go into a copy of it, and tags already there
+    // are added again only when the user says so.
     void onTagXMLInput();
     // The same for the file at `path`, once chosen.
     void importEditList(const std::string& path);
+    // CSV読込: the same for a tag CSV (a CSV出力 export or a session file),
+    // the team of each tag its Team column; of a damaged file what could be
+    // read is offered.
+    void onTagCSVInput();
+    void importTagCsv(const std::string& path);
+    // The 交換 button: CSV出力, CSV読込, XML出力 and XML読込 in its menu.
+    QPushButton* exchangeButton = nullptr;
 
     void mediaClipStart() { clipPanel->mediaClipStart(); }
     void mediaClipEnd() { clipPanel->mediaClipEnd(); }
@@ -98,6 +107,11 @@ public:
     void onStoreStepped() override;
 
 private:
+    // Adds `tags` (in order) to the store as one step, after the question of
+    // teams and outside codes, and the one of duplicates; `rows` give the
+    // colours of codes put into a copy of the window; `notes` end the report.
+    void mergeImported(std::vector<ImportedTag> tags, const std::vector<EditListRow>& rows,
+                       const std::string& title, const std::vector<std::string>& notes);
     QWidget* makeCodePanel();
     QWidget* makeTeamPanel(bool teamA);
     // The folder's windows in the pop-up, the remembered one chosen; files

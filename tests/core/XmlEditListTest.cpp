@@ -196,6 +196,44 @@ TEST(XmlEditListRoundTrip, EveryFieldExact) {
     EXPECT_FALSE(findDuplicates(tags, read.tags)[4]);
 }
 
+// The writer's own number and text forms: the Rucktag label is floatText's
+// text of the time (every float of a wide sample, both sides of where it
+// turns to exponents), and element text escaped, what XML cannot carry as
+// U+FFFD.
+TEST(XmlEditListExport, MarkerAndEscapesAsWritten) {
+    std::vector<float> times{0.0f,        1e-5f,       0.0001f,    std::nextafter(0.0001f, 0.0f),
+                             16777216.0f, 16777218.0f, 8388607.5f, 12345680.0f,
+                             0.1f,        5.0f};
+    uint32_t bits = 0x3a000000; // from about 0.0005 to 2^25, in uneven strides
+    for (int i = 0; i < 4000; ++i, bits += 75497)
+        std::memcpy(&times.emplace_back(), &bits, sizeof bits);
+    std::vector<std::shared_ptr<TagRowData>> tags;
+    for (float t : times) {
+        tags.push_back(tag(true, t, "PG", ""));
+        tags.back()->end = TagEnd::at(t * 2);
+    }
+    const EditList list = readEditList(editListText(tags, 8.0, 4.0));
+    ASSERT_EQ(list.instances.size(), times.size());
+    for (size_t i = 0; i < times.size(); ++i) {
+        ASSERT_EQ(list.instances[i].labels.size(), 2u);
+        ASSERT_EQ(list.instances[i].labels[1].second,
+                  "t=" + floatText(times[i]) + ";e=" + floatText(times[i] * 2))
+            << times[i];
+    }
+
+    auto odd = tag(false, 1.0f, "A&B",
+                   "a\x01"
+                   "b\xff\xfe"
+                   "c&<>\r\n\t\xe3\x81\x82\xed\xa0\x80");
+    const std::string text = editListText({odd}, 0, 0);
+    EXPECT_NE(text.find("<code>A&amp;B</code>"), std::string::npos) << text;
+    EXPECT_NE(text.find("<free_text>a\uFFFDb\uFFFD\uFFFDc&amp;&lt;&gt;&#13;\n\t\u3042\uFFFD"
+                        "\uFFFD\uFFFD</free_text>"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("<row><code>A&amp;B</code><R>32896</R>"), std::string::npos) << text;
+}
+
 TEST(XmlEditListRoundTrip, CodeWindowColoursAndLeads) {
     CodeWindow window = CodeWindow::standard().duplicate("7人制");
     Code carry;

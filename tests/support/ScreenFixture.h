@@ -5,7 +5,9 @@
 #include <QComboBox>
 #include <QHeaderView>
 #include <QListView>
+#include <QMenu>
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -110,12 +112,44 @@ protected:
         fake->clock = to;
         click("mediaClipEnd");
     }
-    // Clicks the button with identifier `id` as a user would.
+    // Clicks the button with identifier `id` as a user would; an item of a
+    // button's menu by clicking the button, then the item in the menu.
     void click(const char* id) {
-        QAbstractButton* b = window->findChild<QAbstractButton*>(id);
-        ASSERT_NE(b, nullptr) << id;
-        ASSERT_TRUE(b->isVisible()) << id;
-        QTest::mouseClick(b, Qt::LeftButton);
+        if (QAbstractButton* b = window->findChild<QAbstractButton*>(id)) {
+            ASSERT_TRUE(b->isVisible()) << id;
+            QTest::mouseClick(b, Qt::LeftButton);
+            return;
+        }
+        QAction* action = window->findChild<QAction*>(id);
+        ASSERT_NE(action, nullptr) << id;
+        auto* menu = qobject_cast<QMenu*>(action->parent());
+        ASSERT_NE(menu, nullptr) << id;
+        auto* owner = qobject_cast<QAbstractButton*>(menu->parent());
+        ASSERT_NE(owner, nullptr) << id;
+        ASSERT_TRUE(owner->isVisible()) << id;
+        // The menu runs its own loop while it is open.
+        bool chosen = false;
+        QTimer timer;
+        timer.setInterval(10);
+        QObject::connect(&timer, &QTimer::timeout, [&] {
+            if (chosen || !menu->isVisible())
+                return;
+            chosen = true;
+            timer.stop();
+            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
+        });
+        timer.start();
+        QTest::mouseClick(owner, Qt::LeftButton);
+        timer.stop();
+        ASSERT_TRUE(chosen) << id;
+        ASSERT_FALSE(menu->isVisible()) << id;
+        // The offscreen platform leaves a closed menu the active window, where
+        // a window manager gives the window under it back its activation.
+        if (QApplication::activeWindow() == menu) {
+            owner->window()->activateWindow();
+            ASSERT_TRUE(QTest::qWaitFor(
+                [&] { return QApplication::activeWindow() == owner->window(); }, 2000));
+        }
     }
     // Chooses `text` in a filter pop-up: opens it, clicks the item.
     static void chooseFilter(QComboBox* combo, const QString& text) {

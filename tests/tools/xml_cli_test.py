@@ -1,18 +1,20 @@
 #!/usr/bin/env python3
 """`rucktag xml export` and `rucktag xml import` as scripts use them.
 
-Usage: xml_cli_test.py RUCKTAG_BINARY GOLDEN_XML FIXTURES_DIR
-The export is read back by xml.etree, as another tool would read it.
+Usage: xml_cli_test.py RUCKTAG_BINARY GOLDEN_XML FIXTURES_DIR TAGGING_DRIVER
+The export is read back by xml.etree, as another tool would read it; the
+tagging driver is the running application recording a video.
 """
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
 import unittest
 import xml.etree.ElementTree as ET
 
-BINARY, GOLDEN, FIXTURES = sys.argv[1:4]
+BINARY, GOLDEN, FIXTURES, DRIVER = sys.argv[1:5]
 HEADER = "Team, INDEX, 再生時刻, タグ内容, コメント\n"
 SESSION = (HEADER +
            'A,1,0:00:05,スクラム,"a & b <c>",5.5\n'
@@ -20,8 +22,10 @@ SESSION = (HEADER +
            'A,3,0:00:09,キック,"late",9.75\n')
 
 
-def run(*args):
+def run(*args, state=None):
     env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+    if state:
+        env["XDG_STATE_HOME"] = state
     # No display is needed at all: unset it so a window could not open.
     env.pop("DISPLAY", None)
     return subprocess.run([BINARY, "xml", *args], capture_output=True, text=True, env=env,
@@ -147,6 +151,41 @@ class XmlCommand(unittest.TestCase):
         self.assertIn("書き換えませんでした", r.stderr)
         self.assertEqual(self.read("damaged.csv"), damaged)
         self.assertEqual(self.read("match.csv"), SESSION)
+
+    def test_import_refused_while_a_window_records_the_video_told_of_a_crashed_run(self):
+        shutil.copy(os.path.join(FIXTURES, "clip.mp4"), self.path("match.mp4"))
+        self.write("match.csv", SESSION)
+        state = self.path("state")
+        env = dict(os.environ, QT_QPA_PLATFORM="offscreen", XDG_STATE_HOME=state)
+        driver = subprocess.Popen([DRIVER, self.path("match.mp4"), "20"], stdout=subprocess.PIPE,
+                                  stderr=subprocess.DEVNULL, text=True, env=env)
+        try:
+            pressed = 0
+            for line in driver.stdout:  # the window records tags
+                pressed += line.startswith("T ")
+                if pressed >= 3:
+                    break
+            self.assertGreaterEqual(pressed, 3)
+            r = run("import", GOLDEN, self.path("match.csv"), "--team", "A", state=state)
+            self.assertEqual(r.returncode, 1, r.stdout)
+            self.assertIn("実行中の Rucktag で記録中です", r.stderr)
+            self.assertIn("running Rucktag", r.stderr)
+            self.assertEqual(self.read("match.csv"), SESSION)
+        finally:
+            driver.send_signal(signal.SIGKILL)
+            driver.wait(30)
+            driver.stdout.close()
+        # Killed: its journal is left, and the import goes on saying so.
+        r = run("import", GOLDEN, self.path("match.csv"), "--team", "A", state=state)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn("保存せずに終わった変更が残っています", r.stderr)
+        self.assertIn("4 件のタグを読み込みました", r.stdout)
+        self.assertEqual(len(self.read("match.csv").splitlines()), 8)
+        # Another video's journal says nothing of this one.
+        shutil.copy(os.path.join(FIXTURES, "clip.mp4"), self.path("other.mp4"))
+        r = run("import", GOLDEN, self.path("other.csv"), "--team", "A", state=state)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stderr, "")
 
 
 if __name__ == "__main__":

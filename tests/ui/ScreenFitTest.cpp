@@ -139,5 +139,11 @@ TEST_F(ScreenSizes, BothScreensFitEveryScreenWithAHandEditedSession) {
         for (TagButton* b : edit->tagButtons)
             expectInSight(b, qPrintable(b->objectName()));
         expectColumnsFit(edit->tagTableView, {0, 1, 2, 3, 4, 5});
+        // The filter pop-up shows a code's name whole beside its row's
+        // buttons (the exchange behind one of them).
+        expectInSight(edit->tagFilterCombo, "edit filter");
+        expectInSight(edit->exchangeButton, "exchange");
+        EXPECT_GE(edit->tagFilterCombo->width(),
+                  edit->tagFilterCombo->fontMetrics().horizontalAdvance("キックリターン") + 40);
     }
 }
