@@ -105,9 +105,10 @@ EditListTags tagsFromEditList(const EditList& list);
 // The codes of `tags` without a team, each once, in order.
 std::vector<std::string> unresolvedCodes(const std::vector<ImportedTag>& tags);
 
-// For each of `incoming`, whether a tag of `existing` (or one before it in
-// `incoming`) has the same team, name, time and end: a file imported twice.
-// Tags without a team are compared with the team they carry.
+// For each of `incoming`, whether a tag of `existing` has the same team,
+// name, time and end: a file imported twice. Repeats within `incoming` are
+// not marked: a session with two equal tags (a double press) comes back
+// whole. Tags without a team are compared with the team they carry.
 std::vector<bool> findDuplicates(const std::vector<std::shared_ptr<TagRowData>>& existing,
                                  const std::vector<ImportedTag>& incoming);
 
