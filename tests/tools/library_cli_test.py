@@ -64,7 +64,7 @@ class Library:
 
     def test_json_read_back_with_options_anywhere(self):
         before = listing(self.videos)
-        r = run("add", "--database", self.db, self.videos)
+        r = run("--database", self.db, "add", self.videos)
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertIn("added 1", r.stdout)
         # Options before, between and after, with and without '='.
