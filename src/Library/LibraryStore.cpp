@@ -76,14 +76,18 @@ const QStringList& sqliteCommentIndex() {
     static const QStringList sql = {
         QStringLiteral("CREATE VIRTUAL TABLE tags_fts USING fts5 (comment, content='tags', "
                        "content_rowid='id', tokenize='trigram')"),
-        QStringLiteral("CREATE TRIGGER tags_fts_insert AFTER INSERT ON tags BEGIN INSERT INTO "
-                       "tags_fts (rowid, comment) VALUES (new.id, new.comment); END"),
-        QStringLiteral("CREATE TRIGGER tags_fts_delete AFTER DELETE ON tags BEGIN INSERT INTO "
-                       "tags_fts (tags_fts, rowid, comment) VALUES ('delete', old.id, "
-                       "old.comment); END"),
-        QStringLiteral("CREATE TRIGGER tags_fts_update AFTER UPDATE OF comment ON tags BEGIN "
-                       "INSERT INTO tags_fts (tags_fts, rowid, comment) VALUES ('delete', "
-                       "old.id, old.comment); INSERT INTO tags_fts (rowid, comment) VALUES "
+        // Most tags have no comment: only those with one are indexed.
+        QStringLiteral("CREATE TRIGGER tags_fts_insert AFTER INSERT ON tags WHEN new.comment <> "
+                       "'' BEGIN INSERT INTO tags_fts (rowid, comment) VALUES (new.id, "
+                       "new.comment); END"),
+        QStringLiteral("CREATE TRIGGER tags_fts_delete AFTER DELETE ON tags WHEN old.comment <> "
+                       "'' BEGIN INSERT INTO tags_fts (tags_fts, rowid, comment) VALUES "
+                       "('delete', old.id, old.comment); END"),
+        QStringLiteral("CREATE TRIGGER tags_fts_update_old AFTER UPDATE OF comment ON tags WHEN "
+                       "old.comment <> '' BEGIN INSERT INTO tags_fts (tags_fts, rowid, comment) "
+                       "VALUES ('delete', old.id, old.comment); END"),
+        QStringLiteral("CREATE TRIGGER tags_fts_update_new AFTER UPDATE OF comment ON tags WHEN "
+                       "new.comment <> '' BEGIN INSERT INTO tags_fts (rowid, comment) VALUES "
                        "(new.id, new.comment); END"),
     };
     return sql;

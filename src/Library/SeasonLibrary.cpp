@@ -358,10 +358,26 @@ struct SeasonLibrary::Impl {
 
     bool insertTags(qint64 match, const std::vector<std::shared_ptr<TagRowData>>& rows,
                     QString* error) {
-        QVariantList tags;
-        tags.reserve(static_cast<qsizetype>(rows.size()) * 8);
+        // SQLite: this transaction holds the only write lock, so the ids are
+        // ours to give (no row to read back per tag). A server returns them.
+        qint64 firstId = 0;
+        if (!postgres) {
+            QSqlQuery top(db());
+            if (!exec(top, QStringLiteral("SELECT coalesce(max(id), 0) FROM tags"), error) ||
+                !top.next())
+                return false;
+            firstId = top.value(0).toLongLong() + 1;
+        }
+        QVariantList tags, labels;
+        tags.reserve(static_cast<qsizetype>(rows.size()) * 9);
         for (size_t i = 0; i < rows.size(); ++i) {
             const TagRowData& t = *rows[i];
+            if (!postgres) {
+                const qint64 id = firstId + static_cast<qint64>(i);
+                tags << id;
+                for (const auto& [group, text] : t.labels)
+                    labels << id << QString::fromStdString(group) << QString::fromStdString(text);
+            }
             tags << match << static_cast<qint64>(i) << (t.team ? 1 : 0) << exactSeconds(t.time_val)
                  << (t.end.isSet() ? QVariant(exactSeconds(t.end.time)) : nullDouble())
                  << QString::fromStdString(t.name)
@@ -370,7 +386,6 @@ struct SeasonLibrary::Impl {
         }
         // The labels point at their tag's id (a label filter is then one
         // semi-join the planners handle well).
-        QVariantList labels;
         const auto labelsOf = [&](QSqlQuery& q) {
             const qint64 id = q.value(0).toLongLong();
             const size_t position = static_cast<size_t>(q.value(1).toLongLong());
@@ -378,9 +393,17 @@ struct SeasonLibrary::Impl {
                 for (const auto& [group, text] : rows[position]->labels)
                     labels << id << QString::fromStdString(group) << QString::fromStdString(text);
         };
-        return insertRows(QStringLiteral("INSERT INTO tags (match_id, position, team, "
-                                         "start_time, end_time, code, labels, comment) VALUES "),
-                          8, tags, error, QStringLiteral(" RETURNING id, position"), labelsOf) &&
+        const bool inserted =
+            postgres
+                ? insertRows(QStringLiteral("INSERT INTO tags (match_id, position, team, "
+                                            "start_time, end_time, code, labels, comment) "
+                                            "VALUES "),
+                             8, tags, error, QStringLiteral(" RETURNING id, position"), labelsOf)
+                : insertRows(QStringLiteral("INSERT INTO tags (id, match_id, position, team, "
+                                            "start_time, end_time, code, labels, comment) "
+                                            "VALUES "),
+                             9, tags, error);
+        return inserted &&
                insertRows(QStringLiteral("INSERT INTO tag_labels (tag_id, grp, text) VALUES "), 3,
                           labels, error);
     }
