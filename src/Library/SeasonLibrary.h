@@ -47,13 +47,13 @@ struct Hit {
 
 // What a search asks; empty parts ask nothing.
 struct Query {
-    std::string code;                 // exact code name
-    std::optional<bool> teamA;        // true = A, false = B
+    std::string code;                                        // exact code name
+    std::optional<bool> teamA;                               // true = A, false = B
     std::vector<std::pair<std::string, std::string>> labels; // group=text, all must hold
-    std::string text;                 // words each found in the comment (any length, Japanese too)
+    std::string text; // words each found in the comment (any length, Japanese too)
     std::optional<qint64> match;
-    QString dateFrom, dateTo;         // inclusive "YYYY-MM-DD"
-    int limit = 0;                    // 0: all
+    QString dateFrom, dateTo; // inclusive "YYYY-MM-DD"
+    int limit = 0;            // 0: all
 };
 
 // What a scan or an indexing did.
@@ -88,6 +88,9 @@ public:
     // again by their identity.
     bool scan(ScanReport& report, QString* error);
     // The application saved `tags` as the session of `video`: index them now.
+    // Only sessions inside the library's folders are indexed (true, doing
+    // nothing, for others: a scan could never rebuild them). While the server
+    // is away it fails at once and indexes the save from its file once back.
     bool indexSaved(const std::string& video, const std::string& session,
                     const std::vector<std::shared_ptr<TagRowData>>& tags, QString* error);
 
