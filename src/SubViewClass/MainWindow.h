@@ -6,6 +6,7 @@
 #include <QPoint>
 #include <QWidget>
 
+class LibraryWindow;
 class MainViewController;
 class Player;
 class QToolButton;
@@ -48,6 +49,11 @@ public:
     void toggleFullScreen();
     // Sizes the window so that the main view gets `viewSize`.
     void fitMainView(QSizeF viewSize);
+    // The season library's window, made and shown (raised when shown).
+    LibraryWindow* showLibrary();
+    LibraryWindow* libraryWindow() const { return library_; }
+    // What the header says about the library ("" when nothing).
+    QLabel* libraryStatus() const { return libraryStatus_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -57,6 +63,8 @@ private:
     QToolButton* windowButton(const char* identifier, const char* icon, const QString& tip);
     MainViewController* controller_;
     HeaderView* header_;
+    QLabel* libraryStatus_;
+    LibraryWindow* library_ = nullptr;
     QWidget* grip_;
     bool resizable_ = true;
 };
