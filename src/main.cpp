@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QLoggingCategory>
 #include <QTimer>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "AppDelegate.h"
+#include "LibraryCommand.h"
 #include "MainViewController.h"
 #include "Startup.h"
 #include "SubModuleClass/SystemLog.h"
@@ -22,6 +24,12 @@ int main(int argc, char** argv) {
     // The edit list exchange runs without a window (scripts, other tools).
     if (argc > 1 && std::string_view(argv[1]) == "xml")
         return runXmlCommand(std::vector<std::string>(argv + 2, argv + argc), std::cout, std::cerr);
+    // The season library too; Qt SQL needs an application object, not a window.
+    if (argc > 1 && std::string_view(argv[1]) == "library") {
+        const std::vector<std::string> args(argv + 2, argv + argc);
+        QCoreApplication app(argc, argv);
+        return runLibraryCommand(args, std::cout, std::cerr);
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName("Rucktag");
     QApplication::setDesktopFileName("rucktag");

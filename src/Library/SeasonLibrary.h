@@ -47,13 +47,13 @@ struct Hit {
 
 // What a search asks; empty parts ask nothing.
 struct Query {
-    std::string code;                 // exact code name
-    std::optional<bool> teamA;        // true = A, false = B
+    std::string code;                                        // exact code name
+    std::optional<bool> teamA;                               // true = A, false = B
     std::vector<std::pair<std::string, std::string>> labels; // group=text, all must hold
-    std::string text;                 // words each found in the comment (any length, Japanese too)
+    std::string text; // words each found in the comment (any length, Japanese too)
     std::optional<qint64> match;
-    QString dateFrom, dateTo;         // inclusive "YYYY-MM-DD"
-    int limit = 0;                    // 0: all
+    QString dateFrom, dateTo; // inclusive "YYYY-MM-DD"
+    int limit = 0;            // 0: all
 };
 
 // What a scan or an indexing did.

@@ -1,0 +1,1084 @@
+#include "Library/SeasonLibrary.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTimer>
+#include <QVariant>
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+
+#include "Library/LibraryFiles.h"
+#include "Library/LibraryStore.h"
+#include "Model/TimeText.h"
+#include "SubModuleClass/TagFileManager.h"
+
+namespace library {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const QString kChannel = QStringLiteral("rucktag_library");
+constexpr int kSqlitePollMs = 500;
+constexpr int kServerCheckMs = 2000;
+constexpr int kReconnectMs = 1000;
+constexpr int kRowsPerInsert = 250;
+
+std::atomic<int> connectionCount{0};
+
+QString lostText() {
+    return QStringLiteral("ライブラリのサーバーとの接続が切れています。つながりしだい続けます。");
+}
+
+bool isVideoName(const std::string& name) {
+    std::string ext = fs::path(name).extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return ext == ".avi" || ext == ".mp4" || ext == ".mts" || ext == ".m2ts";
+}
+
+bool startsWithSessionHeader(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    std::getline(in, line);
+    if (line.rfind("\xEF\xBB\xBF", 0) == 0)
+        line.erase(0, 3);
+    return line.rfind(std::string(TagFileManager::kHeader), 0) == 0;
+}
+
+bool isUnder(const std::string& path, const std::string& folder) {
+    if (folder == "/")
+        return path.size() > 1 && path[0] == '/';
+    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+           path[folder.size()] == '/';
+}
+
+std::string canonicalOf(const std::string& path) {
+    std::error_code ec;
+    const fs::path c = fs::weakly_canonical(fs::absolute(path, ec), ec);
+    return ec ? fs::absolute(path).lexically_normal().string() : c.string();
+}
+
+QString lineList(const std::vector<size_t>& lines) {
+    QStringList parts;
+    for (size_t i = 0; i < lines.size() && i < 5; ++i)
+        parts << QString::number(lines[i]);
+    if (lines.size() > 5)
+        parts << QStringLiteral("…");
+    return QStringLiteral(" (行 ") + parts.join(QStringLiteral(", ")) + QLatin1Char(')');
+}
+
+// Why a session file is not indexed; empty when it can be.
+QString damageReason(const TagFileManager::LoadResult& r) {
+    if (!r.error.empty())
+        return QStringLiteral("読めません: ") + QString::fromStdString(r.error);
+    QStringList why;
+    if (r.headerMissing)
+        why << QStringLiteral("1 行目に見出しがありません");
+    if (!r.shortRows.empty())
+        why << QStringLiteral("項目の足りない行があります") + lineList(r.shortRows);
+    if (!r.longRows.empty())
+        why << QStringLiteral("項目の多すぎる行があります") + lineList(r.longRows);
+    if (!r.unreadableTimes.empty())
+        why << QStringLiteral("時刻を読めない行があります") + lineList(r.unreadableTimes);
+    if (!r.unreadableExtras.empty())
+        why << QStringLiteral("終了時刻かラベルを読めない行があります") +
+                   lineList(r.unreadableExtras);
+    if (!r.unclosedQuotes.empty())
+        why << QStringLiteral("閉じていない引用符があります") + lineList(r.unclosedQuotes);
+    if (why.isEmpty())
+        return {};
+    return QStringLiteral("壊れたセッションファイルです: ") + why.join(QStringLiteral("、"));
+}
+
+// The float the session file gave, as the shortest double that reads back
+// as it (0.1, not 0.10000000149).
+double exactSeconds(float value) {
+    return readDecimal(floatText(value));
+}
+
+QVariant nullDouble() {
+    return QVariant(QMetaType::fromType<double>());
+}
+
+// A session file found beside its video.
+struct Found {
+    std::string video, session, canonical;
+};
+
+// A match as the database has it.
+struct Stored {
+    qint64 id = 0;
+    std::string video, session, canonical;
+    FileStamp videoStamp, sessionStamp;
+    QString identity, sessionHash;
+    bool seen = false;
+};
+
+} // namespace
+
+// What is written for one match.
+struct Record {
+    std::string video, session, canonical;
+    FileStamp videoStamp, sessionStamp;
+    QString identity, sessionHash;
+};
+
+struct SeasonLibrary::Impl {
+    SeasonLibrary* self = nullptr;
+    QString name;
+    QString target;
+    bool postgres = false;
+    bool commentIndex = false;
+    bool lost = false;
+    bool inTransaction = false;
+    QElapsedTimer lastAttempt;
+    QTimer watch, reconnect, changedSoon;
+    qint64 dataVersion = -1;
+    // Saves that failed while the server was away: (video, session).
+    std::vector<std::pair<std::string, std::string>> pending;
+
+    QSqlDatabase db() const { return QSqlDatabase::database(name, false); }
+
+    bool exec(QSqlQuery& q, QString* error) {
+        if (q.exec())
+            return true;
+        if (error)
+            *error = q.lastError().text();
+        return false;
+    }
+    bool exec(QSqlQuery& q, const QString& sql, QString* error) {
+        if (q.exec(sql))
+            return true;
+        if (error)
+            *error = q.lastError().text();
+        return false;
+    }
+    bool prepare(QSqlQuery& q, const QString& sql, QString* error) {
+        if (q.prepare(sql))
+            return true;
+        if (error)
+            *error = q.lastError().text();
+        return false;
+    }
+
+    // Every failure ends here: the transaction is undone, and on a server
+    // whose connection is gone the loss is said once.
+    bool fail(QString* error) {
+        if (inTransaction) {
+            QSqlQuery r(db());
+            r.exec(QStringLiteral("ROLLBACK"));
+            inTransaction = false;
+        }
+        const QString detail = error ? *error : QString();
+        if (postgres && !lost) {
+            QSqlQuery ping(db());
+            if (!ping.exec(QStringLiteral("SELECT 1")))
+                markLost(detail);
+        }
+        if (error)
+            *error =
+                lost ? lostText() + QStringLiteral(" (") + detail + QLatin1Char(')')
+                     : QStringLiteral("ライブラリのデータベースでエラーが起きました: ") + detail;
+        return false;
+    }
+
+    // False (with the reason) while the server is away; a call then tries to
+    // reconnect at most once a second, so it never waits long.
+    bool usable(QString* error) {
+        if (lost && (!lastAttempt.isValid() || lastAttempt.elapsed() >= kReconnectMs))
+            tryReconnect();
+        if (!lost)
+            return true;
+        if (error)
+            *error = lostText();
+        return false;
+    }
+
+    void markLost(const QString& reason) {
+        if (lost)
+            return;
+        lost = true;
+        inTransaction = false;
+        {
+            QSqlDatabase d = db();
+            d.close();
+        }
+        lastAttempt.start();
+        reconnect.start(kReconnectMs);
+        emit self->connectionLost(
+            lostText() + (reason.isEmpty()
+                              ? QString()
+                              : QStringLiteral(" (") + reason.trimmed() + QLatin1Char(')')));
+    }
+
+    void tryReconnect() {
+        lastAttempt.start();
+        QSqlDatabase d = db();
+        if (!d.open())
+            return;
+        QSqlQuery ping(d);
+        if (!ping.exec(QStringLiteral("SELECT 1"))) {
+            d.close();
+            return;
+        }
+        lost = false;
+        reconnect.stop();
+        listen();
+        emit self->connectionRestored();
+        // Saves made while away are read again from their files.
+        std::vector<std::pair<std::string, std::string>> retry;
+        retry.swap(pending);
+        for (const auto& [video, session] : retry) {
+            TagFileManager::LoadResult loaded = TagFileManager::readCSVFile(session);
+            QString error;
+            if (!loaded.damaged())
+                self->indexSaved(video, session, loaded.rows, &error);
+        }
+        changedSoon.start();
+    }
+
+    void listen() {
+        if (!postgres)
+            return;
+        QSqlDriver* driver = db().driver();
+        if (!driver->subscribedToNotifications().contains(kChannel))
+            driver->subscribeToNotification(kChannel);
+    }
+
+    void poll() {
+        if (lost)
+            return;
+        QSqlQuery q(db());
+        if (postgres) {
+            if (!q.exec(QStringLiteral("SELECT 1")))
+                markLost(q.lastError().text());
+            return;
+        }
+        if (q.exec(QStringLiteral("PRAGMA data_version")) && q.next()) {
+            const qint64 version = q.value(0).toLongLong();
+            if (dataVersion >= 0 && version != dataVersion)
+                changedSoon.start();
+            dataVersion = version;
+        }
+    }
+
+    bool begin(QString* error) {
+        QSqlQuery q(db());
+        if (!exec(q, postgres ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN IMMEDIATE"), error))
+            return false;
+        inTransaction = true;
+        return true;
+    }
+
+    bool commit(QString* error) {
+        QSqlQuery q(db());
+        if (postgres && !exec(q, QStringLiteral("NOTIFY ") + kChannel, error))
+            return false;
+        if (!exec(q, QStringLiteral("COMMIT"), error))
+            return false;
+        inTransaction = false;
+        changedSoon.start();
+        return true;
+    }
+
+    bool loadStored(std::vector<Stored>& out, QString* error) {
+        QSqlQuery q(db());
+        q.setForwardOnly(true);
+        if (!exec(q,
+                  QStringLiteral("SELECT id, video, session, canonical, video_size, video_mtime, "
+                                 "session_size, session_mtime, video_identity, session_hash FROM "
+                                 "matches"),
+                  error))
+            return false;
+        while (q.next()) {
+            Stored s;
+            s.id = q.value(0).toLongLong();
+            s.video = q.value(1).toString().toStdString();
+            s.session = q.value(2).toString().toStdString();
+            s.canonical = q.value(3).toString().toStdString();
+            s.videoStamp = {q.value(4).toLongLong(), q.value(5).toLongLong()};
+            s.sessionStamp = {q.value(6).toLongLong(), q.value(7).toLongLong()};
+            s.identity = q.value(8).toString();
+            s.sessionHash = q.value(9).toString();
+            out.push_back(std::move(s));
+        }
+        return true;
+    }
+
+    bool insertTags(qint64 match, const std::vector<std::shared_ptr<TagRowData>>& rows,
+                    QString* error) {
+        // Many rows a statement: a round trip per tag is slow on a server.
+        for (size_t start = 0; start < rows.size(); start += kRowsPerInsert) {
+            const size_t count = std::min<size_t>(kRowsPerInsert, rows.size() - start);
+            QStringList values;
+            for (size_t i = 0; i < count; ++i)
+                values << QStringLiteral("(?, ?, ?, ?, ?, ?, ?, ?)");
+            QSqlQuery q(db());
+            if (!prepare(q,
+                         QStringLiteral("INSERT INTO tags (match_id, position, team, start_time, "
+                                        "end_time, code, labels, comment) VALUES ") +
+                             values.join(QStringLiteral(", ")),
+                         error))
+                return false;
+            QStringList labelValues;
+            QVariantList labelBinds;
+            for (size_t i = start; i < start + count; ++i) {
+                const TagRowData& t = *rows[i];
+                q.addBindValue(match);
+                q.addBindValue(static_cast<qint64>(i));
+                q.addBindValue(t.team ? 1 : 0);
+                q.addBindValue(exactSeconds(t.time_val));
+                q.addBindValue(t.end.isSet() ? QVariant(exactSeconds(t.end.time)) : nullDouble());
+                q.addBindValue(QString::fromStdString(t.name));
+                q.addBindValue(QString::fromStdString(TagFileManager::labelsText(t.labels)));
+                q.addBindValue(QString::fromStdString(t.comment));
+                for (const auto& [group, text] : t.labels) {
+                    labelValues << QStringLiteral("(?, ?, ?, ?)");
+                    labelBinds << match << static_cast<qint64>(i) << QString::fromStdString(group)
+                               << QString::fromStdString(text);
+                }
+            }
+            if (!exec(q, error))
+                return false;
+            if (!labelValues.isEmpty()) {
+                QSqlQuery l(db());
+                if (!prepare(l,
+                             QStringLiteral("INSERT INTO tag_labels (match_id, position, grp, "
+                                            "text) VALUES ") +
+                                 labelValues.join(QStringLiteral(", ")),
+                             error))
+                    return false;
+                for (const QVariant& v : labelBinds)
+                    l.addBindValue(v);
+                if (!exec(l, error))
+                    return false;
+            }
+        }
+        return true;
+    }
+
+    // Writes one match (inserted when `id` is 0) and, when `rows` is given,
+    // its tags in place of those it had; one transaction.
+    bool store(qint64& id, const Record& r, const std::vector<std::shared_ptr<TagRowData>>* rows,
+               QString* error) {
+        if (!begin(error))
+            return false;
+        QSqlQuery q(db());
+        if (id == 0) {
+            const NameInfo info = infoFromFileName(r.video);
+            if (!prepare(q,
+                         QStringLiteral(
+                             "INSERT INTO matches (video, canonical, video_size, video_mtime, "
+                             "video_identity, session, session_size, session_mtime, "
+                             "session_hash, title, date) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+                             "?) ON CONFLICT (canonical) DO NOTHING"),
+                         error))
+                return false;
+            q.addBindValue(QString::fromStdString(r.video));
+            q.addBindValue(QString::fromStdString(r.canonical));
+            q.addBindValue(static_cast<qint64>(r.videoStamp.size));
+            q.addBindValue(static_cast<qint64>(r.videoStamp.mtime));
+            q.addBindValue(r.identity);
+            q.addBindValue(QString::fromStdString(r.session));
+            q.addBindValue(static_cast<qint64>(r.sessionStamp.size));
+            q.addBindValue(static_cast<qint64>(r.sessionStamp.mtime));
+            q.addBindValue(r.sessionHash);
+            q.addBindValue(info.title);
+            q.addBindValue(info.date);
+            if (!exec(q, error))
+                return false;
+            QSqlQuery s(db());
+            if (!prepare(s, QStringLiteral("SELECT id FROM matches WHERE canonical = ?"), error))
+                return false;
+            s.addBindValue(QString::fromStdString(r.canonical));
+            if (!exec(s, error))
+                return false;
+            if (!s.next()) {
+                if (error)
+                    *error = QStringLiteral("試合を記録できませんでした");
+                return false;
+            }
+            id = s.value(0).toLongLong();
+        }
+        // Another process writing the same match waits here (a server).
+        if (postgres) {
+            QSqlQuery lock(db());
+            if (!prepare(lock, QStringLiteral("SELECT id FROM matches WHERE id = ? FOR UPDATE"),
+                         error))
+                return false;
+            lock.addBindValue(id);
+            if (!exec(lock, error))
+                return false;
+        }
+        const NameInfo info = infoFromFileName(r.video);
+        QSqlQuery u(db());
+        if (!prepare(u,
+                     QStringLiteral(
+                         "UPDATE matches SET video = ?, canonical = ?, video_size = ?, "
+                         "video_mtime = ?, video_identity = ?, session = ?, session_size = ?, "
+                         "session_mtime = ?, session_hash = ?, title = CASE WHEN info_edited = 0 "
+                         "THEN ? ELSE title END, date = CASE WHEN info_edited = 0 THEN ? ELSE "
+                         "date END WHERE id = ?"),
+                     error))
+            return false;
+        u.addBindValue(QString::fromStdString(r.video));
+        u.addBindValue(QString::fromStdString(r.canonical));
+        u.addBindValue(static_cast<qint64>(r.videoStamp.size));
+        u.addBindValue(static_cast<qint64>(r.videoStamp.mtime));
+        u.addBindValue(r.identity);
+        u.addBindValue(QString::fromStdString(r.session));
+        u.addBindValue(static_cast<qint64>(r.sessionStamp.size));
+        u.addBindValue(static_cast<qint64>(r.sessionStamp.mtime));
+        u.addBindValue(r.sessionHash);
+        u.addBindValue(info.title);
+        u.addBindValue(info.date);
+        u.addBindValue(id);
+        if (!exec(u, error))
+            return false;
+        if (rows) {
+            for (const QString& sql : {QStringLiteral("DELETE FROM tag_labels WHERE match_id = ?"),
+                                       QStringLiteral("DELETE FROM tags WHERE match_id = ?")}) {
+                QSqlQuery del(db());
+                if (!prepare(del, sql, error))
+                    return false;
+                del.addBindValue(id);
+                if (!exec(del, error))
+                    return false;
+            }
+            if (!insertTags(id, *rows, error))
+                return false;
+            QSqlQuery count(db());
+            if (!prepare(count, QStringLiteral("UPDATE matches SET tag_count = ? WHERE id = ?"),
+                         error))
+                return false;
+            count.addBindValue(static_cast<qint64>(rows->size()));
+            count.addBindValue(id);
+            if (!exec(count, error))
+                return false;
+        }
+        return commit(error);
+    }
+
+    bool forget(qint64 id, QString* error) {
+        if (!begin(error))
+            return false;
+        for (const QString& sql : {QStringLiteral("DELETE FROM tag_labels WHERE match_id = ?"),
+                                   QStringLiteral("DELETE FROM tags WHERE match_id = ?"),
+                                   QStringLiteral("DELETE FROM matches WHERE id = ?")}) {
+            QSqlQuery q(db());
+            if (!prepare(q, sql, error))
+                return false;
+            q.addBindValue(id);
+            if (!exec(q, error))
+                return false;
+        }
+        return commit(error);
+    }
+
+    // The session files under `roots`, each beside its video; folders that
+    // cannot be read are listed in `report` and left out of `reachable`.
+    void walk(const std::vector<std::string>& roots, std::vector<Found>& found,
+              std::vector<std::string>& reachable, ScanReport& report) {
+        std::map<std::string, std::vector<std::string>> byFolder;
+        for (const std::string& root : roots) {
+            std::error_code ec;
+            if (!fs::is_directory(root, ec)) {
+                report.skipped.emplace_back(root, QStringLiteral("フォルダーが見つかりません"));
+                continue;
+            }
+            reachable.push_back(root);
+            byFolder[root];
+            const auto options = fs::directory_options::skip_permission_denied;
+            for (fs::recursive_directory_iterator it(root, options, ec), end; !ec && it != end;
+                 it.increment(ec)) {
+                std::error_code typeError;
+                if (it->is_regular_file(typeError))
+                    byFolder[it->path().parent_path().string()].push_back(
+                        it->path().filename().string());
+            }
+        }
+        std::set<std::string> canonicals;
+        for (auto& [folder, names] : byFolder) {
+            std::sort(names.begin(), names.end());
+            // The session-path rule, from the video's side: VIDEO.csv.
+            std::map<std::string, std::string> videoOf;
+            for (const std::string& name : names)
+                if (isVideoName(name))
+                    videoOf.emplace(fs::path(TagFileManager::sessionFilePath(name)).string(), name);
+            for (const std::string& name : names) {
+                if (name.size() < 4 || name.compare(name.size() - 4, 4, ".csv") != 0)
+                    continue;
+                const std::string session = (fs::path(folder) / name).string();
+                const auto video = videoOf.find(name);
+                if (video == videoOf.end()) {
+                    // Other CSV files (exports, tallies) are no concern of ours.
+                    if (startsWithSessionHeader(session))
+                        report.skipped.emplace_back(
+                            session, QStringLiteral("同じ名前の動画 (avi, mp4, mts, m2ts) "
+                                                    "が横にありません"));
+                    continue;
+                }
+                Found f;
+                f.video = (fs::path(folder) / video->second).string();
+                f.session = session;
+                f.canonical = canonicalOf(f.video);
+                if (canonicals.insert(f.canonical).second)
+                    found.push_back(std::move(f));
+            }
+        }
+    }
+
+    bool scanFolders(const std::vector<std::string>& roots, ScanReport& report, QString* error) {
+        std::vector<Found> found;
+        std::vector<std::string> reachable;
+        walk(roots, found, reachable, report);
+        std::vector<Stored> stored;
+        if (!loadStored(stored, error))
+            return fail(error);
+        std::map<std::string, size_t> byCanonical;
+        for (size_t i = 0; i < stored.size(); ++i)
+            byCanonical[stored[i].canonical] = i;
+
+        std::vector<Found> fresh;
+        for (const Found& f : found) {
+            const auto at = byCanonical.find(f.canonical);
+            if (at == byCanonical.end()) {
+                fresh.push_back(f);
+                continue;
+            }
+            Stored& s = stored[at->second];
+            s.seen = true;
+            const std::optional<FileStamp> sessionStamp = fileStamp(f.session);
+            const std::optional<FileStamp> videoStamp = fileStamp(f.video);
+            if (!sessionStamp || !videoStamp) {
+                report.skipped.emplace_back(f.session, QStringLiteral("読めません"));
+                continue;
+            }
+            const bool sameVideo =
+                videoStamp->size == s.videoStamp.size && videoStamp->mtime == s.videoStamp.mtime;
+            if (f.session == s.session && f.video == s.video && sameVideo &&
+                sessionStamp->size == s.sessionStamp.size &&
+                sessionStamp->mtime == s.sessionStamp.mtime) {
+                ++report.unchanged;
+                continue;
+            }
+            Record r{f.video,       f.session,  f.canonical,           *videoStamp,
+                     *sessionStamp, s.identity, contentHash(f.session)};
+            if (!sameVideo)
+                r.identity = videoIdentity(f.video);
+            if (r.sessionHash == s.sessionHash) {
+                // Touched, not changed: the stamps are noted, the tags stay.
+                qint64 id = s.id;
+                if (!store(id, r, nullptr, error))
+                    return fail(error);
+                ++report.unchanged;
+                continue;
+            }
+            TagFileManager::LoadResult loaded = TagFileManager::readCSVFile(f.session);
+            if (const QString why = damageReason(loaded); !why.isEmpty()) {
+                report.skipped.emplace_back(f.session, why);
+                if (!forget(s.id, error))
+                    return fail(error);
+                ++report.removed;
+                continue;
+            }
+            qint64 id = s.id;
+            if (!store(id, r, &loaded.rows, error))
+                return fail(error);
+            ++report.updated;
+        }
+
+        for (const Found& f : fresh) {
+            const std::optional<FileStamp> sessionStamp = fileStamp(f.session);
+            const std::optional<FileStamp> videoStamp = fileStamp(f.video);
+            if (!sessionStamp || !videoStamp) {
+                report.skipped.emplace_back(f.session, QStringLiteral("読めません"));
+                continue;
+            }
+            TagFileManager::LoadResult loaded = TagFileManager::readCSVFile(f.session);
+            if (const QString why = damageReason(loaded); !why.isEmpty()) {
+                report.skipped.emplace_back(f.session, why);
+                continue;
+            }
+            Record r{f.video,
+                     f.session,
+                     f.canonical,
+                     *videoStamp,
+                     *sessionStamp,
+                     videoIdentity(f.video),
+                     contentHash(f.session)};
+            if (r.identity.isEmpty()) {
+                report.skipped.emplace_back(f.session, QStringLiteral("動画を読めません: ") +
+                                                           QString::fromStdString(f.video));
+                continue;
+            }
+            // A video moved or renamed: the match whose video is gone and
+            // whose identity it has.
+            qint64 id = 0;
+            for (Stored& s : stored) {
+                std::error_code ec;
+                if (!s.seen && s.identity == r.identity && !fs::exists(s.video, ec)) {
+                    s.seen = true;
+                    id = s.id;
+                    break;
+                }
+            }
+            const bool moved = id != 0;
+            if (!store(id, r, &loaded.rows, error))
+                return fail(error);
+            ++(moved ? report.updated : report.added);
+        }
+
+        // Gone from a folder that was read: forgotten. A folder that could
+        // not be read (a drive not mounted) keeps its matches.
+        for (const Stored& s : stored) {
+            if (s.seen)
+                continue;
+            const bool inRead =
+                std::any_of(reachable.begin(), reachable.end(),
+                            [&](const std::string& root) { return isUnder(s.session, root); });
+            if (!inRead)
+                continue;
+            if (!forget(s.id, error))
+                return fail(error);
+            ++report.removed;
+        }
+        return true;
+    }
+};
+
+SeasonLibrary::SeasonLibrary() : d(std::make_unique<Impl>()) {
+    d->self = this;
+    d->name = QStringLiteral("rucktag-library-%1").arg(++connectionCount);
+    d->changedSoon.setSingleShot(true);
+    d->changedSoon.setInterval(50);
+    connect(&d->changedSoon, &QTimer::timeout, this, &SeasonLibrary::changed);
+    connect(&d->watch, &QTimer::timeout, this, [this] { d->poll(); });
+    connect(&d->reconnect, &QTimer::timeout, this, [this] {
+        if (d->lost)
+            d->tryReconnect();
+    });
+}
+
+SeasonLibrary::~SeasonLibrary() {
+    d->watch.stop();
+    d->reconnect.stop();
+    {
+        QSqlDatabase db = d->db();
+        if (db.isValid())
+            db.close();
+    }
+    QSqlDatabase::removeDatabase(d->name);
+}
+
+QString SeasonLibrary::defaultDatabase() {
+    const QString chosen = qEnvironmentVariable("RUCKTAG_LIBRARY");
+    if (!chosen.isEmpty())
+        return chosen;
+    QString data = qEnvironmentVariable("XDG_DATA_HOME");
+    if (data.isEmpty() || !QDir::isAbsolutePath(data))
+        data = QDir::homePath() + QStringLiteral("/.local/share");
+    return data + QStringLiteral("/rucktag/library.sqlite");
+}
+
+std::unique_ptr<SeasonLibrary> SeasonLibrary::open(const QString& database, QString* error) {
+    auto set = [error](const QString& why) {
+        if (error)
+            *error = why;
+        return nullptr;
+    };
+    std::unique_ptr<SeasonLibrary> lib(new SeasonLibrary());
+    Impl& d = *lib->d;
+    d.target = database.isEmpty() ? defaultDatabase() : database;
+    QString why;
+    if (isPostgresUrl(d.target)) {
+        PostgresTarget pg;
+        if (!parsePostgresUrl(d.target, pg, &why))
+            return set(why);
+        if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
+            return set(QStringLiteral("PostgreSQL のドライバー (libqt6sql6-psql) "
+                                      "が入っていません。"));
+        d.postgres = true;
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), d.name);
+        db.setHostName(pg.host);
+        db.setPort(pg.port);
+        db.setDatabaseName(pg.database);
+        db.setUserName(pg.user);
+        // No password here: libpq reads ~/.pgpass or PGPASSWORD itself.
+        QStringList options = {QStringLiteral("connect_timeout=3"),
+                               QStringLiteral("application_name=rucktag")};
+        options << pg.options;
+        db.setConnectOptions(options.join(QLatin1Char(';')));
+        if (!db.open())
+            return set(QStringLiteral("ライブラリのサーバーにつながりません (%1): %2")
+                           .arg(d.target, db.lastError().text().trimmed()));
+    } else {
+        const QString path = QFileInfo(d.target).absoluteFilePath();
+        if (const QString network = networkFileSystem(path); !network.isEmpty())
+            return set(QStringLiteral("ライブラリのファイル %1 はネットワーク上のファイルシステム "
+                                      "(%2) にあります。SQLite のライブラリはネットワーク越しには"
+                                      "使えません。クラブで共有するときは PostgreSQL を使って"
+                                      "ください (--database postgresql://サーバー/データベース)。")
+                           .arg(path, network));
+        if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE")))
+            return set(QStringLiteral("SQLite のドライバー (libqt6sql6-sqlite) "
+                                      "が入っていません。"));
+        if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+            return set(QStringLiteral("ライブラリのフォルダーを作れません: ") +
+                       QFileInfo(path).absolutePath());
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), d.name);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+        if (!db.open())
+            return set(QStringLiteral("ライブラリのファイルを開けません (%1): %2")
+                           .arg(path, db.lastError().text()));
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("PRAGMA journal_mode = WAL")) || !q.next() ||
+            q.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
+            return set(QStringLiteral("ライブラリのファイルを開けません (%1): %2")
+                           .arg(path, q.lastError().text().isEmpty()
+                                          ? QStringLiteral("WAL にできません")
+                                          : q.lastError().text()));
+        q.exec(QStringLiteral("PRAGMA synchronous = NORMAL"));
+        q.exec(QStringLiteral("PRAGMA foreign_keys = ON"));
+    }
+    QSqlDatabase db = d.db();
+    if (!store::migrate(db, d.postgres, &why))
+        return set(QStringLiteral("ライブラリを準備できません (%1): %2").arg(d.target, why));
+    if (d.postgres) {
+        // Trigram index for comment searches where the server has pg_trgm;
+        // searches work without it.
+        QSqlQuery q(db);
+        if (q.exec(
+                QStringLiteral("SELECT 1 FROM pg_indexes WHERE indexname = 'tags_comment_trgm'")) &&
+            !q.next() && q.exec(QStringLiteral("CREATE EXTENSION IF NOT EXISTS pg_trgm")))
+            q.exec(QStringLiteral("CREATE INDEX IF NOT EXISTS tags_comment_trgm ON tags USING "
+                                  "gin (comment gin_trgm_ops)"));
+        d.listen();
+        SeasonLibrary* self = lib.get();
+        connect(
+            db.driver(), &QSqlDriver::notification, self,
+            [self](const QString& channel, QSqlDriver::NotificationSource source, const QVariant&) {
+                if (channel == kChannel && source != QSqlDriver::SelfSource)
+                    self->d->changedSoon.start();
+            });
+        d.watch.start(kServerCheckMs);
+    } else {
+        d.commentIndex = store::hasCommentIndex(db);
+        d.poll();
+        d.watch.start(kSqlitePollMs);
+    }
+    return lib;
+}
+
+bool SeasonLibrary::isPostgres() const {
+    return d->postgres;
+}
+
+bool SeasonLibrary::addFolders(const QStringList& folders, ScanReport& report, QString* error) {
+    if (!d->usable(error))
+        return false;
+    std::vector<std::string> roots;
+    for (const QString& folder : folders) {
+        std::error_code ec;
+        const fs::path path = fs::canonical(fs::absolute(folder.toStdString(), ec), ec);
+        if (ec || !fs::is_directory(path, ec)) {
+            if (error)
+                *error = QStringLiteral("フォルダーが見つかりません: ") + folder;
+            return false;
+        }
+        roots.push_back(path.string());
+    }
+    if (!d->begin(error))
+        return d->fail(error);
+    for (const std::string& root : roots) {
+        QSqlQuery q(d->db());
+        if (!d->prepare(q,
+                        QStringLiteral("INSERT INTO folders (path) VALUES (?) ON CONFLICT (path) "
+                                       "DO NOTHING"),
+                        error))
+            return d->fail(error);
+        q.addBindValue(QString::fromStdString(root));
+        if (!d->exec(q, error))
+            return d->fail(error);
+    }
+    if (!d->commit(error))
+        return d->fail(error);
+    return d->scanFolders(roots, report, error);
+}
+
+QStringList SeasonLibrary::folders() const {
+    QStringList out;
+    if (!d->usable(nullptr))
+        return out;
+    QSqlQuery q(d->db());
+    if (!q.exec(QStringLiteral("SELECT path FROM folders ORDER BY path"))) {
+        QString error = q.lastError().text();
+        d->fail(&error);
+        return out;
+    }
+    while (q.next())
+        out << q.value(0).toString();
+    return out;
+}
+
+bool SeasonLibrary::scan(ScanReport& report, QString* error) {
+    if (!d->usable(error))
+        return false;
+    QSqlQuery q(d->db());
+    if (!d->exec(q, QStringLiteral("SELECT path FROM folders ORDER BY path"), error))
+        return d->fail(error);
+    std::vector<std::string> roots;
+    while (q.next())
+        roots.push_back(q.value(0).toString().toStdString());
+    q.finish();
+    return d->scanFolders(roots, report, error);
+}
+
+bool SeasonLibrary::indexSaved(const std::string& video, const std::string& session,
+                               const std::vector<std::shared_ptr<TagRowData>>& tags,
+                               QString* error) {
+    const std::string absVideo = fs::absolute(video).lexically_normal().string();
+    const std::string absSession = fs::absolute(session).lexically_normal().string();
+    if (!d->usable(error)) {
+        if (d->lost) {
+            // Indexed again from its file once the server is back.
+            auto same = [&](const auto& p) { return p.second == absSession; };
+            if (std::none_of(d->pending.begin(), d->pending.end(), same))
+                d->pending.emplace_back(absVideo, absSession);
+        }
+        return false;
+    }
+    // Only what lies in the library's folders: a scan rebuilds nothing else.
+    const std::string canonicalSession = canonicalOf(absSession);
+    const QStringList roots = folders();
+    if (d->lost) {
+        d->pending.emplace_back(absVideo, absSession);
+        if (error)
+            *error = lostText();
+        return false;
+    }
+    const bool inside = std::any_of(roots.begin(), roots.end(), [&](const QString& root) {
+        return isUnder(canonicalSession, root.toStdString());
+    });
+    if (!inside)
+        return true;
+    const std::optional<FileStamp> videoStamp = fileStamp(absVideo);
+    const std::optional<FileStamp> sessionStamp = fileStamp(absSession);
+    if (!videoStamp || !sessionStamp) {
+        if (error)
+            *error = QStringLiteral("動画かセッションファイルを読めません: ") +
+                     QString::fromStdString(absSession);
+        return false;
+    }
+    Record r{absVideo,      absSession, canonicalOf(absVideo),  *videoStamp,
+             *sessionStamp, QString(),  contentHash(absSession)};
+    // Known by its path; else a video moved here, known by its identity.
+    qint64 id = 0;
+    QSqlQuery q(d->db());
+    if (!d->prepare(q,
+                    QStringLiteral("SELECT id, video_size, video_mtime, video_identity FROM "
+                                   "matches WHERE canonical = ?"),
+                    error))
+        return d->fail(error);
+    q.addBindValue(QString::fromStdString(r.canonical));
+    if (!d->exec(q, error))
+        return d->fail(error);
+    if (q.next()) {
+        id = q.value(0).toLongLong();
+        if (q.value(1).toLongLong() == videoStamp->size &&
+            q.value(2).toLongLong() == videoStamp->mtime)
+            r.identity = q.value(3).toString();
+    }
+    q.finish();
+    if (r.identity.isEmpty())
+        r.identity = videoIdentity(absVideo);
+    if (id == 0) {
+        QSqlQuery m(d->db());
+        if (!d->prepare(m, QStringLiteral("SELECT id, video FROM matches WHERE video_identity = ?"),
+                        error))
+            return d->fail(error);
+        m.addBindValue(r.identity);
+        if (!d->exec(m, error))
+            return d->fail(error);
+        while (m.next()) {
+            std::error_code ec;
+            if (!fs::exists(m.value(1).toString().toStdString(), ec)) {
+                id = m.value(0).toLongLong();
+                break;
+            }
+        }
+    }
+    if (!d->store(id, r, &tags, error)) {
+        d->fail(error);
+        if (d->lost)
+            d->pending.emplace_back(absVideo, absSession);
+        return false;
+    }
+    return true;
+}
+
+std::vector<Match> SeasonLibrary::matches(QString* error) const {
+    std::vector<Match> out;
+    if (!d->usable(error))
+        return out;
+    QSqlQuery q(d->db());
+    q.setForwardOnly(true);
+    if (!d->exec(q,
+                 QStringLiteral("SELECT id, video, session, title, date, tag_count FROM matches "
+                                "ORDER BY date, title, id"),
+                 error)) {
+        d->fail(error);
+        return out;
+    }
+    while (q.next()) {
+        Match m;
+        m.id = q.value(0).toLongLong();
+        m.video = q.value(1).toString().toStdString();
+        m.session = q.value(2).toString().toStdString();
+        m.title = q.value(3).toString();
+        m.date = q.value(4).toString();
+        m.tagCount = q.value(5).toLongLong();
+        out.push_back(std::move(m));
+    }
+    return out;
+}
+
+bool SeasonLibrary::setMatchInfo(qint64 match, const QString& title, const QString& date,
+                                 QString* error) {
+    if (!isDateText(date)) {
+        if (error)
+            *error = QStringLiteral("日付は 2026-04-12 のように書いてください: ") + date;
+        return false;
+    }
+    if (title.trimmed().isEmpty()) {
+        if (error)
+            *error = QStringLiteral("試合の名前が空です");
+        return false;
+    }
+    if (!d->usable(error))
+        return false;
+    if (!d->begin(error))
+        return d->fail(error);
+    QSqlQuery q(d->db());
+    if (!d->prepare(q,
+                    QStringLiteral("UPDATE matches SET title = ?, date = ?, info_edited = 1 "
+                                   "WHERE id = ?"),
+                    error))
+        return d->fail(error);
+    q.addBindValue(title.trimmed());
+    q.addBindValue(date);
+    q.addBindValue(match);
+    if (!d->exec(q, error))
+        return d->fail(error);
+    if (q.numRowsAffected() != 1) {
+        if (error)
+            *error = QStringLiteral("その試合はライブラリにありません");
+        QSqlQuery r(d->db());
+        r.exec(QStringLiteral("ROLLBACK"));
+        d->inTransaction = false;
+        return false;
+    }
+    return d->commit(error) || d->fail(error);
+}
+
+std::vector<Hit> SeasonLibrary::search(const Query& query, QString* error) const {
+    std::vector<Hit> out;
+    if (!d->usable(error))
+        return out;
+    QString sql = QStringLiteral(
+        "SELECT m.id, m.video, m.session, m.title, m.date, t.position, t.start_time, "
+        "t.end_time, t.team, t.code, t.labels, t.comment FROM tags t JOIN matches m ON m.id = "
+        "t.match_id WHERE 1 = 1");
+    QVariantList binds;
+    if (!query.code.empty()) {
+        sql += QStringLiteral(" AND t.code = ?");
+        binds << QString::fromStdString(query.code);
+    }
+    if (query.teamA) {
+        sql += QStringLiteral(" AND t.team = ?");
+        binds << (*query.teamA ? 1 : 0);
+    }
+    for (const auto& [group, text] : query.labels) {
+        sql += QStringLiteral(" AND EXISTS (SELECT 1 FROM tag_labels l WHERE l.match_id = "
+                              "t.match_id AND l.position = t.position AND l.grp = ? AND l.text "
+                              "= ?)");
+        binds << QString::fromStdString(group) << QString::fromStdString(text);
+    }
+    if (query.match) {
+        sql += QStringLiteral(" AND t.match_id = ?");
+        binds << *query.match;
+    }
+    if (!query.dateFrom.isEmpty()) {
+        sql += QStringLiteral(" AND m.date <> '' AND m.date >= ?");
+        binds << query.dateFrom;
+    }
+    if (!query.dateTo.isEmpty()) {
+        sql += QStringLiteral(" AND m.date <> '' AND m.date <= ?");
+        binds << query.dateTo;
+    }
+    const std::vector<QString> words = searchWords(query.text);
+    QStringList phrases;
+    for (const QString& word : words) {
+        // Every word by LIKE: trigrams cannot find one or two characters.
+        sql += d->postgres ? QStringLiteral(" AND t.comment ILIKE ? ESCAPE '!'")
+                           : QStringLiteral(" AND t.comment LIKE ? ESCAPE '!'");
+        binds << likePattern(word);
+        if (word.toUcs4().size() >= 3)
+            phrases << QLatin1Char('"') +
+                           QString(word).replace(QLatin1Char('"'), QStringLiteral("\"\"")) +
+                           QLatin1Char('"');
+    }
+    // With nothing narrower to start from, the trigram index finds the
+    // comments; LIKE above keeps the result exact.
+    if (!d->postgres && d->commentIndex && !phrases.isEmpty() && query.code.empty() &&
+        query.labels.empty() && !query.match) {
+        sql += QStringLiteral(" AND t.id IN (SELECT rowid FROM tags_fts WHERE tags_fts MATCH ?)");
+        binds << phrases.join(QLatin1Char(' '));
+    }
+    sql += QStringLiteral(" ORDER BY m.date, m.title, m.id, t.start_time, t.position");
+    if (query.limit > 0)
+        sql += QStringLiteral(" LIMIT %1").arg(query.limit);
+    QSqlQuery q(d->db());
+    q.setForwardOnly(true);
+    if (!d->prepare(q, sql, error)) {
+        d->fail(error);
+        return out;
+    }
+    for (const QVariant& v : binds)
+        q.addBindValue(v);
+    if (!d->exec(q, error)) {
+        d->fail(error);
+        return out;
+    }
+    while (q.next()) {
+        Hit h;
+        h.match = q.value(0).toLongLong();
+        h.video = q.value(1).toString().toStdString();
+        h.session = q.value(2).toString().toStdString();
+        h.title = q.value(3).toString();
+        h.date = q.value(4).toString();
+        h.position = q.value(5).toInt();
+        h.time = q.value(6).toDouble();
+        if (!q.value(7).isNull())
+            h.end = q.value(7).toDouble();
+        h.teamA = q.value(8).toInt() == 1;
+        h.code = q.value(9).toString().toStdString();
+        TagFileManager::readLabelsText(q.value(10).toString().toStdString(), h.labels);
+        h.comment = q.value(11).toString().toStdString();
+        out.push_back(std::move(h));
+    }
+    return out;
+}
+
+} // namespace library
