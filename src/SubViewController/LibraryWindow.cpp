@@ -1,7 +1,7 @@
 #include "SubViewController/LibraryWindow.h"
 
 #include <QComboBox>
-#include <QDateEdit>
+#include <QDate>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -38,8 +38,6 @@ namespace {
 
 constexpr const char* kAllMatches = "すべての試合";
 constexpr const char* kAnyCode = "すべてのコード";
-// The dates before any match: "no date" in the date boxes.
-const QDate kNoDate(2000, 1, 1);
 
 QString text(const std::string& s) {
     return QString::fromStdString(s);
@@ -48,7 +46,7 @@ QString text(const std::string& s) {
 QString darkStyle() {
     return QString("QWidget#libraryWindow { background-color: %1; }"
                    "QLabel { color: #e8eef2; }"
-                   "QLineEdit, QComboBox, QDateEdit, QListWidget { background-color: #27343b;"
+                   "QLineEdit, QComboBox, QListWidget { background-color: #27343b;"
                    " color: white; border: 1px solid #4a5a63; border-radius: 3px; padding: 2px; }"
                    "QComboBox QAbstractItemView { background-color: #27343b; color: white;"
                    " selection-background-color: #2f6f9f; }"
@@ -191,13 +189,10 @@ LibraryWindow::LibraryWindow(MainViewController* main, QWidget* parent)
     matchCombo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     matchCombo->setMinimumContentsLength(18);
     auto date = [this](const char* id) {
-        auto* d = new QDateEdit(this);
+        auto* d = new QLineEdit(this);
         d->setObjectName(id);
-        d->setDisplayFormat("yyyy-MM-dd");
-        d->setCalendarPopup(true);
-        d->setMinimumDate(kNoDate);
-        d->setSpecialValueText("指定なし");
-        d->setDate(kNoDate);
+        d->setPlaceholderText("YYYY-MM-DD");
+        d->setMaxLength(10);
         return d;
     };
     dateFromEdit = date("libraryDateFrom");
@@ -284,8 +279,8 @@ LibraryWindow::LibraryWindow(MainViewController* main, QWidget* parent)
     connect(matchCombo, &QComboBox::currentIndexChanged, this, &LibraryWindow::searchSoon);
     connect(labelEdit, &QLineEdit::textChanged, this, &LibraryWindow::searchSoon);
     connect(commentEdit, &QLineEdit::textChanged, this, &LibraryWindow::searchSoon);
-    connect(dateFromEdit, &QDateEdit::dateChanged, this, &LibraryWindow::searchSoon);
-    connect(dateToEdit, &QDateEdit::dateChanged, this, &LibraryWindow::searchSoon);
+    connect(dateFromEdit, &QLineEdit::textChanged, this, &LibraryWindow::searchSoon);
+    connect(dateToEdit, &QLineEdit::textChanged, this, &LibraryWindow::searchSoon);
     connect(addFolderButton, &QPushButton::clicked, this, &LibraryWindow::onAddFolder);
     connect(rescanButton, &QPushButton::clicked, this, &LibraryWindow::onRescan);
     connect(sequenceButton, &QPushButton::clicked, this, &LibraryWindow::onSequencePlay);
@@ -343,11 +338,25 @@ Query LibraryWindow::query(QString* problem) const {
     q.text = commentEdit->text().trimmed().toStdString();
     if (matchCombo->currentIndex() > 0)
         q.match = matchCombo->currentData().toLongLong();
-    if (dateFromEdit->date() != kNoDate)
-        q.dateFrom = dateFromEdit->date().toString("yyyy-MM-dd");
-    if (dateToEdit->date() != kNoDate)
-        q.dateTo = dateToEdit->date().toString("yyyy-MM-dd");
+    for (auto [box, into] :
+         {std::pair{dateFromEdit, &q.dateFrom}, std::pair{dateToEdit, &q.dateTo}}) {
+        *into = dateOf(box->text());
+        if (into->isNull() && problem)
+            *problem = "日付は 2026-09-06 の形で入力してください: " + box->text().trimmed();
+    }
     return q;
+}
+
+QString LibraryWindow::dateOf(const QString& typed) {
+    const QString t = typed.trimmed();
+    if (t.isEmpty())
+        return QString("");
+    for (const char* format : {"yyyy-MM-dd", "yyyy/MM/dd", "yyyyMMdd", "yyyy-M-d", "yyyy/M/d"}) {
+        const QDate d = QDate::fromString(t, format);
+        if (d.isValid())
+            return d.toString("yyyy-MM-dd");
+    }
+    return {};
 }
 
 void LibraryWindow::searchSoon() {

@@ -10,7 +10,6 @@
 
 class MainViewController;
 class QComboBox;
-class QDateEdit;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -56,8 +55,9 @@ public:
     QLineEdit* labelEdit = nullptr;
     QLineEdit* commentEdit = nullptr;
     QComboBox* matchCombo = nullptr;
-    QDateEdit* dateFromEdit = nullptr;
-    QDateEdit* dateToEdit = nullptr;
+    // "YYYY-MM-DD" (or with slashes, or 8 digits); empty: no limit.
+    QLineEdit* dateFromEdit = nullptr;
+    QLineEdit* dateToEdit = nullptr;
     QTableView* resultsView = nullptr;
     QLabel* countLabel = nullptr;
     QLabel* problemLabel = nullptr;
@@ -78,6 +78,9 @@ public:
     // Opens the match of result `row` at its tag.
     void openResult(int row);
 
+    // The date a date box holds as "YYYY-MM-DD"; empty when it is empty,
+    // null when it cannot be read.
+    static QString dateOf(const QString& typed);
     // Reports of a scan, in the window's words.
     static QString scanReportText(const library::ScanReport& report);
 

@@ -1,11 +1,13 @@
 // The season library's window, driven through its widgets: folders added with
 // its button, filters typed and chosen, results double-clicked, a sequence
 // played across two matches; the library a real SQLite file of the test's.
-#include <QDateEdit>
 #include <QElapsedTimer>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
@@ -59,8 +61,29 @@ struct Season {
     }
 };
 
+// Japanese comes through the input method: its committed text goes to the
+// widget with the focus.
+void typeJapanese(const char* text) {
+    QWidget* focus = QApplication::focusWidget();
+    ASSERT_NE(focus, nullptr);
+    QInputMethodEvent commit;
+    commit.setCommitString(QString::fromUtf8(text));
+    QApplication::sendEvent(focus, &commit);
+}
+
 QString countText(LibraryWindow* w) {
     return w->countLabel->text();
+}
+
+// Waits until the results are `count` tags, each passing `each`.
+bool shows(LibraryWindow* w, size_t count, const std::function<bool(const library::Hit&)>& each) {
+    return QTest::qWaitFor(
+        [&] {
+            const auto& hits = w->hitModel()->hits();
+            return hits.size() == count && std::all_of(hits.begin(), hits.end(), each) &&
+                   w->countLabel->text() == QString("%1件").arg(count);
+        },
+        3000);
 }
 
 // Double-clicks row `row` of the results where a person would.
@@ -112,11 +135,6 @@ protected:
             << countText(w).toStdString() << " " << w->scanReportLabel->text().toStdString();
         return w;
     }
-    // Waits for the search the filters' last change starts.
-    static bool searched(LibraryWindow* w, int before) {
-        return QTest::qWaitFor([&] { return w->searchesDone() > before; }, 5000);
-    }
-
     Season season;
     std::string database;
 };
@@ -138,50 +156,42 @@ TEST_F(LibraryScreens, FiltersNarrowTheResultsAsTheyAreChosenAndTyped) {
     EXPECT_EQ(m->headerData(0, Qt::Horizontal).toString(), "試合");
 
     // Team B only.
-    int before = w->searchesDone();
     chooseFilter(w->teamCombo, "B");
-    ASSERT_TRUE(searched(w, before));
-    EXPECT_EQ(countText(w), "2件");
-    for (const auto& h : w->hitModel()->hits())
-        EXPECT_FALSE(h.teamA);
+    EXPECT_TRUE(shows(w, 2, [](const auto& h) { return !h.teamA; }));
     chooseFilter(w->teamCombo, "両方");
+    ASSERT_TRUE(shows(w, 5, [](const auto&) { return true; }));
 
     // A code typed into the code box.
     QTest::mouseClick(w->codeCombo->lineEdit(), Qt::LeftButton);
     type(Qt::Key_A, Qt::ControlModifier);
-    before = w->searchesDone();
-    typeText("スクラム");
-    ASSERT_TRUE(searched(w, before));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return countText(w) == "2件"; }, 3000));
-    for (const auto& h : w->hitModel()->hits())
-        EXPECT_EQ(h.code, "スクラム");
+    typeJapanese("スクラム");
+    EXPECT_TRUE(shows(w, 2, [](const auto& h) { return h.code == "スクラム"; }));
 
     // One Japanese character of a comment: 右 is in 右へ展開 and in 右.
     QTest::mouseClick(w->commentEdit, Qt::LeftButton);
-    before = w->searchesDone();
-    typeText("右");
-    ASSERT_TRUE(searched(w, before));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return countText(w) == "1件"; }, 3000));
-    EXPECT_EQ(w->hitModel()->hits().front().comment, "右");
+    typeJapanese("右");
+    EXPECT_TRUE(shows(w, 1, [](const auto& h) { return h.comment == "右"; }));
     // The code box emptied: both tags with 右.
     QTest::mouseClick(w->codeCombo->lineEdit(), Qt::LeftButton);
     type(Qt::Key_A, Qt::ControlModifier);
     type(Qt::Key_Backspace);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return countText(w) == "2件"; }, 3000));
+    EXPECT_TRUE(shows(w, 2, [](const auto& h) { return h.comment.find("右") == 0; }));
 
     // A label as group=text, and a malformed one said in the window.
     QTest::mouseClick(w->commentEdit, Qt::LeftButton);
     type(Qt::Key_A, Qt::ControlModifier);
     type(Qt::Key_Backspace);
     QTest::mouseClick(w->labelEdit, Qt::LeftButton);
-    typeText("結果=成功");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return countText(w) == "1件"; }, 3000));
+    typeJapanese("結果=成功");
+    EXPECT_TRUE(shows(w, 1, [](const auto& h) { return h.code == "ラインアウト"; }));
     type(Qt::Key_A, Qt::ControlModifier);
-    typeText("成功");
+    typeJapanese("成功");
     ASSERT_TRUE(QTest::qWaitFor([&] { return w->problemLabel->isVisible(); }, 3000));
     EXPECT_TRUE(w->problemLabel->text().startsWith("ラベルは「グループ=テキスト」"));
     type(Qt::Key_A, Qt::ControlModifier);
     type(Qt::Key_Backspace);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !w->problemLabel->isVisible(); }, 3000));
+    ASSERT_TRUE(shows(w, 5, [](const auto&) { return true; }));
 
     // The match pop-up lists both; choosing one narrows to its tags.
     ASSERT_TRUE(QTest::qWaitFor([&] { return w->matchCombo->count() == 3; }, 3000));
@@ -189,9 +199,18 @@ TEST_F(LibraryScreens, FiltersNarrowTheResultsAsTheyAreChosenAndTyped) {
     const int osaka = w->matchCombo->findText("大阪", Qt::MatchContains);
     ASSERT_GT(osaka, 0);
     chooseFilter(w->matchCombo, w->matchCombo->itemText(osaka));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return countText(w) == "2件"; }, 3000));
-    for (const auto& h : w->hitModel()->hits())
-        EXPECT_TRUE(h.title.contains("大阪"));
+    EXPECT_TRUE(shows(w, 2, [](const auto& h) { return h.title.contains("大阪"); }));
+
+    // A date range that holds only the first match; an unreadable date said.
+    chooseFilter(w->matchCombo, "すべての試合");
+    ASSERT_TRUE(shows(w, 5, [](const auto&) { return true; }));
+    QTest::mouseClick(w->dateToEdit, Qt::LeftButton);
+    typeText("2026/09/10");
+    EXPECT_TRUE(shows(w, 3, [](const auto& h) { return h.date == "2026-09-06"; }));
+    QTest::mouseClick(w->dateFromEdit, Qt::LeftButton);
+    typeText("2026-13-01");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w->problemLabel->isVisible(); }, 3000));
+    EXPECT_EQ(w->problemLabel->text(), "日付は 2026-09-06 の形で入力してください: 2026-13-01");
 }
 
 TEST_F(LibraryScreens, DoubleClickAsksAboutUnsavedTagsFirstAndCancelKeepsTheVideo) {
@@ -242,15 +261,19 @@ TEST_F(LibraryScreens, ASaveShowsInTheOpenSearchWithinTwoSeconds) {
     LibraryWindow* w = openLibrary();
     ASSERT_NE(w, nullptr);
     QTest::mouseClick(w->commentEdit, Qt::LeftButton);
-    typeText("新");
+    typeJapanese("新");
     ASSERT_TRUE(QTest::qWaitFor([&] { return countText(w) == "0件"; }, 3000));
 
     main->openVideo(season.tokyo.string());
     ASSERT_TRUE(QTest::qWaitFor([&] { return main->tagDataModel.data.size() == 3; }, 3000));
+    // Back to the main window, as a click on it would make it active.
+    QApplication::setActiveWindow(window.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     press("A0", 9);
     clickCell(edit->tagTableView, 3, 3);
     QTest::mouseClick(edit->commentTextField->viewport(), Qt::LeftButton);
-    typeText("新しい");
+    typeJapanese("新しい");
+    ASSERT_EQ(edit->commentTextField->toPlainText(), "新しい");
     click("onCommentAdd");
     dialogs.answers = {1}; // 上書きしますか？ はい
     QElapsedTimer t;
@@ -261,6 +284,20 @@ TEST_F(LibraryScreens, ASaveShowsInTheOpenSearchWithinTwoSeconds) {
         << countText(w).toStdString();
     EXPECT_LT(t.elapsed(), 2000);
     EXPECT_EQ(w->hitModel()->hits().front().comment, "新しい");
+
+    // Another process changes the library (the command line indexes a session
+    // saved elsewhere): the open search shows it within two seconds.
+    ASSERT_EQ(TagFileManager::saveCSVFile(TagFileManager::sessionFilePath(season.osaka.string()),
+                                          {tag(false, 3, "トライ", "新人")}, true),
+              "");
+    QProcess other;
+    other.start(RUCKTAG_APP, {"library", "scan", "--database", QString::fromStdString(database)});
+    ASSERT_TRUE(other.waitForFinished(20000));
+    ASSERT_EQ(other.exitCode(), 0) << other.readAllStandardError().toStdString();
+    t.start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return countText(w) == "2件"; }, 2000))
+        << countText(w).toStdString();
+    EXPECT_LT(t.elapsed(), 2000);
 }
 
 TEST_F(LibraryScreens, ALibraryThatCannotBeOpenedIsSaidInTheWindowAndSavingGoesOn) {
