@@ -43,15 +43,16 @@ QString text(const std::string& s) {
     return QString::fromStdString(s);
 }
 
+// For the window's own controls only: the file panels it opens keep Qt's look.
 QString darkStyle() {
-    return QString("QWidget#libraryWindow { background-color: %1; }"
+    return QString("QWidget#libraryBody { background-color: %1; }"
                    "QLabel { color: #e8eef2; }"
                    "QLineEdit, QComboBox, QListWidget { background-color: #27343b;"
                    " color: white; border: 1px solid #4a5a63; border-radius: 3px; padding: 2px; }"
                    "QComboBox QAbstractItemView { background-color: #27343b; color: white;"
                    " selection-background-color: #2f6f9f; }"
                    "QPushButton { background-color: #3d5360; color: white; border: none;"
-                   " border-radius: 4px; padding: 4px 10px; }"
+                   " border-radius: 4px; padding: 4px 8px; }"
                    "QPushButton:hover { background-color: #4b6575; }"
                    "QPushButton:disabled { color: #8a979f; }")
                .arg(Style::panel().name()) +
@@ -132,14 +133,19 @@ LibraryWindow::LibraryWindow(MainViewController* main, QWidget* parent)
     : QWidget(parent, Qt::Window), main_(main), model_(new LibraryHitModel(this)) {
     setObjectName("libraryWindow");
     setWindowTitle("シーズンライブラリ");
-    setAttribute(Qt::WA_StyledBackground);
-    setStyleSheet(darkStyle());
     // Fits a 1366x768 screen with the desktop's panels.
     resize(1180, 640);
     setMinimumSize(900, 500);
+    auto* body = new QWidget(this);
+    body->setObjectName("libraryBody");
+    body->setAttribute(Qt::WA_StyledBackground);
+    body->setStyleSheet(darkStyle());
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(body);
 
     // Left: the folders.
-    auto* folders = new QWidget(this);
+    auto* folders = new QWidget(body);
     auto* fl = new QVBoxLayout(folders);
     fl->setContentsMargins(0, 0, 0, 0);
     fl->addWidget(new QLabel("フォルダー", folders));
@@ -162,7 +168,7 @@ LibraryWindow::LibraryWindow(MainViewController* main, QWidget* parent)
     scanReportLabel->setAlignment(Qt::AlignTop | Qt::AlignLeft);
     scanReportLabel->setMinimumHeight(90);
     fl->addWidget(scanReportLabel);
-    folders->setFixedWidth(260);
+    folders->setFixedWidth(290);
 
     // Right: the filters above the results.
     auto* filters = new QGridLayout;
@@ -256,7 +262,7 @@ LibraryWindow::LibraryWindow(MainViewController* main, QWidget* parent)
     right->addWidget(resultsView, 1);
     right->addLayout(bottom);
 
-    auto* layout = new QHBoxLayout(this);
+    auto* layout = new QHBoxLayout(body);
     layout->setContentsMargins(12, 12, 12, 12);
     layout->setSpacing(12);
     layout->addWidget(folders);
