@@ -6,8 +6,8 @@
 // Usage: bench_library_open VIDEO [ROUNDS]   (e.g. build/fixtures/clip-long.mp4)
 #include <QAbstractButton>
 #include <QApplication>
-#include <QPushButton>
 #include <QElapsedTimer>
+#include <QPushButton>
 #include <QTableView>
 #include <QTest>
 #include <algorithm>
@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
             landed = clock.nsecsElapsed() / 1e6;
     });
 
-    LibraryWindow* library = window.showLibrary();
+    LibraryWindow* library = main->showLibraryWindow();
     (void)QTest::qWaitForWindowExposed(library);
     dialogs.paths = {(dir / "season").string()};
     QTest::mouseClick(library->addFolderButton, Qt::LeftButton);

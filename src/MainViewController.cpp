@@ -21,6 +21,7 @@
 #include "SubViewClass/MenuButton.h"
 #include "SubViewClass/Style.h"
 #include "SubViewController/EditViewController.h"
+#include "SubViewController/LibraryWindow.h"
 #include "SubViewController/MomentSequence.h"
 #include "SubViewController/PlayViewController.h"
 
@@ -285,6 +286,23 @@ LibraryClient* MainViewController::library() {
         library_->open();
     }
     return library_;
+}
+
+LibraryWindow* MainViewController::showLibraryWindow() {
+    if (!libraryWindow_) {
+        libraryWindow_ = new LibraryWindow(this, window());
+        // In the middle of the main window's screen.
+        if (const QScreen* screen = window()->screen()) {
+            const QRect area = screen->availableGeometry();
+            QRect r(QPoint(0, 0), libraryWindow_->size().boundedTo(area.size()));
+            r.moveCenter(area.center());
+            libraryWindow_->setGeometry(r);
+        }
+    }
+    libraryWindow_->show();
+    libraryWindow_->raise();
+    libraryWindow_->activateWindow();
+    return libraryWindow_;
 }
 
 bool MainViewController::isOpenVideo(const std::string& video) const {

@@ -14,6 +14,7 @@
 class EditViewController;
 class KeyRouter;
 class LibraryClient;
+class LibraryWindow;
 class QKeyEvent;
 class PlayViewController;
 class MediaPlayerView;
@@ -76,6 +77,9 @@ public:
     bool mayLeaveVideo();
     // The season library, opened on first use; saves are indexed into it.
     LibraryClient* library();
+    // Its window, made on first use (a window of its own beside this one),
+    // shown and raised.
+    LibraryWindow* showLibraryWindow();
     // The video shown at the tag of `code` that is `position` (from 0) in
     // its session file, at `time`: opened through the open flow when another
     // video is open (cancelled, nothing changes); its row chosen on the edit
@@ -137,5 +141,6 @@ private:
     bool terminating_ = false;
     bool leaveAsked_ = false; // mayLeaveVideo answered; no tag changed since
     LibraryClient* library_ = nullptr;
+    LibraryWindow* libraryWindow_ = nullptr;
     KeyRouter* keyRouter_ = nullptr;
 };

@@ -14,7 +14,6 @@
 
 #include "MainViewController.h"
 #include "Media/Player.h"
-#include "SubViewController/LibraryWindow.h"
 
 namespace {
 constexpr int kHeaderHeight = 34;
@@ -133,21 +132,8 @@ void MainWindow::fitMainView(QSizeF viewSize) {
     resize(static_cast<int>(viewSize.width()), static_cast<int>(viewSize.height()) + kHeaderHeight);
 }
 
-LibraryWindow* MainWindow::showLibrary() {
-    if (!library_) {
-        library_ = new LibraryWindow(controller_, this);
-        // Beside the main window, on its screen.
-        if (const QScreen* screen = this->screen()) {
-            const QRect area = screen->availableGeometry();
-            QRect r(QPoint(0, 0), library_->size().boundedTo(area.size()));
-            r.moveCenter(area.center());
-            library_->setGeometry(r);
-        }
-    }
-    library_->show();
-    library_->raise();
-    library_->activateWindow();
-    return library_;
+QWidget* MainWindow::showLibrary() {
+    return controller_->showLibraryWindow();
 }
 
 void MainWindow::paintEvent(QPaintEvent*) {

@@ -6,7 +6,6 @@
 #include <QPoint>
 #include <QWidget>
 
-class LibraryWindow;
 class MainViewController;
 class Player;
 class QToolButton;
@@ -50,8 +49,7 @@ public:
     // Sizes the window so that the main view gets `viewSize`.
     void fitMainView(QSizeF viewSize);
     // The season library's window, made and shown (raised when shown).
-    LibraryWindow* showLibrary();
-    LibraryWindow* libraryWindow() const { return library_; }
+    QWidget* showLibrary();
     // What the header says about the library ("" when nothing).
     QLabel* libraryStatus() const { return libraryStatus_; }
 
@@ -64,7 +62,6 @@ private:
     MainViewController* controller_;
     HeaderView* header_;
     QLabel* libraryStatus_;
-    LibraryWindow* library_ = nullptr;
     QWidget* grip_;
     bool resizable_ = true;
 };
