@@ -106,6 +106,9 @@ double exactSeconds(float value) {
     return readDecimal(floatText(value));
 }
 
+// Qt binds a null QString as SQL NULL; the text columns are NOT NULL.
+QString notNull(const QString& text) { return text.isNull() ? QStringLiteral("") : text; }
+
 QVariant nullDouble() {
     return QVariant(QMetaType::fromType<double>());
 }
@@ -393,8 +396,8 @@ struct SeasonLibrary::Impl {
             q.addBindValue(static_cast<qint64>(r.sessionStamp.size));
             q.addBindValue(static_cast<qint64>(r.sessionStamp.mtime));
             q.addBindValue(r.sessionHash);
-            q.addBindValue(info.title);
-            q.addBindValue(info.date);
+            q.addBindValue(notNull(info.title));
+            q.addBindValue(notNull(info.date));
             if (!exec(q, error))
                 return false;
             QSqlQuery s(db());
@@ -440,8 +443,8 @@ struct SeasonLibrary::Impl {
         u.addBindValue(static_cast<qint64>(r.sessionStamp.size));
         u.addBindValue(static_cast<qint64>(r.sessionStamp.mtime));
         u.addBindValue(r.sessionHash);
-        u.addBindValue(info.title);
-        u.addBindValue(info.date);
+        u.addBindValue(notNull(info.title));
+        u.addBindValue(notNull(info.date));
         u.addBindValue(id);
         if (!exec(u, error))
             return false;
@@ -977,7 +980,7 @@ bool SeasonLibrary::setMatchInfo(qint64 match, const QString& title, const QStri
                     error))
         return d->fail(error);
     q.addBindValue(title.trimmed());
-    q.addBindValue(date);
+    q.addBindValue(notNull(date));
     q.addBindValue(match);
     if (!d->exec(q, error))
         return d->fail(error);

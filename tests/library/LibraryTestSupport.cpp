@@ -1,0 +1,184 @@
+#include "LibraryTestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUrl>
+#include <QUrlQuery>
+#include <atomic>
+#include <stdexcept>
+#include <unistd.h>
+
+#include "Model/TimeText.h"
+#include "SubModuleClass/TagFileManager.h"
+
+namespace librarytest {
+
+std::shared_ptr<TagRowData> tag(bool teamA, float time, const std::string& code,
+                                const std::string& comment, TagLabels labels,
+                                std::optional<float> end) {
+    auto t = std::make_shared<TagRowData>();
+    t->team = teamA;
+    t->time_val = time;
+    t->time_string = createTimeString(time);
+    t->name = code;
+    t->comment = comment;
+    t->labels = std::move(labels);
+    if (end)
+        t->end = TagEnd::at(*end);
+    return t;
+}
+
+std::string sessionOf(const QString& folder, const QString& stem) {
+    return (folder + QLatin1Char('/') + stem + QStringLiteral(".csv")).toStdString();
+}
+
+std::string videoOf(const QString& folder, const QString& stem) {
+    return (folder + QLatin1Char('/') + stem + QStringLiteral(".mp4")).toStdString();
+}
+
+void writeMatch(const QString& folder, const QString& stem,
+                const std::vector<std::shared_ptr<TagRowData>>& tags, int seed) {
+    QDir().mkpath(folder);
+    QFile video(QString::fromStdString(videoOf(folder, stem)));
+    if (!video.open(QIODevice::WriteOnly))
+        throw std::runtime_error("cannot write the video");
+    QRandomGenerator random(static_cast<quint32>(seed));
+    QByteArray bytes(96 * 1024, '\0');
+    for (char& c : bytes)
+        c = static_cast<char>(random.bounded(256));
+    video.write(bytes);
+    video.close();
+    writeSession(folder, stem, tags);
+}
+
+void writeSession(const QString& folder, const QString& stem,
+                  const std::vector<std::shared_ptr<TagRowData>>& tags) {
+    std::vector<std::shared_ptr<TagRowData>> rows = tags;
+    for (size_t i = 0; i < rows.size(); ++i)
+        rows[i]->index = static_cast<int64_t>(i);
+    if (!TagFileManager::saveCSVFile(sessionOf(folder, stem), rows, true).empty())
+        throw std::runtime_error("cannot write the session file");
+}
+
+bool serverBinariesPresent() {
+    const QDir versions(QStringLiteral("/usr/lib/postgresql"));
+    for (const QString& v : versions.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        if (QFile::exists(versions.filePath(v + QStringLiteral("/bin/initdb"))) &&
+            QFile::exists(versions.filePath(v + QStringLiteral("/bin/pg_ctl"))))
+            return true;
+    return false;
+}
+
+bool pgServer(const QString& action, const QString& dir, QString* output) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(QStringLiteral(RUCKTAG_PG_SERVER), {action, dir});
+    const bool done = p.waitForFinished(120000);
+    if (output)
+        *output = QString::fromLocal8Bit(p.readAll());
+    return done && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+namespace {
+
+QString ownServer;
+std::atomic<int> databases{0};
+
+QString suiteServer(QString* why) {
+    const QString fixture = qEnvironmentVariable("RUCKTAG_TEST_PG");
+    if (!fixture.isEmpty()) {
+        if (!QFile::exists(fixture + QStringLiteral("/.s.PGSQL.5432")))
+            *why = QStringLiteral("the PostgreSQL fixture's server is not running in ") + fixture;
+        return fixture;
+    }
+    if (ownServer.isEmpty()) {
+        QByteArray pattern("/tmp/rucktag-pg-run.XXXXXX");
+        if (!mkdtemp(pattern.data())) {
+            *why = QStringLiteral("no temporary folder for a server");
+            return {};
+        }
+        QString output;
+        if (!pgServer(QStringLiteral("start"), QString::fromLocal8Bit(pattern), &output)) {
+            *why = QStringLiteral("the throwaway server did not start: ") + output;
+            return {};
+        }
+        ownServer = QString::fromLocal8Bit(pattern);
+    }
+    return ownServer;
+}
+
+QString adminConnection(const QString& socketDir, QString* why) {
+    const QString name = QStringLiteral("pg-admin-%1").arg(++databases);
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+    db.setHostName(socketDir);
+    db.setDatabaseName(QStringLiteral("postgres"));
+    db.setUserName(QStringLiteral("postgres"));
+    if (!db.open()) {
+        *why = db.lastError().text();
+        db = {};
+        QSqlDatabase::removeDatabase(name);
+        return {};
+    }
+    return name;
+}
+
+bool adminExec(const QString& socketDir, const QString& sql, QString* why) {
+    const QString name = adminConnection(socketDir, why);
+    if (name.isEmpty())
+        return false;
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::database(name);
+        QSqlQuery q(db);
+        ok = q.exec(sql);
+        if (!ok)
+            *why = q.lastError().text();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ok;
+}
+
+} // namespace
+
+QString newDatabaseOn(const QString& socketDir, QString* why) {
+    const QString database =
+        QStringLiteral("library_%1_%2").arg(::getpid()).arg(databases.fetch_add(1));
+    if (!adminExec(socketDir, QStringLiteral("CREATE DATABASE ") + database, why))
+        return {};
+    return QStringLiteral("postgresql:///%1?host=%2&user=postgres").arg(database, socketDir);
+}
+
+QString newDatabase(QString* why) {
+    if (!serverBinariesPresent()) {
+        *why = QString::fromLatin1(kNoServerBinaries);
+        return {};
+    }
+    const QString dir = suiteServer(why);
+    if (dir.isEmpty() || !why->isEmpty())
+        return {};
+    return newDatabaseOn(dir, why);
+}
+
+void dropDatabase(const QString& url) {
+    const QUrl u(url);
+    const QString dir = QUrlQuery(u).queryItemValue(QStringLiteral("host"));
+    QString why;
+    adminExec(dir,
+              QStringLiteral("DROP DATABASE IF EXISTS ") + u.path().mid(1) +
+                  QStringLiteral(" WITH (FORCE)"),
+              &why);
+}
+
+void stopOwnServer() {
+    if (!ownServer.isEmpty())
+        pgServer(QStringLiteral("destroy"), ownServer, nullptr);
+    ownServer.clear();
+}
+
+} // namespace librarytest

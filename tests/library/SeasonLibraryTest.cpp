@@ -1,0 +1,411 @@
+// The season library on both engines: the same cases on SQLite and on a
+// throwaway PostgreSQL server.
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "Library/SeasonLibrary.h"
+#include "LibraryTestSupport.h"
+
+using namespace library;
+using namespace librarytest;
+
+namespace {
+
+enum class Engine { SQLite, PostgreSQL };
+
+std::string engineName(const ::testing::TestParamInfo<Engine>& info) {
+    return info.param == Engine::SQLite ? "SQLite" : "PostgreSQL";
+}
+
+class LibraryTest : public ::testing::TestWithParam<Engine> {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        if (GetParam() == Engine::PostgreSQL) {
+            QString why;
+            url = newDatabase(&why);
+            if (url.isEmpty() && !serverBinariesPresent())
+                GTEST_SKIP() << kNoServerBinaries;
+            ASSERT_FALSE(url.isEmpty()) << why.toStdString();
+        } else {
+            url = dir.filePath(QStringLiteral("db/library.sqlite"));
+        }
+    }
+    void TearDown() override {
+        if (GetParam() == Engine::PostgreSQL && !url.isEmpty())
+            dropDatabase(url);
+    }
+
+    std::unique_ptr<SeasonLibrary> openLibrary() {
+        QString error;
+        std::unique_ptr<SeasonLibrary> lib = SeasonLibrary::open(url, &error);
+        EXPECT_TRUE(lib) << error.toStdString();
+        return lib;
+    }
+    QString folder(const QString& name) const { return dir.filePath(name); }
+
+    static std::vector<Hit> find(SeasonLibrary& lib, const Query& query) {
+        QString error;
+        std::vector<Hit> hits = lib.search(query, &error);
+        EXPECT_TRUE(error.isEmpty()) << error.toStdString();
+        return hits;
+    }
+    static std::vector<Hit> findText(SeasonLibrary& lib, const std::string& text) {
+        Query q;
+        q.text = text;
+        return find(lib, q);
+    }
+    static ScanReport scan(SeasonLibrary& lib) {
+        ScanReport report;
+        QString error;
+        EXPECT_TRUE(lib.scan(report, &error)) << error.toStdString();
+        return report;
+    }
+    static ScanReport add(SeasonLibrary& lib, const QStringList& folders) {
+        ScanReport report;
+        QString error;
+        EXPECT_TRUE(lib.addFolders(folders, report, &error)) << error.toStdString();
+        return report;
+    }
+
+    QTemporaryDir dir;
+    QString url;
+};
+
+std::vector<std::shared_ptr<TagRowData>> threeTags(const std::string& comment) {
+    return {tag(true, 10.5f, "タックル", comment), tag(false, 20.0f, "スクラム"),
+            tag(true, 30.25f, "トライ", "", {{"結果", "成功"}}, 35.5f)};
+}
+
+TEST_P(LibraryTest, AddingAndScanningTwiceChangeNothing) {
+    writeMatch(folder("season/april"), "2026-04-12 早稲田 vs 明治", threeTags("a"), 1);
+    writeMatch(folder("season/may"), "20260503_慶應", threeTags("b"), 2);
+    auto lib = openLibrary();
+    ASSERT_TRUE(lib);
+    ScanReport first = add(*lib, {folder("season")});
+    EXPECT_EQ(first.added, 2);
+    EXPECT_TRUE(first.skipped.empty());
+
+    ScanReport again = add(*lib, {folder("season"), folder("season/april")});
+    EXPECT_EQ(again.added, 0);
+    EXPECT_EQ(again.updated, 0);
+    EXPECT_EQ(again.removed, 0);
+    EXPECT_EQ(again.unchanged, 2);
+    ScanReport rescan = scan(*lib);
+    EXPECT_EQ(rescan.added + rescan.updated + rescan.removed, 0);
+    EXPECT_EQ(rescan.unchanged, 2);
+    rescan = scan(*lib);
+    EXPECT_EQ(rescan.unchanged, 2);
+
+    EXPECT_EQ(lib->folders().size(), 2);
+    const std::vector<Match> matches = lib->matches();
+    ASSERT_EQ(matches.size(), 2u);
+    // Title and date from the file names, in date order.
+    EXPECT_EQ(matches[0].date, QStringLiteral("2026-04-12"));
+    EXPECT_EQ(matches[0].title, QStringLiteral("早稲田 vs 明治"));
+    EXPECT_EQ(matches[1].date, QStringLiteral("2026-05-03"));
+    EXPECT_EQ(matches[1].title, QStringLiteral("慶應"));
+    EXPECT_EQ(matches[0].tagCount, 3);
+    EXPECT_EQ(find(*lib, {}).size(), 6u);
+
+    // An edited title and date survive a re-read of the file.
+    QString error;
+    ASSERT_TRUE(lib->setMatchInfo(matches[1].id, QStringLiteral("慶應戦"),
+                                  QStringLiteral("2026-05-04"), &error))
+        << error.toStdString();
+    EXPECT_FALSE(lib->setMatchInfo(matches[1].id, QStringLiteral("x"), QStringLiteral("2026-13-40"),
+                                   &error));
+    writeMatch(folder("season/may"), "20260503_慶應", threeTags("changed"), 2);
+    EXPECT_EQ(scan(*lib).updated, 1);
+    const std::vector<Match> after = lib->matches();
+    ASSERT_EQ(after.size(), 2u);
+    EXPECT_EQ(after[1].title, QStringLiteral("慶應戦"));
+    EXPECT_EQ(after[1].date, QStringLiteral("2026-05-04"));
+}
+
+TEST_P(LibraryTest, OnlyChangedSessionFilesAreReadAgain) {
+    const QString season = folder("season");
+    writeMatch(season, "match", threeTags("aaaa"), 1);
+    auto lib = openLibrary();
+    ASSERT_TRUE(lib);
+    add(*lib, {season});
+    const std::string session = sessionOf(season, "match");
+    struct stat before {};
+    ASSERT_EQ(::stat(session.c_str(), &before), 0);
+
+    // Same size, same time: not read (the old comment stays).
+    writeSession(season, "match", threeTags("bbbb"));
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, session.c_str(), times, 0), 0);
+    ScanReport report = scan(*lib);
+    EXPECT_EQ(report.unchanged, 1);
+    EXPECT_EQ(report.updated, 0);
+    EXPECT_EQ(findText(*lib, "aaaa").size(), 1u);
+
+    // A new time: read, and the change is found.
+    const struct timespec later[2] = {before.st_atim,
+                                      {before.st_mtim.tv_sec + 5, before.st_mtim.tv_nsec}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, session.c_str(), later, 0), 0);
+    report = scan(*lib);
+    EXPECT_EQ(report.updated, 1);
+    EXPECT_TRUE(findText(*lib, "aaaa").empty());
+    EXPECT_EQ(findText(*lib, "bbbb").size(), 1u);
+
+    // Touched with the same bytes: the hash says unchanged.
+    const struct timespec touched[2] = {before.st_atim,
+                                        {before.st_mtim.tv_sec + 9, before.st_mtim.tv_nsec}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, session.c_str(), touched, 0), 0);
+    report = scan(*lib);
+    EXPECT_EQ(report.unchanged, 1);
+    EXPECT_EQ(report.updated, 0);
+
+    // A session file gone is forgotten; the video alone is no match.
+    std::filesystem::remove(session);
+    report = scan(*lib);
+    EXPECT_EQ(report.removed, 1);
+    EXPECT_TRUE(lib->matches().empty());
+    EXPECT_TRUE(find(*lib, {}).empty());
+}
+
+TEST_P(LibraryTest, AMovedVideoIsTheSameMatch) {
+    const QString home = folder("home"), away = folder("away");
+    writeMatch(home, "2026-04-12 first", threeTags("x"), 7);
+    writeMatch(home, "2026-04-19 second", threeTags("y"), 8);
+    QDir().mkpath(away);
+    auto lib = openLibrary();
+    ASSERT_TRUE(lib);
+    add(*lib, {home, away});
+    const std::vector<Match> before = lib->matches();
+    ASSERT_EQ(before.size(), 2u);
+
+    // Moved into the other folder under a new name, by the file manager.
+    QDir().mkpath(away + QStringLiteral("/sub"));
+    std::filesystem::rename(videoOf(home, "2026-04-12 first"),
+                            videoOf(away + "/sub", "2026-04-12 renamed"));
+    std::filesystem::rename(sessionOf(home, "2026-04-12 first"),
+                            sessionOf(away + "/sub", "2026-04-12 renamed"));
+    ScanReport report = scan(*lib);
+    EXPECT_EQ(report.added, 0);
+    EXPECT_EQ(report.removed, 0);
+    EXPECT_EQ(report.updated, 1);
+    std::vector<Match> after = lib->matches();
+    ASSERT_EQ(after.size(), 2u);
+    EXPECT_EQ(after[0].id, before[0].id);
+    EXPECT_EQ(after[0].video, videoOf(away + "/sub", "2026-04-12 renamed"));
+    EXPECT_EQ(after[0].title, QStringLiteral("renamed"));
+    EXPECT_EQ(find(*lib, {}).size(), 6u);
+
+    // Moved again and saved from the application before any scan.
+    std::filesystem::rename(videoOf(home, "2026-04-19 second"), videoOf(away, "moved"));
+    std::filesystem::rename(sessionOf(home, "2026-04-19 second"), sessionOf(away, "moved"));
+    QString error;
+    ASSERT_TRUE(lib->indexSaved(videoOf(away, "moved"), sessionOf(away, "moved"),
+                                threeTags("saved"), &error))
+        << error.toStdString();
+    after = lib->matches();
+    ASSERT_EQ(after.size(), 2u);
+    EXPECT_TRUE(after[0].id == before[1].id || after[1].id == before[1].id);
+    EXPECT_EQ(findText(*lib, "saved").size(), 1u);
+    EXPECT_EQ(scan(*lib).added, 0);
+    EXPECT_EQ(lib->matches().size(), 2u);
+}
+
+TEST_P(LibraryTest, DamagedAndStraySessionFilesAreListedAsSkipped) {
+    const QString season = folder("season");
+    writeMatch(season, "good", threeTags("ok"), 1);
+    writeMatch(season, "damaged", threeTags("ok"), 2);
+    {
+        QFile f(QString::fromStdString(sessionOf(season, "damaged")));
+        ASSERT_TRUE(f.open(QIODevice::Append));
+        f.write("A,9,0:01:00\n"); // too few fields
+    }
+    // A session file whose video is gone, and an export that is no session.
+    writeMatch(season, "novideo", threeTags("ok"), 3);
+    std::filesystem::remove(videoOf(season, "novideo"));
+    {
+        QFile f(season + QStringLiteral("/tally.csv"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("タグ,A,B\nタックル,3,4\n");
+    }
+    auto lib = openLibrary();
+    ASSERT_TRUE(lib);
+    ScanReport report = add(*lib, {season});
+    EXPECT_EQ(report.added, 1);
+    ASSERT_EQ(report.skipped.size(), 2u);
+    std::map<std::string, QString> why(report.skipped.begin(), report.skipped.end());
+    ASSERT_TRUE(why.count(sessionOf(season, "damaged")));
+    EXPECT_TRUE(why[sessionOf(season, "damaged")].contains(QStringLiteral("項目の足りない行")))
+        << why[sessionOf(season, "damaged")].toStdString();
+    EXPECT_TRUE(why[sessionOf(season, "damaged")].contains(QStringLiteral("行 5")));
+    ASSERT_TRUE(why.count(sessionOf(season, "novideo")));
+    EXPECT_TRUE(why[sessionOf(season, "novideo")].contains(QStringLiteral("動画")));
+    EXPECT_EQ(lib->matches().size(), 1u);
+
+    // An indexed file that becomes damaged leaves the index and is listed.
+    {
+        QFile f(QString::fromStdString(sessionOf(season, "good")));
+        ASSERT_TRUE(f.open(QIODevice::Append));
+        f.write("B,9,\"never closed\n");
+    }
+    report = scan(*lib);
+    EXPECT_EQ(report.removed, 1);
+    EXPECT_EQ(report.skipped.size(), 3u);
+    EXPECT_TRUE(lib->matches().empty());
+
+    // A folder that is not there is refused as a whole.
+    QString error;
+    EXPECT_FALSE(lib->addFolders({folder("nowhere"), season}, report, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("フォルダーが見つかりません")));
+}
+
+TEST_P(LibraryTest, SearchFilters) {
+    const QString season = folder("season");
+    writeMatch(season, "2026-04-12 明治",
+               {tag(true, 10.5f, "タックル", "右サイドで良いタックル"),
+                tag(false, 20.0f, "タックル", "左"),
+                tag(true, 30.0f, "スクラム", "100%_ですね", {{"結果", "成功"}}),
+                tag(true, 40.0f, "タックル", "ab_cd", {{"結果", "失敗"}, {"選手", "10"}}),
+                tag(false, 50.0f, "トライ", "右", {}, 55.25f)},
+               1);
+    writeMatch(season, "2026-05-01 慶應", {tag(true, 5.0f, "タックル", "右サイド")}, 2);
+    auto lib = openLibrary();
+    ASSERT_TRUE(lib);
+    add(*lib, {season});
+    const std::vector<Match> matches = lib->matches();
+    ASSERT_EQ(matches.size(), 2u);
+
+    Query q;
+    q.code = "タックル";
+    std::vector<Hit> hits = find(*lib, q);
+    ASSERT_EQ(hits.size(), 4u);
+    // By match date, then time.
+    EXPECT_EQ(hits[0].time, 10.5);
+    EXPECT_EQ(hits[3].title, QStringLiteral("慶應"));
+    q.teamA = true;
+    EXPECT_EQ(find(*lib, q).size(), 3u);
+    q.teamA = false;
+    hits = find(*lib, q);
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_EQ(hits[0].comment, "左");
+    EXPECT_FALSE(hits[0].teamA);
+
+    Query labels;
+    labels.labels = {{"結果", "失敗"}, {"選手", "10"}};
+    hits = find(*lib, labels);
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_EQ(hits[0].position, 3);
+    EXPECT_EQ(hits[0].labels, (TagLabels{{"結果", "失敗"}, {"選手", "10"}}));
+    labels.labels = {{"結果", "成功"}, {"選手", "10"}};
+    EXPECT_TRUE(find(*lib, labels).empty());
+
+    Query ends;
+    ends.code = "トライ";
+    hits = find(*lib, ends);
+    ASSERT_EQ(hits.size(), 1u);
+    ASSERT_TRUE(hits[0].end.has_value());
+    EXPECT_EQ(*hits[0].end, 55.25);
+    EXPECT_EQ(hits[0].video, videoOf(season, "2026-04-12 明治"));
+    EXPECT_EQ(hits[0].session, sessionOf(season, "2026-04-12 明治"));
+
+    Query byMatch;
+    byMatch.match = matches[1].id;
+    EXPECT_EQ(find(*lib, byMatch).size(), 1u);
+    Query byDate;
+    byDate.dateFrom = QStringLiteral("2026-04-13");
+    EXPECT_EQ(find(*lib, byDate).size(), 1u);
+    byDate.dateFrom = QString();
+    byDate.dateTo = QStringLiteral("2026-04-30");
+    EXPECT_EQ(find(*lib, byDate).size(), 5u);
+
+    // Japanese words of one, two and three characters; every word must hold.
+    EXPECT_EQ(findText(*lib, "右").size(), 3u);
+    EXPECT_EQ(findText(*lib, "右サ").size(), 2u);
+    EXPECT_EQ(findText(*lib, "サイド").size(), 2u);
+    EXPECT_EQ(findText(*lib, "サイドで").size(), 1u);
+    EXPECT_EQ(findText(*lib, "右 良い").size(), 1u);
+    EXPECT_EQ(findText(*lib, "右\u3000タックル").size(), 1u);
+    EXPECT_TRUE(findText(*lib, "左 右").empty());
+    Query codeAndText;
+    codeAndText.code = "タックル";
+    codeAndText.teamA = true;
+    codeAndText.text = "サイド";
+    EXPECT_EQ(find(*lib, codeAndText).size(), 2u);
+
+    // % and _ are themselves, never wildcards; ASCII case is ignored.
+    EXPECT_EQ(findText(*lib, "%").size(), 1u);
+    EXPECT_EQ(findText(*lib, "0%_").size(), 1u);
+    EXPECT_EQ(findText(*lib, "_").size(), 2u);
+    EXPECT_TRUE(findText(*lib, "a_").empty());
+    EXPECT_TRUE(findText(*lib, "b%d").empty());
+    EXPECT_EQ(findText(*lib, "AB_CD").size(), 1u);
+    EXPECT_EQ(findText(*lib, "!").size(), 0u);
+}
+
+TEST_P(LibraryTest, ASaveIsIndexedAtOnceInsideTheFolders) {
+    const QString season = folder("season"), elsewhere = folder("elsewhere");
+    writeMatch(season, "match", threeTags("first"), 1);
+    writeMatch(elsewhere, "other", threeTags("outside"), 2);
+    auto lib = openLibrary();
+    ASSERT_TRUE(lib);
+    add(*lib, {season});
+    QSignalSpy changed(lib.get(), &SeasonLibrary::changed);
+
+    auto tags = threeTags("saved now");
+    tags.push_back(tag(false, 99.0f, "PG", "late"));
+    writeMatch(season, "match", tags, 1);
+    QString error;
+    ASSERT_TRUE(lib->indexSaved(videoOf(season, "match"), sessionOf(season, "match"), tags, &error))
+        << error.toStdString();
+    EXPECT_EQ(findText(*lib, "saved now").size(), 1u);
+    EXPECT_EQ(lib->matches().at(0).tagCount, 4);
+    EXPECT_TRUE(changed.wait(2000));
+    // The scan after it finds nothing new to read.
+    ScanReport report = scan(*lib);
+    EXPECT_EQ(report.unchanged, 1);
+    EXPECT_EQ(report.updated, 0);
+
+    // A save outside the library's folders is none of its business.
+    ASSERT_TRUE(lib->indexSaved(videoOf(elsewhere, "other"), sessionOf(elsewhere, "other"),
+                                threeTags("outside"), &error));
+    EXPECT_TRUE(findText(*lib, "outside").empty());
+    EXPECT_EQ(lib->matches().size(), 1u);
+}
+
+TEST_P(LibraryTest, TwoConnectionsSeeEachOthersChanges) {
+    const QString season = folder("season");
+    writeMatch(season, "match", threeTags("from the other analyst"), 1);
+    auto writer = openLibrary();
+    auto reader = openLibrary();
+    ASSERT_TRUE(writer && reader);
+    EXPECT_TRUE(reader->matches().empty());
+    QSignalSpy changed(reader.get(), &SeasonLibrary::changed);
+    QElapsedTimer clock;
+    clock.start();
+    add(*writer, {season});
+    ASSERT_TRUE(changed.wait(2000));
+    EXPECT_LT(clock.elapsed(), 2000);
+    EXPECT_EQ(findText(*reader, "other analyst").size(), 1u);
+
+    // And the other way.
+    QSignalSpy back(writer.get(), &SeasonLibrary::changed);
+    QTest::qWait(100);
+    back.clear();
+    QString error;
+    ASSERT_TRUE(reader->setMatchInfo(reader->matches().at(0).id, QStringLiteral("名前"), QString(),
+                                     &error));
+    ASSERT_TRUE(back.wait(2000));
+    EXPECT_EQ(writer->matches().at(0).title, QStringLiteral("名前"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, LibraryTest,
+                         ::testing::Values(Engine::SQLite, Engine::PostgreSQL), engineName);
+
+} // namespace
