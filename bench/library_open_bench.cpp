@@ -85,7 +85,8 @@ int main(int argc, char** argv) {
             landed = clock.nsecsElapsed() / 1e6;
     });
 
-    LibraryWindow* library = main->showLibraryWindow();
+    main->showLibraryWindow();
+    LibraryWindow* library = main->libraryWindow();
     (void)QTest::qWaitForWindowExposed(library);
     dialogs.paths = {(dir / "season").string()};
     QTest::mouseClick(library->addFolderButton, Qt::LeftButton);

@@ -288,7 +288,7 @@ LibraryClient* MainViewController::library() {
     return library_;
 }
 
-LibraryWindow* MainViewController::showLibraryWindow() {
+QWidget* MainViewController::showLibraryWindow() {
     if (!libraryWindow_) {
         libraryWindow_ = new LibraryWindow(this, window());
         // In the middle of the main window's screen.

@@ -79,7 +79,8 @@ public:
     LibraryClient* library();
     // Its window, made on first use (a window of its own beside this one),
     // shown and raised.
-    LibraryWindow* showLibraryWindow();
+    QWidget* showLibraryWindow();
+    LibraryWindow* libraryWindow() const { return libraryWindow_; }
     // The video shown at the tag of `code` that is `position` (from 0) in
     // its session file, at `time`: opened through the open flow when another
     // video is open (cancelled, nothing changes); its row chosen on the edit

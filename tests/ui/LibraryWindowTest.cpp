@@ -12,6 +12,7 @@
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTableView>
+#include <cstdlib>
 
 #include "LibraryClient.h"
 #include "Media/MpvPlayer.h"
@@ -19,6 +20,7 @@
 #include "SubViewController/LibrarySequence.h"
 #include "SubViewController/LibraryWindow.h"
 #include "SubViewController/MomentSequence.h"
+#include "library/LibraryTestSupport.h"
 #include "support/MediaFixtures.h"
 #include "support/ScreenFixture.h"
 #include "support/Tags.h"
@@ -396,4 +398,61 @@ TEST(LibraryWindowReal, DoubleClickOpensTheMatchAtTheTagAndTheSequenceCrossesMat
     }
     ::unsetenv("RUCKTAG_LIBRARY");
     fs::remove_all(dir);
+}
+
+// A club's server that stops in the middle of the work: said once in the
+// header, tagging and saving go on, and the saves reach the library once the
+// server is back.
+TEST_F(LibraryScreens, AServerThatGoesAwayIsSaidOnceAndTheSavesFollowWhenItIsBack) {
+    if (!librarytest::serverBinariesPresent())
+        GTEST_SKIP() << librarytest::kNoServerBinaries;
+    QByteArray pattern("/tmp/rucktag-pg-ui.XXXXXX");
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    const QString server = QString::fromLocal8Bit(pattern);
+    QString why;
+    ASSERT_TRUE(librarytest::pgServer("start", server, &why)) << why.toStdString();
+    struct Stop {
+        QString dir;
+        ~Stop() { librarytest::pgServer("destroy", dir, nullptr); }
+    } stop{server};
+    const QString url = librarytest::newDatabaseOn(server, &why);
+    ASSERT_FALSE(url.isEmpty()) << why.toStdString();
+    ::setenv("RUCKTAG_LIBRARY", url.toUtf8().constData(), 1);
+
+    LibraryWindow* w = openLibrary();
+    ASSERT_NE(w, nullptr);
+    QSignalSpy notices(main, &MainViewController::libraryNotice);
+    ASSERT_TRUE(librarytest::pgServer("stop", server, &why)) << why.toStdString();
+
+    main->openVideo(season.tokyo.string());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return main->tagDataModel.data.size() == 3; }, 3000));
+    QApplication::setActiveWindow(window.get());
+    for (double at : {9.0, 11.0}) {
+        press("A0", at);
+        dialogs.answers = {1}; // 上書きしますか？ はい
+        QElapsedTimer t;
+        t.start();
+        click("window_save");
+        EXPECT_LT(t.elapsed(), 1000) << "the save waited for the library";
+        EXPECT_FALSE(main->m_fSave);
+    }
+    EXPECT_EQ(TagFileManager::readCSVFile(TagFileManager::sessionFilePath(season.tokyo.string()))
+                  .rows.size(),
+              5u);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->libraryStatus()->text().isEmpty(); }, 10000));
+    EXPECT_TRUE(window->libraryStatus()->text().startsWith("シーズンライブラリを使えません。"));
+    QTest::qWait(1500);
+    int said = 0;
+    for (const auto& n : notices)
+        said += n.at(0).toString().isEmpty() ? 0 : 1;
+    EXPECT_EQ(said, 1);
+
+    // Back: the status clears and the two new tags are found.
+    ASSERT_TRUE(librarytest::pgServer("start", server, &why)) << why.toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->libraryStatus()->text().isEmpty(); }, 20000));
+    EXPECT_TRUE(shows(w, 7, [](const auto&) { return true; })) << countText(w).toStdString();
+    main->library()->waitIdle();
+    // The library closes before its server goes.
+    window.reset();
+    main = nullptr;
 }
