@@ -75,6 +75,9 @@ public:
     // to be opened one after another (a sequence across matches): true lets
     // the next opening go without asking again, until a tag changes.
     bool mayLeaveVideo();
+    // The answer given to mayLeaveVideo no longer holds (the sequence ended
+    // before its next video): the next opening asks as usual.
+    void forgetLeaveAnswer() { leaveAsked_ = false; }
     // The season library, opened on first use; saves are indexed into it.
     LibraryClient* library();
     // Its window, made on first use (a window of its own beside this one),

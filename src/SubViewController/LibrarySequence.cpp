@@ -119,6 +119,7 @@ void LibrarySequence::finish() {
         return;
     active_ = false;
     ++generation_;
+    main_->forgetLeaveAnswer();
     if (runner_->isActive())
         runner_->stop();
     emit ended();
