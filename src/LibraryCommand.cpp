@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStringList>
+#include <algorithm>
 
 #include "Library/SeasonLibrary.h"
 #include "Model/TimeText.h"
@@ -12,7 +13,7 @@ namespace {
 
 constexpr const char* kUsage =
     "使い方 / Usage:\n"
-    "  rucktag library add FOLDER... [--database URL]\n"
+    "  rucktag library [--database URL] add FOLDER...\n"
     "    フォルダー (下のフォルダーも) のセッションファイルをライブラリに加えます。\n"
     "    Adds the session files in the folders (and their subfolders) to the library.\n"
     "  rucktag library scan [--database URL]\n"
@@ -116,11 +117,34 @@ void printJson(std::ostream& out, const std::vector<library::Hit>& hits) {
     }
 }
 
+// The action is the first word that is no option nor an option's value, so
+// options may come before it too (`library --database URL add DIR`).
+std::vector<std::string> actionFirst(const std::vector<std::string>& args) {
+    static const std::vector<std::string> withValue = {"--database", "--code", "--team", "--label",
+                                                       "--text",     "--from", "--to"};
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--")
+            break;
+        if (a.rfind("-", 0) != 0) {
+            std::vector<std::string> ordered = {a};
+            for (size_t j = 0; j < args.size(); ++j)
+                if (j != i)
+                    ordered.push_back(args[j]);
+            return ordered;
+        }
+        if (std::find(withValue.begin(), withValue.end(), a) != withValue.end())
+            ++i;
+    }
+    return args;
+}
+
 } // namespace
 
-int runLibraryCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    if (args.empty())
+int runLibraryCommand(const std::vector<std::string>& given, std::ostream& out, std::ostream& err) {
+    if (given.empty())
         return usage(err, "");
+    const std::vector<std::string> args = actionFirst(given);
     const std::string& action = args[0];
     if (action == "--help" || action == "-h" || action == "help") {
         out << kUsage;

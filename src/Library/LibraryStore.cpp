@@ -38,11 +38,10 @@ const std::vector<Step>& steps() {
                  "labels TEXT NOT NULL, comment TEXT NOT NULL)"),
              QStringLiteral("CREATE INDEX tags_match ON tags (match_id, position)"),
              QStringLiteral("CREATE INDEX tags_code ON tags (code, team)"),
-             QStringLiteral("CREATE TABLE tag_labels (match_id INTEGER NOT NULL REFERENCES "
-                            "matches (id) ON DELETE CASCADE, position INTEGER NOT NULL, grp TEXT "
-                            "NOT NULL, text TEXT NOT NULL)"),
-             QStringLiteral("CREATE INDEX tag_labels_match ON tag_labels (match_id, position)"),
-             QStringLiteral("CREATE INDEX tag_labels_text ON tag_labels (grp, text)"),
+             QStringLiteral("CREATE TABLE tag_labels (tag_id INTEGER NOT NULL REFERENCES tags "
+                            "(id) ON DELETE CASCADE, grp TEXT NOT NULL, text TEXT NOT NULL)"),
+             QStringLiteral("CREATE INDEX tag_labels_tag ON tag_labels (tag_id)"),
+             QStringLiteral("CREATE INDEX tag_labels_text ON tag_labels (grp, text, tag_id)"),
          },
          {
              QStringLiteral("CREATE TABLE folders (id BIGSERIAL PRIMARY KEY, path TEXT NOT NULL "
@@ -62,11 +61,10 @@ const std::vector<Step>& steps() {
                  "PRECISION, code TEXT NOT NULL, labels TEXT NOT NULL, comment TEXT NOT NULL)"),
              QStringLiteral("CREATE INDEX tags_match ON tags (match_id, position)"),
              QStringLiteral("CREATE INDEX tags_code ON tags (code, team)"),
-             QStringLiteral("CREATE TABLE tag_labels (match_id BIGINT NOT NULL REFERENCES "
-                            "matches (id) ON DELETE CASCADE, position INTEGER NOT NULL, grp TEXT "
-                            "NOT NULL, text TEXT NOT NULL)"),
-             QStringLiteral("CREATE INDEX tag_labels_match ON tag_labels (match_id, position)"),
-             QStringLiteral("CREATE INDEX tag_labels_text ON tag_labels (grp, text)"),
+             QStringLiteral("CREATE TABLE tag_labels (tag_id BIGINT NOT NULL REFERENCES tags "
+                            "(id) ON DELETE CASCADE, grp TEXT NOT NULL, text TEXT NOT NULL)"),
+             QStringLiteral("CREATE INDEX tag_labels_tag ON tag_labels (tag_id)"),
+             QStringLiteral("CREATE INDEX tag_labels_text ON tag_labels (grp, text, tag_id)"),
          }},
     };
     return all;
@@ -78,14 +76,18 @@ const QStringList& sqliteCommentIndex() {
     static const QStringList sql = {
         QStringLiteral("CREATE VIRTUAL TABLE tags_fts USING fts5 (comment, content='tags', "
                        "content_rowid='id', tokenize='trigram')"),
-        QStringLiteral("CREATE TRIGGER tags_fts_insert AFTER INSERT ON tags BEGIN INSERT INTO "
-                       "tags_fts (rowid, comment) VALUES (new.id, new.comment); END"),
-        QStringLiteral("CREATE TRIGGER tags_fts_delete AFTER DELETE ON tags BEGIN INSERT INTO "
-                       "tags_fts (tags_fts, rowid, comment) VALUES ('delete', old.id, "
-                       "old.comment); END"),
-        QStringLiteral("CREATE TRIGGER tags_fts_update AFTER UPDATE OF comment ON tags BEGIN "
-                       "INSERT INTO tags_fts (tags_fts, rowid, comment) VALUES ('delete', "
-                       "old.id, old.comment); INSERT INTO tags_fts (rowid, comment) VALUES "
+        // Most tags have no comment: only those with one are indexed.
+        QStringLiteral("CREATE TRIGGER tags_fts_insert AFTER INSERT ON tags WHEN new.comment <> "
+                       "'' BEGIN INSERT INTO tags_fts (rowid, comment) VALUES (new.id, "
+                       "new.comment); END"),
+        QStringLiteral("CREATE TRIGGER tags_fts_delete AFTER DELETE ON tags WHEN old.comment <> "
+                       "'' BEGIN INSERT INTO tags_fts (tags_fts, rowid, comment) VALUES "
+                       "('delete', old.id, old.comment); END"),
+        QStringLiteral("CREATE TRIGGER tags_fts_update_old AFTER UPDATE OF comment ON tags WHEN "
+                       "old.comment <> '' BEGIN INSERT INTO tags_fts (tags_fts, rowid, comment) "
+                       "VALUES ('delete', old.id, old.comment); END"),
+        QStringLiteral("CREATE TRIGGER tags_fts_update_new AFTER UPDATE OF comment ON tags WHEN "
+                       "new.comment <> '' BEGIN INSERT INTO tags_fts (rowid, comment) VALUES "
                        "(new.id, new.comment); END"),
     };
     return sql;

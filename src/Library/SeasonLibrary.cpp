@@ -13,6 +13,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -107,7 +108,9 @@ double exactSeconds(float value) {
 }
 
 // Qt binds a null QString as SQL NULL; the text columns are NOT NULL.
-QString notNull(const QString& text) { return text.isNull() ? QStringLiteral("") : text; }
+QString notNull(const QString& text) {
+    return text.isNull() ? QStringLiteral("") : text;
+}
 
 QVariant nullDouble() {
     return QVariant(QMetaType::fromType<double>());
@@ -318,56 +321,91 @@ struct SeasonLibrary::Impl {
         return true;
     }
 
-    bool insertTags(qint64 match, const std::vector<std::shared_ptr<TagRowData>>& rows,
-                    QString* error) {
-        // Many rows a statement: a round trip per tag is slow on a server.
-        for (size_t start = 0; start < rows.size(); start += kRowsPerInsert) {
-            const size_t count = std::min<size_t>(kRowsPerInsert, rows.size() - start);
-            QStringList values;
-            for (size_t i = 0; i < count; ++i)
-                values << QStringLiteral("(?, ?, ?, ?, ?, ?, ?, ?)");
-            QSqlQuery q(db());
-            if (!prepare(q,
-                         QStringLiteral("INSERT INTO tags (match_id, position, team, start_time, "
-                                        "end_time, code, labels, comment) VALUES ") +
-                             values.join(QStringLiteral(", ")),
-                         error))
-                return false;
-            QStringList labelValues;
-            QVariantList labelBinds;
-            for (size_t i = start; i < start + count; ++i) {
-                const TagRowData& t = *rows[i];
-                q.addBindValue(match);
-                q.addBindValue(static_cast<qint64>(i));
-                q.addBindValue(t.team ? 1 : 0);
-                q.addBindValue(exactSeconds(t.time_val));
-                q.addBindValue(t.end.isSet() ? QVariant(exactSeconds(t.end.time)) : nullDouble());
-                q.addBindValue(QString::fromStdString(t.name));
-                q.addBindValue(QString::fromStdString(TagFileManager::labelsText(t.labels)));
-                q.addBindValue(QString::fromStdString(t.comment));
-                for (const auto& [group, text] : t.labels) {
-                    labelValues << QStringLiteral("(?, ?, ?, ?)");
-                    labelBinds << match << static_cast<qint64>(i) << QString::fromStdString(group)
-                               << QString::fromStdString(text);
-                }
+    // Inserts rows of `width` values each. A server gets many rows a
+    // statement (a round trip per row is slow); SQLite one row a statement,
+    // prepared once (its Qt driver looks bound values up one by one, which
+    // grows with the square of a statement's values).
+    bool insertRows(const QString& head, int width, const QVariantList& values, QString* error,
+                    const QString& tail = QString(),
+                    const std::function<void(QSqlQuery&)>& returned = nullptr) {
+        const qsizetype rows = values.size() / width;
+        const qsizetype perStatement = postgres ? kRowsPerInsert : 1;
+        QString one = QStringLiteral("(");
+        for (int i = 0; i < width; ++i)
+            one += i == 0 ? QStringLiteral("?") : QStringLiteral(", ?");
+        one += QLatin1Char(')');
+        QSqlQuery q(db());
+        qsizetype prepared = 0;
+        for (qsizetype start = 0; start < rows; start += perStatement) {
+            const qsizetype count = std::min(perStatement, rows - start);
+            if (count != prepared) {
+                QStringList list;
+                for (qsizetype i = 0; i < count; ++i)
+                    list << one;
+                if (!prepare(q, head + list.join(QStringLiteral(", ")) + tail, error))
+                    return false;
+                prepared = count;
             }
+            for (qsizetype i = start * width; i < (start + count) * width; ++i)
+                q.addBindValue(values[i]);
             if (!exec(q, error))
                 return false;
-            if (!labelValues.isEmpty()) {
-                QSqlQuery l(db());
-                if (!prepare(l,
-                             QStringLiteral("INSERT INTO tag_labels (match_id, position, grp, "
-                                            "text) VALUES ") +
-                                 labelValues.join(QStringLiteral(", ")),
-                             error))
-                    return false;
-                for (const QVariant& v : labelBinds)
-                    l.addBindValue(v);
-                if (!exec(l, error))
-                    return false;
-            }
+            while (returned && q.next())
+                returned(q);
         }
         return true;
+    }
+
+    bool insertTags(qint64 match, const std::vector<std::shared_ptr<TagRowData>>& rows,
+                    QString* error) {
+        // SQLite: this transaction holds the only write lock, so the ids are
+        // ours to give (no row to read back per tag). A server returns them.
+        qint64 firstId = 0;
+        if (!postgres) {
+            QSqlQuery top(db());
+            if (!exec(top, QStringLiteral("SELECT coalesce(max(id), 0) FROM tags"), error) ||
+                !top.next())
+                return false;
+            firstId = top.value(0).toLongLong() + 1;
+        }
+        QVariantList tags, labels;
+        tags.reserve(static_cast<qsizetype>(rows.size()) * 9);
+        for (size_t i = 0; i < rows.size(); ++i) {
+            const TagRowData& t = *rows[i];
+            if (!postgres) {
+                const qint64 id = firstId + static_cast<qint64>(i);
+                tags << id;
+                for (const auto& [group, text] : t.labels)
+                    labels << id << QString::fromStdString(group) << QString::fromStdString(text);
+            }
+            tags << match << static_cast<qint64>(i) << (t.team ? 1 : 0) << exactSeconds(t.time_val)
+                 << (t.end.isSet() ? QVariant(exactSeconds(t.end.time)) : nullDouble())
+                 << QString::fromStdString(t.name)
+                 << QString::fromStdString(TagFileManager::labelsText(t.labels))
+                 << QString::fromStdString(t.comment);
+        }
+        // The labels point at their tag's id (a label filter is then one
+        // semi-join the planners handle well).
+        const auto labelsOf = [&](QSqlQuery& q) {
+            const qint64 id = q.value(0).toLongLong();
+            const size_t position = static_cast<size_t>(q.value(1).toLongLong());
+            if (position < rows.size())
+                for (const auto& [group, text] : rows[position]->labels)
+                    labels << id << QString::fromStdString(group) << QString::fromStdString(text);
+        };
+        const bool inserted =
+            postgres
+                ? insertRows(QStringLiteral("INSERT INTO tags (match_id, position, team, "
+                                            "start_time, end_time, code, labels, comment) "
+                                            "VALUES "),
+                             8, tags, error, QStringLiteral(" RETURNING id, position"), labelsOf)
+                : insertRows(QStringLiteral("INSERT INTO tags (id, match_id, position, team, "
+                                            "start_time, end_time, code, labels, comment) "
+                                            "VALUES "),
+                             9, tags, error);
+        return inserted &&
+               insertRows(QStringLiteral("INSERT INTO tag_labels (tag_id, grp, text) VALUES "), 3,
+                          labels, error);
     }
 
     // Writes one match (inserted when `id` is 0) and, when `rows` is given,
@@ -449,8 +487,10 @@ struct SeasonLibrary::Impl {
         if (!exec(u, error))
             return false;
         if (rows) {
-            for (const QString& sql : {QStringLiteral("DELETE FROM tag_labels WHERE match_id = ?"),
-                                       QStringLiteral("DELETE FROM tags WHERE match_id = ?")}) {
+            for (const QString& sql :
+                 {QStringLiteral("DELETE FROM tag_labels WHERE tag_id IN (SELECT id FROM tags "
+                                 "WHERE match_id = ?)"),
+                  QStringLiteral("DELETE FROM tags WHERE match_id = ?")}) {
                 QSqlQuery del(db());
                 if (!prepare(del, sql, error))
                     return false;
@@ -475,7 +515,8 @@ struct SeasonLibrary::Impl {
     bool forget(qint64 id, QString* error) {
         if (!begin(error))
             return false;
-        for (const QString& sql : {QStringLiteral("DELETE FROM tag_labels WHERE match_id = ?"),
+        for (const QString& sql : {QStringLiteral("DELETE FROM tag_labels WHERE tag_id IN (SELECT "
+                                                  "id FROM tags WHERE match_id = ?)"),
                                    QStringLiteral("DELETE FROM tags WHERE match_id = ?"),
                                    QStringLiteral("DELETE FROM matches WHERE id = ?")}) {
             QSqlQuery q(db());
@@ -655,6 +696,13 @@ struct SeasonLibrary::Impl {
             if (!forget(s.id, error))
                 return fail(error);
             ++report.removed;
+        }
+        // Fresh statistics after many rows, or the planner guesses (the
+        // server's autovacuum comes later).
+        if (report.added + report.updated + report.removed > 0) {
+            QSqlQuery stats(db());
+            stats.exec(postgres ? QStringLiteral("ANALYZE matches, tags, tag_labels")
+                                : QStringLiteral("PRAGMA optimize"));
         }
         return true;
     }
@@ -1013,9 +1061,8 @@ std::vector<Hit> SeasonLibrary::search(const Query& query, QString* error) const
         binds << (*query.teamA ? 1 : 0);
     }
     for (const auto& [group, text] : query.labels) {
-        sql += QStringLiteral(" AND EXISTS (SELECT 1 FROM tag_labels l WHERE l.match_id = "
-                              "t.match_id AND l.position = t.position AND l.grp = ? AND l.text "
-                              "= ?)");
+        sql += QStringLiteral(" AND t.id IN (SELECT l.tag_id FROM tag_labels l WHERE l.grp = ? "
+                              "AND l.text = ?)");
         binds << QString::fromStdString(group) << QString::fromStdString(text);
     }
     if (query.match) {

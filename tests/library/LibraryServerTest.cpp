@@ -156,6 +156,15 @@ TEST(LibraryServer, AServerThatGoesAwayIsReportedOnceAndCaughtUpWith) {
     away.text = "while away";
     EXPECT_EQ(lib->search(away, &error).size(), 1u) << error.toStdString();
     EXPECT_EQ(lib->search(all, &error).size(), 2u);
+
+    // Gone while nobody asks anything: the library notices by itself.
+    ASSERT_TRUE(pgServer(QStringLiteral("stop"), serverDir, &output)) << output.toStdString();
+    ASSERT_TRUE(lost.wait(5000));
+    EXPECT_EQ(lost.count(), 2);
+    ASSERT_TRUE(pgServer(QStringLiteral("start"), serverDir, &output)) << output.toStdString();
+    ASSERT_TRUE(restored.wait(10000));
+    EXPECT_EQ(lib->search(all, &error).size(), 2u) << error.toStdString();
+    EXPECT_EQ(lost.count(), 2);
 }
 
 TEST(LibraryServer, AnUnreachableDatabaseIsAClearError) {

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -403,6 +404,37 @@ TEST_P(LibraryTest, TwoConnectionsSeeEachOthersChanges) {
                                      &error));
     ASSERT_TRUE(back.wait(2000));
     EXPECT_EQ(writer->matches().at(0).title, QStringLiteral("名前"));
+}
+
+TEST_P(LibraryTest, TwoProcessesIndexingAtOnceMakeNoDuplicates) {
+    const QString season = folder("season");
+    constexpr int kMatches = 12, kTags = 400;
+    for (int m = 0; m < kMatches; ++m) {
+        std::vector<std::shared_ptr<TagRowData>> tags;
+        for (int t = 0; t < kTags; ++t)
+            tags.push_back(tag(t % 2 == 0, static_cast<float>(t), "ラック", "c",
+                               {{"結果", t % 3 ? "成功" : "失敗"}}));
+        writeMatch(season, QStringLiteral("match %1").arg(m), tags, m);
+    }
+    QProcess first, second;
+    for (QProcess* p : {&first, &second}) {
+        p->setProcessChannelMode(QProcess::MergedChannels);
+        p->start(QStringLiteral(RUCKTAG_BINARY), {QStringLiteral("library"), QStringLiteral("add"),
+                                                  season, QStringLiteral("--database"), url});
+    }
+    for (QProcess* p : {&first, &second}) {
+        ASSERT_TRUE(p->waitForFinished(120000));
+        EXPECT_EQ(p->exitCode(), 0) << p->readAll().toStdString();
+    }
+    auto lib = openLibrary();
+    ASSERT_TRUE(lib);
+    const std::vector<Match> matches = lib->matches();
+    EXPECT_EQ(matches.size(), static_cast<size_t>(kMatches));
+    EXPECT_EQ(find(*lib, {}).size(), static_cast<size_t>(kMatches * kTags));
+    Query failed;
+    failed.labels = {{"結果", "失敗"}};
+    EXPECT_EQ(find(*lib, failed).size(), static_cast<size_t>(kMatches * (kTags / 3 + 1)));
+    EXPECT_EQ(lib->folders().size(), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, LibraryTest,
