@@ -9,8 +9,10 @@
 #include <QScreen>
 #include <QVBoxLayout>
 #include <cmath>
+#include <filesystem>
 
 #include "ClipVideoConvertor/ClipViewController.h"
+#include "LibraryClient.h"
 #include "Media/Player.h"
 #include "SubViewClass/EditableNSTextField.h"
 #include "SubViewClass/KeyEvents.h"
@@ -19,6 +21,7 @@
 #include "SubViewClass/MenuButton.h"
 #include "SubViewClass/Style.h"
 #include "SubViewController/EditViewController.h"
+#include "SubViewController/LibraryWindow.h"
 #include "SubViewController/MomentSequence.h"
 #include "SubViewController/PlayViewController.h"
 
@@ -103,7 +106,19 @@ void MainViewController::viewDidLoad() {
          {editViewController->mediaTimeLabel, playViewController->mediaTimeLabel})
         connect(MediaPlayer, &MediaPlayerView::timeTextChanged, label, &QLineEdit::setText);
     session->setView(MediaPlayer);
-    MediaPlayer->beforeOpen = [this](const std::string&) { return session->mayReplaceVideo(); };
+    MediaPlayer->beforeOpen = [this](const std::string&) {
+        if (leaveAsked_) {
+            leaveAsked_ = false;
+            // Given up when asked: the sequence's next video replaces them.
+            return true;
+        }
+        return session->mayReplaceVideo();
+    };
+    // Saved tags go to the season library at once, on its own thread.
+    connect(session, &SessionController::saved, this,
+            [this](const std::string& video, const std::string& sessionFile) {
+                library()->indexSaved(video, sessionFile, tagDataModel.data);
+            });
     connect(MediaPlayer, &MediaPlayerView::openFailed, this,
             [this](const QString& path, const QString& reason) {
                 session->videoFailed(path.toStdString(), reason.toStdString());
@@ -255,7 +270,84 @@ void MainViewController::openVideo(const std::string& path, std::function<void()
 }
 
 void MainViewController::performTagEdit(TagEdit edit) {
+    leaveAsked_ = false;
     session->perform(std::move(edit));
+}
+
+bool MainViewController::mayLeaveVideo() {
+    leaveAsked_ = session->mayReplaceVideo();
+    return leaveAsked_;
+}
+
+LibraryClient* MainViewController::library() {
+    if (!library_) {
+        library_ = new LibraryClient(this);
+        connect(library_, &LibraryClient::notice, this, &MainViewController::libraryNotice);
+        library_->open();
+    }
+    return library_;
+}
+
+QWidget* MainViewController::showLibraryWindow() {
+    if (!libraryWindow_) {
+        libraryWindow_ = new LibraryWindow(this, window());
+        // In the middle of the main window's screen.
+        if (const QScreen* screen = window()->screen()) {
+            const QRect area = screen->availableGeometry();
+            QRect r(QPoint(0, 0), libraryWindow_->size().boundedTo(area.size()));
+            r.moveCenter(area.center());
+            libraryWindow_->setGeometry(r);
+        }
+    }
+    libraryWindow_->show();
+    libraryWindow_->raise();
+    libraryWindow_->activateWindow();
+    return libraryWindow_;
+}
+
+bool MainViewController::isOpenVideo(const std::string& video) const {
+    Player* player = MediaPlayer ? MediaPlayer->player() : nullptr;
+    if (!player || !player->hasCurrentItem())
+        return false;
+    std::error_code ec;
+    return player->currentPath() == video ||
+           std::filesystem::equivalent(player->currentPath(), video, ec);
+}
+
+std::shared_ptr<TagRowData> MainViewController::sessionTag(int position, double time,
+                                                           const std::string& code) const {
+    const auto& rows = tagDataModel.data;
+    // The store keeps the session file's order until a tag is recorded.
+    auto near = [&](const TagRowData& t) { return std::abs(t.time_val - time) < 0.5; };
+    if (position >= 0 && position < static_cast<int>(rows.size()) &&
+        rows[static_cast<size_t>(position)]->name == code &&
+        near(*rows[static_cast<size_t>(position)]))
+        return rows[static_cast<size_t>(position)];
+    std::shared_ptr<TagRowData> best;
+    for (const auto& t : rows)
+        if (t->name == code &&
+            (!best || std::abs(t->time_val - time) < std::abs(best->time_val - time)))
+            best = t;
+    return best;
+}
+
+void MainViewController::openAtTag(const std::string& video, int position, double time,
+                                   const std::string& code, std::function<void()> done) {
+    // The row on the edit screen, where the tags are changed.
+    auto show = [this, position, time, code, done = std::move(done)] {
+        if (sys_index != 0)
+            onMenuSelectEditMode();
+        if (auto tag = sessionTag(position, time, code))
+            editViewController->showTag(tag, true);
+        else
+            MediaPlayer->seek(static_cast<float>(time), 2.0);
+        if (done)
+            done();
+    };
+    if (isOpenVideo(video))
+        show();
+    else
+        openVideo(video, std::move(show));
 }
 
 bool MainViewController::mayChangeTags() {
@@ -267,10 +359,12 @@ bool MainViewController::isViewOnly() const {
 }
 
 bool MainViewController::undoTagEdit() {
+    leaveAsked_ = false;
     return session->undo();
 }
 
 bool MainViewController::redoTagEdit() {
+    leaveAsked_ = false;
     return session->redo();
 }
 

@@ -13,6 +13,8 @@
 
 class EditViewController;
 class KeyRouter;
+class LibraryClient;
+class LibraryWindow;
 class QKeyEvent;
 class PlayViewController;
 class MediaPlayerView;
@@ -69,6 +71,32 @@ public:
     // command line); `opened` runs once its tags are shown.
     void openVideo(const std::string& path, std::function<void()> opened = {});
     bool isTerminating() const { return terminating_; }
+    // Asks about the open video's unsaved tags once for several videos about
+    // to be opened one after another (a sequence across matches): true lets
+    // the next opening go without asking again, until a tag changes.
+    bool mayLeaveVideo();
+    // The answer given to mayLeaveVideo no longer holds (the sequence ended
+    // before its next video): the next opening asks as usual.
+    void forgetLeaveAnswer() { leaveAsked_ = false; }
+    // The season library, opened on first use; saves are indexed into it.
+    LibraryClient* library();
+    // Its window, made on first use (a window of its own beside this one),
+    // shown and raised.
+    QWidget* showLibraryWindow();
+    LibraryWindow* libraryWindow() const { return libraryWindow_; }
+    // The video shown at the tag of `code` that is `position` (from 0) in
+    // its session file, at `time`: opened through the open flow when another
+    // video is open (cancelled, nothing changes); its row chosen on the edit
+    // screen and the video at it as a click on the row does. `done` runs
+    // once it is shown.
+    void openAtTag(const std::string& video, int position, double time, const std::string& code,
+                   std::function<void()> done = {});
+    // The store's tag at `position` of the session file (the one nearest
+    // `time` of that name when the file has changed); null when none.
+    std::shared_ptr<TagRowData> sessionTag(int position, double time,
+                                           const std::string& code) const;
+    // Whether `video` is the one open now.
+    bool isOpenVideo(const std::string& video) const;
     // False (after telling the user) while another window records this
     // video: this one only shows it.
     bool mayChangeTags();
@@ -96,6 +124,8 @@ signals:
     void resizableChanged(bool on);
     // The window enters or leaves full screen.
     void fullScreenToggled();
+    // Something about the library for the status area ("" clears it).
+    void libraryNotice(const QString& text);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -113,5 +143,8 @@ private:
     QTimer videoPlacement_;
     bool appeared_ = false;
     bool terminating_ = false;
+    bool leaveAsked_ = false; // mayLeaveVideo answered; no tag changed since
+    LibraryClient* library_ = nullptr;
+    LibraryWindow* libraryWindow_ = nullptr;
     KeyRouter* keyRouter_ = nullptr;
 };

@@ -77,6 +77,7 @@ bool SessionController::save() {
         journal.retire();
         loadedSession_ = stampOfFile(path);
         journal.setSession(loadedSession_);
+        emit saved(view_->player()->currentPath(), path);
         AlertBox("タグ情報が保存されました。" + keptNote, "成功", "success");
     } else {
         AlertBox(error + keptNote, "保存失敗", "error");

@@ -63,6 +63,8 @@ signals:
     void storeReplaced();
     // An undo or a redo changed the store.
     void storeStepped();
+    // The store was written to `session`, the session file of `video`.
+    void saved(const std::string& video, const std::string& session);
 
 private:
     // The session file's tags; remembers (and notes for the user) what could

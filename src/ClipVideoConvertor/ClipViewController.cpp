@@ -111,6 +111,13 @@ void ClipViewController::viewDidAppear() {
     if (ranges.empty()) {
         const auto [startMs, endMs] = rangeMs(startTime, endTime, duration);
         exportSession->setTimeRange(startMs, endMs);
+    } else if (rangeSources.size() == ranges.size()) {
+        std::vector<ClipExportSession::SourcedRange> sourced;
+        for (size_t i = 0; i < ranges.size(); ++i)
+            sourced.push_back({rangeSources[i], static_cast<int64_t>(ranges[i].first * 1000.0),
+                               static_cast<int64_t>(ranges[i].second * 1000.0)});
+        exportSession->setSourcedRanges(std::move(sourced));
+        exportSession->setSeparateOutputs(separateOutputs);
     } else {
         std::vector<std::pair<int64_t, int64_t>> ms;
         for (const auto& [s, e] : ranges)

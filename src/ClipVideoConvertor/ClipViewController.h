@@ -36,6 +36,9 @@ public:
     // or each into its own file when separateOutputs names them.
     std::vector<std::pair<double, double>> ranges;
     std::vector<std::string> separateOutputs;
+    // The video of each range when they are of several (clipInputUrl names
+    // the first).
+    std::vector<std::string> rangeSources;
     // A folder made for the files: removed again (when empty) unless the job
     // completes, however it ends (a failure, or the window destroyed with the
     // application while it runs).

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <filesystem>
 #include <limits>
+#include <map>
 #include <memory>
 #include <sys/resource.h>
 
@@ -20,11 +21,15 @@ double endSeconds(int64_t ms) {
     return ms > 0 ? ms / 1000.0 : std::numeric_limits<double>::infinity();
 }
 
-// Shares of the whole job, one per range, by the length each range covers.
-std::vector<double> weights(const Input& in, const std::vector<std::pair<int64_t, int64_t>>& r) {
+// Shares of the whole job, one per range, by the length each range covers;
+// range i is of input(i).
+std::vector<double> weights(const std::function<const Input&(size_t)>& input,
+                            const std::vector<std::pair<int64_t, int64_t>>& r) {
     std::vector<double> w;
     double total = 0;
-    for (const auto& [s, e] : r) {
+    for (size_t i = 0; i < r.size(); ++i) {
+        const auto& [s, e] = r[i];
+        const Input& in = input(i);
         const double a = in.fileTime(seconds(s));
         const double b =
             std::min(std::isinf(endSeconds(e)) ? in.end() : in.fileTime(seconds(e)), in.end());
@@ -69,6 +74,16 @@ ClipExportSession::~ClipExportSession() {
 
 void ClipExportSession::setTimeRange(int64_t startMs, int64_t endMs) {
     ranges_ = {{startMs, endMs}};
+    sources_.clear();
+}
+
+void ClipExportSession::setSourcedRanges(std::vector<SourcedRange> ranges) {
+    ranges_.clear();
+    sources_.clear();
+    for (SourcedRange& r : ranges) {
+        ranges_.emplace_back(r.startMs, r.endMs);
+        sources_.push_back(std::move(r.source));
+    }
 }
 
 void ClipExportSession::cancel() {
@@ -104,6 +119,7 @@ void ClipExportSession::exportAsynchronously(std::function<void()> completion) {
 
 void ClipExportSession::setTimeRanges(std::vector<std::pair<int64_t, int64_t>> rangesMs) {
     ranges_ = std::move(rangesMs);
+    sources_.clear();
 }
 
 void ClipExportSession::setSeparateOutputs(std::vector<std::string> paths) {
@@ -136,18 +152,36 @@ void ClipExportSession::run() {
     }
 }
 
+ClipExportSession::Inputs ClipExportSession::openInputs() const {
+    // Each video opened once, however its ranges alternate with others'.
+    Inputs inputs;
+    for (size_t i = 0; i < ranges_.size(); ++i) {
+        const std::string& path = i < sources_.size() ? sources_[i] : input_;
+        std::unique_ptr<Input>& in = inputs.open[path];
+        if (!in) {
+            throwIfCancelled();
+            in = std::make_unique<Input>(path);
+        }
+        inputs.ofRange.push_back(in.get());
+    }
+    return inputs;
+}
+
 // The ranges back to back into one file (a clip is one range).
 void ClipExportSession::writeJoined() {
-    Input in(input_);
+    Inputs inputs = openInputs();
+    std::vector<Input*>& rangeInput = inputs.ofRange;
+    Input& first = *rangeInput.front();
     Output out(outputURL, shouldOptimizeForNetworkUse);
-    VideoPath video(in, out, videoPreset, videoThreads);
-    AudioPath audio(in, out);
+    VideoPath video(first, out, videoPreset, videoThreads);
+    AudioPath audio(first, out);
     out.writeHeader();
-    const std::vector<double> share = weights(in, ranges_);
+    const std::vector<double> share =
+        weights([&](size_t i) -> const Input& { return *rangeInput[i]; }, ranges_);
     double done = 0;
     for (size_t i = 0; i < ranges_.size(); ++i) {
-        cutPiece(in, video, audio, seconds(ranges_[i].first), endSeconds(ranges_[i].second),
-                 cancelled_, [&](double p) {
+        cutPiece(*rangeInput[i], video, audio, seconds(ranges_[i].first),
+                 endSeconds(ranges_[i].second), cancelled_, [&](double p) {
                      progress_.store(static_cast<float>(done + share[i] * p),
                                      std::memory_order_relaxed);
                  });
@@ -171,11 +205,13 @@ void ClipExportSession::writeSeparate() {
     // Each finished file keeps its temporary file open (and locked) until all
     // are renamed.
     roomForOpenFiles(separate_.size());
-    Input in(input_);
-    const std::vector<double> share = weights(in, ranges_);
+    Inputs inputs = openInputs();
+    const std::vector<double> share =
+        weights([&](size_t i) -> const Input& { return *inputs.ofRange[i]; }, ranges_);
     std::vector<std::unique_ptr<Output>> files;
     double done = 0;
     for (size_t i = 0; i < ranges_.size(); ++i) {
+        Input& in = *inputs.ofRange[i];
         auto out = std::make_unique<Output>(separate_[i], shouldOptimizeForNetworkUse);
         VideoPath video(in, *out, videoPreset, videoThreads);
         AudioPath audio(in, *out);

@@ -3,11 +3,17 @@
 #include <atomic>
 #include <functional>
 #include <limits>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
+
+namespace exportparts {
+class Input;
+}
 
 // Cuts time ranges out of a video file into new MPEG-4 files (H.264 and
 // AAC), frame-exact, on a worker thread: one range (a clip), several back to
@@ -35,6 +41,15 @@ public:
     void setTimeRange(int64_t startMs, int64_t endMs);
     // Several ranges, written back to back in this order.
     void setTimeRanges(std::vector<std::pair<int64_t, int64_t>> rangesMs);
+    // A range of a video file named with it.
+    struct SourcedRange {
+        std::string source;
+        int64_t startMs = 0, endMs = 0;
+    };
+    // Ranges of several videos back to back into one file (the input given
+    // to the constructor unused). The picture takes the first video's size
+    // and frame rate, the sound its sample rate and channels.
+    void setSourcedRanges(std::vector<SourcedRange> ranges);
     // Each range into its own file instead (outputURL unused); the files
     // appear only when all of them are complete.
     void setSeparateOutputs(std::vector<std::string> paths);
@@ -61,6 +76,11 @@ public:
     std::string errorText() const;
 
 private:
+    struct Inputs {
+        std::map<std::string, std::unique_ptr<exportparts::Input>> open;
+        std::vector<exportparts::Input*> ofRange;
+    };
+    Inputs openInputs() const;
     void run();
     void writeJoined();
     void writeSeparate();
@@ -69,6 +89,7 @@ private:
 
     std::string input_;
     std::vector<std::pair<int64_t, int64_t>> ranges_{{0, 0}};
+    std::vector<std::string> sources_; // per range, when set; else input_
     std::vector<std::string> separate_;
     std::atomic<Status> status_{Unknown};
     std::atomic<float> progress_{0.0f};

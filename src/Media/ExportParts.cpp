@@ -273,7 +273,7 @@ void Output::commit() {
 // ---- Video path
 
 VideoPath::VideoPath(Input& in, Output& out, const std::string& preset, int threads)
-    : in_(in), out_(out), frame_(newFrame()) {
+    : in_(&in), out_(out), frame_(newFrame()) {
     encTb_ = av_inv_q(in.frameRate);
     const AVCodec* x264 = avcodec_find_encoder_by_name("libx264");
     if (!x264)
@@ -309,19 +309,27 @@ void VideoPath::beginPiece(double start, double end) {
     pieceBase_ = nextPts_;
     // Interlaced frames are deinterlaced (others pass), everything leaves as
     // 4:2:0. A new graph each piece: the deinterlacer keeps frames.
-    AVCodecContext* dec = in_.vDec.ctx;
+    AVCodecContext* dec = in_->vDec.ctx;
     char args[256];
     std::snprintf(
         args, sizeof args, "video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d",
-        dec->width, dec->height, dec->pix_fmt, in_.vIn->time_base.num, in_.vIn->time_base.den,
+        dec->width, dec->height, dec->pix_fmt, in_->vIn->time_base.num, in_->vIn->time_base.den,
         std::max(0, dec->sample_aspect_ratio.num), std::max(1, dec->sample_aspect_ratio.den));
-    graph_.build("buffer", args, "buffersink",
-                 "yadif=mode=send_frame:parity=auto:deint=interlaced,format=yuv420p",
-                 "video filters");
+    std::string chain = "yadif=mode=send_frame:parity=auto:deint=interlaced";
+    // A piece of another video takes the first one's picture size and rate.
+    const AVCodecContext* e = enc_.ctx;
+    if (dec->width != e->width || dec->height != e->height)
+        chain += ",scale=" + std::to_string(e->width) + ":" + std::to_string(e->height) +
+                 ",setsar=" + std::to_string(std::max(1, e->sample_aspect_ratio.num)) + "/" +
+                 std::to_string(std::max(1, e->sample_aspect_ratio.den));
+    if (av_cmp_q(in_->frameRate, e->framerate) != 0)
+        chain +=
+            ",fps=" + std::to_string(e->framerate.num) + "/" + std::to_string(e->framerate.den);
+    graph_.build("buffer", args, "buffersink", chain + ",format=yuv420p", "video filters");
 }
 
 void VideoPath::decode(const AVPacket* pkt) {
-    AVCodecContext* dec = in_.vDec.ctx;
+    AVCodecContext* dec = in_->vDec.ctx;
     if (avcodec_send_packet(dec, pkt) < 0 && pkt)
         return; // a damaged packet: skip it
     for (;;) {
@@ -383,7 +391,7 @@ int64_t VideoPath::endPts() const {
 
 // ---- Audio path
 
-AudioPath::AudioPath(Input& in, Output& out) : in_(in), out_(out) {
+AudioPath::AudioPath(Input& in, Output& out) : in_(&in), out_(out) {
     if (!in.aIn)
         return;
     AVCodecContext* dec = in.aDec.ctx;
@@ -420,19 +428,19 @@ void AudioPath::beginPiece(double end) {
 }
 
 void AudioPath::setOrigin(double origin, double length) {
-    if (!active())
+    if (!active() || !in_->aIn)
         return;
-    AVCodecContext* dec = in_.aDec.ctx;
+    AVCodecContext* dec = in_->aDec.ctx;
     char args[256];
     char layout[64] = "stereo";
     av_channel_layout_describe(&dec->ch_layout, layout, sizeof layout);
     std::snprintf(args, sizeof args,
                   "time_base=%d/%d:sample_rate=%d:sample_fmt=%s:channel_layout=%s",
-                  in_.aIn->time_base.num, in_.aIn->time_base.den, dec->sample_rate,
+                  in_->aIn->time_base.num, in_->aIn->time_base.den, dec->sample_rate,
                   av_get_sample_fmt_name(dec->sample_fmt), layout);
     char outLayout[64];
     av_channel_layout_describe(&enc_.ctx->ch_layout, outLayout, sizeof outLayout);
-    const long long originPts = std::llround(origin / av_q2d(in_.aIn->time_base));
+    const long long originPts = std::llround(origin / av_q2d(in_->aIn->time_base));
     char trim[128];
     if (std::isinf(length))
         std::snprintf(trim, sizeof trim, "atrim=start=%.6f", origin);
@@ -463,9 +471,9 @@ void AudioPath::feed(AVFrame* f) {
 }
 
 void AudioPath::decode(const AVPacket* pkt) {
-    if (!active())
+    if (!active() || !in_->aIn)
         return;
-    AVCodecContext* dec = in_.aDec.ctx;
+    AVCodecContext* dec = in_->aDec.ctx;
     if (avcodec_send_packet(dec, pkt) < 0 && pkt)
         return;
     auto frame = newFrame();
@@ -474,7 +482,7 @@ void AudioPath::decode(const AVPacket* pkt) {
         if (r < 0)
             break;
         frame->pts = frame->best_effort_timestamp;
-        const double t = frame->pts * av_q2d(in_.aIn->time_base);
+        const double t = frame->pts * av_q2d(in_->aIn->time_base);
         if (frame->pts == AV_NOPTS_VALUE || t < end_)
             feed(frame.get());
         else
@@ -588,6 +596,8 @@ void cutPiece(Input& in, VideoPath& video, AudioPath& audio, double start, doubl
     const double e = std::isinf(end) ? end : in.fileTime(end);
     const double span = std::max(1e-3, std::min(e, in.end()) - s);
     const double frame = av_q2d(video.timeBase());
+    video.setInput(in);
+    audio.setInput(in);
     in.seekBefore(s);
     video.beginPiece(s, e);
     // The audio reads a frame past the end; endPiece trims it to the picture.

@@ -128,7 +128,11 @@ private:
 // go out, back to back with the previous piece's.
 class VideoPath {
 public:
+    // The encoder takes `in`'s picture size and frame rate; pieces of other
+    // inputs are scaled and timed to them.
     VideoPath(Input& in, Output& out, const std::string& preset, int threads = 0);
+    // The input the next pieces come from.
+    void setInput(Input& in) { in_ = &in; }
 
     void beginPiece(double start, double end);
     // A packet of the video stream, or null at the end of the input.
@@ -148,7 +152,7 @@ public:
 private:
     void drain();
 
-    Input& in_;
+    Input* in_;
     Output& out_;
     CodecContext enc_;
     AVStream* st_ = nullptr;
@@ -171,16 +175,20 @@ private:
 // in sync and the sound runs on without gaps.
 class AudioPath {
 public:
+    // The encoder takes `in`'s sample rate and channels (none without sound);
+    // pieces of other inputs are resampled to them, and a piece of an input
+    // without sound is silence.
     AudioPath(Input& in, Output& out);
     ~AudioPath();
     bool active() const { return enc_.ctx != nullptr; }
+    void setInput(Input& in) { in_ = &in; }
 
     void beginPiece(double end);
     // The piece's first video frame is at `origin`, its video runs `length`
     // seconds.
     void setOrigin(double origin, double length);
     void decode(const AVPacket* pkt);
-    bool pieceDone() const { return !active() || pieceDone_; }
+    bool pieceDone() const { return !active() || !in_->aIn || pieceDone_; }
     // Completes the piece at `samples` samples in all.
     void endPiece(int64_t totalSamples);
     int sampleRate() const { return enc_.ctx ? enc_.ctx->sample_rate : 48000; }
@@ -193,7 +201,7 @@ private:
     // Encodes the FIFO's next `samples` as one frame.
     void encodeFromFifo(int samples);
 
-    Input& in_;
+    Input* in_;
     Output& out_;
     CodecContext enc_;
     AVStream* st_ = nullptr;
@@ -207,9 +215,9 @@ private:
     int64_t encoded_ = 0; // samples sent to the encoder, in all
 };
 
-// Cuts one piece (player's seconds; end infinite = to the end of the streams)
-// through both paths. `progress` gets the share of the piece done (0 to 1);
-// `cancelled` is polled between packets.
+// Cuts one piece of `in` (player's seconds; end infinite = to the end of the
+// streams) through both paths, which take `in` as their input. `progress` gets the share of the
+// piece done (0 to 1); `cancelled` is polled between packets.
 void cutPiece(Input& in, VideoPath& video, AudioPath& audio, double start, double end,
               const std::atomic<bool>& cancelled, const std::function<void(double)>& progress);
 

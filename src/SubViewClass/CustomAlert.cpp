@@ -62,7 +62,10 @@ public:
     void openFilePanel(QWidget* window, const FilePanel& panel, PathCallback done) override {
         auto* dialog = makeDialog(window, panel);
         dialog->setAcceptMode(QFileDialog::AcceptOpen);
-        dialog->setFileMode(QFileDialog::ExistingFile);
+        dialog->setFileMode(panel.chooseFolder ? QFileDialog::Directory
+                                               : QFileDialog::ExistingFile);
+        if (panel.chooseFolder)
+            dialog->setOption(QFileDialog::ShowDirsOnly);
         show(dialog, std::move(done));
     }
 
@@ -86,7 +89,8 @@ private:
     static QFileDialog* makeDialog(QWidget* window, const FilePanel& panel) {
         auto* dialog = new QFileDialog(window, panel.title, panel.folder);
         dialog->setOption(QFileDialog::DontUseNativeDialog);
-        dialog->setNameFilter(nameFilter(panel));
+        if (!panel.extensions.isEmpty())
+            dialog->setNameFilter(nameFilter(panel));
         dialog->setWindowModality(Qt::WindowModal);
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         return dialog;

@@ -16,10 +16,11 @@ public:
 
     struct FilePanel {
         QString title;
-        QStringList extensions;  // without dots, matched in any letter case
-        QString proposedName;    // save panels only
-        QString folder = {};     // where it opens (the open video's); empty: Qt's choice
-        QString filterName = {}; // before the patterns; empty: the extensions in capitals
+        QStringList extensions;    // without dots, matched in any letter case
+        QString proposedName;      // save panels only
+        QString folder = {};       // where it opens (the open video's); empty: Qt's choice
+        QString filterName = {};   // before the patterns; empty: the extensions in capitals
+        bool chooseFolder = false; // open panels: a folder, not a file
     };
     using PathCallback = std::function<void(std::optional<std::string> path)>;
 

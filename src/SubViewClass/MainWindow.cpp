@@ -59,7 +59,17 @@ MainWindow::MainWindow(std::unique_ptr<Player> player) {
     title->setStyleSheet(Style::windowTitle());
     title->setAttribute(Qt::WA_TransparentForMouseEvents);
     headerLayout->addWidget(title);
-    headerLayout->addStretch(1);
+    // The status area: what the library has to say (a lost server), once.
+    libraryStatus_ = new QLabel(header_);
+    libraryStatus_->setObjectName("libraryStatus");
+    libraryStatus_->setStyleSheet("color: #ffcf8a;");
+    libraryStatus_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    libraryStatus_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    headerLayout->addSpacing(16);
+    headerLayout->addWidget(libraryStatus_, 1);
+    QToolButton* library = windowButton("window_library", "win_library", "シーズンライブラリ");
+    headerLayout->addWidget(library);
+    headerLayout->addSpacing(10);
     QToolButton* save = windowButton("window_save", "win_save", "保存");
     QToolButton* minimize = windowButton("window_minimize", "win_minimize", "最小化");
     QToolButton* maximize = windowButton("window_maximize", "win_maximize", "最大化");
@@ -78,6 +88,11 @@ MainWindow::MainWindow(std::unique_ptr<Player> player) {
     layout->addWidget(grip_, 0, Qt::AlignRight | Qt::AlignBottom);
 
     connect(save, &QToolButton::clicked, controller_, [this] { controller_->onSave(); });
+    connect(library, &QToolButton::clicked, this, [this] { showLibrary(); });
+    connect(controller_, &MainViewController::libraryNotice, this, [this](const QString& text) {
+        libraryStatus_->setText(text);
+        libraryStatus_->setToolTip(text);
+    });
     connect(minimize, &QToolButton::clicked, controller_, [this] { controller_->onMinimize(); });
     connect(maximize, &QToolButton::clicked, controller_, [this] { controller_->onMaximize(); });
     connect(close, &QToolButton::clicked, controller_, [this] { controller_->onClose(); });
@@ -115,6 +130,10 @@ void MainWindow::toggleFullScreen() {
 
 void MainWindow::fitMainView(QSizeF viewSize) {
     resize(static_cast<int>(viewSize.width()), static_cast<int>(viewSize.height()) + kHeaderHeight);
+}
+
+QWidget* MainWindow::showLibrary() {
+    return controller_->showLibraryWindow();
 }
 
 void MainWindow::paintEvent(QPaintEvent*) {

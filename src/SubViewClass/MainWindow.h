@@ -48,6 +48,10 @@ public:
     void toggleFullScreen();
     // Sizes the window so that the main view gets `viewSize`.
     void fitMainView(QSizeF viewSize);
+    // The season library's window, made and shown (raised when shown).
+    QWidget* showLibrary();
+    // What the header says about the library ("" when nothing).
+    QLabel* libraryStatus() const { return libraryStatus_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -57,6 +61,7 @@ private:
     QToolButton* windowButton(const char* identifier, const char* icon, const QString& tip);
     MainViewController* controller_;
     HeaderView* header_;
+    QLabel* libraryStatus_;
     QWidget* grip_;
     bool resizable_ = true;
 };

@@ -34,6 +34,7 @@ bool MomentSequence::step(int direction) {
     const int next = current_ + direction;
     if (next >= static_cast<int>(moments_.size())) {
         player_->pause();
+        emit completed();
         stop();
     } else {
         jumpTo(std::max(0, next));

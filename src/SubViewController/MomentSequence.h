@@ -39,6 +39,8 @@ public:
 
 signals:
     void ended();
+    // The last moment played to its end (just before ended()).
+    void completed();
 
 private:
     void jumpTo(int index);

@@ -362,6 +362,30 @@ void TagTableScreen::chooseTag(const std::shared_ptr<TagRowData>& tag) {
         mediaView()->seek(tag->time_val, 2.0);
 }
 
+void TagTableScreen::showTag(const std::shared_ptr<TagRowData>& tag, bool seek) {
+    auto listed = [&] {
+        return std::find(tagTableData.begin(), tagTableData.end(), tag) != tagTableData.end();
+    };
+    if (!listed()) {
+        tagFilterCombo->setCurrentIndex(0);
+        teamA_checkBox->setChecked(true);
+        teamB_checkBox->setChecked(true);
+        reloadTagDataTable(true);
+    }
+    if (seek) {
+        chooseTag(tag);
+    } else {
+        showComment(tag->comment);
+        tagTableSelectedRowIndex = tag->index;
+        tagTimeline->setChosen(tag->index);
+        chosenTagChanged();
+    }
+    reselectChosenTag();
+    const auto row = std::find(tagTableData.begin(), tagTableData.end(), tag);
+    if (row != tagTableData.end())
+        tagTableView->scrollTo(tagModel_->index(static_cast<int>(row - tagTableData.begin()), 0));
+}
+
 void TagTableScreen::forgetChosenTag() {
     tagTableSelectedRowIndex = -1;
     tagTableView->selectRowOnly(-1);

@@ -53,6 +53,9 @@ public:
     // it becomes the chosen tag and the video jumps to it, playing on 2 seconds
     // later.
     void chooseTag(const std::shared_ptr<TagRowData>& tag);
+    // Makes `tag` the chosen one and shows its row (the filter let go when it
+    // hides it); `seek`: the video jumps to it as a click on the row does.
+    void showTag(const std::shared_ptr<TagRowData>& tag, bool seek);
     // Sort-field change of a header click on the column with `identifier`.
     void toggleSortFor(const std::string& identifier);
     TagTableModel* tagModel() const { return tagModel_; }

@@ -145,3 +145,44 @@ TEST_F(HighlightExport, AFailureMidJobLeavesNothingBehind) {
     EXPECT_EQ(run("cat '" + (dir / "Highlight.mp4").string() + "'"), "old");
     EXPECT_EQ(filesIn(dir).size(), 1u);
 }
+
+TEST_F(HighlightExport, MomentsOfSeveralVideosJoinedAtTheFirstVideosSize) {
+    // Moments of two matches, alternating; the second video is smaller and
+    // its sound 44.1 kHz: every part leaves at 320x240 and 48 kHz.
+    ClipExportSession session("");
+    const fs::path out = dir / "season.mp4";
+    session.outputURL = out.string();
+    session.setSourcedRanges({{fixturePath("clip.mp4"), 1000, 2000},
+                              {fixturePath("clip-small.mp4"), 4000, 5000},
+                              {fixturePath("clip.mp4"), 6000, 6400},
+                              {fixturePath("clip-small.mp4"), 8000, 0}});
+    ASSERT_EQ(finish(session), ClipExportSession::Completed) << error;
+    EXPECT_EQ(probe(out, "stream=codec_name", "-select_streams v"), "h264");
+    EXPECT_EQ(probe(out, "stream=width,height", "-select_streams v"), "320\n240");
+    EXPECT_EQ(probe(out, "stream=codec_name", "-select_streams a"), "aac");
+    EXPECT_EQ(probe(out, "stream=sample_rate", "-select_streams a"), "48000");
+    // The parts' own frames, in order, each video's picture scaled whole (its
+    // bar code still reads).
+    const std::vector<int> want = frameSpans({{25, 49}, {100, 124}, {150, 159}, {200, 249}});
+    EXPECT_EQ(frameNumbers(out), want);
+    EXPECT_NEAR(std::stod(probe(out, "format=duration")), want.size() / 25.0, 0.05);
+    // The sound runs the whole length, without gaps at the joins.
+    const auto apts = probeNumbers(out, "packet=pts", "-select_streams a");
+    const auto adur = probeNumbers(out, "packet=duration", "-select_streams a");
+    ASSERT_EQ(apts.size(), adur.size());
+    ASSERT_GT(apts.size(), 10u);
+    for (size_t i = 1; i < apts.size(); ++i)
+        EXPECT_EQ(apts[i], apts[i - 1] + adur[i - 1]) << "audio packet " << i;
+    EXPECT_NEAR((apts.back() + adur.back()) / 48000.0, want.size() / 25.0, 1024 / 48000.0);
+    EXPECT_EQ(progress.back(), 1.0f);
+
+    // A missing video fails the job with its name, and leaves nothing.
+    ClipExportSession broken("");
+    const fs::path none = dir / "none.mp4";
+    broken.outputURL = none.string();
+    broken.setSourcedRanges(
+        {{fixturePath("clip.mp4"), 0, 1000}, {(dir / "gone.mp4").string(), 0, 1000}});
+    EXPECT_EQ(finish(broken), ClipExportSession::Failed);
+    EXPECT_NE(error.find("gone.mp4"), std::string::npos) << error;
+    EXPECT_FALSE(fs::exists(none));
+}

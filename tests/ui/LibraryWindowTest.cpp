@@ -1,0 +1,458 @@
+// The season library's window, driven through its widgets: folders added with
+// its button, filters typed and chosen, results double-clicked, a sequence
+// played across two matches; the library a real SQLite file of the test's.
+#include <QElapsedTimer>
+#include <QInputMethodEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTableView>
+#include <cstdlib>
+
+#include "LibraryClient.h"
+#include "Media/MpvPlayer.h"
+#include "SubModuleClass/TagFileManager.h"
+#include "SubViewController/LibrarySequence.h"
+#include "SubViewController/LibraryWindow.h"
+#include "SubViewController/MomentSequence.h"
+#include "library/LibraryTestSupport.h"
+#include "support/MediaFixtures.h"
+#include "support/ScreenFixture.h"
+#include "support/Tags.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::shared_ptr<TagRowData> labelled(bool teamA, float time, std::string name, std::string comment,
+                                     TagLabels labels) {
+    auto t = tag(teamA, time, std::move(name), std::move(comment));
+    t->labels = std::move(labels);
+    return t;
+}
+
+// A match in `folder`: the fixture video under `name` and its session file.
+fs::path writeMatch(const fs::path& folder, const std::string& name,
+                    const std::vector<std::shared_ptr<TagRowData>>& tags) {
+    fs::create_directories(folder);
+    const fs::path video = folder / (name + ".mp4");
+    fs::copy_file(fixturePath("clip.mp4"), video, fs::copy_options::overwrite_existing);
+    for (size_t i = 0; i < tags.size(); ++i)
+        tags[i]->index = static_cast<int64_t>(i);
+    EXPECT_EQ(
+        TagFileManager::saveCSVFile(TagFileManager::sessionFilePath(video.string()), tags, true),
+        "");
+    return video;
+}
+
+// Two matches of a season: the first, 東京 at home, three tags; the second,
+// 大阪 away, two.
+struct Season {
+    fs::path folder, tokyo, osaka;
+    explicit Season(const fs::path& dir) : folder(dir / "season") {
+        tokyo = writeMatch(folder, "2026-09-06 東京",
+                           {tag(true, 2, "トライ", "右へ展開"), tag(false, 4, "スクラム"),
+                            labelled(true, 7, "ラインアウト", "", {{"結果", "成功"}})});
+        osaka = writeMatch(folder, "2026-09-20 大阪",
+                           {tag(false, 3, "トライ", "左"), tag(true, 6, "スクラム", "右")});
+    }
+};
+
+// Japanese comes through the input method: its committed text goes to the
+// widget with the focus.
+void typeJapanese(const char* text) {
+    QWidget* focus = QApplication::focusWidget();
+    ASSERT_NE(focus, nullptr);
+    QInputMethodEvent commit;
+    commit.setCommitString(QString::fromUtf8(text));
+    QApplication::sendEvent(focus, &commit);
+}
+
+QString countText(LibraryWindow* w) {
+    return w->countLabel->text();
+}
+
+// Waits until the results are `count` tags, each passing `each`.
+bool shows(LibraryWindow* w, size_t count, const std::function<bool(const library::Hit&)>& each) {
+    return QTest::qWaitFor(
+        [&] {
+            const auto& hits = w->hitModel()->hits();
+            return hits.size() == count && std::all_of(hits.begin(), hits.end(), each) &&
+                   w->countLabel->text() == QString("%1件").arg(count);
+        },
+        3000);
+}
+
+// Double-clicks row `row` of the results where a person would.
+void doubleClickRow(QTableView* view, int row, int column = 3) {
+    const QRect r = view->visualRect(view->model()->index(row, column));
+    ASSERT_TRUE(r.isValid());
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, r.center());
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, r.center());
+}
+
+// The row of the results whose match is `title` and time `time`.
+int rowOf(LibraryWindow* w, const QString& title, double time) {
+    const auto& hits = w->hitModel()->hits();
+    for (size_t i = 0; i < hits.size(); ++i)
+        if (hits[i].title.contains(title) && std::abs(hits[i].time - time) < 0.01)
+            return static_cast<int>(i);
+    return -1;
+}
+
+} // namespace
+
+// The main view on the fake player with a library file of the test's own.
+class LibraryScreens : public Screens {
+protected:
+    LibraryScreens() : season(dir) {
+        database = (dir / "library.sqlite").string();
+        ::setenv("RUCKTAG_LIBRARY", database.c_str(), 1);
+    }
+    ~LibraryScreens() override {
+        if (main)
+            main->library()->waitIdle();
+        ::unsetenv("RUCKTAG_LIBRARY");
+    }
+    // Opens the library window with the header's button and adds the season
+    // folder with the window's button.
+    LibraryWindow* openLibrary() {
+        QAbstractButton* b = window->findChild<QAbstractButton*>("window_library");
+        EXPECT_NE(b, nullptr);
+        EXPECT_EQ(b->toolTip(), "シーズンライブラリ");
+        QTest::mouseClick(b, Qt::LeftButton);
+        LibraryWindow* w = window->findChild<LibraryWindow*>("libraryWindow");
+        EXPECT_NE(w, nullptr);
+        if (!w)
+            return nullptr;
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(w));
+        dialogs.paths = {season.folder.string()};
+        QTest::mouseClick(w->addFolderButton, Qt::LeftButton);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return countText(w) == "5件"; }, 10000))
+            << countText(w).toStdString() << " " << w->scanReportLabel->text().toStdString();
+        return w;
+    }
+    Season season;
+    std::string database;
+};
+
+TEST_F(LibraryScreens, FiltersNarrowTheResultsAsTheyAreChosenAndTyped) {
+    LibraryWindow* w = openLibrary();
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->folderList->count(), 1);
+    EXPECT_TRUE(w->scanReportLabel->text().startsWith("追加 2件"))
+        << w->scanReportLabel->text().toStdString();
+    // Match, time as the app writes it, team, code, labels, comment.
+    QAbstractItemModel* m = w->resultsView->model();
+    const int r = rowOf(w, "東京", 7);
+    ASSERT_GE(r, 0);
+    EXPECT_EQ(m->data(m->index(r, 1)).toString(), "0:00:07");
+    EXPECT_EQ(m->data(m->index(r, 2)).toString(), "A");
+    EXPECT_EQ(m->data(m->index(r, 3)).toString(), "ラインアウト");
+    EXPECT_EQ(m->data(m->index(r, 4)).toString(), "成功");
+    EXPECT_EQ(m->headerData(0, Qt::Horizontal).toString(), "試合");
+
+    // Team B only.
+    chooseFilter(w->teamCombo, "B");
+    EXPECT_TRUE(shows(w, 2, [](const auto& h) { return !h.teamA; }));
+    chooseFilter(w->teamCombo, "両方");
+    ASSERT_TRUE(shows(w, 5, [](const auto&) { return true; }));
+
+    // A code typed into the code box.
+    QTest::mouseClick(w->codeCombo->lineEdit(), Qt::LeftButton);
+    type(Qt::Key_A, Qt::ControlModifier);
+    typeJapanese("スクラム");
+    EXPECT_TRUE(shows(w, 2, [](const auto& h) { return h.code == "スクラム"; }));
+
+    // One Japanese character of a comment: 右 is in 右へ展開 and in 右.
+    QTest::mouseClick(w->commentEdit, Qt::LeftButton);
+    typeJapanese("右");
+    EXPECT_TRUE(shows(w, 1, [](const auto& h) { return h.comment == "右"; }));
+    // The code box emptied: both tags with 右.
+    QTest::mouseClick(w->codeCombo->lineEdit(), Qt::LeftButton);
+    type(Qt::Key_A, Qt::ControlModifier);
+    type(Qt::Key_Backspace);
+    EXPECT_TRUE(shows(w, 2, [](const auto& h) { return h.comment.find("右") == 0; }));
+
+    // A label as group=text, and a malformed one said in the window.
+    QTest::mouseClick(w->commentEdit, Qt::LeftButton);
+    type(Qt::Key_A, Qt::ControlModifier);
+    type(Qt::Key_Backspace);
+    QTest::mouseClick(w->labelEdit, Qt::LeftButton);
+    typeJapanese("結果=成功");
+    EXPECT_TRUE(shows(w, 1, [](const auto& h) { return h.code == "ラインアウト"; }));
+    type(Qt::Key_A, Qt::ControlModifier);
+    typeJapanese("成功");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w->problemLabel->isVisible(); }, 3000));
+    EXPECT_TRUE(w->problemLabel->text().startsWith("ラベルは「グループ=テキスト」"));
+    type(Qt::Key_A, Qt::ControlModifier);
+    type(Qt::Key_Backspace);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !w->problemLabel->isVisible(); }, 3000));
+    ASSERT_TRUE(shows(w, 5, [](const auto&) { return true; }));
+
+    // The match pop-up lists both; choosing one narrows to its tags.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w->matchCombo->count() == 3; }, 3000));
+    EXPECT_EQ(w->matchCombo->itemText(0), "すべての試合");
+    const int osaka = w->matchCombo->findText("大阪", Qt::MatchContains);
+    ASSERT_GT(osaka, 0);
+    chooseFilter(w->matchCombo, w->matchCombo->itemText(osaka));
+    EXPECT_TRUE(shows(w, 2, [](const auto& h) { return h.title.contains("大阪"); }));
+
+    // A date range that holds only the first match; an unreadable date said.
+    chooseFilter(w->matchCombo, "すべての試合");
+    ASSERT_TRUE(shows(w, 5, [](const auto&) { return true; }));
+    QTest::mouseClick(w->dateToEdit, Qt::LeftButton);
+    typeText("2026/09/10");
+    EXPECT_TRUE(shows(w, 3, [](const auto& h) { return h.date == "2026-09-06"; }));
+    QTest::mouseClick(w->dateFromEdit, Qt::LeftButton);
+    typeText("2026-13-01");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w->problemLabel->isVisible(); }, 3000));
+    EXPECT_EQ(w->problemLabel->text(), "日付は 2026-09-06 の形で入力してください: 2026-13-01");
+}
+
+TEST_F(LibraryScreens, DoubleClickAsksAboutUnsavedTagsFirstAndCancelKeepsTheVideo) {
+    // A video of another folder, tagged and not saved.
+    openVideo("current.mp4");
+    press("A0", 12);
+    ASSERT_TRUE(main->m_fSave);
+    const std::string current = fake->currentPath();
+    LibraryWindow* w = openLibrary();
+    ASSERT_NE(w, nullptr);
+
+    const int row = rowOf(w, "大阪", 6);
+    ASSERT_GE(row, 0);
+    dialogs.shown.clear();
+    dialogs.answers = {2}; // キャンセル
+    doubleClickRow(w->resultsView, row);
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].message, "タグデータが変更されています。保存しますか？");
+    QTest::qWait(100);
+    EXPECT_EQ(fake->currentPath(), current);
+    EXPECT_TRUE(main->m_fSave);
+    ASSERT_EQ(main->tagDataModel.data.size(), 1u);
+
+    // いいえ: the match opens at the tag, its row chosen on the edit screen.
+    dialogs.answers = {0};
+    doubleClickRow(w->resultsView, row);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return fake->currentPath() == season.osaka.string(); }, 3000));
+    ASSERT_EQ(main->tagDataModel.data.size(), 2u);
+    EXPECT_EQ(main->sys_index, 0);
+    EXPECT_DOUBLE_EQ(fake->clock, 6.0);
+    const int chosen = edit->tagTableView->selectedRow();
+    ASSERT_GE(chosen, 0);
+    EXPECT_EQ(edit->tagTableData[static_cast<size_t>(chosen)]->name, "スクラム");
+    EXPECT_EQ(edit->tagTableData[static_cast<size_t>(chosen)]->comment, "右");
+
+    // The open video's own tag: no question, the seek and the row only.
+    dialogs.shown.clear();
+    const int other = rowOf(w, "大阪", 3);
+    doubleClickRow(w->resultsView, other);
+    EXPECT_TRUE(dialogs.shown.empty());
+    EXPECT_DOUBLE_EQ(fake->clock, 3.0);
+    EXPECT_EQ(edit->tagTableData[static_cast<size_t>(edit->tagTableView->selectedRow())]->name,
+              "トライ");
+}
+
+TEST_F(LibraryScreens, ASaveShowsInTheOpenSearchWithinTwoSeconds) {
+    LibraryWindow* w = openLibrary();
+    ASSERT_NE(w, nullptr);
+    QTest::mouseClick(w->commentEdit, Qt::LeftButton);
+    typeJapanese("新");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return countText(w) == "0件"; }, 3000));
+
+    main->openVideo(season.tokyo.string());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return main->tagDataModel.data.size() == 3; }, 3000));
+    // Back to the main window, as a click on it would make it active.
+    QApplication::setActiveWindow(window.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    press("A0", 9);
+    clickCell(edit->tagTableView, 3, 3);
+    QTest::mouseClick(edit->commentTextField->viewport(), Qt::LeftButton);
+    typeJapanese("新しい");
+    ASSERT_EQ(edit->commentTextField->toPlainText(), "新しい");
+    click("onCommentAdd");
+    dialogs.answers = {1}; // 上書きしますか？ はい
+    QElapsedTimer t;
+    t.start();
+    QTest::mouseClick(window->findChild<QAbstractButton*>("window_save"), Qt::LeftButton);
+    ASSERT_FALSE(main->m_fSave);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return countText(w) == "1件"; }, 2000))
+        << countText(w).toStdString();
+    EXPECT_LT(t.elapsed(), 2000);
+    EXPECT_EQ(w->hitModel()->hits().front().comment, "新しい");
+
+    // Another process changes the library (the command line indexes a session
+    // saved elsewhere): the open search shows it within two seconds.
+    ASSERT_EQ(TagFileManager::saveCSVFile(TagFileManager::sessionFilePath(season.osaka.string()),
+                                          {tag(false, 3, "トライ", "新人")}, true),
+              "");
+    QProcess other;
+    other.start(RUCKTAG_APP, {"library", "scan", "--database", QString::fromStdString(database)});
+    ASSERT_TRUE(other.waitForFinished(20000));
+    ASSERT_EQ(other.exitCode(), 0) << other.readAllStandardError().toStdString();
+    t.start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return countText(w) == "2件"; }, 2000))
+        << countText(w).toStdString();
+    EXPECT_LT(t.elapsed(), 2000);
+}
+
+TEST_F(LibraryScreens, ALibraryThatCannotBeOpenedIsSaidInTheWindowAndSavingGoesOn) {
+    // A folder where the file should be.
+    fs::create_directories(database);
+    openVideo("current.mp4");
+    QTest::mouseClick(window->findChild<QAbstractButton*>("window_library"), Qt::LeftButton);
+    LibraryWindow* w = window->findChild<LibraryWindow*>("libraryWindow");
+    ASSERT_NE(w, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w->problemLabel->isVisible(); }, 5000));
+    EXPECT_FALSE(w->problemLabel->text().isEmpty());
+    // Said once in the header's status area; tagging and saving go on.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->libraryStatus()->text().isEmpty(); }, 5000));
+    EXPECT_TRUE(window->libraryStatus()->text().startsWith("シーズンライブラリを使えません。"));
+    press("A0", 5);
+    click("window_save");
+    EXPECT_FALSE(main->m_fSave);
+    EXPECT_TRUE(fs::exists(dir / "current.csv"));
+    EXPECT_EQ(main->library()->pendingSaves(), 1);
+
+    // Back: the waiting save goes in, and the status clears.
+    fs::remove_all(database);
+    main->library()->open();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return main->library()->isOpen(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return main->library()->pendingSaves() == 0; }, 10000));
+    EXPECT_TRUE(window->libraryStatus()->text().isEmpty());
+}
+
+// The real player on two fixture matches: a double click opens the other match
+// at the tag's frame, and the results play as one sequence across both.
+TEST(LibraryWindowReal, DoubleClickOpensTheMatchAtTheTagAndTheSequenceCrossesMatches) {
+    const fs::path dir =
+        fs::temp_directory_path() / ("rucktag-libreal-" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    const Season season(dir);
+    const std::string database = (dir / "library.sqlite").string();
+    ::setenv("RUCKTAG_LIBRARY", database.c_str(), 1);
+    {
+        RecordingDialogs dialogs;
+        MainWindow window;
+        window.resize(1366, 740);
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        MainViewController* main = window.mainViewController();
+        MpvPlayer* mpv = main->MediaPlayer->mpvPlayer();
+        ASSERT_NE(mpv, nullptr);
+        main->openVideo(season.tokyo.string());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return mpv->hasCurrentItem(); }, 10000));
+
+        QTest::mouseClick(window.findChild<QAbstractButton*>("window_library"), Qt::LeftButton);
+        auto* w = window.findChild<LibraryWindow*>("libraryWindow");
+        ASSERT_NE(w, nullptr);
+        dialogs.paths = {season.folder.string()};
+        QTest::mouseClick(w->addFolderButton, Qt::LeftButton);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return countText(w) == "5件"; }, 10000));
+
+        QSignalSpy restarted(mpv, &MpvPlayer::playbackRestarted);
+        const int row = rowOf(w, "大阪", 6);
+        ASSERT_GE(row, 0);
+        doubleClickRow(w->resultsView, row);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                return mpv->currentPath() == season.osaka.string() && !mpv->isSeeking() &&
+                       std::abs(mpv->currentTime() - 6.0) < 0.05;
+            },
+            10000));
+        EditViewController* edit = main->editViewController;
+        ASSERT_GE(edit->tagTableView->selectedRow(), 0);
+        EXPECT_EQ(edit->tagTableData[static_cast<size_t>(edit->tagTableView->selectedRow())]->name,
+                  "スクラム");
+
+        // The sequence: each tag and 1 s after it, in the results' order
+        // (東京's three, then 大阪's two), switching videos once.
+        main->playViewController->momentLeadSpinBox->setValue(0);
+        main->playViewController->momentLagSpinBox->setValue(1);
+        std::vector<std::pair<std::string, int>> started;
+        QObject::connect(w->sequence, &LibrarySequence::momentStarted,
+                         [&](int i) { started.emplace_back(mpv->currentPath(), i); });
+        QSignalSpy ended(w->sequence, &LibrarySequence::ended);
+        QTest::mouseClick(w->sequenceButton, Qt::LeftButton);
+        EXPECT_EQ(w->sequenceButton->text(), "停止");
+        ASSERT_TRUE(ended.wait(30000));
+        const auto& moments = w->sequence->moments();
+        ASSERT_EQ(moments.size(), 5u);
+        ASSERT_EQ(started.size(), 5u);
+        for (size_t i = 0; i < started.size(); ++i) {
+            EXPECT_EQ(started[i].second, static_cast<int>(i));
+            EXPECT_EQ(started[i].first, moments[i].video) << i;
+        }
+        EXPECT_EQ(moments.front().video, season.tokyo.string());
+        EXPECT_EQ(moments.back().video, season.osaka.string());
+        EXPECT_EQ(mpv->currentPath(), season.osaka.string());
+        EXPECT_NEAR(mpv->currentTime(), 7.0, 0.2);
+        EXPECT_EQ(w->sequenceButton->text(), "連続再生");
+        main->library()->waitIdle();
+    }
+    ::unsetenv("RUCKTAG_LIBRARY");
+    fs::remove_all(dir);
+}
+
+// A club's server that stops in the middle of the work: said once in the
+// header, tagging and saving go on, and the saves reach the library once the
+// server is back.
+TEST_F(LibraryScreens, AServerThatGoesAwayIsSaidOnceAndTheSavesFollowWhenItIsBack) {
+    if (!librarytest::serverBinariesPresent())
+        GTEST_SKIP() << librarytest::kNoServerBinaries;
+    QByteArray pattern("/tmp/rucktag-pg-ui.XXXXXX");
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    const QString server = QString::fromLocal8Bit(pattern);
+    QString why;
+    ASSERT_TRUE(librarytest::pgServer("start", server, &why)) << why.toStdString();
+    struct Stop {
+        QString dir;
+        ~Stop() { librarytest::pgServer("destroy", dir, nullptr); }
+    } stop{server};
+    const QString url = librarytest::newDatabaseOn(server, &why);
+    ASSERT_FALSE(url.isEmpty()) << why.toStdString();
+    ::setenv("RUCKTAG_LIBRARY", url.toUtf8().constData(), 1);
+
+    LibraryWindow* w = openLibrary();
+    ASSERT_NE(w, nullptr);
+    QSignalSpy notices(main, &MainViewController::libraryNotice);
+    ASSERT_TRUE(librarytest::pgServer("stop", server, &why)) << why.toStdString();
+
+    main->openVideo(season.tokyo.string());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return main->tagDataModel.data.size() == 3; }, 3000));
+    QApplication::setActiveWindow(window.get());
+    for (double at : {9.0, 11.0}) {
+        press("A0", at);
+        dialogs.answers = {1}; // 上書きしますか？ はい
+        QElapsedTimer t;
+        t.start();
+        click("window_save");
+        EXPECT_LT(t.elapsed(), 1000) << "the save waited for the library";
+        EXPECT_FALSE(main->m_fSave);
+    }
+    EXPECT_EQ(TagFileManager::readCSVFile(TagFileManager::sessionFilePath(season.tokyo.string()))
+                  .rows.size(),
+              5u);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->libraryStatus()->text().isEmpty(); }, 10000));
+    EXPECT_TRUE(window->libraryStatus()->text().startsWith("シーズンライブラリを使えません。"));
+    QTest::qWait(1500);
+    int said = 0;
+    for (const auto& n : notices)
+        said += n.at(0).toString().isEmpty() ? 0 : 1;
+    EXPECT_EQ(said, 1);
+
+    // Back: the status clears and the two new tags are found.
+    ASSERT_TRUE(librarytest::pgServer("start", server, &why)) << why.toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->libraryStatus()->text().isEmpty(); }, 20000));
+    EXPECT_TRUE(shows(w, 7, [](const auto&) { return true; })) << countText(w).toStdString();
+    main->library()->waitIdle();
+    // The library closes before its server goes.
+    window.reset();
+    main = nullptr;
+}
