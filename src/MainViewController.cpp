@@ -341,6 +341,10 @@ void MainViewController::openAtTag(const std::string& video, int position, doubl
             editViewController->showTag(tag, true);
         else
             MediaPlayer->seek(static_cast<float>(time), 2.0);
+        // The video in front and the keys with it; the library stays open
+        // behind for the next result.
+        window()->raise();
+        window()->activateWindow();
         if (done)
             done();
     };

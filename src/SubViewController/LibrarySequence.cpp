@@ -103,6 +103,9 @@ bool LibrarySequence::start(std::vector<LibraryMoment> moments, float rate) {
     moments_ = std::move(moments);
     rate_ = rate > 0 ? rate : 1.0f;
     active_ = true;
+    // The video in front, with the keys that step or stop the sequence.
+    main_->window()->raise();
+    main_->window()->activateWindow();
     playRun(0);
     return true;
 }
