@@ -121,7 +121,9 @@ std::string copyNameFor(const std::string& name, const std::vector<CodeWindow>& 
 
 } // namespace
 
-void EditViewController::onTagXMLInput() {
+void EditViewController::chooseImportFile(const char* title, const char* extension,
+                                          const char* kind,
+                                          void (EditViewController::*import)(const std::string&)) {
     const Player* player = currentPlayer();
     if (!myParent || !player || !player->hasCurrentItem())
         return;
@@ -130,31 +132,21 @@ void EditViewController::onTagXMLInput() {
     QWidget* w = window();
     if (!w || w == this)
         return;
-    DialogProvider::FilePanel panel{
-        "XML編集リストを開く", {"xml"}, {}, folderOf(player->currentPath()), "XML編集リスト"};
+    DialogProvider::FilePanel panel{title, {extension}, {}, folderOf(player->currentPath()), kind};
     QPointer<EditViewController> self(this);
-    dialogProvider().openFilePanel(w, panel, [self](std::optional<std::string> path) {
+    dialogProvider().openFilePanel(w, panel, [self, import](std::optional<std::string> path) {
         if (self && path && !path->empty())
-            self->importEditList(*path);
+            (self.data()->*import)(*path);
     });
 }
 
+void EditViewController::onTagXMLInput() {
+    chooseImportFile("XML編集リストを開く", "xml", "XML編集リスト",
+                     &EditViewController::importEditList);
+}
+
 void EditViewController::onTagCSVInput() {
-    const Player* player = currentPlayer();
-    if (!myParent || !player || !player->hasCurrentItem())
-        return;
-    if (!myParent->mayChangeTags())
-        return;
-    QWidget* w = window();
-    if (!w || w == this)
-        return;
-    DialogProvider::FilePanel panel{
-        "タグCSVを開く", {"csv"}, {}, folderOf(player->currentPath()), "タグCSV"};
-    QPointer<EditViewController> self(this);
-    dialogProvider().openFilePanel(w, panel, [self](std::optional<std::string> path) {
-        if (self && path && !path->empty())
-            self->importTagCsv(*path);
-    });
+    chooseImportFile("タグCSVを開く", "csv", "タグCSV", &EditViewController::importTagCsv);
 }
 
 void EditViewController::importEditList(const std::string& path) {

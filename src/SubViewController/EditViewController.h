@@ -107,6 +107,10 @@ public:
     void onStoreStepped() override;
 
 private:
+    // The file panel of an import, in the open video's folder; `import`
+    // reads the file chosen.
+    void chooseImportFile(const char* title, const char* extension, const char* kind,
+                          void (EditViewController::*import)(const std::string&));
     // Adds `tags` (in order) to the store as one step, after the question of
     // teams and outside codes, and the one of duplicates; `rows` give the
     // colours of codes put into a copy of the window; `notes` end the report.
