@@ -1,19 +1,39 @@
 // Drives the real application on a video and saves screenshots of what a
-// person sees: the edit screen with tags, clips and the pointer over a tag
-// button and a row; play mode; a question; the clip export window and its
-// report. Run under a display (scripts/screenshots uses Xvfb).
-// With RUCKTAG_TOUR_WINDOW=1 it codes the match by keyboard with a window of
-// 25 codes (some lasting) and two label groups instead, and saves the edit
-// screen with labels and the play screen with the bars of the lasting tags.
-// Usage: screenshot_tour VIDEO OUT_DIR
+// person sees, one tour a run (RUCKTAG_TOUR, default "main"; kTours lists
+// each tour's shots, and docs/screenshots.tsv which of them the docs show):
+//   main      the edit screen with tags, clips and the pointer over a tag
+//             button and a row; the 交換 menu and the import question; play
+//             mode and the tally; the zoomed timeline; a question; the clip
+//             and highlight export windows and their reports.
+//   screens   the main tour up to the zoomed timeline (no exports), for the
+//             screens at each screen size.
+//   window    (or RUCKTAG_TOUR_WINDOW=1) the match coded by keyboard with a
+//             window of 25 codes (some lasting) and two label groups: the edit
+//             screen with labels, the play screen with the bars of the lasting
+//             tags, the tally as a label group's matrix.
+//   editor    the code window editor open on that window.
+//   codes40   the edit screen with a window of 40 codes per team.
+//   viewonly  a second process on a video that this one records.
+//   recovery  the restore question after a process was killed while it
+//             recorded.
+//   library   a season library of two matches in OUT_DIR: the window after a
+//             search, a result opened by a double click, and 連続再生 across
+//             the two matches.
+// Journals, code windows and settings stay in scratch folders. Run under a
+// display (scripts/screenshots uses Xvfb).
+// Usage: screenshot_tour VIDEO OUT_DIR | --list | --help
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QHelpEvent>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QScreen>
 #include <QSettings>
 #include <QSpinBox>
@@ -21,18 +41,24 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <QWheelEvent>
+#include <algorithm>
 #include <clocale>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
+#include <set>
 
 #include "ClipVideoConvertor/ClipViewController.h"
 #include "MainViewController.h"
 #include "Media/Player.h"
 #include "Model/CodeWindow.h"
 #include "SubModuleClass/CodeWindowFile.h"
+#include "SubModuleClass/TagFileManager.h"
 #include "SubViewClass/Buttons.h"
 #include "SubViewClass/CustomAlert.h"
 #include "SubViewClass/CustomTableView.h"
@@ -41,17 +67,61 @@
 #include "SubViewClass/TableModels.h"
 #include "SubViewClass/TagTimeline.h"
 #include "SubViewClass/TallyTableModel.h"
+#include "SubViewController/CodeWindowEditor.h"
 #include "SubViewController/EditViewController.h"
+#include "SubViewController/LibraryWindow.h"
 #include "SubViewController/PlayViewController.h"
 
 namespace {
 
 QString outDir;
 
+struct Tour {
+    const char* name;
+    std::vector<QString> shots;
+};
+
+// Every shot each tour takes, and no other: a run that misses one or takes
+// one not listed fails. tests/tools/docs_screenshots_test.py reads this table.
+const std::vector<Tour> kTours = {
+    {"main",
+     {"edit-hover-button", "edit-hover-row", "edit-exchange-menu", "import-dialog", "play-mode",
+      "play-tally-count", "edit-timeline-zoomed", "dialog-delete", "clip-done", "clip-progress",
+      "play-sequence", "play-sequence-next", "highlight-done", "highlight-progress"}},
+    {"screens",
+     {"edit-hover-button", "edit-hover-row", "edit-exchange-menu", "import-dialog", "play-mode",
+      "play-tally-count", "edit-timeline-zoomed"}},
+    {"window", {"labels-edit", "durations-play", "labels-tally"}},
+    {"editor", {"code-window-editor"}},
+    {"codes40", {"edit-40-codes"}},
+    {"viewonly", {"view-only"}},
+    {"recovery", {"recovery-question"}},
+    {"library",
+     {"library-window", "library-open-at-tag", "library-sequence", "library-sequence-main"}},
+    // The second process of viewonly and recovery.
+    {"hold", {}},
+};
+
+const Tour* tour = nullptr;
+
+int failed(const char* why) {
+    std::fprintf(stderr, "screenshot_tour: %s\n", why);
+    return 1;
+}
+std::set<QString> taken;
+QStringList strayShots;
+
 void shoot(const QString& name) {
     QApplication::processEvents();
+    const auto& listed = tour->shots;
+    if (std::find(listed.begin(), listed.end(), name) == listed.end()) {
+        strayShots << name;
+        return;
+    }
     QGuiApplication::primaryScreen()->grabWindow(0).save(outDir + "/" + name + ".png");
+    taken.insert(name);
     std::printf("saved %s/%s.png\n", qPrintable(outDir), qPrintable(name));
+    std::fflush(stdout);
 }
 
 // Real message boxes, photographed and then answered with their default
@@ -71,15 +141,43 @@ public:
         shotName.clear();
         return real_.showBox(kind, message, title, style, buttons);
     }
-    void openFilePanel(QWidget*, const FilePanel&, PathCallback done) override { done({}); }
+    // A folder panel answers with `folderAnswer`, a file panel with nothing.
+    void openFilePanel(QWidget*, const FilePanel& panel, PathCallback done) override {
+        if (panel.chooseFolder && !folderAnswer.empty())
+            done(folderAnswer);
+        else
+            done({});
+    }
     void saveFilePanel(QWidget*, const FilePanel& panel, PathCallback done) override {
         done((outDir + "/" + panel.proposedName + ".mp4").toStdString());
     }
     QString shotName;
+    std::string folderAnswer;
 
 private:
     DialogProvider& real_;
 };
+
+bool chooseWindow(EditViewController* edit, const char* name) {
+    const int which = edit->codeWindowPopUp->findText(name);
+    if (which < 0)
+        return false;
+    edit->codeWindowPopUp->setCurrentIndex(which);
+    emit edit->codeWindowPopUp->activated(which);
+    return true;
+}
+
+bool openAndWait(MainViewController* main, const std::string& video) {
+    auto opened = std::make_shared<bool>(false);
+    main->openVideo(video, [opened] { *opened = true; });
+    return QTest::qWaitFor([opened] { return *opened; }, 20000);
+}
+
+void clickTagButton(EditViewController* edit, const char* id) {
+    for (TagButton* b : edit->tagButtons)
+        if (b->objectName() == id)
+            QTest::mouseClick(b, Qt::LeftButton);
+}
 
 // 25 codes per team, keys 1…0 and F…O for team A, with Shift for B; the
 // phases last and exclude each other.
@@ -116,19 +214,12 @@ CodeWindow tourWindow() {
 }
 
 // Two minutes coded by keys where a click on the list left the focus.
-int windowTour(MainWindow& window, const char* video) {
+int windowTour(MainWindow& window, const std::string& video) {
     MainViewController* main = window.mainViewController();
     EditViewController* edit = main->editViewController;
     PlayViewController* play = main->playViewController;
-    const int which = edit->codeWindowPopUp->findText("15人制 詳細");
-    if (which < 0)
-        return 3;
-    edit->codeWindowPopUp->setCurrentIndex(which);
-    emit edit->codeWindowPopUp->activated(which);
-    bool opened = false;
-    main->openVideo(video, [&] { opened = true; });
-    if (!QTest::qWaitFor([&] { return opened; }, 15000))
-        return 1;
+    if (!chooseWindow(edit, "15人制 詳細") || !openAndWait(main, video))
+        return failed("the 25-code window or the video did not open");
     Player* player = main->MediaPlayer->player();
     struct Step {
         double at;
@@ -190,48 +281,370 @@ int windowTour(MainWindow& window, const char* video) {
     return 0;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    std::setlocale(LC_NUMERIC, "C");
-    QFont::insertSubstitutions("Hiragino Sans GB", {"Noto Sans CJK JP"});
-    QFont::insertSubstitutions("Arial", {"Liberation Sans", "DejaVu Sans"});
-    QApplication::setFont(QFont("Hiragino Sans GB"));
-    if (argc < 3)
-        return 2;
-    outDir = argv[2];
-    // The tour's lead and lag must not become the user's.
-    QTemporaryDir settingsDir;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
-    TourDialogs dialogs(dialogProvider());
-    setDialogProvider(&dialogs);
-    const bool withWindow = qEnvironmentVariable("RUCKTAG_TOUR_WINDOW") == "1";
-    QTemporaryDir configDir;
-    if (withWindow) {
-        // Nor its window, nor the journal of its tags.
-        qputenv("XDG_CONFIG_HOME", configDir.path().toUtf8());
-        qputenv("XDG_STATE_HOME", (configDir.path() + "/state").toUtf8());
-        std::filesystem::create_directories(codeWindowFolder());
-        if (!writeCodeWindowFile(codeWindowFolder() / "tour.json", tourWindow()).empty())
-            return 3;
+// 40 codes per team in eight colour groups, without keys.
+CodeWindow fortyCodes() {
+    CodeWindow w;
+    w.name = "40コード";
+    const char* names[] = {"ラック",
+                           "モール",
+                           "タックル",
+                           "キック",
+                           "UE",
+                           "キックオフ",
+                           "スクラム",
+                           "ラインアウト",
+                           "ドロップアウト",
+                           "キックリターン",
+                           "ターンオーバー",
+                           "クイックスタート",
+                           "トライ",
+                           "PG",
+                           "DG",
+                           "ペナルティ",
+                           "交代",
+                           "チェック",
+                           "ポゼッション",
+                           "攻撃22m内",
+                           "ブレイクダウン勝",
+                           "ブレイクダウン負",
+                           "ラインブレイク",
+                           "オフロード",
+                           "ノックオン",
+                           "スローフォワード",
+                           "ハイボール",
+                           "ボックスキック",
+                           "グラバー",
+                           "タッチキック",
+                           "ジャッカル",
+                           "ミスタックル",
+                           "ダブルタッチ",
+                           "サイドアタック",
+                           "ショートサイド",
+                           "ブラインド",
+                           "ループ",
+                           "クロスキック",
+                           "シンビン",
+                           "TMO"};
+    const char* colours[] = {"#3f8a3f", "#f08a40", "#408bff", "#8b408b",
+                             "#ff9d80", "#c03030", "#c8a020", "#808080"};
+    for (size_t i = 0; i < 40; ++i) {
+        Code c;
+        c.name = names[i];
+        c.color = colours[i / 5];
+        w.codes.push_back(c);
     }
+    return w;
+}
 
-    MainWindow window;
+// The window of 40 codes per team with a few tags.
+int codes40Tour(MainWindow& window, const std::string& video) {
     MainViewController* main = window.mainViewController();
-    window.fitMainView(main->size());
-    window.move(20, 20);
-    window.show();
-    (void)QTest::qWaitForWindowExposed(&window);
-    if (withWindow)
-        return windowTour(window, argv[1]);
+    EditViewController* edit = main->editViewController;
+    if (!chooseWindow(edit, "40コード") || !openAndWait(main, video))
+        return failed("the 40-code window or the video did not open");
+    Player* player = main->MediaPlayer->player();
+    double t = 6;
+    for (const char* id : {"A6", "B0", "A27", "B12", "A34", "B31"}) {
+        player->seekExact(t);
+        QTest::qWait(150);
+        clickTagButton(edit, id);
+        t += 9;
+    }
+    player->seekExact(40);
+    QTest::qWait(800);
+    shoot("edit-40-codes");
+    return 0;
+}
+
+// The editor on the 25-code window, a lasting code of a group chosen.
+int editorTour(MainWindow& window, const std::string& video) {
+    MainViewController* main = window.mainViewController();
+    EditViewController* edit = main->editViewController;
+    if (!chooseWindow(edit, "15人制 詳細") || !openAndWait(main, video))
+        return failed("the 25-code window or the video did not open");
+    main->MediaPlayer->player()->seekExact(30);
+    QTest::mouseClick(edit->codeWindowEditButton, Qt::LeftButton);
+    CodeWindowEditor* editor = nullptr;
+    if (!QTest::qWaitFor(
+            [&] {
+                editor = window.findChild<CodeWindowEditor*>();
+                return editor && editor->isVisible();
+            },
+            5000))
+        return failed("the editor did not open");
+    (void)QTest::qWaitForWindowExposed(editor);
+    for (QListWidget* list : editor->findChildren<QListWidget*>())
+        if (list->count() == 25) {
+            QListWidgetItem* attack = list->item(22);
+            list->scrollToItem(attack);
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                              list->visualItemRect(attack).center());
+        }
+    QTest::qWait(500);
+    shoot("code-window-editor");
+    QTest::keyClick(editor, Qt::Key_Escape);
+    return 0;
+}
+
+// The second process: this program holding `video` (after clicking a few tag
+// buttons when `withTags`), its window behind this one's. Null when it did
+// not get there.
+std::unique_ptr<QProcess> startHolder(const std::string& video, bool withTags) {
+    auto holder = std::make_unique<QProcess>();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("RUCKTAG_TOUR", "hold");
+    env.remove("RUCKTAG_TOUR_WINDOW");
+    env.insert("RUCKTAG_TOUR_HOLD_TAGS", withTags ? "1" : "0");
+    holder->setProcessEnvironment(env);
+    holder->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    holder->start(QCoreApplication::applicationFilePath(), {QString::fromStdString(video), outDir});
+    QByteArray said;
+    const bool holding = QTest::qWaitFor(
+        [&] {
+            said += holder->readAllStandardOutput();
+            return said.contains("holding\n") || holder->state() == QProcess::NotRunning;
+        },
+        30000);
+    if (!holding || !said.contains("holding\n")) {
+        std::fprintf(stderr, "screenshot_tour: the second process did not open the video\n");
+        return nullptr;
+    }
+    return holder;
+}
+
+int holdTour(MainWindow& window, const std::string& video) {
+    MainViewController* main = window.mainViewController();
+    if (!openAndWait(main, video))
+        return failed("the video did not open");
+    if (qEnvironmentVariable("RUCKTAG_TOUR_HOLD_TAGS") == "1") {
+        Player* player = main->MediaPlayer->player();
+        double t = 5;
+        for (const char* id : {"A6", "B0", "A12", "B9", "A3"}) {
+            player->seekExact(t);
+            QTest::qWait(150);
+            clickTagButton(main->editViewController, id);
+            t += 11;
+        }
+        main->tagJournal.flush();
+    }
+    std::printf("holding\n");
+    std::fflush(stdout);
+    // Until the tour ends it, or gives up on it.
+    QTest::qWait(180000);
+    return 0;
+}
+
+int viewOnlyTour(MainWindow& window, const std::string& video, TourDialogs& dialogs) {
+    MainViewController* main = window.mainViewController();
+    std::unique_ptr<QProcess> holder = startHolder(video, false);
+    if (!holder)
+        return 1;
+    window.move(60, 10);
+    window.raise();
+    window.activateWindow();
+    QTest::qWait(500);
+    dialogs.shotName = "view-only";
+    if (!openAndWait(main, video) ||
+        !QTest::qWaitFor([] { return taken.count("view-only") > 0; }, 10000))
+        return failed("no notice of a video another window records");
+    const bool viewOnly = main->isViewOnly();
+    holder->terminate();
+    holder->waitForFinished(5000);
+    if (!viewOnly)
+        std::fprintf(stderr, "screenshot_tour: the second window was not view-only\n");
+    return viewOnly ? 0 : 1;
+}
+
+int recoveryTour(MainWindow& window, const std::string& video, TourDialogs& dialogs) {
+    MainViewController* main = window.mainViewController();
+    std::unique_ptr<QProcess> holder = startHolder(video, true);
+    if (!holder)
+        return 1;
+    holder->kill();
+    holder->waitForFinished(5000);
+    window.raise();
+    window.activateWindow();
+    QTest::qWait(300);
+    dialogs.shotName = "recovery-question";
+    if (!openAndWait(main, video) ||
+        !QTest::qWaitFor([] { return taken.count("recovery-question") > 0; }, 10000))
+        return failed("no restore question");
+    // Answered with its default: the killed process's five tags come back.
+    if (!QTest::qWaitFor([main] { return main->tagDataModel.data.size() == 5; }, 5000)) {
+        std::fprintf(stderr, "screenshot_tour: %zu tags restored, not 5\n",
+                     main->tagDataModel.data.size());
+        return 1;
+    }
+    return 0;
+}
+
+// Two matches of a season, copies of `video` with session files, and a file
+// the scan skips.
+bool writeSeason(const std::filesystem::path& folder, const std::string& video) {
+    struct Row {
+        bool teamA;
+        float time;
+        const char* code;
+        const char* comment;
+    };
+    struct Match {
+        const char* stem;
+        std::vector<Row> rows;
+    };
+    const Match matches[] = {{"2026-09-06 東京",
+                              {{true, 12, "トライ", "右へ展開して左隅"},
+                               {false, 31, "スクラム", ""},
+                               {true, 48, "ラインアウト", ""},
+                               {false, 65, "ターンオーバー", "ラック右"},
+                               {true, 100, "スクラム", "押し勝ち"}}},
+                             {"2026-09-20 大阪",
+                              {{true, 20, "キックオフ", ""},
+                               {true, 55, "スクラム", "右"},
+                               {false, 80, "ペナルティ", "オフサイド"},
+                               {false, 95, "スクラム", ""}}}};
+    std::error_code ec;
+    std::filesystem::remove_all(folder, ec);
+    std::filesystem::create_directories(folder, ec);
+    for (const Match& m : matches) {
+        const std::string stem = m.stem;
+        if (!std::filesystem::copy_file(video, folder / (stem + ".mp4"), ec))
+            return false;
+        std::vector<std::shared_ptr<TagRowData>> rows;
+        for (const Row& r : m.rows) {
+            auto tag = std::make_shared<TagRowData>();
+            tag->index = static_cast<int64_t>(rows.size());
+            tag->team = r.teamA;
+            tag->time_val = r.time;
+            tag->time_string = MediaPlayerView::createTimeString(r.time);
+            tag->name = r.code;
+            tag->comment = r.comment;
+            rows.push_back(tag);
+        }
+        if (!TagFileManager::saveCSVFile(folder / (stem + ".csv"), rows, true).empty())
+            return false;
+    }
+    std::ofstream(folder / "メモ.csv") << "Team, INDEX, 再生時刻, タグ内容, コメント\n";
+    return true;
+}
+
+// Waits until the results are those of the filters just set.
+bool hitsAre(LibraryWindow* library,
+             const std::function<bool(const std::vector<library::Hit>&)>& wanted) {
+    return QTest::qWaitFor([&] { return wanted(library->hitModel()->hits()); }, 10000);
+}
+
+int libraryTour(MainWindow& window, const std::string& video, TourDialogs& dialogs) {
+    MainViewController* main = window.mainViewController();
+    const std::filesystem::path season = (outDir + "/season").toStdString();
+    if (!writeSeason(season, video))
+        return failed("the season's matches could not be written");
+    const std::string tokyo = (season / "2026-09-06 東京.mp4").string();
+    const std::string osaka = (season / "2026-09-20 大阪.mp4").string();
+    if (!openAndWait(main, tokyo))
+        return failed("the first match did not open");
+    auto* libraryButton = window.findChild<QToolButton*>("window_library");
+    if (!libraryButton)
+        return failed("no library button in the header");
+    QTest::mouseClick(libraryButton, Qt::LeftButton);
+    LibraryWindow* library = main->libraryWindow();
+    if (!library || !QTest::qWaitForWindowExposed(library))
+        return failed("the library window did not open");
+    dialogs.folderAnswer = season.string();
+    QTest::mouseClick(library->addFolderButton, Qt::LeftButton);
+    auto hasRight = [](const std::vector<library::Hit>& hits) {
+        return !hits.empty() && std::all_of(hits.begin(), hits.end(), [](const library::Hit& h) {
+            return h.comment.find("右") != std::string::npos;
+        });
+    };
+    // Typed as an input method gives it: a key with text and no key code
+    // (to the field itself: without a window manager the click may not
+    // activate the window).
+    QTest::mouseClick(library->commentEdit, Qt::LeftButton);
+    QTest::sendKeyEvent(QTest::Click, library->commentEdit, Qt::Key_unknown, QString("右"),
+                        Qt::NoModifier);
+    if (!QTest::qWaitFor([&] { return library->rescanButton->isEnabled(); }, 30000) ||
+        !hitsAre(library, hasRight))
+        return failed("the scan or the search for 右 did not end");
+    QTest::qWait(300);
+    shoot("library-window");
+
+    // A double click on 大阪's scrum opens that match at the tag.
+    const auto& hits = library->hitModel()->hits();
+    int row = -1;
+    for (size_t i = 0; i < hits.size(); ++i)
+        if (hits[i].code == "スクラム" && hits[i].video.find("大阪") != std::string::npos)
+            row = static_cast<int>(i);
+    if (row < 0)
+        return failed("no scrum of 大阪 found");
+    QTableView* results = library->resultsView;
+    // A press chooses the row, the second the double click opens.
+    QTest::mouseClick(results->viewport(), Qt::LeftButton, {},
+                      results->visualRect(library->hitModel()->index(row, 3)).center());
+    QTest::mouseDClick(results->viewport(), Qt::LeftButton, {},
+                       results->visualRect(library->hitModel()->index(row, 3)).center());
+    if (!QTest::qWaitFor([&] { return main->isOpenVideo(osaka); }, 20000))
+        return failed("the double click did not open 大阪");
+    // Playback starts 2 s after the seek, as a row click's does; the pointer
+    // leaves the buttons it would light.
+    QTest::mouseMove(&window, QPoint(window.width() - 2, window.height() - 2));
+    QTest::qWait(3000);
+    shoot("library-open-at-tag");
+
+    // Back to the library: スクラム across the season, played one after another.
+    QTest::mouseClick(libraryButton, Qt::LeftButton);
+    QTest::mouseClick(library->commentEdit, Qt::LeftButton);
+    QTest::keyClick(library->commentEdit, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(library->commentEdit, Qt::Key_Backspace);
+    const int scrum = library->codeCombo->findText("スクラム");
+    if (scrum >= 0)
+        library->codeCombo->setCurrentIndex(scrum);
+    else
+        library->codeCombo->setEditText("スクラム");
+    if (!hitsAre(library, [](const std::vector<library::Hit>& found) {
+            return found.size() == 4 &&
+                   std::all_of(found.begin(), found.end(),
+                               [](const library::Hit& h) { return h.code == "スクラム"; });
+        }))
+        return failed("the search for スクラム did not end");
+    // Short moments bring the second match soon.
+    main->playViewController->momentLeadSpinBox->setValue(2);
+    main->playViewController->momentLagSpinBox->setValue(3);
+    int playing = -1;
+    QObject::connect(library->sequence, &LibrarySequence::momentStarted, library,
+                     [&playing](int index) { playing = index; });
+    QTest::mouseClick(library->sequenceButton, Qt::LeftButton);
+    if (!QTest::qWaitFor([&] { return playing >= 0; }, 20000))
+        return failed("連続再生 did not start");
+    QTest::qWait(1500);
+    // The video came to the front as the sequence began; the list is looked at.
+    library->raise();
+    QTest::qWait(300);
+    shoot("library-sequence");
+    const std::vector<LibraryMoment>& moments = library->sequence->moments();
+    const std::string first = moments.front().video;
+    if (!QTest::qWaitFor(
+            [&] {
+                return playing >= 0 && static_cast<size_t>(playing) < moments.size() &&
+                       moments[static_cast<size_t>(playing)].video != first;
+            },
+            60000))
+        return failed("連続再生 did not reach the second match");
+    window.raise();
+    QTest::qWait(1500);
+    shoot("library-sequence-main");
+    QTest::mouseClick(library->sequenceButton, Qt::LeftButton);
+    QTest::qWait(300);
+    return 0;
+}
+
+// The standard window on the demo match: tags, clips, the screens, and with
+// `exports` a question, a clip and a highlight exported.
+int mainTour(MainWindow& window, const std::string& video, TourDialogs& dialogs, bool exports) {
+    MainViewController* main = window.mainViewController();
     EditViewController* edit = main->editViewController;
     PlayViewController* play = main->playViewController;
-
-    bool opened = false;
-    main->openVideo(argv[1], [&] { opened = true; });
-    if (!QTest::qWaitFor([&] { return opened; }, 15000))
-        return 1;
+    if (!openAndWait(main, video))
+        return failed("the video did not open");
     Player* player = main->MediaPlayer->player();
 
     // Tags at several times, one with a comment, and two clips by keys.
@@ -355,6 +768,8 @@ int main(int argc, char** argv) {
     shoot("edit-timeline-zoomed");
     QTest::mouseDClick(strip, Qt::LeftButton, {}, {2, strip->height() - 2});
     QTest::qWait(300);
+    if (!exports)
+        return 0;
 
     // A question, as the user sees it.
     dialogs.shotName = "dialog-delete";
@@ -400,6 +815,119 @@ int main(int argc, char** argv) {
     (void)QTest::qWaitFor([&] { return window.findChildren<ClipWindowController*>().isEmpty(); },
                           300000);
     QTest::qWait(300);
-    setDialogProvider(nullptr);
     return 0;
+}
+
+const char* const kUsage =
+    "Usage: screenshot_tour VIDEO OUT_DIR\n"
+    "       screenshot_tour --list | --help\n"
+    "Drives the application on VIDEO under a display and saves the shots of one\n"
+    "tour as OUT_DIR/NAME.png. RUCKTAG_TOUR chooses the tour (default main;\n"
+    "RUCKTAG_TOUR_WINDOW=1 is the window tour); --list prints each tour and its\n"
+    "shots. Exit status: 0 every shot taken, 1 the tour failed, 2 bad usage.\n";
+
+} // namespace
+
+int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (!std::strcmp(argv[i], "--list")) {
+            for (const Tour& t : kTours) {
+                std::printf("%s", t.name);
+                for (const QString& shot : t.shots)
+                    std::printf(" %s", qPrintable(shot));
+                std::printf("\n");
+            }
+            return 0;
+        }
+    }
+    QString mode = qEnvironmentVariable("RUCKTAG_TOUR", "main");
+    if (qEnvironmentVariable("RUCKTAG_TOUR_WINDOW") == "1")
+        mode = "window";
+    for (const Tour& t : kTours)
+        if (mode == t.name)
+            tour = &t;
+    if (argc != 3 || argv[1][0] == '-' || !tour) {
+        if (!tour)
+            std::fprintf(stderr, "screenshot_tour: no tour named %s\n", qPrintable(mode));
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    QApplication app(argc, argv);
+    std::setlocale(LC_NUMERIC, "C");
+    QFont::insertSubstitutions("Hiragino Sans GB", {"Noto Sans CJK JP"});
+    QFont::insertSubstitutions("Arial", {"Liberation Sans", "DejaVu Sans"});
+    QApplication::setFont(QFont("Hiragino Sans GB"));
+    const std::string video = argv[1];
+    outDir = QString::fromLocal8Bit(argv[2]);
+    std::filesystem::create_directories(outDir.toStdString());
+    // The tour's lead and lag must not become the user's.
+    QTemporaryDir settingsDir;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
+    TourDialogs dialogs(dialogProvider());
+    setDialogProvider(&dialogs);
+    // Nor its code windows, journals or library; the second process shares
+    // the first one's.
+    QTemporaryDir configDir;
+    if (mode != "hold") {
+        qputenv("XDG_CONFIG_HOME", configDir.path().toUtf8());
+        qputenv("XDG_STATE_HOME", (configDir.path() + "/state").toUtf8());
+        qputenv("XDG_DATA_HOME", (configDir.path() + "/data").toUtf8());
+        QString library = configDir.path() + "/library.sqlite";
+        if (mode == "library") {
+            library = outDir + "/season-library.sqlite";
+            QFile::remove(library);
+        }
+        qputenv("RUCKTAG_LIBRARY", library.toUtf8());
+    }
+    std::filesystem::create_directories(codeWindowFolder());
+    if ((mode == "window" || mode == "editor") &&
+        !writeCodeWindowFile(codeWindowFolder() / "tour.json", tourWindow()).empty())
+        return 1;
+    if (mode == "codes40" &&
+        !writeCodeWindowFile(codeWindowFolder() / "forty.json", fortyCodes()).empty())
+        return 1;
+
+    MainWindow window;
+    MainViewController* main = window.mainViewController();
+    window.fitMainView(main->size());
+    window.move(20, 20);
+    window.show();
+    (void)QTest::qWaitForWindowExposed(&window);
+    int result = 1;
+    if (mode == "main" || mode == "screens")
+        result = mainTour(window, video, dialogs, mode == "main");
+    else if (mode == "window")
+        result = windowTour(window, video);
+    else if (mode == "editor")
+        result = editorTour(window, video);
+    else if (mode == "codes40")
+        result = codes40Tour(window, video);
+    else if (mode == "viewonly")
+        result = viewOnlyTour(window, video, dialogs);
+    else if (mode == "recovery")
+        result = recoveryTour(window, video, dialogs);
+    else if (mode == "library")
+        result = libraryTour(window, video, dialogs);
+    else if (mode == "hold")
+        result = holdTour(window, video);
+    setDialogProvider(nullptr);
+    if (!strayShots.isEmpty()) {
+        std::fprintf(stderr, "screenshot_tour: shots not listed for the %s tour: %s\n", tour->name,
+                     qPrintable(strayShots.join(' ')));
+        result = 1;
+    }
+    std::string missing;
+    for (const QString& shot : tour->shots)
+        if (!taken.count(shot))
+            missing += " " + shot.toStdString();
+    if (!missing.empty()) {
+        std::fprintf(stderr, "screenshot_tour: the %s tour did not take:%s\n", tour->name,
+                     missing.c_str());
+        result = 1;
+    }
+    return result;
 }
