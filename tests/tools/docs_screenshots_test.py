@@ -7,7 +7,8 @@ a screenshot tour, so that a new image cannot be added by hand:
 - every image file under docs/ is a row (no image left behind by a change);
 - a row's tour is one of tools/screenshot_tour.cpp's kTours, its shot is listed
   for that tour, and the source takes that shot (shoot("NAME") or a box's
-  shotName = "NAME");
+  shotName = "NAME"), and takes no shot kTours does not list (a run of the
+  tour fails when it misses a listed shot);
 - the image on disk has the row's screen size (a shot of another size, or
   a cut-out, was not taken by the tour).
 
@@ -75,6 +76,10 @@ def main():
         for shot in shots:
             if f'shoot("{shot}")' not in source and f'shotName = "{shot}"' not in source:
                 faults.append(f"tour {tour}: shot {shot} is listed but never taken")
+    every = {shot for shots in listed.values() for shot in shots}
+    for shot in re.findall(r'(?:shoot\(|shotName = )"([^"]+)"', source):
+        if shot not in every:
+            faults.append(f"tools/screenshot_tour.cpp: shot {shot} is in no tour of kTours")
 
     rows = {}
     manifest = os.path.join("docs", "screenshots.tsv")
