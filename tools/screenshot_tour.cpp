@@ -314,6 +314,13 @@ int main(int argc, char** argv) {
             cancel->click();
     });
     edit->importEditList(xml);
+    // Read on a worker thread: the question comes, and goes, once it is read.
+    (void)QTest::qWaitFor(
+        [edit] {
+            const auto* bar = edit->window()->findChild<QWidget*>("importProgress");
+            return !bar || !bar->isVisible();
+        },
+        10000);
     std::filesystem::remove(xml);
 
     // Play mode with a chosen tag.
