@@ -522,6 +522,10 @@ struct LargeImport {
     const char* file;
 };
 
+void PrintTo(const LargeImport& large, std::ostream* out) {
+    *out << large.file;
+}
+
 class ImportReading : public Screens, public ::testing::WithParamInterface<LargeImport> {};
 
 // 2,000 tags of the standard window with long comments: 16 MB to read,
