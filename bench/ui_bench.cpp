@@ -1,10 +1,12 @@
 // The edit screen with 50,000 tags: one tag press until the table lists the
 // new row, and a filtered, sorted rebuild of the table; the tag timeline with
 // 50,000 marks: painting, hit test and rebuild; switching between two code
-// windows of 40 codes per team (80 buttons rebuilt and laid out).
+// windows of 40 codes per team (80 buttons rebuilt and laid out); the
+// import question for 20,000 codes.
 #include <QApplication>
 #include <QComboBox>
 #include <QImage>
+#include <QPushButton>
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <clocale>
@@ -19,6 +21,7 @@
 #include "SubViewClass/TableModels.h"
 #include "SubViewClass/TagTimeline.h"
 #include "SubViewController/EditViewController.h"
+#include "SubViewController/ImportDialog.h"
 #include "support/FakePlayer.h"
 
 namespace {
@@ -205,6 +208,25 @@ void BM_SwitchWindows40CodesPerTeam(benchmark::State& state) {
     QApplication::processEvents();
 }
 BENCHMARK(BM_SwitchWindows40CodesPerTeam)->Unit(benchmark::kMillisecond);
+
+// The import question for 20,000 codes without a team, none of them in the
+// window: built, shown and painted, 全部をチームB, closed.
+void BM_ImportQuestion20kCodes(benchmark::State& state) {
+    std::vector<std::string> codes;
+    for (int i = 0; i < 20000; ++i)
+        codes.push_back("コード" + std::to_string(i));
+    for (auto _ : state) {
+        ImportDialog dialog(codes, codes, "標準", "標準 (読込)", nullptr);
+        dialog.show();
+        QApplication::processEvents();
+        dialog.findChild<QPushButton*>("allTeamB")->click();
+        QApplication::processEvents();
+        if (dialog.teams().size() != codes.size() || dialog.teams()[19999])
+            state.SkipWithError("teams not set");
+        dialog.close();
+    }
+}
+BENCHMARK(BM_ImportQuestion20kCodes)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

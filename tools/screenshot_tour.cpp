@@ -727,6 +727,13 @@ int mainTour(MainWindow& window, const std::string& video, TourDialogs& dialogs,
             cancel->click();
     });
     edit->importEditList(xml);
+    // Read on a worker thread: the question comes, and goes, once it is read.
+    (void)QTest::qWaitFor(
+        [edit] {
+            const auto* bar = edit->window()->findChild<QWidget*>("importProgress");
+            return !bar || !bar->isVisible();
+        },
+        10000);
     std::filesystem::remove(xml);
 
     // Play mode with a chosen tag.

@@ -1,7 +1,9 @@
 #include "SubModuleClass/AtomicFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -146,7 +148,7 @@ bool isSameFile(const std::filesystem::path& a, const std::filesystem::path& b) 
 }
 
 bool readWholeFile(const std::filesystem::path& path, std::string& contents, std::string& error,
-                   int* errorCode) {
+                   int* errorCode, const std::function<bool(size_t read, size_t size)>& progress) {
     auto fail = [&](int err) {
         error = describe(path, err);
         if (errorCode)
@@ -173,11 +175,19 @@ bool readWholeFile(const std::filesystem::path& path, std::string& contents, std
     }
     // Read straight into the result; grow only if the file grew meanwhile.
     contents.resize(st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0);
+    const size_t size = contents.size();
+    // Pieces small enough for a progress bar to move and a cancel to be prompt.
+    const size_t piece = progress ? size_t(1) << 20 : SIZE_MAX;
     size_t used = 0;
     for (;;) {
+        if (progress && !progress(used, size)) {
+            ::close(fd);
+            return fail(ECANCELED);
+        }
         if (used == contents.size())
             contents.resize(contents.size() + (1 << 16));
-        const ssize_t n = ::read(fd, contents.data() + used, contents.size() - used);
+        const ssize_t n =
+            ::read(fd, contents.data() + used, std::min(contents.size() - used, piece));
         if (n < 0) {
             if (errno == EINTR)
                 continue;

@@ -20,8 +20,12 @@ std::string fileErrorText(int err);
 // errno value or kNotRegularFile in `errorCode` when given) when it cannot be
 // opened or read, when the path is a folder (EISDIR) or anything else that is
 // not a regular file (kNotRegularFile; never opened in a way that could wait).
+// With `progress`, the file is read a piece at a time and `progress` is told
+// the bytes read so far and the file's size after each; it returns false to
+// stop, and the read then fails with ECANCELED.
 bool readWholeFile(const std::filesystem::path& path, std::string& contents, std::string& error,
-                   int* errorCode = nullptr);
+                   int* errorCode = nullptr,
+                   const std::function<bool(size_t read, size_t size)>& progress = {});
 
 // Replaces the file at `target` with `contents` so that a reader, or a crash
 // at any moment, sees either the old file whole or the new one whole: the text

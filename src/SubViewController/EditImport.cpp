@@ -1,24 +1,35 @@
 // XML読込 and CSV読込 of the edit screen: another analyst's tags merged into
 // the open video's, and the question of teams and of codes the chosen code
 // window lacks.
-#include <QButtonGroup>
+#include <QAbstractTableModel>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
-#include <QGridLayout>
+#include <QEvent>
+#include <QFutureWatcher>
+#include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
 #include <QPointer>
+#include <QProgressBar>
+#include <QPromise>
 #include <QPushButton>
-#include <QRadioButton>
-#include <QScrollArea>
+#include <QStyledItemDelegate>
+#include <QTableView>
+#include <QThreadPool>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "MainViewController.h"
 #include "Media/Player.h"
+#include "Model/UnicodeText.h"
 #include "SessionController.h"
 #include "SubModuleClass/AtomicFile.h"
 #include "SubModuleClass/CodeWindowFile.h"
@@ -27,6 +38,92 @@
 #include "SubViewClass/CustomAlert.h"
 #include "SubViewController/EditViewController.h"
 #include "SubViewController/ImportDialog.h"
+
+namespace {
+
+const char* const kTeamA = "チームA";
+const char* const kTeamB = "チームB";
+
+} // namespace
+
+// The codes and their teams, the team column editable (0 A, 1 B).
+class ImportDialog::TeamModel : public QAbstractTableModel {
+public:
+    TeamModel(const std::vector<std::string>& codes, QObject* parent)
+        : QAbstractTableModel(parent), codes_(codes), teamA_(codes.size(), true) {}
+    int rowCount(const QModelIndex& parent) const override {
+        return parent.isValid() ? 0 : static_cast<int>(codes_.size());
+    }
+    int columnCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : 2; }
+    QVariant data(const QModelIndex& index, int role) const override {
+        const auto row = static_cast<size_t>(index.row());
+        if (!index.isValid() || row >= codes_.size())
+            return {};
+        if (role == Qt::DisplayRole)
+            return index.column() == 0 ? QString::fromStdString(codes_[row])
+                                       : QString(teamA_[row] ? kTeamA : kTeamB);
+        if (role == Qt::EditRole && index.column() == 1)
+            return teamA_[row] ? 0 : 1;
+        return {};
+    }
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+            return {};
+        return section == 0 ? QString("コード") : QString("チーム");
+    }
+    Qt::ItemFlags flags(const QModelIndex& index) const override {
+        Qt::ItemFlags f = QAbstractTableModel::flags(index);
+        return index.column() == 1 ? f | Qt::ItemIsEditable : f;
+    }
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override {
+        if (role != Qt::EditRole || index.column() != 1 || !index.isValid())
+            return false;
+        teamA_[static_cast<size_t>(index.row())] = value.toInt() == 0;
+        emit dataChanged(index, index);
+        return true;
+    }
+    void setAll(bool teamA) {
+        std::fill(teamA_.begin(), teamA_.end(), teamA);
+        if (!codes_.empty())
+            emit dataChanged(index(0, 1), index(rowCount({}) - 1, 1));
+    }
+    const std::vector<bool>& teams() const { return teamA_; }
+
+private:
+    const std::vector<std::string> codes_;
+    std::vector<bool> teamA_;
+};
+
+namespace {
+
+// The team cell's editor: a pop-up that opens at once, the choice taken as
+// soon as it is made.
+class TeamDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&,
+                          const QModelIndex&) const override {
+        auto* combo = new QComboBox(parent);
+        combo->setObjectName("teamChoice");
+        combo->addItems({kTeamA, kTeamB});
+        auto* self = const_cast<TeamDelegate*>(this);
+        connect(combo, &QComboBox::activated, self, [self, combo] {
+            emit self->commitData(combo);
+            emit self->closeEditor(combo);
+        });
+        QTimer::singleShot(0, combo, &QComboBox::showPopup);
+        return combo;
+    }
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override {
+        static_cast<QComboBox*>(editor)->setCurrentIndex(index.data(Qt::EditRole).toInt());
+    }
+    void setModelData(QWidget* editor, QAbstractItemModel* model,
+                      const QModelIndex& index) const override {
+        model->setData(index, static_cast<QComboBox*>(editor)->currentIndex(), Qt::EditRole);
+    }
+};
+
+} // namespace
 
 ImportDialog::ImportDialog(const std::vector<std::string>& teamless,
                            const std::vector<std::string>& outside, const std::string& windowName,
@@ -38,27 +135,36 @@ ImportDialog::ImportDialog(const std::vector<std::string>& teamless,
     if (!teamless.empty()) {
         l->addWidget(
             new QLabel("チームの分からないコードがあります。チームを選んでください。", this));
-        auto* inner = new QWidget(this);
-        auto* grid = new QGridLayout(inner);
-        for (size_t i = 0; i < teamless.size(); ++i) {
-            const int row = static_cast<int>(i);
-            grid->addWidget(new QLabel(QString::fromStdString(teamless[i]), inner), row, 0);
-            auto* a = new QRadioButton("チームA", inner);
-            auto* b = new QRadioButton("チームB", inner);
-            a->setObjectName(QString("teamA_%1").arg(row));
-            b->setObjectName(QString("teamB_%1").arg(row));
-            a->setChecked(true);
-            auto* group = new QButtonGroup(this);
-            group->addButton(a);
-            group->addButton(b);
-            grid->addWidget(a, row, 1);
-            grid->addWidget(b, row, 2);
-            teamA_.push_back(a);
-        }
-        auto* scroll = new QScrollArea(this);
-        scroll->setWidget(inner);
-        scroll->setWidgetResizable(true);
-        l->addWidget(scroll, 1);
+        teams_ = new TeamModel(teamless, this);
+        auto* all = new QHBoxLayout;
+        auto* allA = new QPushButton("全部をチームA", this);
+        auto* allB = new QPushButton("全部をチームB", this);
+        allA->setObjectName("allTeamA");
+        allB->setObjectName("allTeamB");
+        connect(allA, &QPushButton::clicked, this, [this] { teams_->setAll(true); });
+        connect(allB, &QPushButton::clicked, this, [this] { teams_->setAll(false); });
+        all->addWidget(allA);
+        all->addWidget(allB);
+        all->addStretch(1);
+        l->addLayout(all);
+        auto* table = new QTableView(this);
+        table->setObjectName("teamlessCodes");
+        table->setModel(teams_);
+        table->setItemDelegateForColumn(1, new TeamDelegate(table));
+        table->setSelectionMode(QAbstractItemView::SingleSelection);
+        table->setEditTriggers(QAbstractItemView::EditKeyPressed);
+        table->verticalHeader()->hide();
+        table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+        table->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+        table->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Fixed);
+        table->setColumnWidth(1, 110);
+        table->setMinimumHeight(200);
+        // One click on a team opens its choice.
+        connect(table, &QTableView::clicked, table, [table](const QModelIndex& index) {
+            if (index.column() == 1)
+                table->edit(index);
+        });
+        l->addWidget(table, 1);
     }
     if (!outside.empty()) {
         auto* note =
@@ -70,8 +176,12 @@ ImportDialog::ImportDialog(const std::vector<std::string>& teamless,
         l->addWidget(note);
         auto* list = new QListWidget(this);
         list->setObjectName("outsideCodes");
+        list->setUniformItemSizes(true);
+        QStringList names;
+        names.reserve(static_cast<qsizetype>(outside.size()));
         for (const std::string& code : outside)
-            list->addItem(QString::fromStdString(code));
+            names.push_back(QString::fromStdString(code));
+        list->addItems(names);
         list->setMaximumHeight(120);
         l->addWidget(list);
         addToCopy_ = new QCheckBox(QString::fromStdString("これらのコードを加えた複製「" +
@@ -92,15 +202,60 @@ ImportDialog::ImportDialog(const std::vector<std::string>& teamless,
 }
 
 std::vector<bool> ImportDialog::teams() const {
-    std::vector<bool> teams;
-    for (const QRadioButton* a : teamA_)
-        teams.push_back(a->isChecked());
-    return teams;
+    return teams_ ? teams_->teams() : std::vector<bool>{};
 }
 
 bool ImportDialog::addToCopy() const {
     return addToCopy_ && addToCopy_->isChecked();
 }
+
+ImportProgress::ImportProgress(const QString& text, QWidget* window) : QFrame(window) {
+    setObjectName("importProgress");
+    setFrameShape(QFrame::StyledPanel);
+    setAutoFillBackground(true);
+    auto* l = new QHBoxLayout(this);
+    auto* label = new QLabel(text, this);
+    label->setObjectName("importProgressText");
+    l->addWidget(label, 1);
+    bar = new QProgressBar(this);
+    bar->setObjectName("importProgressBar");
+    bar->setTextVisible(false);
+    bar->setFixedWidth(160);
+    l->addWidget(bar);
+    cancel = new QPushButton("キャンセル", this);
+    cancel->setObjectName("importReadCancel");
+    cancel->setFocusPolicy(Qt::NoFocus);
+    l->addWidget(cancel);
+    setFocusPolicy(Qt::NoFocus);
+    window->installEventFilter(this);
+    place();
+    raise();
+}
+
+bool ImportProgress::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == parent() && event->type() == QEvent::Resize)
+        place();
+    return QFrame::eventFilter(watched, event);
+}
+
+void ImportProgress::place() {
+    // Bottom centre, above the row of buttons that ends the screens.
+    const QWidget* w = parentWidget();
+    const int width = std::min(std::max(sizeHint().width(), 420), w->width() - 24);
+    const int height = sizeHint().height();
+    setGeometry((w->width() - width) / 2, w->height() - height - 56, width, height);
+}
+
+// What the worker made of a file, for the GUI thread.
+struct ImportRead {
+    // Said instead of a merge.
+    std::string told, toldTitle, toldStyle;
+    // Asked before the merge (what a damaged file lost).
+    std::string question;
+    std::vector<ImportedTag> tags;
+    std::vector<EditListRow> rows;
+    std::vector<std::string> notes;
+};
 
 namespace {
 
@@ -119,6 +274,140 @@ std::string copyNameFor(const std::string& name, const std::vector<CodeWindow>& 
     }
 }
 
+// A report lists so many of a kind, then 「ほか N 件」.
+constexpr size_t kListed = 20;
+// A name longer than this is cut in a report.
+constexpr size_t kListedBytes = 80;
+
+// `items` after `separator` each, the first kListed, then 「ほか N 件」.
+std::string listed(const std::vector<std::string>& items, const std::string& separator) {
+    std::string text;
+    for (size_t i = 0; i < items.size() && i < kListed; ++i) {
+        const std::string_view cut = utf8Prefix(items[i], kListedBytes);
+        text += separator;
+        text += cut;
+        if (cut.size() < items[i].size())
+            text += "…";
+    }
+    if (items.size() > kListed)
+        text += separator + "ほか " + std::to_string(items.size() - kListed) + " 件";
+    return text;
+}
+
+// The steps of the bar while bytes are counted.
+constexpr int kSteps = 1000;
+
+// On the worker thread: what the readers make of an XML edit list.
+ImportRead readXmlImport(const std::string& path, QPromise<ImportRead>& promise) {
+    ImportRead r;
+    std::string bytes, error;
+    const bool read =
+        readWholeFile(path, bytes, error, nullptr, [&promise](size_t done, size_t size) {
+            promise.setProgressValue(size ? static_cast<int>(done * kSteps / size) : kSteps);
+            return !promise.isCanceled();
+        });
+    if (promise.isCanceled())
+        return r;
+    if (!read) {
+        r.told = "XMLファイルを読めません。\n" + error;
+        r.toldTitle = "失敗";
+        r.toldStyle = "error";
+        return r;
+    }
+    // The reader tells no progress of its own.
+    promise.setProgressRange(0, 0);
+    const EditList list = readEditList(bytes);
+    bytes = {};
+    if (!list.isEditList) {
+        r.told = "XML編集リストではありません。";
+        r.toldTitle = "お知らせ";
+        r.toldStyle = "warning";
+        return r;
+    }
+    EditListTags tags = tagsFromEditList(list);
+    if (!list.unknownElements.empty()) {
+        std::vector<std::string> names;
+        names.reserve(list.unknownElements.size());
+        for (const std::string& name : list.unknownElements)
+            names.push_back("<" + name + ">");
+        r.notes.push_back("読み飛ばした項目:" + listed(names, " "));
+    }
+    for (const std::string& line : list.mended)
+        r.notes.push_back("修正: " + line);
+    for (std::string& line : tags.problems)
+        r.notes.push_back(std::move(line));
+    r.tags = std::move(tags.tags);
+    r.rows = list.rows;
+    return r;
+}
+
+// On the worker thread: what the reader makes of a tag CSV.
+ImportRead readCsvImport(const std::string& path) {
+    ImportRead r;
+    TagFileManager::LoadResult loaded = TagFileManager::readCSVFile(path);
+    std::error_code ec;
+    if (!loaded.error.empty() || !std::filesystem::exists(path, ec)) {
+        r.told = "CSVファイルを読めません。\n" + path +
+                 (loaded.error.empty() ? "" : "\n" + loaded.error);
+        r.toldTitle = "失敗";
+        r.toldStyle = "error";
+        return r;
+    }
+    if (loaded.rows.empty() && loaded.headerMissing) {
+        r.told = "タグのCSVファイルではありません（CSV出力またはセッションファイルの形で"
+                 "読み込めます）。\n" +
+                 path;
+        r.toldTitle = "お知らせ";
+        r.toldStyle = "warning";
+        return r;
+    }
+    if (loaded.damaged()) {
+        // What could be read is offered; the file itself is never touched.
+        const std::string damage = csvDamageText(loaded);
+        if (loaded.rows.empty()) {
+            r.told = "CSVファイルから読み込めるタグがありません。\n" + path + "\n" + damage;
+            r.toldTitle = "お知らせ";
+            r.toldStyle = "warning";
+            return r;
+        }
+        r.question = "CSVファイルの一部を読み込めませんでした。\n" + path + "\n" + damage +
+                     "読み込めたタグ " + std::to_string(loaded.rows.size()) +
+                     " 件を読み込みますか？";
+        std::string line = damage;
+        while (!line.empty() && line.back() == '\n')
+            line.pop_back();
+        r.notes.push_back(std::move(line));
+    }
+    r.tags.reserve(loaded.rows.size());
+    size_t line = 0;
+    for (auto& row : loaded.rows) {
+        // A record of its own: the reader's share a block.
+        auto tag = std::make_shared<TagRowData>(*row);
+        const bool team = tag->team;
+        r.tags.push_back({std::move(tag), team, ++line});
+    }
+    // In time order, as the edit list's are.
+    std::stable_sort(r.tags.begin(), r.tags.end(), [](const ImportedTag& a, const ImportedTag& b) {
+        const float x = a.tag->time_val, y = b.tag->time_val;
+        return !std::isnan(x) && (std::isnan(y) || x < y);
+    });
+    return r;
+}
+
+// A read under way: its worker's future and its bar. Gone, it takes the bar
+// away and the worker's result is never used.
+class ImportRun : public QObject {
+public:
+    using QObject::QObject;
+    ~ImportRun() override {
+        watcher.disconnect();
+        watcher.future().cancel();
+        delete progress.data();
+    }
+    QFutureWatcher<ImportRead> watcher;
+    QPointer<ImportProgress> progress;
+};
+
 } // namespace
 
 void EditViewController::chooseImportFile(const char* title, const char* extension,
@@ -132,6 +421,12 @@ void EditViewController::chooseImportFile(const char* title, const char* extensi
     QWidget* w = window();
     if (!w || w == this)
         return;
+    if (importRun_) {
+        AlertBox("ファイルを読み込んでいるところです。読み終わるか、キャンセルしてから読み込んで"
+                 "ください。",
+                 "お知らせ", "warning");
+        return;
+    }
     DialogProvider::FilePanel panel{title, {extension}, {}, folderOf(player->currentPath()), kind};
     QPointer<EditViewController> self(this);
     dialogProvider().openFilePanel(w, panel, [self, import](std::optional<std::string> path) {
@@ -150,85 +445,78 @@ void EditViewController::onTagCSVInput() {
 }
 
 void EditViewController::importEditList(const std::string& path) {
-    if (!myParent || !myParent->mayChangeTags())
-        return;
-    std::string bytes, error;
-    if (!readWholeFile(path, bytes, error)) {
-        AlertBox("XMLファイルを読めません。\n" + error, "失敗", "error");
-        return;
-    }
-    const EditList list = readEditList(bytes);
-    if (!list.isEditList) {
-        AlertBox("XML編集リストではありません。", "お知らせ", "warning");
-        return;
-    }
-    EditListTags read = tagsFromEditList(list);
-    std::vector<std::string> notes;
-    if (!list.unknownElements.empty()) {
-        std::string line = "読み飛ばした項目:";
-        for (const std::string& name : list.unknownElements)
-            line += " <" + name + ">";
-        notes.push_back(std::move(line));
-    }
-    for (const std::string& line : list.mended)
-        notes.push_back("修正: " + line);
-    for (const std::string& line : read.problems)
-        notes.push_back(line);
-    mergeImported(std::move(read.tags), list.rows, "XML読込", notes);
+    startImport(path, true);
 }
 
 void EditViewController::importTagCsv(const std::string& path) {
-    if (!myParent || !myParent->mayChangeTags())
+    startImport(path, false);
+}
+
+void EditViewController::startImport(const std::string& path, bool xml) {
+    if (!myParent || !myParent->mayChangeTags() || importRun_)
         return;
-    TagFileManager::LoadResult loaded = TagFileManager::readCSVFile(path);
-    std::error_code ec;
-    if (!loaded.error.empty() || !std::filesystem::exists(path, ec)) {
-        AlertBox("CSVファイルを読めません。\n" + path +
-                     (loaded.error.empty() ? "" : "\n" + loaded.error),
-                 "失敗", "error");
+    const Player* player = currentPlayer();
+    QWidget* w = window();
+    if (!player || !player->hasCurrentItem() || !w || w == this)
         return;
-    }
-    if (loaded.rows.empty() && loaded.headerMissing) {
-        AlertBox("タグのCSVファイルではありません（CSV出力またはセッションファイルの形で"
-                 "読み込めます）。\n" +
-                     path,
-                 "お知らせ", "warning");
-        return;
-    }
-    std::vector<std::string> notes;
-    if (loaded.damaged()) {
-        // What could be read is offered; the file itself is never touched.
-        const std::string damage = csvDamageText(loaded);
-        if (loaded.rows.empty()) {
-            AlertBox("CSVファイルから読み込めるタグがありません。\n" + path + "\n" + damage,
-                     "お知らせ", "warning");
-            return;
-        }
-        if (MessageBox("CSVファイルの一部を読み込めませんでした。\n" + path + "\n" + damage +
-                           "読み込めたタグ " + std::to_string(loaded.rows.size()) +
-                           " 件を読み込みますか？",
-                       "CSV読込") != "yes")
-            return;
-        std::string line = damage;
-        while (!line.empty() && line.back() == '\n')
-            line.pop_back();
-        notes.push_back(std::move(line));
-    }
-    std::vector<ImportedTag> tags;
-    tags.reserve(loaded.rows.size());
-    size_t line = 0;
-    for (auto& row : loaded.rows) {
-        // A record of its own: the reader's share a block.
-        auto tag = std::make_shared<TagRowData>(*row);
-        const bool team = tag->team;
-        tags.push_back({std::move(tag), team, ++line});
-    }
-    // In time order, as the edit list's are.
-    std::stable_sort(tags.begin(), tags.end(), [](const ImportedTag& a, const ImportedTag& b) {
-        const float x = a.tag->time_val, y = b.tag->time_val;
-        return !std::isnan(x) && (std::isnan(y) || x < y);
+    const std::string video = player->currentPath();
+    auto* run = new ImportRun(this);
+    importRun_ = run;
+    const QString name = QString::fromStdString(std::filesystem::path(path).filename().string());
+    run->progress = new ImportProgress(
+        QString("%1: 「%2」を読み込んでいます…").arg(xml ? "XML読込" : "CSV読込", name), w);
+    QProgressBar* bar = run->progress->bar;
+    bar->setRange(0, xml ? kSteps : 0);
+    // Gone at once; the worker stops at its next piece, or its result is dropped.
+    auto forget = [this, run] {
+        run->watcher.disconnect();
+        run->watcher.future().cancel();
+        run->progress->hide();
+        importRun_ = nullptr;
+        run->deleteLater();
+    };
+    connect(run->progress->cancel, &QPushButton::clicked, run, forget);
+    connect(&run->watcher, &QFutureWatcherBase::progressRangeChanged, bar, &QProgressBar::setRange);
+    connect(&run->watcher, &QFutureWatcherBase::progressValueChanged, bar, &QProgressBar::setValue);
+    connect(&run->watcher, &QFutureWatcherBase::finished, this, [this, run, video, xml, forget] {
+        QFuture<ImportRead> future = run->watcher.future();
+        const bool done = future.resultCount() > 0;
+        ImportRead read = done ? future.takeResult() : ImportRead{};
+        forget();
+        if (done)
+            importRead(video, xml, std::move(read));
     });
-    mergeImported(std::move(tags), {}, "CSV読込", notes);
+    auto promise = std::make_shared<QPromise<ImportRead>>();
+    run->watcher.setFuture(promise->future());
+    QThreadPool::globalInstance()->start([promise, path, xml] {
+        promise->start();
+        if (xml)
+            promise->setProgressRange(0, kSteps);
+        ImportRead read = xml ? readXmlImport(path, *promise) : readCsvImport(path);
+        if (!promise->isCanceled())
+            promise->addResult(std::move(read));
+        promise->finish();
+    });
+    run->progress->show();
+}
+
+void EditViewController::importRead(const std::string& video, bool xml, ImportRead read) {
+    const Player* player = currentPlayer();
+    if (!myParent || !player || !player->hasCurrentItem() || player->currentPath() != video) {
+        AlertBox("読み込んでいる間に動画が替わったため、読み込みませんでした。", "お知らせ",
+                 "warning");
+        return;
+    }
+    if (!myParent->mayChangeTags())
+        return;
+    const std::string title = xml ? "XML読込" : "CSV読込";
+    if (!read.told.empty()) {
+        AlertBox(read.told, read.toldTitle, read.toldStyle);
+        return;
+    }
+    if (!read.question.empty() && MessageBox(read.question, title) != "yes")
+        return;
+    mergeImported(std::move(read.tags), read.rows, title, read.notes);
 }
 
 void EditViewController::mergeImported(std::vector<ImportedTag> tags,
@@ -240,9 +528,9 @@ void EditViewController::mergeImported(std::vector<ImportedTag> tags,
         return;
     const CodeWindow& chosen = codeWindow();
     std::vector<std::string> outside;
+    std::unordered_set<std::string> seen;
     for (const ImportedTag& t : tags)
-        if (!chosen.find(t.tag->name) &&
-            std::find(outside.begin(), outside.end(), t.tag->name) == outside.end())
+        if (!chosen.find(t.tag->name) && seen.insert(t.tag->name).second)
             outside.push_back(t.tag->name);
 
     // Asked once per code the file gives no team, and whether the codes the
@@ -258,11 +546,13 @@ void EditViewController::mergeImported(std::vector<ImportedTag> tags,
             return;
         addToCopy = dialog.addToCopy();
         const std::vector<bool> teams = dialog.teams();
+        std::unordered_map<std::string, bool> teamOf;
+        for (size_t i = 0; i < teamless.size(); ++i)
+            teamOf.emplace(teamless[i], teams[i]);
         for (ImportedTag& t : tags) {
             if (t.team)
                 continue;
-            const auto at = std::find(teamless.begin(), teamless.end(), t.tag->name);
-            t.team = teams[static_cast<size_t>(at - teamless.begin())];
+            t.team = teamOf.at(t.tag->name);
             t.tag->team = *t.team;
         }
     }
@@ -301,15 +591,17 @@ void EditViewController::mergeImported(std::vector<ImportedTag> tags,
         report += "\nすでにある " + std::to_string(repeated) + " 件は加えませんでした。";
     bool outsideTold = false;
     if (addToCopy) {
-        // The file's colours where it gives them, else grey.
+        // The file's colours where it gives them (its last for a code), else grey.
+        std::unordered_map<std::string, std::string> colorOf;
+        for (const EditListRow& row : rows)
+            if (!row.color.empty())
+                colorOf[row.code] = row.color;
         CodeWindow copy = chosen.duplicate(copyName);
         for (const std::string& name : outside) {
             Code code;
             code.name = name;
-            code.color = "#808080";
-            for (const EditListRow& row : rows)
-                if (row.code == name && !row.color.empty())
-                    code.color = row.color;
+            const auto color = colorOf.find(name);
+            code.color = color == colorOf.end() ? "#808080" : color->second;
             copy.codes.push_back(std::move(code));
         }
         std::error_code ec;
@@ -324,12 +616,8 @@ void EditViewController::mergeImported(std::vector<ImportedTag> tags,
             report += "\nコードウィンドウの複製を作れませんでした: " + failed;
         }
     }
-    if (!outside.empty() && !outsideTold) {
-        report += "\nコードウィンドウにないコード:";
-        for (const std::string& name : outside)
-            report += " " + name;
-    }
-    for (const std::string& line : notes)
-        report += "\n" + line;
+    if (!outside.empty() && !outsideTold)
+        report += "\nコードウィンドウにないコード:" + listed(outside, " ");
+    report += listed(notes, "\n");
     AlertBox(report, "成功", "success");
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QKeySequence>
+#include <QPointer>
 #include <filesystem>
 #include <memory>
 #include <vector>
@@ -19,6 +20,7 @@ class QPushButton;
 class TagButton;
 class GeneralButton;
 class QKeyEvent;
+struct ImportRead;
 
 // Edit mode: tag buttons of both teams, the tag table with its filter, sort,
 // ticks and deletion, the comment editor and the clip table.
@@ -77,7 +79,9 @@ public:
     // XML読込: an XML edit list's instances become tags of the open video, as
     // one undo step; codes without a team are asked once each, codes the
     // chosen window lacks may go into a copy of it, and tags already there
-    // are added again only when the user says so.
+    // are added again only when the user says so. The file is read on a
+    // worker thread under a bar with キャンセル while the screens go on; the
+    // merge is made here once it is read. One import reads at a time.
     void onTagXMLInput();
     // The same for the file at `path`, once chosen.
     void importEditList(const std::string& path);
@@ -116,6 +120,11 @@ private:
     // colours of codes put into a copy of the window; `notes` end the report.
     void mergeImported(std::vector<ImportedTag> tags, const std::vector<EditListRow>& rows,
                        const std::string& title, const std::vector<std::string>& notes);
+    // Reads `path` on a worker thread, then merges it into `video`'s tags.
+    void startImport(const std::string& path, bool xml);
+    void importRead(const std::string& video, bool xml, ImportRead read);
+    // The import being read (its bar and its worker), null when none.
+    QPointer<QObject> importRun_;
     QWidget* makeCodePanel();
     QWidget* makeTeamPanel(bool teamA);
     // The folder's windows in the pop-up, the remembered one chosen; files

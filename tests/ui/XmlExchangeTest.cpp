@@ -2,8 +2,10 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QListWidget>
-#include <QRadioButton>
+#include <QPointer>
 #include <QSpinBox>
+#include <QTableView>
+#include <QThreadPool>
 #include <QTimer>
 #include <algorithm>
 #include <fstream>
@@ -18,6 +20,49 @@ namespace {
 
 constexpr int kNo = 0, kYes = 1; // ConfirmBox: いいえ, はい, キャンセル
 
+// XML読込 and CSV読込 read on a worker thread: waits until the bar is gone,
+// by when the merge and its questions are over.
+bool imported(const std::unique_ptr<MainWindow>& window) {
+    return QTest::qWaitFor(
+        [&] {
+            const auto* bar = window->findChild<QWidget*>("importProgress");
+            return !bar || !bar->isVisible();
+        },
+        60000);
+}
+
+// Chooses item `which` (0 チームA, 1 チームB) for row `row` of the import
+// question's table as a person does: a click on the team opens its pop-up,
+// a click on the item.
+bool chooseTeam(QTableView* table, int row, int which) {
+    const QModelIndex cell = table->model()->index(row, 1);
+    table->scrollTo(cell);
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(cell).center());
+    auto* combo = qobject_cast<QComboBox*>(table->indexWidget(cell));
+    if (!combo)
+        return false;
+    QPointer<QAbstractItemView> list = combo->view();
+    if (!QTest::qWaitFor([&] { return list && list->isVisible(); }, 2000))
+        return false;
+    const QModelIndex item = list->model()->index(which, 0);
+    // The pop-up ignores a release too soon after it opened.
+    for (int attempt = 0; attempt < 3 && list && list->isVisible(); ++attempt) {
+        QTest::qWait(QApplication::doubleClickInterval() + 50);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(item).center());
+        (void)QTest::qWaitFor([&] { return !list || !list->isVisible(); }, 1000);
+    }
+    return !list || !list->isVisible();
+}
+
+// The question comes once the file is read, which may be while the menu that
+// chose it still waits for the main window to be active again; a window
+// manager gives the window under a closed dialog its activation back, the
+// offscreen platform does not.
+void reactivate(QDialog* dialog) {
+    if (QWidget* under = dialog->parentWidget())
+        under->window()->activateWindow();
+}
+
 // Answers the import question when it opens: B for the codes at `teamB`,
 // the copy of the window ticked when `copy`, then 読み込む (or キャンセル).
 class TeamAnswer {
@@ -30,18 +75,18 @@ public:
     }
     std::vector<std::string> outsideSeen;
     int asked = 0;
+    bool chosen = true; // every team asked for was chosen
 
 private:
     void answer() {
         auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-        if (!dialog || dialog->objectName() != "importDialog" || !dialog->isVisible())
+        if (busy_ || !dialog || dialog->objectName() != "importDialog" || !dialog->isVisible())
             return;
+        busy_ = true; // choosing waits for pop-ups, and this timer goes on meanwhile
         ++asked;
-        for (int row : teamB_) {
-            auto* b = dialog->findChild<QRadioButton*>(QString("teamB_%1").arg(row));
-            if (b)
-                QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(5, b->height() / 2));
-        }
+        auto* table = dialog->findChild<QTableView*>("teamlessCodes");
+        for (int row : teamB_)
+            chosen = chosen && table && chooseTeam(table, row, 1);
         if (auto* list = dialog->findChild<QListWidget*>("outsideCodes"))
             for (int i = 0; i < list->count(); ++i)
                 outsideSeen.push_back(list->item(i)->text().toStdString());
@@ -52,9 +97,12 @@ private:
         }
         const char* button = accept_ ? "importOk" : "importCancel";
         QTest::mouseClick(dialog->findChild<QAbstractButton*>(button), Qt::LeftButton);
+        reactivate(dialog);
+        busy_ = false;
     }
     std::vector<int> teamB_;
     bool accept_, copy_;
+    bool busy_ = false;
     QTimer timer_;
 };
 
@@ -128,6 +176,7 @@ TEST_F(Screens, XmlImportAsksTeamsOnceIsOneUndoStepAndAsksBeforeDuplicates) {
         TeamAnswer answer({}, false);
         dialogs.paths = {theirs.string()};
         click("onTagXMLInput");
+        ASSERT_TRUE(imported(window));
         EXPECT_EQ(answer.asked, 1);
     }
     EXPECT_EQ(main->tagDataModel.data.size(), 1u);
@@ -139,7 +188,9 @@ TEST_F(Screens, XmlImportAsksTeamsOnceIsOneUndoStepAndAsksBeforeDuplicates) {
         TeamAnswer answer({1}, true);
         dialogs.paths = {theirs.string()};
         click("onTagXMLInput");
+        ASSERT_TRUE(imported(window));
         EXPECT_EQ(answer.asked, 1);
+        EXPECT_TRUE(answer.chosen);
     }
     const auto& data = main->tagDataModel.data;
     ASSERT_EQ(data.size(), 6u);
@@ -180,6 +231,7 @@ TEST_F(Screens, XmlImportAsksTeamsOnceIsOneUndoStepAndAsksBeforeDuplicates) {
         dialogs.answers = {kNo};
         dialogs.paths = {theirs.string()};
         click("onTagXMLInput");
+        ASSERT_TRUE(imported(window));
     }
     EXPECT_EQ(main->tagDataModel.data.size(), 6u);
     EXPECT_NE(dialogs.shown[dialogs.shown.size() - 2].message.find("同じタグが 5 件"),
@@ -192,6 +244,7 @@ TEST_F(Screens, XmlImportAsksTeamsOnceIsOneUndoStepAndAsksBeforeDuplicates) {
         dialogs.answers = {kYes};
         dialogs.paths = {theirs.string()};
         click("onTagXMLInput");
+        ASSERT_TRUE(imported(window));
     }
     EXPECT_EQ(main->tagDataModel.data.size(), 11u);
 
@@ -208,9 +261,11 @@ TEST_F(Screens, XmlImportOfSomethingElseIsToldAndChangesNothing) {
     std::ofstream(dir / "x.xml") << "Team, INDEX\nA,1";
     dialogs.paths = {(dir / "x.xml").string()};
     click("onTagXMLInput");
+    ASSERT_TRUE(imported(window));
     EXPECT_EQ(dialogs.shown.back().message, "XML編集リストではありません。");
     dialogs.paths = {(dir / "missing.xml").string()};
     click("onTagXMLInput");
+    ASSERT_TRUE(imported(window));
     EXPECT_EQ(dialogs.shown.back().style, "error");
     EXPECT_EQ(main->tagDataModel.data.size(), 1u);
 }
@@ -247,6 +302,7 @@ TEST_F(Screens, ImportOffersACopyOfTheWindowWithTheCodesItLacks) {
         TeamAnswer answer({}, true);
         dialogs.paths = {theirs.string()};
         click("onTagXMLInput");
+        ASSERT_TRUE(imported(window));
         EXPECT_EQ(answer.asked, 1);
         EXPECT_EQ(answer.outsideSeen, (std::vector<std::string>{"Carry", "トライ", "Kick"}));
     }
@@ -263,6 +319,7 @@ TEST_F(Screens, ImportOffersACopyOfTheWindowWithTheCodesItLacks) {
         dialogs.answers = {kYes};
         dialogs.paths = {theirs.string()};
         click("onTagXMLInput");
+        ASSERT_TRUE(imported(window));
         EXPECT_EQ(answer.asked, 1);
     }
     EXPECT_EQ(main->tagDataModel.data.size(), 10u);
@@ -294,6 +351,7 @@ TEST_F(Screens, ImportOffersACopyOfTheWindowWithTheCodesItLacks) {
         dialogs.answers = {kNo};
         dialogs.paths = {theirs.string()};
         click("onTagXMLInput");
+        ASSERT_TRUE(imported(window));
         EXPECT_EQ(answer.asked, 1); // Carry and Kick still have no team
         EXPECT_TRUE(answer.outsideSeen.empty());
     }
@@ -343,6 +401,7 @@ TEST_F(Screens, CsvImportMergesAnExportAndAnotherSessionAsOneStepEach) {
         TeamAnswer answer({}, true);
         dialogs.paths = {(dir / "theirs.csv").string()};
         click("onTagCSVInput");
+        ASSERT_TRUE(imported(window));
         EXPECT_EQ(answer.asked, 1);
         EXPECT_EQ(answer.outsideSeen, std::vector<std::string>{"Carry"});
     }
@@ -374,6 +433,7 @@ TEST_F(Screens, CsvImportMergesAnExportAndAnotherSessionAsOneStepEach) {
     const size_t shownBefore = dialogs.shown.size();
     dialogs.paths = {(dir / "other.csv").string()};
     click("onTagCSVInput");
+    ASSERT_TRUE(imported(window));
     ASSERT_EQ(dialogs.shown.size(), shownBefore + 1);
     ASSERT_EQ(data.size(), 6u);
     EXPECT_EQ(data[4]->name, "モール");
@@ -402,6 +462,7 @@ TEST_F(Screens, CsvImportMergesAnExportAndAnotherSessionAsOneStepEach) {
     dialogs.answers = {kNo};
     dialogs.paths = {(dir / "other.csv").string()};
     click("onTagCSVInput");
+    ASSERT_TRUE(imported(window));
     EXPECT_EQ(main->tagDataModel.data.size(), 6u);
     EXPECT_NE(dialogs.shown[dialogs.shown.size() - 2].message.find("同じタグが 2 件"),
               std::string::npos);
@@ -426,6 +487,7 @@ TEST_F(Screens, CsvImportOfADamagedFileOffersWhatCouldBeRead) {
     dialogs.answers = {kNo};
     dialogs.paths = {(dir / "damaged.csv").string()};
     click("onTagCSVInput");
+    ASSERT_TRUE(imported(window));
     EXPECT_EQ(main->tagDataModel.data.size(), 1u);
     const std::string question = dialogs.shown.back().message;
     EXPECT_EQ(question.rfind("CSVファイルの一部を読み込めませんでした。", 0), 0u) << question;
@@ -435,6 +497,7 @@ TEST_F(Screens, CsvImportOfADamagedFileOffersWhatCouldBeRead) {
     dialogs.answers = {kYes};
     dialogs.paths = {(dir / "damaged.csv").string()};
     click("onTagCSVInput");
+    ASSERT_TRUE(imported(window));
     ASSERT_EQ(main->tagDataModel.data.size(), 3u);
     EXPECT_EQ(main->tagDataModel.data[2]->time_val, 7.25f);
     EXPECT_NE(dialogs.shown.back().message.find("3行目"), std::string::npos);
@@ -443,9 +506,157 @@ TEST_F(Screens, CsvImportOfADamagedFileOffersWhatCouldBeRead) {
     std::ofstream(dir / "notes.csv") << "買い物\n牛乳\n";
     dialogs.paths = {(dir / "notes.csv").string()};
     click("onTagCSVInput");
+    ASSERT_TRUE(imported(window));
     EXPECT_EQ(dialogs.shown.back().message.rfind("タグのCSVファイルではありません", 0), 0u);
     dialogs.paths = {(dir / "missing.csv").string()};
     click("onTagCSVInput");
+    ASSERT_TRUE(imported(window));
     EXPECT_EQ(dialogs.shown.back().style, "error");
     EXPECT_EQ(main->tagDataModel.data.size(), 3u);
+}
+
+namespace {
+
+struct LargeImport {
+    const char* action;
+    const char* file;
+};
+
+void PrintTo(const LargeImport& large, std::ostream* out) {
+    *out << large.file;
+}
+
+class ImportReading : public Screens, public ::testing::WithParamInterface<LargeImport> {};
+
+// 2,000 tags of the standard window with long comments: 16 MB to read,
+// nothing to ask.
+std::vector<std::shared_ptr<TagRowData>> largeTags() {
+    std::vector<std::shared_ptr<TagRowData>> tags;
+    for (int i = 0; i < 2000; ++i) {
+        auto tag = std::make_shared<TagRowData>();
+        tag->team = i % 2 == 0;
+        tag->time_val = static_cast<float>(10 + i);
+        tag->time_string = createTimeString(tag->time_val);
+        tag->name = MainViewController::TAG_LABEL[static_cast<size_t>(i) % 18];
+        tag->comment = std::string(8000, 'x');
+        tags.push_back(std::move(tag));
+    }
+    return tags;
+}
+
+} // namespace
+
+// The file is read beside the screen: キャンセル while it reads leaves the
+// tags as they were and asks nothing; read to the end, a timer ticks and a
+// tag button records meanwhile, a second import is refused, and the file's
+// tags come after.
+TEST_P(ImportReading, GoesOnBesideTheScreenAndCancelsWithoutATrace) {
+    openVideo("a.mp4", 4000.0);
+    press("A0", 1);
+    const auto file = dir / GetParam().file;
+    if (file.extension() == ".xml")
+        std::ofstream(file) << editListText(largeTags(), 0, 0);
+    else
+        ASSERT_EQ(TagFileManager::saveCSVFile(file, largeTags(), true), "");
+    const auto& data = main->tagDataModel.data;
+
+    dialogs.paths = {file.string()};
+    click(GetParam().action);
+    QPointer<QWidget> bar = window->findChild<QWidget*>("importProgress");
+    ASSERT_TRUE(bar && bar->isVisible());
+    const size_t shown = dialogs.shown.size();
+    QTest::mouseClick(bar->findChild<QAbstractButton*>("importReadCancel"), Qt::LeftButton);
+    EXPECT_TRUE(!bar || !bar->isVisible());
+    QThreadPool::globalInstance()->waitForDone();
+    QTest::qWait(50);
+    EXPECT_EQ(data.size(), 1u);
+    EXPECT_EQ(edit->tagTableData.size(), 1u);
+    EXPECT_EQ(dialogs.shown.size(), shown);
+
+    int ticks = 0;
+    QTimer timer;
+    timer.setInterval(0);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (bar && bar->isVisible())
+            ++ticks;
+    });
+    timer.start();
+    dialogs.paths = {file.string()};
+    click(GetParam().action);
+    bar = window->findChild<QWidget*>("importProgress");
+    ASSERT_TRUE(bar && bar->isVisible());
+    EXPECT_EQ(data.size(), 1u);
+    const size_t panels = dialogs.panels.size();
+    click(GetParam().action);
+    EXPECT_EQ(dialogs.panels.size(), panels);
+    EXPECT_TRUE(dialogs.saw("ファイルを読み込んでいるところです。読み終わるか、キャンセルしてから"
+                            "読み込んでください。"));
+    press("B0", 2);
+    EXPECT_EQ(data.size(), 2u);
+    ASSERT_TRUE(imported(window));
+    EXPECT_GT(ticks, 0);
+    EXPECT_EQ(dialogs.shown.back().message.rfind("2000 件のタグを読み込みました。", 0), 0u)
+        << dialogs.shown.back().message;
+    EXPECT_EQ(data.size(), 2002u);
+    EXPECT_EQ(edit->tagTableData.size(), 2002u);
+}
+
+INSTANTIATE_TEST_SUITE_P(XmlAndCsv, ImportReading,
+                         ::testing::Values(LargeImport{"onTagXMLInput", "large.xml"},
+                                           LargeImport{"onTagCSVInput", "large.csv"}),
+                         [](const auto& info) {
+                             return std::string(
+                                 info.param.action == std::string("onTagXMLInput") ? "Xml" : "Csv");
+                         });
+
+// 20,000 codes without a team: one table to answer, 全部をチームB sets every
+// row, the question stays on the screen and the report lists a few codes
+// and counts the rest.
+TEST_F(Screens, ImportOfTwentyThousandCodesAsksInATableAndReportsInShort) {
+    openVideo("a.mp4", 4000.0);
+    std::string xml = "<file><ALL_INSTANCES>";
+    for (int i = 0; i < 20000; ++i) {
+        const std::string at = std::to_string(i / 10) + "." + std::to_string(i % 10);
+        xml += "<instance><ID>" + std::to_string(i + 1) + "</ID><start>" + at + "</start><end>" +
+               at + "</end><code>コード" + std::to_string(i) + "</code></instance>";
+    }
+    xml += "</ALL_INSTANCES></file>";
+    std::ofstream(dir / "many.xml") << xml;
+
+    int rows = 0;
+    bool setAll = false, fits = false;
+    QTimer timer;
+    timer.setInterval(10);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!dialog || dialog->objectName() != "importDialog" || !dialog->isVisible())
+            return;
+        timer.stop();
+        if (auto* table = dialog->findChild<QTableView*>("teamlessCodes"))
+            rows = table->model()->rowCount();
+        if (auto* all = dialog->findChild<QAbstractButton*>("allTeamB")) {
+            QTest::mouseClick(all, Qt::LeftButton);
+            setAll = true;
+        }
+        const QSize room = dialog->screen()->availableGeometry().size();
+        fits = dialog->frameGeometry().width() <= room.width() &&
+               dialog->frameGeometry().height() <= room.height();
+        QTest::mouseClick(dialog->findChild<QAbstractButton*>("importOk"), Qt::LeftButton);
+        reactivate(dialog);
+    });
+    timer.start();
+    dialogs.paths = {(dir / "many.xml").string()};
+    click("onTagXMLInput");
+    ASSERT_TRUE(imported(window));
+    EXPECT_EQ(rows, 20000);
+    EXPECT_TRUE(setAll);
+    EXPECT_TRUE(fits);
+    const auto& data = main->tagDataModel.data;
+    ASSERT_EQ(data.size(), 20000u);
+    EXPECT_TRUE(std::none_of(data.begin(), data.end(), [](const auto& tag) { return tag->team; }));
+    const std::string& report = dialogs.shown.back().message;
+    EXPECT_EQ(report.rfind("20000 件のタグを読み込みました。", 0), 0u) << report.substr(0, 200);
+    EXPECT_NE(report.find("コードウィンドウにないコード: コード0 コード1 "), std::string::npos);
+    EXPECT_NE(report.find(" コード19 ほか 19980 件"), std::string::npos) << report.substr(0, 2000);
+    EXPECT_LT(report.size(), 1000u);
 }
