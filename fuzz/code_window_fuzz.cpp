@@ -1,6 +1,7 @@
 // libFuzzer target: the code window reader (and its JSON reader) must take
 // any bytes: no crash, every problem names the file and a line the text has,
-// and a window it accepts is written and read back the same.
+// a window it accepts is written and read back the same, and its keys the
+// player reads are all taken off when it is offered.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -29,6 +30,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(checkCodeWindow(read.window).empty());
         const CodeWindowRead back = parseCodeWindow(codeWindowJson(read.window), "f.json");
         check(back.ok() && back.window == read.window);
+        // The folder's list takes off the keys the player reads: none is left.
+        CodeWindow offered = read.window;
+        dropTakenKeys(offered);
+        check(checkCodeWindow(offered).empty());
+        for (const Code& c : offered.codes)
+            check(playerKeyMessage(c.keyA).empty() && playerKeyMessage(c.keyB).empty());
+        for (const LabelGroup& g : offered.labels)
+            for (const std::string& key : g.keys)
+                check(playerKeyMessage(key).empty());
     }
     return 0;
 }

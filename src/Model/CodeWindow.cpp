@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <map>
 #include <set>
+#include <unordered_map>
 
 #include "Model/DataModel.h"
 #include "Model/UnicodeText.h"
@@ -112,13 +113,57 @@ const std::vector<PlayerKey>& playerKeys() {
     return keys;
 }
 
+namespace {
+
+// The key a player's key stands for when `key` is it or its Shift form (the
+// player reads A, S, D, Space, the arrows, "," and "." and the page keys
+// whatever Shift says, and "<" and ">" as "," and "."); nullptr when none.
+const PlayerKey* playerKeyOf(std::string_view text) {
+    std::string key = keyOf(text);
+    bool shifted = false;
+    if (key.size() > 6 && key.starts_with("shift+")) {
+        key.erase(0, 6);
+        shifted = true;
+    }
+    if (key == "<" || key == ">")
+        key = key == "<" ? "," : ".";
+    for (const PlayerKey& p : playerKeys())
+        if (keyOf(p.key) == key && (!shifted || p.key.find('+') == std::string_view::npos))
+            return &p;
+    return nullptr;
+}
+
+} // namespace
+
+std::string numberRowKey(std::string_view key) {
+    // The shifted symbols of the digits that are the same on US and Japanese
+    // keyboards, or found on one of them only.
+    static constexpr std::string_view symbols = "!@#$%^'*", digits = "12345678";
+    std::string text(key);
+    if (text.size() < 3 || text[text.size() - 2] != '+')
+        return text;
+    const size_t at = symbols.find(text.back());
+    if (at == std::string_view::npos ||
+        keyOf(std::string_view(text).substr(0, text.size() - 2)).find("shift") == std::string::npos)
+        return text;
+    text.back() = digits[at];
+    return text;
+}
+
+std::string playerKeyMessage(std::string_view key) {
+    const PlayerKey* p = key.empty() ? nullptr : playerKeyOf(key);
+    if (!p)
+        return {};
+    return "キー「" + std::string(key) + "」はプレーヤーのキー（" + std::string(p->use) +
+           "）のため使えません";
+}
+
 std::string keyTakenMessage(const CodeWindow& window, std::string_view key, KeyPlace place) {
     if (key.empty())
         return {};
+    if (std::string player = playerKeyMessage(key); !player.empty())
+        return player;
     const std::string shown = "キー「" + std::string(key) + "」は";
-    for (const PlayerKey& p : playerKeys())
-        if (sameKey(p.key, key))
-            return shown + "プレーヤーのキー（" + std::string(p.use) + "）のため使えません";
     using Kind = KeyPlace::Kind;
     for (size_t i = 0; i < window.codes.size(); ++i) {
         const Code& code = window.codes[i];
@@ -143,29 +188,39 @@ std::string keyTakenMessage(const CodeWindow& window, std::string_view key, KeyP
 }
 
 std::vector<std::string> dropTakenKeys(CodeWindow& window) {
-    using Kind = KeyPlace::Kind;
-    // From the last place back: of two places with one key the later loses
-    // it, and the earlier is then free of the clash.
+    // In window order, each key looked up once: of two places with one key
+    // the later loses it, and the message names the first, as
+    // keyTakenMessage would.
     std::vector<std::string> said;
-    auto check = [&](std::string& key, KeyPlace place, const std::string& where) {
-        if (std::string why = keyTakenMessage(window, key, place); !why.empty()) {
-            said.push_back(where + "：" + why + "。このキーを外しました");
-            key.clear();
+    std::unordered_map<std::string, std::string> holders; // key -> whose
+    auto check = [&](std::string& key, const std::string& where, std::string holder) {
+        if (key.empty())
+            return;
+        std::string why = playerKeyMessage(key);
+        if (why.empty()) {
+            const auto [at, fresh] = holders.emplace(keyOf(key), std::move(holder));
+            if (fresh)
+                return;
+            why = "キー「" + key + "」はすでに" + at->second + "に割り当てられています";
         }
+        said.push_back(where + "：" + why + "。このキーを外しました");
+        key.clear();
     };
-    for (size_t i = window.labels.size(); i-- > 0;) {
+    for (size_t i = 0; i < window.codes.size(); ++i)
+        for (const bool teamA : {true, false}) {
+            const std::string team = teamA ? "チームA" : "チームB";
+            Code& code = window.codes[i];
+            check(teamA ? code.keyA : code.keyB,
+                  std::to_string(i + 1) + " 番目のコード（" + team + "）",
+                  "コード「" + code.name + "」（" + team + "）");
+        }
+    for (size_t i = 0; i < window.labels.size(); ++i) {
         LabelGroup& group = window.labels[i];
-        for (size_t t = group.keys.size(); t-- > 0;)
-            check(group.keys[t], {Kind::Label, i, t},
-                  std::to_string(i + 1) + " 番目のラベルグループ");
+        for (size_t t = 0; t < group.keys.size(); ++t)
+            check(group.keys[t], std::to_string(i + 1) + " 番目のラベルグループ",
+                  "ラベル「" + group.group + "：" +
+                      (t < group.texts.size() ? group.texts[t] : std::string()) + "」");
     }
-    for (size_t i = window.codes.size(); i-- > 0;)
-        for (const bool teamA : {false, true})
-            check(teamA ? window.codes[i].keyA : window.codes[i].keyB,
-                  {teamA ? Kind::CodeA : Kind::CodeB, i, 0},
-                  std::to_string(i + 1) + " 番目のコード（" + (teamA ? "チームA" : "チームB") +
-                      "）");
-    std::reverse(said.begin(), said.end());
     return said;
 }
 

@@ -94,6 +94,15 @@ struct PlayerKey {
 };
 const std::vector<PlayerKey>& playerKeys();
 
+// Why `key` cannot be a code's or a label's key because the player reads it
+// (a player's key, or its Shift form, which the player reads alike), in
+// Japanese; empty when it is not the player's.
+std::string playerKeyMessage(std::string_view key);
+// A Shift key text of the number row with its digit, as the row's place:
+// "Shift+!" is "Shift+1", "Ctrl+Shift+%" is "Ctrl+Shift+5". Symbols that stand
+// on other digits on US and Japanese keyboards ("&", "(", ")", "\"") stay.
+std::string numberRowKey(std::string_view key);
+
 // Whether two key texts are the same key as Qt reads them (letters in either
 // case, spaces ignored).
 bool sameKey(std::string_view a, std::string_view b);

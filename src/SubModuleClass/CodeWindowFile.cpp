@@ -123,6 +123,9 @@ Code WindowReader::readCode(const JsonValue& v, size_t i) {
     text(v, "color", code.color, Part::Code, i);
     text(v, "keyA", code.keyA, Part::Code, i);
     text(v, "keyB", code.keyB, Part::Code, i);
+    // "Shift+!" as written on one keyboard is the key "Shift+1" on every one.
+    code.keyA = numberRowKey(code.keyA);
+    code.keyB = numberRowKey(code.keyB);
     text(v, "group", code.group, Part::Code, i);
     seconds(v, "lead", code.lead, i);
     seconds(v, "lag", code.lag, i);
@@ -146,6 +149,8 @@ LabelGroup WindowReader::readLabel(const JsonValue& v, size_t i) {
     text(v, "group", group.group, Part::Label, i);
     texts(v, "texts", group.texts, i);
     texts(v, "keys", group.keys, i);
+    for (std::string& key : group.keys)
+        key = numberRowKey(key);
     return group;
 }
 
@@ -273,9 +278,14 @@ std::string writeCodeWindowFile(const fs::path& file, const CodeWindow& window) 
     const auto problems = checkCodeWindow(window);
     if (!problems.empty())
         return problems.front().message;
+    // A file the folder would refuse to read is never written.
+    const std::string text = codeWindowJson(window);
+    if (text.size() > kMaxCodeWindowFileBytes)
+        return "ファイルが大きすぎます（" + std::to_string(text.size() / 1024) + " KB。" +
+               std::to_string(kMaxCodeWindowFileBytes / 1024) + " KB まで）";
     std::error_code ec;
     fs::create_directories(file.parent_path(), ec);
-    return writeFileAtomically(file, codeWindowJson(window));
+    return writeFileAtomically(file, text);
 }
 
 std::string codeWindowFileName(std::string_view windowName) {

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <unordered_set>
 
 #include "Model/UnicodeText.h"
 
@@ -57,7 +58,7 @@ private:
 
     bool parseValue(JsonValue& value, int depth);
     bool parseContainer(JsonValue& value, int depth);
-    bool parseMember(JsonValue& object, int depth);
+    bool parseMember(JsonValue& object, std::unordered_set<std::string>& keys, int depth);
     bool parseNumber(JsonValue& value);
     bool parseString(std::string& out);
     bool parseEscape(std::string& out);
@@ -108,9 +109,12 @@ bool Parser::parseContainer(JsonValue& value, int depth) {
         ++pos_;
         return true;
     }
+    // The keys of this object so far: a member's check stays at one look-up
+    // however many members an object has.
+    std::unordered_set<std::string> keys;
     while (true) {
         if (object) {
-            if (!parseMember(value, depth))
+            if (!parseMember(value, keys, depth))
                 return false;
         } else if (!parseValue(value.items.emplace_back(), depth + 1)) {
             return false;
@@ -129,14 +133,14 @@ bool Parser::parseContainer(JsonValue& value, int depth) {
     }
 }
 
-bool Parser::parseMember(JsonValue& object, int depth) {
+bool Parser::parseMember(JsonValue& object, std::unordered_set<std::string>& keys, int depth) {
     skipSpace();
     if (peek() != '"')
         return fail("項目の名前（\"…\"）があるべきところです");
     std::string key;
     if (!parseString(key))
         return false;
-    if (object.member(key))
+    if (!keys.insert(key).second)
         return fail("項目「" + key + "」が二度書かれています");
     skipSpace();
     if (peek() != ':')

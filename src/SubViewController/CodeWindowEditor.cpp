@@ -13,6 +13,8 @@
 #include <QListWidget>
 #include <QPixmap>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <iterator>
@@ -98,6 +100,13 @@ std::string duplicateName(const std::vector<std::string>& taken) {
     }
 }
 
+std::optional<Qt::Key> numberRowPlace(const QKeyEvent& event) {
+    const quint32 place = event.nativeScanCode();
+    if (!(event.modifiers() & Qt::ShiftModifier) || place < 10 || place > 19)
+        return std::nullopt;
+    return static_cast<Qt::Key>(Qt::Key_0 + (place - 9) % 10);
+}
+
 KeyCaptureField::KeyCaptureField(QWidget* parent) : QLineEdit(parent) {
     setReadOnly(true);
     setPlaceholderText("キーを押す");
@@ -134,8 +143,12 @@ void KeyCaptureField::keyPressEvent(QKeyEvent* event) {
         emit keyPressed({});
         return;
     }
-    const QKeySequence seq(QKeyCombination(mods, static_cast<Qt::Key>(key)));
-    emit keyPressed(seq.toString(QKeySequence::PortableText));
+    const QKeySequence seq(
+        QKeyCombination(mods, numberRowPlace(*event).value_or(static_cast<Qt::Key>(key))));
+    // Without the key's place (no native code), the symbols both keyboards
+    // agree on still say their digit.
+    emit keyPressed(QString::fromStdString(
+        numberRowKey(seq.toString(QKeySequence::PortableText).toStdString())));
 }
 
 CodeWindowEditor::CodeWindowEditor(const CodeWindow& window, fs::path file,
@@ -181,6 +194,8 @@ CodeWindowEditor::CodeWindowEditor(const CodeWindow& window, fs::path file,
                                "ウィンドウのファイル（.json）をフォルダーに読み込みます", this);
     auto* exportButton = smallButton("書き出し…", "codeWindowExportButton",
                                      "このウィンドウをファイル（.json）に書き出します", this);
+    deleteButton_ = smallButton("削除…", "codeWindowDeleteButton",
+                                "このウィンドウのファイルをフォルダーから削除します", this);
     auto* cancel = smallButton("キャンセル", "codeWindowCancelButton", "保存せずに閉じます", this);
     auto* save =
         smallButton("保存", "codeWindowSaveButton", "このウィンドウを保存して選びます", this);
@@ -190,6 +205,10 @@ CodeWindowEditor::CodeWindowEditor(const CodeWindow& window, fs::path file,
     connect(save, &QPushButton::clicked, this, &CodeWindowEditor::onSave);
     bottom->addWidget(import);
     bottom->addWidget(exportButton);
+    bottom->addWidget(deleteButton_);
+    connect(deleteButton_, &QPushButton::clicked, this, &CodeWindowEditor::onDelete);
+    // Only a window that has its file: 標準 and a new one have none.
+    deleteButton_->setEnabled(!file_.empty());
     bottom->addStretch(1);
     bottom->addWidget(cancel);
     bottom->addWidget(save);
@@ -200,7 +219,11 @@ CodeWindowEditor::CodeWindowEditor(const CodeWindow& window, fs::path file,
     listLabels();
     chooseLabel(window_.labels.empty() ? -1 : 0);
     kept_ = window_;
-    resize(860, 640);
+    // Never taller or wider than the screen's free room.
+    QSize size(860, 640);
+    if (const QScreen* screen = parent ? parent->screen() : nullptr)
+        size = size.boundedTo(screen->availableGeometry().size() - QSize(20, 40));
+    resize(size);
 }
 
 void CodeWindowEditor::reject() {
@@ -369,14 +392,23 @@ QWidget* CodeWindowEditor::makeLabelBox() {
     labelGroup_->setObjectName("labelGroupField");
     name->addWidget(labelGroup_, 1);
     form->addLayout(name);
-    auto* texts = new QWidget(labelForm_);
-    labelTexts_ = new QGridLayout(texts);
-    labelTexts_->setContentsMargins(0, 0, 0, 0);
-    form->addWidget(texts);
+    // The texts scroll: a group of many (15 players, say) keeps the editor
+    // and its buttons on the screen.
+    auto* scroll = new QScrollArea(labelForm_);
+    scroll->setObjectName("labelTextScroll");
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    auto* texts = new QWidget(scroll);
+    auto* column = new QVBoxLayout(texts);
+    column->setContentsMargins(0, 0, 0, 0);
+    labelTexts_ = new QGridLayout();
+    column->addLayout(labelTexts_);
+    column->addStretch(1);
+    scroll->setWidget(texts);
+    form->addWidget(scroll, 1);
     auto* addText = smallButton("ラベルを追加", "labelTextAddButton",
                                 "このグループにラベルを加えます", labelForm_);
     form->addWidget(addText, 0, Qt::AlignLeft);
-    form->addStretch(1);
     l->addWidget(labelForm_, 3);
 
     connect(labelList_, &QListWidget::currentRowChanged, this, &CodeWindowEditor::chooseLabel);
@@ -620,24 +652,16 @@ void CodeWindowEditor::setLabelKey(size_t text, const QString& key) {
 // ---- files
 
 // A key of the window the player keeps (a file may have one), as the key
-// fields say it; empty when none.
+// fields say it; empty when none. Keys given twice are the check's.
 static std::string playerKeyProblem(const CodeWindow& window) {
-    using Kind = KeyPlace::Kind;
     for (size_t i = 0; i < window.codes.size(); ++i)
-        for (const bool teamA : {true, false}) {
-            const KeyPlace place{teamA ? Kind::CodeA : Kind::CodeB, i, 0};
-            const std::string message =
-                keyTakenMessage(window, teamA ? window.codes[i].keyA : window.codes[i].keyB, place);
-            if (!message.empty())
+        for (const std::string* key : {&window.codes[i].keyA, &window.codes[i].keyB})
+            if (std::string message = playerKeyMessage(*key); !message.empty())
                 return std::to_string(i + 1) + " 番目のコード：" + message;
-        }
     for (size_t i = 0; i < window.labels.size(); ++i)
-        for (size_t t = 0; t < window.labels[i].keys.size(); ++t) {
-            const std::string message =
-                keyTakenMessage(window, window.labels[i].keys[t], {Kind::Label, i, t});
-            if (!message.empty())
+        for (const std::string& key : window.labels[i].keys)
+            if (std::string message = playerKeyMessage(key); !message.empty())
                 return std::to_string(i + 1) + " 番目のラベルグループ：" + message;
-        }
     return {};
 }
 
@@ -729,6 +753,7 @@ void CodeWindowEditor::onImport() {
         for (LabelGroup& g : window_.labels)
             g.keys.resize(g.texts.size());
         file_ = target;
+        deleteButton_->setEnabled(true);
         savedName_ = name;
         kept_ = window_;
         nameField_->setText(qs(name));
@@ -738,6 +763,25 @@ void CodeWindowEditor::onImport() {
         chooseLabel(window_.labels.empty() ? -1 : 0);
         AlertBox("「" + name + "」を読み込みました", "成功", "success");
     });
+}
+
+void CodeWindowEditor::onDelete() {
+    if (file_.empty())
+        return;
+    const std::string name = fileName_.empty() ? window_.name : fileName_;
+    if (dialogProvider().showBox(DialogProvider::Kind::Confirm,
+                                 "コードウィンドウ「" + name +
+                                     "」を削除しますか？\n記録したタグはそのまま残ります。",
+                                 "コードウィンドウ", "warning", {"キャンセル", "削除する"}) != 1)
+        return;
+    std::error_code ec;
+    if (!fs::remove(file_, ec) && ec) {
+        AlertBox("削除できませんでした（" + fileErrorText(ec.value()) + "）", "エラー", "error");
+        return;
+    }
+    deleted_ = true;
+    savedName_.clear();
+    QDialog::accept();
 }
 
 void CodeWindowEditor::onExport() {

@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QLineEdit>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,12 @@ class QGroupBox;
 class QLabel;
 class QListWidget;
 class QPushButton;
+
+// With Shift on the number row, the digit of the key's place: a keyboard
+// types Shift+1 as "!" (US, Japanese and most layouts) and Shift+2 as "@" or
+// "\"" by layout, while window files write "Shift+1". X keycodes 10-19 are
+// the number row's places (evdev codes + 8, on X11 and Wayland alike).
+std::optional<Qt::Key> numberRowPlace(const QKeyEvent& event);
 
 // A field that records the key pressed in it: one key with its modifiers,
 // as a key text ("Q", "Shift+1", "F5"). Backspace and Delete clear it; Tab
@@ -54,6 +61,10 @@ public:
     void onSave();
     void onImport();
     void onExport();
+    // 削除…: the window's file goes from the folder, after a question.
+    void onDelete();
+    // Whether the window's file was deleted.
+    bool deleted() const { return deleted_; }
     // Cancel, Escape and the close button: asks before edits are thrown away.
     void reject() override;
 
@@ -94,6 +105,8 @@ private:
     std::string fileName_; // the name the window has in file_
     std::vector<std::string> otherNames_;
     std::string savedName_;
+    bool deleted_ = false;
+    QPushButton* deleteButton_;
     int code_ = -1, label_ = -1;
 
     QLineEdit* nameField_;

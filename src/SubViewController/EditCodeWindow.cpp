@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSettings>
 #include <QTimer>
 #include <QToolTip>
@@ -18,6 +19,7 @@
 
 #include "MainViewController.h"
 #include "Media/Player.h"
+#include "Model/UnicodeText.h"
 #include "SubModuleClass/CodeWindowFile.h"
 #include "SubViewClass/Buttons.h"
 #include "SubViewClass/CustomAlert.h"
@@ -37,6 +39,9 @@ const std::vector<std::vector<int>> kButtonRows = {{0, 1, 2},   {3, 4},       {5
                                                    {9, 10, 11}, {12, 13, 14}, {15, 16, 17}};
 
 const char* const kWindowSetting = "codeWindow";
+// Lines of the start-up notice about window files.
+constexpr size_t kProblemsShown = 8;
+constexpr size_t kProblemBytes = 300;
 
 // Columns of a custom window's grid: up to 40 codes per team still fit a
 // 1366×768 screen in four columns of ten.
@@ -55,16 +60,12 @@ std::optional<QKeyCombination> keyOf(const std::string& text) {
 }
 
 // What a press stands for: the key as typed and, with Shift on the number
-// row, its digit. A real keyboard types Shift+1 as "!" (US, Japanese and most
-// layouts), while window files write "Shift+1". X keycodes 10-19 are the
-// number row's places (evdev codes + 8, on X11 and Wayland alike).
+// row, its digit (window files write "Shift+1").
 std::array<QKeyCombination, 2> pressedKeys(const QKeyEvent& event) {
     const Qt::KeyboardModifiers mods = event.modifiers() & ~Qt::KeypadModifier;
     const QKeyCombination typed(mods, static_cast<Qt::Key>(event.key()));
-    const quint32 place = event.nativeScanCode();
-    if (!(mods & Qt::ShiftModifier) || place < 10 || place > 19)
-        return {typed, typed};
-    return {typed, QKeyCombination(mods, static_cast<Qt::Key>(Qt::Key_0 + (place - 9) % 10))};
+    const auto place = numberRowPlace(event);
+    return {typed, place ? QKeyCombination(mods, *place) : typed};
 }
 
 } // namespace
@@ -88,17 +89,32 @@ QWidget* EditViewController::makeCodePanel() {
     chooser->addWidget(codeWindowPopUp, 1);
     chooser->addWidget(codeWindowEditButton);
     l->addLayout(chooser);
+    // The buttons scroll when a window has more than the screen can show:
+    // the main window never grows past the screen with them.
+    codeScroll = new QScrollArea(panel);
+    codeScroll->setObjectName("codeScroll");
+    codeScroll->setFrameShape(QFrame::NoFrame);
+    codeScroll->setWidgetResizable(true);
+    auto* inner = new QWidget(codeScroll);
+    auto* rows = new QVBoxLayout(inner);
+    rows->setContentsMargins(0, 0, 0, 0);
+    rows->setSpacing(6);
     auto* teams = new QHBoxLayout();
     teams->setSpacing(10);
-    teams->addWidget(makeTeamPanel(true), 1);
-    teams->addWidget(makeTeamPanel(false), 1);
-    l->addLayout(teams, 1);
-    labelPanel = new QWidget(panel);
+    teams->addWidget(makeTeamPanel(true, inner), 1);
+    teams->addWidget(makeTeamPanel(false, inner), 1);
+    rows->addLayout(teams, 1);
+    labelPanel = new QWidget(inner);
     labelPanel->setObjectName("labelPanel");
     new QGridLayout(labelPanel);
     labelPanel->layout()->setContentsMargins(0, 0, 0, 0);
     labelPanel->hide();
-    l->addWidget(labelPanel);
+    rows->addWidget(labelPanel);
+    codeScroll->setWidget(inner);
+    // The screen's own background shows through, as before the scrolling.
+    inner->setAutoFillBackground(false);
+    codeScroll->viewport()->setAutoFillBackground(false);
+    l->addWidget(codeScroll, 1);
     connect(codeWindowPopUp, &QComboBox::activated, this, [this](int which) {
         chooseCodeWindow(which);
         QSettings("Rucktag", "Rucktag")
@@ -108,8 +124,8 @@ QWidget* EditViewController::makeCodePanel() {
     return panel;
 }
 
-QWidget* EditViewController::makeTeamPanel(bool teamA) {
-    auto* panel = new QWidget(this);
+QWidget* EditViewController::makeTeamPanel(bool teamA, QWidget* parent) {
+    auto* panel = new QWidget(parent);
     auto* l = new QVBoxLayout(panel);
     l->setContentsMargins(0, 0, 0, 0);
     l->setSpacing(6);
@@ -144,9 +160,17 @@ void EditViewController::loadCodeWindows(const std::string& choose) {
     // Said once a run; the editor reports its own files.
     if (list.problems.empty() || std::exchange(windowProblemsShown_, true))
         return;
+    // The first few, so that the box and its button stay on the screen
+    // however many files are bad; the editor's 読込… says all of a file.
     std::string note = "コードウィンドウのファイルに問題があります。";
-    for (const std::string& p : list.problems)
-        note += "\n" + p;
+    const size_t shown = std::min(list.problems.size(), kProblemsShown);
+    for (size_t i = 0; i < shown; ++i) {
+        // A name or key of thousands of characters is cut too.
+        const std::string_view line = utf8Prefix(list.problems[i], kProblemBytes);
+        note += "\n" + std::string(line) + (line.size() < list.problems[i].size() ? "…" : "");
+    }
+    if (shown < list.problems.size())
+        note += "\nほか " + std::to_string(list.problems.size() - shown) + " 件";
     // Once the window is up, not over an empty screen.
     QTimer::singleShot(0, this, [note] { AlertBox(note, "お知らせ", "warning"); });
 }
@@ -193,7 +217,9 @@ void EditViewController::openCodeWindowEditor() {
                              windowFiles_[static_cast<size_t>(which)], std::move(others), this);
     editor->setAttribute(Qt::WA_DeleteOnClose);
     connect(editor, &QDialog::finished, this, [this, editor] {
-        if (!editor->savedName().empty())
+        if (editor->deleted())
+            loadCodeWindows(std::string(kStandardWindowName));
+        else if (!editor->savedName().empty())
             loadCodeWindows(editor->savedName());
     });
     editor->open();
@@ -341,8 +367,12 @@ void EditViewController::buildTagButtons(bool teamA) {
         g->addWidget(b, row, column, 1, span);
         b->show();
         tagButtons.push_back(b);
-        if (const auto key = keyOf(teamA ? code.keyA : code.keyB))
+        const std::string& keyText = teamA ? code.keyA : code.keyB;
+        if (const auto key = keyOf(keyText)) {
             codeKeys_.push_back({*key, b});
+            // The key is told where the name is, as a label button's is.
+            b->setToolTip(QString::fromStdString(code.name + " (" + keyText + ")"));
+        }
         if (window.builtIn && code.name == "UE") {
             (teamA ? UEImageButtonA : UEImageButtonB) = b;
             b->setToolTip("アンフォーストエラー");

@@ -16,6 +16,7 @@ class QComboBox;
 class QGridLayout;
 class QPushButton;
 class QPlainTextEdit;
+class QScrollArea;
 class QPushButton;
 class TagButton;
 class GeneralButton;
@@ -59,6 +60,9 @@ public:
     // The label panel: one row per label group of the window, hidden when
     // it has none.
     QWidget* labelPanel = nullptr;
+    // The team panels and the label panel, which scroll past the screen's
+    // room.
+    QScrollArea* codeScroll = nullptr;
     // Every label button, group by group, text by text.
     std::vector<QPushButton*> labelButtons;
     // Label `text` of `group` on the chosen tag: set, in place of the group's
@@ -126,7 +130,7 @@ private:
     // The import being read (its bar and its worker), null when none.
     QPointer<QObject> importRun_;
     QWidget* makeCodePanel();
-    QWidget* makeTeamPanel(bool teamA);
+    QWidget* makeTeamPanel(bool teamA, QWidget* parent);
     // The folder's windows in the pop-up, the remembered one chosen; files
     // that cannot be offered are reported once. `choose`: the window to
     // choose instead of the remembered one.

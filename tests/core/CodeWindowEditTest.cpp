@@ -42,8 +42,15 @@ TEST(CodeWindowKeys, ATakenKeyIsRefusedNamingItsHolder) {
     // Letters in either case are one key; a modifier makes another.
     EXPECT_NE(keyTakenMessage(w, "a", newA), "");
     EXPECT_NE(keyTakenMessage(w, "Ctrl+Shift+Z", newA), "");
-    EXPECT_EQ(keyTakenMessage(w, "Shift+A", newA), "");
     EXPECT_EQ(keyTakenMessage(w, "Ctrl+Q", newA), "");
+    // The player reads its keys whatever Shift says (but Ctrl+O), and "<" and
+    // ">" as "," and ".".
+    EXPECT_EQ(keyTakenMessage(w, "Shift+A", newA),
+              "キー「Shift+A」はプレーヤーのキー（再生）のため使えません");
+    for (const char* key : {"shift+space", "Shift+PgDown", "Shift+,", "Shift+<", ">", "Shift+Left"})
+        EXPECT_NE(keyTakenMessage(w, key, newA).find("プレーヤーのキー"), std::string::npos) << key;
+    for (const char* key : {"Ctrl+Shift+O", "Ctrl+Shift+Y", "Shift+F"})
+        EXPECT_EQ(keyTakenMessage(w, key, newA), "") << key;
     EXPECT_EQ(keyTakenMessage(w, "", newA), "");
 }
 

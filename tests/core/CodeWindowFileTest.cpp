@@ -1,7 +1,11 @@
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 
 #include "SubModuleClass/CodeWindowFile.h"
+#include "support/Deadline.h"
 #include "support/Scratch.h"
 
 namespace fs = std::filesystem;
@@ -178,4 +182,94 @@ TEST_F(CodeWindowFiles, KeysThePlayerKeepsAreTakenOffAndReported) {
             "ません。このキーを外しました",
             "k.json: 1 番目のラベルグループ：キー「Space」はプレーヤーのキー（再生／一時停止）"
             "のため使えません。このキーを外しました"}));
+}
+
+// Shift with a player's key is the player's key (its key map reads Shift
+// alike): taken off and said, as the plain key is. A number-row symbol is
+// the row's digit, whichever keyboard wrote it.
+TEST_F(CodeWindowFiles, ShiftedKeysReadAsThePlayerAndTheNumberRowReadThem) {
+    fs::copy_file(fs::path(RUCKTAG_TEST_DATA) / "codewindows" / "shifted-keys.json",
+                  dir / "s.json");
+    const CodeWindowList list = listCodeWindows(dir);
+    ASSERT_EQ(list.windows.size(), 2u) << ::testing::PrintToString(list.problems);
+    const CodeWindow& w = list.windows[1];
+    EXPECT_EQ(w.codes[0].keyA, "");
+    EXPECT_EQ(w.codes[0].keyB, "Shift+1");
+    EXPECT_EQ(w.codes[1].keyA, "");
+    EXPECT_EQ(w.codes[1].keyB, "Ctrl+Shift+5");
+    EXPECT_EQ(w.labels[0].keys, (std::vector<std::string>{"Shift+2", ""}));
+    EXPECT_EQ(list.problems,
+              (std::vector<std::string>{
+                  "s.json: 1 番目のコード（チームA）：キー「Shift+A」はプレーヤーのキー（再生）の"
+                  "ため使えません。このキーを外しました",
+                  "s.json: 2 番目のコード（チームA）：キー「Shift+<」はプレーヤーのキー（クリップ"
+                  "の開始）のため使えません。このキーを外しました",
+                  "s.json: 1 番目のラベルグループ：キー「Shift+Space」はプレーヤーのキー（再生／"
+                  "一時停止）のため使えません。このキーを外しました"}));
+    // Written on two keyboards, one key.
+    EXPECT_EQ(problemsOf(R"({"format": "rucktag-codewindow", "version": 1, "name": "x",
+ "codes": [{"name": "a", "keyA": "Shift+1"}, {"name": "b", "keyA": "shift+!"}]})"),
+              std::vector<std::string>{"w.json:2: キー「shift+1」がほかにも割り当てられています"});
+}
+
+// Hostile files are read at once, whatever their shape: an object of tens of
+// thousands of members, a window of thousands of codes each with its own key,
+// and the crafted files kept with the tests.
+TEST_F(CodeWindowFiles, HostileFilesAreReadInTimeLinearInTheirSize) {
+    std::string members = R"({"format": "rucktag-codewindow", "version": 1, "name": "m",
+ "codes": [{"name": "a"}])";
+    for (int i = 0; members.size() < kMaxCodeWindowFileBytes - 40; ++i)
+        members += ",\n \"x" + std::to_string(i) + "\": " + std::to_string(i);
+    members += "}\n";
+    std::ofstream(dir / "members.json") << members;
+    CodeWindow keyed;
+    keyed.name = "k";
+    for (int i = 0; i < 9000; ++i) {
+        const std::string n = std::to_string(i);
+        keyed.codes.push_back({"c" + n, "#112233", "F" + n, "G" + n, {}, {}, CodeMode::Point, ""});
+    }
+    ASSERT_GT(codeWindowJson(keyed).size(), kMaxCodeWindowFileBytes * 9 / 10);
+    ASSERT_EQ(writeCodeWindowFile(dir / "keys.json", keyed), "");
+    for (const auto& entry : fs::directory_iterator(fs::path(RUCKTAG_TEST_DATA) / "codewindows"))
+        fs::copy_file(entry.path(), dir / entry.path().filename());
+
+    const auto start = std::chrono::steady_clock::now();
+    const CodeWindowList list = [&] {
+        Deadline deadline(20, "reading hostile code window files");
+        return listCodeWindows(dir);
+    }();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(seconds, 1.0);
+    std::vector<std::string> names;
+    for (const CodeWindow& w : list.windows)
+        names.push_back(w.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"標準", "k", "m", "シフト"}));
+    EXPECT_EQ(list.windows[1], keyed);
+    // The rest say why, by file and line.
+    for (const char* said :
+         {"deep.json:1: JSON として読めません（入れ子が深すぎます）",
+          "late-duplicate.json:2003: JSON として読めません（項目「k7」が二度書かれています）",
+          "lone-surrogate.json:2: JSON として読めません（文字列の中に読めない「\\u」があります）",
+          "overlong-utf8.json:1: JSON として読めません（UTF-8 ではない文字があります）"})
+        EXPECT_NE(std::find(list.problems.begin(), list.problems.end(), said), list.problems.end())
+            << said << "\n"
+            << ::testing::PrintToString(list.problems);
+}
+
+// A window the folder could not read back (an import adding thousands of
+// codes) is refused before anything is written, saying why.
+TEST_F(CodeWindowFiles, AWindowTooLargeToReadBackIsNeverWritten) {
+    CodeWindow big = CodeWindow::standard().duplicate("標準 (読込)");
+    for (int i = 0; i < 12000; ++i)
+        big.codes.push_back(
+            {"読込コード" + std::to_string(i), "#808080", "", "", {}, {}, CodeMode::Point, ""});
+    const std::string failed = writeCodeWindowFile(dir / "big.json", big);
+    EXPECT_EQ(failed.rfind("ファイルが大きすぎます（", 0), 0u) << failed;
+    EXPECT_NE(failed.find("1024 KB まで"), std::string::npos) << failed;
+    EXPECT_FALSE(fs::exists(dir / "big.json"));
+    // One that fits is written and read back whole.
+    big.codes.resize(6000);
+    ASSERT_EQ(writeCodeWindowFile(dir / "big.json", big), "");
+    EXPECT_EQ(readCodeWindowFile(dir / "big.json").window, big);
 }

@@ -370,3 +370,94 @@ TEST_F(Editor, WindowsAreExportedAndImportedAsFiles) {
     EXPECT_EQ(edit->codeWindowPopUp->currentText(), "15人制");
     EXPECT_EQ(filesIn(folder()), 2);
 }
+
+// Shift with the number row is kept by the key's place, as "Shift+1", on a US
+// and on a Japanese keyboard alike (and by the symbol without a place); Shift
+// with a player's key is the player's. The button tells its key.
+TEST_F(Editor, ShiftedKeysAreTakenByTheirPlaceAndThePlayersAreRefused) {
+    restartWithSevens();
+    CodeWindowEditor* e = openEditor();
+    ASSERT_NE(e, nullptr);
+    pressKeyIn(e, "codeKeyAField", Qt::Key_A, Qt::ShiftModifier);
+    EXPECT_EQ(lastMessage(), "キー「Shift+A」はプレーヤーのキー（再生）のため使えません");
+    type(Qt::Key_Less, Qt::ShiftModifier);
+    EXPECT_EQ(lastMessage(), "キー「Shift+<」はプレーヤーのキー（クリップの開始）のため使えません");
+    EXPECT_EQ(e->window().codes[0].keyA, "Q");
+
+    struct Press {
+        Qt::Key key;
+        quint32 place; // X keycode; 0: none
+        const char* text;
+        const char* kept;
+    };
+    const Press presses[] = {
+        {Qt::Key_Exclam, 10, "!", "Shift+1"},    {Qt::Key_Percent, 14, "%", "Shift+5"},
+        {Qt::Key_QuoteDbl, 11, "\"", "Shift+2"}, // Japanese
+        {Qt::Key_Ampersand, 16, "&", "Shift+7"}, // US
+        {Qt::Key_Ampersand, 15, "&", "Shift+6"}, // Japanese
+        {Qt::Key_ParenLeft, 18, "(", "Shift+9"}, // US
+        {Qt::Key_At, 0, "@", "Shift+2"},         // no place: US's symbol
+    };
+    for (const Press& p : presses) {
+        pressKeyIn(e, "codeKeyBField", Qt::Key_Backspace);
+        QKeyEvent press(QEvent::KeyPress, p.key, Qt::ShiftModifier, p.place, 0, 0, p.text);
+        QApplication::sendEvent(QApplication::focusWidget(), &press);
+        EXPECT_EQ(e->window().codes[0].keyB, p.kept) << p.text << " at " << p.place;
+    }
+    clickButton(e, "codeWindowSaveButton");
+    waitClosed();
+    EXPECT_NE(slurp(folder() / "7人制.json").find("\"keyB\": \"Shift+2\""), std::string::npos);
+    EXPECT_EQ(button("A0")->toolTip(), "スクラム (Q)");
+    EXPECT_EQ(button("B0")->toolTip(), "スクラム (Shift+2)");
+
+    // Shift+2 records on a Japanese keyboard, where it types "\"".
+    openVideo("a.mp4");
+    fake->clock = 12;
+    QTest::mouseClick(edit->teamA_checkBox, Qt::LeftButton);
+    QTest::mouseClick(edit->teamA_checkBox, Qt::LeftButton);
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_QuoteDbl, Qt::ShiftModifier, 11, 0, 0, "\"");
+    QApplication::sendEvent(QApplication::focusWidget(), &press);
+    ASSERT_EQ(main->tagDataModel.data.size(), 1u);
+    EXPECT_EQ(main->tagDataModel.data[0]->name, "スクラム");
+    EXPECT_FALSE(main->tagDataModel.data[0]->team);
+
+    // A file with a shifted player's key is not read in.
+    const auto shifted = dir / "シフト.json";
+    std::ofstream(shifted) << R"({"format": "rucktag-codewindow", "version": 1, "name": "シフト",
+ "codes": [{"name": "攻撃", "keyA": "Shift+D"}]})";
+    e = openEditor();
+    ASSERT_NE(e, nullptr);
+    dialogs.paths.push_back(shifted.string());
+    clickButton(e, "codeWindowImportButton");
+    EXPECT_EQ(lastMessage(), "読み込めません。\nシフト.json：1 番目のコード：キー「Shift+D」は"
+                             "プレーヤーのキー（スロー再生）のため使えません");
+}
+
+// A window's file is deleted from the editor after a question (the copies an
+// import makes, say); キャンセル keeps it. 標準 is chosen in its place.
+TEST_F(Editor, AWindowIsDeletedAfterAQuestion) {
+    std::filesystem::create_directories(folder());
+    std::string copy = kSevens;
+    copy.replace(copy.find("7人制"), std::string("7人制").size(), "7人制 (読込)");
+    std::ofstream(folder() / "7人制 (読込).json") << copy;
+    restartWithSevens();
+    chooseFilter(edit->codeWindowPopUp, "7人制 (読込)");
+    CodeWindowEditor* e = openEditor();
+    ASSERT_NE(e, nullptr);
+    dialogs.answers = {0};
+    clickButton(e, "codeWindowDeleteButton");
+    EXPECT_EQ(lastMessage(),
+              "コードウィンドウ「7人制 (読込)」を削除しますか？\n記録したタグはそのまま残ります。");
+    EXPECT_EQ(dialogs.shown.back().buttons, (std::vector<std::string>{"キャンセル", "削除する"}));
+    EXPECT_TRUE(std::filesystem::exists(folder() / "7人制 (読込).json"));
+    dialogs.answers = {1};
+    clickButton(e, "codeWindowDeleteButton");
+    waitClosed();
+    EXPECT_FALSE(std::filesystem::exists(folder() / "7人制 (読込).json"));
+    EXPECT_EQ(popUpItems(), (std::vector<std::string>{"標準", "7人制"}));
+    EXPECT_EQ(edit->codeWindowPopUp->currentText(), "標準");
+    // 標準 has no file to delete.
+    e = openEditor();
+    ASSERT_NE(e, nullptr);
+    EXPECT_FALSE(in<QPushButton>(e, "codeWindowDeleteButton")->isEnabled());
+}
