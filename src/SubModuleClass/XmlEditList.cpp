@@ -966,7 +966,7 @@ EditList readEditListFile(const std::string& path, const ReadProgress& progress)
 
 EditListTags tagsFromEditList(const EditList& list, double duration) {
     EditListTags result;
-    std::vector<std::string> noCode, noTime, badTime, pastEnd, badMarker;
+    std::vector<std::string> noCode, noTime, badTime, pastEnd, manyLabels, badMarker;
     for (const EditListInstance& instance : list.instances) {
         if (!instance.hasCode || trimmed(instance.code).empty()) {
             noCode.push_back(instanceName(instance));
@@ -1035,6 +1035,12 @@ EditListTags tagsFromEditList(const EditList& list, double duration) {
             pastEnd.push_back(instanceName(instance));
             continue;
         }
+        // Written out again with its Team and Rucktag labels, the tag must
+        // still be an instance a file may hold.
+        if (tag->labels.size() + 2 > kMaxLabelsPerInstance) {
+            manyLabels.push_back(instanceName(instance));
+            continue;
+        }
         tag->time_string = createTimeString(tag->time_val);
         tag->comment = instance.freeText;
         tag->team = team.value_or(false);
@@ -1059,6 +1065,7 @@ EditListTags tagsFromEditList(const EditList& list, double duration) {
     tell("時刻が負か無限大か数でない、または終了が開始より前のインスタンスを読みませんでした",
          badTime);
     tell("動画の終わりより後に始まるインスタンスを読みませんでした", pastEnd);
+    tell("ラベルが多すぎるインスタンスを読みませんでした", manyLabels);
     tell("Rucktag ラベルが読めず、開始時刻を使いました", badMarker);
     return result;
 }

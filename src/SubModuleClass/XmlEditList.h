@@ -109,7 +109,8 @@ struct EditListTags {
     std::vector<ImportedTag> tags; // by time (file order among equal times)
     // Japanese lines: instances left out (no code, no readable time, a time
     // that is negative or not finite, an end before the start, past the
-    // video's end) and Rucktag labels that could not be read.
+    // video's end, too many labels to be written again) and Rucktag labels
+    // that could not be read.
     std::vector<std::string> problems;
 };
 

@@ -358,6 +358,19 @@ TEST(XmlEditListLimits, CraftedFilesReadQuicklyOrAreRefused) {
     const EditList unknown = readEditList(lists[2].second);
     EXPECT_EQ(unknown.unknownElements.size(), 50u);
     EXPECT_TRUE(mentions(unknown.mended, "ほかにも知らない項目が 99950 種類"));
+    // An instance whose tag could not be written again whole is left out;
+    // one label fewer and it goes there and back.
+    const EditListTags crowded = tagsFromEditList(readEditList(lists[4].second));
+    EXPECT_TRUE(crowded.tags.empty());
+    EXPECT_TRUE(
+        mentions(crowded.problems, "ラベルが多すぎるインスタンスを読みませんでした: 60 件"));
+    auto full = std::make_shared<TagRowData>();
+    full->name = "PG";
+    for (size_t i = 0; i + 2 < kMaxLabelsPerInstance; ++i)
+        full->labels.emplace_back("g" + std::to_string(i), "t");
+    const EditListTags back = tagsFromEditList(readEditList(editListText({full}, 8, 4)));
+    ASSERT_EQ(back.tags.size(), 1u);
+    EXPECT_EQ(back.tags[0].tag->labels, full->labels);
     // A cancelled read keeps nothing.
     EXPECT_EQ(readEditList(lists[1].second, [](size_t, size_t) { return false; }).refused,
               "読込を取り消しました");
