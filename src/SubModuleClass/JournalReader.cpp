@@ -342,6 +342,13 @@ void replay(Parsed& p, JournalContents& result, size_t fileSize) {
         r.apply(edit);
     }
     r.finish();
+    // An end change read on its own can end a tag before its time: that end
+    // is lost, the tag kept.
+    for (const auto& row : result.store.data)
+        if (row->end.isSet() && row->end.time < row->time_val) {
+            row->end = {};
+            ++p.lostRecords;
+        }
 }
 
 // ---- the file --------------------------------------------------------------

@@ -585,13 +585,14 @@ TEST_F(JournalDamage, TimesNoVideoHasAreNotReplayed) {
     step(TagEdit::record(store, tag(true, -5.0f, "キック")));
     step(TagEdit::record(store, tag(true, 7.0f, "トライ")));
     step(TagEdit::end(store, 4, TagEnd::at(INFINITY)));
+    step(TagEdit::end(store, 0, TagEnd::at(0.5f)));
     ASSERT_TRUE(journal.flush());
     const JournalContents back = readJournal(journal.file(), video);
     ASSERT_TRUE(back.ours) << back.error;
     EXPECT_TRUE(back.damaged);
-    // Three tags and one end change; where the snapshot was cut decides
+    // Three tags and two end changes; where the snapshot was cut decides
     // which count each is in.
-    EXPECT_EQ(back.lostTags + back.lostRecords, 4u);
+    EXPECT_EQ(back.lostTags + back.lostRecords, 5u);
     std::vector<std::string> names;
     for (const auto& row : back.store.data) {
         names.push_back(row->name);
