@@ -155,8 +155,8 @@ std::string targetRefusal(const std::string& target, bool force) {
     if (!fs::is_regular_file(status))
         return "書き出し先が通常のファイルではありません / the output is not a regular file: " +
                target;
-    const std::string video = hasVideoExtension(target) ? target : videoBesideSession(target);
-    if (!video.empty() && TagJournal::heldElsewhere(video))
+    const std::string recorded = hasVideoExtension(target) ? target : videoBesideSession(target);
+    if (!recorded.empty() && TagJournal::heldElsewhere(recorded))
         return "書き出し先の動画は実行中の Rucktag で記録中です。書き出しませんでした / a running "
                "Rucktag records the video of the output; nothing was written: " +
                target;
@@ -173,18 +173,18 @@ std::string targetRefusal(const std::string& target, bool force) {
     }
     if (head.starts_with(kOurs))
         return {};
-    const char* what =
-        hasVideoExtension(target) ? "動画です / is a video"
-        : head.starts_with(TagFileManager::kHeader) ||
-                head.starts_with("\xEF\xBB\xBF" + std::string(TagFileManager::kHeader))
-            ? "タグのCSVファイル (セッションファイル) です / is a tag CSV (a "
-              "session file)"
-            : "Rucktag の書いた XML 編集リストではありません / is not an XML edit "
-              "list Rucktag wrote";
-    return std::string("書き出し先はすでにあり、") + what +
-           "。置き換えるときは --force を付けてください / the output exists and so was left "
-           "alone (add --force to replace it): " +
-           target;
+    const bool video = hasVideoExtension(target);
+    const bool tags = head.starts_with(TagFileManager::kHeader) ||
+                      head.starts_with("\xEF\xBB\xBF" + std::string(TagFileManager::kHeader));
+    const std::string what = video  ? "動画です"
+                             : tags ? "タグのCSVファイル (セッションファイル) です"
+                                    : "Rucktag の書いた XML 編集リストではありません";
+    const std::string english = video  ? "is a video"
+                                : tags ? "is a tag CSV (a session file)"
+                                       : "is not an XML edit list Rucktag wrote";
+    return "書き出し先はすでにあり、" + what +
+           "。置き換えるときは --force を付けてください / the output exists and " + english +
+           "; add --force to replace it: " + target;
 }
 
 // The code window named `name` (the standard one by its name, else from the

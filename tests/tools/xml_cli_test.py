@@ -240,6 +240,13 @@ class XmlCommand(unittest.TestCase):
             self.assertIn("実行中の Rucktag で記録中です", r.stderr)
             self.assertIn("running Rucktag", r.stderr)
             self.assertEqual(self.read("match.csv"), SESSION)
+            # Nor does an export write over its session file or video, even forced.
+            self.write("src.csv", SESSION)
+            for target in ("match.csv", "match.mp4"):
+                r = run("export", "--force", self.path("src.csv"), self.path(target), state=state)
+                self.assertEqual(r.returncode, 1, target)
+                self.assertIn("記録中です", r.stderr)
+            self.assertEqual(self.read("match.csv"), SESSION)
         finally:
             driver.send_signal(signal.SIGKILL)
             driver.wait(30)
