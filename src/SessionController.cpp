@@ -303,6 +303,10 @@ std::string csvDamageText(const TagFileManager::LoadResult& loaded) {
     if (!loaded.unreadableExtras.empty())
         text += lineList(loaded.unreadableExtras) +
                 ": 終了時刻またはラベルを読み取れないため、読み取れた分だけ読み込みました。\n";
+    if (!loaded.badTimes.empty())
+        text += lineList(loaded.badTimes) +
+                ": 時刻が負か無限大か数でない、または終了時刻が開始より前のため、"
+                "読み込みませんでした。\n";
     if (!loaded.unclosedQuotes.empty())
         text += lineList(loaded.unclosedQuotes) +
                 ": 引用符（\"）が閉じられていないため、引用符も文字として読み込みました。\n";

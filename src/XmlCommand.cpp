@@ -3,12 +3,14 @@
 #include <charconv>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <optional>
 
 #include "Media/MediaProbe.h"
 #include "Model/CodeWindow.h"
 #include "SubModuleClass/AtomicFile.h"
+#include "SubModuleClass/CodeWindowFile.h"
 #include "SubModuleClass/TagFileManager.h"
 #include "SubModuleClass/TagJournal.h"
 #include "SubModuleClass/XmlEditList.h"
@@ -21,9 +23,14 @@ constexpr double kDefaultLag = 4.0;
 
 constexpr const char* kUsage =
     "使い方 / Usage:\n"
-    "  rucktag xml export SESSION.csv OUT.xml [--lead 秒] [--lag 秒]\n"
+    "  rucktag xml export SESSION.csv OUT.xml [--lead 秒] [--lag 秒] [--window 名前] [--force]\n"
     "    セッションファイルのタグを XML 編集リストに書き出します (前 8 秒・後 4 秒が既定)。\n"
-    "    Writes the session file's tags as an XML edit list (lead 8 s, lag 4 s by default).\n"
+    "    --window はコードの色と前後をそのコードウィンドウから取ります (既定は標準)。\n"
+    "    Rucktag の書いた XML 編集リストでないファイルには、--force なしでは書きません。\n"
+    "    Writes the session file's tags as an XML edit list (lead 8 s, lag 4 s by default);\n"
+    "    --window takes the codes' colours, leads and lags from that code window (standard\n"
+    "    by default). A file that is not an XML edit list Rucktag wrote is replaced only\n"
+    "    with --force.\n"
     "  rucktag xml import IN.xml SESSION.csv [--team A|B]\n"
     "    XML 編集リストのインスタンスをセッションファイルに加えます (ないときは作ります)。\n"
     "    チームの分からないコードは --team で決めます。\n"
@@ -36,6 +43,8 @@ struct Options {
     std::vector<std::string> files;
     double lead = kDefaultLead, lag = kDefaultLag;
     std::optional<bool> team;
+    std::string window; // export: the code window's name
+    bool force = false; // export: replace a file that is not ours
     std::string error;
 };
 
@@ -60,6 +69,10 @@ Options readOptions(const std::vector<std::string>& args, bool exporting) {
             optionsEnd = true;
             continue;
         }
+        if (exporting && a == "--force") {
+            o.force = true;
+            continue;
+        }
         std::string name = a, value;
         bool hasValue = false;
         if (const size_t eq = a.find('='); eq != std::string::npos) {
@@ -67,7 +80,8 @@ Options readOptions(const std::vector<std::string>& args, bool exporting) {
             value = a.substr(eq + 1);
             hasValue = true;
         }
-        const bool known = exporting ? (name == "--lead" || name == "--lag") : name == "--team";
+        const bool known = exporting ? (name == "--lead" || name == "--lag" || name == "--window")
+                                     : name == "--team";
         if (!known) {
             o.error = "知らないオプションです / unknown option: " + a;
             return o;
@@ -79,7 +93,9 @@ Options readOptions(const std::vector<std::string>& args, bool exporting) {
             }
             value = args[++i];
         }
-        if (name == "--team") {
+        if (name == "--window") {
+            o.window = value;
+        } else if (name == "--team") {
             if (value == "A" || value == "a")
                 o.team = true;
             else if (value == "B" || value == "b")
@@ -114,6 +130,77 @@ void tellRead(std::ostream& out, const EditList& list) {
         out << "修正 / mended: " << line << "\n";
 }
 
+bool hasVideoExtension(const std::filesystem::path& path) {
+    std::string ext = path.extension().string();
+    for (char& c : ext)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    for (const char* video : {".avi", ".mp4", ".mts", ".m2ts", ".mov", ".mkv", ".m4v", ".wmv",
+                              ".mpg", ".mpeg", ".webm"})
+        if (ext == video)
+            return true;
+    return false;
+}
+
+// Why the export must not replace `target` (empty when it may): a file that
+// is there and is not an edit list this writer made is replaced only with
+// --force; a video a running Rucktag records, or whose session file it is,
+// never.
+std::string targetRefusal(const std::string& target, bool force) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::file_status status = fs::status(target, ec);
+    if (ec || !fs::exists(status))
+        return {};
+    if (!fs::is_regular_file(status))
+        return "書き出し先が通常のファイルではありません / the output is not a regular file: " +
+               target;
+    const std::string recorded = hasVideoExtension(target) ? target : videoBesideSession(target);
+    if (!recorded.empty() && TagJournal::heldElsewhere(recorded))
+        return "書き出し先の動画は実行中の Rucktag で記録中です。書き出しませんでした / a running "
+               "Rucktag records the video of the output; nothing was written: " +
+               target;
+    if (force)
+        return {};
+    // The writer's own start: an edit list it wrote begins so, byte for byte.
+    static constexpr std::string_view kOurs =
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<file>\n  <ALL_INSTANCES>\n";
+    std::string head;
+    if (std::ifstream in(target, std::ios::binary); in) {
+        head.resize(std::max(kOurs.size(), TagFileManager::kHeader.size()));
+        in.read(head.data(), static_cast<std::streamsize>(head.size()));
+        head.resize(static_cast<size_t>(in.gcount()));
+    }
+    if (head.starts_with(kOurs))
+        return {};
+    const bool video = hasVideoExtension(target);
+    const bool tags = head.starts_with(TagFileManager::kHeader) ||
+                      head.starts_with("\xEF\xBB\xBF" + std::string(TagFileManager::kHeader));
+    const std::string what = video  ? "動画です"
+                             : tags ? "タグのCSVファイル (セッションファイル) です"
+                                    : "Rucktag の書いた XML 編集リストではありません";
+    const std::string english = video  ? "is a video"
+                                : tags ? "is a tag CSV (a session file)"
+                                       : "is not an XML edit list Rucktag wrote";
+    return "書き出し先はすでにあり、" + what +
+           "。置き換えるときは --force を付けてください / the output exists and " + english +
+           "; add --force to replace it: " + target;
+}
+
+// The code window named `name` (the standard one by its name, else from the
+// code window folder); null and `error` set when there is none.
+std::optional<CodeWindow> namedWindow(const std::string& name, std::string& error) {
+    if (name.empty() || name == CodeWindow::standard().name)
+        return CodeWindow::standard();
+    CodeWindowList list = listCodeWindows(codeWindowFolder());
+    for (CodeWindow& window : list.windows)
+        if (window.name == name)
+            return std::move(window);
+    error = "コードウィンドウ「" + name + "」がありません / no code window named " + name + " (" +
+            codeWindowFolder().string() + ")";
+    return std::nullopt;
+}
+
 int exportCommand(const Options& o, std::ostream& out, std::ostream& err) {
     const std::string& session = o.files[0];
     const std::string& target = o.files[1];
@@ -126,6 +213,19 @@ int exportCommand(const Options& o, std::ostream& out, std::ostream& err) {
     if (!loaded.error.empty()) {
         err << "セッションファイルを読めません / cannot read the session file: " << session << ": "
             << loaded.error << "\n";
+        return 1;
+    }
+    if (loaded.headerMissing) {
+        // An edit list or any other file given in the session's place.
+        err << "セッションファイルではありません (1 行目がタグの見出しではありません) / not a "
+               "session file (line 1 is no tag header): "
+            << session << "\n";
+        return 1;
+    }
+    std::string windowError;
+    const std::optional<CodeWindow> window = namedWindow(o.window, windowError);
+    if (!window) {
+        err << windowError << "\n";
         return 1;
     }
     if (loaded.damaged())
@@ -144,7 +244,12 @@ int exportCommand(const Options& o, std::ostream& out, std::ostream& err) {
             << target << "\n";
         return 1;
     }
-    const std::string text = editListText(loaded.rows, o.lead, o.lag, length);
+    if (const std::string refusal = targetRefusal(target, o.force); !refusal.empty()) {
+        err << refusal << "\n";
+        return 1;
+    }
+    const std::string text =
+        editListText(loaded.rows, o.lead, o.lag, length, o.window.empty() ? nullptr : &*window);
     if (const std::string error = writeFileAtomically(target, text); !error.empty()) {
         err << "書き出せませんでした / cannot write: " << target << ": " << error << "\n";
         return 1;
@@ -160,16 +265,15 @@ int exportCommand(const Options& o, std::ostream& out, std::ostream& err) {
 int importCommand(const Options& o, std::ostream& out, std::ostream& err) {
     const std::string& source = o.files[0];
     const std::string& session = o.files[1];
-    std::string bytes, error;
-    if (!readWholeFile(source, bytes, error)) {
-        err << "XML ファイルを読めません / cannot read the XML file: " << error << "\n";
-        return 1;
-    }
     if (isSameFile(source, session)) {
         err << "XML ファイルとセッションファイルが同じです / the XML file is the session file\n";
         return 1;
     }
-    const EditList list = readEditList(bytes);
+    const EditList list = readEditListFile(source);
+    if (!list.refused.empty()) {
+        err << list.refused << " / the XML file was refused: " << source << "\n";
+        return 1;
+    }
     if (!list.isEditList) {
         err << "XML 編集リストではありません (ALL_INSTANCES がありません) / not an XML edit list "
                "(no ALL_INSTANCES): "
@@ -177,13 +281,15 @@ int importCommand(const Options& o, std::ostream& out, std::ostream& err) {
         return 1;
     }
     tellRead(out, list);
-    EditListTags read = tagsFromEditList(list);
+    // Instances past the video's end are told when its length is known.
+    const std::string video = videoBesideSession(session);
+    const double length = video.empty() ? NAN : mediaLength(video);
+    EditListTags read = tagsFromEditList(list, std::isfinite(length) ? length : INFINITY);
     for (const std::string& line : read.problems)
         out << line << "\n";
 
     // A window recording the video would save its own tags over the merge
     // later; a journal a run left behind holds tags the session file lacks.
-    const std::string video = videoBesideSession(session);
     if (!video.empty() && TagJournal::heldElsewhere(video)) {
         err << "この動画は実行中の Rucktag で記録中です。そのウィンドウの保存でこの読込が上書き"
                "されるため、セッションファイルを書き換えませんでした。そのウィンドウの XML読込 "

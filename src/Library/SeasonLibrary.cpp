@@ -94,6 +94,9 @@ QString damageReason(const TagFileManager::LoadResult& r) {
     if (!r.unreadableExtras.empty())
         why << QStringLiteral("終了時刻かラベルを読めない行があります") +
                    lineList(r.unreadableExtras);
+    if (!r.badTimes.empty())
+        why << QStringLiteral("負か無限大か数でない時刻、または開始より前の終了時刻があります") +
+                   lineList(r.badTimes);
     if (!r.unclosedQuotes.empty())
         why << QStringLiteral("閉じていない引用符があります") + lineList(r.unclosedQuotes);
     if (why.isEmpty())

@@ -35,8 +35,17 @@ private:
 
 } // namespace
 
+bool hasExactRange(const TagRowData& tag) {
+    for (const auto& [group, text] : tag.labels)
+        if (group == kExactRangeGroup && text == kExactRangeLabel)
+            return true;
+    return false;
+}
+
 std::pair<double, double> tagMoment(const TagRowData& tag, double before, double after,
                                     double last) {
+    if (tag.end.isSet() && !tag.labels.empty() && hasExactRange(tag))
+        before = after = 0.0;
     const double t = tag.time_val;
     const double until = tag.end.isSet() ? std::max<double>(t, tag.end.time) : t;
     return {std::clamp(t - before, 0.0, last), std::clamp(until + after, 0.0, last)};

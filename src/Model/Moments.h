@@ -9,6 +9,13 @@
 #include "Model/CodeWindow.h"
 #include "Model/DataModel.h"
 
+// The label of a tag whose time and end are its moment as they stand, with
+// no lead or lag around them (an instance another tool cut is already a
+// clip). The group is the one the XML edit list's own label has.
+inline constexpr std::string_view kExactRangeGroup = "Rucktag";
+inline constexpr std::string_view kExactRangeLabel = "範囲";
+bool hasExactRange(const TagRowData& tag);
+
 // The moment around a tag: from its time less a lead to its time plus a lag.
 struct Moment {
     double start = 0.0;
@@ -29,7 +36,8 @@ std::vector<Moment> makeMoments(const std::vector<std::shared_ptr<TagRowData>>& 
 
 // The span of one tag's moment, the rule makeMoments cuts by: from its time
 // (or start) less `before` to its time (or end) plus `after`, clamped to
-// [0, last]. Empty (end <= start) for a tag past the end.
+// [0, last]. Empty (end <= start) for a tag past the end. A tag with an end
+// and the exact-range label runs from its start to its end, with neither.
 std::pair<double, double> tagMoment(const TagRowData& tag, double before, double after,
                                     double last);
 

@@ -80,7 +80,7 @@ bool decodeRows(uint8_t type, Reader& r, TagEdit& edit) {
             return false;
         if (insert ? !r.getRow(*row, full) : !r.get(row->index))
             return false;
-        if (row->index < 0 || row->index >= kIndexLimit)
+        if (row->index < 0 || row->index >= kIndexLimit || (insert && !usableTimes(*row)))
             return false;
         edit.rows.emplace_back(static_cast<size_t>(std::min<uint64_t>(place, SIZE_MAX)),
                                std::move(row));
@@ -110,7 +110,8 @@ bool decodeChange(uint8_t type, const char* payload, size_t size, TagEdit& edit)
         break;
     case kEnd:
         edit.kind = TagEdit::Kind::End;
-        ok = r.get(edit.index) && r.getEnd(edit.endAfter);
+        ok = r.get(edit.index) && r.getEnd(edit.endAfter) &&
+             (!edit.endAfter.isSet() || usableTime(edit.endAfter.time));
         break;
     case kLabels:
         edit.kind = TagEdit::Kind::Labels;

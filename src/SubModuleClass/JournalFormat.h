@@ -31,6 +31,7 @@
 // and snapshot records whose tags carry them, end and label changes), so a
 // journal of tags without them is what it always was.
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -120,6 +121,17 @@ inline void putFullRow(std::string& out, const TagRowData& row) {
     putRow(out, row);
     putEnd(out, row.end);
     putLabels(out, row.labels);
+}
+
+// Times a video can have: finite, not negative, an end not before the time.
+// A record holding others was not written by a sound run: its tag is not
+// taken (one such time poisons every file it reaches).
+inline bool usableTime(float t) {
+    return std::isfinite(t) && t >= 0.0f;
+}
+inline bool usableTimes(const TagRowData& row) {
+    return usableTime(row.time_val) &&
+           (!row.end.isSet() || (usableTime(row.end.time) && row.end.time >= row.time_val));
 }
 
 // Appends one version 2 record whose payload `fill` appends.

@@ -36,6 +36,15 @@ struct Parsed {
 
 // ---- version 1 -------------------------------------------------------------
 
+// Takes out the tags whose times no video has; returns how many.
+size_t dropUnusable(std::vector<std::shared_ptr<TagRowData>>& rows) {
+    const auto bad = std::remove_if(rows.begin(), rows.end(),
+                                    [](const auto& row) { return !usableTimes(*row); });
+    const auto count = static_cast<size_t>(rows.end() - bad);
+    rows.erase(bad, rows.end());
+    return count;
+}
+
 void parseV1(const std::string& bytes, Parsed& out) {
     const char* data = bytes.data();
     const size_t size = bytes.size();
@@ -89,6 +98,7 @@ void parseV1(const std::string& bytes, Parsed& out) {
     }
     if (!r.atEnd())
         return;
+    out.lostTags += dropUnusable(out.rows);
     out.header = true;
     while (next(payload, length)) {
         if (length == 0) {
@@ -110,10 +120,11 @@ bool findHeader(const std::vector<Rec>& recs, const std::string& bytes, Header& 
     return false;
 }
 
-// One snapshot record's `want` tags, appended to `rows`; nothing when it
-// cannot be read whole.
+// One snapshot record's `want` tags, appended to `rows` (less those whose
+// times no video has, counted in `dropped`); nothing when it cannot be read
+// whole.
 bool readSnapshotRecord(const Rec& rec, const std::string& bytes, uint64_t want,
-                        std::vector<std::shared_ptr<TagRowData>>& rows) {
+                        std::vector<std::shared_ptr<TagRowData>>& rows, size_t& dropped) {
     Reader r(rec.payload(bytes), rec.payloadSize());
     const bool full = rec.type == kSnapshotFull;
     uint32_t index = 0, count = 0;
@@ -126,8 +137,14 @@ bool readSnapshotRecord(const Rec& rec, const std::string& bytes, uint64_t want,
         ok = r.getRow(*row, full);
         rows.push_back(std::move(row));
     }
-    if (ok && r.atEnd())
+    if (ok && r.atEnd()) {
+        const auto bad =
+            std::remove_if(rows.begin() + static_cast<std::ptrdiff_t>(mark), rows.end(),
+                           [](const auto& row) { return !usableTimes(*row); });
+        dropped += static_cast<size_t>(rows.end() - bad);
+        rows.erase(bad, rows.end());
         return true;
+    }
     rows.resize(mark);
     return false;
 }
@@ -157,7 +174,7 @@ void readSnapshot(const std::vector<Rec>& recs, const std::string& bytes, const 
         bool read = false;
         for (size_t i : {copies[chunk].first, copies[chunk].second})
             if (i != none && !read)
-                read = readSnapshotRecord(recs[i], bytes, want, out.rows);
+                read = readSnapshotRecord(recs[i], bytes, want, out.rows, out.lostTags);
         if (!read) {
             ++out.lostRecords;
             out.lostTags += want;
@@ -325,6 +342,13 @@ void replay(Parsed& p, JournalContents& result, size_t fileSize) {
         r.apply(edit);
     }
     r.finish();
+    // An end change read on its own can end a tag before its time: that end
+    // is lost, the tag kept.
+    for (const auto& row : result.store.data)
+        if (row->end.isSet() && row->end.time < row->time_val) {
+            row->end = {};
+            ++p.lostRecords;
+        }
 }
 
 // ---- the file --------------------------------------------------------------
@@ -394,6 +418,6 @@ JournalContents readJournal(const fs::path& file, const std::string& videoPath) 
     }
     result.lostRecords = parsed.lostRecords;
     result.lostTags = parsed.lostTags;
-    result.damaged = result.lostRecords > 0;
+    result.damaged = result.lostRecords > 0 || result.lostTags > 0;
     return result;
 }

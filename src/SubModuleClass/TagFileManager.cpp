@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 
 #include "SubModuleClass/AtomicFile.h"
 #include "SubModuleClass/CSVReader.h"
@@ -257,8 +258,9 @@ bool readExtras(std::string_view end, std::string_view labels, bool exact, TagRo
     return TagFileManager::readLabelsText(labels, tag.labels) && readable;
 }
 
-// One line of five fields or more into `tag`, its problems into `result`.
-void readLine(const std::vector<std::string_view>& row, Header header, size_t line, TagRowData& tag,
+// One line of five fields or more into `tag`, its problems into `result`;
+// false when its times are none a video has (the line is not read).
+bool readLine(const std::vector<std::string_view>& row, Header header, size_t line, TagRowData& tag,
               TagFileManager::LoadResult& result) {
     // Export lines have five fields (seven under a header naming the extras),
     // session lines six (eight with the extras); anything else is read as six.
@@ -278,6 +280,15 @@ void readLine(const std::vector<std::string_view>& row, Header header, size_t li
     tag.comment = row[4];
     tag.time_val = static_cast<float>(seconds);
     tag.time_string = createTimeString(tag.time_val);
+    const auto usable = [](float t) { return std::isfinite(t) && t >= 0.0f; };
+    if (!usable(tag.time_val) ||
+        (tag.end.isSet() && (!usable(tag.end.time) || tag.end.time < tag.time_val))) {
+        if (!result.unreadableTimes.empty() && result.unreadableTimes.back() == line)
+            result.unreadableTimes.pop_back(); // told as a bad time, and not read
+        result.badTimes.push_back(line);
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -323,7 +334,10 @@ TagFileManager::LoadResult TagFileManager::readCSVFile(const std::filesystem::pa
         // Every record shares its block's ownership.
         result.rows.emplace_back(block, &tag);
         tag.index = static_cast<int64_t>(result.rows.size() - 1);
-        readLine(row, header, reader.line(), tag, result);
+        if (!readLine(row, header, reader.line(), tag, result)) {
+            result.rows.pop_back();
+            block->pop_back();
+        }
     }
     return result;
 }

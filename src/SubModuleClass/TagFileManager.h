@@ -41,13 +41,17 @@ public:
         std::vector<size_t> longRows;         // seven or more than eight fields: read as six
         std::vector<size_t> unreadableTimes;  // the time is no number: read as 0
         std::vector<size_t> unreadableExtras; // the end or the labels could not be read whole
+        // A time that is negative or not finite, or an end before the time or
+        // not finite: not read (no video has such a time).
+        std::vector<size_t> badTimes;
         // Quoted fields never closed, by the line they start on: their quote
         // was read as text, so that they do not swallow the rows after them.
         std::vector<size_t> unclosedQuotes;
         // Saving over the file would lose something it holds.
         bool damaged() const {
             return !error.empty() || headerMissing || !shortRows.empty() || !longRows.empty() ||
-                   !unreadableTimes.empty() || !unreadableExtras.empty() || !unclosedQuotes.empty();
+                   !unreadableTimes.empty() || !unreadableExtras.empty() || !badTimes.empty() ||
+                   !unclosedQuotes.empty();
         }
     };
 

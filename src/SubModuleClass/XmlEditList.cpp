@@ -13,6 +13,7 @@
 #include "Model/Moments.h"
 #include "Model/TimeText.h"
 #include "Model/UnicodeText.h"
+#include "SubModuleClass/AtomicFile.h"
 #include "SubModuleClass/TagFileManager.h"
 
 namespace {
@@ -182,7 +183,8 @@ bool readMarker(std::string_view text, float& time, TagEnd& end) {
         }
         pos = semi + 1;
     }
-    return haveTime;
+    const auto usable = [](float t) { return std::isfinite(t) && t >= 0.0f; };
+    return haveTime && usable(time) && (!end.isSet() || (usable(end.time) && end.time >= time));
 }
 
 std::string_view trimmed(std::string_view text) {
@@ -194,7 +196,8 @@ std::string_view trimmed(std::string_view text) {
     return text;
 }
 
-// A decimal as other tools write it: "752.36", also "752,36", "+5", "1e3".
+// A decimal as other tools write it: "752.36", also "752,36", "+5", "1e3";
+// "inf", "nan" and a number too large for a double read as not finite.
 std::optional<double> readNumber(std::string_view text) {
     text = trimmed(text);
     if (!text.empty() && text.front() == '+')
@@ -207,8 +210,14 @@ std::optional<double> readNumber(std::string_view text) {
     }
     double value = 0.0;
     const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || ec != std::errc() || ptr != text.data() + text.size() ||
-        !std::isfinite(value))
+    if (text.empty() || ptr != text.data() + text.size())
+        return std::nullopt;
+    if (ec == std::errc::result_out_of_range)
+        return text.find_first_of("eE") != std::string_view::npos &&
+                       text[text.find_first_of("eE") + 1] == '-'
+                   ? 0.0
+                   : INFINITY;
+    if (ec != std::errc())
         return std::nullopt;
     return value;
 }
@@ -246,7 +255,21 @@ struct Open {
     std::string name;
     Role role;
     Field field = Field::None;
+    size_t at = 0; // where its start tag is
 };
+
+std::string lowerAscii(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return lower;
+}
+
+// The names of unknown sections listed; the rest are only counted.
+constexpr size_t kUnknownNamesListed = 50;
+// How often (in bytes read) the progress is told.
+constexpr size_t kProgressStep = size_t(1) << 20;
 
 // One kind of mending, told once with the lines it happened on.
 struct Mend {
@@ -257,20 +280,34 @@ struct Mend {
 
 class Parser {
 public:
-    explicit Parser(std::string_view bytes) : s_(bytes) {}
+    Parser(std::string_view bytes, const ReadProgress& progress) : s_(bytes), progress_(progress) {}
 
     EditList run() {
+        if (s_.size() > kMaxEditListBytes)
+            return refuse(tooLarge(s_.size()));
         if (s_.starts_with("\xEF\xBB\xBF"))
             pos_ = 3;
-        while (pos_ < s_.size()) {
+        size_t told = 0;
+        while (pos_ < s_.size() && refused_.empty()) {
+            if (progress_ && pos_ - told >= kProgressStep) {
+                told = pos_;
+                if (!progress_(pos_, s_.size()))
+                    return refuse("読込を取り消しました");
+            }
             if (s_[pos_] == '<')
                 markup();
             else
                 text();
         }
+        if (!refused_.empty())
+            return refuse(refused_);
+        if (unknownMore_ > 0)
+            mend("ほかにも知らない項目が " + std::to_string(unknownMore_) +
+                 " 種類あり、読み飛ばしました");
         if (!stack_.empty()) {
             mend("ファイルが途中で終わっています。閉じていない要素 <" + stack_.back().name +
-                 "> までを読みました");
+                     "> までを読みました",
+                 stack_.back().at);
             while (!stack_.empty())
                 close();
         }
@@ -290,8 +327,16 @@ public:
         return std::move(list_);
     }
 
+    static std::string tooLarge(size_t bytes) {
+        return "ファイルが大きすぎるため、読み込みませんでした (" +
+               std::to_string((bytes + (1 << 20) - 1) >> 20) + " MB、読み込めるのは " +
+               std::to_string(kMaxEditListBytes >> 20) + " MB まで)";
+    }
+
 private:
     std::string_view s_;
+    const ReadProgress& progress_;
+    std::string refused_;
     size_t pos_ = 0;
     size_t linePos_ = 0, line_ = 1;
     std::vector<Open> stack_;
@@ -303,17 +348,29 @@ private:
     std::string r_, g_, b_;
     EditList list_;
     std::vector<Mend> mends_;
+    std::unordered_set<std::string> unknownSeen_; // lower case
+    size_t unknownMore_ = 0;
 
+    EditList refuse(std::string why) {
+        EditList refused;
+        refused.refused = std::move(why);
+        return refused;
+    }
+
+    // Counted from the last position asked, forwards (or, once at the end,
+    // backwards), so that the lines of a whole read cost one pass.
     size_t lineAt(size_t pos) {
-        if (pos >= linePos_) {
-            line_ += static_cast<size_t>(
-                std::count(s_.begin() + static_cast<std::ptrdiff_t>(linePos_),
-                           s_.begin() + static_cast<std::ptrdiff_t>(pos), '\n'));
-            linePos_ = pos;
-        }
+        const auto at = [&](size_t p) { return s_.begin() + static_cast<std::ptrdiff_t>(p); };
+        if (pos >= linePos_)
+            line_ += static_cast<size_t>(std::count(at(linePos_), at(pos), '\n'));
+        else
+            line_ -= static_cast<size_t>(std::count(at(pos), at(linePos_), '\n'));
+        linePos_ = pos;
         return line_;
     }
 
+    // Told once per kind, with the first ten lines it happened on (each line
+    // once) and how many more times.
     void mend(const std::string& what, size_t at = std::string::npos) {
         auto it = std::find_if(mends_.begin(), mends_.end(),
                                [&](const Mend& m) { return m.what == what; });
@@ -321,9 +378,16 @@ private:
             mends_.push_back({what, {}, 0});
             it = mends_.end() - 1;
         }
+        if (at == std::string::npos) {
+            ++it->count;
+            return;
+        }
+        const size_t line = lineAt(at);
+        if (!it->lines.empty() && it->lines.back() == line)
+            return;
         ++it->count;
-        if (at != std::string::npos && it->lines.size() < 10)
-            it->lines.push_back(lineAt(at));
+        if (it->lines.size() < 10)
+            it->lines.push_back(line);
     }
 
     bool collecting() const { return !stack_.empty() && stack_.back().role == Role::Field; }
@@ -413,7 +477,7 @@ private:
                 }
             }
             startTag(name, at);
-            if (selfClosing)
+            if (selfClosing && refused_.empty())
                 close();
         } else {
             mend("「<」をそのまま文字として読みました", at);
@@ -440,6 +504,11 @@ private:
                 i += (i + 1 < raw.size() && raw[i + 1] == '\n') ? 2 : 1;
                 continue;
             }
+            if (c < 0x20 && c != '\t' && c != '\n') {
+                mend("XML にない制御文字 (NUL など) を取り除きました", at + i);
+                ++i;
+                continue;
+            }
             if (c < 0x80) {
                 text_ += static_cast<char>(c);
                 ++i;
@@ -463,8 +532,10 @@ private:
         for (size_t amp = raw.find('&'); amp != std::string_view::npos; amp = raw.find('&', done)) {
             appendChecked(raw.substr(done, amp - done), at + done);
             done = amp + 1;
-            const size_t semi = raw.find(';', amp);
-            const std::string_view ref = semi == std::string_view::npos || semi - amp > 12
+            // Looked for only as far as a reference can reach: a run of bare
+            // '&' must not search the rest of the text each time.
+            const size_t semi = raw.substr(0, std::min(raw.size(), amp + 13)).find(';', amp);
+            const std::string_view ref = semi == std::string_view::npos
                                              ? std::string_view()
                                              : raw.substr(amp + 1, semi - amp - 1);
             if (ref.empty()) {
@@ -515,15 +586,23 @@ private:
     }
 
     void unknown(const std::string& name) {
-        for (const std::string& known : list_.unknownElements)
-            if (equalsAscii(known, name))
-                return;
-        list_.unknownElements.push_back(name);
+        if (!unknownSeen_.insert(lowerAscii(name)).second)
+            return;
+        if (list_.unknownElements.size() < kUnknownNamesListed)
+            list_.unknownElements.push_back(name);
+        else
+            ++unknownMore_;
     }
 
     void startTag(const std::string& name, size_t at) {
         const auto is = [&](std::string_view n) { return equalsAscii(name, n); };
-        Open open{name, Role::Skip};
+        if (stack_.size() >= kMaxEditListDepth) {
+            refused_ = "要素の入れ子が深すぎるため、読み込みませんでした (" +
+                       std::to_string(lineAt(at)) + " 行目、" + std::to_string(kMaxEditListDepth) +
+                       " 段まで)";
+            return;
+        }
+        Open open{name, Role::Skip, Field::None, at};
         const Role parent = stack_.empty() ? Role::File : stack_.back().role;
         const bool root = stack_.empty();
         switch (parent) {
@@ -541,6 +620,12 @@ private:
             break;
         case Role::Instances:
             if (is("instance")) {
+                if (list_.instances.size() >= kMaxEditListInstances) {
+                    refused_ = "インスタンスが多すぎるため、読み込みませんでした (" +
+                               std::to_string(lineAt(at)) + " 行目、" +
+                               std::to_string(kMaxEditListInstances) + " 件まで)";
+                    return;
+                }
                 open.role = Role::Instance;
                 instance_ = {};
                 instance_.line = lineAt(at);
@@ -551,6 +636,12 @@ private:
             break;
         case Role::Instance:
             if (is("label")) {
+                if (instance_.labels.size() >= kMaxLabelsPerInstance) {
+                    refused_ = "一つのインスタンスのラベルが多すぎるため、読み込みませんでした (" +
+                               std::to_string(instance_.line) + " 行目のインスタンス、" +
+                               std::to_string(kMaxLabelsPerInstance) + " 個まで)";
+                    return;
+                }
                 open.role = Role::Label;
                 label_ = {};
                 labelHasText_ = labelHasGroup_ = false;
@@ -704,18 +795,42 @@ std::optional<bool> teamLetter(std::string_view text) {
     return std::nullopt;
 }
 
-void addLabel(TagLabels& labels, std::string group, const std::string& text) {
-    if (group.empty())
-        group = kNoGroupLabelGroup;
-    for (auto& [g, t] : labels) {
-        if (g == group) {
-            if (t != text)
-                t += std::string(kRepeatedLabelJoin) + text;
+// Labels of one instance by group, found by a hash once there are many.
+class LabelAdder {
+public:
+    explicit LabelAdder(TagLabels& labels) : labels_(labels) {}
+
+    void add(std::string group, const std::string& text) {
+        if (group.empty())
+            group = kNoGroupLabelGroup;
+        if (auto* t = find(group)) {
+            if (*t != text) {
+                *t += kRepeatedLabelJoin;
+                *t += text;
+            }
             return;
         }
+        labels_.emplace_back(std::move(group), text);
+        if (!index_.empty() || labels_.size() > 8)
+            for (size_t k = index_.empty() ? 0 : labels_.size() - 1; k < labels_.size(); ++k)
+                index_.emplace(labels_[k].first, k);
     }
-    labels.emplace_back(std::move(group), text);
-}
+
+private:
+    std::string* find(const std::string& group) {
+        if (index_.empty()) {
+            for (auto& [g, t] : labels_)
+                if (g == group)
+                    return &t;
+            return nullptr;
+        }
+        const auto it = index_.find(group);
+        return it == index_.end() ? nullptr : &labels_[it->second].second;
+    }
+
+    TagLabels& labels_;
+    std::unordered_map<std::string, size_t> index_;
+};
 
 std::string instanceName(const EditListInstance& instance) {
     std::string name = std::to_string(instance.line) + " 行目";
@@ -829,19 +944,36 @@ std::string editListText(const std::vector<std::shared_ptr<TagRowData>>& listed,
     return out;
 }
 
-EditList readEditList(std::string_view bytes) {
-    return Parser(bytes).run();
+EditList readEditList(std::string_view bytes, const ReadProgress& progress) {
+    return Parser(bytes, progress).run();
 }
 
-EditListTags tagsFromEditList(const EditList& list) {
+EditList readEditListFile(const std::string& path, const ReadProgress& progress) {
+    EditList list;
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (!ec && size > kMaxEditListBytes) {
+        list.refused = Parser::tooLarge(size);
+        return list;
+    }
+    std::string bytes, error;
+    if (!readWholeFile(path, bytes, error)) {
+        list.refused = "XML ファイルを読めません: " + error;
+        return list;
+    }
+    return readEditList(bytes, progress);
+}
+
+EditListTags tagsFromEditList(const EditList& list, double duration) {
     EditListTags result;
-    std::vector<std::string> noCode, noTime, badMarker;
+    std::vector<std::string> noCode, noTime, badTime, pastEnd, manyLabels, badMarker;
     for (const EditListInstance& instance : list.instances) {
         if (!instance.hasCode || trimmed(instance.code).empty()) {
             noCode.push_back(instanceName(instance));
             continue;
         }
         auto tag = std::make_shared<TagRowData>();
+        LabelAdder labels(tag->labels);
         std::optional<bool> team;
         bool markerSeen = false, exact = false;
         for (const auto& [group, text] : instance.labels) {
@@ -851,12 +983,18 @@ EditListTags tagsFromEditList(const EditList& list) {
                     exact = true;
                     continue;
                 }
+                // Told, and not kept: a label of this group means the range.
                 badMarker.push_back(instanceName(instance));
+                continue;
             }
-            if (!team && isTeamGroup(group))
-                if ((team = teamLetter(text)))
+            // The label that tells the team (and its repeats) is the team,
+            // no longer a label; one that says otherwise is kept.
+            if (isTeamGroup(group))
+                if (const auto letter = teamLetter(text); letter && (!team || *team == *letter)) {
+                    team = letter;
                     continue;
-            addLabel(tag->labels, group, text);
+                }
+            labels.add(group, text);
         }
         tag->name = instance.code;
         if (!team) {
@@ -877,11 +1015,31 @@ EditListTags tagsFromEditList(const EditList& list) {
                 noTime.push_back(instanceName(instance));
                 continue;
             }
-            tag->time_val = static_cast<float>(*start);
+            // Times a video cannot have would poison every file they reach.
+            const float time = static_cast<float>(*start);
+            const auto end = readNumber(instance.end);
+            const float until = end ? static_cast<float>(*end) : time;
+            if (!std::isfinite(time) || time < 0.0f || !std::isfinite(until) || until < time) {
+                badTime.push_back(instanceName(instance));
+                continue;
+            }
+            tag->time_val = time;
             tag->end = {};
-            if (const auto end = readNumber(instance.end))
-                if (static_cast<float>(*end) > tag->time_val)
-                    tag->end = TagEnd::at(static_cast<float>(*end));
+            if (until > time) {
+                // Already a clip: its range is its moment, with no lead or lag.
+                tag->end = TagEnd::at(until);
+                labels.add(std::string(kExactRangeGroup), std::string(kExactRangeLabel));
+            }
+        }
+        if (std::isfinite(duration) && tag->time_val > duration) {
+            pastEnd.push_back(instanceName(instance));
+            continue;
+        }
+        // Written out again with its Team and Rucktag labels, the tag must
+        // still be an instance a file may hold.
+        if (tag->labels.size() + 2 > kMaxLabelsPerInstance) {
+            manyLabels.push_back(instanceName(instance));
+            continue;
         }
         tag->time_string = createTimeString(tag->time_val);
         tag->comment = instance.freeText;
@@ -904,6 +1062,10 @@ EditListTags tagsFromEditList(const EditList& list) {
     };
     tell("コードのないインスタンスを読みませんでした", noCode);
     tell("開始時刻の読めないインスタンスを読みませんでした", noTime);
+    tell("時刻が負か無限大か数でない、または終了が開始より前のインスタンスを読みませんでした",
+         badTime);
+    tell("動画の終わりより後に始まるインスタンスを読みませんでした", pastEnd);
+    tell("ラベルが多すぎるインスタンスを読みませんでした", manyLabels);
     tell("Rucktag ラベルが読めず、開始時刻を使いました", badMarker);
     return result;
 }

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,6 +32,12 @@ inline constexpr std::string_view kTeamLabelGroup = "Team";
 inline constexpr std::string_view kNoGroupLabelGroup = "ラベル";
 // Texts of one group repeated on an instance are kept as one text, joined so.
 inline constexpr std::string_view kRepeatedLabelJoin = " / ";
+// What one file may hold. Past these the file is refused whole: a real edit
+// list is far below them, and each is what keeps reading it quick and small.
+inline constexpr size_t kMaxEditListBytes = size_t(64) << 20;
+inline constexpr size_t kMaxEditListInstances = 200000;
+inline constexpr size_t kMaxLabelsPerInstance = 1000;
+inline constexpr size_t kMaxEditListDepth = 64;
 
 // The edit list of `listed` (a screen's rows, in their order): each tag's
 // instance runs over its moment (makeMoments of the tag alone: lead, lag,
@@ -58,9 +65,11 @@ struct EditListRow {
     std::string color; // "#rrggbb", empty when the row gives none that can be read
 };
 
-// What the lenient reader found. It never fails: what breaks XML's rules is
-// mended and told in `mended`, sections it does not know are skipped and
-// named in `unknownElements` (each name once, in the order met).
+// What the lenient reader found. What breaks XML's rules is mended and told
+// in `mended`, sections it does not know are skipped and named in
+// `unknownElements` (each name once, in the order met, the first 50). A file
+// past the limits above (or a read cancelled) is refused: `refused` says why
+// and nothing else is kept.
 struct EditList {
     std::vector<EditListInstance> instances;
     std::vector<EditListRow> rows;
@@ -69,14 +78,24 @@ struct EditList {
     // Whether the file looks like an edit list at all (an ALL_INSTANCES or
     // an instance element was met).
     bool isEditList = false;
+    std::string refused; // Japanese, one line; empty when the file was read
 };
+
+// Told how far a read has come (bytes done, of total) now and then; a
+// false answer cancels the read.
+using ReadProgress = std::function<bool(size_t done, size_t total)>;
 
 // Reads UTF-8 bytes with or without a BOM: entities (named and numeric),
 // CDATA, comments, processing instructions, a DOCTYPE; element names
 // compared without regard to ASCII case. A bare '&' or '<', an unknown
 // entity, invalid UTF-8, an end tag that closes nothing and a file that ends
-// inside an element are mended and told.
-EditList readEditList(std::string_view bytes);
+// inside an element are mended and told, NUL and other control characters
+// XML cannot carry are removed and told. Time and memory linear in the size.
+EditList readEditList(std::string_view bytes, const ReadProgress& progress = {});
+
+// The same for a file, refused before it is read when it is larger than
+// kMaxEditListBytes; `refused` also tells a file that cannot be read.
+EditList readEditListFile(const std::string& path, const ReadProgress& progress = {});
 
 // A tag made from an instance, its team still to be settled when the file
 // does not say it.
@@ -88,19 +107,24 @@ struct ImportedTag {
 
 struct EditListTags {
     std::vector<ImportedTag> tags; // by time (file order among equal times)
-    // Japanese lines: instances left out (no code, no readable time) and
-    // Rucktag labels that could not be read.
+    // Japanese lines: instances left out (no code, no readable time, a time
+    // that is negative or not finite, an end before the start, past the
+    // video's end, too many labels to be written again) and Rucktag labels
+    // that could not be read.
     std::vector<std::string> problems;
 };
 
 // The tags of `list`. Time and end from the Rucktag label when it reads,
-// otherwise the start, and the end when it is later than the start. Team
-// from the first label of group Team or チーム whose text is A or B (any
-// case), else from a code "A スクラム" / "B スクラム" (the prefix then
-// dropped), else left to the caller. The comment is free_text; the other
-// labels are kept: without a group under kNoGroupLabelGroup, texts of a
-// repeated group joined by kRepeatedLabelJoin.
-EditListTags tagsFromEditList(const EditList& list);
+// otherwise the start, and the end when it is later than the start; such a
+// range gets the label kExactRangeGroup = kExactRangeLabel, so that its
+// moment is the range itself. Team from the first label of group Team or
+// チーム whose text is A or B (any case; that label is then dropped), else
+// from a code "A スクラム" / "B スクラム" (the prefix then dropped), else left
+// to the caller. The comment is free_text; the other labels are kept:
+// without a group under kNoGroupLabelGroup, texts of a repeated group joined
+// by kRepeatedLabelJoin. With a finite `duration`, instances starting after
+// it are left out.
+EditListTags tagsFromEditList(const EditList& list, double duration = INFINITY);
 
 // The codes of `tags` without a team, each once, in order.
 std::vector<std::string> unresolvedCodes(const std::vector<ImportedTag>& tags);

@@ -280,7 +280,7 @@ TEST_F(TagFile, RowsThatLoseSomethingAreReportedByLine) {
                               "\n"                                  // 10 blank: nothing lost
                               "B,8,0:00:10,UE,\"\", 10.5 \r\n"      // 11
                               "x\r\n"                               // 12 short
-                              "A,9,0:00:12,UE,\"\",+1e999\n"        // 13 readable (inf)
+                              "A,9,0:00:12,UE,\"\",+1e999\n"        // 13 inf: not read
                               "A,10,0:00:13,UE,\"\"");              // 14, no line end
     const auto bad = TagFileManager::readCSVFile(dir / "bad.csv");
     EXPECT_TRUE(bad.damaged());
@@ -289,15 +289,16 @@ TEST_F(TagFile, RowsThatLoseSomethingAreReportedByLine) {
     EXPECT_EQ(bad.shortRows, (std::vector<size_t>{3, 12}));
     EXPECT_EQ(bad.longRows, (std::vector<size_t>{6}));
     EXPECT_EQ(bad.unreadableTimes, (std::vector<size_t>{7, 8, 9}));
-    // Every row with five fields or more is still loaded, by the usual rules.
-    ASSERT_EQ(bad.rows.size(), 9u);
+    EXPECT_EQ(bad.badTimes, (std::vector<size_t>{13}));
+    // Every other row with five fields or more is still loaded, by the usual rules.
+    ASSERT_EQ(bad.rows.size(), 8u);
     EXPECT_EQ(bad.rows[1]->comment, "two\nlines");
     EXPECT_EQ(bad.rows[2]->name, "a");
     EXPECT_EQ(bad.rows[3]->time_val, 0.0f);
     EXPECT_EQ(bad.rows[6]->time_val, 10.5f);
-    EXPECT_TRUE(std::isinf(bad.rows[7]->time_val));
-    EXPECT_EQ(bad.rows[8]->time_val, 13.0f);
-    EXPECT_EQ(TagFileManager::loadCSVFile(dir / "bad.csv").size(), 9u);
+    EXPECT_EQ(bad.rows[7]->time_val, 13.0f);
+    EXPECT_EQ(bad.rows[7]->index, 7);
+    EXPECT_EQ(TagFileManager::loadCSVFile(dir / "bad.csv").size(), 8u);
 
     spit(dir / "noheader.csv", "B,1,0:00:09,DG,\"\",9.0\nA,2,0:00:10,PG,\"\",10.0\n");
     const auto noHeader = TagFileManager::readCSVFile(dir / "noheader.csv");
@@ -384,4 +385,17 @@ TEST(TagFileManagerSeconds, ReadLikeTheGeneralNumberReader) {
         const float want = static_cast<float>(readDecimal(texts[i]));
         EXPECT_EQ(std::memcmp(&rows[i]->time_val, &want, sizeof want), 0) << texts[i];
     }
+}
+
+// Times no video has are not read, by line: a session never brings back NaN.
+TEST_F(TagFile, TimesNoVideoHasAreLeftOutByLine) {
+    const auto read =
+        TagFileManager::readCSVFile(fs::path(RUCKTAG_TEST_DATA) / "hostile/bad-times.csv");
+    EXPECT_TRUE(read.damaged());
+    EXPECT_EQ(read.badTimes, (std::vector<size_t>{3, 4, 5, 6, 7, 8}));
+    EXPECT_TRUE(read.unreadableTimes.empty());
+    ASSERT_EQ(read.rows.size(), 2u);
+    EXPECT_EQ(read.rows[0]->time_val, 1.0f);
+    EXPECT_EQ(read.rows[1]->end, TagEnd::at(8.0f));
+    EXPECT_EQ(read.rows[1]->index, 1);
 }

@@ -566,3 +566,37 @@ TEST_F(JournalDamage, CraftedJournalsAreReadWithinBoundsOfTheirSize) {
 }
 
 } // namespace
+
+// Tags whose times no video has (written by a run that let one through) are
+// not replayed, and the journal says it lost them.
+TEST_F(JournalDamage, TimesNoVideoHasAreNotReplayed) {
+    TagDataModel store;
+    auto late = tag(true, 3.0f, "UE");
+    late->end = TagEnd::at(2.0f);
+    std::vector<std::shared_ptr<TagRowData>> loaded{tag(true, 1.0f, "PG"), tag(false, NAN, "DG"),
+                                                    late};
+    for (size_t i = 0; i < loaded.size(); ++i)
+        loaded[i]->index = static_cast<int64_t>(i);
+    store.replaceData(loaded);
+    TagJournal journal;
+    TagHistory history;
+    journal.open(video, SessionStamp{});
+    auto step = [&](TagEdit e) { journal.changed(history.perform(store, std::move(e)), store); };
+    step(TagEdit::record(store, tag(true, -5.0f, "キック")));
+    step(TagEdit::record(store, tag(true, 7.0f, "トライ")));
+    step(TagEdit::end(store, 4, TagEnd::at(INFINITY)));
+    step(TagEdit::end(store, 0, TagEnd::at(0.5f)));
+    ASSERT_TRUE(journal.flush());
+    const JournalContents back = readJournal(journal.file(), video);
+    ASSERT_TRUE(back.ours) << back.error;
+    EXPECT_TRUE(back.damaged);
+    // Three tags and two end changes; where the snapshot was cut decides
+    // which count each is in.
+    EXPECT_EQ(back.lostTags + back.lostRecords, 5u);
+    std::vector<std::string> names;
+    for (const auto& row : back.store.data) {
+        names.push_back(row->name);
+        EXPECT_EQ(row->end, TagEnd{}) << row->name;
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"PG", "トライ"}));
+}

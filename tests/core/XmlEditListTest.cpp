@@ -1,11 +1,15 @@
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <map>
 
+#include "Model/Moments.h"
 #include "SubModuleClass/AtomicFile.h"
 #include "SubModuleClass/XmlEditList.h"
+#include "support/HostileXml.h"
 #include "support/Scratch.h"
 #include "support/Tags.h"
 
@@ -71,8 +75,9 @@ TEST(XmlEditListImport, ConverterFileReadWhole) {
     EXPECT_EQ(scrum->tag->end, TagEnd::at(764.36f));
     EXPECT_EQ(scrum->tag->time_string, "0:12:32");
     EXPECT_EQ(scrum->tag->comment, "Set & reset");
-    EXPECT_EQ(scrum->tag->labels,
-              (TagLabels{{"結果", "成功"}, {std::string(kNoGroupLabelGroup), "Penalty"}}));
+    EXPECT_EQ(scrum->tag->labels, (TagLabels{{"結果", "成功"},
+                                             {std::string(kNoGroupLabelGroup), "Penalty"},
+                                             {"Rucktag", "範囲"}}));
 
     // Team from the code's prefix; an end equal to the start is an instant;
     // the repeated group's texts are kept together.
@@ -90,7 +95,7 @@ TEST(XmlEditListImport, ConverterFileReadWhole) {
     EXPECT_EQ(kick->tag->end, TagEnd::at(310.0f));
     EXPECT_EQ(kick->tag->comment, "<long> & high \U0001F3C9\u00e9");
 
-    // チーム in lower case; an end before the start is no duration.
+    // チーム in lower case; an end equal to the start is an instant.
     const ImportedTag* tackle = byName(read, "タックル");
     ASSERT_TRUE(tackle && tackle->team);
     EXPECT_FALSE(*tackle->team);
@@ -262,4 +267,123 @@ TEST(XmlEditListVideo, FoundBesideTheSessionByItsRule) {
               (dir / "match..final.MP4").string());
     EXPECT_EQ(videoBesideSession((dir / "none.csv").string()), "");
     fs::remove_all(dir);
+}
+
+// Times no video has (NaN, infinities, overflow, negative, an end before the
+// start, a bad Rucktag label) are left out and named by line; the rest come.
+TEST(XmlEditListImport, TimesNoVideoHasAreLeftOutByLine) {
+    const EditList list = readEditList(golden("hostile/bad-times.xml"));
+    const EditListTags read = tagsFromEditList(list, 3600.0);
+    std::vector<std::pair<std::string, float>> got;
+    for (const ImportedTag& t : read.tags)
+        got.emplace_back(t.tag->name, t.tag->time_val);
+    EXPECT_EQ(got, (std::vector<std::pair<std::string, float>>{{"b", 2}, {"a", 3}, {"a", 6}}));
+    EXPECT_TRUE(mentions(read.problems, "終了が開始より前のインスタンスを読みませんでした: 7 件 "
+                                        "(5 行目 (ID 1), 6 行目 (ID 2)"))
+        << read.problems[0];
+    EXPECT_TRUE(mentions(read.problems, "動画の終わりより後に始まるインスタンスを読みませんでした: "
+                                        "1 件 (16 行目 (ID 10))"));
+    EXPECT_TRUE(mentions(read.problems, "Rucktag ラベルが読めず、開始時刻を使いました: 2 件"));
+    for (const ImportedTag& t : read.tags)
+        EXPECT_EQ(t.tag->labels.size() == 1 && hasExactRange(*t.tag), t.tag->end.isSet())
+            << t.tag->name;
+    // The video's length unknown: only the times themselves are judged.
+    EXPECT_EQ(tagsFromEditList(list).tags.size(), 4u);
+}
+
+// Another tool's instance is already a clip: its range is its moment, with no
+// second lead and lag; the team's label is the team, not a label.
+TEST(XmlEditListImport, ForeignRangeIsItsOwnMomentAndTheTeamLabelIsConsumed) {
+    const EditList list = readEditList(
+        "<file><ALL_INSTANCES><instance><start>10</start><end>20</end><code>ラック</code>"
+        "<label><group>Team</group><text>A</text></label>"
+        "<label><group>team</group><text>a</text></label>"
+        "<label><group>チーム</group><text>B</text></label></instance>"
+        "<instance><start>30</start><end>30</end><code>PG</code></instance>"
+        "</ALL_INSTANCES></file>");
+    const EditListTags read = tagsFromEditList(list);
+    ASSERT_EQ(read.tags.size(), 2u);
+    const TagRowData& ruck = *read.tags[0].tag;
+    EXPECT_TRUE(*read.tags[0].team);
+    EXPECT_EQ(ruck.labels, (TagLabels{{"チーム", "B"}, {"Rucktag", "範囲"}}));
+    // The range as it is; the instant with the lead and the lag around it.
+    const std::vector<Moment> moments = makeMoments({read.tags[0].tag, read.tags[1].tag}, 8, 4, 40);
+    ASSERT_EQ(moments.size(), 2u);
+    EXPECT_EQ(std::make_pair(moments[0].start, moments[0].end), std::make_pair(10.0, 20.0));
+    EXPECT_EQ(std::make_pair(moments[1].start, moments[1].end), std::make_pair(22.0, 34.0));
+    // Written and read again: the same range, still its own moment.
+    const EditListTags again =
+        tagsFromEditList(readEditList(editListText({read.tags[0].tag}, 8, 4)));
+    ASSERT_EQ(again.tags.size(), 1u);
+    EXPECT_EQ(again.tags[0].tag->labels, ruck.labels);
+    EXPECT_EQ(tagMoment(*again.tags[0].tag, 8, 4, INFINITY), (std::pair<double, double>{10, 20}));
+}
+
+// NUL bytes are removed and told; each note names the lines it happened on
+// once, and a file cut short says where.
+TEST(XmlEditListImport, MendedNotesNameEachLine) {
+    const EditList list = readEditList(golden("hostile/notes.xml"));
+    ASSERT_EQ(list.instances.size(), 2u);
+    EXPECT_EQ(list.instances[0].code, "Scrum");
+    EXPECT_EQ(list.instances[0].freeText, "ab");
+    EXPECT_TRUE(mentions(list.mended, "制御文字 (NUL など) を取り除きました (2 行目)"));
+    EXPECT_TRUE(mentions(list.mended, "U+FFFD にしました (3, 5 行目)"));
+    EXPECT_TRUE(mentions(list.mended, "までを読みました (7 行目)"));
+}
+
+// Files crafted to be slow or large read in time linear in their size, or
+// are refused at once, with the reason.
+TEST(XmlEditListLimits, CraftedFilesReadQuicklyOrAreRefused) {
+    const std::map<std::string, std::string> refusal = {
+        {"deep", "入れ子が深すぎる"},
+        {"labels", "ラベルが多すぎる"},
+        {"instances", "インスタンスが多すぎる"},
+    };
+    for (const auto& [name, text] : hostile::craftedEditLists()) {
+        const auto start = std::chrono::steady_clock::now();
+        const EditList list = readEditList(text);
+        const EditListTags read = tagsFromEditList(list);
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_LT(seconds, 1.0) << name << ", " << text.size() << " bytes";
+        const auto it = refusal.find(name);
+        if (it == refusal.end()) {
+            EXPECT_EQ(list.refused, "") << name;
+        } else {
+            EXPECT_NE(list.refused.find(it->second), std::string::npos) << name << list.refused;
+            EXPECT_TRUE(list.instances.empty() && read.tags.empty()) << name;
+        }
+    }
+    const auto lists = hostile::craftedEditLists();
+    const EditList unknown = readEditList(lists[2].second);
+    EXPECT_EQ(unknown.unknownElements.size(), 50u);
+    EXPECT_TRUE(mentions(unknown.mended, "ほかにも知らない項目が 99950 種類"));
+    // An instance whose tag could not be written again whole is left out;
+    // one label fewer and it goes there and back.
+    const EditListTags crowded = tagsFromEditList(readEditList(lists[4].second));
+    EXPECT_TRUE(crowded.tags.empty());
+    EXPECT_TRUE(
+        mentions(crowded.problems, "ラベルが多すぎるインスタンスを読みませんでした: 60 件"));
+    auto full = std::make_shared<TagRowData>();
+    full->name = "PG";
+    for (size_t i = 0; i + 2 < kMaxLabelsPerInstance; ++i)
+        full->labels.emplace_back("g" + std::to_string(i), "t");
+    const EditListTags back = tagsFromEditList(readEditList(editListText({full}, 8, 4)));
+    ASSERT_EQ(back.tags.size(), 1u);
+    EXPECT_EQ(back.tags[0].tag->labels, full->labels);
+    // A cancelled read keeps nothing.
+    EXPECT_EQ(readEditList(lists[1].second, [](size_t, size_t) { return false; }).refused,
+              "読込を取り消しました");
+
+    // A 500 MB file is refused by its size before a byte is read.
+    const fs::path big = freshScratchDir("rucktag-xml-big-") / "big.xml";
+    { std::ofstream(big) << "<file>"; }
+    fs::resize_file(big, size_t(500) << 20);
+    const auto start = std::chrono::steady_clock::now();
+    const EditList refused = readEditListFile(big.string());
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 0.1);
+    EXPECT_EQ(refused.refused,
+              "ファイルが大きすぎるため、読み込みませんでした (500 MB、読み込めるの"
+              "は 64 MB まで)");
+    fs::remove_all(big.parent_path());
 }

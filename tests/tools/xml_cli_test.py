@@ -22,8 +22,8 @@ SESSION = (HEADER +
            'A,3,0:00:09,キック,"late",9.75\n')
 
 
-def run(*args, state=None):
-    env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+def run(*args, state=None, env=None):
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen", **(env or {}))
     if state:
         env["XDG_STATE_HOME"] = state
     # No display is needed at all: unset it so a window could not open.
@@ -109,7 +109,8 @@ class XmlCommand(unittest.TestCase):
         lines = self.read("match.csv").splitlines()
         self.assertEqual(len(lines), 5)
         self.assertEqual(lines[1], 'A,1,0:00:01,DG,"",1.0')
-        self.assertIn('A,4,0:12:32,スクラム,"Set & reset",752.36,764.36,結果=成功;ラベル=Penalty', lines[4])
+        self.assertIn('A,4,0:12:32,スクラム,"Set & reset",752.36,764.36,'
+                      '結果=成功;ラベル=Penalty;Rucktag=範囲', lines[4])
         r = run("import", "--team", "B", GOLDEN, self.path("match.csv"))
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertIn("1 件のタグを読み込みました", r.stdout)
@@ -152,9 +153,77 @@ class XmlCommand(unittest.TestCase):
         self.assertEqual(self.read("damaged.csv"), damaged)
         self.assertEqual(self.read("match.csv"), SESSION)
 
+    def test_export_refuses_what_is_not_a_session_and_files_it_did_not_write(self):
+        self.write("match.csv", SESSION)
+        self.write("other.csv", SESSION)
+        shutil.copy(os.path.join(FIXTURES, "clip.mp4"), self.path("other.mp4"))
+        self.write("notes.xml", "<notes>mine</notes>\n")
+        # An edit list given as the session: refused, nothing written.
+        self.assertEqual(run("export", self.path("match.csv"), self.path("out.xml")).returncode, 0)
+        r = run("export", self.path("out.xml"), self.path("new.xml"))
+        self.assertEqual(r.returncode, 1, r.stdout)
+        self.assertIn("セッションファイルではありません", r.stderr)
+        self.assertFalse(os.path.exists(self.path("new.xml")))
+        # Another session, a video, a file of someone else's: only with --force.
+        for name in ("other.csv", "other.mp4", "notes.xml"):
+            before = open(self.path(name), "rb").read()
+            r = run("export", self.path("match.csv"), self.path(name))
+            self.assertEqual(r.returncode, 1, name)
+            self.assertIn("--force", r.stderr)
+            self.assertEqual(open(self.path(name), "rb").read(), before, name)
+        r = run("export", self.path("match.csv"), self.path("notes.xml"), "--force")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        # Its own edit list it replaces.
+        r = run("export", "--lead=1", self.path("match.csv"), self.path("out.xml"))
+        self.assertEqual(r.returncode, 0, r.stderr)
+
+    def test_export_colours_codes_by_the_window_named(self):
+        self.write("match.csv", SESSION)
+        config = self.path("config")
+        os.makedirs(os.path.join(config, "rucktag", "codewindows"))
+        with open(os.path.join(config, "rucktag", "codewindows", "w.json"), "w") as f:
+            f.write('{"format": "rucktag-codewindow", "version": 1, "name": "七人制", "codes": '
+                    '[{"name": "スクラム", "color": "#010203", "lead": 1, "lag": 1}]}')
+        env = {"XDG_CONFIG_HOME": config}
+        r = run("export", self.path("match.csv"), self.path("out.xml"), "--window", "七人制",
+                env=env)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        root = ET.parse(self.path("out.xml")).getroot()
+        rows = {r.findtext("code"): tuple(int(r.findtext(c)) for c in "RGB")
+                for r in root.findall("ROWS/row")}
+        self.assertEqual(rows["スクラム"], (257, 514, 771))
+        first = root.find("ALL_INSTANCES/instance")
+        self.assertEqual((first.findtext("start"), first.findtext("end")), ("4.5", "6.5"))
+        r = run("export", self.path("match.csv"), self.path("out.xml"), "--window", "ない",
+                env=env)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("コードウィンドウ「ない」がありません", r.stderr)
+
+    def test_import_tells_hostile_times_and_the_end_of_the_video(self):
+        shutil.copy(os.path.join(FIXTURES, "clip.mp4"), self.path("match.mp4"))
+        hostile = os.path.join(os.path.dirname(GOLDEN), "hostile", "bad-times.xml")
+        r = run("import", "--team", "A", hostile, self.path("match.csv"))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn("3 件のタグを読み込みました", r.stdout)
+        self.assertIn("動画の終わりより後に始まるインスタンスを読みませんでした: 1 件", r.stdout)
+        self.assertIn("7 件", r.stdout)
+        self.assertNotIn("nan", self.read("match.csv").lower())
+        self.assertNotIn("inf", self.read("match.csv").lower())
+        # Larger than a file may be: refused before it is read.
+        with open(self.path("big.xml"), "wb") as f:
+            f.truncate(500 << 20)
+        r = run("import", self.path("big.xml"), self.path("match.csv"))
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("ファイルが大きすぎるため", r.stderr)
+
     def test_import_refused_while_a_window_records_the_video_told_of_a_crashed_run(self):
         shutil.copy(os.path.join(FIXTURES, "clip.mp4"), self.path("match.mp4"))
         self.write("match.csv", SESSION)
+        # Four instances within the video's 10 seconds.
+        self.write("small.xml", "<file><ALL_INSTANCES>" + "".join(
+            f"<instance><start>{t}</start><code>X</code></instance>" for t in (1, 2, 3, 4))
+                   + "</ALL_INSTANCES></file>")
+        small = self.path("small.xml")
         state = self.path("state")
         env = dict(os.environ, QT_QPA_PLATFORM="offscreen", XDG_STATE_HOME=state)
         driver = subprocess.Popen([DRIVER, self.path("match.mp4"), "20"], stdout=subprocess.PIPE,
@@ -166,24 +235,31 @@ class XmlCommand(unittest.TestCase):
                 if pressed >= 3:
                     break
             self.assertGreaterEqual(pressed, 3)
-            r = run("import", GOLDEN, self.path("match.csv"), "--team", "A", state=state)
+            r = run("import", small, self.path("match.csv"), "--team", "A", state=state)
             self.assertEqual(r.returncode, 1, r.stdout)
             self.assertIn("実行中の Rucktag で記録中です", r.stderr)
             self.assertIn("running Rucktag", r.stderr)
+            self.assertEqual(self.read("match.csv"), SESSION)
+            # Nor does an export write over its session file or video, even forced.
+            self.write("src.csv", SESSION)
+            for target in ("match.csv", "match.mp4"):
+                r = run("export", "--force", self.path("src.csv"), self.path(target), state=state)
+                self.assertEqual(r.returncode, 1, target)
+                self.assertIn("記録中です", r.stderr)
             self.assertEqual(self.read("match.csv"), SESSION)
         finally:
             driver.send_signal(signal.SIGKILL)
             driver.wait(30)
             driver.stdout.close()
         # Killed: its journal is left, and the import goes on saying so.
-        r = run("import", GOLDEN, self.path("match.csv"), "--team", "A", state=state)
+        r = run("import", small, self.path("match.csv"), "--team", "A", state=state)
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertIn("保存せずに終わった変更が残っています", r.stderr)
         self.assertIn("4 件のタグを読み込みました", r.stdout)
         self.assertEqual(len(self.read("match.csv").splitlines()), 8)
         # Another video's journal says nothing of this one.
         shutil.copy(os.path.join(FIXTURES, "clip.mp4"), self.path("other.mp4"))
-        r = run("import", GOLDEN, self.path("other.csv"), "--team", "A", state=state)
+        r = run("import", small, self.path("other.csv"), "--team", "A", state=state)
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertEqual(r.stderr, "")
 
