@@ -297,34 +297,49 @@ std::string listed(const std::vector<std::string>& items, const std::string& sep
 // The steps of the bar while bytes are counted.
 constexpr int kSteps = 1000;
 
-// On the worker thread: what the readers make of an XML edit list.
-ImportRead readXmlImport(const std::string& path, QPromise<ImportRead>& promise) {
+// On the worker thread: what the readers make of an XML edit list. The bar's
+// first half counts the bytes read, the second the bytes parsed.
+ImportRead readXmlImport(const std::string& path, double duration, QPromise<ImportRead>& promise) {
     ImportRead r;
+    const auto told = [&promise](int from, size_t done, size_t size) {
+        promise.setProgressValue(
+            from + (size ? static_cast<int>(done * (kSteps / 2) / size) : kSteps / 2));
+        return !promise.isCanceled();
+    };
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
     std::string bytes, error;
-    const bool read =
-        readWholeFile(path, bytes, error, nullptr, [&promise](size_t done, size_t size) {
-            promise.setProgressValue(size ? static_cast<int>(done * kSteps / size) : kSteps);
-            return !promise.isCanceled();
-        });
-    if (promise.isCanceled())
-        return r;
-    if (!read) {
+    EditList list;
+    if (!ec && size > kMaxEditListBytes) {
+        list = readEditListFile(path); // refused without reading
+    } else if (!readWholeFile(path, bytes, error, nullptr,
+                              [&told](size_t done, size_t all) { return told(0, done, all); })) {
+        if (promise.isCanceled())
+            return r;
         r.told = "XMLファイルを読めません。\n" + error;
         r.toldTitle = "失敗";
         r.toldStyle = "error";
         return r;
+    } else {
+        list = readEditList(
+            bytes, [&told](size_t done, size_t all) { return told(kSteps / 2, done, all); });
+        bytes = {};
     }
-    // The reader tells no progress of its own.
-    promise.setProgressRange(0, 0);
-    const EditList list = readEditList(bytes);
-    bytes = {};
+    if (promise.isCanceled())
+        return r;
+    if (!list.refused.empty()) {
+        r.told = "XMLファイルを読み込みませんでした。\n" + list.refused;
+        r.toldTitle = "失敗";
+        r.toldStyle = "error";
+        return r;
+    }
     if (!list.isEditList) {
         r.told = "XML編集リストではありません。";
         r.toldTitle = "お知らせ";
         r.toldStyle = "warning";
         return r;
     }
-    EditListTags tags = tagsFromEditList(list);
+    EditListTags tags = tagsFromEditList(list, duration);
     if (!list.unknownElements.empty()) {
         std::vector<std::string> names;
         names.reserve(list.unknownElements.size());
@@ -460,6 +475,9 @@ void EditViewController::startImport(const std::string& path, bool xml) {
     if (!player || !player->hasCurrentItem() || !w || w == this)
         return;
     const std::string video = player->currentPath();
+    // Instances past the end are told; an unknown length checks nothing.
+    const double length = player->duration();
+    const double duration = std::isfinite(length) && length > 0 ? length : INFINITY;
     auto* run = new ImportRun(this);
     importRun_ = run;
     const QString name = QString::fromStdString(std::filesystem::path(path).filename().string());
@@ -488,11 +506,11 @@ void EditViewController::startImport(const std::string& path, bool xml) {
     });
     auto promise = std::make_shared<QPromise<ImportRead>>();
     run->watcher.setFuture(promise->future());
-    QThreadPool::globalInstance()->start([promise, path, xml] {
+    QThreadPool::globalInstance()->start([promise, path, xml, duration] {
         promise->start();
         if (xml)
             promise->setProgressRange(0, kSteps);
-        ImportRead read = xml ? readXmlImport(path, *promise) : readCsvImport(path);
+        ImportRead read = xml ? readXmlImport(path, duration, *promise) : readCsvImport(path);
         if (!promise->isCanceled())
             promise->addResult(std::move(read));
         promise->finish();

@@ -8,6 +8,7 @@
 #include <QThreadPool>
 #include <QTimer>
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 
 #include "SubModuleClass/AtomicFile.h"
@@ -268,6 +269,41 @@ TEST_F(Screens, XmlImportOfSomethingElseIsToldAndChangesNothing) {
     ASSERT_TRUE(imported(window));
     EXPECT_EQ(dialogs.shown.back().style, "error");
     EXPECT_EQ(main->tagDataModel.data.size(), 1u);
+}
+
+// What the reader refuses is said as it is; instances past the video's end
+// and times no video has are left out and named in the report.
+TEST_F(Screens, XmlImportTellsRefusalsAndWhatItLeftOut) {
+    openVideo("a.mp4");
+    fake->length = 600;
+    std::string deep = "<file>";
+    for (int i = 0; i < 5000; ++i)
+        deep += "<a>";
+    std::ofstream(dir / "deep.xml") << deep;
+    dialogs.paths = {(dir / "deep.xml").string()};
+    click("onTagXMLInput");
+    ASSERT_TRUE(imported(window));
+    ASSERT_FALSE(dialogs.shown.empty());
+    EXPECT_NE(dialogs.shown.back().message.find("入れ子が深すぎる"), std::string::npos)
+        << dialogs.shown.back().message;
+    EXPECT_TRUE(main->tagDataModel.data.empty());
+
+    const std::string hostile = std::string(RUCKTAG_TEST_DATA) + "/hostile/bad-times.xml";
+    {
+        TeamAnswer answer({}, true);
+        dialogs.paths = {hostile};
+        click("onTagXMLInput");
+        ASSERT_TRUE(imported(window));
+        EXPECT_EQ(answer.asked, 1);
+    }
+    // Four instances have sound times; one of them starts at 7200 s of a
+    // 600 s video.
+    EXPECT_EQ(main->tagDataModel.data.size(), 3u);
+    for (const auto& tag : main->tagDataModel.data)
+        EXPECT_TRUE(std::isfinite(tag->time_val) && tag->time_val >= 0 && tag->time_val < 600);
+    const std::string report = dialogs.shown.back().message;
+    EXPECT_NE(report.find("動画の終わりより後に始まるインスタンス"), std::string::npos) << report;
+    EXPECT_NE(report.find("数でない"), std::string::npos) << report;
 }
 
 namespace {
