@@ -238,6 +238,19 @@ bool isBusy(const QString& error) {
     return error.contains(QLatin1String("database is locked"), Qt::CaseInsensitive);
 }
 
+// Errors that may be gone on the next try: a held library, a disk or a
+// server in trouble. Any other (a constraint, bad data) fails the same way.
+bool isPassing(const QString& error) {
+    static const char* const passing[] = {"database is locked",       "database table is locked",
+                                          "disk I/O error",           "unable to open",
+                                          "database or disk is full", "readonly database",
+                                          "statement timeout",        "deadlock detected",
+                                          "could not serialize",      "terminating connection"};
+    return std::any_of(std::begin(passing), std::end(passing), [&](const char* text) {
+        return error.contains(QLatin1String(text), Qt::CaseInsensitive);
+    });
+}
+
 // The float the session file gave, as the shortest double that reads back
 // as it (0.1, not 0.10000000149).
 double exactSeconds(float value) {
@@ -359,7 +372,7 @@ struct SeasonLibrary::Impl {
             if (!ping.exec(QStringLiteral("SELECT 1")))
                 markLost(detail);
         }
-        permanent = !lost && !isBusy(detail);
+        permanent = !lost && !isPassing(detail);
         if (error)
             *error =
                 lost ? lostText() + QStringLiteral(" (") + detail + QLatin1Char(')')
