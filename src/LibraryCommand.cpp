@@ -237,6 +237,7 @@ int runLibraryCommand(const std::vector<std::string>& given, std::ostream& out, 
         err << error.toStdString() << "\n";
         return 1;
     }
+    error.clear();
     if (action == "search") {
         const std::vector<library::Hit> hits = lib->search(query, &error);
         if (!error.isEmpty()) {

@@ -26,6 +26,30 @@ SESSION = (HEADER +
            'A,3,0:00:12,スクラム,"",12.75\n')
 
 
+# A library as the first version made it, with one full-width comment.
+V1_SCHEMA = """
+CREATE TABLE schema_version (version INTEGER NOT NULL);
+INSERT INTO schema_version VALUES (1);
+CREATE TABLE folders (id INTEGER PRIMARY KEY, path TEXT NOT NULL UNIQUE);
+CREATE TABLE matches (id INTEGER PRIMARY KEY, video TEXT NOT NULL, canonical TEXT NOT NULL UNIQUE,
+  video_size INTEGER NOT NULL, video_mtime INTEGER NOT NULL, video_identity TEXT NOT NULL,
+  session TEXT NOT NULL, session_size INTEGER NOT NULL, session_mtime INTEGER NOT NULL,
+  session_hash TEXT NOT NULL, title TEXT NOT NULL, date TEXT NOT NULL,
+  info_edited INTEGER NOT NULL DEFAULT 0, tag_count INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE tags (id INTEGER PRIMARY KEY, match_id INTEGER NOT NULL REFERENCES matches (id)
+  ON DELETE CASCADE, position INTEGER NOT NULL, team INTEGER NOT NULL, start_time REAL NOT NULL,
+  end_time REAL, code TEXT NOT NULL, labels TEXT NOT NULL, comment TEXT NOT NULL);
+CREATE TABLE tag_labels (tag_id INTEGER NOT NULL REFERENCES tags (id) ON DELETE CASCADE,
+  grp TEXT NOT NULL, text TEXT NOT NULL);
+CREATE VIRTUAL TABLE tags_fts USING fts5 (comment, content='tags', content_rowid='id',
+  tokenize='trigram');
+INSERT INTO matches VALUES (1, '/v/m.mp4', '/v/m.mp4', 1, 1, 'x', '/v/m.csv', 1, 1, 'h', 'm',
+  '2026-04-12', 0, 1);
+INSERT INTO tags VALUES (1, 1, 0, 1, 5.5, NULL, 'x', '', 'ａｂｃ の形');
+INSERT INTO tags_fts (rowid, comment) VALUES (1, 'ａｂｃ の形');
+"""
+
+
 def run(*args, env=None, prefix=()):
     full = dict(os.environ)
     full.pop("DISPLAY", None)  # no window may open
@@ -188,6 +212,14 @@ class SqliteLibrary(Library, unittest.TestCase):
             self.assertIn("added 1", r.stdout)
         finally:
             holder.close()
+
+    def test_a_first_version_library_is_searched_after_its_upgrade(self):
+        os.makedirs(os.path.dirname(self.db))
+        con = sqlite3.connect(self.db)
+        con.executescript(V1_SCHEMA)
+        con.close()
+        hits = self.search("--json", "--text", "ＡＢＣ", "--database", self.db)
+        self.assertEqual([h["comment"] for h in hits], ["ａｂｃ の形"])
 
     def test_eight_adds_at_once(self):
         folders = []
