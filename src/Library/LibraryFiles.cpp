@@ -48,7 +48,8 @@ std::optional<FileStamp> fileStamp(const std::string& path) {
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return std::nullopt;
     return FileStamp{static_cast<int64_t>(st.st_size),
-                     static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+                     static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+                     static_cast<int64_t>(st.st_dev)};
 }
 
 QString videoIdentity(const std::string& path) {

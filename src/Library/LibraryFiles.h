@@ -30,6 +30,7 @@ bool isDateText(const QString& date);
 struct FileStamp {
     int64_t size = 0;
     int64_t mtime = 0;
+    int64_t device = 0; // the file system holding it (a drive unplugged shows)
 };
 std::optional<FileStamp> fileStamp(const std::string& path);
 

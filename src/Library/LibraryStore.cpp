@@ -74,6 +74,8 @@ const std::vector<Step>& steps() {
          {
              QStringLiteral("ALTER TABLE matches ADD COLUMN unreadable TEXT NOT NULL DEFAULT ''"),
              QStringLiteral("ALTER TABLE tags ADD COLUMN comment_key TEXT NOT NULL DEFAULT ''"),
+             QStringLiteral(
+                 "ALTER TABLE matches ADD COLUMN session_device INTEGER NOT NULL DEFAULT 0"),
              QStringLiteral("DROP TRIGGER IF EXISTS tags_fts_insert"),
              QStringLiteral("DROP TRIGGER IF EXISTS tags_fts_delete"),
              QStringLiteral("DROP TRIGGER IF EXISTS tags_fts_update_old"),
@@ -83,6 +85,8 @@ const std::vector<Step>& steps() {
          {
              QStringLiteral("ALTER TABLE matches ADD COLUMN unreadable TEXT NOT NULL DEFAULT ''"),
              QStringLiteral("ALTER TABLE tags ADD COLUMN comment_key TEXT NOT NULL DEFAULT ''"),
+             QStringLiteral(
+                 "ALTER TABLE matches ADD COLUMN session_device BIGINT NOT NULL DEFAULT 0"),
              QStringLiteral("DROP INDEX IF EXISTS tags_comment_trgm"),
          }},
     };

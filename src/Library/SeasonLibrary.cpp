@@ -488,7 +488,7 @@ struct SeasonLibrary::Impl {
         if (!exec(q,
                   QStringLiteral("SELECT id, video, session, canonical, video_size, video_mtime, "
                                  "session_size, session_mtime, video_identity, session_hash, "
-                                 "unreadable FROM matches"),
+                                 "unreadable, session_device FROM matches"),
                   error))
             return false;
         while (q.next()) {
@@ -502,6 +502,7 @@ struct SeasonLibrary::Impl {
             s.identity = q.value(8).toString();
             s.sessionHash = q.value(9).toString();
             s.unreadable = q.value(10).toString();
+            s.sessionStamp.device = q.value(11).toLongLong();
             out.push_back(std::move(s));
         }
         return true;
@@ -608,8 +609,8 @@ struct SeasonLibrary::Impl {
                          QStringLiteral(
                              "INSERT INTO matches (video, canonical, video_size, video_mtime, "
                              "video_identity, session, session_size, session_mtime, "
-                             "session_hash, title, date) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
-                             "?) ON CONFLICT (canonical) DO NOTHING"),
+                             "session_hash, title, date, session_device) VALUES (?, ?, ?, ?, ?, "
+                             "?, ?, ?, ?, ?, ?, ?) ON CONFLICT (canonical) DO NOTHING"),
                          error))
                 return false;
             q.addBindValue(QString::fromStdString(r.video));
@@ -623,6 +624,7 @@ struct SeasonLibrary::Impl {
             q.addBindValue(r.sessionHash);
             q.addBindValue(notNull(info.title));
             q.addBindValue(notNull(info.date));
+            q.addBindValue(static_cast<qint64>(r.sessionStamp.device));
             if (!exec(q, error))
                 return false;
             QSqlQuery s(db());
@@ -654,7 +656,8 @@ struct SeasonLibrary::Impl {
                      QStringLiteral(
                          "UPDATE matches SET video = ?, canonical = ?, video_size = ?, "
                          "video_mtime = ?, video_identity = ?, session = ?, session_size = ?, "
-                         "session_mtime = ?, session_hash = ?, unreadable = '', title = CASE WHEN "
+                         "session_mtime = ?, session_hash = ?, unreadable = '', session_device = "
+                         "?, title = CASE WHEN "
                          "info_edited = 0 "
                          "THEN ? ELSE title END, date = CASE WHEN info_edited = 0 THEN ? ELSE "
                          "date END WHERE id = ?"),
@@ -669,6 +672,7 @@ struct SeasonLibrary::Impl {
         u.addBindValue(static_cast<qint64>(r.sessionStamp.size));
         u.addBindValue(static_cast<qint64>(r.sessionStamp.mtime));
         u.addBindValue(r.sessionHash);
+        u.addBindValue(static_cast<qint64>(r.sessionStamp.device));
         u.addBindValue(notNull(info.title));
         u.addBindValue(notNull(info.date));
         u.addBindValue(id);
@@ -830,22 +834,30 @@ struct SeasonLibrary::Impl {
 
     // A match whose files cannot be read now keeps its tags and edits, and
     // says why until they can be read again.
-    bool mark(Stored& s, const QString& why, ScanReport& report, QString* error) {
+    bool mark(Stored& s, const QString& why, ScanReport& report, QString* error,
+              int64_t device = 0) {
         if (!why.isEmpty())
             report.skipped.emplace_back(
                 s.session, QStringLiteral("今は読めないので、前の索引のまま残します: ") + why);
-        if (s.unreadable == why)
+        if (device == 0)
+            device = s.sessionStamp.device;
+        if (s.unreadable == why && s.sessionStamp.device == device)
             return true;
         if (!begin(error))
             return false;
         QSqlQuery q(db());
-        if (!prepare(q, QStringLiteral("UPDATE matches SET unreadable = ? WHERE id = ?"), error))
+        if (!prepare(q,
+                     QStringLiteral("UPDATE matches SET unreadable = ?, session_device = ? WHERE "
+                                    "id = ?"),
+                     error))
             return false;
         q.addBindValue(notNull(why));
+        q.addBindValue(static_cast<qint64>(device));
         q.addBindValue(s.id);
         if (!exec(q, error))
             return false;
         s.unreadable = why;
+        s.sessionStamp.device = device;
         return commit(error);
     }
 
@@ -899,7 +911,9 @@ struct SeasonLibrary::Impl {
             if (f.session == s.session && f.video == s.video && sameVideo &&
                 sessionStamp->size == s.sessionStamp.size &&
                 sessionStamp->mtime == s.sessionStamp.mtime) {
-                if (!s.unreadable.isEmpty() && !marked(s, QString()))
+                if ((!s.unreadable.isEmpty() || s.sessionStamp.device != sessionStamp->device) &&
+                    !(mark(s, QString(), report, error, sessionStamp->device) ||
+                      skipOrStop(s.session, report, error)))
                     return false;
                 ++report.unchanged;
                 continue;
@@ -1018,6 +1032,14 @@ struct SeasonLibrary::Impl {
                     if (folder == path || isUnder(folder, path))
                         why = reason + QStringLiteral(": ") + QString::fromStdString(path);
             }
+            // Its folder is there but on another file system than the file
+            // was: a drive not mounted leaves its empty mount point.
+            if (struct stat st{}; why.isEmpty() && s.sessionStamp.device != 0 &&
+                                  ::stat(folder.c_str(), &st) == 0 &&
+                                  static_cast<int64_t>(st.st_dev) != s.sessionStamp.device)
+                why = QStringLiteral("フォルダーが索引を作ったときと別のドライブにあります "
+                                     "(ドライブがつながっていないかもしれません): ") +
+                      QString::fromStdString(folder);
             if (!why.isEmpty()) {
                 if (!marked(s, why))
                     return false;
