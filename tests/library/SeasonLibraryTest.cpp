@@ -331,6 +331,13 @@ TEST_P(LibraryTest, WhatCannotBeReadNowKeepsItsMatchesAndEdits) {
     };
     const bool mounted = ::geteuid() == 0 && run({"mount", "-t", "tmpfs", "none", drive}) &&
                          run({"mount", "--bind", drive, mount});
+    // Unmounted whatever happens below.
+    const std::shared_ptr<void> unmount(nullptr, [&](void*) {
+        if (mounted) {
+            run({"umount", mount});
+            run({"umount", drive});
+        }
+    });
     if (mounted)
         writeMatch(mount, "2026-04-26 ドライブ", threeTags("drive"), 3);
     const size_t count = mounted ? 3 : 2;
@@ -387,10 +394,6 @@ TEST_P(LibraryTest, WhatCannotBeReadNowKeepsItsMatchesAndEdits) {
         EXPECT_TRUE(back[i].unreadable.isEmpty());
         EXPECT_EQ(back[i].title, matches[i].title);
         EXPECT_EQ(back[i].date, matches[i].date);
-    }
-    if (mounted) {
-        run({"umount", mount});
-        run({"umount", drive});
     }
 }
 
