@@ -93,20 +93,29 @@ const std::vector<Step>& steps() {
     return all;
 }
 
-// Step 2's keys for the comments already there.
+// Step 2's keys for the comments already there: all read first (a server
+// connection reads one statement at a time), then written.
 bool fillCommentKeys(QSqlDatabase& db, QString* error) {
-    QSqlQuery read(db), write(db);
-    read.setForwardOnly(true);
-    if (!read.exec(QStringLiteral("SELECT id, comment FROM tags WHERE comment <> ''")) ||
-        !write.prepare(QStringLiteral("UPDATE tags SET comment_key = ? WHERE id = ?"))) {
+    std::vector<std::pair<qint64, QString>> rows;
+    {
+        QSqlQuery read(db);
+        read.setForwardOnly(true);
+        if (!read.exec(QStringLiteral("SELECT id, comment FROM tags WHERE comment <> ''"))) {
+            if (error)
+                *error = read.lastError().text();
+            return false;
+        }
+        while (read.next())
+            rows.emplace_back(read.value(0).toLongLong(), searchKey(read.value(1).toString()));
+    }
+    if (rows.empty())
+        return true;
+    QSqlQuery write(db);
+    if (!write.prepare(QStringLiteral("UPDATE tags SET comment_key = ? WHERE id = ?"))) {
         if (error)
-            *error = read.lastError().text() + write.lastError().text();
+            *error = write.lastError().text();
         return false;
     }
-    std::vector<std::pair<qint64, QString>> rows;
-    while (read.next())
-        rows.emplace_back(read.value(0).toLongLong(), searchKey(read.value(1).toString()));
-    read.finish();
     for (const auto& [id, key] : rows) {
         write.addBindValue(key);
         write.addBindValue(id);
@@ -205,7 +214,9 @@ bool migrate(QSqlDatabase& db, bool postgres, QString* error) {
         return false;
     };
     if (postgres) {
-        if (!run(q, QStringLiteral("SELECT pg_advisory_xact_lock(7346128)"), error) ||
+        // The server's notices ("... does not exist, skipping") are no news.
+        if (!run(q, QStringLiteral("SET LOCAL client_min_messages = warning"), error) ||
+            !run(q, QStringLiteral("SELECT pg_advisory_xact_lock(7346128)"), error) ||
             !run(q,
                  QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER "
                                 "NOT NULL)"),
