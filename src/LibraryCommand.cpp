@@ -1,13 +1,16 @@
 #include "LibraryCommand.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStringList>
 #include <algorithm>
 
+#include "Library/LibraryFiles.h"
 #include "Library/SeasonLibrary.h"
 #include "Model/TimeText.h"
+#include "SubModuleClass/TagFileManager.h"
 
 namespace {
 
@@ -21,8 +24,10 @@ constexpr const char* kUsage =
     "    Reads the added folders again; only changed session files are re-read.\n"
     "  rucktag library search [--code NAME] [--team A|B] [--label GROUP=TEXT]\n"
     "                         [--text WORDS] [--from DATE] [--to DATE] [--json]\n"
-    "    タグを探します。--json で 1 行に 1 つの JSON を出します。\n"
-    "    Finds tags; --json prints one JSON object per line.\n"
+    "    タグを探します。--json で 1 行に 1 つの JSON を出します。グループの = は \\= と\n"
+    "    書きます。言葉は 32 語まで、日付は YYYY-MM-DD です。\n"
+    "    Finds tags; --json prints one JSON object per line. An = in GROUP is written\n"
+    "    \\=; at most 32 words; dates are YYYY-MM-DD.\n"
     "  --database URL  SQLite のファイルか postgresql://ホスト/データベース?user=ユーザー\n"
     "                  (既定は環境変数 RUCKTAG_LIBRARY、なければ\n"
     "                  $XDG_DATA_HOME/rucktag/library.sqlite)。\n"
@@ -78,7 +83,9 @@ void printTable(std::ostream& out, const std::vector<library::Hit>& hits) {
                           QString::fromStdString(text);
         QString comment = QString::fromStdString(h.comment);
         comment.replace(QLatin1Char('\n'), QLatin1Char(' '));
-        rows.push_back({h.date.isEmpty() ? QStringLiteral("-") : h.date, h.title, time,
+        const QString title =
+            h.unreadable.isEmpty() ? h.title : h.title + QStringLiteral(" (今は読めません)");
+        rows.push_back({h.date.isEmpty() ? QStringLiteral("-") : h.date, title, time,
                         h.teamA ? QStringLiteral("A") : QStringLiteral("B"),
                         QString::fromStdString(h.code), labels.join(QStringLiteral(", ")),
                         comment});
@@ -113,6 +120,8 @@ void printJson(std::ostream& out, const std::vector<library::Hit>& hits) {
         o.insert(QStringLiteral("code"), QString::fromStdString(h.code));
         o.insert(QStringLiteral("labels"), labels);
         o.insert(QStringLiteral("comment"), QString::fromStdString(h.comment));
+        if (!h.unreadable.isEmpty())
+            o.insert(QStringLiteral("unreadable"), h.unreadable);
         out << QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString() << "\n";
     }
 }
@@ -189,25 +198,46 @@ int runLibraryCommand(const std::vector<std::string>& given, std::ostream& out, 
             query.teamA = t == QLatin1String("A");
         }
         for (const QString& pair : parser.values(label)) {
-            const qsizetype eq = pair.indexOf(QLatin1Char('='));
-            if (eq <= 0)
-                return usage(err, "--label は グループ=テキスト です / --label takes GROUP=TEXT: " +
-                                      pair.toStdString());
-            query.labels.emplace_back(pair.left(eq).toStdString(), pair.mid(eq + 1).toStdString());
+            // As the session file writes labels: "\=" is an = in the group.
+            TagLabels one;
+            if (!TagFileManager::readLabelsText(pair.toStdString(), one) || one.size() != 1)
+                return usage(err,
+                             "--label は グループ=テキスト です (グループの = は \\= と書きます) "
+                             "/ --label takes GROUP=TEXT (an = in GROUP as \\=): " +
+                                 pair.toStdString());
+            query.labels.push_back(one.front());
         }
         query.text = parser.values(text).join(QLatin1Char(' ')).toStdString();
-        query.dateFrom = parser.value(from);
-        query.dateTo = parser.value(to);
+        if (library::searchWords(query.text).size() > library::kMaxSearchWords)
+            return usage(err, library::tooManyWordsText().toStdString());
+        for (const auto& [option, into] :
+             {std::pair{&from, &query.dateFrom}, {&to, &query.dateTo}}) {
+            *into = parser.value(*option);
+            if (!library::isDateText(*into))
+                return usage(err,
+                             "日付は 2026-04-12 の形で、ある日を書いてください / dates are real "
+                             "days written YYYY-MM-DD: " +
+                                 into->toStdString());
+        }
     }
 
     QString error;
     const QString target =
         parser.isSet(database) ? parser.value(database) : library::SeasonLibrary::defaultDatabase();
-    std::unique_ptr<library::SeasonLibrary> lib = library::SeasonLibrary::open(target, &error);
+    std::unique_ptr<library::SeasonLibrary> lib;
+    // A search only reads: a library on a read-only medium or of another user
+    // can be searched too (an older one is brought up to date where it can be
+    // written).
+    if (action == "search" && !library::isPostgresUrl(target) && QFileInfo(target).isFile())
+        lib =
+            library::SeasonLibrary::open(target, &error, library::SeasonLibrary::Access::ReadOnly);
+    if (!lib && (error.isEmpty() || QFileInfo(target).isWritable()))
+        lib = library::SeasonLibrary::open(target, &error);
     if (!lib) {
         err << error.toStdString() << "\n";
         return 1;
     }
+    error.clear();
     if (action == "search") {
         const std::vector<library::Hit> hits = lib->search(query, &error);
         if (!error.isEmpty()) {

@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QUrl>
 #include <QUrlQuery>
+#include <algorithm>
 #include <filesystem>
 #include <sys/stat.h>
 #include <sys/vfs.h>
@@ -47,7 +48,8 @@ std::optional<FileStamp> fileStamp(const std::string& path) {
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return std::nullopt;
     return FileStamp{static_cast<int64_t>(st.st_size),
-                     static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+                     static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+                     static_cast<int64_t>(st.st_dev)};
 }
 
 QString videoIdentity(const std::string& path) {
@@ -189,21 +191,83 @@ bool isPostgresUrl(const QString& database) {
            database.startsWith(QLatin1String("postgres://"), Qt::CaseInsensitive);
 }
 
+namespace {
+
+// libpq's connection keywords a URL may set. Not the password (nor a
+// service file or a key's passphrase, which may hold one), nor replication.
+const QStringList& allowedKeywords() {
+    static const QStringList keys = {
+        QStringLiteral("hostaddr"),
+        QStringLiteral("passfile"),
+        QStringLiteral("channel_binding"),
+        QStringLiteral("connect_timeout"),
+        QStringLiteral("client_encoding"),
+        QStringLiteral("options"),
+        QStringLiteral("application_name"),
+        QStringLiteral("fallback_application_name"),
+        QStringLiteral("keepalives"),
+        QStringLiteral("keepalives_idle"),
+        QStringLiteral("keepalives_interval"),
+        QStringLiteral("keepalives_count"),
+        QStringLiteral("tcp_user_timeout"),
+        QStringLiteral("sslmode"),
+        QStringLiteral("requiressl"),
+        QStringLiteral("sslcompression"),
+        QStringLiteral("sslcert"),
+        QStringLiteral("sslkey"),
+        QStringLiteral("sslrootcert"),
+        QStringLiteral("sslcrl"),
+        QStringLiteral("sslcrldir"),
+        QStringLiteral("sslsni"),
+        QStringLiteral("requirepeer"),
+        QStringLiteral("ssl_min_protocol_version"),
+        QStringLiteral("ssl_max_protocol_version"),
+        QStringLiteral("gssencmode"),
+        QStringLiteral("krbsrvname"),
+        QStringLiteral("gsslib"),
+        QStringLiteral("target_session_attrs"),
+        QStringLiteral("load_balance_hosts"),
+    };
+    return keys;
+}
+
+QString passwordRefusal() {
+    return QStringLiteral("URL にパスワードを書かないでください。パスワードは ~/.pgpass "
+                          "か環境変数 PGPASSWORD で渡します。");
+}
+
+// Qt turns every ';' of the connect options into a space, and a NUL would
+// cut the string short: neither can be passed on safely.
+bool passable(const QString& value) {
+    return std::none_of(value.begin(), value.end(),
+                        [](QChar c) { return c == QLatin1Char(';') || c.unicode() < 0x20; });
+}
+
+// A value as libpq's connection string reads it: in single quotes, with
+// backslashes and quotes escaped.
+QString quoted(QString value) {
+    value.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    value.replace(QLatin1Char('\''), QStringLiteral("\\'"));
+    return QLatin1Char('\'') + value + QLatin1Char('\'');
+}
+
+} // namespace
+
 bool parsePostgresUrl(const QString& url, PostgresTarget& target, QString* error) {
     auto fail = [&](const QString& why) {
         if (error)
             *error = why;
         return false;
     };
-    const QUrl u(url, QUrl::StrictMode);
+    // Tolerant: a space typed in a value (options=-c name=value) is meant.
+    const QUrl u(url, QUrl::TolerantMode);
     if (!u.isValid() || !isPostgresUrl(url))
         return fail(
             QStringLiteral("PostgreSQL の URL を読めません (postgresql://ホスト/データベース"
                            "?user=ユーザー の形で書いてください): ") +
             url);
     if (!u.password().isEmpty())
-        return fail(QStringLiteral("URL にパスワードを書かないでください。パスワードは ~/.pgpass "
-                                   "か環境変数 PGPASSWORD で渡します。"));
+        return fail(passwordRefusal());
     target = {};
     target.host = u.host(QUrl::FullyDecoded);
     target.port = u.port(-1);
@@ -213,6 +277,11 @@ bool parsePostgresUrl(const QString& url, PostgresTarget& target, QString* error
         target.database.remove(0, 1);
     const QUrlQuery query(u);
     for (const auto& [key, value] : query.queryItems(QUrl::FullyDecoded)) {
+        if (key == QLatin1String("password") || key == QLatin1String("sslpassword") ||
+            key == QLatin1String("service"))
+            return fail(passwordRefusal() + QStringLiteral(" (") + key + QLatin1Char(')'));
+        if (!passable(value))
+            return fail(QStringLiteral("接続の設定 %1 の値に ; や制御文字は使えません。").arg(key));
         if (key == QLatin1String("host")) {
             target.host = value;
         } else if (key == QLatin1String("port")) {
@@ -223,21 +292,53 @@ bool parsePostgresUrl(const QString& url, PostgresTarget& target, QString* error
         } else if (key == QLatin1String("user")) {
             target.user = value;
         } else if (key == QLatin1String("dbname")) {
+            if (!target.database.isEmpty() && target.database != value)
+                return fail(QStringLiteral("URL にデータベース名が二つあります (%1 と %2)。"
+                                           "一つにしてください。")
+                                .arg(target.database, value));
             target.database = value;
-        } else if (key == QLatin1String("password")) {
-            return fail(QStringLiteral("URL にパスワードを書かないでください。パスワードは "
-                                       "~/.pgpass か環境変数 PGPASSWORD で渡します。"));
-        } else if (!key.isEmpty()) {
-            if (value.contains(QLatin1Char(';')))
-                return fail(QStringLiteral("接続の設定に ; は使えません: ") + key);
+        } else if (allowedKeywords().contains(key)) {
             target.options << key + QLatin1Char('=') + value;
+        } else {
+            return fail(QStringLiteral("PostgreSQL の URL に使えない設定があります: %1 "
+                                       "(使えるのは host, port, user, dbname と libpq の接続の設定 "
+                                       "sslmode, connect_timeout, options, application_name "
+                                       "など)。")
+                            .arg(key.isEmpty() ? QStringLiteral("(空)") : key));
         }
     }
+    for (const QString& part : {target.host, target.user, target.database})
+        if (!passable(part))
+            return fail(QStringLiteral("URL のホスト名・ユーザー名・データベース名に ; や制御文字は"
+                                       "使えません。"));
     if (target.database.isEmpty())
         return fail(QStringLiteral("URL にデータベース名がありません "
                                    "(postgresql://ホスト/データベース): ") +
                     url);
     return true;
+}
+
+QString postgresConnectOptions(const PostgresTarget& target, const QStringList& defaults) {
+    QStringList parts;
+    const auto add = [&parts](const QString& keyValue) {
+        const qsizetype eq = keyValue.indexOf(QLatin1Char('='));
+        parts << keyValue.left(eq) + QLatin1Char('=') + quoted(keyValue.mid(eq + 1));
+    };
+    parts << QStringLiteral("dbname=") + quoted(target.database);
+    if (!target.host.isEmpty())
+        parts << QStringLiteral("host=") + quoted(target.host);
+    if (target.port > 0)
+        parts << QStringLiteral("port=") + quoted(QString::number(target.port));
+    if (!target.user.isEmpty())
+        parts << QStringLiteral("user=") + quoted(target.user);
+    // The URL's own settings come last: libpq takes the last of a keyword.
+    for (const QString& o : defaults + target.options)
+        add(o);
+    return parts.join(QLatin1Char(' '));
+}
+
+QString searchKey(const QString& text) {
+    return text.normalized(QString::NormalizationForm_KC).toCaseFolded();
 }
 
 std::vector<QString> searchWords(const std::string& text) {

@@ -30,6 +30,7 @@ bool isDateText(const QString& date);
 struct FileStamp {
     int64_t size = 0;
     int64_t mtime = 0;
+    int64_t device = 0; // the file system holding it (a drive unplugged shows)
 };
 std::optional<FileStamp> fileStamp(const std::string& path);
 
@@ -52,12 +53,21 @@ QString networkFileSystemName(int64_t magic, const QString& mountType);
 struct PostgresTarget {
     QString host, database, user;
     int port = -1;
-    QStringList options; // other libpq keys, "key=value"
+    QStringList options; // other libpq keys, "key=value" as given (not quoted)
 };
 bool isPostgresUrl(const QString& database);
-// False with a Japanese reason when the URL cannot be used (a password in
-// it is refused: it belongs in ~/.pgpass or libpq's environment).
+// False with a Japanese reason when the URL cannot be used: a password in it
+// (it belongs in ~/.pgpass or libpq's environment), a keyword libpq does not
+// know or the library does not allow, two database names, or a value with
+// ';' or a control character (Qt cannot pass them on).
 bool parsePostgresUrl(const QString& url, PostgresTarget& target, QString* error);
+// The whole libpq connection string for Qt's connect options: every value
+// quoted as libpq reads it, `defaults` ("key=value") before the URL's own.
+QString postgresConnectOptions(const PostgresTarget& target, const QStringList& defaults = {});
+
+// The form comments and search words are compared in, the same on both
+// engines: NFKC (full-width ＡＢＣ is ABC, half-width ｶﾅ is カナ), case folded.
+QString searchKey(const QString& text);
 
 // Splits search text into words at white space (the ideographic space too).
 std::vector<QString> searchWords(const std::string& text);

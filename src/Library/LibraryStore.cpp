@@ -1,5 +1,7 @@
 #include "Library/LibraryStore.h"
 
+#include "Library/LibraryFiles.h"
+
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
@@ -66,13 +68,69 @@ const std::vector<Step>& steps() {
              QStringLiteral("CREATE INDEX tag_labels_tag ON tag_labels (tag_id)"),
              QStringLiteral("CREATE INDEX tag_labels_text ON tag_labels (grp, text, tag_id)"),
          }},
+        // Matches that cannot be read now are kept and marked; comments are
+        // searched by a key (NFKC, case folded) the same on both engines.
+        {2,
+         {
+             QStringLiteral("ALTER TABLE matches ADD COLUMN unreadable TEXT NOT NULL DEFAULT ''"),
+             QStringLiteral("ALTER TABLE tags ADD COLUMN comment_key TEXT NOT NULL DEFAULT ''"),
+             QStringLiteral(
+                 "ALTER TABLE matches ADD COLUMN session_device INTEGER NOT NULL DEFAULT 0"),
+             QStringLiteral("DROP TRIGGER IF EXISTS tags_fts_insert"),
+             QStringLiteral("DROP TRIGGER IF EXISTS tags_fts_delete"),
+             QStringLiteral("DROP TRIGGER IF EXISTS tags_fts_update_old"),
+             QStringLiteral("DROP TRIGGER IF EXISTS tags_fts_update_new"),
+             QStringLiteral("DROP TABLE IF EXISTS tags_fts"),
+         },
+         {
+             QStringLiteral("ALTER TABLE matches ADD COLUMN unreadable TEXT NOT NULL DEFAULT ''"),
+             QStringLiteral("ALTER TABLE tags ADD COLUMN comment_key TEXT NOT NULL DEFAULT ''"),
+             QStringLiteral(
+                 "ALTER TABLE matches ADD COLUMN session_device BIGINT NOT NULL DEFAULT 0"),
+             QStringLiteral("DROP INDEX IF EXISTS tags_comment_trgm"),
+         }},
     };
     return all;
 }
 
+// Step 2's keys for the comments already there: all read first (a server
+// connection reads one statement at a time), then written.
+bool fillCommentKeys(QSqlDatabase& db, QString* error) {
+    std::vector<std::pair<qint64, QString>> rows;
+    {
+        QSqlQuery read(db);
+        read.setForwardOnly(true);
+        if (!read.exec(QStringLiteral("SELECT id, comment FROM tags WHERE comment <> ''"))) {
+            if (error)
+                *error = read.lastError().text();
+            return false;
+        }
+        while (read.next())
+            rows.emplace_back(read.value(0).toLongLong(), searchKey(read.value(1).toString()));
+    }
+    if (rows.empty())
+        return true;
+    QSqlQuery write(db);
+    if (!write.prepare(QStringLiteral("UPDATE tags SET comment_key = ? WHERE id = ?"))) {
+        if (error)
+            *error = write.lastError().text();
+        return false;
+    }
+    for (const auto& [id, key] : rows) {
+        write.addBindValue(key);
+        write.addBindValue(id);
+        if (!write.exec()) {
+            if (error)
+                *error = write.lastError().text();
+            return false;
+        }
+    }
+    return true;
+}
+
 // The comment index of SQLite: FTS5 with trigrams, kept by triggers. Left
 // out where SQLite was built without FTS5 (searches then use LIKE alone).
-const QStringList& sqliteCommentIndex() {
+const QStringList& sqliteCommentIndexV1() {
     static const QStringList sql = {
         QStringLiteral("CREATE VIRTUAL TABLE tags_fts USING fts5 (comment, content='tags', "
                        "content_rowid='id', tokenize='trigram')"),
@@ -89,6 +147,27 @@ const QStringList& sqliteCommentIndex() {
         QStringLiteral("CREATE TRIGGER tags_fts_update_new AFTER UPDATE OF comment ON tags WHEN "
                        "new.comment <> '' BEGIN INSERT INTO tags_fts (rowid, comment) VALUES "
                        "(new.id, new.comment); END"),
+    };
+    return sql;
+}
+
+const QStringList& sqliteCommentIndex() {
+    static const QStringList sql = {
+        QStringLiteral("CREATE VIRTUAL TABLE tags_fts USING fts5 (comment_key, content='tags', "
+                       "content_rowid='id', tokenize='trigram')"),
+        QStringLiteral("CREATE TRIGGER tags_fts_insert AFTER INSERT ON tags WHEN new.comment_key "
+                       "<> '' BEGIN INSERT INTO tags_fts (rowid, comment_key) VALUES (new.id, "
+                       "new.comment_key); END"),
+        QStringLiteral("CREATE TRIGGER tags_fts_delete AFTER DELETE ON tags WHEN old.comment_key "
+                       "<> '' BEGIN INSERT INTO tags_fts (tags_fts, rowid, comment_key) VALUES "
+                       "('delete', old.id, old.comment_key); END"),
+        QStringLiteral("CREATE TRIGGER tags_fts_update_old AFTER UPDATE OF comment_key ON tags "
+                       "WHEN old.comment_key <> '' BEGIN INSERT INTO tags_fts (tags_fts, rowid, "
+                       "comment_key) VALUES ('delete', old.id, old.comment_key); END"),
+        QStringLiteral("CREATE TRIGGER tags_fts_update_new AFTER UPDATE OF comment_key ON tags "
+                       "WHEN new.comment_key <> '' BEGIN INSERT INTO tags_fts (rowid, "
+                       "comment_key) VALUES (new.id, new.comment_key); END"),
+        QStringLiteral("INSERT INTO tags_fts (tags_fts) VALUES ('rebuild')"),
     };
     return sql;
 }
@@ -135,7 +214,9 @@ bool migrate(QSqlDatabase& db, bool postgres, QString* error) {
         return false;
     };
     if (postgres) {
-        if (!run(q, QStringLiteral("SELECT pg_advisory_xact_lock(7346128)"), error) ||
+        // The server's notices ("... does not exist, skipping") are no news.
+        if (!run(q, QStringLiteral("SET LOCAL client_min_messages = warning"), error) ||
+            !run(q, QStringLiteral("SELECT pg_advisory_xact_lock(7346128)"), error) ||
             !run(q,
                  QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER "
                                 "NOT NULL)"),
@@ -167,12 +248,15 @@ bool migrate(QSqlDatabase& db, bool postgres, QString* error) {
         for (const QString& sql : postgres ? step.postgres : step.sqlite)
             if (!run(q, sql, error))
                 return rollback();
-        if (!postgres && step.version == 1) {
+        if (step.version == 2 && !fillCommentKeys(db, error))
+            return rollback();
+        if (!postgres && (step.version == 1 || step.version == 2)) {
             // A savepoint keeps the schema when FTS5 is missing.
             QSqlQuery fts(db);
             fts.exec(QStringLiteral("SAVEPOINT fts"));
             bool ok = true;
-            for (const QString& sql : sqliteCommentIndex())
+            for (const QString& sql :
+                 step.version == 1 ? sqliteCommentIndexV1() : sqliteCommentIndex())
                 ok = ok && fts.exec(sql);
             fts.exec(ok ? QStringLiteral("RELEASE fts") : QStringLiteral("ROLLBACK TO fts"));
         }

@@ -2,20 +2,27 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTimer>
+#include <QUrl>
 #include <QVariant>
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <set>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include "Library/LibraryFiles.h"
 #include "Library/LibraryStore.h"
@@ -69,13 +76,28 @@ std::string canonicalOf(const std::string& path) {
     return ec ? fs::absolute(path).lexically_normal().string() : c.string();
 }
 
-QString lineList(const std::vector<size_t>& lines) {
+QString lineList(const std::vector<size_t>& lines, const QString& what = QStringLiteral("行")) {
     QStringList parts;
     for (size_t i = 0; i < lines.size() && i < 5; ++i)
         parts << QString::number(lines[i]);
     if (lines.size() > 5)
         parts << QStringLiteral("…");
-    return QStringLiteral(" (行 ") + parts.join(QStringLiteral(", ")) + QLatin1Char(')');
+    return QStringLiteral(" (") + what + QLatin1Char(' ') + parts.join(QStringLiteral(", ")) +
+           QLatin1Char(')');
+}
+
+// Times the index cannot hold (NaN, infinities, negative), which older files
+// may have: the session is skipped rather than stored wrong.
+QString unindexableTimes(const std::vector<std::shared_ptr<TagRowData>>& rows) {
+    const auto wrong = [](float v) { return !std::isfinite(v) || v < 0; };
+    std::vector<size_t> bad;
+    for (size_t i = 0; i < rows.size(); ++i)
+        if (wrong(rows[i]->time_val) || (rows[i]->end.isSet() && wrong(rows[i]->end.time)))
+            bad.push_back(i + 1);
+    if (bad.empty())
+        return {};
+    return QStringLiteral("時刻が数でないか負のタグがあります") +
+           lineList(bad, QStringLiteral("タグ"));
 }
 
 // Why a session file is not indexed; empty when it can be.
@@ -100,8 +122,136 @@ QString damageReason(const TagFileManager::LoadResult& r) {
     if (!r.unclosedQuotes.empty())
         why << QStringLiteral("閉じていない引用符があります") + lineList(r.unclosedQuotes);
     if (why.isEmpty())
-        return {};
+        return unindexableTimes(r.rows);
     return QStringLiteral("壊れたセッションファイルです: ") + why.join(QStringLiteral("、"));
+}
+
+bool isSessionName(const std::string& name) {
+    return name.size() >= 4 && name.compare(name.size() - 4, 4, ".csv") == 0;
+}
+
+// Our own CSV export (a header naming the extras, or lines of five fields),
+// which is no session file however alike it begins.
+bool isExportFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string head(64 * 1024, '\0');
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<size_t>(in.gcount()));
+    if (head.rfind("\xEF\xBB\xBF", 0) == 0)
+        head.erase(0, 3);
+    const size_t eol = head.find('\n');
+    if (eol == std::string::npos)
+        return false;
+    std::string header = head.substr(0, eol);
+    if (!header.empty() && header.back() == '\r')
+        header.pop_back();
+    if (header == std::string(TagFileManager::kHeader) + std::string(TagFileManager::kExtraHeader))
+        return true;
+    // The first line's fields, quotes (and the line ends inside them) kept.
+    int fields = 1;
+    bool quoted = false;
+    for (size_t i = eol + 1; i < head.size(); ++i) {
+        const char c = head[i];
+        if (c == '"')
+            quoted = !quoted;
+        else if (c == ',' && !quoted)
+            ++fields;
+        else if (c == '\n' && !quoted)
+            return fields == 5;
+    }
+    return false;
+}
+
+QString errnoText(int code) {
+    switch (code) {
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("読む権限がありません");
+    case ENOENT:
+        return QStringLiteral("見つかりません");
+    case ELOOP:
+        return QStringLiteral("リンクが輪になっています");
+    case EIO:
+        return QStringLiteral("読み出しのエラーです (ディスクかドライブを確かめてください)");
+    case ENOTCONN:
+    case ESTALE:
+    case EHOSTDOWN:
+        return QStringLiteral("つながっていないドライブです");
+    default:
+        return QStringLiteral("読めません (エラー番号 %1)").arg(code);
+    }
+}
+
+// How long SQLite waits for another process's write (RUCKTAG_LIBRARY_BUSY_SECONDS,
+// 1 to 600; 30 by default: as long as someone would wait for a save).
+int busySeconds() {
+    bool ok = false;
+    const int chosen = qEnvironmentVariableIntValue("RUCKTAG_LIBRARY_BUSY_SECONDS", &ok);
+    return ok && chosen >= 1 && chosen <= 600 ? chosen : 30;
+}
+
+// The process holding a write lock on the SQLite library at `path` (its
+// WAL index's writer lock first, else the file's own), as "pid N: name",
+// from /proc/locks: opening the files to ask would drop this process's own
+// locks on them.
+QString sqliteLockHolder(const QString& path) {
+    QFile table(QStringLiteral("/proc/locks"));
+    if (!table.open(QIODevice::ReadOnly))
+        return {};
+    const QList<QByteArray> lines = table.readAll().split('\n');
+    for (const QString& file : {path + QStringLiteral("-shm"), path}) {
+        struct stat st {};
+        if (::stat(QFile::encodeName(file).constData(), &st) != 0)
+            continue;
+        qint64 found = 0;
+        for (const QByteArray& line : lines) {
+            // "1: POSIX  ADVISORY  WRITE 4711 08:01:1234 120 120"
+            const QList<QByteArray> f = line.simplified().split(' ');
+            if (f.size() < 8 || f[1] != "POSIX" || f[3] != "WRITE")
+                continue;
+            const QList<QByteArray> id = f[5].split(':');
+            if (id.size() != 3 || id[2].toULongLong() != static_cast<qulonglong>(st.st_ino) ||
+                makedev(id[0].toUInt(nullptr, 16), id[1].toUInt(nullptr, 16)) != st.st_dev)
+                continue;
+            const qint64 pid = f[4].toLongLong();
+            if (pid <= 0 || pid == ::getpid())
+                continue;
+            // On the WAL index the writer's byte is 120.
+            const bool writer =
+                f[6].toLongLong() <= 120 && (f[7] == "EOF" || f[7].toLongLong() >= 120);
+            if (found == 0 || writer)
+                found = pid;
+            if (writer)
+                break;
+        }
+        if (found > 0) {
+            QFile comm(QStringLiteral("/proc/%1/comm").arg(found));
+            const QString name = comm.open(QIODevice::ReadOnly)
+                                     ? QString::fromLocal8Bit(comm.readAll()).trimmed()
+                                     : QString();
+            return QStringLiteral("pid %1").arg(found) +
+                   (name.isEmpty() ? QString() : QStringLiteral(": ") + name);
+        }
+    }
+    return {};
+}
+
+// SQLite's busy timeout ran out: another process holds the library.
+bool isBusy(const QString& error) {
+    return error.contains(QLatin1String("database is locked"), Qt::CaseInsensitive);
+}
+
+// Errors that may be gone on the next try: a held library, a disk or a
+// server in trouble. Any other (a constraint, bad data) fails the same way.
+bool isPassing(const QString& error) {
+    static const char* const passing[] = {"database is locked",       "database table is locked",
+                                          "disk I/O error",           "unable to open",
+                                          "database or disk is full", "readonly database",
+                                          "statement timeout",        "deadlock detected",
+                                          "could not serialize",      "terminating connection"};
+    return std::any_of(std::begin(passing), std::end(passing), [&](const char* text) {
+        return error.contains(QLatin1String(text), Qt::CaseInsensitive);
+    });
 }
 
 // The float the session file gave, as the shortest double that reads back
@@ -129,8 +279,15 @@ struct Stored {
     qint64 id = 0;
     std::string video, session, canonical;
     FileStamp videoStamp, sessionStamp;
-    QString identity, sessionHash;
+    QString identity, sessionHash, unreadable;
     bool seen = false;
+};
+
+// What a walk through the folders found.
+struct Walk {
+    std::vector<Found> found;
+    std::set<std::string> listed;              // folders read whole
+    std::map<std::string, QString> unreadable; // folders and files not read now, why
 };
 
 } // namespace
@@ -150,13 +307,37 @@ struct SeasonLibrary::Impl {
     bool commentIndex = false;
     bool lost = false;
     bool inTransaction = false;
+    // The last failure will fail again the same way (bad data, a constraint):
+    // not the library being away.
+    bool permanent = false;
     QElapsedTimer lastAttempt;
     QTimer watch, reconnect, changedSoon;
     qint64 dataVersion = -1;
     // Saves that failed while the server was away: (video, session).
     std::vector<std::pair<std::string, std::string>> pending;
 
+    QString sqlitePath;
+
     QSqlDatabase db() const { return QSqlDatabase::database(name, false); }
+
+    // SQLite waited its whole busy timeout: say who holds the library.
+    QString busyText(const QString& detail) const {
+        if (postgres || !isBusy(detail))
+            return detail;
+        const QString holder = sqliteLockHolder(sqlitePath);
+        return (holder.isEmpty()
+                    ? QStringLiteral("ライブラリ %1 は別のプロセスが %2 秒より長く書き込みに使って"
+                                     "いるので、使えませんでした。")
+                          .arg(sqlitePath)
+                          .arg(busySeconds())
+                    : QStringLiteral("ライブラリ %1 は別のプロセス (%3) が %2 秒より長く書き込み"
+                                     "に使っているので、使えませんでした。")
+                          .arg(sqlitePath)
+                          .arg(busySeconds())
+                          .arg(holder)) +
+               QStringLiteral("そのプロセスが終わってから、もう一度試してください。 (") +
+               detail.trimmed() + QLatin1Char(')');
+    }
 
     bool exec(QSqlQuery& q, QString* error) {
         if (q.exec())
@@ -194,10 +375,13 @@ struct SeasonLibrary::Impl {
             if (!ping.exec(QStringLiteral("SELECT 1")))
                 markLost(detail);
         }
+        permanent = !lost && !isPassing(detail);
         if (error)
             *error =
                 lost ? lostText() + QStringLiteral(" (") + detail + QLatin1Char(')')
-                     : QStringLiteral("ライブラリのデータベースでエラーが起きました: ") + detail;
+                : isBusy(detail)
+                    ? busyText(detail)
+                    : QStringLiteral("ライブラリのデータベースでエラーが起きました: ") + detail;
         return false;
     }
 
@@ -208,6 +392,7 @@ struct SeasonLibrary::Impl {
             tryReconnect();
         if (!lost)
             return true;
+        permanent = false;
         if (error)
             *error = lostText();
         return false;
@@ -305,8 +490,8 @@ struct SeasonLibrary::Impl {
         q.setForwardOnly(true);
         if (!exec(q,
                   QStringLiteral("SELECT id, video, session, canonical, video_size, video_mtime, "
-                                 "session_size, session_mtime, video_identity, session_hash FROM "
-                                 "matches"),
+                                 "session_size, session_mtime, video_identity, session_hash, "
+                                 "unreadable, session_device FROM matches"),
                   error))
             return false;
         while (q.next()) {
@@ -319,6 +504,8 @@ struct SeasonLibrary::Impl {
             s.sessionStamp = {q.value(6).toLongLong(), q.value(7).toLongLong()};
             s.identity = q.value(8).toString();
             s.sessionHash = q.value(9).toString();
+            s.unreadable = q.value(10).toString();
+            s.sessionStamp.device = q.value(11).toLongLong();
             out.push_back(std::move(s));
         }
         return true;
@@ -372,7 +559,7 @@ struct SeasonLibrary::Impl {
             firstId = top.value(0).toLongLong() + 1;
         }
         QVariantList tags, labels;
-        tags.reserve(static_cast<qsizetype>(rows.size()) * 9);
+        tags.reserve(static_cast<qsizetype>(rows.size()) * 10);
         for (size_t i = 0; i < rows.size(); ++i) {
             const TagRowData& t = *rows[i];
             if (!postgres) {
@@ -385,7 +572,8 @@ struct SeasonLibrary::Impl {
                  << (t.end.isSet() ? QVariant(exactSeconds(t.end.time)) : nullDouble())
                  << QString::fromStdString(t.name)
                  << QString::fromStdString(TagFileManager::labelsText(t.labels))
-                 << QString::fromStdString(t.comment);
+                 << QString::fromStdString(t.comment)
+                 << searchKey(QString::fromStdString(t.comment));
         }
         // The labels point at their tag's id (a label filter is then one
         // semi-join the planners handle well).
@@ -399,13 +587,13 @@ struct SeasonLibrary::Impl {
         const bool inserted =
             postgres
                 ? insertRows(QStringLiteral("INSERT INTO tags (match_id, position, team, "
-                                            "start_time, end_time, code, labels, comment) "
-                                            "VALUES "),
-                             8, tags, error, QStringLiteral(" RETURNING id, position"), labelsOf)
+                                            "start_time, end_time, code, labels, comment, "
+                                            "comment_key) VALUES "),
+                             9, tags, error, QStringLiteral(" RETURNING id, position"), labelsOf)
                 : insertRows(QStringLiteral("INSERT INTO tags (id, match_id, position, team, "
-                                            "start_time, end_time, code, labels, comment) "
-                                            "VALUES "),
-                             9, tags, error);
+                                            "start_time, end_time, code, labels, comment, "
+                                            "comment_key) VALUES "),
+                             10, tags, error);
         return inserted &&
                insertRows(QStringLiteral("INSERT INTO tag_labels (tag_id, grp, text) VALUES "), 3,
                           labels, error);
@@ -424,8 +612,8 @@ struct SeasonLibrary::Impl {
                          QStringLiteral(
                              "INSERT INTO matches (video, canonical, video_size, video_mtime, "
                              "video_identity, session, session_size, session_mtime, "
-                             "session_hash, title, date) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
-                             "?) ON CONFLICT (canonical) DO NOTHING"),
+                             "session_hash, title, date, session_device) VALUES (?, ?, ?, ?, ?, "
+                             "?, ?, ?, ?, ?, ?, ?) ON CONFLICT (canonical) DO NOTHING"),
                          error))
                 return false;
             q.addBindValue(QString::fromStdString(r.video));
@@ -439,6 +627,7 @@ struct SeasonLibrary::Impl {
             q.addBindValue(r.sessionHash);
             q.addBindValue(notNull(info.title));
             q.addBindValue(notNull(info.date));
+            q.addBindValue(static_cast<qint64>(r.sessionStamp.device));
             if (!exec(q, error))
                 return false;
             QSqlQuery s(db());
@@ -470,7 +659,9 @@ struct SeasonLibrary::Impl {
                      QStringLiteral(
                          "UPDATE matches SET video = ?, canonical = ?, video_size = ?, "
                          "video_mtime = ?, video_identity = ?, session = ?, session_size = ?, "
-                         "session_mtime = ?, session_hash = ?, title = CASE WHEN info_edited = 0 "
+                         "session_mtime = ?, session_hash = ?, unreadable = '', session_device = "
+                         "?, title = CASE WHEN "
+                         "info_edited = 0 "
                          "THEN ? ELSE title END, date = CASE WHEN info_edited = 0 THEN ? ELSE "
                          "date END WHERE id = ?"),
                      error))
@@ -484,6 +675,7 @@ struct SeasonLibrary::Impl {
         u.addBindValue(static_cast<qint64>(r.sessionStamp.size));
         u.addBindValue(static_cast<qint64>(r.sessionStamp.mtime));
         u.addBindValue(r.sessionHash);
+        u.addBindValue(static_cast<qint64>(r.sessionStamp.device));
         u.addBindValue(notNull(info.title));
         u.addBindValue(notNull(info.date));
         u.addBindValue(id);
@@ -532,27 +724,85 @@ struct SeasonLibrary::Impl {
         return commit(error);
     }
 
-    // The session files under `roots`, each beside its video; folders that
-    // cannot be read are listed in `report` and left out of `reachable`.
-    void walk(const std::vector<std::string>& roots, std::vector<Found>& found,
-              std::vector<std::string>& reachable, ScanReport& report) {
+    // The session files under `roots`, each beside its video. Links are
+    // followed, each folder read once (a link back up is no loop); what
+    // cannot be read now is said in `report` and noted in `w.unreadable`.
+    void walk(const std::vector<std::string>& roots, Walk& w, ScanReport& report) {
+        const auto cannot = [&](const std::string& path, const QString& why) {
+            report.skipped.emplace_back(path, why);
+            w.unreadable.emplace(path, why);
+        };
         std::map<std::string, std::vector<std::string>> byFolder;
-        for (const std::string& root : roots) {
+        std::set<std::pair<dev_t, ino_t>> visited;
+        struct Dir {
+            std::string path;
+            bool viaLink = false;
+        };
+        std::vector<Dir> todo;
+        for (auto root = roots.rbegin(); root != roots.rend(); ++root) {
             std::error_code ec;
-            if (!fs::is_directory(root, ec)) {
-                report.skipped.emplace_back(root, QStringLiteral("フォルダーが見つかりません"));
+            if (!fs::is_directory(*root, ec))
+                cannot(*root, QStringLiteral("フォルダーが見つかりません"));
+            else
+                todo.push_back({*root, false});
+        }
+        while (!todo.empty()) {
+            const Dir dir = std::move(todo.back());
+            todo.pop_back();
+            struct stat st {};
+            if (::stat(dir.path.c_str(), &st) != 0) {
+                cannot(dir.path, QStringLiteral("フォルダーを読めません: ") + errnoText(errno));
                 continue;
             }
-            reachable.push_back(root);
-            byFolder[root];
-            const auto options = fs::directory_options::skip_permission_denied;
-            for (fs::recursive_directory_iterator it(root, options, ec), end; !ec && it != end;
-                 it.increment(ec)) {
-                std::error_code typeError;
-                if (it->is_regular_file(typeError))
-                    byFolder[it->path().parent_path().string()].push_back(
-                        it->path().filename().string());
+            if (!visited.insert({st.st_dev, st.st_ino}).second) {
+                if (dir.viaLink)
+                    report.skipped.emplace_back(
+                        dir.path, QStringLiteral("読んだフォルダーへのリンクなので、もう一度は"
+                                                 "読みません (輪になったリンクかもしれません)"));
+                continue;
             }
+            std::vector<std::string>& names = byFolder[dir.path];
+            std::vector<Dir> below;
+            std::error_code ec;
+            fs::directory_iterator it(dir.path, ec), end;
+            for (; !ec && it != end; it.increment(ec)) {
+                const fs::path& path = it->path();
+                const std::string name = path.filename().string();
+                std::error_code linkError, typeError;
+                const bool link = it->is_symlink(linkError);
+                const fs::file_status target = fs::status(path, typeError);
+                switch (target.type()) {
+                case fs::file_type::directory:
+                    below.push_back({path.string(), link});
+                    break;
+                case fs::file_type::regular:
+                    names.push_back(name);
+                    break;
+                case fs::file_type::not_found:
+                    if (link)
+                        cannot(path.string(),
+                               QStringLiteral("リンク先が見つかりません (つながっていない"
+                                              "ドライブかもしれません)"));
+                    break;
+                case fs::file_type::none:
+                case fs::file_type::unknown:
+                    cannot(path.string(),
+                           QStringLiteral("読めません: ") + errnoText(typeError.value()));
+                    break;
+                default: // FIFO, socket, device: never opened
+                    if (isSessionName(name) || isVideoName(name))
+                        report.skipped.emplace_back(
+                            path.string(), QStringLiteral("普通のファイルではないので開きません "
+                                                          "(FIFO・ソケット・デバイス)"));
+                    break;
+                }
+            }
+            if (ec)
+                cannot(dir.path,
+                       QStringLiteral("フォルダーを読めません: ") + errnoText(ec.value()));
+            else
+                w.listed.insert(dir.path);
+            todo.insert(todo.end(), below.rbegin(), below.rend());
         }
         std::set<std::string> canonicals;
         for (auto& [folder, names] : byFolder) {
@@ -563,13 +813,13 @@ struct SeasonLibrary::Impl {
                 if (isVideoName(name))
                     videoOf.emplace(fs::path(TagFileManager::sessionFilePath(name)).string(), name);
             for (const std::string& name : names) {
-                if (name.size() < 4 || name.compare(name.size() - 4, 4, ".csv") != 0)
+                if (!isSessionName(name))
                     continue;
                 const std::string session = (fs::path(folder) / name).string();
                 const auto video = videoOf.find(name);
                 if (video == videoOf.end()) {
                     // Other CSV files (exports, tallies) are no concern of ours.
-                    if (startsWithSessionHeader(session))
+                    if (startsWithSessionHeader(session) && !isExportFile(session))
                         report.skipped.emplace_back(
                             session, QStringLiteral("同じ名前の動画 (avi, mp4, mts, m2ts) "
                                                     "が横にありません"));
@@ -580,24 +830,71 @@ struct SeasonLibrary::Impl {
                 f.session = session;
                 f.canonical = canonicalOf(f.video);
                 if (canonicals.insert(f.canonical).second)
-                    found.push_back(std::move(f));
+                    w.found.push_back(std::move(f));
             }
         }
     }
 
+    // A match whose files cannot be read now keeps its tags and edits, and
+    // says why until they can be read again.
+    bool mark(Stored& s, const QString& why, ScanReport& report, QString* error,
+              int64_t device = 0) {
+        if (!why.isEmpty())
+            report.skipped.emplace_back(
+                s.session, QStringLiteral("今は読めないので、前の索引のまま残します: ") + why);
+        if (device == 0)
+            device = s.sessionStamp.device;
+        if (s.unreadable == why && s.sessionStamp.device == device)
+            return true;
+        if (!begin(error))
+            return false;
+        QSqlQuery q(db());
+        if (!prepare(q,
+                     QStringLiteral("UPDATE matches SET unreadable = ?, session_device = ? WHERE "
+                                    "id = ?"),
+                     error))
+            return false;
+        q.addBindValue(notNull(why));
+        q.addBindValue(static_cast<qint64>(device));
+        q.addBindValue(s.id);
+        if (!exec(q, error))
+            return false;
+        s.unreadable = why;
+        s.sessionStamp.device = device;
+        return commit(error);
+    }
+
+    // A write for one file failed: a server gone (or a library held too
+    // long) ends the scan; anything else skips that file alone.
+    bool skipOrStop(const std::string& session, ScanReport& report, QString* error) {
+        QString why = error ? *error : QString();
+        fail(&why);
+        if (!permanent) {
+            if (error)
+                *error = why;
+            return false;
+        }
+        report.skipped.emplace_back(session, QStringLiteral("索引に入れられません: ") + why);
+        return true;
+    }
+
     bool scanFolders(const std::vector<std::string>& roots, ScanReport& report, QString* error) {
-        std::vector<Found> found;
-        std::vector<std::string> reachable;
-        walk(roots, found, reachable, report);
+        Walk w;
+        walk(roots, w, report);
         std::vector<Stored> stored;
         if (!loadStored(stored, error))
             return fail(error);
         std::map<std::string, size_t> byCanonical;
         for (size_t i = 0; i < stored.size(); ++i)
             byCanonical[stored[i].canonical] = i;
+        // Marking a match is one small write: a failure ends the scan as any
+        // other would.
+        const auto marked = [&](Stored& s, const QString& why) {
+            return mark(s, why, report, error) || skipOrStop(s.session, report, error);
+        };
 
         std::vector<Found> fresh;
-        for (const Found& f : found) {
+        for (const Found& f : w.found) {
             const auto at = byCanonical.find(f.canonical);
             if (at == byCanonical.end()) {
                 fresh.push_back(f);
@@ -608,7 +905,8 @@ struct SeasonLibrary::Impl {
             const std::optional<FileStamp> sessionStamp = fileStamp(f.session);
             const std::optional<FileStamp> videoStamp = fileStamp(f.video);
             if (!sessionStamp || !videoStamp) {
-                report.skipped.emplace_back(f.session, QStringLiteral("読めません"));
+                if (!marked(s, QStringLiteral("ファイルの情報を読めません")))
+                    return false;
                 continue;
             }
             const bool sameVideo =
@@ -616,6 +914,10 @@ struct SeasonLibrary::Impl {
             if (f.session == s.session && f.video == s.video && sameVideo &&
                 sessionStamp->size == s.sessionStamp.size &&
                 sessionStamp->mtime == s.sessionStamp.mtime) {
+                if ((!s.unreadable.isEmpty() || s.sessionStamp.device != sessionStamp->device) &&
+                    !(mark(s, QString(), report, error, sessionStamp->device) ||
+                      skipOrStop(s.session, report, error)))
+                    return false;
                 ++report.unchanged;
                 continue;
             }
@@ -623,25 +925,47 @@ struct SeasonLibrary::Impl {
                      *sessionStamp, s.identity, contentHash(f.session)};
             if (!sameVideo)
                 r.identity = videoIdentity(f.video);
+            if (r.sessionHash.isEmpty() || r.identity.isEmpty()) {
+                if (!marked(s, r.sessionHash.isEmpty()
+                                   ? QStringLiteral("セッションファイルを読めません")
+                                   : QStringLiteral("動画を読めません")))
+                    return false;
+                continue;
+            }
             if (r.sessionHash == s.sessionHash) {
                 // Touched, not changed: the stamps are noted, the tags stay.
                 qint64 id = s.id;
-                if (!store(id, r, nullptr, error))
-                    return fail(error);
+                if (!store(id, r, nullptr, error)) {
+                    if (!skipOrStop(f.session, report, error))
+                        return false;
+                    continue;
+                }
                 ++report.unchanged;
                 continue;
             }
             TagFileManager::LoadResult loaded = TagFileManager::readCSVFile(f.session);
+            if (!loaded.error.empty()) {
+                if (!marked(s,
+                            QStringLiteral("読めません: ") + QString::fromStdString(loaded.error)))
+                    return false;
+                continue;
+            }
             if (const QString why = damageReason(loaded); !why.isEmpty()) {
                 report.skipped.emplace_back(f.session, why);
-                if (!forget(s.id, error))
-                    return fail(error);
+                if (!forget(s.id, error)) {
+                    if (!skipOrStop(f.session, report, error))
+                        return false;
+                    continue;
+                }
                 ++report.removed;
                 continue;
             }
             qint64 id = s.id;
-            if (!store(id, r, &loaded.rows, error))
-                return fail(error);
+            if (!store(id, r, &loaded.rows, error)) {
+                if (!skipOrStop(f.session, report, error))
+                    return false;
+                continue;
+            }
             ++report.updated;
         }
 
@@ -681,23 +1005,54 @@ struct SeasonLibrary::Impl {
                 }
             }
             const bool moved = id != 0;
-            if (!store(id, r, &loaded.rows, error))
-                return fail(error);
+            if (!store(id, r, &loaded.rows, error)) {
+                if (!skipOrStop(f.session, report, error))
+                    return false;
+                continue;
+            }
             ++(moved ? report.updated : report.added);
         }
 
-        // Gone from a folder that was read: forgotten. A folder that could
-        // not be read (a drive not mounted) keeps its matches.
-        for (const Stored& s : stored) {
+        // Gone from a folder that was read whole: forgotten. One that could
+        // not be read now (no permission, a drive not mounted, a file that
+        // cannot be opened) keeps its matches, marked.
+        for (Stored& s : stored) {
             if (s.seen)
                 continue;
-            const bool inRead =
-                std::any_of(reachable.begin(), reachable.end(),
+            const bool walked =
+                std::any_of(roots.begin(), roots.end(),
                             [&](const std::string& root) { return isUnder(s.session, root); });
-            if (!inRead)
+            if (!walked)
                 continue;
-            if (!forget(s.id, error))
-                return fail(error);
+            QString why;
+            for (const std::string& path : {s.session, s.video})
+                if (const auto it = w.unreadable.find(path); it != w.unreadable.end())
+                    why = it->second;
+            const std::string folder = fs::path(s.session).parent_path().string();
+            if (why.isEmpty() && !w.listed.count(folder)) {
+                why = QStringLiteral("フォルダーを読めません: ") + QString::fromStdString(folder);
+                for (const auto& [path, reason] : w.unreadable)
+                    if (folder == path || isUnder(folder, path))
+                        why = reason + QStringLiteral(": ") + QString::fromStdString(path);
+            }
+            // Its folder is there but on another file system than the file
+            // was: a drive not mounted leaves its empty mount point.
+            if (struct stat st{}; why.isEmpty() && s.sessionStamp.device != 0 &&
+                                  ::stat(folder.c_str(), &st) == 0 &&
+                                  static_cast<int64_t>(st.st_dev) != s.sessionStamp.device)
+                why = QStringLiteral("フォルダーが索引を作ったときと別のドライブにあります "
+                                     "(ドライブがつながっていないかもしれません): ") +
+                      QString::fromStdString(folder);
+            if (!why.isEmpty()) {
+                if (!marked(s, why))
+                    return false;
+                continue;
+            }
+            if (!forget(s.id, error)) {
+                if (!skipOrStop(s.session, report, error))
+                    return false;
+                continue;
+            }
             ++report.removed;
         }
         // Fresh statistics after many rows, or the planner guesses (the
@@ -745,7 +1100,8 @@ QString SeasonLibrary::defaultDatabase() {
     return data + QStringLiteral("/rucktag/library.sqlite");
 }
 
-std::unique_ptr<SeasonLibrary> SeasonLibrary::open(const QString& database, QString* error) {
+std::unique_ptr<SeasonLibrary> SeasonLibrary::open(const QString& database, QString* error,
+                                                   Access access) {
     auto set = [error](const QString& why) {
         if (error)
             *error = why;
@@ -764,20 +1120,17 @@ std::unique_ptr<SeasonLibrary> SeasonLibrary::open(const QString& database, QStr
                                       "が入っていません。"));
         d.postgres = true;
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), d.name);
-        db.setHostName(pg.host);
-        db.setPort(pg.port);
-        db.setDatabaseName(pg.database);
-        db.setUserName(pg.user);
-        // No password here: libpq reads ~/.pgpass or PGPASSWORD itself.
-        QStringList options = {QStringLiteral("connect_timeout=3"),
-                               QStringLiteral("application_name=rucktag")};
-        options << pg.options;
-        db.setConnectOptions(options.join(QLatin1Char(';')));
+        // All of it in one quoted connection string (Qt would join the
+        // options unquoted). No password: libpq reads ~/.pgpass or
+        // PGPASSWORD itself.
+        db.setConnectOptions(postgresConnectOptions(
+            pg, {QStringLiteral("connect_timeout=3"), QStringLiteral("application_name=rucktag")}));
         if (!db.open())
             return set(QStringLiteral("ライブラリのサーバーにつながりません (%1): %2")
                            .arg(d.target, db.lastError().text().trimmed()));
     } else {
         const QString path = QFileInfo(d.target).absoluteFilePath();
+        d.sqlitePath = path;
         if (const QString network = networkFileSystem(path); !network.isEmpty())
             return set(QStringLiteral("ライブラリのファイル %1 はネットワーク上のファイルシステム "
                                       "(%2) にあります。SQLite のライブラリはネットワーク越しには"
@@ -787,37 +1140,82 @@ std::unique_ptr<SeasonLibrary> SeasonLibrary::open(const QString& database, QStr
         if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE")))
             return set(QStringLiteral("SQLite のドライバー (libqt6sql6-sqlite) "
                                       "が入っていません。"));
-        if (!QDir().mkpath(QFileInfo(path).absolutePath()))
-            return set(QStringLiteral("ライブラリのフォルダーを作れません: ") +
-                       QFileInfo(path).absolutePath());
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), d.name);
-        db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
-        if (!db.open())
-            return set(QStringLiteral("ライブラリのファイルを開けません (%1): %2")
-                           .arg(path, db.lastError().text()));
-        QSqlQuery q(db);
-        if (!q.exec(QStringLiteral("PRAGMA journal_mode = WAL")) || !q.next() ||
-            q.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
-            return set(QStringLiteral("ライブラリのファイルを開けません (%1): %2")
-                           .arg(path, q.lastError().text().isEmpty()
-                                          ? QStringLiteral("WAL にできません")
-                                          : q.lastError().text()));
-        q.exec(QStringLiteral("PRAGMA synchronous = NORMAL"));
-        q.exec(QStringLiteral("PRAGMA foreign_keys = ON"));
+        const QString busy = QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busySeconds() * 1000);
+        if (access == Access::ReadOnly) {
+            // Searching a library on a read-only medium or of another user:
+            // nothing is made or changed.
+            if (!QFileInfo(path).isFile())
+                return set(QStringLiteral("ライブラリのファイルがありません: ") + path);
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), d.name);
+            db.setDatabaseName(path);
+            db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;") + busy);
+            QString readError;
+            const auto readable = [&] {
+                QSqlQuery probe(db);
+                if (db.open() && probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
+                    return true;
+                readError = probe.lastError().text().isEmpty() ? db.lastError().text()
+                                                               : probe.lastError().text();
+                db.close();
+                return false;
+            };
+            if (!readable()) {
+                // A WAL library in a folder we cannot write has no shared
+                // memory file to read through: read it as a file that does
+                // not change.
+                db.setDatabaseName(QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded) +
+                                   QStringLiteral("?immutable=1"));
+                db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI;") +
+                                     busy);
+                if (!readable())
+                    return set(QStringLiteral("ライブラリのファイルを開けません (%1): %2")
+                                   .arg(path, d.busyText(readError)));
+            }
+        } else {
+            if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+                return set(QStringLiteral("ライブラリのフォルダーを作れません: ") +
+                           QFileInfo(path).absolutePath());
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), d.name);
+            db.setDatabaseName(path);
+            db.setConnectOptions(busy);
+            if (!db.open())
+                return set(QStringLiteral("ライブラリのファイルを開けません (%1): %2")
+                               .arg(path, db.lastError().text()));
+            QSqlQuery q(db);
+            if (!q.exec(QStringLiteral("PRAGMA journal_mode = WAL")) || !q.next() ||
+                q.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
+                return set(QStringLiteral("ライブラリのファイルを開けません (%1): %2")
+                               .arg(path, q.lastError().text().isEmpty()
+                                              ? QStringLiteral("WAL にできません")
+                                              : d.busyText(q.lastError().text())));
+            q.exec(QStringLiteral("PRAGMA synchronous = NORMAL"));
+            q.exec(QStringLiteral("PRAGMA foreign_keys = ON"));
+        }
     }
     QSqlDatabase db = d.db();
-    if (!store::migrate(db, d.postgres, &why))
-        return set(QStringLiteral("ライブラリを準備できません (%1): %2").arg(d.target, why));
+    if (access == Access::ReadOnly && !d.postgres) {
+        const int version = store::schemaVersion(db, &why);
+        if (version != store::kSchemaVersion)
+            return set(QStringLiteral("読むだけで開いたライブラリ %1 の版 (%2) はこの Rucktag "
+                                      "の版 (%3) と違います。書き込めるところで一度 rucktag "
+                                      "library scan を実行してください。%4")
+                           .arg(d.target)
+                           .arg(version)
+                           .arg(store::kSchemaVersion)
+                           .arg(why));
+    } else if (!store::migrate(db, d.postgres, &why)) {
+        return set(
+            QStringLiteral("ライブラリを準備できません (%1): %2").arg(d.target, d.busyText(why)));
+    }
     if (d.postgres) {
         // Trigram index for comment searches where the server has pg_trgm;
         // searches work without it.
         QSqlQuery q(db);
-        if (q.exec(
-                QStringLiteral("SELECT 1 FROM pg_indexes WHERE indexname = 'tags_comment_trgm'")) &&
+        if (q.exec(QStringLiteral(
+                "SELECT 1 FROM pg_indexes WHERE indexname = 'tags_comment_key_trgm'")) &&
             !q.next() && q.exec(QStringLiteral("CREATE EXTENSION IF NOT EXISTS pg_trgm")))
-            q.exec(QStringLiteral("CREATE INDEX IF NOT EXISTS tags_comment_trgm ON tags USING "
-                                  "gin (comment gin_trgm_ops)"));
+            q.exec(QStringLiteral("CREATE INDEX IF NOT EXISTS tags_comment_key_trgm ON tags "
+                                  "USING gin (comment_key gin_trgm_ops)"));
         d.listen();
         SeasonLibrary* self = lib.get();
         connect(
@@ -837,6 +1235,10 @@ std::unique_ptr<SeasonLibrary> SeasonLibrary::open(const QString& database, QStr
 
 bool SeasonLibrary::isPostgres() const {
     return d->postgres;
+}
+
+bool SeasonLibrary::lastFailureIsPermanent() const {
+    return d->permanent;
 }
 
 bool SeasonLibrary::addFolders(const QStringList& folders, ScanReport& report, QString* error) {
@@ -927,9 +1329,17 @@ bool SeasonLibrary::indexSaved(const std::string& video, const std::string& sess
     });
     if (!inside)
         return true;
+    if (const QString why = unindexableTimes(tags); !why.isEmpty()) {
+        d->permanent = true;
+        if (error)
+            *error = QStringLiteral("索引に入れられません: ") + QString::fromStdString(absSession) +
+                     QStringLiteral(": ") + why;
+        return false;
+    }
     const std::optional<FileStamp> videoStamp = fileStamp(absVideo);
     const std::optional<FileStamp> sessionStamp = fileStamp(absSession);
     if (!videoStamp || !sessionStamp) {
+        d->permanent = false;
         if (error)
             *error = QStringLiteral("動画かセッションファイルを読めません: ") +
                      QString::fromStdString(absSession);
@@ -989,8 +1399,9 @@ std::vector<Match> SeasonLibrary::matches(QString* error) const {
     QSqlQuery q(d->db());
     q.setForwardOnly(true);
     if (!d->exec(q,
-                 QStringLiteral("SELECT id, video, session, title, date, tag_count FROM matches "
-                                "ORDER BY date, title, id"),
+                 QStringLiteral(
+                     "SELECT id, video, session, title, date, tag_count, unreadable FROM matches "
+                     "ORDER BY date, title, id"),
                  error)) {
         d->fail(error);
         return out;
@@ -1003,6 +1414,7 @@ std::vector<Match> SeasonLibrary::matches(QString* error) const {
         m.title = q.value(3).toString();
         m.date = q.value(4).toString();
         m.tagCount = q.value(5).toLongLong();
+        m.unreadable = q.value(6).toString();
         out.push_back(std::move(m));
     }
     return out;
@@ -1046,13 +1458,31 @@ bool SeasonLibrary::setMatchInfo(qint64 match, const QString& title, const QStri
     return d->commit(error) || d->fail(error);
 }
 
+QString tooManyWordsText() {
+    return QStringLiteral("探す言葉が多すぎます。%1 語までにしてください / at most %1 words")
+        .arg(kMaxSearchWords);
+}
+
 std::vector<Hit> SeasonLibrary::search(const Query& query, QString* error) const {
     std::vector<Hit> out;
+    const auto refuse = [&](const QString& why) {
+        d->permanent = true;
+        if (error)
+            *error = why;
+        return out;
+    };
+    if (searchWords(query.text).size() > kMaxSearchWords)
+        return refuse(tooManyWordsText());
+    for (const QString& date : {query.dateFrom, query.dateTo})
+        if (!isDateText(date))
+            return refuse(QStringLiteral("日付は 2026-04-12 の形で、ある日を書いてください: ") +
+                          date);
     if (!d->usable(error))
         return out;
     QString sql = QStringLiteral(
         "SELECT m.id, m.video, m.session, m.title, m.date, t.position, t.start_time, "
-        "t.end_time, t.team, t.code, t.labels, t.comment FROM tags t JOIN matches m ON m.id = "
+        "t.end_time, t.team, t.code, t.labels, t.comment, m.unreadable FROM tags t JOIN matches m "
+        "ON m.id = "
         "t.match_id WHERE 1 = 1");
     QVariantList binds;
     if (!query.code.empty()) {
@@ -1082,10 +1512,10 @@ std::vector<Hit> SeasonLibrary::search(const Query& query, QString* error) const
     }
     const std::vector<QString> words = searchWords(query.text);
     QStringList phrases;
-    for (const QString& word : words) {
+    for (const QString& typed : words) {
+        const QString word = searchKey(typed);
         // Every word by LIKE: trigrams cannot find one or two characters.
-        sql += d->postgres ? QStringLiteral(" AND t.comment ILIKE ? ESCAPE '!'")
-                           : QStringLiteral(" AND t.comment LIKE ? ESCAPE '!'");
+        sql += QStringLiteral(" AND t.comment_key LIKE ? ESCAPE '!'");
         binds << likePattern(word);
         if (word.toUcs4().size() >= 3)
             phrases << QLatin1Char('"') +
@@ -1129,6 +1559,7 @@ std::vector<Hit> SeasonLibrary::search(const Query& query, QString* error) const
         h.code = q.value(9).toString().toStdString();
         TagFileManager::readLabelsText(q.value(10).toString().toStdString(), h.labels);
         h.comment = q.value(11).toString().toStdString();
+        h.unreadable = q.value(12).toString();
         out.push_back(std::move(h));
     }
     return out;

@@ -27,6 +27,9 @@ struct Match {
     QString title;       // from the file name unless edited
     QString date;        // "YYYY-MM-DD" from the file name unless edited; may be empty
     qint64 tagCount = 0;
+    // Why its files cannot be read now (its tags are those last read);
+    // empty when they can.
+    QString unreadable;
 };
 
 // One tag found by a search.
@@ -43,7 +46,12 @@ struct Hit {
     std::string code;
     TagLabels labels;
     std::string comment;
+    QString unreadable; // its match's, as in Match
 };
+
+// A search takes at most this many words (each is one more condition).
+inline constexpr size_t kMaxSearchWords = 32;
+QString tooManyWordsText();
 
 // What a search asks; empty parts ask nothing.
 struct Query {
@@ -73,11 +81,20 @@ public:
     // Opens (and creates or migrates) the library at `database`: a SQLite
     // file path, or a postgresql:// URL. Null with a Japanese reason in
     // `error` when it cannot be reached or is refused (SQLite on a network
-    // file system).
-    static std::unique_ptr<SeasonLibrary> open(const QString& database, QString* error);
+    // file system). SQLite waits up to 30 s (RUCKTAG_LIBRARY_BUSY_SECONDS)
+    // for another process's write, then names that process.
+    // A search alone may open a SQLite library read-only: nothing is made
+    // or migrated, and a library on a read-only medium can still be read.
+    enum class Access { ReadWrite, ReadOnly };
+    static std::unique_ptr<SeasonLibrary> open(const QString& database, QString* error,
+                                               Access access = Access::ReadWrite);
     ~SeasonLibrary() override;
 
     bool isPostgres() const;
+    // Whether the last call that failed will fail the same way again (a
+    // session the index cannot hold, a constraint): no reason to wait and
+    // retry, unlike a server away or a library held by another process.
+    bool lastFailureIsPermanent() const;
 
     // Adds folders (scanned recursively) and indexes them. Adding a folder
     // twice changes nothing.

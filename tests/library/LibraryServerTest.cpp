@@ -2,9 +2,11 @@
 // server that goes away, a database that cannot be reached, and the names it
 // reads (URLs, file systems, file names).
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
@@ -189,6 +191,78 @@ TEST(LibraryServer, AnUnreachableDatabaseIsAClearError) {
     f.close();
     EXPECT_FALSE(SeasonLibrary::open(junk, &error));
     EXPECT_FALSE(error.isEmpty());
+}
+
+// Each hostile URL reaches its own database or none: never another one,
+// never with a password; libpq's real settings get through whole.
+TEST(LibraryServer, HostileUrlsReachOnlyTheirOwnDatabase) {
+    QString why;
+    const QString own = newDatabase(&why), other = newDatabase(&why);
+    if (own.isEmpty() && !serverBinariesPresent())
+        GTEST_SKIP() << kNoServerBinaries;
+    ASSERT_FALSE(own.isEmpty() || other.isEmpty()) << why.toStdString();
+    PostgresTarget ownTarget, otherTarget;
+    ASSERT_TRUE(parsePostgresUrl(own, ownTarget, &why));
+    ASSERT_TRUE(parsePostgresUrl(other, otherTarget, &why));
+    // What a plain connection with the library's connection string sees.
+    const auto ask = [](const PostgresTarget& t, const QString& sql) {
+        QString answer = QStringLiteral("(no connection)");
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), "hostile");
+            db.setConnectOptions(postgresConnectOptions(t));
+            if (db.open()) {
+                QSqlQuery q(db);
+                answer = q.exec(sql) && q.next() ? q.value(0).toString() : q.lastError().text();
+            }
+            db.close();
+        }
+        QSqlDatabase::removeDatabase("hostile");
+        return answer;
+    };
+
+    QFile file(QStringLiteral(RUCKTAG_HOSTILE_URLS));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    int cases = 0;
+    for (const QByteArray& raw : file.readAll().split('\n')) {
+        QString line = QString::fromUtf8(raw);
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+            continue;
+        line.replace(QStringLiteral("@DB@"), ownTarget.database)
+            .replace(QStringLiteral("@OTHER@"), otherTarget.database)
+            .replace(QStringLiteral("@HOST@"), ownTarget.host);
+        const QStringList parts = line.split(QLatin1Char('\t'));
+        ASSERT_EQ(parts.size(), 2) << raw.toStdString();
+        const QString& url = parts[0];
+        const QString& expected = parts[1];
+        SCOPED_TRACE(url.toStdString());
+        ++cases;
+        QString error;
+        PostgresTarget t;
+        const bool parsed = parsePostgresUrl(url, t, &error);
+        auto lib = SeasonLibrary::open(url, &error);
+        if (expected == QLatin1String("refused")) {
+            EXPECT_FALSE(parsed);
+            EXPECT_FALSE(lib);
+            EXPECT_FALSE(error.contains(QStringLiteral("つながりません"))) << error.toStdString();
+        } else if (expected == QLatin1String("fails")) {
+            EXPECT_FALSE(lib);
+        } else {
+            ASSERT_TRUE(lib) << error.toStdString();
+            ASSERT_TRUE(expected.startsWith(QStringLiteral("opens ")));
+            const QString setting = expected.mid(6);
+            const qsizetype eq = setting.indexOf(QLatin1Char('='));
+            EXPECT_EQ(ask(t, QStringLiteral("SELECT current_database()")), ownTarget.database);
+            EXPECT_EQ(ask(t, QStringLiteral("SHOW ") + setting.left(eq)), setting.mid(eq + 1));
+        }
+    }
+    EXPECT_GE(cases, 15);
+    // The library's tables were made in its own database alone.
+    const QString tables =
+        QStringLiteral("SELECT count(*) FROM pg_tables WHERE schemaname = 'public'");
+    EXPECT_EQ(ask(otherTarget, tables), QStringLiteral("0"));
+    EXPECT_NE(ask(ownTarget, tables), QStringLiteral("0"));
+    dropDatabase(own);
+    dropDatabase(other);
 }
 
 TEST(LibraryNames, PostgresUrls) {

@@ -7,10 +7,12 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cmath>
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "Library/SeasonLibrary.h"
 #include "LibraryTestSupport.h"
@@ -265,6 +267,195 @@ TEST_P(LibraryTest, DamagedAndStraySessionFilesAreListedAsSkipped) {
     QString error;
     EXPECT_FALSE(lib->addFolders({folder("nowhere"), season}, report, &error));
     EXPECT_TRUE(error.contains(QStringLiteral("フォルダーが見つかりません")));
+}
+
+// Older files may hold times the index cannot: that session is skipped with
+// its name and reason, and the rest of the folder is indexed.
+TEST_P(LibraryTest, TimesTheIndexCannotHoldSkipOneSessionOnly) {
+    const QString season = folder("season");
+    writeMatch(season, "good", threeTags("kept"), 1);
+    writeMatch(season, "old", threeTags("never"), 2);
+    {
+        QFile f(QString::fromStdString(sessionOf(season, "old")));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("Team, INDEX, 再生時刻, タグ内容, コメント\n"
+                "A,1,0:00:05,スクラム,\"never\",5.5\n"
+                "A,2,0:00:00,スクラム,\"never\",nan\n"
+                "B,3,0:00:00,トライ,\"never\",-4\n"
+                "A,4,0:00:00,トライ,\"never\",1e308\n");
+    }
+    auto lib = openLibrary();
+    ASSERT_TRUE(lib);
+    ScanReport report = add(*lib, {season});
+    EXPECT_EQ(report.added, 1);
+    ASSERT_EQ(report.skipped.size(), 1u);
+    EXPECT_EQ(report.skipped[0].first, sessionOf(season, "old"));
+    EXPECT_TRUE(report.skipped[0].second.contains(QStringLiteral("時刻")))
+        << report.skipped[0].second.toStdString();
+    EXPECT_EQ(find(*lib, {}).size(), 3u);
+    EXPECT_TRUE(findText(*lib, "never").empty());
+    EXPECT_EQ(scan(*lib).skipped.size(), 1u);
+
+    // A save holding such a time is refused for good, not as a library away.
+    QString error;
+    for (const float bad : {std::nanf(""), -1.0f, HUGE_VALF}) {
+        auto tags = threeTags("saved");
+        tags.push_back(tag(true, bad, "x"));
+        EXPECT_FALSE(
+            lib->indexSaved(videoOf(season, "good"), sessionOf(season, "good"), tags, &error));
+        EXPECT_TRUE(error.contains(QStringLiteral("索引に入れられません"))) << error.toStdString();
+        EXPECT_TRUE(lib->lastFailureIsPermanent());
+    }
+    EXPECT_EQ(find(*lib, {}).size(), 3u);
+    EXPECT_TRUE(lib->indexSaved(videoOf(season, "good"), sessionOf(season, "good"),
+                                threeTags("saved"), &error))
+        << error.toStdString();
+    EXPECT_EQ(findText(*lib, "saved").size(), 1u);
+}
+
+// A drive not mounted below an added folder (its mount point gone or left
+// empty), a session file that cannot be read now: their matches stay,
+// marked, with the analyst's edits.
+TEST_P(LibraryTest, WhatCannotBeReadNowKeepsItsMatchesAndEdits) {
+    namespace fs = std::filesystem;
+    const QString season = folder("season"), aside = folder("aside");
+    const QString usb = season + "/usb", mount = season + "/mnt";
+    writeMatch(usb, "2026-04-12 遠征", threeTags("away"), 1);
+    writeMatch(season + "/home", "2026-04-19 ホーム", threeTags("home"), 2);
+    // A real drive where this machine may mount one: a tmpfs bound below.
+    QDir().mkpath(mount);
+    const QString drive = folder("tmpfs");
+    QDir().mkpath(drive);
+    const auto run = [](const QStringList& args) {
+        return QProcess::execute(args.first(), args.mid(1)) == 0;
+    };
+    const bool mounted = ::geteuid() == 0 && run({"mount", "-t", "tmpfs", "none", drive}) &&
+                         run({"mount", "--bind", drive, mount});
+    // Unmounted whatever happens below.
+    const std::shared_ptr<void> unmount(nullptr, [&](void*) {
+        if (mounted) {
+            run({"umount", mount});
+            run({"umount", drive});
+        }
+    });
+    if (mounted)
+        writeMatch(mount, "2026-04-26 ドライブ", threeTags("drive"), 3);
+    const size_t count = mounted ? 3 : 2;
+    auto lib = openLibrary();
+    ASSERT_TRUE(lib);
+    EXPECT_EQ(add(*lib, {season}).added, static_cast<int>(count));
+    std::vector<Match> matches = lib->matches();
+    ASSERT_EQ(matches.size(), count);
+    QString error;
+    for (const Match& m : matches)
+        ASSERT_TRUE(lib->setMatchInfo(m.id, m.title + QStringLiteral("戦"),
+                                      QStringLiteral("2026-05-0%1").arg(m.id % 9 + 1), &error))
+            << error.toStdString();
+    matches = lib->matches();
+
+    // The drives go away; the home session file becomes a link to nowhere.
+    fs::rename(usb.toStdString(), folder("usb-away").toStdString());
+    if (mounted) {
+        EXPECT_TRUE(run({"umount", mount}));
+    }
+    QDir().mkpath(aside);
+    const std::string home = sessionOf(season + "/home", "2026-04-19 ホーム");
+    fs::rename(home, (aside + "/home.csv").toStdString());
+    fs::create_symlink((aside + "/gone.csv").toStdString(), home);
+    ScanReport report = scan(*lib);
+    EXPECT_EQ(report.removed, 0);
+    std::map<std::string, QString> why;
+    for (const auto& [path, reason] : report.skipped)
+        why[path] += reason + QLatin1Char('\n');
+    EXPECT_TRUE(why[home].contains(QStringLiteral("今は読めない"))) << why[home].toStdString();
+    const std::vector<Match> kept = lib->matches();
+    ASSERT_EQ(kept.size(), count);
+    for (size_t i = 0; i < kept.size(); ++i) {
+        EXPECT_FALSE(kept[i].unreadable.isEmpty()) << kept[i].title.toStdString();
+        EXPECT_EQ(kept[i].title, matches[i].title);
+    }
+    const std::vector<Hit> hits = find(*lib, {});
+    ASSERT_EQ(hits.size(), 3 * count);
+    EXPECT_FALSE(hits[0].unreadable.isEmpty());
+
+    // Back again: unmarked, the edits still there.
+    fs::rename(folder("usb-away").toStdString(), usb.toStdString());
+    if (mounted) {
+        EXPECT_TRUE(run({"mount", "--bind", drive, mount}));
+    }
+    fs::remove(home);
+    fs::rename((aside + "/home.csv").toStdString(), home);
+    report = scan(*lib);
+    EXPECT_TRUE(report.skipped.empty()) << report.skipped[0].second.toStdString();
+    EXPECT_EQ(report.removed + report.added, 0);
+    const std::vector<Match> back = lib->matches();
+    ASSERT_EQ(back.size(), count);
+    for (size_t i = 0; i < back.size(); ++i) {
+        EXPECT_TRUE(back[i].unreadable.isEmpty());
+        EXPECT_EQ(back[i].title, matches[i].title);
+        EXPECT_EQ(back[i].date, matches[i].date);
+    }
+}
+
+// Links to folders are followed once (a loop ends), and what is not read is
+// said: a FIFO with a session's name is never opened. Our own export beside
+// a video is no session and is not listed.
+TEST_P(LibraryTest, LinksFifosAndExportsInTheFolders) {
+    namespace fs = std::filesystem;
+    const QString season = folder("season"), elsewhere = folder("elsewhere");
+    writeMatch(elsewhere, "2026-04-12 linked", threeTags("linked"), 1);
+    writeMatch(season, "2026-04-19 here", threeTags("here"), 2);
+    fs::create_directory_symlink(elsewhere.toStdString(), (season + "/linked").toStdString());
+    fs::create_directory_symlink(season.toStdString(), (season + "/loop").toStdString());
+    const std::string fifo = (season + "/2026-04-26 pipe.csv").toStdString();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    {
+        QFile f(season + QStringLiteral("/2026-04-19 here_tags.csv"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("Team, INDEX, 再生時刻, タグ内容, コメント\n"
+                "A,1,0:00:10,タックル,\"here\"\n");
+        QFile g(season + QStringLiteral("/2026-04-19 here_extras.csv"));
+        ASSERT_TRUE(g.open(QIODevice::WriteOnly));
+        g.write("Team, INDEX, 再生時刻, タグ内容, コメント, 終了時刻, ラベル\n");
+    }
+    auto lib = openLibrary();
+    ASSERT_TRUE(lib);
+    const ScanReport report = add(*lib, {season});
+    EXPECT_EQ(report.added, 2);
+    EXPECT_EQ(lib->matches().size(), 2u);
+    std::map<std::string, QString> why(report.skipped.begin(), report.skipped.end());
+    EXPECT_EQ(why.size(), 2u);
+    EXPECT_TRUE(why[fifo].contains(QStringLiteral("FIFO"))) << why[fifo].toStdString();
+    EXPECT_TRUE(why[(season + "/loop").toStdString()].contains(QStringLiteral("リンク")));
+}
+
+// Comments and words compare the same on both engines (NFKC, case folded);
+// what a search cannot hold is refused with a clear message.
+TEST_P(LibraryTest, SearchTextIsNormalisedAndBounded) {
+    const QString season = folder("season");
+    writeMatch(season, "match",
+               {tag(true, 1.0f, "a", "ａｂｃ の形"), tag(true, 2.0f, "a", "ABC"),
+                tag(true, 3.0f, "a", "ｶﾀｶﾅ"), tag(true, 4.0f, "a", "abd")},
+               1);
+    auto lib = openLibrary();
+    ASSERT_TRUE(lib);
+    add(*lib, {season});
+    for (const char* word : {"ＡＢＣ", "abc", "Abc", "ａｂｃ"})
+        EXPECT_EQ(findText(*lib, word).size(), 2u) << word;
+    EXPECT_EQ(findText(*lib, "カタカナ").size(), 1u);
+    EXPECT_EQ(findText(*lib, "ﾀｶ").size(), 1u);
+
+    QString error;
+    Query many;
+    for (int i = 0; i < 20000; ++i)
+        many.text += "w" + std::to_string(i) + " ";
+    EXPECT_TRUE(lib->search(many, &error).empty());
+    EXPECT_TRUE(error.contains(QStringLiteral("多すぎ"))) << error.toStdString();
+    Query badDate;
+    badDate.dateFrom = QStringLiteral("2026-13-45");
+    error.clear();
+    EXPECT_TRUE(lib->search(badDate, &error).empty());
+    EXPECT_TRUE(error.contains(QStringLiteral("日付"))) << error.toStdString();
 }
 
 TEST_P(LibraryTest, SearchFilters) {

@@ -8,9 +8,12 @@ socket folder of a running throwaway server the same runs on PostgreSQL.
 import json
 import os
 import shutil
+import sqlite3
 import subprocess
 import sys
 import tempfile
+import threading
+import time
 import unittest
 import uuid
 
@@ -23,13 +26,37 @@ SESSION = (HEADER +
            'A,3,0:00:12,スクラム,"",12.75\n')
 
 
-def run(*args, env=None):
+# A library as the first version made it, with one full-width comment.
+V1_SCHEMA = """
+CREATE TABLE schema_version (version INTEGER NOT NULL);
+INSERT INTO schema_version VALUES (1);
+CREATE TABLE folders (id INTEGER PRIMARY KEY, path TEXT NOT NULL UNIQUE);
+CREATE TABLE matches (id INTEGER PRIMARY KEY, video TEXT NOT NULL, canonical TEXT NOT NULL UNIQUE,
+  video_size INTEGER NOT NULL, video_mtime INTEGER NOT NULL, video_identity TEXT NOT NULL,
+  session TEXT NOT NULL, session_size INTEGER NOT NULL, session_mtime INTEGER NOT NULL,
+  session_hash TEXT NOT NULL, title TEXT NOT NULL, date TEXT NOT NULL,
+  info_edited INTEGER NOT NULL DEFAULT 0, tag_count INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE tags (id INTEGER PRIMARY KEY, match_id INTEGER NOT NULL REFERENCES matches (id)
+  ON DELETE CASCADE, position INTEGER NOT NULL, team INTEGER NOT NULL, start_time REAL NOT NULL,
+  end_time REAL, code TEXT NOT NULL, labels TEXT NOT NULL, comment TEXT NOT NULL);
+CREATE TABLE tag_labels (tag_id INTEGER NOT NULL REFERENCES tags (id) ON DELETE CASCADE,
+  grp TEXT NOT NULL, text TEXT NOT NULL);
+CREATE VIRTUAL TABLE tags_fts USING fts5 (comment, content='tags', content_rowid='id',
+  tokenize='trigram');
+INSERT INTO matches VALUES (1, '/v/m.mp4', '/v/m.mp4', 1, 1, 'x', '/v/m.csv', 1, 1, 'h', 'm',
+  '2026-04-12', 0, 1);
+INSERT INTO tags VALUES (1, 1, 0, 1, 5.5, NULL, 'x', '', 'ａｂｃ の形');
+INSERT INTO tags_fts (rowid, comment) VALUES (1, 'ａｂｃ の形');
+"""
+
+
+def run(*args, env=None, prefix=()):
     full = dict(os.environ)
     full.pop("DISPLAY", None)  # no window may open
     full.pop("RUCKTAG_LIBRARY", None)
     full.update(env or {})
-    return subprocess.run([BINARY, "library", *args], capture_output=True, text=True, env=full,
-                          timeout=60)
+    return subprocess.run([*prefix, BINARY, "library", *args], capture_output=True, text=True,
+                          env=full, timeout=60)
 
 
 def listing(folder):
@@ -105,6 +132,19 @@ class Library:
         # Nothing written beside the videos.
         self.assertEqual(listing(self.videos), before)
 
+    def test_search_refusals_and_escaped_groups(self):
+        with open(self.stem + ".csv", "a", encoding="utf-8") as f:
+            f.write('A,4,0:00:15,ラック,"",15.0,16.0,a\\=b=c=d\n')
+        self.assertEqual(run("add", self.videos, "--database", self.db).returncode, 0)
+        hits = self.search("--label", "a\\=b=c=d", "--json", "--database", self.db)
+        self.assertEqual([h["labels"] for h in hits], [{"a=b": "c=d"}])
+        for bad in (["--from", "2026-13-45"], ["--to", "2026-02-30"], ["--label", "=x"],
+                    ["--text", " ".join("w%d" % i for i in range(20000))]):
+            r = run("search", *bad, "--database", self.db)
+            self.assertEqual(r.returncode, 2, bad[0])
+            self.assertNotIn("Expression tree", r.stderr)
+            self.assertEqual(r.stdout, "")
+
     def test_nothing_found_prints_nothing(self):
         self.assertEqual(run("add", self.videos, "--database", self.db).returncode, 0)
         r = run("search", "--code", "ない", "--database", self.db)
@@ -141,6 +181,85 @@ class SqliteLibrary(Library, unittest.TestCase):
         self.assertIn("Usage", r.stderr)
         r = run("add", "--database", self.db)
         self.assertEqual(r.returncode, 2)
+
+
+
+    def more(self):
+        other = os.path.join(self.dir, "more")
+        os.makedirs(other)
+        shutil.copy(self.stem + ".mp4", os.path.join(other, "2026-05-01 x.mp4"))
+        shutil.copy(self.stem + ".csv", os.path.join(other, "2026-05-01 x.csv"))
+        return other
+
+    def test_a_held_library_is_waited_for_then_its_holder_named(self):
+        self.assertEqual(run("add", self.videos, "--database", self.db).returncode, 0)
+        other = self.more()
+        holder = sqlite3.connect(self.db, isolation_level=None, check_same_thread=False)
+        holder.execute("BEGIN IMMEDIATE")
+        try:
+            r = run("add", other, "--database", self.db,
+                    env={"RUCKTAG_LIBRARY_BUSY_SECONDS": "2"})
+            self.assertEqual(r.returncode, 1, r.stdout)
+            self.assertIn("別のプロセス (pid %d" % os.getpid(), r.stderr)
+            # Let go after 6 s: the usual wait outlasts it.
+            release = threading.Timer(6, lambda: holder.execute("COMMIT"))
+            release.start()
+            start = time.monotonic()
+            r = run("add", other, "--database", self.db)
+            release.join()
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertGreater(time.monotonic() - start, 5)
+            self.assertIn("added 1", r.stdout)
+        finally:
+            holder.close()
+
+    def test_a_first_version_library_is_searched_after_its_upgrade(self):
+        os.makedirs(os.path.dirname(self.db))
+        con = sqlite3.connect(self.db)
+        con.executescript(V1_SCHEMA)
+        con.close()
+        hits = self.search("--json", "--text", "ＡＢＣ", "--database", self.db)
+        self.assertEqual([h["comment"] for h in hits], ["ａｂｃ の形"])
+
+    def test_eight_adds_at_once(self):
+        folders = []
+        for i in range(8):
+            folder = os.path.join(self.dir, "f%d" % i)
+            os.makedirs(folder)
+            for m in range(3):
+                stem = os.path.join(folder, "2026-05-%02d m%d" % (m + 1, i))
+                with open(stem + ".mp4", "wb") as f:
+                    f.write(os.urandom(4096))
+                shutil.copy(self.stem + ".csv", stem + ".csv")
+            folders.append(folder)
+        full = dict(os.environ, DISPLAY="")
+        procs = [subprocess.Popen([BINARY, "library", "add", f, "--database", self.db],
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                  env=full) for f in folders]
+        for p in procs:
+            out, err = p.communicate(timeout=120)
+            self.assertEqual(p.returncode, 0, err)
+        self.assertEqual(len(self.search("--json", "--database", self.db)), 8 * 3 * 3)
+
+    @unittest.skipUnless(os.geteuid() != 0 or shutil.which("setpriv"),
+                         "root without setpriv cannot meet a read-only file")
+    def test_a_read_only_library_can_be_searched(self):
+        self.assertEqual(run("add", self.videos, "--database", self.db).returncode, 0)
+        data = os.path.dirname(self.db)
+        os.chmod(self.db, 0o444)
+        os.chmod(data, 0o555)
+        os.chmod(self.dir, 0o755)
+        before = sorted(os.listdir(data))
+        # Root writes anything: search as nobody.
+        prefix = (["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
+                  if os.geteuid() == 0 else [])
+        try:
+            r = run("search", "--json", "--text", "良", "--database", self.db, prefix=prefix)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertEqual(len(r.stdout.splitlines()), 1)
+            self.assertEqual(sorted(os.listdir(data)), before)
+        finally:
+            os.chmod(data, 0o755)
 
 
 @unittest.skipUnless(PG_DIR and os.path.exists(os.path.join(PG_DIR, ".s.PGSQL.5432")),
