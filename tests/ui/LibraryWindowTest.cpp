@@ -299,6 +299,57 @@ TEST_F(LibraryScreens, DoubleClickAsksAboutUnsavedTagsFirstAndCancelKeepsTheVide
               "トライ");
 }
 
+// A long match of eighty tags, each lasting 4 s, an hour into its video;
+// found with the window's 再スキャン.
+void addLongMatch(const Season& season, LibraryWindow* w) {
+    std::vector<std::shared_ptr<TagRowData>> tags;
+    for (int i = 0; i < 80; ++i) {
+        tags.push_back(tag(i % 2 == 0, 3600.0f + 10.0f * static_cast<float>(i), "ラック"));
+        tags.back()->end = TagEnd::at(3604.0f + 10.0f * static_cast<float>(i));
+    }
+    writeMatch(season.folder, "2026-10-04 福岡", tags);
+    QTest::mouseClick(w->rescanButton, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return countText(w) == "85件"; }, 10000))
+        << countText(w).toStdString();
+}
+
+TEST_F(LibraryScreens, ADoubleClickedTagOfALongMatchIsInSightOnTheEditScreen) {
+    LibraryWindow* w = openLibrary();
+    ASSERT_NE(w, nullptr);
+    addLongMatch(season, w);
+    const int row = rowOf(w, "福岡", 3600 + 10 * 74);
+    ASSERT_GE(row, 0);
+    w->resultsView->scrollTo(w->resultsView->model()->index(row, 0));
+    doubleClickRow(w->resultsView, row);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const int chosen = edit->tagTableView->selectedRow();
+            return chosen >= 0 &&
+                   std::abs(edit->tagTableData[static_cast<size_t>(chosen)]->time_val - 4340) <
+                       0.01f;
+        },
+        5000));
+    QApplication::processEvents();
+    const QRect cell = edit->tagTableView->visualRect(
+        edit->tagTableView->model()->index(edit->tagTableView->selectedRow(), 0));
+    EXPECT_TRUE(edit->tagTableView->viewport()->rect().contains(cell))
+        << cell.y() << " in " << edit->tagTableView->viewport()->height();
+}
+
+TEST_F(LibraryScreens, TheTimeColumnShowsWholeRanges) {
+    LibraryWindow* w = openLibrary();
+    ASSERT_NE(w, nullptr);
+    addLongMatch(season, w);
+    const int row = rowOf(w, "福岡", 3600);
+    ASSERT_GE(row, 0);
+    QAbstractItemModel* m = w->resultsView->model();
+    w->resultsView->scrollTo(m->index(row, 1));
+    EXPECT_EQ(m->data(m->index(row, 1)).toString(), "1:00:00–1:00:04");
+    // What the cell needs (the delegate's measure) is what it has.
+    const QAbstractItemView* view = w->resultsView;
+    EXPECT_GE(w->resultsView->columnWidth(1), view->sizeHintForColumn(1));
+}
+
 TEST_F(LibraryScreens, ASaveShowsInTheOpenSearchWithinTwoSeconds) {
     LibraryWindow* w = openLibrary();
     ASSERT_NE(w, nullptr);
