@@ -118,7 +118,7 @@ struct LibraryClient::Engine {
         troubled = true;
         problem = reason;
         answer([c = client, reason, first] {
-            c->setState(false, reason);
+            c->setState(false, explained(reason));
             if (first && !c->silent_)
                 emit c->notice(LibraryClient::lostText(reason));
         });
@@ -260,9 +260,32 @@ QString LibraryClient::refusedText(const std::string& video, const QString& reas
 }
 
 QString LibraryClient::explained(const QString& reason) {
-    if (reason.isEmpty() || startsInJapanese(reason))
+    if (reason.isEmpty())
         return reason;
-    return "ライブラリのサーバーに接続できません。サーバーからの説明: " + reason;
+    // What the server's and libpq's own (English) words mean, said first.
+    static const std::pair<const char*, const char*> meanings[] = {
+        {"No such file or directory", "サーバーが動いていないか、接続先の指定が違います。"},
+        {"Connection refused", "サーバーが動いていないか、接続先の指定が違います。"},
+        {"could not translate host name", "サーバーの名前が見つかりません。"},
+        {"timeout expired", "サーバーが時間内に応答しません。"},
+        {"password authentication failed", "パスワードが違います（~/.pgpass か PGPASSWORD）。"},
+        {"no password supplied", "パスワードがありません（~/.pgpass か PGPASSWORD で渡します）。"},
+        {"does not exist", "データベースかユーザーがサーバーにありません。"},
+        {"server closed the connection unexpectedly", "サーバーが接続を切りました。"},
+        {"statement timeout", "サーバーでの処理が時間切れになりました。"},
+        {"permission denied", "サーバーでの権限がありません。"},
+    };
+    QString meaning;
+    for (const auto& [words, japanese] : meanings)
+        if (reason.contains(QLatin1String(words), Qt::CaseInsensitive)) {
+            meaning = japanese;
+            break;
+        }
+    if (!meaning.isEmpty() && reason.contains(meaning))
+        return reason; // explained before
+    if (startsInJapanese(reason))
+        return meaning + reason;
+    return "ライブラリでエラーが起きました。" + meaning + "サーバーの説明: " + reason;
 }
 
 QString LibraryClient::withTimeouts(const QString& url) {
@@ -275,7 +298,7 @@ QString LibraryClient::withTimeouts(const QString& url) {
     const std::pair<const char*, const char*> defaults[] = {
         {"keepalives", "1"},           {"keepalives_idle", "10"},
         {"keepalives_interval", "5"},  {"keepalives_count", "3"},
-        {"tcp_user_timeout", "25000"}, {"options", "-cstatement_timeout=30000"},
+        {"tcp_user_timeout", "25000"}, {"options", "-cstatement_timeout%3D30000"},
     };
     QString out = url;
     for (const auto& [key, value] : defaults) {

@@ -419,6 +419,27 @@ TEST_F(LibraryScreens, ALibraryThatCannotBeOpenedIsSaidInTheWindowAndSavingGoesO
     EXPECT_TRUE(window->libraryStatus()->text().isEmpty());
 }
 
+// The server's own (English) words come after a Japanese sentence that says
+// what they mean, in the window and in the header.
+TEST_F(LibraryScreens, AServerThatIsNotRunningIsExplainedInJapanese) {
+    const fs::path nowhere = dir / "no-server";
+    fs::create_directories(nowhere);
+    const std::string url = "postgresql:///season?host=" + nowhere.string();
+    ::setenv("RUCKTAG_LIBRARY", url.c_str(), 1);
+    QTest::mouseClick(window->findChild<QAbstractButton*>("window_library"), Qt::LeftButton);
+    LibraryWindow* w = window->findChild<LibraryWindow*>("libraryWindow");
+    ASSERT_NE(w, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w->problemLabel->isVisible(); }, 10000));
+    const QString said = w->problemLabel->text();
+    EXPECT_TRUE(said.startsWith("サーバーが動いていないか、接続先の指定が違います。"))
+        << said.toStdString();
+    EXPECT_TRUE(said.contains("No such file or directory")) << said.toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->libraryStatus()->text().isEmpty(); }, 5000));
+    EXPECT_TRUE(window->libraryStatus()->text().contains(
+        "（サーバーが動いていないか、接続先の指定が違います。"))
+        << window->libraryStatus()->text().toStdString();
+}
+
 // The real player on two fixture matches: a double click opens the other match
 // at the tag's frame, and the results play as one sequence across both.
 TEST(LibraryWindowReal, DoubleClickOpensTheMatchAtTheTagAndTheSequenceCrossesMatches) {
