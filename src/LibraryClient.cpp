@@ -89,9 +89,11 @@ struct LibraryClient::Engine {
         if (lib)
             return true;
         QString error;
-        lib = SeasonLibrary::open(isPostgresUrl(database) ? withTimeouts(database) : database,
-                                  &error);
+        const QString target = isPostgresUrl(database) ? withTimeouts(database) : database;
+        lib = SeasonLibrary::open(target, &error);
         if (!lib) {
+            // The URL as the user wrote it, without our additions.
+            error.replace(target, database);
             trouble(error.isEmpty() ? QString("ライブラリを開けませんでした。") : error);
             return false;
         }
@@ -155,7 +157,8 @@ struct LibraryClient::Engine {
         if (!rows) {
             TagFileManager::LoadResult loaded = TagFileManager::readCSVFile(session);
             if (loaded.damaged()) {
-                refuse(video, "セッションファイルを読めません。再スキャンで理由を確かめてください");
+                refuse(video, "保存したセッションファイルを読み直せません。再スキャンで理由を確かめ"
+                              "てください");
                 return true;
             }
             read = std::move(loaded.rows);

@@ -434,6 +434,7 @@ TEST_F(LibraryScreens, AServerThatIsNotRunningIsExplainedInJapanese) {
     EXPECT_TRUE(said.startsWith("サーバーが動いていないか、接続先の指定が違います。"))
         << said.toStdString();
     EXPECT_TRUE(said.contains("No such file or directory")) << said.toStdString();
+    EXPECT_FALSE(said.contains("keepalives")) << "the URL is shown as written";
     ASSERT_TRUE(QTest::qWaitFor([&] { return !window->libraryStatus()->text().isEmpty(); }, 5000));
     EXPECT_TRUE(window->libraryStatus()->text().contains(
         "（サーバーが動いていないか、接続先の指定が違います。"))
