@@ -7,6 +7,9 @@
 #include <QThread>
 #include <QUrl>
 #include <QUrlQuery>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <libpq-fe.h>
 #include <map>
@@ -25,6 +28,24 @@ const char* const kOwedScans = "library/owedScans";
 
 qint64 now() {
     return QDateTime::currentMSecsSinceEpoch();
+}
+
+// Library threads left running by clients gone (stuck on a server, or in a
+// scan).
+std::atomic<int> threadsLeft{0};
+
+// Run as the application object goes, before Qt's own clean-up closes the
+// database connections those threads may still be using: they get a short
+// while to end, else the process ends here (every save is in its file; the
+// library's transactions are all or nothing).
+void endWithLeftThreads() {
+    const qint64 until = now() + LibraryClient::kExitWaitMs;
+    while (threadsLeft > 0 && now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (threadsLeft > 0) {
+        std::fflush(nullptr);
+        std::_Exit(0);
+    }
 }
 
 QString silentText() {
@@ -240,11 +261,18 @@ LibraryClient::~LibraryClient() {
         setOwed(database_, true);
     QThread* thread = thread_;
     thread->setParent(nullptr);
+    static const bool guarded = [] {
+        qAddPostRoutine(endWithLeftThreads);
+        return true;
+    }();
+    (void)guarded;
+    ++threadsLeft;
     connect(
         thread, &QThread::finished, thread,
         [e = engine_.release(), thread] {
             delete e;
             thread->deleteLater();
+            --threadsLeft;
         },
         Qt::DirectConnection);
 }

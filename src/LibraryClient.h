@@ -28,6 +28,9 @@ public:
     // How long closing waits for the library's thread; past it the thread
     // is left to end by itself and the next start's scan picks up the saves.
     static constexpr int kCloseWaitMs = 500;
+    // How long the process, its windows gone, waits at its very end for such
+    // a thread before it ends regardless.
+    static constexpr int kExitWaitMs = 3000;
     // A server request unanswered this long gets the server checked by a
     // fresh connection; no answer to that within kProbeTimeoutS and the
     // server is said to be away.
