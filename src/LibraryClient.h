@@ -3,6 +3,9 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
+#include <atomic>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -13,13 +16,27 @@
 class QThread;
 
 // The application's way to the season library. The library lives on a thread
-// of its own: a slow or vanished server never holds up the window, tagging or
-// saving. Requests run there in the order asked; each answer comes back on the
-// thread that asked. Saves that could not be indexed are kept and indexed
-// again once the library is back.
+// of its own: a slow, vanished or frozen server never holds up the window,
+// tagging, saving or closing. Requests run there in the order asked; each
+// answer comes back on the thread that asked. Saves that could not be indexed
+// while the library was away wait in one queue of session files, read again
+// from the file once the library is back; a save the library refuses is said
+// with its video's name and never holds up the others.
 class LibraryClient : public QObject {
     Q_OBJECT
 public:
+    // How long closing waits for the library's thread; past it the thread
+    // is left to end by itself and the next start's scan picks up the saves.
+    static constexpr int kCloseWaitMs = 500;
+    // How long the process, its windows gone, waits at its very end for such
+    // a thread before it ends regardless.
+    static constexpr int kExitWaitMs = 3000;
+    // A server request unanswered this long gets the server checked by a
+    // fresh connection; no answer to that within kProbeTimeoutS and the
+    // server is said to be away.
+    static constexpr int kProbeAfterMs = 3000;
+    static constexpr int kProbeTimeoutS = 2;
+
     explicit LibraryClient(QObject* parent = nullptr);
     ~LibraryClient() override;
 
@@ -53,6 +70,17 @@ public:
 
     // The text the status area shows about the library ("" when all is well).
     static QString lostText(const QString& reason);
+    // The status area's text for a save the library refused.
+    static QString refusedText(const std::string& video, const QString& reason);
+    // What the user reads of a library's error: the server's own words
+    // (English) come after a sentence of ours.
+    static QString explained(const QString& reason);
+    // A PostgreSQL URL with the timeouts and keepalives it leaves unset.
+    static QString withTimeouts(const QString& url);
+
+    // Databases whose saves were still waiting when an application closed:
+    // they are scanned once opened again.
+    static QStringList owedScans();
 
 signals:
     // The library changed (here or in another process): searches refresh.
@@ -67,13 +95,31 @@ private:
     // Runs `work` on the library's thread with the library open (or null and
     // a reason).
     void post(std::function<void(Engine&)> work);
+    // The state the library's thread found; shown unless the server is
+    // silent.
     void setState(bool open, const QString& problem);
+    void showState();
+    void watch();
+    void probe();
 
     QString database_;
     bool open_ = false;
     QString problem_;
-    int pending_ = 0;
+    bool engineOpen_ = false;
+    QString engineProblem_;
+    int asked_ = 0;   // saves handed over
+    int pending_ = 0; // of them, not yet in the library
     QThread* thread_;
     QObject* worker_; // lives on thread_
     std::unique_ptr<Engine> engine_;
+    // Answers come back only while this holds.
+    std::shared_ptr<std::atomic<bool>> alive_;
+
+    // When each request was asked, until the library's thread is done with it.
+    std::deque<std::pair<quint64, qint64>> asking_;
+    quint64 serial_ = 0;
+    QTimer watchdog_;
+    std::shared_ptr<std::atomic<int>> probe_; // -1 while running
+    qint64 probeStarted_ = 0;
+    bool silent_ = false; // the server was found not answering
 };

@@ -132,6 +132,10 @@ void MainViewController::viewDidLoad() {
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         resize(mainViewSizeFor(screen->size()).toSize());
+    // Saves the last run closed on before the library took them: its scan
+    // (on the library's thread) reads them from their files now.
+    if (LibraryClient::owedScans().contains(library::SeasonLibrary::defaultDatabase()))
+        library();
 }
 
 QSizeF MainViewController::mainViewSizeFor(QSizeF screen) {

@@ -313,8 +313,6 @@ struct SeasonLibrary::Impl {
     QElapsedTimer lastAttempt;
     QTimer watch, reconnect, changedSoon;
     qint64 dataVersion = -1;
-    // Saves that failed while the server was away: (video, session).
-    std::vector<std::pair<std::string, std::string>> pending;
 
     QString sqlitePath;
 
@@ -429,15 +427,6 @@ struct SeasonLibrary::Impl {
         reconnect.stop();
         listen();
         emit self->connectionRestored();
-        // Saves made while away are read again from their files.
-        std::vector<std::pair<std::string, std::string>> retry;
-        retry.swap(pending);
-        for (const auto& [video, session] : retry) {
-            TagFileManager::LoadResult loaded = TagFileManager::readCSVFile(session);
-            QString error;
-            if (!loaded.damaged())
-                self->indexSaved(video, session, loaded.rows, &error);
-        }
         changedSoon.start();
     }
 
@@ -1306,20 +1295,12 @@ bool SeasonLibrary::indexSaved(const std::string& video, const std::string& sess
                                QString* error) {
     const std::string absVideo = fs::absolute(video).lexically_normal().string();
     const std::string absSession = fs::absolute(session).lexically_normal().string();
-    if (!d->usable(error)) {
-        if (d->lost) {
-            // Indexed again from its file once the server is back.
-            auto same = [&](const auto& p) { return p.second == absSession; };
-            if (std::none_of(d->pending.begin(), d->pending.end(), same))
-                d->pending.emplace_back(absVideo, absSession);
-        }
+    if (!d->usable(error))
         return false;
-    }
     // Only what lies in the library's folders: a scan rebuilds nothing else.
     const std::string canonicalSession = canonicalOf(absSession);
     const QStringList roots = folders();
     if (d->lost) {
-        d->pending.emplace_back(absVideo, absSession);
         if (error)
             *error = lostText();
         return false;
@@ -1383,12 +1364,8 @@ bool SeasonLibrary::indexSaved(const std::string& video, const std::string& sess
             }
         }
     }
-    if (!d->store(id, r, &tags, error)) {
-        d->fail(error);
-        if (d->lost)
-            d->pending.emplace_back(absVideo, absSession);
-        return false;
-    }
+    if (!d->store(id, r, &tags, error))
+        return d->fail(error);
     return true;
 }
 

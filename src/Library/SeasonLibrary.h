@@ -107,7 +107,7 @@ public:
     // The application saved `tags` as the session of `video`: index them now.
     // Only sessions inside the library's folders are indexed (true, doing
     // nothing, for others: a scan could never rebuild them). While the server
-    // is away it fails at once and indexes the save from its file once back.
+    // is away it fails at once (connectionLost said it); the caller retries.
     bool indexSaved(const std::string& video, const std::string& session,
                     const std::vector<std::shared_ptr<TagRowData>>& tags, QString* error);
 

@@ -244,6 +244,8 @@ LibraryWindow::LibraryWindow(MainViewController* main, QWidget* parent)
     const int widths[] = {220, 110, 56, 130, 150};
     for (int c = 0; c < 5; ++c)
         resultsView->setColumnWidth(c, widths[c]);
+    // A range ("1:00:00–1:00:04") whole, however long the match.
+    header->setSectionResizeMode(1, QHeaderView::ResizeToContents);
 
     countLabel = new QLabel(this);
     countLabel->setObjectName("libraryCount");

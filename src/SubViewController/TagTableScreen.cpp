@@ -382,8 +382,12 @@ void TagTableScreen::showTag(const std::shared_ptr<TagRowData>& tag, bool seek) 
     }
     reselectChosenTag();
     const auto row = std::find(tagTableData.begin(), tagTableData.end(), tag);
-    if (row != tagTableData.end())
+    if (row != tagTableData.end()) {
+        // Rows just loaded are laid out later, and a scroll before that stops
+        // at the old, shorter length.
+        tagTableView->doItemsLayout();
         tagTableView->scrollTo(tagModel_->index(static_cast<int>(row - tagTableData.begin()), 0));
+    }
 }
 
 void TagTableScreen::forgetChosenTag() {

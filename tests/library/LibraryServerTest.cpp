@@ -140,7 +140,8 @@ TEST(LibraryServer, AServerThatGoesAwayIsReportedOnceAndCaughtUpWith) {
     error.clear();
     EXPECT_TRUE(lib->matches(&error).empty());
     EXPECT_FALSE(error.isEmpty());
-    // Saved while away: refused at once, done when the server is back.
+    // Saved while away: refused at once; the caller (the application's
+    // client) gives it again once the server is back.
     const auto saved = std::vector{tag(true, 1.0f, "タックル", "before"),
                                    tag(false, 2.0f, "トライ", "while away")};
     writeMatch(season, "match", saved, 1);
@@ -154,6 +155,9 @@ TEST(LibraryServer, AServerThatGoesAwayIsReportedOnceAndCaughtUpWith) {
     ASSERT_TRUE(pgServer(QStringLiteral("start"), serverDir, &output)) << output.toStdString();
     ASSERT_TRUE(restored.count() > 0 || restored.wait(10000));
     EXPECT_EQ(lost.count(), 1);
+    ASSERT_TRUE(
+        lib->indexSaved(videoOf(season, "match"), sessionOf(season, "match"), saved, &error))
+        << error.toStdString();
     Query away;
     away.text = "while away";
     EXPECT_EQ(lib->search(away, &error).size(), 1u) << error.toStdString();

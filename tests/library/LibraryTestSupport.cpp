@@ -10,6 +10,10 @@
 #include <QUrl>
 #include <QUrlQuery>
 #include <atomic>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -82,6 +86,30 @@ bool pgServer(const QString& action, const QString& dir, QString* output) {
     if (output)
         *output = QString::fromLocal8Bit(p.readAll());
     return done && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+void signalServer(const QString& dir, int sig) {
+    std::ifstream pidFile((dir + QStringLiteral("/data/postmaster.pid")).toStdString());
+    pid_t postmaster = 0;
+    pidFile >> postmaster;
+    if (postmaster <= 0)
+        return;
+    // The postmaster first: stopped, it starts no new process.
+    std::vector<pid_t> pids{postmaster};
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        if (!std::getline(stat, line) || line.rfind(')') == std::string::npos)
+            continue;
+        // "pid (name) state ppid ...": the name may hold anything.
+        std::istringstream rest(line.substr(line.rfind(')') + 1));
+        std::string state;
+        pid_t parent = 0;
+        if (rest >> state >> parent && parent == postmaster)
+            pids.push_back(static_cast<pid_t>(std::stol(entry.path().filename().string())));
+    }
+    for (pid_t pid : pids)
+        ::kill(pid, sig);
 }
 
 namespace {

@@ -33,6 +33,12 @@ inline const char* kNoServerBinaries =
 
 // tests/tools/pg-server ACTION DIR; false with its output.
 bool pgServer(const QString& action, const QString& dir, QString* output);
+// Sends `sig` (SIGSTOP, SIGCONT) to every process of the server in `dir`:
+// a server frozen and let go on.
+void signalServer(const QString& dir, int sig);
+// Sends `sig` (SIGSTOP, SIGCONT) to every process of the server in `dir`:
+// a server frozen and let go on.
+void signalServer(const QString& dir, int sig);
 
 // A new empty database on the suite's server (the ctest fixture's, or one
 // started for this run); its postgresql:// URL, or empty with the reason.

@@ -11,7 +11,12 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTableView>
+#include <QUrlQuery>
+#include <csignal>
 #include <cstdlib>
 
 #include "LibraryClient.h"
@@ -104,6 +109,41 @@ int rowOf(LibraryWindow* w, const QString& title, double time) {
             return static_cast<int>(i);
     return -1;
 }
+
+// One number a query of the library's PostgreSQL database gives.
+qint64 pgNumber(const QString& url, const QString& sql) {
+    const QUrl u(url);
+    qint64 value = -1;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QPSQL", "pg-check");
+        db.setHostName(QUrlQuery(u).queryItemValue("host"));
+        db.setDatabaseName(u.path().mid(1));
+        db.setUserName("postgres");
+        if (db.open()) {
+            QSqlQuery q(db);
+            if (q.exec(sql) && q.next())
+                value = q.value(0).toLongLong();
+        }
+    }
+    QSqlDatabase::removeDatabase("pg-check");
+    return value;
+}
+
+// A server of the test's own, destroyed at the end whatever happened.
+struct OwnServer {
+    QString dir;
+    OwnServer() {
+        QByteArray pattern("/tmp/rucktag-pg-ui.XXXXXX");
+        if (::mkdtemp(pattern.data()))
+            dir = QString::fromLocal8Bit(pattern);
+    }
+    ~OwnServer() {
+        if (!dir.isEmpty()) {
+            librarytest::signalServer(dir, SIGCONT);
+            librarytest::pgServer("destroy", dir, nullptr);
+        }
+    }
+};
 
 } // namespace
 
@@ -259,6 +299,57 @@ TEST_F(LibraryScreens, DoubleClickAsksAboutUnsavedTagsFirstAndCancelKeepsTheVide
               "トライ");
 }
 
+// A long match of eighty tags, each lasting 4 s, an hour into its video;
+// found with the window's 再スキャン.
+void addLongMatch(const Season& season, LibraryWindow* w) {
+    std::vector<std::shared_ptr<TagRowData>> tags;
+    for (int i = 0; i < 80; ++i) {
+        tags.push_back(tag(i % 2 == 0, 3600.0f + 10.0f * static_cast<float>(i), "ラック"));
+        tags.back()->end = TagEnd::at(3604.0f + 10.0f * static_cast<float>(i));
+    }
+    writeMatch(season.folder, "2026-10-04 福岡", tags);
+    QTest::mouseClick(w->rescanButton, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return countText(w) == "85件"; }, 10000))
+        << countText(w).toStdString();
+}
+
+TEST_F(LibraryScreens, ADoubleClickedTagOfALongMatchIsInSightOnTheEditScreen) {
+    LibraryWindow* w = openLibrary();
+    ASSERT_NE(w, nullptr);
+    addLongMatch(season, w);
+    const int row = rowOf(w, "福岡", 3600 + 10 * 74);
+    ASSERT_GE(row, 0);
+    w->resultsView->scrollTo(w->resultsView->model()->index(row, 0));
+    doubleClickRow(w->resultsView, row);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const int chosen = edit->tagTableView->selectedRow();
+            return chosen >= 0 &&
+                   std::abs(edit->tagTableData[static_cast<size_t>(chosen)]->time_val - 4340) <
+                       0.01f;
+        },
+        5000));
+    QApplication::processEvents();
+    const QRect cell = edit->tagTableView->visualRect(
+        edit->tagTableView->model()->index(edit->tagTableView->selectedRow(), 0));
+    EXPECT_TRUE(edit->tagTableView->viewport()->rect().contains(cell))
+        << cell.y() << " in " << edit->tagTableView->viewport()->height();
+}
+
+TEST_F(LibraryScreens, TheTimeColumnShowsWholeRanges) {
+    LibraryWindow* w = openLibrary();
+    ASSERT_NE(w, nullptr);
+    addLongMatch(season, w);
+    const int row = rowOf(w, "福岡", 3600);
+    ASSERT_GE(row, 0);
+    QAbstractItemModel* m = w->resultsView->model();
+    w->resultsView->scrollTo(m->index(row, 1));
+    EXPECT_EQ(m->data(m->index(row, 1)).toString(), "1:00:00–1:00:04");
+    // What the cell needs (the delegate's measure) is what it has.
+    const QAbstractItemView* view = w->resultsView;
+    EXPECT_GE(w->resultsView->columnWidth(1), view->sizeHintForColumn(1));
+}
+
 TEST_F(LibraryScreens, ASaveShowsInTheOpenSearchWithinTwoSeconds) {
     LibraryWindow* w = openLibrary();
     ASSERT_NE(w, nullptr);
@@ -326,6 +417,28 @@ TEST_F(LibraryScreens, ALibraryThatCannotBeOpenedIsSaidInTheWindowAndSavingGoesO
     ASSERT_TRUE(QTest::qWaitFor([&] { return main->library()->isOpen(); }, 5000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return main->library()->pendingSaves() == 0; }, 10000));
     EXPECT_TRUE(window->libraryStatus()->text().isEmpty());
+}
+
+// The server's own (English) words come after a Japanese sentence that says
+// what they mean, in the window and in the header.
+TEST_F(LibraryScreens, AServerThatIsNotRunningIsExplainedInJapanese) {
+    const fs::path nowhere = dir / "no-server";
+    fs::create_directories(nowhere);
+    const std::string url = "postgresql:///season?host=" + nowhere.string();
+    ::setenv("RUCKTAG_LIBRARY", url.c_str(), 1);
+    QTest::mouseClick(window->findChild<QAbstractButton*>("window_library"), Qt::LeftButton);
+    LibraryWindow* w = window->findChild<LibraryWindow*>("libraryWindow");
+    ASSERT_NE(w, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w->problemLabel->isVisible(); }, 10000));
+    const QString said = w->problemLabel->text();
+    EXPECT_TRUE(said.startsWith("サーバーが動いていないか、接続先の指定が違います。"))
+        << said.toStdString();
+    EXPECT_TRUE(said.contains("No such file or directory")) << said.toStdString();
+    EXPECT_FALSE(said.contains("keepalives")) << "the URL is shown as written";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->libraryStatus()->text().isEmpty(); }, 5000));
+    EXPECT_TRUE(window->libraryStatus()->text().contains(
+        "（サーバーが動いていないか、接続先の指定が違います。"))
+        << window->libraryStatus()->text().toStdString();
 }
 
 // The real player on two fixture matches: a double click opens the other match
@@ -402,27 +515,23 @@ TEST(LibraryWindowReal, DoubleClickOpensTheMatchAtTheTagAndTheSequenceCrossesMat
 
 // A club's server that stops in the middle of the work: said once in the
 // header, tagging and saving go on, and the saves reach the library once the
-// server is back.
-TEST_F(LibraryScreens, AServerThatGoesAwayIsSaidOnceAndTheSavesFollowWhenItIsBack) {
+// server is back, each indexed once (from its file).
+TEST_F(LibraryScreens, AServerThatGoesAwayIsSaidOnceAndTheSavesFollowOnceWhenItIsBack) {
     if (!librarytest::serverBinariesPresent())
         GTEST_SKIP() << librarytest::kNoServerBinaries;
-    QByteArray pattern("/tmp/rucktag-pg-ui.XXXXXX");
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    const QString server = QString::fromLocal8Bit(pattern);
+    OwnServer server;
     QString why;
-    ASSERT_TRUE(librarytest::pgServer("start", server, &why)) << why.toStdString();
-    struct Stop {
-        QString dir;
-        ~Stop() { librarytest::pgServer("destroy", dir, nullptr); }
-    } stop{server};
-    const QString url = librarytest::newDatabaseOn(server, &why);
+    ASSERT_TRUE(librarytest::pgServer("start", server.dir, &why)) << why.toStdString();
+    const QString url = librarytest::newDatabaseOn(server.dir, &why);
     ASSERT_FALSE(url.isEmpty()) << why.toStdString();
     ::setenv("RUCKTAG_LIBRARY", url.toUtf8().constData(), 1);
 
     LibraryWindow* w = openLibrary();
     ASSERT_NE(w, nullptr);
+    const qint64 lastId = pgNumber(url, "SELECT max(id) FROM tags");
+    ASSERT_GT(lastId, 0);
     QSignalSpy notices(main, &MainViewController::libraryNotice);
-    ASSERT_TRUE(librarytest::pgServer("stop", server, &why)) << why.toStdString();
+    ASSERT_TRUE(librarytest::pgServer("stop", server.dir, &why)) << why.toStdString();
 
     main->openVideo(season.tokyo.string());
     ASSERT_TRUE(QTest::qWaitFor([&] { return main->tagDataModel.data.size() == 3; }, 3000));
@@ -448,11 +557,110 @@ TEST_F(LibraryScreens, AServerThatGoesAwayIsSaidOnceAndTheSavesFollowWhenItIsBac
     EXPECT_EQ(said, 1);
 
     // Back: the status clears and the two new tags are found.
-    ASSERT_TRUE(librarytest::pgServer("start", server, &why)) << why.toStdString();
+    ASSERT_TRUE(librarytest::pgServer("start", server.dir, &why)) << why.toStdString();
     ASSERT_TRUE(QTest::qWaitFor([&] { return window->libraryStatus()->text().isEmpty(); }, 20000));
     EXPECT_TRUE(shows(w, 7, [](const auto&) { return true; })) << countText(w).toStdString();
     main->library()->waitIdle();
+    QTest::qWait(1500); // a second indexing would come within the reconnection's second
+    main->library()->waitIdle();
+    // 東京's five tags written once: the ids go on by five, not ten.
+    EXPECT_EQ(pgNumber(url, "SELECT count(*) FROM tags"), 7);
+    EXPECT_EQ(pgNumber(url, "SELECT max(id) FROM tags"), lastId + 5);
     // The library closes before its server goes.
+    window.reset();
+    main = nullptr;
+}
+
+// A save the library refuses (here a rule of the database's own) is said with
+// the video's name and the reason, never as the library being away, and the
+// next video's save goes in.
+TEST_F(LibraryScreens, ASaveTheLibraryRefusesIsSaidByNameAndTheOtherSavesGoOn) {
+    LibraryWindow* w = openLibrary();
+    ASSERT_NE(w, nullptr);
+    main->library()->waitIdle();
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "refuse");
+        db.setDatabaseName(QString::fromStdString(database));
+        ASSERT_TRUE(db.open());
+        QSqlQuery q(db);
+        ASSERT_TRUE(q.exec("CREATE TRIGGER refuse BEFORE INSERT ON tags WHEN NEW.match_id = "
+                           "(SELECT id FROM matches WHERE title LIKE '%東京%') BEGIN SELECT "
+                           "RAISE(ABORT, 'no tags for this match'); END"))
+            << q.lastError().text().toStdString();
+    }
+    QSqlDatabase::removeDatabase("refuse");
+
+    for (const auto& [video, tags] : {std::pair{season.tokyo, 3u}, std::pair{season.osaka, 2u}}) {
+        main->openVideo(video.string());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return main->tagDataModel.data.size() == tags; }, 3000));
+        QApplication::setActiveWindow(window.get());
+        press("A0", 20);
+        dialogs.answers = {1}; // 上書きしますか？ はい
+        click("window_save");
+        ASSERT_FALSE(main->m_fSave);
+        main->library()->waitIdle();
+    }
+    // 大阪's save is in: its three tags beside 東京's three of before.
+    EXPECT_TRUE(shows(w, 6, [](const auto&) { return true; })) << countText(w).toStdString();
+    const QString status = window->libraryStatus()->text();
+    EXPECT_TRUE(status.startsWith("「2026-09-06 東京.mp4」のタグはライブラリに入れられません"
+                                  "でした。"))
+        << status.toStdString();
+    EXPECT_TRUE(status.contains("no tags for this match")) << status.toStdString();
+    EXPECT_TRUE(main->library()->isOpen());
+    EXPECT_FALSE(w->problemLabel->isVisible()) << w->problemLabel->text().toStdString();
+    EXPECT_EQ(main->library()->pendingSaves(), 0);
+}
+
+// A server that stops answering (its processes stopped) is said as away within
+// seconds; closing the window does not wait for it; the save made meanwhile
+// reaches the library at the next start.
+TEST_F(LibraryScreens, AFrozenServerIsSaidAsAwayClosingDoesNotWaitAndTheNextStartCatchesUp) {
+    if (!librarytest::serverBinariesPresent())
+        GTEST_SKIP() << librarytest::kNoServerBinaries;
+    OwnServer server;
+    QString why;
+    ASSERT_TRUE(librarytest::pgServer("start", server.dir, &why)) << why.toStdString();
+    const QString url = librarytest::newDatabaseOn(server.dir, &why);
+    ASSERT_FALSE(url.isEmpty()) << why.toStdString();
+    ::setenv("RUCKTAG_LIBRARY", url.toUtf8().constData(), 1);
+    LibraryWindow* w = openLibrary();
+    ASSERT_NE(w, nullptr);
+    main->library()->waitIdle();
+
+    librarytest::signalServer(server.dir, SIGSTOP);
+    main->openVideo(season.tokyo.string());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return main->tagDataModel.data.size() == 3; }, 3000));
+    QApplication::setActiveWindow(window.get());
+    press("A0", 9);
+    dialogs.answers = {1}; // 上書きしますか？ はい
+    click("window_save");
+    ASSERT_FALSE(main->m_fSave);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->libraryStatus()->text().isEmpty(); }, 10000));
+    EXPECT_TRUE(window->libraryStatus()->text().startsWith("シーズンライブラリを使えません。"));
+    EXPECT_TRUE(window->libraryStatus()->text().contains("ライブラリのサーバーが応答しません。"));
+    EXPECT_FALSE(main->library()->isOpen());
+    EXPECT_TRUE(w->problemLabel->isVisible());
+
+    QElapsedTimer t;
+    t.start();
+    window.reset();
+    main = nullptr;
+    EXPECT_LT(t.elapsed(), 1000) << "closing waited for the server";
+
+    // The next start, the server answering again: the save is found.
+    librarytest::signalServer(server.dir, SIGCONT);
+    makeWindow();
+    size_t found = 0;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            main->library()->search(
+                {}, [&](const std::vector<library::Hit>& h, const QString&) { found = h.size(); });
+            main->library()->waitIdle();
+            return found == 6;
+        },
+        20000))
+        << found;
     window.reset();
     main = nullptr;
 }
