@@ -227,7 +227,11 @@ TEST_F(Screens, TextFieldsGiveTheKeysBackToCodingWhenDone) {
     chooseFilter(edit->codeWindowPopUp, "7人制");
     openVideo("a.mp4");
     press("A0", 10);
-    QLabel* hint = main->typingHint();
+    const auto hintShown = [&] {
+        const auto* hint = main->findChild<QLabel*>("typingHint");
+        return hint && hint->isVisible() &&
+               hint->text() == "文字入力中：コードは記録されません（Escで戻る）";
+    };
     const auto tags = [&] { return main->tagDataModel.data.size(); };
     // Q codes スクラム for team A; W for team B.
     const auto codesAgain = [&](Qt::Key key, double at) {
@@ -248,11 +252,10 @@ TEST_F(Screens, TextFieldsGiveTheKeysBackToCodingWhenDone) {
     typeText("q");
     EXPECT_EQ(tags(), 1u);
     EXPECT_EQ(edit->commentTextField->toPlainText(), "q");
-    EXPECT_TRUE(hint->isVisible());
-    EXPECT_EQ(hint->text(), "文字入力中：コードは記録されません（Escで戻る）");
+    EXPECT_TRUE(hintShown());
     clickButton("onCommentAdd");
     EXPECT_EQ(main->tagDataModel.data[0]->comment, "q");
-    EXPECT_FALSE(hint->isVisible());
+    EXPECT_FALSE(hintShown());
     codesAgain(Qt::Key_Q, 20);
 
     clickCell(edit->tagTableView, 0, 3);
@@ -271,7 +274,7 @@ TEST_F(Screens, TextFieldsGiveTheKeysBackToCodingWhenDone) {
         QTest::mouseClick(edit->teamA_header, Qt::LeftButton);
         type(Qt::Key_End);
         typeText("q");
-        EXPECT_TRUE(hint->isVisible());
+        EXPECT_TRUE(hintShown());
         type(done);
         codesAgain(Qt::Key_Q, done == Qt::Key_Return ? 50 : 60);
     }
@@ -279,6 +282,6 @@ TEST_F(Screens, TextFieldsGiveTheKeysBackToCodingWhenDone) {
     // The note goes by itself.
     QTest::mouseClick(edit->commentTextField->viewport(), Qt::LeftButton);
     typeText("w");
-    ASSERT_TRUE(hint->isVisible());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !hint->isVisible(); }, 4000));
+    ASSERT_TRUE(hintShown());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !hintShown(); }, 4000));
 }
