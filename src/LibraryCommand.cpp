@@ -103,7 +103,7 @@ void printTable(std::ostream& out, const std::vector<library::Hit>& hits) {
         }
         out << line.trimmed().toStdString() << "\n";
     }
-    out << hits.size() << " 件 / " << hits.size() << " tags\n";
+    out << hits.size() << " 件\n";
 }
 
 void printJson(std::ostream& out, const std::vector<library::Hit>& hits) {

@@ -4,6 +4,7 @@
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QScreen>
@@ -57,6 +58,11 @@ MainViewController::MainViewController(QWidget* parent, std::unique_ptr<Player> 
     playModePanel = new QWidget(this);
     playModePanel->setObjectName("playModePanel");
     playModePanel->hide();
+    // The window keeps the size it was given on its screen: what a screen
+    // holds scrolls or is cut inside it, and never pushes the window (and
+    // its ×) past the screen's edge.
+    for (QWidget* panel : {editModePanel, playModePanel})
+        panel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
 
     // Panels sit 10 to the right of the menu column and 10 from the top: the
     // video view's placement counts on it.
@@ -99,7 +105,19 @@ void MainViewController::viewDidLoad() {
     keyRouter_->sequencePlaying = [this] {
         return playViewController->sequence && playViewController->sequence->isActive();
     };
-    keyRouter_->focusVideo = [this] { MediaPlayer->setFocus(Qt::OtherFocusReason); };
+    keyRouter_->focusVideo = [this] { focusCoding(); };
+    keyRouter_->isCodingKey = [this](const QKeyEvent& e) {
+        return sys_index == 0 && editViewController->isCodingKey(e);
+    };
+    keyRouter_->typedAsText = [this](QWidget* field) { showTypingHint(field); };
+    typingHint_ = new QLabel(TYPING_HINT, this);
+    typingHint_->setObjectName("typingHint");
+    typingHint_->setStyleSheet(Style::typingHint());
+    typingHint_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    typingHint_->hide();
+    typingHintTimer_.setSingleShot(true);
+    typingHintTimer_.setInterval(2500);
+    connect(&typingHintTimer_, &QTimer::timeout, typingHint_, &QWidget::hide);
 
     MediaPlayer->setupPlayerOption(this);
     for (QLineEdit* label :
@@ -122,6 +140,7 @@ void MainViewController::viewDidLoad() {
     connect(MediaPlayer, &MediaPlayerView::openFailed, this,
             [this](const QString& path, const QString& reason) {
                 session->videoFailed(path.toStdString(), reason.toStdString());
+                emit matchChanged({});
             });
     MediaPlayer->raise();
     // A screen shown for the first time settles after the switch (its text
@@ -208,6 +227,11 @@ void MainViewController::exchagePanel(int64_t index) {
     if (index == 0) {
         editModePanel->show();
         playModePanel->hide();
+        // The window keeps the size it was given on its screen: what a screen
+        // holds scrolls or is cut inside it, and never pushes the window (and
+        // its ×) past the screen's edge.
+        for (QWidget* panel : {editModePanel, playModePanel})
+            panel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
     } else {
         editModePanel->hide();
         playModePanel->show();
@@ -262,6 +286,14 @@ void MainViewController::onSave() {
 
 void MainViewController::afterOpenMedia(const std::string&) {
     session->videoOpened();
+    emit matchChanged(matchName());
+}
+
+QString MainViewController::matchName() const {
+    const Player* player = MediaPlayer ? MediaPlayer->player() : nullptr;
+    if (!player || !player->hasCurrentItem())
+        return {};
+    return QString::fromStdString(std::filesystem::path(player->currentPath()).stem().string());
 }
 
 void MainViewController::openVideo(const std::string& path, std::function<void()> opened) {
@@ -402,6 +434,26 @@ void MainViewController::mediaBackward() {
         return;
     const double target = std::max(0.0, player->currentTime() - 2.0);
     player->seekExact(std::round(target));
+}
+
+void MainViewController::focusCoding() {
+    typingHint_->hide();
+    MediaPlayer->setFocus(Qt::OtherFocusReason);
+}
+
+void MainViewController::showTypingHint(QWidget* field) {
+    typingHint_->adjustSize();
+    // Just under the field, or over it at the bottom; never off the view.
+    const QRect at(field->mapTo(this, QPoint(0, 0)), field->size());
+    QPoint place(at.left(), at.bottom() + 4);
+    if (place.y() + typingHint_->height() > height())
+        place.setY(at.top() - typingHint_->height() - 4);
+    place.setX(std::clamp(place.x(), 0, std::max(0, width() - typingHint_->width())));
+    place.setY(std::max(0, place.y()));
+    typingHint_->move(place);
+    typingHint_->show();
+    typingHint_->raise();
+    typingHintTimer_.start();
 }
 
 void MainViewController::keyDown(QKeyEvent* event) {

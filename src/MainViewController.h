@@ -19,6 +19,7 @@ class QKeyEvent;
 class PlayViewController;
 class MediaPlayerView;
 class MenuButton;
+class QLabel;
 
 // The main view: the menu column with the two mode buttons, the edit and play
 // panels, and the one video view laid over the shown screen's media box. It
@@ -71,6 +72,9 @@ public:
     // command line); `opened` runs once its tags are shown.
     void openVideo(const std::string& path, std::function<void()> opened = {});
     bool isTerminating() const { return terminating_; }
+    // The open match's name (its video's file name without the extension);
+    // empty without a video.
+    QString matchName() const;
     // Asks about the open video's unsaved tags once for several videos about
     // to be opened one after another (a sequence across matches): true lets
     // the next opening go without asking again, until a tag changes.
@@ -110,6 +114,13 @@ public:
     bool undoTagEdit();
     bool redoTagEdit();
 
+    // The focus back where coding happens (the video), a text field's work
+    // being done.
+    void focusCoding();
+    // The brief note beside a text field that took a code's key as text.
+    QLabel* typingHint() const { return typingHint_; }
+    static constexpr const char* TYPING_HINT = "文字入力中：コードは記録されません（Escで戻る）";
+
     void mediaBackward();
     // The main key map.
     void keyDown(QKeyEvent* event);
@@ -124,6 +135,8 @@ signals:
     void resizableChanged(bool on);
     // The window enters or leaves full screen.
     void fullScreenToggled();
+    // Another match is open (`name` empty: none).
+    void matchChanged(const QString& name);
     // Something about the library for the status area ("" clears it).
     void libraryNotice(const QString& text);
 
@@ -147,4 +160,7 @@ private:
     LibraryClient* library_ = nullptr;
     LibraryWindow* libraryWindow_ = nullptr;
     KeyRouter* keyRouter_ = nullptr;
+    void showTypingHint(QWidget* field);
+    QLabel* typingHint_ = nullptr;
+    QTimer typingHintTimer_;
 };

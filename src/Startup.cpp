@@ -11,6 +11,33 @@
 #include "MainViewController.h"
 #include "SubViewClass/MainWindow.h"
 
+namespace {
+
+// Words of Qt's file panel that its Japanese catalogue lacks: the kinds of
+// a folder and a drive in the detail list.
+class PanelWords : public QTranslator {
+public:
+    using QTranslator::QTranslator;
+    bool isEmpty() const override { return false; }
+    QString translate(const char* context, const char* source, const char* = nullptr,
+                      int = -1) const override {
+        if (qstrcmp(context, "QAbstractFileIconProvider") != 0 &&
+            qstrcmp(context, "QFileIconProvider") != 0)
+            return {};
+        static const char* const kWords[][2] = {
+            {"Folder", "フォルダー"},      {"File Folder", "フォルダー"},
+            {"Directory", "フォルダー"},   {"Drive", "ドライブ"},
+            {"File", "ファイル"},          {"Alias", "エイリアス"},
+            {"Shortcut", "ショートカット"}};
+        for (const auto& w : kWords)
+            if (qstrcmp(source, w[0]) == 0)
+                return QString::fromUtf8(w[1]);
+        return {};
+    }
+};
+
+} // namespace
+
 void prepareApplication() {
     // mpv needs C number formatting; Qt has just set the user's locale.
     std::setlocale(LC_NUMERIC, "C");
@@ -29,6 +56,7 @@ void prepareApplication() {
         QCoreApplication::installTranslator(qtTexts);
     else
         qWarning("Qt's Japanese texts (qtbase_ja.qm, qt6-translations-l10n) are missing");
+    QCoreApplication::installTranslator(new PanelWords(qApp));
 }
 
 void placeMainWindow(MainWindow& window, QScreen* screen) {

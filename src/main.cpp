@@ -18,7 +18,42 @@
 
 namespace {
 Q_LOGGING_CATEGORY(lcRucktag, "rucktag")
+
+constexpr const char* kUsage =
+    "使い方 / Usage:\n"
+    "  rucktag [動画ファイル / VIDEO]   ウィンドウを開く / open the window\n"
+    "  rucktag xml export|import ...    XML のタグ交換 / XML edit lists (rucktag xml --help)\n"
+    "  rucktag library ...              シーズンライブラリ / season library (rucktag library "
+    "--help)\n"
+    "  rucktag --help, -h               この説明 / this text\n"
+    "  rucktag --version                版 / version\n";
+
+// The options of the window's own command line, answered before any window
+// (or display) is needed; -1 when the window is to open.
+int answerOptions(int argc, char** argv) {
+    if (argc < 2)
+        return -1;
+    const std::string_view first = argv[1];
+    if (first == "--help" || first == "-h") {
+        std::cout << kUsage;
+        return 0;
+    }
+    if (first == "--version") {
+        std::cout << "rucktag " << RUCKTAG_VERSION << "\n";
+        return 0;
+    }
+    // A video whose name begins with "-" is given as ./-name.mp4.
+    if (first.size() > 1 && first[0] == '-') {
+        std::cerr << "知らないオプションです / unknown option: " << first << "\n" << kUsage;
+        return 2;
+    }
+    if (argc > 2) {
+        std::cerr << "動画ファイルは一つだけです / one video only\n" << kUsage;
+        return 2;
+    }
+    return -1;
 }
+} // namespace
 
 int main(int argc, char** argv) {
     // The edit list exchange runs without a window (scripts, other tools).
@@ -30,6 +65,8 @@ int main(int argc, char** argv) {
         QCoreApplication app(argc, argv);
         return runLibraryCommand(args, std::cout, std::cerr);
     }
+    if (const int answered = answerOptions(argc, argv); answered >= 0)
+        return answered;
     QApplication app(argc, argv);
     QApplication::setApplicationName("Rucktag");
     QApplication::setDesktopFileName("rucktag");

@@ -16,6 +16,11 @@ void setOption(mpv_handle* mpv, const std::string& name, const std::string& valu
         systemLog("mpv option " + name + "=" + value + ": " + mpv_error_string(err));
 }
 
+// Why mpv could not read a file, in the user's words, mpv's own after them.
+std::string unreadable(int err) {
+    return std::string("動画として読み込めません（") + mpv_error_string(err) + "）";
+}
+
 // Observed properties, by reply id.
 enum Observed : uint64_t { ObsTime = 1, ObsDuration, ObsPause, ObsSpeed, ObsEof, ObsVid };
 
@@ -87,7 +92,7 @@ MpvPlayer::MpvPlayer(const std::map<std::string, std::string>& extraOptions, QOb
     for (const auto& [name, value] : extraOptions)
         setOption(mpv_, name, value);
     if (const int err = mpv_initialize(mpv_); err < 0) {
-        error_ = std::string("The video player could not start: ") + mpv_error_string(err);
+        error_ = std::string("動画プレーヤーを起動できません（") + mpv_error_string(err) + "）";
         systemLog(error_);
         mpv_terminate_destroy(mpv_);
         mpv_ = nullptr;
@@ -294,18 +299,18 @@ void MpvPlayer::replaceCurrentItem(const std::string& path, std::function<void(b
     seekTarget_.reset();
     seekQueued_ = false;
     if (!mpv_) {
-        fail("The video player is not available.");
+        fail("動画プレーヤーを使えません。");
         return;
     }
     // mpv would open a folder as a playlist of whatever it holds.
     std::error_code ec;
     const auto status = std::filesystem::status(path, ec);
     if (ec || !std::filesystem::exists(status)) {
-        fail(path + ": No such file");
+        fail(path + ": ファイルがありません");
         return;
     }
     if (std::filesystem::is_directory(status)) {
-        fail(path + ": Is a directory");
+        fail(path + ": フォルダーです。動画ファイルを選んでください");
         return;
     }
     startPendingLoad();
@@ -327,7 +332,7 @@ void MpvPlayer::startPendingLoad() {
     set(SetPause, 1);
     const char* cmd[] = {"loadfile", path.c_str(), "replace", nullptr};
     if (const int err = mpv_command_async(mpv_, reply(ReplyLoad, 0, loadGeneration_), cmd); err < 0)
-        fail(path + ": " + mpv_error_string(err));
+        fail(path + ": " + unreadable(err));
 }
 
 void MpvPlayer::fail(const std::string& reason) {
@@ -433,7 +438,7 @@ void MpvPlayer::loadReplied(const mpv_event& event) {
     if (generationOf(event.reply_userdata) != loadGeneration_)
         return; // superseded: its file ends with STOP
     if (event.error < 0) {
-        fail(path_ + ": " + mpv_error_string(event.error));
+        fail(path_ + ": " + unreadable(event.error));
         return;
     }
     if (const auto* result = static_cast<mpv_event_command*>(event.data);
@@ -445,7 +450,7 @@ void MpvPlayer::loadReplied(const mpv_event& event) {
                 loadingEntry_ = map->values[i].u.int64;
     }
     if (loadingEntry_ < 0)
-        fail(path_ + ": the file could not be opened");
+        fail(path_ + ": ファイルを開けませんでした");
 }
 
 void MpvPlayer::seekReplied(const mpv_event& event) {
@@ -558,15 +563,15 @@ void MpvPlayer::handleEvent(const mpv_event& event) {
         const auto* end = static_cast<mpv_event_end_file*>(event.data);
         if (loadingEntry_ >= 0 && end->playlist_entry_id == loadingEntry_) {
             if (end->reason == MPV_END_FILE_REASON_ERROR)
-                fail(path_ + ": " + mpv_error_string(end->error));
+                fail(path_ + ": " + unreadable(end->error));
             else if (end->reason == MPV_END_FILE_REASON_REDIRECT)
-                fail(path_ + ": not a video file");
+                fail(path_ + ": 動画ファイルではありません");
             else if (end->reason != MPV_END_FILE_REASON_STOP)
-                fail(path_ + ": the file could not be opened");
+                fail(path_ + ": ファイルを開けませんでした");
             // STOP: superseded by a newer loadfile; that one reports.
         } else if (loaded_ && end->reason == MPV_END_FILE_REASON_ERROR) {
             loaded_ = false;
-            error_ = path_ + ": " + mpv_error_string(end->error);
+            error_ = path_ + ": " + unreadable(end->error);
             systemLog(error_);
         }
         break;

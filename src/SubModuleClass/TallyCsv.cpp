@@ -11,3 +11,21 @@ std::string tallyCsvText(const std::vector<TallyRow>& tally) {
     }
     return text;
 }
+
+std::string labelTallyCsvText(const std::vector<LabelTallyRow>& rows,
+                              const std::vector<std::string>& texts) {
+    std::string text = "タグ,チーム";
+    for (const std::string& t : texts) {
+        text += ',';
+        appendCsvField(text, t, false);
+    }
+    text += '\n';
+    for (const LabelTallyRow& row : rows) {
+        appendCsvField(text, row.name, false);
+        text += row.teamA ? ",A" : ",B";
+        for (const int64_t n : row.counts)
+            text += ',' + std::to_string(n);
+        text += '\n';
+    }
+    return text;
+}

@@ -51,6 +51,11 @@ void CustomTableView::restoreScroll(int scrollValue) {
     }
 }
 
+void CustomTableView::scrollToEnd() {
+    updateGeometries();
+    scrollToBottom();
+}
+
 void CustomTableView::hoverAt(const QPoint& pos) {
     const int row = indexAt(pos).row();
     if (model_ && model_->hoverColor.isValid()) {

@@ -21,6 +21,8 @@ public:
     int selectedRow() const;
     // Selects `row` alone (none for -1) without scrolling to it.
     void selectRowOnly(int row);
+    // Shows the last row, the range already following the new row count.
+    void scrollToEnd();
     // Puts the list back at `scrollValue` after its rows changed.
     void restoreScroll(int scrollValue);
 

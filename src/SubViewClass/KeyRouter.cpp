@@ -62,6 +62,18 @@ std::optional<bool> editsText(const QWidget* w) {
     return std::nullopt;
 }
 
+// The key that ends the typing in `w`: Return or Escape in one line,
+// Escape in several (Return is a new line there).
+bool endsTyping(const QWidget* w, const QKeyEvent& e) {
+    if (e.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+        return false;
+    const int k = e.key();
+    if (const auto* line = qobject_cast<const QLineEdit*>(w))
+        return !line->isReadOnly() &&
+               (k == Qt::Key_Return || k == Qt::Key_Enter || k == Qt::Key_Escape);
+    return k == Qt::Key_Escape && editsText(w).value_or(false);
+}
+
 bool isSpinBoxPart(const QWidget* w) {
     return qobject_cast<const QAbstractSpinBox*>(w) ||
            (w && qobject_cast<const QAbstractSpinBox*>(w->parentWidget()));
@@ -103,8 +115,19 @@ bool KeyRouter::eventFilter(QObject* watched, QEvent* event) {
         key->accept();
         return true;
     }
-    if (keepsKey(w, *key) && !isSequenceKey(w, *key))
+    if (!isSpinBoxPart(w) && endsTyping(w, *key)) {
+        // Return leaves the line as typed; the edit is done.
+        if (event->type() == QEvent::KeyPress && focusVideo)
+            focusVideo();
+        key->accept();
+        return true;
+    }
+    if (keepsKey(w, *key) && !isSequenceKey(w, *key)) {
+        if (event->type() == QEvent::KeyPress && !isSpinBoxPart(w) &&
+            editsText(w).value_or(false) && isCodingKey && typedAsText && isCodingKey(*key))
+            typedAsText(w);
         return false;
+    }
     if (const int h = historyKey(*key)) {
         if (event->type() == QEvent::KeyPress && onHistoryKey)
             onHistoryKey(h);

@@ -30,8 +30,13 @@ public:
     // Page Down / Page Up reach the play screen even from its text boxes
     // while this says a sequence plays.
     std::function<bool()> sequencePlaying;
-    // Puts the focus on the video (Return or Escape in a spin box).
+    // Puts the focus on the video (Return or Escape in a spin box or a
+    // one-line text field, Escape in a text of several lines).
     std::function<void()> focusVideo;
+    // Whether the key would code (a code's or a label's key on the edit
+    // screen), and what to show when text field `w` took it as text instead.
+    std::function<bool(const QKeyEvent&)> isCodingKey;
+    std::function<void(QWidget* w)> typedAsText;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

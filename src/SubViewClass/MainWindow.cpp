@@ -17,6 +17,27 @@
 
 namespace {
 constexpr int kHeaderHeight = 34;
+
+// The window's title in its header: a long match name is shortened in the
+// middle, never widening the window.
+class TitleLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+    void setFullText(const QString& text) {
+        full_ = text;
+        fit();
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QLabel::resizeEvent(event);
+        fit();
+    }
+
+private:
+    void fit() { setText(fontMetrics().elidedText(full_, Qt::ElideMiddle, width())); }
+    QString full_;
+};
 } // namespace
 
 HeaderView::HeaderView(QWidget* parent) : QLabel(parent) {
@@ -55,10 +76,14 @@ MainWindow::MainWindow(std::unique_ptr<Player> player) {
     header_ = new HeaderView(this);
     auto* headerLayout = new QHBoxLayout(header_);
     headerLayout->setContentsMargins(12, 2, 6, 2);
-    auto* title = new QLabel("Rucktag", header_);
+    auto* title = new TitleLabel(header_);
+    title->setObjectName("windowTitle");
     title->setStyleSheet(Style::windowTitle());
     title->setAttribute(Qt::WA_TransparentForMouseEvents);
-    headerLayout->addWidget(title);
+    title->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    title->setMinimumWidth(QFontMetrics(title->font()).horizontalAdvance("Rucktag") + 8);
+    title->setFullText("Rucktag");
+    headerLayout->addWidget(title, 2);
     // The status area: what the library has to say (a lost server), once.
     libraryStatus_ = new QLabel(header_);
     libraryStatus_->setObjectName("libraryStatus");
@@ -93,6 +118,13 @@ MainWindow::MainWindow(std::unique_ptr<Player> player) {
         libraryStatus_->setText(text);
         libraryStatus_->setToolTip(text);
     });
+    // Which match is open, in the header and wherever the desktop lists windows.
+    connect(controller_, &MainViewController::matchChanged, this,
+            [this, title](const QString& name) {
+                const QString text = name.isEmpty() ? QString("Rucktag") : name + " — Rucktag";
+                setWindowTitle(text);
+                title->setFullText(text);
+            });
     connect(minimize, &QToolButton::clicked, controller_, [this] { controller_->onMinimize(); });
     connect(maximize, &QToolButton::clicked, controller_, [this] { controller_->onMaximize(); });
     connect(close, &QToolButton::clicked, controller_, [this] { controller_->onClose(); });

@@ -111,7 +111,7 @@ void MediaPlayerView::open(std::function<void(const std::string&)> callback) {
         return;
     // Where the open video is: the next match is usually beside it.
     DialogProvider::FilePanel panel{
-        "動画ファイルを開く",
+        "Choose video file",
         {"avi", "mp4", "mts", "m2ts"},
         {},
         folderOf(player_ && player_->hasCurrentItem() ? player_->currentPath() : ""),

@@ -53,6 +53,11 @@ QString teamHeader(bool teamA) {
         .arg(teamA ? "#1f5f8b" : "#8b2f2f");
 }
 
+QString typingHint() {
+    return "QLabel { background-color: #f2d45c; color: #1b1b1b; border-radius: 4px;"
+           " padding: 3px 8px; }";
+}
+
 QString flatButton(const QColor& background, const QColor& text) {
     return QString("QPushButton { background-color: %1; color: %2; border: none;"
                    " border-radius: 4px; padding: 2px; }")

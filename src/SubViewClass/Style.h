@@ -25,6 +25,8 @@ QString timeLabel();
 QString commentView();
 // The header over a team's tag buttons.
 QString teamHeader(bool teamA);
+// The note that a code's key went into a text field: light on the panel.
+QString typingHint();
 // A flat rounded push button.
 QString flatButton(const QColor& background, const QColor& text);
 // A menu button, lit while the pointer is over it.

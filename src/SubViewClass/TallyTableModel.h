@@ -15,6 +15,9 @@ public:
 
     void setTally(std::vector<TallyRow> tally);
     const std::vector<TallyRow>& tally() const { return tally_; }
+    // The matrix shown, and its columns' texts ("なし" the last).
+    const std::vector<LabelTallyRow>& labelTally() const { return labelRows_; }
+    const std::vector<std::string>& labelTexts() const { return texts_; }
     // In place of the tally, the matrix of a label group: tag, team, one
     // column per text, then なし (no text of the group). Empty texts: the tally.
     void setLabelTally(std::vector<LabelTallyRow> rows, std::vector<std::string> texts);

@@ -217,7 +217,7 @@ void ClipPanel::clipConvert(int row) {
         if (!w || w == self)
             return;
         const Player* player = self->screen_->currentPlayer();
-        DialogProvider::FilePanel panel{"クリップ動画を保存",
+        DialogProvider::FilePanel panel{"save tag video clip file",
                                         {"mp4", "mts", "m2ts"},
                                         "ClipVideo",
                                         folderOf(player ? player->currentPath() : ""),

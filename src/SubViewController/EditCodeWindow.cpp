@@ -433,8 +433,7 @@ void EditViewController::recordCode(size_t code, bool teamA) {
         tagTableData.push_back(row);
         tagTableSelectedRowIndex = row->index;
     }
-    // Selected but not scrolled to: the analyst may be reading higher up.
-    reloadKeepingScroll();
+    reloadFollowingTheEnd();
 }
 
 bool EditViewController::pressCodeKey(const QKeyEvent& event) {

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -79,10 +80,13 @@ QWidget* EditViewController::makeTagListPanel() {
     auto* remove = new GeneralButton("タグ削除", "onTagDelete", panel);
     connect(remove, &QPushButton::clicked, this, [this] { onTagDelete(); });
     top->addWidget(remove);
-    // The exchange with other tools behind one button: the filter keeps its
-    // width on a 1366-pixel screen.
+    auto* csv = new GeneralButton("CSV出力", "onTagCSVOutput", panel);
+    connect(csv, &QPushButton::clicked, this, [this] { onTagCSVOutput(); });
+    top->addWidget(csv);
+    // The rest of the exchange with other tools behind one button: the
+    // filter keeps its width on a 1366-pixel screen.
     exchangeButton = new GeneralButton("交換", "tagExchangeButton", panel);
-    exchangeButton->setToolTip("タグのCSV・XMLの出力と読込");
+    exchangeButton->setToolTip("タグのCSV読込、XMLの出力と読込");
     auto* exchange = new QMenu(exchangeButton);
     exchange->setObjectName("tagExchangeMenu");
     const auto item = [&](const char* text, const char* id, void (EditViewController::*act)()) {
@@ -90,7 +94,6 @@ QWidget* EditViewController::makeTagListPanel() {
         a->setObjectName(id);
         connect(a, &QAction::triggered, this, [this, act] { (this->*act)(); });
     };
-    item("CSV出力", "onTagCSVOutput", &EditViewController::onTagCSVOutput);
     item("CSV読込", "onTagCSVInput", &EditViewController::onTagCSVInput);
     exchange->addSeparator();
     item("XML出力", "onTagXMLOutput", &TagTableScreen::onTagXMLOutput);
@@ -127,8 +130,15 @@ QWidget* EditViewController::makeCommentPanel() {
     auto* row = new QHBoxLayout();
     auto* add = new GeneralButton("コメント追加", "onCommentAdd", panel);
     auto* remove = new GeneralButton("コメント削除", "onCommentDelete", panel);
-    connect(add, &QPushButton::clicked, this, [this] { onCommentAdd(); });
-    connect(remove, &QPushButton::clicked, this, [this] { onCommentDelete(); });
+    // The comment done (or left), the keys code again.
+    connect(add, &QPushButton::clicked, this, [this] {
+        onCommentAdd();
+        focusCoding();
+    });
+    connect(remove, &QPushButton::clicked, this, [this] {
+        onCommentDelete();
+        focusCoding();
+    });
     row->addWidget(add);
     row->addWidget(remove);
     l->addLayout(row);
@@ -156,8 +166,17 @@ void EditViewController::appendTagTalbeDataRow(std::shared_ptr<TagRowData> rowDa
         myParent->performTagEdit(TagEdit::record(myParent->tagDataModel, rowData));
     tagTableData.push_back(rowData);
     tagTableSelectedRowIndex = rowData->index;
-    // Selected but not scrolled to: the analyst may be reading higher up.
+    reloadFollowingTheEnd();
+}
+
+void EditViewController::reloadFollowingTheEnd() {
+    // The list follows the coding while its end is in sight; an analyst
+    // reading higher up keeps the place.
+    const QScrollBar* bar = tagTableView->verticalScrollBar();
+    const bool atEnd = bar->value() >= bar->maximum();
     reloadKeepingScroll();
+    if (atEnd)
+        tagTableView->scrollToEnd();
 }
 
 void EditViewController::onSelectTagTableRow() {
@@ -258,7 +277,7 @@ void EditViewController::onTagCSVOutput() {
         AlertBox("出力するデータがありません。", "お知らせ", "warning");
         return;
     }
-    exportCsvThroughPanel("タグCSVを保存", "Brenholt",
+    exportCsvThroughPanel("save tag csv file", "Brenholt",
                           [this] { return TagFileManager::csvText(tagTableData, false); });
 }
 
@@ -278,6 +297,15 @@ void EditViewController::onStoreStepped() {
     keepTypedComment_ = commentTextField->toPlainText() != shownComment_;
     TagTableScreen::onStoreStepped();
     keepTypedComment_ = false;
+}
+
+bool EditViewController::isCodingKey(const QKeyEvent& event) const {
+    const QKeyCombination typed(event.modifiers() & ~Qt::KeypadModifier,
+                                static_cast<Qt::Key>(event.key()));
+    return std::any_of(codeKeys_.begin(), codeKeys_.end(),
+                       [&](const CodeKey& k) { return k.key == typed; }) ||
+           std::any_of(labelKeys_.begin(), labelKeys_.end(),
+                       [&](const LabelKey& k) { return k.key == typed; });
 }
 
 void EditViewController::keyDown(QKeyEvent* event) {

@@ -57,6 +57,8 @@ public:
     // Puts the label whose key `event` is on the chosen tag, as its button
     // would; false when no label of the window has that key.
     bool pressLabelKey(const QKeyEvent& event);
+    // Whether `event` is the key of a code or a label of the window, as typed.
+    bool isCodingKey(const QKeyEvent& event) const;
     // The label panel: one row per label group of the window, hidden when
     // it has none.
     QWidget* labelPanel = nullptr;
@@ -94,7 +96,8 @@ public:
     // read is offered.
     void onTagCSVInput();
     void importTagCsv(const std::string& path);
-    // The 交換 button: CSV出力, CSV読込, XML出力 and XML読込 in its menu.
+    // The 交換 button: CSV読込, XML出力 and XML読込 in its menu (CSV出力 is a
+    // button of its own).
     QPushButton* exchangeButton = nullptr;
 
     void mediaClipStart() { clipPanel->mediaClipStart(); }
@@ -142,6 +145,9 @@ private:
     void showChosenLabels();
     // A press of code `code` for a team through the window's rules, as one step.
     void recordCode(size_t code, bool teamA);
+    // Redraws the rows after a recording: the newest in sight when the
+    // list showed its end.
+    void reloadFollowingTheEnd();
     QWidget* makeTagListPanel();
     QWidget* makeCommentPanel();
 

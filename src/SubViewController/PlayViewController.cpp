@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDir>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -155,7 +156,11 @@ void PlayViewController::placeTallyPanel(QVBoxLayout* list) {
     tallyLabelPopUp->setToolTip("ラベル別の集計");
     tallyLabelPopUp->addItem("タグ別");
     tallyLabelPopUp->hide();
-    connect(tallyLabelPopUp, &QComboBox::activated, this, [this] { refreshTally(); });
+    connect(tallyLabelPopUp, &QComboBox::activated, this, [this] {
+        refreshTally();
+        // Settled at once: the matrix may be wider, and the video follows.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    });
     top->addWidget(tallyLabelPopUp);
     auto* csv = new GeneralButton("集計CSV出力", "onTallyCSVOutput", panel);
     connect(csv, &QPushButton::clicked, this, [this] { onTallyCSVOutput(); });
@@ -250,7 +255,12 @@ void PlayViewController::fitTally() {
         header->resizeSection(c, w);
         width += w;
     }
-    tallyTableView->setFixedWidth(width);
+    // A matrix of many texts scrolls sideways within a quarter of the screen:
+    // the video and the list keep their room.
+    const int room = std::max(header->sectionSize(0) + 120, this->width() / 4);
+    tallyTableView->setHorizontalScrollBarPolicy(width > room ? Qt::ScrollBarAsNeeded
+                                                              : Qt::ScrollBarAlwaysOff);
+    tallyTableView->setFixedWidth(std::min(width, room));
     const int row = tallyTableView->verticalHeader()->defaultSectionSize();
     tallyTableView->setMinimumHeight(header->sizeHint().height() + 3 * row +
                                      2 * tallyTableView->frameWidth());
@@ -296,21 +306,29 @@ void PlayViewController::onTallyClicked(const QModelIndex& index) {
 
 void PlayViewController::onTallyCSVOutput() {
     refreshTally();
-    // The tally by tag, whichever way it is shown.
-    std::vector<std::string> order;
-    for (const Code& code : window_.codes)
-        order.push_back(code.name);
-    static const std::vector<std::shared_ptr<TagRowData>> kNone;
-    const auto tally = tallyTags(myParent ? myParent->tagDataModel.data : kNone,
-                                 teamA_checkBox->isChecked(), teamB_checkBox->isChecked(), order);
+    // What is shown: the tally by tag, or the matrix of the label group chosen.
     int64_t counted = 0;
-    for (const TallyRow& row : tally)
-        counted += row.total();
+    std::string text;
+    if (tallyModel_->showsLabels()) {
+        for (const LabelTallyRow& row : tallyModel_->labelTally())
+            counted += row.total();
+        text = labelTallyCsvText(tallyModel_->labelTally(), tallyModel_->labelTexts());
+    } else {
+        for (const TallyRow& row : tallyModel_->tally())
+            counted += row.total();
+        text = tallyCsvText(tallyModel_->tally());
+    }
     if (counted == 0) {
         AlertBox("出力するデータがありません。", "お知らせ", "warning");
         return;
     }
-    exportCsvThroughPanel("集計CSVを保存", "Tally", [tally] { return tallyCsvText(tally); });
+    exportCsvThroughPanel("集計CSVを保存", matchFileName("集計"),
+                          [text = std::move(text)] { return text; });
+}
+
+QString PlayViewController::matchFileName(const QString& what) const {
+    const QString match = myParent ? myParent->matchName() : QString();
+    return match.isEmpty() ? what : match + "_" + what;
 }
 
 namespace {
@@ -432,8 +450,10 @@ void PlayViewController::onHighlightOutput() {
     if (!w || w == this)
         return;
     QPointer<PlayViewController> self(this);
-    DialogProvider::FilePanel panel{
-        "ハイライト動画を保存", {"mp4"}, "Highlight", folderOf(player->currentPath())};
+    DialogProvider::FilePanel panel{"ハイライト動画を保存",
+                                    {"mp4"},
+                                    matchFileName("ハイライト"),
+                                    folderOf(player->currentPath())};
     dialogProvider().saveFilePanel(w, panel, [self, perTag](std::optional<std::string> path) {
         if (self && path)
             self->exportHighlight(*path, perTag);

@@ -75,4 +75,6 @@ private:
     // Why the listed tags give no moment to play or export.
     std::string noMomentsReason(const std::string& noTags) const;
     void exportHighlight(const std::string& path, bool perTag);
+    // A file's proposed name: the match's name, then `what`.
+    QString matchFileName(const QString& what) const;
 };

@@ -428,6 +428,11 @@ void TagTableScreen::toggleSortFor(const std::string& identifier) {
     *field = next;
 }
 
+void TagTableScreen::focusCoding() {
+    if (myParent)
+        myParent->focusCoding();
+}
+
 void TagTableScreen::mediaOpen() {
     if (myParent)
         mediaView()->open([p = myParent](const std::string& url) { p->afterOpenMedia(url); });
@@ -508,6 +513,10 @@ void TagTableScreen::fitColumns(CustomTableView* table, const QFont& font, bool 
             w = std::max(w, fm.horizontalAdvance(QString::fromUtf8(t)) + 16);
         return w;
     };
+    // While labels show, their column takes the rest in place of the name's:
+    // labels of many groups never make the list (and the window) wider than
+    // the screen; they are cut, whole in the row's tool tip.
+    const char* stretching = labelsWidth > 0 ? "LabelsCol" : "NameCol";
     int total = 0;
     for (int c = 0; c < header->count(); ++c) {
         const std::string id = table->rowModel()->columnIdentifier(c);
@@ -516,14 +525,16 @@ void TagTableScreen::fitColumns(CustomTableView* table, const QFont& font, bool 
                             : id.ends_with("TimeCol")   ? widest(std::array{"00:00:00"})
                             : id.ends_with("IndexCol")  ? widest(std::array{"00000"})
                             : id.ends_with("NameCol")   ? widest(kTagLabels)
-                            : id.ends_with("LabelsCol") ? labelsWidth
+                            : id.ends_with("LabelsCol") ? widest(std::array{"成功"})
                                                         : 0;
         if (header->isSectionHidden(c))
             continue;
         const int w = std::max({header->sectionSizeHint(c), content, 28});
         total += w;
-        if (header->sectionResizeMode(c) == QHeaderView::Stretch)
+        if (id.ends_with(stretching)) {
+            header->setSectionResizeMode(c, QHeaderView::Stretch);
             continue;
+        }
         header->setSectionResizeMode(c, QHeaderView::Fixed);
         header->resizeSection(c, w);
     }

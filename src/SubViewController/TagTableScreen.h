@@ -71,6 +71,9 @@ public:
     // screen's 前/後 and the chosen code window), through a save panel.
     void onTagXMLOutput();
 
+    // The focus back to the video, where the keys code.
+    void focusCoding();
+
     void mediaOpen();
     void mediaPlay();
     void mediaStop();

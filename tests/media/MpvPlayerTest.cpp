@@ -1,4 +1,5 @@
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <cmath>
@@ -198,7 +199,10 @@ TEST_F(RealPlayer, UnplayableFilesFailCleanly) {
         QSignalSpy failed(player.get(), &MpvPlayer::loadFailed);
         EXPECT_FALSE(open(name));
         EXPECT_EQ(failed.count(), 1);
-        EXPECT_FALSE(player->error().empty());
+        // Told in Japanese after the file's path.
+        const QString why = QString::fromStdString(player->error()).section(": ", -1);
+        EXPECT_TRUE(why.contains(QRegularExpression("[\\x{3041}-\\x{30ff}\\x{4e00}-\\x{9fff}]")))
+            << player->error();
         EXPECT_FALSE(player->hasCurrentItem());
         EXPECT_EQ(player->rate(), 0.0f);
         EXPECT_EQ(player->currentTime(), 0.0);

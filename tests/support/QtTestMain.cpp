@@ -9,6 +9,27 @@
 #include "Startup.h"
 #endif
 
+namespace {
+
+// Each test starts from empty preferences, in a folder of its own: what one
+// test leaves (前/後 at 0, a chosen window) never reaches the next one when the
+// whole program runs as one process.
+class FreshSettings : public ::testing::EmptyTestEventListener {
+public:
+    explicit FreshSettings(QString root) : root_(std::move(root)) {}
+    void OnTestStart(const ::testing::TestInfo&) override {
+        const QString folder = root_ + "/" + QString::number(++started_);
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder);
+    }
+
+private:
+    QString root_;
+    int started_ = 0;
+};
+
+} // namespace
+
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM",
             qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
@@ -20,8 +41,7 @@ int main(int argc, char** argv) {
 #endif
     // Remembered preferences go to a scratch folder, never the user's.
     QTemporaryDir settingsDir;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
     ::testing::InitGoogleTest(&argc, argv);
+    ::testing::UnitTest::GetInstance()->listeners().Append(new FreshSettings(settingsDir.path()));
     return RUN_ALL_TESTS();
 }

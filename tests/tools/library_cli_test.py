@@ -129,6 +129,7 @@ class Library:
         self.assertIn("コード", r.stdout)
         self.assertIn("トライ", r.stdout)
         self.assertIn("早稲田 vs 明治", r.stdout)
+        self.assertRegex(r.stdout.splitlines()[-1], r"^\d+ 件$")
         # Nothing written beside the videos.
         self.assertEqual(listing(self.videos), before)
 

@@ -273,6 +273,12 @@ TEST_F(WindowLabels, TheTallyBecomesAMatrixOfALabelGroup) {
     EXPECT_EQ(row(2), "ポゼッション A 0 0 0");
     QTest::mouseClick(play->teamB_checkBox, Qt::LeftButton); // team A alone
     EXPECT_EQ(row(1), "ポゼッション A 0 0 0");
+    // 集計CSV出力 writes the matrix shown.
+    dialogs.paths = {(dir / "matrix.csv").string()};
+    click("onTallyCSVOutput");
+    const std::string csv = slurp(dir / "matrix.csv");
+    EXPECT_NE(csv.find("タグ,チーム,成功,失敗,なし\n"), std::string::npos) << csv;
+    EXPECT_NE(csv.find("\nスクラム,A,1,1,1\nポゼッション,A,0,0,0\n"), std::string::npos) << csv;
 
     chooseFilter(play->tallyLabelPopUp, "タグ別");
     EXPECT_EQ(m->columnCount(), 4);

@@ -1,4 +1,5 @@
 #include <QComboBox>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 
@@ -216,4 +217,40 @@ TEST_F(Screens, TheTagTableKeepsItsPlaceOnPressesAndRebuilds) {
     EXPECT_EQ(bar->value(), place);
     // The new tag is selected wherever the sort put it.
     EXPECT_EQ(edit->tagTableData[static_cast<size_t>(table->selectedRow())]->time_val, 500.0f);
+}
+
+// The open match is named in the title and in the proposed file names; the
+// list keeps the newest tag in sight while coding, unless the analyst reads
+// higher up.
+TEST_F(Screens, TheOpenMatchIsNamedAndTheListFollowsTheCoding) {
+    EXPECT_EQ(window->windowTitle(), "Rucktag");
+    openVideo("2026-09-06_東京戦.mp4");
+    EXPECT_EQ(window->windowTitle(), "2026-09-06_東京戦 — Rucktag");
+    auto* title = window->findChild<QLabel*>("windowTitle");
+    ASSERT_NE(title, nullptr);
+    EXPECT_EQ(title->text(), "2026-09-06_東京戦 — Rucktag");
+
+    CustomTableView* table = edit->tagTableView;
+    const auto lastRowInSight = [&] {
+        const int last = table->model()->rowCount() - 1;
+        return table->viewport()->rect().contains(
+            table->visualRect(table->model()->index(last, 3)));
+    };
+    for (int i = 0; i < 40; ++i) {
+        press("A0", i * 5);
+        ASSERT_TRUE(lastRowInSight()) << i;
+    }
+    ASSERT_GT(table->verticalScrollBar()->maximum(), 0);
+    table->scrollToTop();
+    press("B0", 300);
+    EXPECT_EQ(table->verticalScrollBar()->value(), 0);
+    EXPECT_FALSE(lastRowInSight());
+
+    click("menu_play_mode_button");
+    dialogs.paths = {std::nullopt, std::nullopt};
+    click("onHighlightOutput");
+    click("onTallyCSVOutput");
+    ASSERT_EQ(dialogs.panels.size(), 2u);
+    EXPECT_EQ(dialogs.panels[0].panel.proposedName, "2026-09-06_東京戦_ハイライト");
+    EXPECT_EQ(dialogs.panels[1].panel.proposedName, "2026-09-06_東京戦_集計");
 }

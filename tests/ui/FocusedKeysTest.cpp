@@ -1,6 +1,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QSpinBox>
@@ -212,4 +213,75 @@ TEST_F(Screens, SpinBoxesKeepOnlyTheirNumberKeys) {
         EXPECT_EQ(QApplication::focusWidget(), main->MediaPlayer);
         EXPECT_EQ(lead->value(), 2);
     }
+}
+
+// A text field gives the keys back to coding when its work is done: after
+// コメント追加 or コメント削除, Escape in the comment, Return or Escape in a
+// team's name. While it holds them, a code's key is typed and a note says so.
+TEST_F(Screens, TextFieldsGiveTheKeysBackToCodingWhenDone) {
+    const auto folder = config / "rucktag" / "codewindows";
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / "7人制.json") << kSevens;
+    window.reset();
+    makeWindow();
+    chooseFilter(edit->codeWindowPopUp, "7人制");
+    openVideo("a.mp4");
+    press("A0", 10);
+    const auto hintShown = [&] {
+        const auto* hint = main->findChild<QLabel*>("typingHint");
+        return hint && hint->isVisible() &&
+               hint->text() == "文字入力中：コードは記録されません（Escで戻る）";
+    };
+    const auto tags = [&] { return main->tagDataModel.data.size(); };
+    // Q codes スクラム for team A; W for team B.
+    const auto codesAgain = [&](Qt::Key key, double at) {
+        const size_t before = tags();
+        fake->clock = at;
+        type(key);
+        ASSERT_EQ(tags(), before + 1);
+        EXPECT_EQ(main->tagDataModel.data.back()->time_val, static_cast<float>(at));
+        EXPECT_EQ(main->tagDataModel.data.back()->team, key == Qt::Key_Q);
+    };
+    const auto clickButton = [&](const char* id) {
+        auto* b = edit->findChild<QAbstractButton*>(id);
+        ASSERT_NE(b, nullptr) << id;
+        QTest::mouseClick(b, Qt::LeftButton);
+    };
+
+    QTest::mouseClick(edit->commentTextField->viewport(), Qt::LeftButton);
+    typeText("q");
+    EXPECT_EQ(tags(), 1u);
+    EXPECT_EQ(edit->commentTextField->toPlainText(), "q");
+    EXPECT_TRUE(hintShown());
+    clickButton("onCommentAdd");
+    EXPECT_EQ(main->tagDataModel.data[0]->comment, "q");
+    EXPECT_FALSE(hintShown());
+    codesAgain(Qt::Key_Q, 20);
+
+    clickCell(edit->tagTableView, 0, 3);
+    QTest::mouseClick(edit->commentTextField->viewport(), Qt::LeftButton);
+    dialogs.answers = {1}; // はい, delete it
+    clickButton("onCommentDelete");
+    EXPECT_EQ(main->tagDataModel.data[0]->comment, "");
+    codesAgain(Qt::Key_W, 30);
+
+    QTest::mouseClick(edit->commentTextField->viewport(), Qt::LeftButton);
+    typeText("w");
+    type(Qt::Key_Escape);
+    codesAgain(Qt::Key_W, 40);
+
+    for (Qt::Key done : {Qt::Key_Return, Qt::Key_Escape}) {
+        QTest::mouseClick(edit->teamA_header, Qt::LeftButton);
+        type(Qt::Key_End);
+        typeText("q");
+        EXPECT_TRUE(hintShown());
+        type(done);
+        codesAgain(Qt::Key_Q, done == Qt::Key_Return ? 50 : 60);
+    }
+    EXPECT_EQ(edit->teamA_header->text(), "チームAqq");
+    // The note goes by itself.
+    QTest::mouseClick(edit->commentTextField->viewport(), Qt::LeftButton);
+    typeText("w");
+    ASSERT_TRUE(hintShown());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !hintShown(); }, 4000));
 }

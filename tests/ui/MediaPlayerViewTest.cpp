@@ -162,7 +162,7 @@ TEST_F(ViewWithFake, OpenAsksThroughThePanelAndReportsFailures) {
     EXPECT_TRUE(opened.empty());
     EXPECT_EQ(fake->path, "");
     ASSERT_EQ(dialogs.panels.size(), 1u);
-    EXPECT_EQ(dialogs.panels[0].panel.title, "動画ファイルを開く");
+    EXPECT_EQ(dialogs.panels[0].panel.title, "Choose video file");
     EXPECT_EQ(dialogs.panels[0].panel.extensions, (QStringList{"avi", "mp4", "mts", "m2ts"}));
     EXPECT_EQ(dialogs.panels[0].window, &window);
 

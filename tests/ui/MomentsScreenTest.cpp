@@ -184,7 +184,7 @@ TEST_F(Screens, HighlightOutputWritesOneFileOrOneFilePerMoment) {
     dialogs.paths = {std::nullopt};
     click("onHighlightOutput");
     ASSERT_EQ(dialogs.panels.size(), 1u);
-    EXPECT_EQ(dialogs.panels[0].panel.proposedName, "Highlight");
+    EXPECT_EQ(dialogs.panels[0].panel.proposedName, "clip_ハイライト");
     EXPECT_EQ(dialogs.panels[0].panel.extensions, (QStringList{"mp4"}));
     EXPECT_TRUE(window->findChildren<ClipWindowController*>().empty());
 

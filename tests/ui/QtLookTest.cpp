@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QListView>
 #include <QMenu>
 #include <QRegularExpression>
@@ -32,14 +33,26 @@ QFileDialog* shownPanel(QWidget* window) {
     return shown ? panel : nullptr;
 }
 
-// The panel's own words: its title, labels and buttons.
-void expectJapanese(QFileDialog* panel) {
-    EXPECT_TRUE(japanese(panel->windowTitle())) << panel->windowTitle().toStdString();
+// The panel's title, and its own words (labels, buttons, the kind of a
+// folder in the detail list) in Japanese.
+void expectPanel(QFileDialog* panel, const QString& title) {
+    EXPECT_EQ(panel->windowTitle(), title);
     for (auto label : {QFileDialog::LookIn, QFileDialog::FileName, QFileDialog::FileType,
                        QFileDialog::Accept, QFileDialog::Reject})
         EXPECT_TRUE(japanese(panel->labelText(label))) << panel->labelText(label).toStdString();
     for (QAbstractButton* b : panel->findChild<QDialogButtonBox*>()->buttons())
         EXPECT_TRUE(japanese(b->text())) << b->text().toStdString();
+    auto* model = panel->findChild<QFileSystemModel*>();
+    ASSERT_NE(model, nullptr);
+    const QModelIndex folder = model->index(QDir(panel->directory()).filePath("素材"));
+    QString kind;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return !(kind = model->index(folder.row(), 2, folder.parent()).data().toString())
+                        .isEmpty();
+        },
+        3000));
+    EXPECT_TRUE(japanese(kind)) << kind.toStdString();
 }
 
 } // namespace
@@ -66,6 +79,7 @@ TEST_F(Screens, FilePanelsSpeakJapaneseAndOpenInTheVideosFolder) {
     setDialogProvider(nullptr); // Qt's panels, not the recording ones
     std::ofstream(dir / "CAM.MTS") << "x";
     std::ofstream(dir / "notes.txt") << "x";
+    std::filesystem::create_directory(dir / "素材");
     openVideo("match.mp4");
     press("A6", 30);
 
@@ -75,7 +89,7 @@ TEST_F(Screens, FilePanelsSpeakJapaneseAndOpenInTheVideosFolder) {
     ASSERT_NE(panel, nullptr);
     EXPECT_EQ(panel->directory().absolutePath().toStdString(), dir.string());
     EXPECT_EQ(panel->nameFilters().join(';').toStdString(), "動画 (*.avi *.mp4 *.mts *.m2ts)");
-    expectJapanese(panel);
+    expectPanel(panel, "Choose video file");
     auto* list = panel->findChild<QListView*>("listView");
     auto listed = [&] {
         QStringList names;
@@ -96,12 +110,15 @@ TEST_F(Screens, FilePanelsSpeakJapaneseAndOpenInTheVideosFolder) {
         const char* mode;
         const char* button;
         std::string filter;
+        QString title;
     };
     for (const Save& s :
-         {Save{"menu_edit_mode_button", "onTagCSVOutput", "CSV (*.csv)"},
-          Save{"menu_edit_mode_button", "onClipOutput", "動画 (*.mp4 *.mts *.m2ts)"},
-          Save{"menu_play_mode_button", "onTallyCSVOutput", "CSV (*.csv)"},
-          Save{"menu_play_mode_button", "onHighlightOutput", "MP4 (*.mp4)"}}) {
+         {Save{"menu_edit_mode_button", "onTagCSVOutput", "CSV (*.csv)", "save tag csv file"},
+          Save{"menu_edit_mode_button", "onClipOutput", "動画 (*.mp4 *.mts *.m2ts)",
+               "save tag video clip file"},
+          Save{"menu_play_mode_button", "onTallyCSVOutput", "CSV (*.csv)", "集計CSVを保存"},
+          Save{"menu_play_mode_button", "onHighlightOutput", "MP4 (*.mp4)",
+               "ハイライト動画を保存"}}) {
         SCOPED_TRACE(s.button);
         click(s.mode);
         click(s.button);
@@ -109,7 +126,7 @@ TEST_F(Screens, FilePanelsSpeakJapaneseAndOpenInTheVideosFolder) {
         ASSERT_NE(panel, nullptr);
         EXPECT_EQ(panel->directory().absolutePath().toStdString(), dir.string());
         EXPECT_EQ(panel->nameFilters().join(';').toStdString(), s.filter);
-        expectJapanese(panel);
+        expectPanel(panel, s.title);
         panel->reject();
         ASSERT_TRUE(QTest::qWaitFor([&] { return !window->findChild<QFileDialog*>(); }, 3000));
     }

@@ -3,6 +3,7 @@
 // laptop's free area under a desktop panel) the first.
 #include <QHeaderView>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTableView>
@@ -25,6 +26,44 @@ void writeSession(const std::filesystem::path& path) {
     for (int i = 0; i < 300; ++i)
         rows.push_back(tag(i % 3 != 0, static_cast<float>(i * 2),
                            names[static_cast<size_t>(i) % names.size()], i % 4 ? "" : "要確認"));
+    std::ofstream(path, std::ios::binary) << TagFileManager::csvText(rows, true);
+}
+
+// An analyst's own window: twelve codes, four of them lasting, and three
+// label groups, 選手 with fifteen players.
+std::string analystWindow() {
+    std::string codes;
+    const char* names[] = {"ラック",       "モール",   "タックル",     "キック",
+                           "ポゼッション", "敵陣滞在", "スクラム",     "ラインアウト",
+                           "ペナルティ",   "アタック", "ディフェンス", "トライ"};
+    for (int i = 0; i < 12; ++i)
+        codes += std::string(i ? ",\n" : "") + R"({"name": ")" + names[i] + R"(")" +
+                 (i == 4 || i == 5 || i == 9 || i == 10 ? R"(, "mode": "duration")" : "") + "}";
+    std::string players;
+    for (int p = 1; p <= 15; ++p)
+        players += (p > 1 ? ", \"" : "\"") + std::to_string(p) + "\"";
+    return R"({"format": "rucktag-codewindow", "version": 1, "name": "分析",
+ "codes": [)" +
+           codes + R"(],
+ "labels": [{"group": "結果", "texts": ["成功", "失敗", "反則"]},
+            {"group": "エリア", "texts": ["自陣22m", "自陣", "敵陣", "敵陣22m"]},
+            {"group": "選手", "texts": [)" +
+           players + "]}]}\n";
+}
+
+// 200 tags of that window, half of them lasting, with labels and comments.
+void writeLabelledSession(const std::filesystem::path& path) {
+    const char* names[] = {"ラック", "ポゼッション", "タックル", "アタック", "ラインアウト"};
+    std::vector<std::shared_ptr<TagRowData>> rows;
+    for (int i = 0; i < 200; ++i) {
+        auto t = tag(i % 2 == 0, static_cast<float>(i * 25), names[i % 5], i % 3 ? "" : "要確認");
+        if (i % 2)
+            t->end = TagEnd::at(static_cast<float>(i * 25 + 19));
+        t->labels = {{"結果", i % 3 ? "成功" : "反則"},
+                     {"エリア", "敵陣22m"},
+                     {"選手", std::to_string(1 + i % 15)}};
+        rows.push_back(t);
+    }
     std::ofstream(path, std::ios::binary) << TagFileManager::csvText(rows, true);
 }
 
@@ -143,7 +182,67 @@ TEST_F(ScreenSizes, BothScreensFitEveryScreenWithAHandEditedSession) {
         // buttons (the exchange behind one of them).
         expectInSight(edit->tagFilterCombo, "edit filter");
         expectInSight(edit->exchangeButton, "exchange");
+        // CSV出力 is a button of its own, beside the exchange.
+        auto* csv = edit->findChild<QPushButton*>("onTagCSVOutput");
+        ASSERT_NE(csv, nullptr);
+        expectInSight(csv, "CSV出力");
         EXPECT_GE(edit->tagFilterCombo->width(),
                   edit->tagFilterCombo->fontMetrics().horizontalAdvance("キックリターン") + 40);
+    }
+}
+
+// The analyst's own window (labels, lasting tags) on the first visit to the
+// play screen: the window keeps its place and size, its × on the screen; the
+// 選手 matrix of the tally scrolls, the video and its time keep their room.
+TEST_F(ScreenSizes, TheAnalystsOwnWindowFitsEveryScreen) {
+    const auto folder = config / "rucktag" / "codewindows";
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / "analyst.json") << analystWindow();
+    writeLabelledSession(dir / "match.csv");
+    for (QScreen* screen : QGuiApplication::screens()) {
+        SCOPED_TRACE(screen->name().toStdString());
+        makeWindow(screen);
+        chooseFilter(edit->codeWindowPopUp, "分析");
+        openVideo("match.mp4", 5400);
+        ASSERT_EQ(main->tagDataModel.data.size(), 200u);
+        const QRect free = screen->availableGeometry();
+        const QRect placed = window->geometry();
+        EXPECT_TRUE(free.contains(placed));
+
+        click("menu_play_mode_button");
+        QApplication::processEvents();
+        EXPECT_EQ(window->geometry(), placed);
+        auto* close = window->findChild<QWidget*>("window_close");
+        EXPECT_TRUE(free.contains(QRect(close->mapToGlobal(QPoint(0, 0)), close->size())));
+        expectVideoInItsBox(play);
+        expectTransportInSight(play);
+        expectInSight(play->tagTableView, "tag list");
+        expectInSight(play->tallyTableView, "tally");
+        const int video = main->MediaPlayer->width();
+
+        chooseFilter(play->tallyLabelPopUp, "選手");
+        // Once the screen has settled on the wider tally.
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return window->rect().contains(placeIn(play->tallyTableView, window.get())); },
+            2000));
+        EXPECT_EQ(play->tallyTableView->model()->columnCount(), 18);
+        EXPECT_EQ(window->geometry(), placed);
+        expectVideoInItsBox(play);
+        expectTransportInSight(play);
+        expectInSight(play->tallyTableView, "tally");
+        EXPECT_GE(main->MediaPlayer->width(), video * 4 / 5);
+        EXPECT_GE(main->MediaPlayer->width(), play->width() / 3);
+        // The time whole: "0:00:00 / 1:30:00".
+        EditableNSTextField* time = play->mediaTimeLabel;
+        EXPECT_LE(time->fontMetrics().horizontalAdvance(time->text()), time->contentsRect().width())
+            << time->text().toStdString();
+
+        click("menu_edit_mode_button");
+        QApplication::processEvents();
+        EXPECT_EQ(window->geometry(), placed);
+        expectVideoInItsBox(edit);
+        expectInSight(edit->tagTableView, "edit tag list");
+        for (TagButton* b : edit->tagButtons)
+            expectInSight(b, qPrintable(b->objectName()));
     }
 }

@@ -640,7 +640,7 @@ TEST_F(Screens, TallyExportWritesTheShownCountsAsCsv) {
     dialogs.paths = {(dir / "tally").string()};
     click("onTallyCSVOutput");
     ASSERT_FALSE(dialogs.panels.empty());
-    EXPECT_EQ(dialogs.panels.back().panel.proposedName, "Tally");
+    EXPECT_EQ(dialogs.panels.back().panel.proposedName, "a_集計");
     EXPECT_EQ(dialogs.shown.back().message, "CSVファイルが作成されました。");
     const auto out = dir / "tally.csv";
     ASSERT_TRUE(std::filesystem::exists(out));
