@@ -8,6 +8,7 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QThread>
 #include <QTimer>
 #include <QUrl>
 #include <QVariant>
@@ -1171,7 +1172,16 @@ std::unique_ptr<SeasonLibrary> SeasonLibrary::open(const QString& database, QStr
                 return set(QStringLiteral("ライブラリのファイルを開けません (%1): %2")
                                .arg(path, db.lastError().text()));
             QSqlQuery q(db);
-            if (!q.exec(QStringLiteral("PRAGMA journal_mode = WAL")) || !q.next() ||
+            // SQLite answers a change of journal mode with "locked" at once,
+            // without its busy handler, while another process opens the same
+            // new file: wait here as long as the handler would.
+            QElapsedTimer waited;
+            waited.start();
+            bool wal = false;
+            while (!(wal = q.exec(QStringLiteral("PRAGMA journal_mode = WAL"))) &&
+                   isBusy(q.lastError().text()) && waited.elapsed() < busySeconds() * 1000)
+                QThread::msleep(20);
+            if (!wal || !q.next() ||
                 q.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
                 return set(QStringLiteral("ライブラリのファイルを開けません (%1): %2")
                                .arg(path, q.lastError().text().isEmpty()
