@@ -33,11 +33,18 @@ void writeFolders() {
     }
     CodeWindow keyed;
     keyed.name = "千";
-    // About 1 MB (the file is refused if not under).
-    for (int i = 0; i < 8000; ++i) {
+    // About 1 MB (the file is refused if not under): the most codes a window
+    // holds, with long names.
+    for (size_t i = 0; i < kMaxCodes; ++i) {
         const std::string n = std::to_string(i);
-        keyed.codes.push_back(
-            {"コード" + n, "#3f8a3f", "F" + n, "Shift+F" + n, {}, {}, CodeMode::Point, ""});
+        keyed.codes.push_back({"コード" + n + std::string(3900, 'x'),
+                               "#3f8a3f",
+                               "F" + n,
+                               "Shift+F" + n,
+                               {},
+                               {},
+                               CodeMode::Point,
+                               ""});
     }
     const std::string error =
         writeCodeWindowFile(folders[1] / "rucktag" / "codewindows" / "keyed.json", keyed);

@@ -266,6 +266,12 @@ void checkCodes(const CodeWindow& window, Checker& check) {
     using Part = WindowProblem::Part;
     if (window.codes.empty())
         check.add(Part::Window, 0, "codes", "コードがひとつもありません");
+    if (window.codes.size() > kMaxCodes) {
+        check.add(Part::Window, 0, "codes",
+                  "コードが多すぎます（" + std::to_string(window.codes.size()) + " 個。" +
+                      std::to_string(kMaxCodes) + " 個まで）");
+        return;
+    }
     std::set<std::string> names;
     for (size_t i = 0; i < window.codes.size(); ++i) {
         const Code& code = window.codes[i];
@@ -285,6 +291,15 @@ void checkCodes(const CodeWindow& window, Checker& check) {
 
 void checkLabels(const CodeWindow& window, Checker& check) {
     using Part = WindowProblem::Part;
+    size_t texts = 0;
+    for (const LabelGroup& group : window.labels)
+        texts += group.texts.size();
+    if (texts > kMaxLabelTexts) {
+        check.add(Part::Window, 0, "labels",
+                  "ラベルが多すぎます（" + std::to_string(texts) + " 個。" +
+                      std::to_string(kMaxLabelTexts) + " 個まで）");
+        return;
+    }
     std::set<std::string> groups;
     for (size_t i = 0; i < window.labels.size(); ++i) {
         const LabelGroup& group = window.labels[i];

@@ -119,3 +119,8 @@ std::string codeNameProblem(const CodeWindow& window, size_t code, std::string_v
 
 // Lead and lag may be 0 to this many seconds, as the play screen's boxes.
 inline constexpr double kMaxLeadLag = 60.0;
+// The most codes, and label texts in all groups, one window may hold: more
+// buttons than a screen could show, and few enough that choosing the window
+// builds its buttons without keeping the screen waiting.
+inline constexpr size_t kMaxCodes = 250;
+inline constexpr size_t kMaxLabelTexts = 250;

@@ -222,14 +222,30 @@ TEST_F(CodeWindowFiles, HostileFilesAreReadInTimeLinearInTheirSize) {
         members += ",\n \"x" + std::to_string(i) + "\": " + std::to_string(i);
     members += "}\n";
     std::ofstream(dir / "members.json") << members;
+    // As many keyed codes as a window holds, their names long enough to make
+    // the file nearly as large as is read.
     CodeWindow keyed;
     keyed.name = "k";
-    for (int i = 0; i < 9000; ++i) {
+    for (size_t i = 0; i < kMaxCodes; ++i) {
         const std::string n = std::to_string(i);
-        keyed.codes.push_back({"c" + n, "#112233", "F" + n, "G" + n, {}, {}, CodeMode::Point, ""});
+        keyed.codes.push_back({"c" + n + std::string(3900, 'x'),
+                               "#112233",
+                               "F" + n,
+                               "G" + n,
+                               {},
+                               {},
+                               CodeMode::Point,
+                               ""});
     }
     ASSERT_GT(codeWindowJson(keyed).size(), kMaxCodeWindowFileBytes * 9 / 10);
     ASSERT_EQ(writeCodeWindowFile(dir / "keys.json", keyed), "");
+    // Thousands of codes are refused by their count, without a look at each.
+    std::string many =
+        R"({"format": "rucktag-codewindow", "version": 1, "name": "many", "codes": [)";
+    for (int i = 0; i < 9000; ++i)
+        many += std::string(i ? "," : "") + "\n {\"name\": \"c" + std::to_string(i) +
+                "\", \"keyA\": \"F" + std::to_string(i) + "\"}";
+    std::ofstream(dir / "many.json") << many << "]}\n";
     for (const auto& entry : fs::directory_iterator(fs::path(RUCKTAG_TEST_DATA) / "codewindows"))
         fs::copy_file(entry.path(), dir / entry.path().filename());
 
@@ -249,6 +265,7 @@ TEST_F(CodeWindowFiles, HostileFilesAreReadInTimeLinearInTheirSize) {
     // The rest say why, by file and line.
     for (const char* said :
          {"deep.json:1: JSON として読めません（入れ子が深すぎます）",
+          "many.json:1: コードが多すぎます（9000 個。250 個まで）",
           "late-duplicate.json:2003: JSON として読めません（項目「k7」が二度書かれています）",
           "lone-surrogate.json:2: JSON として読めません（文字列の中に読めない「\\u」があります）",
           "overlong-utf8.json:1: JSON として読めません（UTF-8 ではない文字があります）"})
@@ -264,12 +281,19 @@ TEST_F(CodeWindowFiles, AWindowTooLargeToReadBackIsNeverWritten) {
     for (int i = 0; i < 12000; ++i)
         big.codes.push_back(
             {"読込コード" + std::to_string(i), "#808080", "", "", {}, {}, CodeMode::Point, ""});
+    EXPECT_EQ(writeCodeWindowFile(dir / "big.json", big),
+              "コードが多すぎます（12018 個。250 個まで）");
+    EXPECT_FALSE(fs::exists(dir / "big.json"));
+    big.codes.resize(kMaxCodes);
+    for (Code& code : big.codes)
+        code.name += std::string(4500, 'x');
     const std::string failed = writeCodeWindowFile(dir / "big.json", big);
     EXPECT_EQ(failed.rfind("ファイルが大きすぎます（", 0), 0u) << failed;
     EXPECT_NE(failed.find("1024 KB まで"), std::string::npos) << failed;
     EXPECT_FALSE(fs::exists(dir / "big.json"));
     // One that fits is written and read back whole.
-    big.codes.resize(6000);
+    for (Code& code : big.codes)
+        code.name.resize(code.name.size() - 1000);
     ASSERT_EQ(writeCodeWindowFile(dir / "big.json", big), "");
     EXPECT_EQ(readCodeWindowFile(dir / "big.json").window, big);
 }

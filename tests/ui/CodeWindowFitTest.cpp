@@ -48,33 +48,33 @@ protected:
 
 } // namespace
 
-// A window of a thousand codes scrolls inside the code panel: the main window
+// A window of as many codes as a window holds scrolls inside the code panel: the main window
 // keeps its place on the screen, and the last button is scrolled to and
 // pressed.
 TEST_F(CodeWindowFit, AWindowOfManyCodesScrollsInsideTheScreen) {
-    writeWindow("千", 1000);
+    writeWindow("千", kMaxCodes);
     ASSERT_NE(laptop(), nullptr);
     makeWindow(laptop());
     const QRect placed = window->frameGeometry();
     expectOnScreen(placed, "main window");
     chooseFilter(edit->codeWindowPopUp, "千");
-    ASSERT_EQ(edit->tagButtons.size(), 2000u);
+    ASSERT_EQ(edit->tagButtons.size(), 2 * kMaxCodes);
     QApplication::processEvents();
-    expectOnScreen(window->frameGeometry(), "main window with 1000 codes");
+    expectOnScreen(window->frameGeometry(), "main window with the most codes");
     EXPECT_EQ(window->frameGeometry(), placed);
 
     QScrollArea* scroll = edit->codeScroll;
     ASSERT_NE(scroll, nullptr);
     EXPECT_GT(scroll->verticalScrollBar()->maximum(), 0);
     openVideo("a.mp4");
-    TagButton* last = button("B999");
+    TagButton* last = button("B" + std::to_string(kMaxCodes - 1));
     ASSERT_NE(last, nullptr);
     scroll->ensureWidgetVisible(last);
     const QRect seen(last->mapTo(scroll->viewport(), QPoint(0, 0)), last->size());
     EXPECT_TRUE(scroll->viewport()->rect().contains(seen));
-    press("B999", 42);
+    press("B" + std::to_string(kMaxCodes - 1), 42);
     ASSERT_EQ(main->tagDataModel.data.size(), 1u);
-    EXPECT_EQ(main->tagDataModel.data[0]->name, "コード999");
+    EXPECT_EQ(main->tagDataModel.data[0]->name, "コード" + std::to_string(kMaxCodes - 1));
 }
 
 // Twenty bad window files make a notice of their first few lines and the
