@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "SubModuleClass/AtomicFile.h"
+#include "SubModuleClass/TagFileManager.h"
 #include "SubModuleClass/XmlEditList.h"
 #include "support/HostileXml.h"
 
@@ -98,6 +99,24 @@ void HugeFileRefused(benchmark::State& state) {
     std::filesystem::remove(file);
 }
 BENCHMARK(HugeFileRefused)->Unit(benchmark::kMicrosecond);
+
+// A session line of 100,000 labels (1.4 MB), as the session loader, the
+// export and the library read it.
+void SessionLineOfManyLabels(benchmark::State& state) {
+    const auto file = std::filesystem::temp_directory_path() /
+                      ("rucktag-labels-" + std::to_string(::getpid()) + ".csv");
+    {
+        std::ofstream out(file);
+        out << "Team, INDEX, 再生時刻, タグ内容, コメント\nA,1,0:00:01,PG,\"\",1.0,,";
+        for (int i = 0; i < 100000; ++i)
+            out << (i ? ";g" : "g") << i << "=t";
+        out << "\n";
+    }
+    for (auto _ : state)
+        benchmark::DoNotOptimize(TagFileManager::readCSVFile(file).rows.size());
+    std::filesystem::remove(file);
+}
+BENCHMARK(SessionLineOfManyLabels)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <unordered_set>
 
 #include "SubModuleClass/AtomicFile.h"
 #include "SubModuleClass/CSVReader.h"
@@ -97,10 +98,12 @@ bool TagFileManager::readLabelsText(std::string_view text, TagLabels& labels) {
     bool whole = true;
     std::string part[2];
     int side = 0; // 0: the group, 1: the text
+    // Each group once, found in one look-up: a hostile line of many labels
+    // is read in time linear in its length.
+    std::unordered_set<std::string> groups;
     const auto finish = [&] {
-        const bool known = std::any_of(labels.begin(), labels.end(),
-                                       [&](const auto& l) { return l.first == part[0]; });
-        if (side == 1 && !part[0].empty() && !known)
+        if (side == 1 && !part[0].empty() && labels.size() < kMaxLabelsPerTag &&
+            groups.insert(part[0]).second)
             labels.emplace_back(std::move(part[0]), std::move(part[1]));
         else
             whole = false;

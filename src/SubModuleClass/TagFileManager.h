@@ -15,6 +15,11 @@
 // labels); in the export form, when any tag written has them, every line
 // gets the end as a time text and the labels, under the names 終了時刻 and
 // ラベル. Other lines are as they always were.
+// The most labels one tag keeps: an XML edit list instance holds at most
+// 1000, two of them the team and the exact time, so every tag can be
+// exchanged and read back whole.
+inline constexpr size_t kMaxLabelsPerTag = 998;
+
 class TagFileManager {
 public:
     // The header line, without its line feed.
@@ -73,7 +78,8 @@ public:
     static std::string labelsText(const TagLabels& labels);
     // Reads such a field into `labels` (emptied first); false when some of it
     // could not be read (a pair without '=', an empty or repeated group, a
-    // lone backslash at the end), whose readable pairs are kept.
+    // lone backslash at the end, a pair past kMaxLabelsPerTag), whose
+    // readable pairs are kept.
     static bool readLabelsText(std::string_view text, TagLabels& labels);
 
     // The session file beside a video: the last '.'-piece of the path becomes

@@ -399,3 +399,18 @@ TEST_F(TagFile, TimesNoVideoHasAreLeftOutByLine) {
     EXPECT_EQ(read.rows[1]->end, TagEnd::at(8.0f));
     EXPECT_EQ(read.rows[1]->index, 1);
 }
+
+// A line of 100,000 labels: the first kMaxLabelsPerTag are kept (a tag that
+// an edit list can carry whole), and the line is said. bench_xml times it.
+TEST_F(TagFile, ALineOfManyLabelsIsReadInOnePassAndCut) {
+    std::string labels;
+    for (int i = 0; i < 100000; ++i)
+        labels += (i ? ";g" : "g") + std::to_string(i) + "=t";
+    spit(dir / "x.csv", kHeader + "A,1,0:00:01,PG,\"\",1.0,," + labels + "\n");
+    const auto back = TagFileManager::readCSVFile(dir / "x.csv");
+    ASSERT_EQ(back.rows.size(), 1u);
+    EXPECT_EQ(back.rows[0]->labels.size(), kMaxLabelsPerTag);
+    EXPECT_EQ(back.rows[0]->labels.back(), (std::pair<std::string, std::string>{
+                                               "g" + std::to_string(kMaxLabelsPerTag - 1), "t"}));
+    EXPECT_EQ(back.unreadableExtras, (std::vector<size_t>{2}));
+}
