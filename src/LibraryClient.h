@@ -29,8 +29,9 @@ public:
     // is left to end by itself and the next start's scan picks up the saves.
     static constexpr int kCloseWaitMs = 500;
     // How long the process, its windows gone, waits at its very end for such
-    // a thread before it ends regardless.
-    static constexpr int kExitWaitMs = 3000;
+    // a thread before it ends regardless: short, since every save is in its
+    // file and the library's transactions are all or nothing.
+    static constexpr int kExitWaitMs = 250;
     // A server request unanswered this long gets the server checked by a
     // fresh connection; no answer to that within kProbeTimeoutS and the
     // server is said to be away.
