@@ -966,7 +966,7 @@ EditList readEditListFile(const std::string& path, const ReadProgress& progress)
 
 EditListTags tagsFromEditList(const EditList& list, double duration) {
     EditListTags result;
-    std::vector<std::string> noCode, noTime, badTime, pastEnd, manyLabels, badMarker;
+    std::vector<std::string> noCode, noTime, badTime, pastEnd, manyLabels, badMarker, longCode;
     for (const EditListInstance& instance : list.instances) {
         if (!instance.hasCode || trimmed(instance.code).empty()) {
             noCode.push_back(instanceName(instance));
@@ -1035,6 +1035,10 @@ EditListTags tagsFromEditList(const EditList& list, double duration) {
             pastEnd.push_back(instanceName(instance));
             continue;
         }
+        if (tag->name.size() > kMaxImportedCodeBytes) {
+            longCode.push_back(instanceName(instance));
+            continue;
+        }
         // Written out again with its Team and Rucktag labels, the tag must
         // still be an instance a file may hold.
         if (tag->labels.size() + 2 > kMaxLabelsPerInstance) {
@@ -1066,6 +1070,7 @@ EditListTags tagsFromEditList(const EditList& list, double duration) {
          badTime);
     tell("動画の終わりより後に始まるインスタンスを読みませんでした", pastEnd);
     tell("ラベルが多すぎるインスタンスを読みませんでした", manyLabels);
+    tell("コードが長すぎる (256 バイトまで) インスタンスを読みませんでした", longCode);
     tell("Rucktag ラベルが読めず、開始時刻を使いました", badMarker);
     return result;
 }

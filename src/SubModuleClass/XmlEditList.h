@@ -37,6 +37,9 @@ inline constexpr std::string_view kRepeatedLabelJoin = " / ";
 inline constexpr size_t kMaxEditListBytes = size_t(64) << 20;
 inline constexpr size_t kMaxEditListInstances = 200000;
 inline constexpr size_t kMaxLabelsPerInstance = 1000;
+// The longest code an import takes, in bytes: a longer one is no code a
+// person chose, and would keep every list and button that shows it waiting.
+inline constexpr size_t kMaxImportedCodeBytes = 256;
 inline constexpr size_t kMaxEditListDepth = 64;
 
 // The edit list of `listed` (a screen's rows, in their order): each tag's

@@ -394,13 +394,21 @@ ImportRead readCsvImport(const std::string& path) {
         r.notes.push_back(std::move(line));
     }
     r.tags.reserve(loaded.rows.size());
-    size_t line = 0;
+    size_t line = 0, longCodes = 0;
     for (auto& row : loaded.rows) {
+        ++line;
+        if (row->name.size() > kMaxImportedCodeBytes) {
+            ++longCodes;
+            continue;
+        }
         // A record of its own: the reader's share a block.
         auto tag = std::make_shared<TagRowData>(*row);
         const bool team = tag->team;
-        r.tags.push_back({std::move(tag), team, ++line});
+        r.tags.push_back({std::move(tag), team, line});
     }
+    if (longCodes > 0)
+        r.notes.push_back("タグ名が長すぎる (256 バイトまで) タグを読みませんでした: " +
+                          std::to_string(longCodes) + " 件");
     // In time order, as the edit list's are.
     std::stable_sort(r.tags.begin(), r.tags.end(), [](const ImportedTag& a, const ImportedTag& b) {
         const float x = a.tag->time_val, y = b.tag->time_val;

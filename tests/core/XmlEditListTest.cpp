@@ -387,3 +387,23 @@ TEST(XmlEditListLimits, CraftedFilesReadQuicklyOrAreRefused) {
               "は 64 MB まで)");
     fs::remove_all(big.parent_path());
 }
+
+// A code of megabytes is no code a person chose: left out and named, so no
+// list, button or session file ever has to hold it.
+TEST(XmlEditListImport, ACodeTooLongIsLeftOutAndNamed) {
+    const std::string longest(kMaxImportedCodeBytes, 'x');
+    const EditList list = readEditList("<file><ALL_INSTANCES><instance><ID>1</ID><start>1</start>"
+                                       "<code>" +
+                                       std::string(5 << 20, 'x') +
+                                       "</code></instance><instance><ID>2</ID><start>2</start>"
+                                       "<code>" +
+                                       longest + "</code></instance></ALL_INSTANCES></file>");
+    const EditListTags read = tagsFromEditList(list);
+    ASSERT_EQ(read.tags.size(), 1u);
+    EXPECT_EQ(read.tags[0].tag->name, longest);
+    ASSERT_EQ(read.problems.size(), 1u);
+    EXPECT_EQ(read.problems[0].rfind(
+                  "コードが長すぎる (256 バイトまで) インスタンスを読みませんでした: 1 件", 0),
+              0u)
+        << read.problems[0];
+}
