@@ -627,8 +627,11 @@ TEST_P(ImportReading, GoesOnBesideTheScreenAndCancelsWithoutATrace) {
     EXPECT_EQ(dialogs.panels.size(), panels);
     EXPECT_TRUE(dialogs.saw("ファイルを読み込んでいるところです。読み終わるか、キャンセルしてから"
                             "読み込んでください。"));
+    // Recorded beside the read (which a fast machine may have finished by now).
     press("B0", 2);
-    EXPECT_EQ(data.size(), 2u);
+    EXPECT_TRUE(std::any_of(data.begin(), data.end(), [](const auto& tag) {
+        return !tag->team && tag->time_val == 2.0f && tag->name == "ラック";
+    }));
     ASSERT_TRUE(imported(window));
     EXPECT_GT(ticks, 0);
     EXPECT_EQ(dialogs.shown.back().message.rfind("2000 件のタグを読み込みました。", 0), 0u)
