@@ -12,8 +12,8 @@
 #include <fstream>
 
 #include "MainViewController.h"
-#include "SubModuleClass/CodeWindowFile.h"
 #include "SubViewController/EditViewController.h"
+#include "codewindow/CodeWindowFile.h"
 #include "support/FakePlayer.h"
 
 namespace fs = std::filesystem;

@@ -5,10 +5,10 @@
 #include <random>
 #include <unistd.h>
 
-#include "Model/CodeRecorder.h"
-#include "Model/TagTally.h"
-#include "Model/UnicodeText.h"
 #include "SubModuleClass/TagFileManager.h"
+#include "codewindow/CodeRecorder.h"
+#include "review/TagTally.h"
+#include "text/UnicodeText.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Exports one clip with our exporter and prints the time taken and peak memory.
 // Usage: export_clip INPUT OUTPUT START_MS END_MS [X264_PRESET]
-#include "Media/ClipExportSession.h"
+#include "export/ClipExportSession.h"
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "Media/ClipExportSession.h"
+#include "export/ClipExportSession.h"
 
 int main(int argc, char** argv) {
     if (argc < 6) {

@@ -11,13 +11,13 @@
 #include <random>
 
 #include "MainViewController.h"
-#include "Model/CodeWindow.h"
-#include "SubModuleClass/CodeWindowFile.h"
 #include "SubViewClass/CustomTableView.h"
 #include "SubViewClass/MediaPlayerView.h"
-#include "SubViewClass/TableModels.h"
 #include "SubViewController/EditViewController.h"
+#include "codewindow/CodeWindow.h"
+#include "codewindow/CodeWindowFile.h"
 #include "support/FakePlayer.h"
+#include "tags/TableModels.h"
 
 namespace {
 

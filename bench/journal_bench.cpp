@@ -16,7 +16,7 @@
 #include <unordered_map>
 
 #include "SubModuleClass/TagFileManager.h"
-#include "SubModuleClass/TagJournal.h"
+#include "journal/TagJournal.h"
 
 namespace {
 

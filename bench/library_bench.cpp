@@ -13,9 +13,9 @@
 #include <random>
 #include <unistd.h>
 
-#include "Library/SeasonLibrary.h"
-#include "Model/TimeText.h"
 #include "SubModuleClass/TagFileManager.h"
+#include "index/SeasonLibrary.h"
+#include "text/TimeText.h"
 
 namespace {
 

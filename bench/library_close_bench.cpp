@@ -16,10 +16,10 @@
 #include <thread>
 #include <unistd.h>
 
-#include "LibraryClient.h"
 #include "MainViewController.h"
 #include "SubModuleClass/TagFileManager.h"
 #include "SubViewClass/MainWindow.h"
+#include "client/LibraryClient.h"
 #include "library/LibraryTestSupport.h"
 #include "support/RecordingDialogs.h"
 #include "support/Tags.h"

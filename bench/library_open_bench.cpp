@@ -17,13 +17,13 @@
 #include <filesystem>
 #include <unistd.h>
 
-#include "LibraryClient.h"
 #include "MainViewController.h"
-#include "Media/MpvPlayer.h"
 #include "SubModuleClass/TagFileManager.h"
 #include "SubViewClass/MainWindow.h"
 #include "SubViewClass/MediaPlayerView.h"
-#include "SubViewController/LibraryWindow.h"
+#include "client/LibraryClient.h"
+#include "player/MpvPlayer.h"
+#include "season/LibraryWindow.h"
 #include "support/RecordingDialogs.h"
 #include "support/Tags.h"
 

@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "Media/MpvPlayer.h"
-#include "Media/MpvSoftwareRenderer.h"
+#include "player/MpvPlayer.h"
+#include "player/MpvSoftwareRenderer.h"
 
 namespace {
 

@@ -15,14 +15,14 @@
 #include <random>
 
 #include "MainViewController.h"
-#include "SubModuleClass/CodeWindowFile.h"
 #include "SubViewClass/Buttons.h"
 #include "SubViewClass/MediaPlayerView.h"
-#include "SubViewClass/TableModels.h"
-#include "SubViewClass/TagTimeline.h"
 #include "SubViewController/EditViewController.h"
-#include "SubViewController/ImportDialog.h"
+#include "codewindow/CodeWindowFile.h"
+#include "import/ImportDialog.h"
 #include "support/FakePlayer.h"
+#include "tags/TableModels.h"
+#include "timeline/TagTimeline.h"
 
 namespace {
 

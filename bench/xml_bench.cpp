@@ -8,9 +8,9 @@
 #include <random>
 #include <unistd.h>
 
-#include "SubModuleClass/AtomicFile.h"
 #include "SubModuleClass/TagFileManager.h"
-#include "SubModuleClass/XmlEditList.h"
+#include "exchange/XmlEditList.h"
+#include "platform/AtomicFile.h"
 #include "support/HostileXml.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "SubModuleClass/AtomicFile.h"
+#include "platform/AtomicFile.h"
 
 class FuzzFile {
 public:

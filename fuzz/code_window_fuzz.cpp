@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "SubModuleClass/CodeWindowFile.h"
+#include "codewindow/CodeWindowFile.h"
 
 namespace {
 void check(bool ok) {

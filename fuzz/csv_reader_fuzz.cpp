@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "SubModuleClass/CSVReader.h"
+#include "platform/CSVReader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CSVReader reader(std::string(reinterpret_cast<const char*>(data), size));

@@ -16,7 +16,7 @@
 
 #include "FuzzFile.h"
 #include "Model/DataModel.h"
-#include "SubModuleClass/TagJournal.h"
+#include "journal/TagJournal.h"
 
 namespace {
 

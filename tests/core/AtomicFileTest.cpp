@@ -17,9 +17,9 @@
 #include <thread>
 #include <unistd.h>
 
-#include "SubModuleClass/AtomicFile.h"
 #include "SubModuleClass/TagFileManager.h"
-#include "SubModuleClass/TagJournal.h"
+#include "journal/TagJournal.h"
+#include "platform/AtomicFile.h"
 #include "support/Scratch.h"
 
 namespace fs = std::filesystem;

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 #include <sstream>
 
-#include "SubModuleClass/CSVReader.h"
+#include "platform/CSVReader.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "Model/CodeWindow.h"
+#include "codewindow/CodeWindow.h"
 
 namespace {
 

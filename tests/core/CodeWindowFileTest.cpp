@@ -4,7 +4,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 
-#include "SubModuleClass/CodeWindowFile.h"
+#include "codewindow/CodeWindowFile.h"
 #include "support/Deadline.h"
 #include "support/Scratch.h"
 

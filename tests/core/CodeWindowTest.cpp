@@ -3,9 +3,9 @@
 #include <random>
 #include <set>
 
-#include "Model/CodeRecorder.h"
-#include "Model/CodeWindow.h"
 #include "Model/DataModel.h"
+#include "codewindow/CodeRecorder.h"
+#include "codewindow/CodeWindow.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 #include <zlib.h>
 
 #include "Model/DataModel.h"
-#include "SubModuleClass/AtomicFile.h"
-#include "SubModuleClass/TagJournal.h"
+#include "journal/TagJournal.h"
+#include "platform/AtomicFile.h"
 #include "support/Scratch.h"
 #include "support/Tags.h"
 

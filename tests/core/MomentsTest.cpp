@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "Model/DataModel.h"
-#include "Model/Moments.h"
+#include "review/Moments.h"
 #include "support/Tags.h"
 
 namespace {

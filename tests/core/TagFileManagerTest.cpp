@@ -6,8 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "SubModuleClass/SystemLog.h"
 #include "SubModuleClass/TagFileManager.h"
+#include "platform/SystemLog.h"
 #include "support/Scratch.h"
 #include "support/Tags.h"
 

@@ -7,7 +7,7 @@
 #include <sys/wait.h>
 
 #include "JournalTestSupport.h"
-#include "SubModuleClass/SystemLog.h"
+#include "platform/SystemLog.h"
 
 namespace {
 

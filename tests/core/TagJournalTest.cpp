@@ -9,7 +9,7 @@
 
 #include "JournalTestSupport.h"
 #include "Model/DataModel.h"
-#include "SubModuleClass/TagJournal.h"
+#include "journal/TagJournal.h"
 #include "support/Tags.h"
 
 namespace {

@@ -1,8 +1,8 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 
-#include "Model/TagTally.h"
-#include "SubModuleClass/TallyCsv.h"
+#include "exchange/TallyCsv.h"
+#include "review/TagTally.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "Model/UnicodeText.h"
+#include "text/UnicodeText.h"
 
 TEST(UnicodeText, ComposesCanonically) {
     EXPECT_TRUE(isNfcQuick("ドロップアウト ascii é"));

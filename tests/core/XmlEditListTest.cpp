@@ -6,9 +6,9 @@
 #include <gtest/gtest.h>
 #include <map>
 
-#include "Model/Moments.h"
-#include "SubModuleClass/AtomicFile.h"
-#include "SubModuleClass/XmlEditList.h"
+#include "exchange/XmlEditList.h"
+#include "platform/AtomicFile.h"
+#include "review/Moments.h"
 #include "support/Deadline.h"
 #include "support/HostileXml.h"
 #include "support/Scratch.h"

@@ -12,9 +12,9 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "Library/LibraryFiles.h"
-#include "Library/SeasonLibrary.h"
 #include "LibraryTestSupport.h"
+#include "index/LibraryFiles.h"
+#include "index/SeasonLibrary.h"
 
 using namespace library;
 using namespace librarytest;

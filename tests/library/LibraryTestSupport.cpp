@@ -17,8 +17,8 @@
 #include <stdexcept>
 #include <unistd.h>
 
-#include "Model/TimeText.h"
 #include "SubModuleClass/TagFileManager.h"
+#include "text/TimeText.h"
 
 namespace librarytest {
 

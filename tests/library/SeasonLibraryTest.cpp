@@ -14,8 +14,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "Library/SeasonLibrary.h"
 #include "LibraryTestSupport.h"
+#include "index/SeasonLibrary.h"
 
 using namespace library;
 using namespace librarytest;

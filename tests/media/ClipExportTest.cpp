@@ -4,9 +4,9 @@
 #include <fstream>
 #include <sys/file.h>
 
-#include "Media/MpvPlayer.h"
-#include "Media/MpvSoftwareRenderer.h"
-#include "SubModuleClass/AtomicFile.h"
+#include "platform/AtomicFile.h"
+#include "player/MpvPlayer.h"
+#include "player/MpvSoftwareRenderer.h"
 #include "support/ExportFixture.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 #include <memory>
 
-#include "Media/MpvPlayer.h"
-#include "Media/MpvSoftwareRenderer.h"
+#include "player/MpvPlayer.h"
+#include "player/MpvSoftwareRenderer.h"
 #include "support/MediaFixtures.h"
 
 namespace {

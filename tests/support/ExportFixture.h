@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "Media/ClipExportSession.h"
+#include "export/ClipExportSession.h"
 #include "support/MediaProbe.h"
 
 class ExportFixture : public ::testing::Test {

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <vector>
 
-#include "Media/Player.h"
+#include "player/Player.h"
 
 // A deterministic player for the screens' tests and bench_ui: the caller sets
 // the clock, the duration and the outcome of opening a file, and reads back

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #ifdef RUCKTAG_UI_TESTS
-#include "Startup.h"
+#include "startup/Startup.h"
 #endif
 
 namespace {

@@ -14,17 +14,17 @@
 #include <unistd.h>
 
 #include "MainViewController.h"
-#include "Startup.h"
 #include "SubViewClass/Buttons.h"
 #include "SubViewClass/CustomTableView.h"
 #include "SubViewClass/MainWindow.h"
 #include "SubViewClass/MediaPlayerView.h"
 #include "SubViewClass/MenuButton.h"
-#include "SubViewClass/TableModels.h"
 #include "SubViewController/EditViewController.h"
 #include "SubViewController/PlayViewController.h"
+#include "startup/Startup.h"
 #include "support/FakePlayer.h"
 #include "support/RecordingDialogs.h"
+#include "tags/TableModels.h"
 
 // The main view on a fake player, with recorded dialogs and a scratch folder.
 // A window file of two codes: スクラム records with Q / W, ポゼッション lasts

@@ -35,14 +35,14 @@
 #include <set>
 
 #include "MainViewController.h"
-#include "Model/CodeWindow.h"
-#include "SubModuleClass/CodeWindowFile.h"
 #include "SubViewClass/Buttons.h"
 #include "SubViewClass/CustomAlert.h"
 #include "SubViewClass/CustomTableView.h"
 #include "SubViewClass/MainWindow.h"
 #include "SubViewClass/MediaPlayerView.h"
 #include "SubViewController/EditViewController.h"
+#include "codewindow/CodeWindow.h"
+#include "codewindow/CodeWindowFile.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <QLineEdit>
 #include <QListWidget>
 
-#include "SubModuleClass/CodeWindowFile.h"
-#include "SubViewController/CodeWindowEditor.h"
+#include "codewindow/CodeWindowFile.h"
+#include "coding/CodeWindowEditor.h"
 #include "support/ScreenFixture.h"
 
 // A window that differs reads as its file.

@@ -7,8 +7,8 @@
 #include <QScrollArea>
 #include <QScrollBar>
 
-#include "SubModuleClass/CodeWindowFile.h"
-#include "SubViewController/CodeWindowEditor.h"
+#include "codewindow/CodeWindowFile.h"
+#include "coding/CodeWindowEditor.h"
 #include "support/ScreenFixture.h"
 
 namespace {

@@ -3,9 +3,9 @@
 #include <QImage>
 #include <QToolTip>
 
-#include "SubViewClass/TagTimeline.h"
-#include "SubViewClass/TallyTableModel.h"
 #include "support/ScreenFixture.h"
+#include "tags/TallyTableModel.h"
+#include "timeline/TagTimeline.h"
 
 namespace {
 

@@ -19,13 +19,13 @@
 #include <csignal>
 #include <cstdlib>
 
-#include "LibraryClient.h"
-#include "Media/MpvPlayer.h"
 #include "SubModuleClass/TagFileManager.h"
-#include "SubViewController/LibrarySequence.h"
-#include "SubViewController/LibraryWindow.h"
-#include "SubViewController/MomentSequence.h"
+#include "client/LibraryClient.h"
 #include "library/LibraryTestSupport.h"
+#include "player/MpvPlayer.h"
+#include "review/MomentSequence.h"
+#include "season/LibrarySequence.h"
+#include "season/LibraryWindow.h"
 #include "support/MediaFixtures.h"
 #include "support/ScreenFixture.h"
 #include "support/Tags.h"

@@ -6,13 +6,13 @@
 #include <cmath>
 #include <gtest/gtest.h>
 
-#include "Media/MpvPlayer.h"
-#include "Media/MpvSoftwareRenderer.h"
 #include "SubViewClass/MediaPlayerView.h"
-#include "SubViewClass/VideoSurfaces.h"
+#include "player/MpvPlayer.h"
+#include "player/MpvSoftwareRenderer.h"
 #include "support/FakePlayer.h"
 #include "support/MediaFixtures.h"
 #include "support/RecordingDialogs.h"
+#include "video/VideoSurfaces.h"
 
 namespace {
 

@@ -13,13 +13,13 @@
 #include <sys/fsuid.h>
 
 #include "ClipVideoConvertor/ClipViewController.h"
-#include "Media/MpvPlayer.h"
-#include "Media/MpvSoftwareRenderer.h"
-#include "SubViewClass/TagTimeline.h"
-#include "SubViewController/MomentSequence.h"
+#include "player/MpvPlayer.h"
+#include "player/MpvSoftwareRenderer.h"
+#include "review/MomentSequence.h"
 #include "support/MediaFixtures.h"
 #include "support/MediaProbe.h"
 #include "support/ScreenFixture.h"
+#include "timeline/TagTimeline.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "Media/MpvPlayer.h"
 #include "SubViewClass/MediaPlayerView.h"
-#include "SubViewClass/VideoSurfaces.h"
+#include "player/MpvPlayer.h"
 #include "support/MediaFixtures.h"
+#include "video/VideoSurfaces.h"
 
 namespace {
 

@@ -8,15 +8,15 @@
 #include <unistd.h>
 
 #include "MainViewController.h"
-#include "Media/MpvPlayer.h"
 #include "SubViewClass/CustomTableView.h"
 #include "SubViewClass/MainWindow.h"
 #include "SubViewClass/MediaPlayerView.h"
-#include "SubViewClass/TableModels.h"
 #include "SubViewController/EditViewController.h"
 #include "SubViewController/PlayViewController.h"
+#include "player/MpvPlayer.h"
 #include "support/MediaProbe.h"
 #include "support/RecordingDialogs.h"
+#include "tags/TableModels.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 
 #include "SubModuleClass/TagFileManager.h"
 #include "SubViewClass/EditableNSTextField.h"
-#include "SubViewClass/TagTimeline.h"
 #include "support/ScreenFixture.h"
 #include "support/Tags.h"
+#include "timeline/TagTimeline.h"
 
 namespace {
 

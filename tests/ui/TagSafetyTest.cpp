@@ -11,7 +11,7 @@
 #include <csignal>
 #include <fstream>
 
-#include "SubModuleClass/TagJournal.h"
+#include "journal/TagJournal.h"
 #include "support/MediaFixtures.h"
 #include "support/ScreenFixture.h"
 

@@ -10,10 +10,10 @@
 #include <set>
 #include <sstream>
 
-#include "Model/TagTally.h"
-#include "SubViewClass/TagTimeline.h"
-#include "SubViewClass/TallyTableModel.h"
+#include "review/TagTally.h"
 #include "support/ScreenFixture.h"
+#include "tags/TallyTableModel.h"
+#include "timeline/TagTimeline.h"
 
 namespace {
 

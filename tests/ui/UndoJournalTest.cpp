@@ -1,7 +1,7 @@
 #include <QPlainTextEdit>
 #include <fstream>
 
-#include "SubModuleClass/TagJournal.h"
+#include "journal/TagJournal.h"
 #include "support/ScreenFixture.h"
 
 namespace {

@@ -11,10 +11,10 @@
 #include <cmath>
 #include <fstream>
 
-#include "SubModuleClass/AtomicFile.h"
-#include "SubModuleClass/CodeWindowFile.h"
 #include "SubModuleClass/TagFileManager.h"
-#include "SubModuleClass/XmlEditList.h"
+#include "codewindow/CodeWindowFile.h"
+#include "exchange/XmlEditList.h"
+#include "platform/AtomicFile.h"
 #include "support/ScreenFixture.h"
 
 namespace {

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "player/Player.h"
+
+class QLineEdit;
+class MpvPlayer;
+class MainViewController;
+class EditViewController;
+class PlayViewController;
+
+// The one video view: owns the player, opens files, carries out every
+// transport command and writes the time text into the screens' labels.
+class MediaPlayerView : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr float kNormalRate = 1.0f;
+    static constexpr float kSlowRate = 0.4f;
+    static constexpr double kForwardStep = 2.0;
+    static constexpr float kVolumeStep = 0.1f;
+    static constexpr int kModalRecheckMs = 100;
+
+    // With no player given, the real one is made (with its picture surface)
+    // by awakeFromNib.
+    explicit MediaPlayerView(QWidget* parent = nullptr, std::unique_ptr<Player> player = nullptr);
+    ~MediaPlayerView() override;
+
+    void awakeFromNib();
+    // Links the screens (their time labels get the time text) and starts the
+    // once-a-second time updates.
+    void setupPlayerOption(MainViewController* main);
+
+    void open(std::function<void(const std::string& path)> callback);
+    // Opens `path` as if it had been chosen in the open panel.
+    void openPath(const std::string& path);
+    void play();
+    void resume();
+    void forward();
+    void seek(float seconds, double delay);
+    // Moves the picture to `seconds` as the timeline is clicked or dragged
+    // (`exact` false: to a key frame), playing or paused as it was.
+    void scrub(double seconds, bool exact);
+    void volumnUp();
+    void volumnDown();
+    bool isPlaying() const;
+    std::optional<bool> isOpenStatus() const;
+    static std::string createTimeString(float seconds);
+
+    Player* player() const { return player_.get(); }
+    // The real player when there is one (tests and benchmarks).
+    MpvPlayer* mpvPlayer() const;
+    // Asked before a chosen file is opened; false keeps the current video.
+    std::function<bool(const std::string& path)> beforeOpen;
+    // The once-a-second update, given the current time.
+    void periodicTimeUpdate(double seconds);
+
+    bool timeObserverToken = false;
+    MainViewController* mainViewController = nullptr; // not owned
+    EditViewController* editViewController = nullptr;
+    PlayViewController* playViewController = nullptr;
+    bool playSlowMode = false;
+    QTimer timer; // the pending restart of seek(_:delay:)
+    std::function<void(const std::string& path)> callBack;
+
+    bool isFullScreenMode() const { return fullScreen_; }
+    void setFullScreenMode(bool on);
+
+signals:
+    // The once-a-second time text, "current / total".
+    void timeTextChanged(const QString& text);
+    // A chosen file cannot be played.
+    void openFailed(const QString& path, const QString& reason);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void exactSeek(double seconds);
+    void rewindIfAtEnd();
+    void createSurface();
+
+    std::unique_ptr<Player> player_;
+    QWidget* surface_ = nullptr;
+    bool fullScreen_ = false;
+    QPointer<QWidget> homeParent_;
+    QRect homeGeometry_;
+};

@@ -1,0 +1,332 @@
+#include "SubViewController/EditViewController.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "MainViewController.h"
+#include "SubModuleClass/TagFileManager.h"
+#include "SubViewClass/Buttons.h"
+#include "SubViewClass/CommentTextEdit.h"
+#include "SubViewClass/CustomAlert.h"
+#include "SubViewClass/CustomTableView.h"
+#include "SubViewClass/EditableNSTextField.h"
+#include "SubViewClass/MediaPlayerView.h"
+#include "SubViewClass/Style.h"
+#include "SubViewClass/VerticallyCenteredTextFieldCell.h"
+#include "keys/KeyEvents.h"
+#include "player/Player.h"
+#include "tags/TableModels.h"
+
+namespace {
+
+const char* const kCheckOff = "❎";
+
+QLabel* caption(const QString& text, QWidget* parent) {
+    auto* label = new VerticallyCenteredTextFieldCell(text, parent);
+    label->setStyleSheet(Style::caption());
+    return label;
+}
+
+} // namespace
+
+EditViewController::EditViewController(MainViewController* parent, QWidget* container)
+    : TagTableScreen(parent, container, "Edit"), clipPanel(new ClipPanel(this)),
+      clipTableView(clipPanel->clipTableView), clipTableData(clipPanel->clipTableData),
+      clipTableSelectedRowIndex(clipPanel->clipTableSelectedRowIndex),
+      clipTableCheckAllStatus(clipPanel->clipTableCheckAllStatus) {
+    setObjectName("EditViewController");
+    auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setSpacing(10);
+    grid->addWidget(makeMediaColumn(true), 0, 0);
+    grid->addWidget(makeCodePanel(), 0, 1, 1, 2);
+    grid->addWidget(makeTagListPanel(), 1, 0);
+    grid->addWidget(makeCommentPanel(), 1, 1);
+    grid->addWidget(clipPanel, 1, 2);
+    grid->setColumnStretch(0, 5);
+    grid->setColumnStretch(1, 3);
+    grid->setColumnStretch(2, 3);
+    for (int c = 0; c < 3; ++c)
+        grid->setColumnMinimumWidth(c, 0);
+    grid->setRowStretch(0, 11);
+    grid->setRowStretch(1, 8);
+    for (MediaToolButtonView* b : findChildren<MediaToolButtonView*>()) {
+        if (b->objectName() == "mediaClipStart")
+            connect(b, &QPushButton::clicked, this, [this] { mediaClipStart(); });
+        else if (b->objectName() == "mediaClipEnd")
+            connect(b, &QPushButton::clicked, this, [this] { mediaClipEnd(); });
+    }
+    viewDidLoad();
+    // The table and filter exist now: they follow the window chosen above.
+    followCodeWindow(codeWindow());
+}
+
+QWidget* EditViewController::makeTagListPanel() {
+    auto* panel = new QWidget(this);
+    auto* l = new QVBoxLayout(panel);
+    l->setContentsMargins(0, 0, 0, 0);
+    l->setSpacing(4);
+    auto* top = new QHBoxLayout();
+    top->addWidget(makeFilterRow(), 1);
+    auto* remove = new GeneralButton("タグ削除", "onTagDelete", panel);
+    connect(remove, &QPushButton::clicked, this, [this] { onTagDelete(); });
+    top->addWidget(remove);
+    auto* csv = new GeneralButton("CSV出力", "onTagCSVOutput", panel);
+    connect(csv, &QPushButton::clicked, this, [this] { onTagCSVOutput(); });
+    top->addWidget(csv);
+    // The rest of the exchange with other tools behind one button: the
+    // filter keeps its width on a 1366-pixel screen.
+    exchangeButton = new GeneralButton("交換", "tagExchangeButton", panel);
+    exchangeButton->setToolTip("タグのCSV読込、XMLの出力と読込");
+    auto* exchange = new QMenu(exchangeButton);
+    exchange->setObjectName("tagExchangeMenu");
+    const auto item = [&](const char* text, const char* id, void (EditViewController::*act)()) {
+        QAction* a = exchange->addAction(text);
+        a->setObjectName(id);
+        connect(a, &QAction::triggered, this, [this, act] { (this->*act)(); });
+    };
+    item("CSV読込", "onTagCSVInput", &EditViewController::onTagCSVInput);
+    exchange->addSeparator();
+    item("XML出力", "onTagXMLOutput", &TagTableScreen::onTagXMLOutput);
+    item("XML読込", "onTagXMLInput", &EditViewController::onTagXMLInput);
+    exchangeButton->setMenu(exchange);
+    top->addWidget(exchangeButton);
+    l->addLayout(top);
+    makeTagTable({{"EditTagCheckCol", kCheckOff},
+                  {"EditTagTeamCol", "チーム"},
+                  {"EditTagIndexCol", "No."},
+                  {"EditTagTimeCol", "時間"},
+                  {"EditTagNameCol", "タグ"},
+                  {"EditTagCommentCol", "コメント"},
+                  {"EditTagLabelsCol", "ラベル"}},
+                 true);
+    tagTableView->horizontalHeader()->setSectionResizeMode(4, QHeaderView::Stretch);
+    l->addWidget(tagTableView, 1);
+    connect(tagTableView, &CustomTableView::headerClicked, this,
+            &EditViewController::onTagHeaderClicked);
+    connect(tagTableView, &CustomTableView::rowClicked, this,
+            &EditViewController::onSelectTagTableRow);
+    return panel;
+}
+
+QWidget* EditViewController::makeCommentPanel() {
+    auto* panel = new QWidget(this);
+    auto* l = new QVBoxLayout(panel);
+    l->setContentsMargins(0, 0, 0, 0);
+    l->setSpacing(4);
+    l->addWidget(caption("コメント", panel));
+    commentTextField = new CommentTextEdit(panel);
+    commentTextField->setObjectName("commentTextField");
+    l->addWidget(commentTextField, 1);
+    auto* row = new QHBoxLayout();
+    auto* add = new GeneralButton("コメント追加", "onCommentAdd", panel);
+    auto* remove = new GeneralButton("コメント削除", "onCommentDelete", panel);
+    // The comment done (or left), the keys code again.
+    connect(add, &QPushButton::clicked, this, [this] {
+        onCommentAdd();
+        focusCoding();
+    });
+    connect(remove, &QPushButton::clicked, this, [this] {
+        onCommentDelete();
+        focusCoding();
+    });
+    row->addWidget(add);
+    row->addWidget(remove);
+    l->addLayout(row);
+    return panel;
+}
+
+void EditViewController::viewDidLoad() {
+    tagTableSelectedRowIndex = -1;
+    tagTableCheckAllStatus = false;
+    tagModel_->setCheckAllTitle(false);
+    clipPanel->resetTicks();
+}
+
+void EditViewController::updateView() {
+    TagTableScreen::updateView();
+    const double h = height();
+    QFont jp("Hiragino Sans GB");
+    jp.setPixelSize(std::max(1, static_cast<int>(h * 0.019)));
+    commentTextField->setFont(jp);
+    clipPanel->scaleRows(std::max(1, static_cast<int>(h * 0.028)));
+}
+
+void EditViewController::appendTagTalbeDataRow(std::shared_ptr<TagRowData> rowData) {
+    if (myParent)
+        myParent->performTagEdit(TagEdit::record(myParent->tagDataModel, rowData));
+    tagTableData.push_back(rowData);
+    tagTableSelectedRowIndex = rowData->index;
+    reloadFollowingTheEnd();
+}
+
+void EditViewController::reloadFollowingTheEnd() {
+    // The list follows the coding while its end is in sight; an analyst
+    // reading higher up keeps the place.
+    const QScrollBar* bar = tagTableView->verticalScrollBar();
+    const bool atEnd = bar->value() >= bar->maximum();
+    reloadKeepingScroll();
+    if (atEnd)
+        tagTableView->scrollToEnd();
+}
+
+void EditViewController::onSelectTagTableRow() {
+    const int row = tagTableView->selectedRow();
+    if (tagTableView->clickedRow() < 0 || tagTableView->clickedColumn() == 0 || row < 0 ||
+        row >= static_cast<int>(tagTableData.size()))
+        return;
+    chooseTag(tagTableData[static_cast<size_t>(row)]);
+}
+
+void EditViewController::onTagHeaderClicked(int column) {
+    const std::string id = tagModel_->columnIdentifier(column);
+    if (id == "EditTagCheckCol") {
+        tagTableCheckAllStatus = !tagTableCheckAllStatus;
+        tagModel_->setCheckAllTitle(tagTableCheckAllStatus);
+        tagModel_->setAllTicked(tagTableCheckAllStatus);
+        return;
+    }
+    toggleSortFor(id);
+    reloadTagDataTable(true);
+}
+
+void EditViewController::onTagDelete() {
+    if (tagTableData.empty())
+        return;
+    std::vector<size_t> doomed;
+    std::vector<std::shared_ptr<TagRowData>> kept;
+    for (size_t r = 0; r < tagTableData.size(); ++r) {
+        if (tagModel_->isTicked(static_cast<int>(r)))
+            doomed.push_back(r);
+        else
+            kept.push_back(tagTableData[r]);
+    }
+    if (doomed.empty()) {
+        AlertBox("削除する項目を選択してください。", "お知らせ", "warning");
+        return;
+    }
+    if (myParent && !myParent->mayChangeTags())
+        return;
+    if (MessageBox("選択された項目を削除しますか？", "削除") != "yes")
+        return;
+    if (myParent) {
+        // One step of the history, however many tags.
+        std::vector<int64_t> indexes;
+        for (size_t r : doomed)
+            indexes.push_back(tagTableData[r]->index);
+        TagEdit removal = TagEdit::remove(myParent->tagDataModel, indexes);
+        if (!removal.rows.empty())
+            myParent->performTagEdit(std::move(removal));
+    }
+    tagTableData = std::move(kept);
+    reloadKeepingScroll();
+}
+
+void EditViewController::setComment() {
+    const int row = tagTableView->selectedRow();
+    if (row < 0 || row >= static_cast<int>(tagTableData.size()))
+        return;
+    if (myParent && !myParent->mayChangeTags())
+        return;
+    const std::string text = commentTextField->toPlainText().toStdString();
+    shownComment_ = commentTextField->toPlainText();
+    const auto& tag = tagTableData[static_cast<size_t>(row)];
+    if (!myParent) {
+        tag->comment = text;
+        return;
+    }
+    // Taken before the table's record changes: it is usually the store's own.
+    TagEdit change = TagEdit::comment(myParent->tagDataModel, tag->index, text);
+    tag->comment = text;
+    if (change.index < 0)
+        return;
+    if (change.before != change.after) // no empty steps in the history
+        myParent->performTagEdit(std::move(change));
+    reloadKeepingScroll();
+}
+
+void EditViewController::onCommentAdd() {
+    setComment();
+}
+
+void EditViewController::onCommentDelete() {
+    const int row = tagTableView->selectedRow();
+    if (row < 0 || row >= static_cast<int>(tagTableData.size()))
+        return;
+    if (tagTableData[static_cast<size_t>(row)]->comment.empty())
+        return;
+    if (myParent && !myParent->mayChangeTags())
+        return;
+    if (MessageBox("現在のコメントを削除しますか？", "削除") != "yes")
+        return;
+    showComment({});
+    setComment();
+}
+
+void EditViewController::onTagCSVOutput() {
+    if (tagModel_->rowCount() == 0) {
+        AlertBox("出力するデータがありません。", "お知らせ", "warning");
+        return;
+    }
+    exportCsvThroughPanel("save tag csv file", "Brenholt",
+                          [this] { return TagFileManager::csvText(tagTableData, false); });
+}
+
+void EditViewController::forgetChosenTag() {
+    TagTableScreen::forgetChosenTag();
+    showComment({});
+}
+
+void EditViewController::onStoreReplaced() {
+    clipPanel->clearClips();
+    TagTableScreen::onStoreReplaced();
+}
+
+void EditViewController::onStoreStepped() {
+    // A comment being typed stays as typed: the editor changes on a row click
+    // or a tag press, not on an undo.
+    keepTypedComment_ = commentTextField->toPlainText() != shownComment_;
+    TagTableScreen::onStoreStepped();
+    keepTypedComment_ = false;
+}
+
+bool EditViewController::isCodingKey(const QKeyEvent& event) const {
+    const QKeyCombination typed(event.modifiers() & ~Qt::KeypadModifier,
+                                static_cast<Qt::Key>(event.key()));
+    return std::any_of(codeKeys_.begin(), codeKeys_.end(),
+                       [&](const CodeKey& k) { return k.key == typed; }) ||
+           std::any_of(labelKeys_.begin(), labelKeys_.end(),
+                       [&](const LabelKey& k) { return k.key == typed; });
+}
+
+void EditViewController::keyDown(QKeyEvent* event) {
+    if (pressCodeKey(*event) || pressLabelKey(*event))
+        return;
+    const uint16_t code = keycodeOf(*event);
+    if (code == Keycode::comma)
+        mediaClipStart();
+    else if (code == Keycode::period)
+        mediaClipEnd();
+}
+
+void EditViewController::keyPressEvent(QKeyEvent* event) {
+    // Keys that reach the screen stop here: only the clip keys act.
+    keyDown(event);
+    event->accept();
+}
+
+void EditViewController::showComment(const std::string& comment) {
+    if (keepTypedComment_)
+        return;
+    shownComment_ = QString::fromStdString(comment);
+    commentTextField->setPlainText(shownComment_);
+}

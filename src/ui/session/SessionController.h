@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Model/DataModel.h"
+#include "SubModuleClass/TagFileManager.h"
+#include "journal/TagJournal.h"
+#include "session/TagEdit.h"
+
+class MediaPlayerView;
+
+// What a tag CSV file lost on reading, a line per kind ("3, 7行目: ..."),
+// each ending in a line feed; empty when nothing.
+std::string csvDamageText(const TagFileManager::LoadResult& loaded);
+
+// The session of the open video: its tag store (owned by the main view and
+// shared with the screens), the undo history and the journal, and the flows
+// around them: opening and restoring, saving, the questions before a video is
+// replaced or the application closes, undo and redo. It says when the store
+// is replaced or stepped; the screens rebuild themselves.
+class SessionController : public QObject {
+    Q_OBJECT
+public:
+    SessionController(TagDataModel& store, bool& unsaved, QObject* parent = nullptr);
+    // The video view whose video the session belongs to.
+    void setView(MediaPlayerView* view);
+
+    // The session file beside the open video, or empty without one.
+    std::string sessionPath() const;
+    // The save flow; true when the tags were written.
+    bool save();
+    // Asked before the application quits; false keeps it open.
+    bool mayClose();
+    // Asked before another video replaces the open one; false keeps it.
+    bool mayReplaceVideo();
+    // A video was opened: its session file is loaded (and a journal left by
+    // an earlier run offered) and the store replaced.
+    void videoOpened();
+    // A chosen video could not be opened: no video, an empty store.
+    void videoFailed(const std::string& path, const std::string& reason);
+
+    // False (after telling the user) while another window records this
+    // video: this one only shows it.
+    bool mayChangeTags();
+    bool isViewOnly() const { return viewOnly_; }
+
+    // Every change of the store goes through here: applied, kept for undo,
+    // journaled, and the unsaved flag set.
+    void perform(TagEdit edit);
+    // Undo and redo of the last edit; false when there was none.
+    bool undo();
+    bool redo();
+
+    TagHistory history;
+    TagJournal journal;
+
+signals:
+    // The store holds another video's tags (or none).
+    void storeReplaced();
+    // An undo or a redo changed the store.
+    void storeStepped();
+    // The store was written to `session`, the session file of `video`.
+    void saved(const std::string& video, const std::string& session);
+
+private:
+    // The session file's tags; remembers (and notes for the user) what could
+    // not be read, so that the first save keeps the file before replacing it.
+    std::vector<std::shared_ptr<TagRowData>> loadSession(const std::string& path);
+    void reportSessionProblem();
+    bool keepDamagedSession(const std::string& path, std::string& kept);
+    void showNoVideo();
+    void showNewStore();
+    // Starts the journal of the video now open; offers to restore the
+    // changes a journal holds from a run that ended without saving them.
+    void openJournal(const std::string& sessionFile);
+    std::string recoveryQuestion(const JournalContents& found) const;
+    // Journals an undone or redone step and shows it; false when there was none.
+    bool afterHistoryStep(const TagEdit* applied);
+    void watchJournal();
+    void reportJournalFailure();
+
+    TagDataModel& store_;
+    bool& unsaved_;
+    MediaPlayerView* view_ = nullptr;
+    std::string damagedSession_;     // path of a session file read only in part
+    std::string sessionProblemNote_; // shown once the screens show what was read
+    std::string openNote_;           // likewise, about the journal of the video
+    SessionStamp loadedSession_;     // the session file as loaded or last saved
+    bool viewOnly_ = false;          // another process records this video
+    QTimer journalCheck_;
+};

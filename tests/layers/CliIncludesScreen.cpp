@@ -1,0 +1,2 @@
+// Must not compile: the commands run before any window.
+#include "SubViewClass/MainWindow.h"

@@ -1,0 +1,2 @@
+// Must not compile: the core builds without Qt.
+#include <QString>

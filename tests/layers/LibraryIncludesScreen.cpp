@@ -1,0 +1,2 @@
+// Must not compile: the library cannot see the screens.
+#include "season/LibraryWindow.h"

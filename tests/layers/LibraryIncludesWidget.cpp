@@ -1,0 +1,2 @@
+// Must not compile: the library runs without widgets.
+#include <QWidget>

@@ -1,0 +1,2 @@
+// Must not compile: playback and export run without widgets.
+#include <QWidget>
