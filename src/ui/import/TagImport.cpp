@@ -54,6 +54,44 @@ std::string copyNameFor(const std::string& name, const std::vector<CodeWindow>& 
     }
 }
 
+// The codes of `teamless` get the teams chosen for them (by the same order).
+void giveTeams(std::vector<ImportedTag>& tags, const std::vector<std::string>& teamless,
+               const std::vector<bool>& teams) {
+    std::unordered_map<std::string, bool> teamOf;
+    for (size_t i = 0; i < teamless.size(); ++i)
+        teamOf.emplace(teamless[i], teams[i]);
+    for (ImportedTag& t : tags) {
+        if (t.team)
+            continue;
+        t.team = teamOf.at(t.tag->name);
+        t.tag->team = *t.team;
+    }
+}
+
+// Writes a copy of `chosen` named `copyName` with the `outside` codes added
+// into `folder`; what failed, empty when written.
+std::string writeWindowCopy(const CodeWindow& chosen, const std::string& copyName,
+                            const std::vector<std::string>& outside,
+                            const std::vector<EditListRow>& rows,
+                            const std::filesystem::path& folder) {
+    // The file's colours where it gives them (its last for a code), else grey.
+    std::unordered_map<std::string, std::string> colorOf;
+    for (const EditListRow& row : rows)
+        if (!row.color.empty())
+            colorOf[row.code] = row.color;
+    CodeWindow copy = chosen.duplicate(copyName);
+    for (const std::string& name : outside) {
+        Code code;
+        code.name = name;
+        const auto color = colorOf.find(name);
+        code.color = color == colorOf.end() ? "#808080" : color->second;
+        copy.codes.push_back(std::move(code));
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    return writeCodeWindowFile(folder / codeWindowFileName(copyName), copy);
+}
+
 // A report lists so many of a kind, then 「ほか N 件」.
 constexpr size_t kListed = 20;
 // A name longer than this is cut in a report.
@@ -350,16 +388,7 @@ void TagImport::mergeImported(std::vector<ImportedTag> tags, const std::vector<E
         if (dialog.exec() != QDialog::Accepted)
             return;
         addToCopy = dialog.addToCopy();
-        const std::vector<bool> teams = dialog.teams();
-        std::unordered_map<std::string, bool> teamOf;
-        for (size_t i = 0; i < teamless.size(); ++i)
-            teamOf.emplace(teamless[i], teams[i]);
-        for (ImportedTag& t : tags) {
-            if (t.team)
-                continue;
-            t.team = teamOf.at(t.tag->name);
-            t.tag->team = *t.team;
-        }
+        giveTeams(tags, teamless, dialog.teams());
     }
 
     TagDataModel& store = screen_->myParent->tagDataModel;
@@ -396,22 +425,7 @@ void TagImport::mergeImported(std::vector<ImportedTag> tags, const std::vector<E
         report += "\nすでにある " + std::to_string(repeated) + " 件は加えませんでした。";
     bool outsideTold = false;
     if (addToCopy) {
-        // The file's colours where it gives them (its last for a code), else grey.
-        std::unordered_map<std::string, std::string> colorOf;
-        for (const EditListRow& row : rows)
-            if (!row.color.empty())
-                colorOf[row.code] = row.color;
-        CodeWindow copy = chosen.duplicate(copyName);
-        for (const std::string& name : outside) {
-            Code code;
-            code.name = name;
-            const auto color = colorOf.find(name);
-            code.color = color == colorOf.end() ? "#808080" : color->second;
-            copy.codes.push_back(std::move(code));
-        }
-        std::error_code ec;
-        std::filesystem::create_directories(folder, ec);
-        const std::string failed = writeCodeWindowFile(folder / codeWindowFileName(copyName), copy);
+        const std::string failed = writeWindowCopy(chosen, copyName, outside, rows, folder);
         if (failed.empty()) {
             outsideTold = true;
             screen_->codePanel->loadCodeWindows(copyName);
