@@ -38,7 +38,7 @@ CodeWindow fullWindow() {
     attack.group = "局面";
     attack.keyA = "Ctrl+Alt+F1";
     w.codes = {scrum, attack};
-    w.labels = {{"結果", {"成功", "失敗"}, {"Q", "W"}}, {"a=b;c", {"x;y=z", "\t🏉"}, {}}};
+    w.labels = {{"結果", {"成功", "失敗"}, {"Q", "W"}}, {"a=b;c", {"x;y=z", "\t🏉\x1f"}, {}}};
     return w;
 }
 
@@ -114,6 +114,8 @@ TEST_F(CodeWindowFiles, ProblemsNameTheFileAndTheLine) {
          "w.json:2: JSON として読めません（文字列の中に改行や制御文字があります（\\n "
          "と書いてください））"},
         {"{\"a\": \"\xff\"}", "w.json:1: JSON として読めません（UTF-8 ではない文字があります）"},
+        {"{\"a\": \"\\ud800\\u0041\"}",
+         "w.json:1: JSON として読めません（文字列の中に読めない「\\u」があります）"},
         {"{\"a\": 1, \"a\": 2}",
          "w.json:1: JSON として読めません（項目「a」が二度書かれています）"},
         {"{\"a\": 01}", "w.json:1: JSON として読めません（読めない値があります）"},

@@ -200,6 +200,8 @@ TEST(XmlEditListRoundTrip, EveryFieldExact) {
     EXPECT_EQ(std::count(again.begin(), again.end(), true), 6);
     tags[3]->end = {};
     EXPECT_FALSE(findDuplicates(tags, read.tags)[4]);
+    tags[0]->end = TagEnd::at(12.5f); // another end of the same tag
+    EXPECT_FALSE(findDuplicates(tags, read.tags)[1]);
 }
 
 // The writer's own number and text forms: the Rucktag label is floatText's
@@ -300,13 +302,16 @@ TEST(XmlEditListImport, ForeignRangeIsItsOwnMomentAndTheTeamLabelIsConsumed) {
         "<label><group>Team</group><text>A</text></label>"
         "<label><group>team</group><text>a</text></label>"
         "<label><group>チーム</group><text>B</text></label></instance>"
-        "<instance><start>30</start><end>30</end><code>PG</code></instance>"
+        "<instance><start>30</start><end>30</end><code>B\u3000PG</code></instance>"
         "</ALL_INSTANCES></file>");
     const EditListTags read = tagsFromEditList(list);
     ASSERT_EQ(read.tags.size(), 2u);
     const TagRowData& ruck = *read.tags[0].tag;
     EXPECT_TRUE(*read.tags[0].team);
     EXPECT_EQ(ruck.labels, (TagLabels{{"チーム", "B"}, {"Rucktag", "範囲"}}));
+    // The team from the code's prefix, after an ideographic space.
+    EXPECT_EQ(read.tags[1].tag->name, "PG");
+    EXPECT_EQ(read.tags[1].team, std::optional<bool>(false));
     // The range as it is; the instant with the lead and the lag around it.
     const std::vector<Moment> moments = makeMoments({read.tags[0].tag, read.tags[1].tag}, 8, 4, 40);
     ASSERT_EQ(moments.size(), 2u);
