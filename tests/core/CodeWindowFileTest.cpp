@@ -53,7 +53,7 @@ TEST_F(CodeWindowFiles, TheDocumentedFormReadsAndWindowsWriteAndReadBack) {
         R"({"format": "rucktag-codewindow", "version": 1, "name": "7人制",
             "codes": [{"name": "スクラム", "color": "#f08000", "keyA": "1", "keyB": "Shift+1",
                        "lead": 5, "lag": 10, "mode": "point", "group": ""},
-                      {"name": "\u653b\u6483", "mode": "duration", "lead": null, "future": [1]}],
+                      {"name": "\u653b\u6483\ud83c\udc00", "mode": "duration", "lead": null, "future": [1]}],
             "labels": [{"group": "結果", "texts": ["成功", "失敗"], "keys": ["Q", "W"]}]})",
         "7.json");
     ASSERT_TRUE(read.ok()) << read.problems.front();
@@ -63,7 +63,7 @@ TEST_F(CodeWindowFiles, TheDocumentedFormReadsAndWindowsWriteAndReadBack) {
     EXPECT_EQ(scrum.lead, 5.0);
     EXPECT_EQ(scrum.lag, 10.0);
     const Code& attack = read.window.codes[1];
-    EXPECT_EQ(attack.name, "攻撃");
+    EXPECT_EQ(attack.name, "攻撃🀀");
     EXPECT_EQ(attack.color, "#808080");
     EXPECT_EQ(attack.mode, CodeMode::Duration);
     EXPECT_FALSE(attack.lead);

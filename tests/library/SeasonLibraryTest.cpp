@@ -413,7 +413,7 @@ TEST_P(LibraryTest, LinksFifosAndExportsInTheFolders) {
         QFile f(season + QStringLiteral("/2026-04-19 here_tags.csv"));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write("Team, INDEX, 再生時刻, タグ内容, コメント\n"
-                "A,1,0:00:10,タックル,\"here\"\n");
+                "A,1,0:00:10,タックル,\"here, \"\"there\"\"\"\n");
         QFile g(season + QStringLiteral("/2026-04-19 here_extras.csv"));
         ASSERT_TRUE(g.open(QIODevice::WriteOnly));
         g.write("Team, INDEX, 再生時刻, タグ内容, コメント, 終了時刻, ラベル\n");
