@@ -402,6 +402,7 @@ TEST_F(LibraryScreens, ALibraryThatCannotBeOpenedIsSaidInTheWindowAndSavingGoesO
     ASSERT_NE(w, nullptr);
     ASSERT_TRUE(QTest::qWaitFor([&] { return w->problemLabel->isVisible(); }, 5000));
     EXPECT_FALSE(w->problemLabel->text().isEmpty());
+    EXPECT_FALSE(main->library()->isOpen());
     // Said once in the header's status area; tagging and saving go on.
     ASSERT_TRUE(QTest::qWaitFor([&] { return !window->libraryStatus()->text().isEmpty(); }, 5000));
     EXPECT_TRUE(window->libraryStatus()->text().startsWith("シーズンライブラリを使えません。"));
@@ -443,6 +444,8 @@ TEST_F(LibraryScreens, AServerThatIsNotRunningIsExplainedInJapanese) {
     EXPECT_TRUE(window->libraryStatus()->text().contains(
         "（サーバーが動いていないか、接続先の指定が違います。"))
         << window->libraryStatus()->text().toStdString();
+    // Said again (a silent server answering while still away): the same words.
+    EXPECT_EQ(LibraryClient::lostText(said), window->libraryStatus()->text());
 }
 
 // The real player on two fixture matches: a double click opens the other match
@@ -651,6 +654,7 @@ TEST_F(LibraryScreens, AFrozenServerIsSaidAsAwayClosingDoesNotWaitAndTheNextStar
     window.reset();
     main = nullptr;
     EXPECT_LT(t.elapsed(), 1000) << "closing waited for the server";
+    EXPECT_TRUE(LibraryClient::owedScans().contains(url));
 
     // The next start, the server answering again: the save is found.
     librarytest::signalServer(server.dir, SIGCONT);
@@ -665,6 +669,7 @@ TEST_F(LibraryScreens, AFrozenServerIsSaidAsAwayClosingDoesNotWaitAndTheNextStar
         },
         20000))
         << found;
+    EXPECT_FALSE(LibraryClient::owedScans().contains(url)) << "scanned once, not at every start";
     window.reset();
     main = nullptr;
 }
