@@ -97,7 +97,7 @@ protected:
     }
     // Chooses code window `name` in the edit screen's pop-up.
     void chooseWindow(const char* name) {
-        chooseFilter(edit->codeWindowPopUp, name);
+        chooseFilter(edit->codePanel->codeWindowPopUp, name);
         ASSERT_EQ(edit->codeWindow().name, name);
     }
     // Opens `name` in the scratch folder (the file need not exist: the fake
@@ -108,7 +108,7 @@ protected:
         main->MediaPlayer->openPath((dir / name).string());
     }
     TagButton* button(const std::string& id) {
-        for (TagButton* b : edit->tagButtons)
+        for (TagButton* b : edit->codePanel->tagButtons)
             if (b->objectName().toStdString() == id)
                 return b;
         return nullptr;

@@ -127,11 +127,11 @@ private:
 // (team B with Shift), and after a recorded tag sometimes a label key.
 int codeByKeyboard(MainViewController* main, int interval, long presses) {
     EditViewController* edit = main->editViewController;
-    const int chosen = edit->codeWindowPopUp->findText("キー入力");
+    const int chosen = edit->codePanel->codeWindowPopUp->findText("キー入力");
     if (chosen < 0)
         return 4;
-    edit->codeWindowPopUp->setCurrentIndex(chosen);
-    emit edit->codeWindowPopUp->activated(chosen);
+    edit->codePanel->codeWindowPopUp->setCurrentIndex(chosen);
+    emit edit->codePanel->codeWindowPopUp->activated(chosen);
     const Qt::Key codeKeys[] = {Qt::Key_1, Qt::Key_2, Qt::Key_3, Qt::Key_4, Qt::Key_Q, Qt::Key_W};
     const Qt::Key labelKeys[] = {Qt::Key_Z, Qt::Key_X, Qt::Key_C, Qt::Key_V};
     std::map<int64_t, std::string> shown; // the state last printed of each tag
@@ -245,7 +245,7 @@ int main(int argc, char** argv) {
         return codeByKeyboard(main, interval, presses);
     size_t next = 0;
     for (long n = 0; presses < 0 || n < presses; ++n) {
-        TagButton* b = edit->tagButtons[next++ % edit->tagButtons.size()];
+        TagButton* b = edit->codePanel->tagButtons[next++ % edit->codePanel->tagButtons.size()];
         const size_t before = main->tagDataModel.data.size();
         QTest::mouseClick(b, Qt::LeftButton);
         if (main->tagDataModel.data.size() > before) {

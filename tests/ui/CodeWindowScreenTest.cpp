@@ -25,7 +25,7 @@ protected:
     }
     std::vector<std::string> ids() const {
         std::vector<std::string> out;
-        for (TagButton* b : edit->tagButtons)
+        for (TagButton* b : edit->codePanel->tagButtons)
             out.push_back(b->objectName().toStdString());
         return out;
     }
@@ -40,9 +40,9 @@ TEST_F(CodeWindows, ChoosingAWindowRebuildsTheButtonsAndIsRemembered) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.shown.empty(); }, 5000));
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_THAT(dialogs.shown[0].message, HasSubstr("壊れ.json:3:"));
-    ASSERT_EQ(edit->codeWindowPopUp->count(), 2);
-    EXPECT_EQ(edit->codeWindowPopUp->itemText(0), "標準");
-    EXPECT_EQ(edit->tagButtons.size(), 36u);
+    ASSERT_EQ(edit->codePanel->codeWindowPopUp->count(), 2);
+    EXPECT_EQ(edit->codePanel->codeWindowPopUp->itemText(0), "標準");
+    EXPECT_EQ(edit->codePanel->tagButtons.size(), 36u);
 
     chooseWindow("7人制");
     EXPECT_EQ(ids(), (std::vector<std::string>{"A0", "A1", "B0", "B1"}));
@@ -52,11 +52,11 @@ TEST_F(CodeWindows, ChoosingAWindowRebuildsTheButtonsAndIsRemembered) {
 
     window.reset();
     makeWindow();
-    EXPECT_EQ(edit->codeWindowPopUp->currentText(), "7人制");
+    EXPECT_EQ(edit->codePanel->codeWindowPopUp->currentText(), "7人制");
     EXPECT_EQ(ids(), (std::vector<std::string>{"A0", "A1", "B0", "B1"}));
 
-    chooseFilter(edit->codeWindowPopUp, "標準");
-    ASSERT_EQ(edit->tagButtons.size(), 36u);
+    chooseFilter(edit->codePanel->codeWindowPopUp, "標準");
+    ASSERT_EQ(edit->codePanel->tagButtons.size(), 36u);
     EXPECT_EQ(button("B17")->text(), "チェック");
     EXPECT_NE(button("A5")->background_color, QColor("#f08000"));
 }

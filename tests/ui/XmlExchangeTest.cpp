@@ -346,8 +346,8 @@ TEST_F(Exchange, ImportOffersACopyOfTheWindowWithTheCodesItLacks) {
     EXPECT_EQ(copy.window.codes[4].color, "#808080");         // none given: grey
     // The copy is the chosen window: its buttons, the pop-up.
     EXPECT_EQ(edit->codeWindow().name, "7人制 (読込)");
-    EXPECT_EQ(edit->codeWindowPopUp->currentText(), "7人制 (読込)");
-    EXPECT_EQ(edit->tagButtons.size(), 10u);
+    EXPECT_EQ(edit->codePanel->codeWindowPopUp->currentText(), "7人制 (読込)");
+    EXPECT_EQ(edit->codePanel->tagButtons.size(), 10u);
     EXPECT_THAT(dialogs.shown.back().message,
                 HasSubstr("「7人制 (読込)」を作り、3 個のコードを加えました"));
 
