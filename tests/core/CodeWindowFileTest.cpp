@@ -2,11 +2,14 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "codewindow/CodeWindowFile.h"
 #include "support/Deadline.h"
 #include "support/Scratch.h"
+
+using ::testing::HasSubstr;
 
 namespace fs = std::filesystem;
 
@@ -289,7 +292,7 @@ TEST_F(CodeWindowFiles, AWindowTooLargeToReadBackIsNeverWritten) {
         code.name += std::string(4500, 'x');
     const std::string failed = writeCodeWindowFile(dir / "big.json", big);
     EXPECT_EQ(failed.rfind("ファイルが大きすぎます（", 0), 0u) << failed;
-    EXPECT_NE(failed.find("1024 KB まで"), std::string::npos) << failed;
+    EXPECT_THAT(failed, HasSubstr("1024 KB まで"));
     EXPECT_FALSE(fs::exists(dir / "big.json"));
     // One that fits is written and read back whole.
     for (Code& code : big.codes)
