@@ -4,11 +4,9 @@
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
-#include <QScrollBar>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -22,7 +20,6 @@
 #include "SubViewClass/MediaPlayerView.h"
 #include "SubViewClass/Style.h"
 #include "SubViewClass/VerticallyCenteredTextFieldCell.h"
-#include "keys/KeyEvents.h"
 #include "player/Player.h"
 #include "tags/TableModels.h"
 
@@ -163,20 +160,8 @@ void EditViewController::updateView() {
 
 void EditViewController::appendTagTalbeDataRow(std::shared_ptr<TagRowData> rowData) {
     if (myParent)
-        myParent->performTagEdit(TagEdit::record(myParent->tagDataModel, rowData));
-    tagTableData.push_back(rowData);
-    tagTableSelectedRowIndex = rowData->index;
-    reloadFollowingTheEnd();
-}
-
-void EditViewController::reloadFollowingTheEnd() {
-    // The list follows the coding while its end is in sight; an analyst
-    // reading higher up keeps the place.
-    const QScrollBar* bar = tagTableView->verticalScrollBar();
-    const bool atEnd = bar->value() >= bar->maximum();
-    reloadKeepingScroll();
-    if (atEnd)
-        tagTableView->scrollToEnd();
+        myParent->performTagEdit(TagEdit::record(myParent->tagDataModel, rowData),
+                                 StoreChange::Kind::Recorded);
 }
 
 void EditViewController::onSelectTagTableRow() {
@@ -203,32 +188,24 @@ void EditViewController::onTagDelete() {
     if (tagTableData.empty())
         return;
     std::vector<size_t> doomed;
-    std::vector<std::shared_ptr<TagRowData>> kept;
-    for (size_t r = 0; r < tagTableData.size(); ++r) {
+    for (size_t r = 0; r < tagTableData.size(); ++r)
         if (tagModel_->isTicked(static_cast<int>(r)))
             doomed.push_back(r);
-        else
-            kept.push_back(tagTableData[r]);
-    }
     if (doomed.empty()) {
         AlertBox("削除する項目を選択してください。", "お知らせ", "warning");
         return;
     }
-    if (myParent && !myParent->mayChangeTags())
+    if (!myParent || !myParent->mayChangeTags())
         return;
     if (MessageBox("選択された項目を削除しますか？", "削除") != "yes")
         return;
-    if (myParent) {
-        // One step of the history, however many tags.
-        std::vector<int64_t> indexes;
-        for (size_t r : doomed)
-            indexes.push_back(tagTableData[r]->index);
-        TagEdit removal = TagEdit::remove(myParent->tagDataModel, indexes);
-        if (!removal.rows.empty())
-            myParent->performTagEdit(std::move(removal));
-    }
-    tagTableData = std::move(kept);
-    reloadKeepingScroll();
+    // One step of the history, however many tags; the screens list the rest.
+    std::vector<int64_t> indexes;
+    for (size_t r : doomed)
+        indexes.push_back(tagTableData[r]->index);
+    TagEdit removal = TagEdit::remove(myParent->tagDataModel, indexes);
+    if (!removal.rows.empty())
+        myParent->performTagEdit(std::move(removal));
 }
 
 void EditViewController::setComment() {
@@ -251,7 +228,6 @@ void EditViewController::setComment() {
         return;
     if (change.before != change.after) // no empty steps in the history
         myParent->performTagEdit(std::move(change));
-    reloadKeepingScroll();
 }
 
 void EditViewController::onCommentAdd() {
@@ -297,31 +273,6 @@ void EditViewController::onStoreStepped() {
     keepTypedComment_ = commentTextField->toPlainText() != shownComment_;
     TagTableScreen::onStoreStepped();
     keepTypedComment_ = false;
-}
-
-bool EditViewController::isCodingKey(const QKeyEvent& event) const {
-    const QKeyCombination typed(event.modifiers() & ~Qt::KeypadModifier,
-                                static_cast<Qt::Key>(event.key()));
-    return std::any_of(codeKeys_.begin(), codeKeys_.end(),
-                       [&](const CodeKey& k) { return k.key == typed; }) ||
-           std::any_of(labelKeys_.begin(), labelKeys_.end(),
-                       [&](const LabelKey& k) { return k.key == typed; });
-}
-
-void EditViewController::keyDown(QKeyEvent* event) {
-    if (pressCodeKey(*event) || pressLabelKey(*event))
-        return;
-    const uint16_t code = keycodeOf(*event);
-    if (code == Keycode::comma)
-        mediaClipStart();
-    else if (code == Keycode::period)
-        mediaClipEnd();
-}
-
-void EditViewController::keyPressEvent(QKeyEvent* event) {
-    // Keys that reach the screen stop here: only the clip keys act.
-    keyDown(event);
-    event->accept();
 }
 
 void EditViewController::showComment(const std::string& comment) {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QKeySequence>
 #include <QPointer>
 #include <filesystem>
 #include <memory>
@@ -20,7 +19,6 @@ class QScrollArea;
 class QPushButton;
 class TagButton;
 class GeneralButton;
-class QKeyEvent;
 struct ImportRead;
 
 // Edit mode: tag buttons of both teams, the tag table with its filter, sort,
@@ -51,14 +49,12 @@ public:
     // Opens the code window editor on the chosen window (標準 as a duplicate).
     QPushButton* codeWindowEditButton = nullptr;
     void openCodeWindowEditor();
-    // Records the code whose key `event` is, as its button would; false when
-    // no code of the window has that key.
-    bool pressCodeKey(const QKeyEvent& event);
-    // Puts the label whose key `event` is on the chosen tag, as its button
-    // would; false when no label of the window has that key.
-    bool pressLabelKey(const QKeyEvent& event);
-    // Whether `event` is the key of a code or a label of the window, as typed.
-    bool isCodingKey(const QKeyEvent& event) const;
+    // A press of code `code` of the window for team A or B, by its button
+    // or its key (`showPress`: the button shows it as under the mouse),
+    // through the window's rules as one step.
+    void pressCode(size_t code, bool teamA, bool showPress);
+    // Text `text` of label group `group` on the chosen tag, as its button.
+    void pressLabel(size_t group, size_t text);
     // The label panel: one row per label group of the window, hidden when
     // it has none.
     QWidget* labelPanel = nullptr;
@@ -102,7 +98,6 @@ public:
 
     void mediaClipStart() { clipPanel->mediaClipStart(); }
     void mediaClipEnd() { clipPanel->mediaClipEnd(); }
-    void keyDown(QKeyEvent* event);
     void onSelectClipTableRow() { clipPanel->onSelectClipTableRow(); }
     void onDblClickClipTableRow() { clipPanel->onDblClickClipTableRow(); }
     void onClipHeaderClicked(int column) { clipPanel->onClipHeaderClicked(column); }
@@ -116,6 +111,10 @@ public:
     void forgetChosenTag() override;
     void onStoreReplaced() override;
     void onStoreStepped() override;
+
+signals:
+    // Another code window is chosen (the buttons are built for it).
+    void codeWindowChosen();
 
 private:
     // The file panel of an import, in the open video's folder; `import`
@@ -143,11 +142,6 @@ private:
     void buildLabelPanel();
     // The buttons of the chosen tag's labels show pressed.
     void showChosenLabels();
-    // A press of code `code` for a team through the window's rules, as one step.
-    void recordCode(size_t code, bool teamA);
-    // Redraws the rows after a recording: the newest in sight when the
-    // list showed its end.
-    void reloadFollowingTheEnd();
     QWidget* makeTagListPanel();
     QWidget* makeCommentPanel();
 
@@ -159,19 +153,8 @@ private:
     bool windowProblemsShown_ = false;
     std::unique_ptr<CodeRecorder> recorder_;
     QGridLayout* buttonGrids_[2] = {}; // team A, team B
-    struct CodeKey {
-        QKeyCombination key;
-        TagButton* button;
-    };
-    std::vector<CodeKey> codeKeys_;
-    struct LabelKey {
-        QKeyCombination key;
-        QPushButton* button;
-    };
-    std::vector<LabelKey> labelKeys_;
 
 protected:
-    void keyPressEvent(QKeyEvent* event) override;
     void showComment(const std::string& comment) override;
     void tagListChanged() override;
     void chosenTagChanged() override;

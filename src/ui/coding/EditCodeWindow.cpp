@@ -4,7 +4,6 @@
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
@@ -13,8 +12,6 @@
 #include <QToolTip>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <array>
-#include <optional>
 #include <utility>
 
 #include "MainViewController.h"
@@ -47,25 +44,6 @@ constexpr size_t kProblemBytes = 300;
 // 1366×768 screen in four columns of ten.
 int columnsFor(size_t codes) {
     return codes <= 5 ? 1 : codes <= 12 ? 2 : codes <= 24 ? 3 : 4;
-}
-
-std::optional<QKeyCombination> keyOf(const std::string& text) {
-    if (text.empty())
-        return std::nullopt;
-    const QKeySequence seq =
-        QKeySequence::fromString(QString::fromStdString(text), QKeySequence::PortableText);
-    if (seq.isEmpty())
-        return std::nullopt;
-    return seq[0];
-}
-
-// What a press stands for: the key as typed and, with Shift on the number
-// row, its digit (window files write "Shift+1").
-std::array<QKeyCombination, 2> pressedKeys(const QKeyEvent& event) {
-    const Qt::KeyboardModifiers mods = event.modifiers() & ~Qt::KeypadModifier;
-    const QKeyCombination typed(mods, static_cast<Qt::Key>(event.key()));
-    const auto place = numberRowPlace(event);
-    return {typed, place ? QKeyCombination(mods, *place) : typed};
 }
 
 } // namespace
@@ -190,7 +168,6 @@ void EditViewController::chooseCodeWindow(int which) {
     for (TagButton* b : tagButtons)
         delete b;
     tagButtons.clear();
-    codeKeys_.clear();
     UEImageButtonA = UEImageButtonB = nullptr;
     buildTagButtons(true);
     buildTagButtons(false);
@@ -202,6 +179,7 @@ void EditViewController::chooseCodeWindow(int which) {
         followCodeWindow(codeWindow());
     if (myParent && myParent->playViewController)
         myParent->playViewController->followCodeWindow(codeWindow());
+    emit codeWindowChosen();
 }
 
 void EditViewController::openCodeWindowEditor() {
@@ -229,7 +207,6 @@ void EditViewController::buildLabelPanel() {
     for (QPushButton* b : labelButtons)
         delete b;
     labelButtons.clear();
-    labelKeys_.clear();
     auto* g = static_cast<QGridLayout*>(labelPanel->layout());
     while (QLayoutItem* item = g->takeAt(0)) {
         delete item->widget();
@@ -266,8 +243,6 @@ void EditViewController::buildLabelPanel() {
             });
             g->addWidget(b, static_cast<int>(r), static_cast<int>(t) + 1);
             labelButtons.push_back(b);
-            if (const auto k = keyOf(key))
-                labelKeys_.push_back({*k, b});
         }
     }
     showChosenLabels();
@@ -292,7 +267,6 @@ void EditViewController::onLabelButtonClicked(const std::string& group, const st
         return;
     }
     myParent->performTagEdit(std::move(change));
-    reloadKeepingScroll();
 }
 
 void EditViewController::showChosenLabels() {
@@ -328,18 +302,10 @@ void EditViewController::followCodeWindow(const CodeWindow& window) {
     showChosenLabels();
 }
 
-bool EditViewController::pressLabelKey(const QKeyEvent& event) {
-    const auto pressed = pressedKeys(event);
-    const auto it =
-        std::find_if(labelKeys_.begin(), labelKeys_.end(), [&pressed](const LabelKey& k) {
-            return k.key == pressed[0] || k.key == pressed[1];
-        });
-    if (it == labelKeys_.end())
-        return false;
-    // A held key would put the label on and off again.
-    if (!event.isAutoRepeat())
-        it->button->click();
-    return true;
+void EditViewController::pressLabel(size_t group, size_t text) {
+    const auto& labels = codeWindow().labels;
+    if (group < labels.size() && text < labels[group].texts.size())
+        onLabelButtonClicked(labels[group].group, labels[group].texts[text]);
 }
 
 void EditViewController::buildTagButtons(bool teamA) {
@@ -363,16 +329,13 @@ void EditViewController::buildTagButtons(bool teamA) {
             const QColor face(QString::fromStdString(code.color));
             b->setColors(face, face.darker(130));
         }
-        connect(b, &QPushButton::clicked, this, [this, b] { onTagButtonClicked(b); });
+        connect(b, &QPushButton::clicked, this, [this, i, teamA] { pressCode(i, teamA, false); });
         g->addWidget(b, row, column, 1, span);
         b->show();
         tagButtons.push_back(b);
-        const std::string& keyText = teamA ? code.keyA : code.keyB;
-        if (const auto key = keyOf(keyText)) {
-            codeKeys_.push_back({*key, b});
-            // The key is told where the name is, as a label button's is.
+        // The key is told where the name is, as a label button's is.
+        if (const std::string& keyText = teamA ? code.keyA : code.keyB; !keyText.empty())
             b->setToolTip(QString::fromStdString(code.name + " (" + keyText + ")"));
-        }
         if (window.builtIn && code.name == "UE") {
             (teamA ? UEImageButtonA : UEImageButtonB) = b;
             b->setToolTip("アンフォーストエラー");
@@ -401,55 +364,30 @@ void EditViewController::buildTagButtons(bool teamA) {
 }
 
 void EditViewController::onTagButtonClicked(TagButton* sender) {
-    if (!myParent || !sender || !recorder_)
+    // Team A's buttons first, each team's in code order.
+    const auto at = std::find(tagButtons.begin(), tagButtons.end(), sender);
+    const size_t n = codeWindow().codes.size();
+    if (at == tagButtons.end() || n == 0)
         return;
+    const auto place = static_cast<size_t>(at - tagButtons.begin());
+    pressCode(place % n, place < n, false);
+}
+
+void EditViewController::pressCode(size_t code, bool teamA, bool showPress) {
+    if (!myParent || !recorder_ || code >= codeWindow().codes.size())
+        return;
+    if (showPress) {
+        // The button shows the press, as under the mouse.
+        TagButton* b = tagButtons[teamA ? code : codeWindow().codes.size() + code];
+        b->setDown(true);
+        QTimer::singleShot(150, b, [b] { b->setDown(false); });
+    }
     MediaPlayerView* view = mediaView();
     if (!view || !view->isOpenStatus().value_or(false) || !myParent->mayChangeTags())
         return;
-    const QString id = sender->objectName();
-    bool number = false;
-    const qulonglong code = id.mid(1).toULongLong(&number);
-    if (id.isEmpty() || !number)
-        return;
-    recordCode(static_cast<size_t>(code), id.front() == 'A');
-}
-
-void EditViewController::recordCode(size_t code, bool teamA) {
     TagEdit edit = recorder_->press(myParent->tagDataModel, code, teamA);
-    std::vector<std::shared_ptr<TagRowData>> added;
-    if (edit.kind == TagEdit::Kind::Insert)
-        for (const auto& [place, row] : edit.rows)
-            added.push_back(row);
-    for (const TagEdit& step : edit.steps)
-        if (step.kind == TagEdit::Kind::Insert)
-            for (const auto& [place, row] : step.rows)
-                added.push_back(row);
     if (edit.kind == TagEdit::Kind::Steps && edit.steps.empty())
         return;
-    showComment({});
-    myParent->performTagEdit(std::move(edit));
-    // Listed at the end as today; an end set shows on its row (the store's).
-    for (const auto& row : added) {
-        tagTableData.push_back(row);
-        tagTableSelectedRowIndex = row->index;
-    }
-    reloadFollowingTheEnd();
-}
-
-bool EditViewController::pressCodeKey(const QKeyEvent& event) {
-    const auto pressed = pressedKeys(event);
-    const auto it = std::find_if(codeKeys_.begin(), codeKeys_.end(), [&pressed](const CodeKey& k) {
-        return k.key == pressed[0] || k.key == pressed[1];
-    });
-    if (it == codeKeys_.end())
-        return false;
-    // A held key records once.
-    if (event.isAutoRepeat())
-        return true;
-    // The button shows the press, as under the mouse.
-    TagButton* b = it->button;
-    b->setDown(true);
-    QTimer::singleShot(150, b, [b] { b->setDown(false); });
-    onTagButtonClicked(b);
-    return true;
+    // Both screens list the new tags (the edit screen at the end, chosen).
+    myParent->performTagEdit(std::move(edit), StoreChange::Kind::Recorded);
 }

@@ -607,10 +607,8 @@ void EditViewController::mergeImported(std::vector<ImportedTag> tags,
         edit.rows.emplace_back(store.data.size() + edit.rows.size(), tags[i].tag);
     }
     const size_t added = edit.rows.size();
-    if (added > 0) {
+    if (added > 0)
         myParent->performTagEdit(std::move(edit));
-        reloadTagDataTable(true);
-    }
 
     std::string report = std::to_string(added) + " 件のタグを読み込みました。";
     if (repeated > 0 && !addRepeated)
