@@ -1,12 +1,12 @@
 #include "SubViewController/EditViewController.h"
 
 #include <QCheckBox>
-#include <QComboBox>
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QToolTip>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -20,6 +20,8 @@
 #include "SubViewClass/MediaPlayerView.h"
 #include "SubViewClass/Style.h"
 #include "SubViewClass/VerticallyCenteredTextFieldCell.h"
+#include "SubViewController/PlayViewController.h"
+#include "import/TagImport.h"
 #include "player/Player.h"
 #include "tags/TableModels.h"
 
@@ -39,13 +41,27 @@ EditViewController::EditViewController(MainViewController* parent, QWidget* cont
     : TagTableScreen(parent, container, "Edit"), clipPanel(new ClipPanel(this)),
       clipTableView(clipPanel->clipTableView), clipTableData(clipPanel->clipTableData),
       clipTableSelectedRowIndex(clipPanel->clipTableSelectedRowIndex),
-      clipTableCheckAllStatus(clipPanel->clipTableCheckAllStatus) {
+      clipTableCheckAllStatus(clipPanel->clipTableCheckAllStatus),
+      // Put in its place below: in the focus chain after the media column.
+      codePanel(new CodePanel(
+          [this] {
+              Player* player = currentPlayer();
+              return player ? player->currentTime() : 0.0;
+          },
+          nullptr)),
+      teamA_header(codePanel->teamA_header), teamB_header(codePanel->teamB_header),
+      UEImageButtonA(codePanel->UEImageButtonA), UEImageButtonB(codePanel->UEImageButtonB),
+      import_(new TagImport(this)) {
     setObjectName("EditViewController");
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(0, 0, 0, 0);
     grid->setSpacing(10);
     grid->addWidget(makeMediaColumn(true), 0, 0);
-    grid->addWidget(makeCodePanel(), 0, 1, 1, 2);
+    grid->addWidget(codePanel, 0, 1, 1, 2);
+    connect(codePanel, &CodePanel::windowChosen, this, &EditViewController::onCodeWindowChosen);
+    connect(codePanel, &CodePanel::tagButtonClicked, this, &EditViewController::onTagButtonClicked);
+    connect(codePanel, &CodePanel::labelButtonClicked, this,
+            &EditViewController::onLabelButtonClicked);
     grid->addWidget(makeTagListPanel(), 1, 0);
     grid->addWidget(makeCommentPanel(), 1, 1);
     grid->addWidget(clipPanel, 1, 2);
@@ -82,19 +98,19 @@ QWidget* EditViewController::makeTagListPanel() {
     top->addWidget(csv);
     // The rest of the exchange with other tools behind one button: the
     // filter keeps its width on a 1366-pixel screen.
-    exchangeButton = new GeneralButton("交換", "tagExchangeButton", panel);
+    auto* exchangeButton = new GeneralButton("交換", "tagExchangeButton", panel);
     exchangeButton->setToolTip("タグのCSV読込、XMLの出力と読込");
     auto* exchange = new QMenu(exchangeButton);
     exchange->setObjectName("tagExchangeMenu");
-    const auto item = [&](const char* text, const char* id, void (EditViewController::*act)()) {
+    const auto item = [&](const char* text, const char* id, auto* to, auto act) {
         QAction* a = exchange->addAction(text);
         a->setObjectName(id);
-        connect(a, &QAction::triggered, this, [this, act] { (this->*act)(); });
+        connect(a, &QAction::triggered, to, act);
     };
-    item("CSV読込", "onTagCSVInput", &EditViewController::onTagCSVInput);
+    item("CSV読込", "onTagCSVInput", import_, &TagImport::onTagCSVInput);
     exchange->addSeparator();
-    item("XML出力", "onTagXMLOutput", &TagTableScreen::onTagXMLOutput);
-    item("XML読込", "onTagXMLInput", &EditViewController::onTagXMLInput);
+    item("XML出力", "onTagXMLOutput", this, &TagTableScreen::onTagXMLOutput);
+    item("XML読込", "onTagXMLInput", import_, &TagImport::onTagXMLInput);
     exchangeButton->setMenu(exchange);
     top->addWidget(exchangeButton);
     l->addLayout(top);
@@ -195,17 +211,19 @@ void EditViewController::onTagDelete() {
         AlertBox("削除する項目を選択してください。", "お知らせ", "warning");
         return;
     }
-    if (!myParent || !myParent->mayChangeTags())
+    if (myParent && !myParent->mayChangeTags())
         return;
     if (MessageBox("選択された項目を削除しますか？", "削除") != "yes")
         return;
-    // One step of the history, however many tags; the screens list the rest.
-    std::vector<int64_t> indexes;
-    for (size_t r : doomed)
-        indexes.push_back(tagTableData[r]->index);
-    TagEdit removal = TagEdit::remove(myParent->tagDataModel, indexes);
-    if (!removal.rows.empty())
-        myParent->performTagEdit(std::move(removal));
+    if (myParent) {
+        // One step of the history, however many tags.
+        std::vector<int64_t> indexes;
+        for (size_t r : doomed)
+            indexes.push_back(tagTableData[r]->index);
+        TagEdit removal = TagEdit::remove(myParent->tagDataModel, indexes);
+        if (!removal.rows.empty())
+            myParent->performTagEdit(std::move(removal));
+    }
 }
 
 void EditViewController::setComment() {
@@ -280,4 +298,91 @@ void EditViewController::showComment(const std::string& comment) {
         return;
     shownComment_ = QString::fromStdString(comment);
     commentTextField->setPlainText(shownComment_);
+}
+
+void EditViewController::onLabelButtonClicked(const std::string& group, const std::string& text) {
+    if (!myParent)
+        return;
+    const int64_t chosen = tagTableSelectedRowIndex;
+    TagEdit change = TagEdit::label(myParent->tagDataModel, chosen, group, text);
+    if (chosen < 0 || change.index < 0) {
+        showChosenLabels();
+        // A word beside the label panel, not a box: a modal question would
+        // stop the analyst coding live while the video runs on.
+        QWidget* at = codePanel->labelPanel;
+        QToolTip::showText(at->mapToGlobal(QPoint(0, 0)), "ラベルを付けるタグを選択してください。",
+                           at, {}, 3000);
+        return;
+    }
+    if (!myParent->mayChangeTags()) {
+        showChosenLabels();
+        return;
+    }
+    myParent->performTagEdit(std::move(change));
+}
+
+void EditViewController::showChosenLabels() {
+    if (codePanel->labelButtons.empty())
+        return;
+    const TagLabels* labels = nullptr;
+    if (myParent && tagTableSelectedRowIndex >= 0)
+        for (const auto& tag : myParent->tagDataModel.data)
+            if (tag->index == tagTableSelectedRowIndex) {
+                labels = &tag->labels;
+                break;
+            }
+    codePanel->showLabels(labels);
+}
+
+void EditViewController::onCodeWindowChosen() {
+    // Both screens list, colour and count by it (once they are built).
+    if (tagTableView)
+        followCodeWindow(codeWindow());
+    if (myParent && myParent->playViewController)
+        myParent->playViewController->followCodeWindow(codeWindow());
+}
+
+void EditViewController::tagListChanged() {
+    TagTableScreen::tagListChanged();
+    showChosenLabels();
+}
+
+void EditViewController::chosenTagChanged() {
+    showChosenLabels();
+}
+
+void EditViewController::followCodeWindow(const CodeWindow& window) {
+    TagTableScreen::followCodeWindow(window);
+    showChosenLabels();
+}
+
+void EditViewController::onTagButtonClicked(TagButton* sender) {
+    if (!myParent || !sender)
+        return;
+    MediaPlayerView* view = mediaView();
+    if (!view || !view->isOpenStatus().value_or(false) || !myParent->mayChangeTags())
+        return;
+    recordCode(codePanel->press(myParent->tagDataModel, *sender));
+}
+
+void EditViewController::pressCode(size_t code, bool teamA, bool showPress) {
+    if (showPress)
+        codePanel->showPress(code, teamA);
+    MediaPlayerView* view = mediaView();
+    if (!myParent || !view || !view->isOpenStatus().value_or(false) || !myParent->mayChangeTags())
+        return;
+    recordCode(codePanel->press(myParent->tagDataModel, code, teamA));
+}
+
+void EditViewController::pressLabel(size_t group, size_t text) {
+    const auto& labels = codeWindow().labels;
+    if (group < labels.size() && text < labels[group].texts.size())
+        onLabelButtonClicked(labels[group].group, labels[group].texts[text]);
+}
+
+void EditViewController::recordCode(TagEdit edit) {
+    if (edit.kind == TagEdit::Kind::Steps && edit.steps.empty())
+        return;
+    // Both screens list the new tags (the edit screen at the end, chosen).
+    myParent->performTagEdit(std::move(edit), StoreChange::Kind::Recorded);
 }

@@ -75,7 +75,7 @@ bool within(const QWidget* outer, const QWidget* w) {
 
 KeyRouter::KeyRouter(MainViewController* main) : QObject(main), main_(main) {
     map_.setCodeWindow(main->editViewController->codeWindow());
-    connect(main->editViewController, &EditViewController::codeWindowChosen, this,
+    connect(main->editViewController->codePanel, &CodePanel::windowChosen, this,
             [this] { map_.setCodeWindow(main_->editViewController->codeWindow()); });
     typingHint_ = new QLabel(TYPING_HINT, main);
     typingHint_->setObjectName("typingHint");

@@ -14,17 +14,14 @@
 #include <algorithm>
 #include <utility>
 
-#include "MainViewController.h"
+#include "coding/CodePanel.h"
+
 #include "SubViewClass/Buttons.h"
 #include "SubViewClass/CustomAlert.h"
 #include "SubViewClass/EditableNSTextField.h"
-#include "SubViewClass/MediaPlayerView.h"
 #include "SubViewClass/Style.h"
-#include "SubViewController/EditViewController.h"
-#include "SubViewController/PlayViewController.h"
 #include "codewindow/CodeWindowFile.h"
 #include "coding/CodeWindowEditor.h"
-#include "player/Player.h"
 #include "text/UnicodeText.h"
 
 namespace {
@@ -48,8 +45,9 @@ int columnsFor(size_t codes) {
 
 } // namespace
 
-QWidget* EditViewController::makeCodePanel() {
-    auto* panel = new QWidget(this);
+CodePanel::CodePanel(std::function<double()> clock, QWidget* parent)
+    : QWidget(parent), clock_(std::move(clock)) {
+    auto* panel = this;
     auto* l = new QVBoxLayout(panel);
     l->setContentsMargins(0, 0, 0, 0);
     l->setSpacing(6);
@@ -60,8 +58,7 @@ QWidget* EditViewController::makeCodePanel() {
     codeWindowEditButton->setObjectName("codeWindowEditButton");
     codeWindowEditButton->setToolTip(
         "コードウィンドウを編集します（標準は複製して編集します）。読込・書き出しもここから");
-    connect(codeWindowEditButton, &QPushButton::clicked, this,
-            &EditViewController::openCodeWindowEditor);
+    connect(codeWindowEditButton, &QPushButton::clicked, this, &CodePanel::openCodeWindowEditor);
     auto* chooser = new QHBoxLayout();
     chooser->setSpacing(6);
     chooser->addWidget(codeWindowPopUp, 1);
@@ -99,10 +96,9 @@ QWidget* EditViewController::makeCodePanel() {
             .setValue(kWindowSetting, QString::fromStdString(codeWindow().name));
     });
     loadCodeWindows();
-    return panel;
 }
 
-QWidget* EditViewController::makeTeamPanel(bool teamA, QWidget* parent) {
+QWidget* CodePanel::makeTeamPanel(bool teamA, QWidget* parent) {
     auto* panel = new QWidget(parent);
     auto* l = new QVBoxLayout(panel);
     l->setContentsMargins(0, 0, 0, 0);
@@ -123,7 +119,7 @@ QWidget* EditViewController::makeTeamPanel(bool teamA, QWidget* parent) {
     return panel;
 }
 
-void EditViewController::loadCodeWindows(const std::string& choose) {
+void CodePanel::loadCodeWindows(const std::string& choose) {
     CodeWindowList list = listCodeWindows(codeWindowFolder());
     windows_ = std::move(list.windows);
     windowFiles_ = std::move(list.files);
@@ -153,14 +149,11 @@ void EditViewController::loadCodeWindows(const std::string& choose) {
     QTimer::singleShot(0, this, [note] { AlertBox(note, "お知らせ", "warning"); });
 }
 
-void EditViewController::chooseCodeWindow(int which) {
+void CodePanel::chooseCodeWindow(int which) {
     if (which < 0 || static_cast<size_t>(which) >= windows_.size())
         return;
     codeWindowPopUp->setCurrentIndex(which);
-    recorder_ = std::make_unique<CodeRecorder>(windows_[static_cast<size_t>(which)], [this] {
-        Player* player = currentPlayer();
-        return player ? player->currentTime() : 0.0;
-    });
+    recorder_ = std::make_unique<CodeRecorder>(windows_[static_cast<size_t>(which)], clock_);
     // Built out of sight: each button is laid out and sized once, when the
     // grids show again, not at every button added.
     for (QGridLayout* g : buttonGrids_)
@@ -174,15 +167,10 @@ void EditViewController::chooseCodeWindow(int which) {
     for (QGridLayout* g : buttonGrids_)
         g->parentWidget()->show();
     buildLabelPanel();
-    // Both screens list, colour and count by it (once they are built).
-    if (tagTableView)
-        followCodeWindow(codeWindow());
-    if (myParent && myParent->playViewController)
-        myParent->playViewController->followCodeWindow(codeWindow());
-    emit codeWindowChosen();
+    emit windowChosen();
 }
 
-void EditViewController::openCodeWindowEditor() {
+void CodePanel::openCodeWindowEditor() {
     const int which = codeWindowPopUp->currentIndex();
     if (which < 0 || static_cast<size_t>(which) >= windows_.size())
         return;
@@ -203,7 +191,7 @@ void EditViewController::openCodeWindowEditor() {
     editor->open();
 }
 
-void EditViewController::buildLabelPanel() {
+void CodePanel::buildLabelPanel() {
     for (QPushButton* b : labelButtons)
         delete b;
     labelButtons.clear();
@@ -239,46 +227,15 @@ void EditViewController::buildLabelPanel() {
                     QString::fromStdString(group.group + ": " + group.texts[t] + " (" + key + ")"));
             connect(b, &QPushButton::clicked, this, [this, r, t] {
                 const LabelGroup& lg = codeWindow().labels[r];
-                onLabelButtonClicked(lg.group, lg.texts[t]);
+                emit labelButtonClicked(lg.group, lg.texts[t]);
             });
             g->addWidget(b, static_cast<int>(r), static_cast<int>(t) + 1);
             labelButtons.push_back(b);
         }
     }
-    showChosenLabels();
 }
 
-void EditViewController::onLabelButtonClicked(const std::string& group, const std::string& text) {
-    if (!myParent)
-        return;
-    const int64_t chosen = tagTableSelectedRowIndex;
-    TagEdit change = TagEdit::label(myParent->tagDataModel, chosen, group, text);
-    if (chosen < 0 || change.index < 0) {
-        showChosenLabels();
-        // A word beside the label panel, not a box: a modal question would
-        // stop the analyst coding live while the video runs on.
-        const QWidget* at = labelPanel ? static_cast<QWidget*>(labelPanel) : this;
-        QToolTip::showText(at->mapToGlobal(QPoint(0, 0)), "ラベルを付けるタグを選択してください。",
-                           labelPanel, {}, 3000);
-        return;
-    }
-    if (!myParent->mayChangeTags()) {
-        showChosenLabels();
-        return;
-    }
-    myParent->performTagEdit(std::move(change));
-}
-
-void EditViewController::showChosenLabels() {
-    if (labelButtons.empty())
-        return;
-    const TagLabels* labels = nullptr;
-    if (myParent && tagTableSelectedRowIndex >= 0)
-        for (const auto& tag : myParent->tagDataModel.data)
-            if (tag->index == tagTableSelectedRowIndex) {
-                labels = &tag->labels;
-                break;
-            }
+void CodePanel::showLabels(const TagLabels* labels) {
     size_t b = 0;
     for (const LabelGroup& group : codeWindow().labels)
         for (const std::string& text : group.texts) {
@@ -288,27 +245,7 @@ void EditViewController::showChosenLabels() {
         }
 }
 
-void EditViewController::tagListChanged() {
-    TagTableScreen::tagListChanged();
-    showChosenLabels();
-}
-
-void EditViewController::chosenTagChanged() {
-    showChosenLabels();
-}
-
-void EditViewController::followCodeWindow(const CodeWindow& window) {
-    TagTableScreen::followCodeWindow(window);
-    showChosenLabels();
-}
-
-void EditViewController::pressLabel(size_t group, size_t text) {
-    const auto& labels = codeWindow().labels;
-    if (group < labels.size() && text < labels[group].texts.size())
-        onLabelButtonClicked(labels[group].group, labels[group].texts[text]);
-}
-
-void EditViewController::buildTagButtons(bool teamA) {
+void CodePanel::buildTagButtons(bool teamA) {
     QGridLayout* g = buttonGrids_[teamA ? 0 : 1];
     QWidget* holder = g->parentWidget();
     const CodeWindow& window = codeWindow();
@@ -329,7 +266,7 @@ void EditViewController::buildTagButtons(bool teamA) {
             const QColor face(QString::fromStdString(code.color));
             b->setColors(face, face.darker(130));
         }
-        connect(b, &QPushButton::clicked, this, [this, i, teamA] { pressCode(i, teamA, false); });
+        connect(b, &QPushButton::clicked, this, [this, b] { emit tagButtonClicked(b); });
         g->addWidget(b, row, column, 1, span);
         b->show();
         tagButtons.push_back(b);
@@ -363,31 +300,34 @@ void EditViewController::buildTagButtons(bool teamA) {
         g->setColumnStretch(c, 1);
 }
 
-void EditViewController::onTagButtonClicked(TagButton* sender) {
+void CodePanel::showPress(size_t code, bool teamA) {
     // Team A's buttons first, each team's in code order.
-    const auto at = std::find(tagButtons.begin(), tagButtons.end(), sender);
     const size_t n = codeWindow().codes.size();
-    if (at == tagButtons.end() || n == 0)
+    if (code >= n || tagButtons.size() < 2 * n)
         return;
-    const auto place = static_cast<size_t>(at - tagButtons.begin());
-    pressCode(place % n, place < n, false);
+    TagButton* b = tagButtons[teamA ? code : n + code];
+    b->setDown(true);
+    QTimer::singleShot(150, b, [b] { b->setDown(false); });
 }
 
-void EditViewController::pressCode(size_t code, bool teamA, bool showPress) {
-    if (!myParent || !recorder_ || code >= codeWindow().codes.size())
-        return;
-    if (showPress) {
-        // The button shows the press, as under the mouse.
-        TagButton* b = tagButtons[teamA ? code : codeWindow().codes.size() + code];
-        b->setDown(true);
-        QTimer::singleShot(150, b, [b] { b->setDown(false); });
+TagEdit CodePanel::press(TagDataModel& store, size_t code, bool teamA) {
+    if (code >= codeWindow().codes.size()) {
+        TagEdit none; // no steps: nothing recorded, as the recorder says it
+        none.kind = TagEdit::Kind::Steps;
+        return none;
     }
-    MediaPlayerView* view = mediaView();
-    if (!view || !view->isOpenStatus().value_or(false) || !myParent->mayChangeTags())
-        return;
-    TagEdit edit = recorder_->press(myParent->tagDataModel, code, teamA);
-    if (edit.kind == TagEdit::Kind::Steps && edit.steps.empty())
-        return;
-    // Both screens list the new tags (the edit screen at the end, chosen).
-    myParent->performTagEdit(std::move(edit), StoreChange::Kind::Recorded);
+    return recorder_->press(store, code, teamA);
+}
+
+TagEdit CodePanel::press(TagDataModel& store, const TagButton& button) {
+    // The button's name is its team and code: "A3" is team A's fourth code.
+    const QString id = button.objectName();
+    bool number = false;
+    const qulonglong code = id.mid(1).toULongLong(&number);
+    if (id.isEmpty() || !number) {
+        TagEdit none; // no steps: nothing recorded, as the recorder says it
+        none.kind = TagEdit::Kind::Steps;
+        return none;
+    }
+    return recorder_->press(store, static_cast<size_t>(code), id.front() == 'A');
 }
