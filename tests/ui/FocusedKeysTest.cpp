@@ -40,7 +40,7 @@ TEST_F(Screens, EveryKeyActsAsItsPlaceSaysWhateverHasTheFocus) {
     std::ofstream(folder / "keyed.json") << kKeyed;
     window.reset();
     makeWindow();
-    chooseFilter(edit->codeWindowPopUp, "キー");
+    chooseFilter(edit->codePanel->codeWindowPopUp, "キー");
     openVideo("a.mp4");
     const auto seen = [&] {
         const auto& tags = main->tagDataModel.data;
