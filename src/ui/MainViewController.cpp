@@ -3,8 +3,6 @@
 #include <QApplication>
 #include <QGridLayout>
 #include <QGuiApplication>
-#include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QScreen>
@@ -20,10 +18,8 @@
 #include "SubViewController/EditViewController.h"
 #include "SubViewController/PlayViewController.h"
 #include "client/LibraryClient.h"
-#include "keys/KeyEvents.h"
 #include "keys/KeyRouter.h"
 #include "player/Player.h"
-#include "review/MomentSequence.h"
 #include "season/LibraryWindow.h"
 
 namespace {
@@ -98,28 +94,9 @@ void MainViewController::viewDidLoad() {
     place(playViewController, playModePanel);
     playViewController->followCodeWindow(editViewController->codeWindow());
 
-    keyRouter_ = new KeyRouter(
-        {editViewController, [this](QKeyEvent* e) { editViewController->keyDown(e); }},
-        {playViewController, [this](QKeyEvent* e) { keyDown(e); }}, this);
-    keyRouter_->onHistoryKey = [this](int h) { h == 1 ? undoTagEdit() : redoTagEdit(); };
-    keyRouter_->sequencePlaying = [this] {
-        return playViewController->sequence && playViewController->sequence->isActive();
-    };
-    keyRouter_->focusVideo = [this] { focusCoding(); };
-    keyRouter_->isCodingKey = [this](const QKeyEvent& e) {
-        return sys_index == 0 && editViewController->codePanel->isCodingKey(e);
-    };
-    keyRouter_->typedAsText = [this](QWidget* field) { showTypingHint(field); };
-    typingHint_ = new QLabel(TYPING_HINT, this);
-    typingHint_->setObjectName("typingHint");
-    typingHint_->setStyleSheet(Style::typingHint());
-    typingHint_->setAttribute(Qt::WA_TransparentForMouseEvents);
-    typingHint_->hide();
-    typingHintTimer_.setSingleShot(true);
-    typingHintTimer_.setInterval(2500);
-    connect(&typingHintTimer_, &QTimer::timeout, typingHint_, &QWidget::hide);
+    keyRouter_ = new KeyRouter(this);
 
-    MediaPlayer->setupPlayerOption(this);
+    MediaPlayer->setupPlayerOption();
     for (QLineEdit* label :
          {editViewController->mediaTimeLabel, playViewController->mediaTimeLabel})
         connect(MediaPlayer, &MediaPlayerView::timeTextChanged, label, &QLineEdit::setText);
@@ -235,7 +212,6 @@ void MainViewController::exchagePanel(int64_t index) {
     } else {
         editModePanel->hide();
         playModePanel->show();
-        playViewController->reloadTagDataTable(true);
     }
     // A screen shown the first time sizes its lists to their font, which asks
     // for another layout pass: settle it now, so the screen does not jump
@@ -305,9 +281,9 @@ void MainViewController::openVideo(const std::string& path, std::function<void()
     MediaPlayer->openPath(path);
 }
 
-void MainViewController::performTagEdit(TagEdit edit) {
+void MainViewController::performTagEdit(TagEdit edit, StoreChange::Kind kind) {
     leaveAsked_ = false;
-    session->perform(std::move(edit));
+    session->perform(std::move(edit), kind);
 }
 
 bool MainViewController::mayLeaveVideo() {
@@ -428,94 +404,6 @@ void MainViewController::terminate() {
     QApplication::quit();
 }
 
-void MainViewController::mediaBackward() {
-    Player* player = MediaPlayer ? MediaPlayer->player() : nullptr;
-    if (!player || !player->hasCurrentItem())
-        return;
-    const double target = std::max(0.0, player->currentTime() - 2.0);
-    player->seekExact(std::round(target));
-}
-
 void MainViewController::focusCoding() {
-    typingHint_->hide();
-    MediaPlayer->setFocus(Qt::OtherFocusReason);
-}
-
-void MainViewController::showTypingHint(QWidget* field) {
-    typingHint_->adjustSize();
-    // Just under the field, or over it at the bottom; never off the view.
-    const QRect at(field->mapTo(this, QPoint(0, 0)), field->size());
-    QPoint place(at.left(), at.bottom() + 4);
-    if (place.y() + typingHint_->height() > height())
-        place.setY(at.top() - typingHint_->height() - 4);
-    place.setX(std::clamp(place.x(), 0, std::max(0, width() - typingHint_->width())));
-    place.setY(std::max(0, place.y()));
-    typingHint_->move(place);
-    typingHint_->show();
-    typingHint_->raise();
-    typingHintTimer_.start();
-}
-
-void MainViewController::keyDown(QKeyEvent* event) {
-    if (const int h = KeyRouter::historyKey(*event)) {
-        h == 1 ? undoTagEdit() : redoTagEdit();
-        return;
-    }
-    // A code's key on the edit screen, the video holding the focus.
-    if (editViewController->isVisible() && (editViewController->codePanel->pressCodeKey(*event) ||
-                                            editViewController->codePanel->pressLabelKey(*event)))
-        return;
-    MediaPlayerView* view = MediaPlayer;
-    Player* player = view ? view->player() : nullptr;
-    if (!player)
-        return;
-    const uint16_t code = keycodeOf(*event);
-    if (code == Keycode::pageDown || code == Keycode::pageUp) {
-        playViewController->sequenceStep(code == Keycode::pageDown ? 1 : -1);
-        return;
-    }
-    // Any other key takes over from a playing sequence (modifiers alone do not).
-    if (!isModifierKey(*event))
-        playViewController->endSequence();
-    switch (code) {
-    case Keycode::a:
-        view->play();
-        break;
-    case Keycode::s:
-        player->pause();
-        break;
-    case Keycode::d:
-        player->playImmediatelyAtRate(MediaPlayerView::kSlowRate);
-        view->playSlowMode = true;
-        break;
-    case Keycode::o:
-        if (isCommandOnly(*event) && !isCapsLockOn(*event))
-            view->open([this](const std::string& url) { afterOpenMedia(url); });
-        break;
-    case Keycode::space:
-        if (view->isPlaying())
-            player->pause();
-        else
-            view->resume();
-        break;
-    case Keycode::leftArrow:
-        mediaBackward();
-        break;
-    case Keycode::rightArrow:
-        view->forward();
-        break;
-    case Keycode::downArrow:
-        view->volumnDown();
-        break;
-    case Keycode::upArrow:
-        view->volumnUp();
-        break;
-    default:
-        break; // consumed without effect
-    }
-}
-
-void MainViewController::keyPressEvent(QKeyEvent* event) {
-    keyDown(event);
-    event->accept();
+    keyRouter_->focusVideo();
 }

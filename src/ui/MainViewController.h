@@ -15,11 +15,9 @@ class EditViewController;
 class KeyRouter;
 class LibraryClient;
 class LibraryWindow;
-class QKeyEvent;
 class PlayViewController;
 class MediaPlayerView;
 class MenuButton;
-class QLabel;
 
 // The main view: the menu column with the two mode buttons, the edit and play
 // panels, and the one video view laid over the shown screen's media box. It
@@ -108,7 +106,7 @@ public:
 
     // Every change of the tag store goes through here: applied to the store,
     // kept for undo, journaled, and m_fSave set.
-    void performTagEdit(TagEdit edit);
+    void performTagEdit(TagEdit edit, StoreChange::Kind kind = StoreChange::Kind::Edited);
     // Undo and redo of the last tag edit; false when there was none. Both
     // screens are rebuilt with their filter and sort.
     bool undoTagEdit();
@@ -117,13 +115,6 @@ public:
     // The focus back where coding happens (the video), a text field's work
     // being done.
     void focusCoding();
-    // The brief note beside a text field that took a code's key as text.
-    QLabel* typingHint() const { return typingHint_; }
-    static constexpr const char* TYPING_HINT = "文字入力中：コードは記録されません（Escで戻る）";
-
-    void mediaBackward();
-    // The main key map.
-    void keyDown(QKeyEvent* event);
 
     // The size of the main view on a screen of `screen` (0.9 of it, 1669:969).
     static QSizeF mainViewSizeFor(QSizeF screen);
@@ -144,7 +135,6 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
     // The shown screen's media box moved or changed size.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -160,7 +150,4 @@ private:
     LibraryClient* library_ = nullptr;
     LibraryWindow* libraryWindow_ = nullptr;
     KeyRouter* keyRouter_ = nullptr;
-    void showTypingHint(QWidget* field);
-    QLabel* typingHint_ = nullptr;
-    QTimer typingHintTimer_;
 };

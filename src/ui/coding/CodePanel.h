@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QKeySequence>
 #include <QWidget>
 #include <filesystem>
 #include <functional>
@@ -12,7 +11,6 @@
 
 class QComboBox;
 class QGridLayout;
-class QKeyEvent;
 class QPushButton;
 class QScrollArea;
 class EditableNSTextField;
@@ -20,7 +18,7 @@ class TagButton;
 
 // The edit screen's codes: the chooser of the code window with its 編集…,
 // the two teams' headers and tag buttons of the chosen window, its label
-// buttons, and the keys that press them. The tags themselves are the
+// buttons (their keys are the key map's, keys/KeyMap). The tags themselves are the
 // screen's: a press is told, never recorded here.
 class CodePanel : public QWidget {
     Q_OBJECT
@@ -55,14 +53,10 @@ public:
     void loadCodeWindows(const std::string& choose = {});
     // What a press of `button` records in `store` by the window's rules.
     TagEdit press(TagDataModel& store, const TagButton& button);
-    // Presses the code whose key `event` is, as its button would; false when
-    // no code of the window has that key.
-    bool pressCodeKey(const QKeyEvent& event);
-    // Presses the label whose key `event` is, as its button would; false
-    // when no label of the window has that key.
-    bool pressLabelKey(const QKeyEvent& event);
-    // Whether `event` is the key of a code or a label of the window, as typed.
-    bool isCodingKey(const QKeyEvent& event) const;
+    // What a press of code `code` for team A or B records in `store`.
+    TagEdit press(TagDataModel& store, size_t code, bool teamA);
+    // The button of code `code` for team A or B shows a press (its key's).
+    void showPress(size_t code, bool teamA);
     // The buttons of `labels` (the chosen tag's; none: null) show pressed.
     void showLabels(const TagLabels* labels);
 
@@ -85,14 +79,4 @@ private:
     bool windowProblemsShown_ = false;
     std::unique_ptr<CodeRecorder> recorder_;
     QGridLayout* buttonGrids_[2] = {}; // team A, team B
-    struct CodeKey {
-        QKeyCombination key;
-        TagButton* button;
-    };
-    std::vector<CodeKey> codeKeys_;
-    struct LabelKey {
-        QKeyCombination key;
-        QPushButton* button;
-    };
-    std::vector<LabelKey> labelKeys_;
 };

@@ -201,11 +201,12 @@ bool SessionController::mayChangeTags() {
     return false;
 }
 
-void SessionController::perform(TagEdit edit) {
+void SessionController::perform(TagEdit edit, StoreChange::Kind kind) {
     const TagEdit& done = history.perform(store_, std::move(edit));
     journal.changed(done, store_);
     unsaved_ = true;
     watchJournal();
+    emit storeChanged({kind, &done});
 }
 
 bool SessionController::undo() {
@@ -222,7 +223,7 @@ bool SessionController::afterHistoryStep(const TagEdit* applied) {
     journal.changed(*applied, store_);
     unsaved_ = true;
     watchJournal();
-    emit storeStepped();
+    emit storeChanged({StoreChange::Kind::Stepped, applied});
     return true;
 }
 
@@ -245,7 +246,7 @@ void SessionController::reportJournalFailure() {
 void SessionController::showNewStore() {
     // Both screens list the new store: a hidden screen left on the old rows
     // would act on the new video's tags that share their indexes.
-    emit storeReplaced();
+    emit storeChanged({StoreChange::Kind::Replaced, nullptr});
     reportSessionProblem();
     if (!openNote_.empty()) {
         const std::string note = std::move(openNote_);

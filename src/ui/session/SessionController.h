@@ -13,6 +13,18 @@
 
 class MediaPlayerView;
 
+// A change of the tag store, as the screens follow it.
+struct StoreChange {
+    enum class Kind : unsigned char {
+        Replaced, // another video's tags, none, or those restored from the journal
+        Recorded, // a code pressed: its new tags are listed last, the newest chosen
+        Edited,   // any other edit: a comment, labels, a deletion, an import
+        Stepped   // an undo or a redo
+    };
+    Kind kind = Kind::Edited;
+    const TagEdit* edit = nullptr; // as applied to the store; null when replaced
+};
+
 // What a tag CSV file lost on reading, a line per kind ("3, 7行目: ..."),
 // each ending in a line feed; empty when nothing.
 std::string csvDamageText(const TagFileManager::LoadResult& loaded);
@@ -20,8 +32,8 @@ std::string csvDamageText(const TagFileManager::LoadResult& loaded);
 // The session of the open video: its tag store (owned by the main view and
 // shared with the screens), the undo history and the journal, and the flows
 // around them: opening and restoring, saving, the questions before a video is
-// replaced or the application closes, undo and redo. It says when the store
-// is replaced or stepped; the screens rebuild themselves.
+// replaced or the application closes, undo and redo. Every change of the
+// store comes out as one signal, storeChanged, which both screens follow.
 class SessionController : public QObject {
     Q_OBJECT
 public:
@@ -49,8 +61,8 @@ public:
     bool isViewOnly() const { return viewOnly_; }
 
     // Every change of the store goes through here: applied, kept for undo,
-    // journaled, and the unsaved flag set.
-    void perform(TagEdit edit);
+    // journaled, the unsaved flag set, and told.
+    void perform(TagEdit edit, StoreChange::Kind kind = StoreChange::Kind::Edited);
     // Undo and redo of the last edit; false when there was none.
     bool undo();
     bool redo();
@@ -59,10 +71,8 @@ public:
     TagJournal journal;
 
 signals:
-    // The store holds another video's tags (or none).
-    void storeReplaced();
-    // An undo or a redo changed the store.
-    void storeStepped();
+    // The store changed: edited, undone or redone, or replaced.
+    void storeChanged(const StoreChange& change);
     // The store was written to `session`, the session file of `video`.
     void saved(const std::string& video, const std::string& session);
 

@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 #include <array>
 #include <unordered_set>
+#include <utility>
 
 #include "ClipVideoConvertor/ClipViewController.h"
 #include "MainViewController.h"
@@ -35,18 +36,9 @@
 TagTableScreen::TagTableScreen(MainViewController* parent, QWidget* container, const char* prefix)
     : QWidget(container), myParent(parent), prefix_(prefix) {
     setAttribute(Qt::WA_StyledBackground);
-    if (parent) {
-        connect(parent->session, &SessionController::storeReplaced, this,
-                [this] { onStoreReplaced(); });
-        connect(parent->session, &SessionController::storeStepped, this,
-                [this] { onStoreStepped(); });
-    }
-}
-
-void TagTableScreen::onStoreReplaced() {
-    forgetChosenTag();
-    refreshFilterItems();
-    reloadTagDataTable(true);
+    if (parent)
+        connect(parent->session, &SessionController::storeChanged, this,
+                &TagTableScreen::onStoreChanged);
 }
 
 void TagTableScreen::followCodeWindow(const CodeWindow& window) {
@@ -64,6 +56,9 @@ void TagTableScreen::takeCodeWindow(const CodeWindow& window, bool reload) {
         reloadTagDataTable(true);
     else
         fitShownColumns();
+    // Hidden, it is listed again as it is shown.
+    if (!reload)
+        listStale_ = true;
 }
 
 void TagTableScreen::refreshFilterItems() {
@@ -96,23 +91,6 @@ void TagTableScreen::refreshFilterItems() {
     tagFilterCombo->clear();
     tagFilterCombo->addItems(items);
     tagFilterCombo->setCurrentIndex(std::max(0, tagFilterCombo->findText(chosen)));
-}
-
-void TagTableScreen::onStoreStepped() {
-    refreshFilterItems();
-    reloadTagDataTable(true);
-    // The chosen tag as the step left it: its comment, or gone.
-    const auto& data = myParent->tagDataModel.data;
-    const int64_t chosen = tagTableSelectedRowIndex;
-    const auto it = std::find_if(data.begin(), data.end(),
-                                 [chosen](const auto& t) { return t->index == chosen; });
-    if (it == data.end()) {
-        // Only the choice goes: a playing sequence goes on.
-        TagTableScreen::forgetChosenTag();
-        showComment({});
-    } else {
-        showComment((*it)->comment);
-    }
 }
 
 void TagTableScreen::makeTagTable(std::vector<TableColumn> columns, bool checkable) {
@@ -450,7 +428,7 @@ void TagTableScreen::mediaStop() {
 
 void TagTableScreen::mediaBackward() {
     if (myParent)
-        myParent->mediaBackward();
+        mediaView()->backward();
 }
 
 void TagTableScreen::mediaForward() {
@@ -459,10 +437,8 @@ void TagTableScreen::mediaForward() {
 }
 
 void TagTableScreen::mediaSlow() {
-    if (!currentPlayer())
-        return;
-    currentPlayer()->playImmediatelyAtRate(MediaPlayerView::kSlowRate);
-    mediaView()->playSlowMode = true;
+    if (myParent)
+        mediaView()->playSlow();
 }
 
 void TagTableScreen::updateView() {
@@ -559,4 +535,6 @@ void TagTableScreen::resizeEvent(QResizeEvent* event) {
 void TagTableScreen::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     updateView();
+    if (std::exchange(listStale_, false))
+        reloadTagDataTable(true);
 }

@@ -22,7 +22,9 @@ class MediaPlayerView;
 class Player;
 class TagTableModel;
 class TagTimeline;
+struct StoreChange;
 struct TableColumn;
+struct TagEdit;
 
 // What the edit and play screens share: the tag list with its filter and
 // sort, the media box and time label, and the six transport actions.
@@ -84,6 +86,9 @@ public:
     // Rescales text and rows to the screen's height H.
     virtual void updateView();
 
+    // Every change of the session's store: the list, the strip and the
+    // tally follow it (a hidden screen once it is shown).
+    void onStoreChanged(const StoreChange& change);
     // The session's store holds another video's tags: nothing chosen, every
     // row rebuilt.
     virtual void onStoreReplaced();
@@ -126,6 +131,10 @@ protected:
     void reselectChosenTag();
     // Redraws every row (ticks cleared) without moving the list.
     void reloadKeepingScroll();
+    // The same, the newest row in sight when the list showed its end.
+    void reloadFollowingTheEnd();
+    // An edit of the store on the listed rows; `recorded`: a code pressed.
+    void followEdit(const TagEdit& edit, bool recorded);
     // The time and label columns as the listed tags and the window need them.
     void fitShownColumns();
     void resizeEvent(QResizeEvent* event) override;
@@ -137,6 +146,7 @@ protected:
     // The ラベル column shows while the window has label groups or a listed tag
     // has labels; hidden, the table is today's.
     bool labelsShown_ = false;
+    bool listStale_ = false; // the store changed while hidden
     int labelsWidth() const;
     CodeWindow window_ = CodeWindow::standard();
 };
