@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "player/Player.h"
+#include "workspace/Workspace.h"
 
 class QLineEdit;
 class MpvPlayer;
@@ -66,7 +67,7 @@ public:
     MainViewController* mainViewController = nullptr; // not owned
     EditViewController* editViewController = nullptr;
     PlayViewController* playViewController = nullptr;
-    bool playSlowMode = false;
+    SlowPlayMode playSlowMode;
     QTimer timer; // the pending restart of seek(_:delay:)
     std::function<void(const std::string& path)> callBack;
 

@@ -67,7 +67,7 @@ EditViewController::EditViewController(MainViewController* parent, QWidget* cont
     }
     viewDidLoad();
     // The table and filter exist now: they follow the window chosen above.
-    followCodeWindow(codeWindow());
+    followChosenWindow();
 }
 
 QWidget* EditViewController::makeTagListPanel() {

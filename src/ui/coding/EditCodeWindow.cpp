@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QSettings>
 #include <QTimer>
 #include <QToolTip>
 #include <QVBoxLayout>
@@ -29,6 +28,7 @@
 #include "coding/CodeWindowEditor.h"
 #include "player/Player.h"
 #include "text/UnicodeText.h"
+#include "workspace/Workspace.h"
 
 namespace {
 
@@ -38,7 +38,6 @@ namespace {
 const std::vector<std::vector<int>> kButtonRows = {{0, 1, 2},   {3, 4},       {5, 6, 7},   {8},
                                                    {9, 10, 11}, {12, 13, 14}, {15, 16, 17}};
 
-const char* const kWindowSetting = "codeWindow";
 // Lines of the start-up notice about window files.
 constexpr size_t kProblemsShown = 8;
 constexpr size_t kProblemBytes = 300;
@@ -117,8 +116,7 @@ QWidget* EditViewController::makeCodePanel() {
     l->addWidget(codeScroll, 1);
     connect(codeWindowPopUp, &QComboBox::activated, this, [this](int which) {
         chooseCodeWindow(which);
-        QSettings("Rucktag", "Rucktag")
-            .setValue(kWindowSetting, QString::fromStdString(codeWindow().name));
+        workspace()->rememberCodeWindow(QString::fromStdString(codeWindow().name));
     });
     loadCodeWindows();
     return panel;
@@ -152,10 +150,9 @@ void EditViewController::loadCodeWindows(const std::string& choose) {
     codeWindowPopUp->clear();
     for (const CodeWindow& w : windows_)
         codeWindowPopUp->addItem(QString::fromStdString(w.name));
-    QSettings settings("Rucktag", "Rucktag");
     if (!choose.empty())
-        settings.setValue(kWindowSetting, QString::fromStdString(choose));
-    const QString wanted = settings.value(kWindowSetting).toString();
+        workspace()->rememberCodeWindow(QString::fromStdString(choose));
+    const QString wanted = workspace()->rememberedCodeWindow();
     chooseCodeWindow(std::max(0, codeWindowPopUp->findText(wanted)));
     // Said once a run; the editor reports its own files.
     if (list.problems.empty() || std::exchange(windowProblemsShown_, true))
@@ -197,11 +194,8 @@ void EditViewController::chooseCodeWindow(int which) {
     for (QGridLayout* g : buttonGrids_)
         g->parentWidget()->show();
     buildLabelPanel();
-    // Both screens list, colour and count by it (once they are built).
-    if (tagTableView)
-        followCodeWindow(codeWindow());
-    if (myParent && myParent->playViewController)
-        myParent->playViewController->followCodeWindow(codeWindow());
+    // Both screens list, colour and count by it.
+    workspace()->setCodeWindow(codeWindow());
 }
 
 void EditViewController::openCodeWindowEditor() {
