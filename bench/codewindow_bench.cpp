@@ -69,7 +69,7 @@ void BM_StartUp(benchmark::State& state) {
         main->resize(1366, 728);
         main->show();
         QApplication::processEvents();
-        state.counters["windows"] = main->editViewController->codeWindowPopUp->count();
+        state.counters["windows"] = main->editViewController->codePanel->codeWindowPopUp->count();
     }
 }
 BENCHMARK(BM_StartUp)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->Iterations(3);
@@ -88,13 +88,13 @@ void BM_ChooseLargeWindow(benchmark::State& state) {
     main->resize(1366, 728);
     main->show();
     QApplication::processEvents();
-    QComboBox* popUp = main->editViewController->codeWindowPopUp;
+    QComboBox* popUp = main->editViewController->codePanel->codeWindowPopUp;
     for (auto _ : state) {
         emit popUp->activated(1);
         QApplication::processEvents();
         state.PauseTiming();
         state.counters["buttons"] =
-            static_cast<double>(main->editViewController->tagButtons.size());
+            static_cast<double>(main->editViewController->codePanel->tagButtons.size());
         emit popUp->activated(0);
         QApplication::processEvents();
         state.ResumeTiming();

@@ -61,7 +61,7 @@ struct Screen {
         fake->hasItem = true;
         fake->length = 6000;
         EditViewController* edit = main->editViewController;
-        custom = edit->codeWindowPopUp->findText("ベンチ");
+        custom = edit->codePanel->codeWindowPopUp->findText("ベンチ");
         choose(custom);
         std::mt19937 rng(7);
         const CodeWindow& w = edit->codeWindow();
@@ -78,8 +78,8 @@ struct Screen {
     }
     void choose(int which) {
         EditViewController* edit = main->editViewController;
-        edit->codeWindowPopUp->setCurrentIndex(which);
-        emit edit->codeWindowPopUp->activated(which);
+        edit->codePanel->codeWindowPopUp->setCurrentIndex(which);
+        emit edit->codePanel->codeWindowPopUp->activated(which);
     }
     // A key pressed with the tag list holding the focus.
     void key(Qt::Key k, Qt::KeyboardModifiers mods = {}) {
@@ -131,7 +131,7 @@ void BM_SwitchWindowsWith50kTags(benchmark::State& state) {
     for (auto _ : state) {
         custom = !custom;
         s.choose(custom ? s.custom : 0);
-        if (edit->tagButtons.size() != (custom ? 80u : 36u))
+        if (edit->codePanel->tagButtons.size() != (custom ? 80u : 36u))
             state.SkipWithError("buttons not built");
     }
     s.choose(s.custom);

@@ -59,7 +59,7 @@ Screen& screen() {
 void BM_TagPressWith50kTags(benchmark::State& state) {
     Screen& s = screen();
     EditViewController* edit = s.main->editViewController;
-    TagButton* button = edit->tagButtons[6];
+    TagButton* button = edit->codePanel->tagButtons[6];
     for (auto _ : state) {
         s.fake->clock += 0.5;
         edit->onTagButtonClicked(button);
@@ -191,7 +191,7 @@ void writeFortyCodeWindows() {
 void BM_SwitchWindows40CodesPerTeam(benchmark::State& state) {
     Screen& s = screen();
     EditViewController* edit = s.main->editViewController;
-    QComboBox* popUp = edit->codeWindowPopUp;
+    QComboBox* popUp = edit->codePanel->codeWindowPopUp;
     const int a = popUp->findText("40A"), b = popUp->findText("40B");
     if (a < 0 || b < 0) {
         state.SkipWithError("windows not offered");
@@ -203,7 +203,7 @@ void BM_SwitchWindows40CodesPerTeam(benchmark::State& state) {
         QApplication::processEvents();
         flip = !flip;
     }
-    state.counters["buttons"] = static_cast<double>(edit->tagButtons.size());
+    state.counters["buttons"] = static_cast<double>(edit->codePanel->tagButtons.size());
     emit popUp->activated(0);
     QApplication::processEvents();
 }

@@ -23,6 +23,7 @@
 // display (scripts/screenshots uses Xvfb).
 // Usage: screenshot_tour VIDEO OUT_DIR | --list | --help
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -34,6 +35,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QScreen>
 #include <QSettings>
 #include <QSpinBox>
@@ -52,6 +54,7 @@
 #include <functional>
 #include <random>
 #include <set>
+#include <utility>
 
 #include "ClipVideoConvertor/ClipViewController.h"
 #include "MainViewController.h"
@@ -141,10 +144,13 @@ public:
         shotName.clear();
         return real_.showBox(kind, message, title, style, buttons);
     }
-    // A folder panel answers with `folderAnswer`, a file panel with nothing.
+    // A folder panel answers with `folderAnswer`, a file panel with
+    // `fileAnswer` once, else with nothing.
     void openFilePanel(QWidget*, const FilePanel& panel, PathCallback done) override {
         if (panel.chooseFolder && !folderAnswer.empty())
             done(folderAnswer);
+        else if (!panel.chooseFolder && !fileAnswer.empty())
+            done(std::exchange(fileAnswer, {}));
         else
             done({});
     }
@@ -153,17 +159,18 @@ public:
     }
     QString shotName;
     std::string folderAnswer;
+    std::string fileAnswer;
 
 private:
     DialogProvider& real_;
 };
 
 bool chooseWindow(EditViewController* edit, const char* name) {
-    const int which = edit->codeWindowPopUp->findText(name);
+    const int which = edit->codePanel->codeWindowPopUp->findText(name);
     if (which < 0)
         return false;
-    edit->codeWindowPopUp->setCurrentIndex(which);
-    emit edit->codeWindowPopUp->activated(which);
+    edit->codePanel->codeWindowPopUp->setCurrentIndex(which);
+    emit edit->codePanel->codeWindowPopUp->activated(which);
     return true;
 }
 
@@ -174,7 +181,7 @@ bool openAndWait(MainViewController* main, const std::string& video) {
 }
 
 void clickTagButton(EditViewController* edit, const char* id) {
-    for (TagButton* b : edit->tagButtons)
+    for (TagButton* b : edit->codePanel->tagButtons)
         if (b->objectName() == id)
             QTest::mouseClick(b, Qt::LeftButton);
 }
@@ -363,7 +370,7 @@ int editorTour(MainWindow& window, const std::string& video) {
     if (!chooseWindow(edit, "15人制 詳細") || !openAndWait(main, video))
         return failed("the 25-code window or the video did not open");
     main->MediaPlayer->player()->seekExact(30);
-    QTest::mouseClick(edit->codeWindowEditButton, Qt::LeftButton);
+    QTest::mouseClick(edit->codePanel->codeWindowEditButton, Qt::LeftButton);
     CodeWindowEditor* editor = nullptr;
     if (!QTest::qWaitFor(
             [&] {
@@ -653,7 +660,7 @@ int mainTour(MainWindow& window, const std::string& video, TourDialogs& dialogs,
     for (const char* id : presses) {
         player->seekExact(t);
         QTest::qWait(150);
-        for (TagButton* b : edit->tagButtons)
+        for (TagButton* b : edit->codePanel->tagButtons)
             if (b->objectName() == id)
                 QTest::mouseClick(b, Qt::LeftButton);
         t += 7;
@@ -687,7 +694,7 @@ int mainTour(MainWindow& window, const std::string& video, TourDialogs& dialogs,
     QTest::qWait(1500);
 
     // Pointer over a tag button, then over a row of the table.
-    for (TagButton* b : edit->tagButtons)
+    for (TagButton* b : edit->codePanel->tagButtons)
         if (b->objectName() == "B6")
             QTest::mouseMove(b, b->rect().center());
     QTest::qWait(300);
@@ -699,12 +706,13 @@ int mainTour(MainWindow& window, const std::string& video, TourDialogs& dialogs,
 
     // The exchange menu open, then the import's question: a code without a
     // team and codes the window lacks, the copy of the window offered.
-    QTimer::singleShot(600, [edit] {
+    auto* exchange = edit->findChild<QPushButton*>("tagExchangeButton");
+    QTimer::singleShot(600, [exchange] {
         shoot("edit-exchange-menu");
-        if (QMenu* menu = edit->exchangeButton->menu())
+        if (QMenu* menu = exchange->menu())
             menu->close();
     });
-    QTest::mouseClick(edit->exchangeButton, Qt::LeftButton);
+    QTest::mouseClick(exchange, Qt::LeftButton);
     const std::string xml = (outDir + "/import-tour.xml").toStdString();
     std::ofstream(xml) << "<file><ALL_INSTANCES>"
                           "<instance><ID>1</ID><start>20</start><end>26</end>"
@@ -726,7 +734,8 @@ int mainTour(MainWindow& window, const std::string& video, TourDialogs& dialogs,
         if (auto* cancel = dialog->findChild<QAbstractButton*>("importCancel"))
             cancel->click();
     });
-    edit->importEditList(xml);
+    dialogs.fileAnswer = xml;
+    edit->findChild<QAction*>("onTagXMLInput")->trigger();
     // Read on a worker thread: the question comes, and goes, once it is read.
     (void)QTest::qWaitFor(
         [edit] {

@@ -90,7 +90,7 @@ void MainViewController::viewDidLoad() {
     };
     keyRouter_->focusVideo = [this] { focusCoding(); };
     keyRouter_->isCodingKey = [this](const QKeyEvent& e) {
-        return sys_index == 0 && editViewController->isCodingKey(e);
+        return sys_index == 0 && editViewController->codePanel->isCodingKey(e);
     };
     keyRouter_->typedAsText = [this](QWidget* field) { showTypingHint(field); };
     typingHint_ = new QLabel(TYPING_HINT, this);
@@ -284,8 +284,8 @@ void MainViewController::keyDown(QKeyEvent* event) {
         return;
     }
     // A code's key on the edit screen, the video holding the focus.
-    if (editViewController->isVisible() &&
-        (editViewController->pressCodeKey(*event) || editViewController->pressLabelKey(*event)))
+    if (editViewController->isVisible() && (editViewController->codePanel->pressCodeKey(*event) ||
+                                            editViewController->codePanel->pressLabelKey(*event)))
         return;
     MediaPlayerView* view = MediaPlayer;
     Player* player = view ? view->player() : nullptr;

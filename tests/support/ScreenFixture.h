@@ -95,7 +95,7 @@ protected:
         main->MediaPlayer->openPath((dir / name).string());
     }
     TagButton* button(const std::string& id) {
-        for (TagButton* b : edit->tagButtons)
+        for (TagButton* b : edit->codePanel->tagButtons)
             if (b->objectName().toStdString() == id)
                 return b;
         return nullptr;

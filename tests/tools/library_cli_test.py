@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""`rucktag library add/scan/search` as scripts use them.
+"""`rucktag library add/scan/search` as scripts use them (usage errors and
+failures are in tests/cli, in process).
 
 Usage: library_cli_test.py RUCKTAG_BINARY [PG_SOCKET_DIR]
 The --json output is read back by the json module, one object a line. With a
@@ -133,29 +134,16 @@ class Library:
         # Nothing written beside the videos.
         self.assertEqual(listing(self.videos), before)
 
-    def test_search_refusals_and_escaped_groups(self):
+    def test_escaped_groups(self):
         with open(self.stem + ".csv", "a", encoding="utf-8") as f:
             f.write('A,4,0:00:15,ラック,"",15.0,16.0,a\\=b=c=d\n')
         self.assertEqual(run("add", self.videos, "--database", self.db).returncode, 0)
         hits = self.search("--label", "a\\=b=c=d", "--json", "--database", self.db)
         self.assertEqual([h["labels"] for h in hits], [{"a=b": "c=d"}])
-        for bad in (["--from", "2026-13-45"], ["--to", "2026-02-30"], ["--label", "=x"],
-                    ["--text", " ".join("w%d" % i for i in range(20000))]):
-            r = run("search", *bad, "--database", self.db)
-            self.assertEqual(r.returncode, 2, bad[0])
-            self.assertNotIn("Expression tree", r.stderr)
-            self.assertEqual(r.stdout, "")
-
-    def test_nothing_found_prints_nothing(self):
-        self.assertEqual(run("add", self.videos, "--database", self.db).returncode, 0)
-        r = run("search", "--code", "ない", "--database", self.db)
-        self.assertEqual((r.returncode, r.stdout), (0, ""))
-        r = run("search", "--code", "ない", "--json", "--database", self.db)
-        self.assertEqual((r.returncode, r.stdout), (0, ""))
 
 
 class SqliteLibrary(Library, unittest.TestCase):
-    def test_default_place_and_refusals(self):
+    def test_default_place(self):
         data = os.path.join(self.dir, "xdg")
         r = run("add", self.videos, env={"XDG_DATA_HOME": data})
         self.assertEqual(r.returncode, 0, r.stderr)
@@ -166,24 +154,6 @@ class SqliteLibrary(Library, unittest.TestCase):
         other = os.path.join(self.dir, "other.sqlite")
         r = run("search", "--json", env={"XDG_DATA_HOME": data, "RUCKTAG_LIBRARY": other})
         self.assertEqual((r.returncode, r.stdout), (0, ""))
-
-        r = run("search", "--database", "postgresql:///season?host=/nonexistent&user=x")
-        self.assertNotEqual(r.returncode, 0)
-        self.assertIn("サーバーにつながりません", r.stderr)
-        self.assertEqual(r.stdout, "")
-        r = run("add", os.path.join(self.dir, "nowhere"), "--database", self.db)
-        self.assertEqual(r.returncode, 1)
-        self.assertIn("フォルダーが見つかりません", r.stderr)
-        r = run("search", "--team", "C", "--database", self.db)
-        self.assertEqual(r.returncode, 2)
-        self.assertIn("--team", r.stderr)
-        r = run("search", "--colour", "red", "--database", self.db)
-        self.assertEqual(r.returncode, 2)
-        self.assertIn("Usage", r.stderr)
-        r = run("add", "--database", self.db)
-        self.assertEqual(r.returncode, 2)
-
-
 
     def more(self):
         other = os.path.join(self.dir, "more")

@@ -23,12 +23,12 @@ protected:
         std::ofstream(folder() / "7人制.json") << kSevens;
         window.reset();
         makeWindow();
-        chooseFilter(edit->codeWindowPopUp, "7人制");
+        chooseFilter(edit->codePanel->codeWindowPopUp, "7人制");
         ASSERT_EQ(edit->codeWindow().name, "7人制");
     }
     // Opens the editor with its button as the analyst does.
     CodeWindowEditor* openEditor() {
-        QTest::mouseClick(edit->codeWindowEditButton, Qt::LeftButton);
+        QTest::mouseClick(edit->codePanel->codeWindowEditButton, Qt::LeftButton);
         auto* e = edit->findChild<CodeWindowEditor*>();
         if (e && QTest::qWaitForWindowExposed(e)) {
             e->activateWindow();
@@ -99,8 +99,8 @@ protected:
     }
     std::vector<std::string> popUpItems() const {
         std::vector<std::string> out;
-        for (int i = 0; i < edit->codeWindowPopUp->count(); ++i)
-            out.push_back(edit->codeWindowPopUp->itemText(i).toStdString());
+        for (int i = 0; i < edit->codePanel->codeWindowPopUp->count(); ++i)
+            out.push_back(edit->codePanel->codeWindowPopUp->itemText(i).toStdString());
         return out;
     }
 };
@@ -190,7 +190,7 @@ TEST_F(Editor, TheStandardWindowIsDuplicatedNeverChanged) {
     waitClosed();
 
     EXPECT_EQ(popUpItems(), (std::vector<std::string>{"標準", "15人制"}));
-    EXPECT_EQ(edit->codeWindowPopUp->currentText(), "15人制");
+    EXPECT_EQ(edit->codePanel->codeWindowPopUp->currentText(), "15人制");
     const CodeWindowRead back = readCodeWindowFile(folder() / "15人制.json");
     ASSERT_TRUE(back.ok());
     EXPECT_EQ(back.window, edited);
@@ -200,8 +200,8 @@ TEST_F(Editor, TheStandardWindowIsDuplicatedNeverChanged) {
     EXPECT_FALSE(back.window.builtIn);
     EXPECT_EQ(CodeWindow::standard().codes[6].keyA, "");
 
-    chooseFilter(edit->codeWindowPopUp, "標準");
-    EXPECT_EQ(edit->tagButtons.size(), 36u);
+    chooseFilter(edit->codePanel->codeWindowPopUp, "標準");
+    EXPECT_EQ(edit->codePanel->tagButtons.size(), 36u);
     EXPECT_TRUE(edit->codeWindow().builtIn);
     // Again from 標準: the next copy's name; nothing edited, nothing asked.
     e = openEditor();
@@ -313,7 +313,7 @@ TEST_F(Editor, CodesAndLabelGroupsAreBuiltAndOrderedAndSaved) {
     EXPECT_EQ(edit->codeWindow(), expected);
     EXPECT_EQ(button("A0")->text(), "ラック");
     EXPECT_EQ(button("A0")->background_color, QColor("#c03030"));
-    EXPECT_EQ(edit->tagButtons.size(), 4u);
+    EXPECT_EQ(edit->codePanel->tagButtons.size(), 4u);
 }
 
 // 書き出し… writes the window where the analyst says; 読込… reports a bad
@@ -367,7 +367,7 @@ TEST_F(Editor, WindowsAreExportedAndImportedAsFiles) {
     clickButton(e, "codeWindowCancelButton");
     waitClosed();
     EXPECT_EQ(popUpItems(), (std::vector<std::string>{"標準", "15人制", "7人制"}));
-    EXPECT_EQ(edit->codeWindowPopUp->currentText(), "15人制");
+    EXPECT_EQ(edit->codePanel->codeWindowPopUp->currentText(), "15人制");
     EXPECT_EQ(filesIn(folder()), 2);
 }
 
@@ -441,7 +441,7 @@ TEST_F(Editor, AWindowIsDeletedAfterAQuestion) {
     copy.replace(copy.find("7人制"), std::string("7人制").size(), "7人制 (読込)");
     std::ofstream(folder() / "7人制 (読込).json") << copy;
     restartWithSevens();
-    chooseFilter(edit->codeWindowPopUp, "7人制 (読込)");
+    chooseFilter(edit->codePanel->codeWindowPopUp, "7人制 (読込)");
     CodeWindowEditor* e = openEditor();
     ASSERT_NE(e, nullptr);
     dialogs.answers = {0};
@@ -455,7 +455,7 @@ TEST_F(Editor, AWindowIsDeletedAfterAQuestion) {
     waitClosed();
     EXPECT_FALSE(std::filesystem::exists(folder() / "7人制 (読込).json"));
     EXPECT_EQ(popUpItems(), (std::vector<std::string>{"標準", "7人制"}));
-    EXPECT_EQ(edit->codeWindowPopUp->currentText(), "標準");
+    EXPECT_EQ(edit->codePanel->codeWindowPopUp->currentText(), "標準");
     // 標準 has no file to delete.
     e = openEditor();
     ASSERT_NE(e, nullptr);

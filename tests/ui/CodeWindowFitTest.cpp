@@ -57,13 +57,13 @@ TEST_F(CodeWindowFit, AWindowOfManyCodesScrollsInsideTheScreen) {
     makeWindow(laptop());
     const QRect placed = window->frameGeometry();
     expectOnScreen(placed, "main window");
-    chooseFilter(edit->codeWindowPopUp, "千");
-    ASSERT_EQ(edit->tagButtons.size(), 2 * kMaxCodes);
+    chooseFilter(edit->codePanel->codeWindowPopUp, "千");
+    ASSERT_EQ(edit->codePanel->tagButtons.size(), 2 * kMaxCodes);
     QApplication::processEvents();
     expectOnScreen(window->frameGeometry(), "main window with the most codes");
     EXPECT_EQ(window->frameGeometry(), placed);
 
-    QScrollArea* scroll = edit->codeScroll;
+    QScrollArea* scroll = edit->codePanel->codeScroll;
     ASSERT_NE(scroll, nullptr);
     EXPECT_GT(scroll->verticalScrollBar()->maximum(), 0);
     openVideo("a.mp4");
@@ -103,8 +103,8 @@ TEST_F(CodeWindowFit, TheNoticeOfManyBadFilesIsBounded) {
 TEST_F(CodeWindowFit, TheEditorOfALongLabelGroupIsSavedWithTheMouse) {
     writeWindow("7人制", 2);
     makeWindow(laptop());
-    chooseFilter(edit->codeWindowPopUp, "7人制");
-    QTest::mouseClick(edit->codeWindowEditButton, Qt::LeftButton);
+    chooseFilter(edit->codePanel->codeWindowPopUp, "7人制");
+    QTest::mouseClick(edit->codePanel->codeWindowEditButton, Qt::LeftButton);
     auto* e = edit->findChild<CodeWindowEditor*>();
     ASSERT_NE(e, nullptr);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(e));

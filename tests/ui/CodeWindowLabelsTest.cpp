@@ -34,7 +34,7 @@ protected:
         makeWindow();
     }
     void chooseLabelled() {
-        chooseFilter(edit->codeWindowPopUp, "ラベル付き");
+        chooseFilter(edit->codePanel->codeWindowPopUp, "ラベル付き");
         ASSERT_EQ(edit->codeWindow().name, "ラベル付き");
     }
     const TagRowData& tag(size_t place) const { return *main->tagDataModel.data.at(place); }
@@ -47,7 +47,7 @@ protected:
         return !table->isColumnHidden(m->columnOf(column));
     }
     QAbstractButton* labelButton(const char* id) {
-        return edit->labelPanel->findChild<QAbstractButton*>(id);
+        return edit->codePanel->labelPanel->findChild<QAbstractButton*>(id);
     }
 };
 
@@ -61,7 +61,7 @@ TEST_F(WindowLabels, LabelKeysActOnTheChosenTagFromEveryControl) {
     openVideo("a.mp4");
     press("A0", 1);
     press("B0", 5);
-    ASSERT_TRUE(edit->labelPanel->isVisible());
+    ASSERT_TRUE(edit->codePanel->labelPanel->isVisible());
     EXPECT_TRUE(columnShown(edit->tagTableView, "EditTagLabelsCol"));
 
     clickCell(edit->tagTableView, 0, 4); // the first tag, by its row
@@ -153,10 +153,10 @@ TEST_F(WindowLabels, NoChosenTagIsToldAndTheStandardWindowShowsNoLabels) {
     press("A0", 1);
     EXPECT_EQ(main->tagDataModel.data.size(), 1u);
 
-    chooseFilter(edit->codeWindowPopUp, "標準");
+    chooseFilter(edit->codePanel->codeWindowPopUp, "標準");
     press("A0", 1);
-    EXPECT_FALSE(edit->labelPanel->isVisible());
-    EXPECT_TRUE(edit->labelButtons.empty());
+    EXPECT_FALSE(edit->codePanel->labelPanel->isVisible());
+    EXPECT_TRUE(edit->codePanel->labelButtons.empty());
     EXPECT_FALSE(columnShown(edit->tagTableView, "EditTagLabelsCol"));
     EXPECT_FALSE(columnShown(play->tagTableView, "PlayTagLabelsCol"));
 }
@@ -204,7 +204,7 @@ TEST_F(WindowLabels, FilterAndTallyFollowTheWindowOtherNamesAfter) {
 
     // Back on the standard window, the pop-up is today's and ポゼッション follows.
     click("menu_edit_mode_button");
-    chooseFilter(edit->codeWindowPopUp, "標準");
+    chooseFilter(edit->codePanel->codeWindowPopUp, "標準");
     ASSERT_EQ(edit->tagFilterCombo->count(), 1 + 18 + 1);
     EXPECT_EQ(edit->tagFilterCombo->itemText(1), "ラック");
     EXPECT_EQ(edit->tagFilterCombo->itemText(18), "チェック");

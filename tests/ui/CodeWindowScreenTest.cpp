@@ -23,7 +23,7 @@ protected:
         makeWindow();
     }
     void chooseSevens() {
-        chooseFilter(edit->codeWindowPopUp, "7人制");
+        chooseFilter(edit->codePanel->codeWindowPopUp, "7人制");
         ASSERT_EQ(edit->codeWindow().name, "7人制");
     }
     std::string timeCell(int row) const {
@@ -32,7 +32,7 @@ protected:
     }
     std::vector<std::string> ids() const {
         std::vector<std::string> out;
-        for (TagButton* b : edit->tagButtons)
+        for (TagButton* b : edit->codePanel->tagButtons)
             out.push_back(b->objectName().toStdString());
         return out;
     }
@@ -48,9 +48,9 @@ TEST_F(CodeWindows, ChoosingAWindowRebuildsTheButtonsAndIsRemembered) {
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_NE(dialogs.shown[0].message.find("壊れ.json:3:"), std::string::npos)
         << dialogs.shown[0].message;
-    ASSERT_EQ(edit->codeWindowPopUp->count(), 2);
-    EXPECT_EQ(edit->codeWindowPopUp->itemText(0), "標準");
-    EXPECT_EQ(edit->tagButtons.size(), 36u);
+    ASSERT_EQ(edit->codePanel->codeWindowPopUp->count(), 2);
+    EXPECT_EQ(edit->codePanel->codeWindowPopUp->itemText(0), "標準");
+    EXPECT_EQ(edit->codePanel->tagButtons.size(), 36u);
 
     chooseSevens();
     EXPECT_EQ(ids(), (std::vector<std::string>{"A0", "A1", "B0", "B1"}));
@@ -60,11 +60,11 @@ TEST_F(CodeWindows, ChoosingAWindowRebuildsTheButtonsAndIsRemembered) {
 
     window.reset();
     makeWindow();
-    EXPECT_EQ(edit->codeWindowPopUp->currentText(), "7人制");
+    EXPECT_EQ(edit->codePanel->codeWindowPopUp->currentText(), "7人制");
     EXPECT_EQ(ids(), (std::vector<std::string>{"A0", "A1", "B0", "B1"}));
 
-    chooseFilter(edit->codeWindowPopUp, "標準");
-    ASSERT_EQ(edit->tagButtons.size(), 36u);
+    chooseFilter(edit->codePanel->codeWindowPopUp, "標準");
+    ASSERT_EQ(edit->codePanel->tagButtons.size(), 36u);
     EXPECT_EQ(button("B17")->text(), "チェック");
     EXPECT_NE(button("A5")->background_color, QColor("#f08000"));
 }
@@ -160,7 +160,7 @@ TEST_F(CodeWindows, ShiftedDigitsRecordAsARealKeyboardTypesThem) {
  "labels": [{"group": "結果", "texts": ["成功"], "keys": ["Shift+2"]}]})";
     window.reset();
     makeWindow();
-    chooseFilter(edit->codeWindowPopUp, "数字");
+    chooseFilter(edit->codePanel->codeWindowPopUp, "数字");
     openVideo("a.mp4");
     press("A0", 1);
     clickCell(edit->tagTableView, 0, 2);

@@ -224,7 +224,7 @@ TEST_F(Screens, TextFieldsGiveTheKeysBackToCodingWhenDone) {
     std::ofstream(folder / "7人制.json") << kSevens;
     window.reset();
     makeWindow();
-    chooseFilter(edit->codeWindowPopUp, "7人制");
+    chooseFilter(edit->codePanel->codeWindowPopUp, "7人制");
     openVideo("a.mp4");
     press("A0", 10);
     const auto hintShown = [&] {

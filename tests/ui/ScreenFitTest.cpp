@@ -175,13 +175,15 @@ TEST_F(ScreenSizes, BothScreensFitEveryScreenWithAHandEditedSession) {
         expectInSight(edit->tagTableView, "edit tag list");
         expectInSight(edit->commentTextField, "comment editor");
         expectInSight(edit->clipTableView, "clip list");
-        for (TagButton* b : edit->tagButtons)
+        for (TagButton* b : edit->codePanel->tagButtons)
             expectInSight(b, qPrintable(b->objectName()));
         expectColumnsFit(edit->tagTableView, {0, 1, 2, 3, 4, 5});
         // The filter pop-up shows a code's name whole beside its row's
         // buttons (the exchange behind one of them).
         expectInSight(edit->tagFilterCombo, "edit filter");
-        expectInSight(edit->exchangeButton, "exchange");
+        auto* exchange = edit->findChild<QPushButton*>("tagExchangeButton");
+        ASSERT_NE(exchange, nullptr);
+        expectInSight(exchange, "exchange");
         // CSV出力 is a button of its own, beside the exchange.
         auto* csv = edit->findChild<QPushButton*>("onTagCSVOutput");
         ASSERT_NE(csv, nullptr);
@@ -202,7 +204,7 @@ TEST_F(ScreenSizes, TheAnalystsOwnWindowFitsEveryScreen) {
     for (QScreen* screen : QGuiApplication::screens()) {
         SCOPED_TRACE(screen->name().toStdString());
         makeWindow(screen);
-        chooseFilter(edit->codeWindowPopUp, "分析");
+        chooseFilter(edit->codePanel->codeWindowPopUp, "分析");
         openVideo("match.mp4", 5400);
         ASSERT_EQ(main->tagDataModel.data.size(), 200u);
         const QRect free = screen->availableGeometry();
@@ -242,7 +244,7 @@ TEST_F(ScreenSizes, TheAnalystsOwnWindowFitsEveryScreen) {
         EXPECT_EQ(window->geometry(), placed);
         expectVideoInItsBox(edit);
         expectInSight(edit->tagTableView, "edit tag list");
-        for (TagButton* b : edit->tagButtons)
+        for (TagButton* b : edit->codePanel->tagButtons)
             expectInSight(b, qPrintable(b->objectName()));
     }
 }

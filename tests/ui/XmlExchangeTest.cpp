@@ -327,7 +327,7 @@ TEST_F(Screens, ImportOffersACopyOfTheWindowWithTheCodesItLacks) {
     std::ofstream(folder / "7人制.json") << kSevens;
     window.reset();
     makeWindow();
-    chooseFilter(edit->codeWindowPopUp, "7人制");
+    chooseFilter(edit->codePanel->codeWindowPopUp, "7人制");
     ASSERT_EQ(edit->codeWindow().name, "7人制");
     openVideo("a.mp4");
     const auto theirs = dir / "theirs.xml";
@@ -374,8 +374,8 @@ TEST_F(Screens, ImportOffersACopyOfTheWindowWithTheCodesItLacks) {
     EXPECT_EQ(copy.window.codes[4].color, "#808080");         // none given: grey
     // The copy is the chosen window: its buttons, the pop-up.
     EXPECT_EQ(edit->codeWindow().name, "7人制 (読込)");
-    EXPECT_EQ(edit->codeWindowPopUp->currentText(), "7人制 (読込)");
-    EXPECT_EQ(edit->tagButtons.size(), 10u);
+    EXPECT_EQ(edit->codePanel->codeWindowPopUp->currentText(), "7人制 (読込)");
+    EXPECT_EQ(edit->codePanel->tagButtons.size(), 10u);
     EXPECT_NE(dialogs.shown.back().message.find("「7人制 (読込)」を作り、3 個のコードを加えました"),
               std::string::npos)
         << dialogs.shown.back().message;

@@ -148,6 +148,90 @@ std::vector<std::string> actionFirst(const std::vector<std::string>& args) {
     return args;
 }
 
+// The options a search takes.
+struct SearchOptions {
+    QCommandLineOption code{QStringLiteral("code"), QString(), QStringLiteral("NAME")};
+    QCommandLineOption team{QStringLiteral("team"), QString(), QStringLiteral("A|B")};
+    QCommandLineOption label{QStringLiteral("label"), QString(), QStringLiteral("GROUP=TEXT")};
+    QCommandLineOption text{QStringLiteral("text"), QString(), QStringLiteral("WORDS")};
+    QCommandLineOption from{QStringLiteral("from"), QString(), QStringLiteral("DATE")};
+    QCommandLineOption to{QStringLiteral("to"), QString(), QStringLiteral("DATE")};
+    QCommandLineOption json{QStringLiteral("json")};
+};
+
+// The query the search options ask; false with the usage error in `why`.
+bool readQuery(const QCommandLineParser& parser, const SearchOptions& o, library::Query& query,
+               std::string& why) {
+    query.code = parser.value(o.code).toStdString();
+    if (parser.isSet(o.team)) {
+        const QString t = parser.value(o.team).toUpper();
+        if (t != QLatin1String("A") && t != QLatin1String("B")) {
+            why = "--team は A か B です / --team takes A or B: " +
+                  parser.value(o.team).toStdString();
+            return false;
+        }
+        query.teamA = t == QLatin1String("A");
+    }
+    for (const QString& pair : parser.values(o.label)) {
+        // As the session file writes labels: "\=" is an = in the group.
+        TagLabels one;
+        if (!TagFileManager::readLabelsText(pair.toStdString(), one) || one.size() != 1) {
+            why = "--label は グループ=テキスト です (グループの = は \\= と書きます) "
+                  "/ --label takes GROUP=TEXT (an = in GROUP as \\=): " +
+                  pair.toStdString();
+            return false;
+        }
+        query.labels.push_back(one.front());
+    }
+    query.text = parser.values(o.text).join(QLatin1Char(' ')).toStdString();
+    if (library::searchWords(query.text).size() > library::kMaxSearchWords) {
+        why = library::tooManyWordsText().toStdString();
+        return false;
+    }
+    for (const auto& [option, into] :
+         {std::pair{&o.from, &query.dateFrom}, {&o.to, &query.dateTo}}) {
+        *into = parser.value(*option);
+        if (!library::isDateText(*into)) {
+            why = "日付は 2026-04-12 の形で、ある日を書いてください / dates are real "
+                  "days written YYYY-MM-DD: " +
+                  into->toStdString();
+            return false;
+        }
+    }
+    return true;
+}
+
+// A search only reads: a library on a read-only medium or of another user
+// can be searched too (an older one is brought up to date where it can be
+// written).
+std::unique_ptr<library::SeasonLibrary> openFor(const std::string& action, const QString& target,
+                                                QString& error) {
+    std::unique_ptr<library::SeasonLibrary> lib;
+    if (action == "search" && !library::isPostgresUrl(target) && QFileInfo(target).isFile())
+        lib =
+            library::SeasonLibrary::open(target, &error, library::SeasonLibrary::Access::ReadOnly);
+    if (!lib && (error.isEmpty() || QFileInfo(target).isWritable()))
+        lib = library::SeasonLibrary::open(target, &error);
+    return lib;
+}
+
+int search(library::SeasonLibrary& lib, const library::Query& query, bool json, std::ostream& out,
+           std::ostream& err) {
+    QString error;
+    const std::vector<library::Hit> hits = lib.search(query, &error);
+    if (!error.isEmpty()) {
+        err << error.toStdString() << "\n";
+        return 1;
+    }
+    if (hits.empty())
+        return 0;
+    if (json)
+        printJson(out, hits);
+    else
+        printTable(out, hits);
+    return 0;
+}
+
 } // namespace
 
 int runLibraryCommand(const std::vector<std::string>& given, std::ostream& out, std::ostream& err) {
@@ -164,17 +248,10 @@ int runLibraryCommand(const std::vector<std::string>& given, std::ostream& out, 
 
     QCommandLineParser parser;
     const QCommandLineOption database(QStringLiteral("database"), QString(), QStringLiteral("URL"));
-    const QCommandLineOption code(QStringLiteral("code"), QString(), QStringLiteral("NAME"));
-    const QCommandLineOption team(QStringLiteral("team"), QString(), QStringLiteral("A|B"));
-    const QCommandLineOption label(QStringLiteral("label"), QString(),
-                                   QStringLiteral("GROUP=TEXT"));
-    const QCommandLineOption text(QStringLiteral("text"), QString(), QStringLiteral("WORDS"));
-    const QCommandLineOption from(QStringLiteral("from"), QString(), QStringLiteral("DATE"));
-    const QCommandLineOption to(QStringLiteral("to"), QString(), QStringLiteral("DATE"));
-    const QCommandLineOption json(QStringLiteral("json"));
+    const SearchOptions o;
     parser.addOptions({database});
     if (action == "search")
-        parser.addOptions({code, team, label, text, from, to, json});
+        parser.addOptions({o.code, o.team, o.label, o.text, o.from, o.to, o.json});
     QStringList words = {QStringLiteral("rucktag")};
     for (size_t i = 1; i < args.size(); ++i)
         words << QString::fromStdString(args[i]);
@@ -186,72 +263,21 @@ int runLibraryCommand(const std::vector<std::string>& given, std::ostream& out, 
     if (action != "add" && !positional.isEmpty())
         return usage(err, "余分な引数があります / unexpected argument: " +
                               positional.front().toStdString());
-
     library::Query query;
-    if (action == "search") {
-        query.code = parser.value(code).toStdString();
-        if (parser.isSet(team)) {
-            const QString t = parser.value(team).toUpper();
-            if (t != QLatin1String("A") && t != QLatin1String("B"))
-                return usage(err, "--team は A か B です / --team takes A or B: " +
-                                      parser.value(team).toStdString());
-            query.teamA = t == QLatin1String("A");
-        }
-        for (const QString& pair : parser.values(label)) {
-            // As the session file writes labels: "\=" is an = in the group.
-            TagLabels one;
-            if (!TagFileManager::readLabelsText(pair.toStdString(), one) || one.size() != 1)
-                return usage(err,
-                             "--label は グループ=テキスト です (グループの = は \\= と書きます) "
-                             "/ --label takes GROUP=TEXT (an = in GROUP as \\=): " +
-                                 pair.toStdString());
-            query.labels.push_back(one.front());
-        }
-        query.text = parser.values(text).join(QLatin1Char(' ')).toStdString();
-        if (library::searchWords(query.text).size() > library::kMaxSearchWords)
-            return usage(err, library::tooManyWordsText().toStdString());
-        for (const auto& [option, into] :
-             {std::pair{&from, &query.dateFrom}, {&to, &query.dateTo}}) {
-            *into = parser.value(*option);
-            if (!library::isDateText(*into))
-                return usage(err,
-                             "日付は 2026-04-12 の形で、ある日を書いてください / dates are real "
-                             "days written YYYY-MM-DD: " +
-                                 into->toStdString());
-        }
-    }
+    if (std::string why; action == "search" && !readQuery(parser, o, query, why))
+        return usage(err, why);
 
     QString error;
     const QString target =
         parser.isSet(database) ? parser.value(database) : library::SeasonLibrary::defaultDatabase();
-    std::unique_ptr<library::SeasonLibrary> lib;
-    // A search only reads: a library on a read-only medium or of another user
-    // can be searched too (an older one is brought up to date where it can be
-    // written).
-    if (action == "search" && !library::isPostgresUrl(target) && QFileInfo(target).isFile())
-        lib =
-            library::SeasonLibrary::open(target, &error, library::SeasonLibrary::Access::ReadOnly);
-    if (!lib && (error.isEmpty() || QFileInfo(target).isWritable()))
-        lib = library::SeasonLibrary::open(target, &error);
+    const std::unique_ptr<library::SeasonLibrary> lib = openFor(action, target, error);
     if (!lib) {
         err << error.toStdString() << "\n";
         return 1;
     }
+    if (action == "search")
+        return search(*lib, query, parser.isSet(o.json), out, err);
     error.clear();
-    if (action == "search") {
-        const std::vector<library::Hit> hits = lib->search(query, &error);
-        if (!error.isEmpty()) {
-            err << error.toStdString() << "\n";
-            return 1;
-        }
-        if (hits.empty())
-            return 0;
-        if (parser.isSet(json))
-            printJson(out, hits);
-        else
-            printTable(out, hits);
-        return 0;
-    }
     library::ScanReport report;
     const bool done =
         action == "add" ? lib->addFolders(positional, report, &error) : lib->scan(report, &error);

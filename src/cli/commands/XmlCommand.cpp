@@ -259,6 +259,85 @@ int exportCommand(const Options& o, std::ostream& out, std::ostream& err) {
     return 0;
 }
 
+// False (told) when a running window records the video: its save would
+// later replace the merge. A journal a run left behind, holding tags the
+// session file lacks, is told and the import goes on.
+bool journalAllows(const std::string& video, std::ostream& err) {
+    if (video.empty())
+        return true;
+    if (TagJournal::heldElsewhere(video)) {
+        err << "この動画は実行中の Rucktag で記録中です。そのウィンドウの保存でこの読込が上書き"
+               "されるため、セッションファイルを書き換えませんでした。そのウィンドウの XML読込 "
+               "を使うか、ウィンドウを閉じてからやり直してください / a running Rucktag records "
+               "this video and would later save over the merge; the session file was left as "
+               "it is (use XML読込 in that window, or close it and try again): "
+            << video << "\n";
+        return false;
+    }
+    if (TagJournal::leftBehind(video))
+        err << "この動画には、前回の Rucktag が保存せずに終わった変更が残っています。その変更は"
+               "セッションファイルにありません。Rucktag でこの動画を開くと、復元できます / a "
+               "run of Rucktag that ended without saving left changes to this video; they are "
+               "not in the session file: open the video in Rucktag to restore them: "
+            << video << "\n";
+    return true;
+}
+
+// What a merge did.
+struct Merged {
+    size_t added = 0, skipped = 0;
+    std::map<std::string, size_t> unresolved; // codes without a team, with their counts
+};
+
+// The imported tags appended to `rows` but those already there. Codes the
+// file gives no team take `team`, else are left out and counted.
+Merged merge(std::vector<ImportedTag>& tags, std::optional<bool> team,
+             std::vector<std::shared_ptr<TagRowData>>& rows) {
+    Merged m;
+    std::vector<ImportedTag> settled;
+    for (ImportedTag& t : tags) {
+        if (!t.team) {
+            if (!team) {
+                ++m.unresolved[t.tag->name];
+                continue;
+            }
+            t.team = team;
+            t.tag->team = *team;
+        }
+        settled.push_back(std::move(t));
+    }
+    const std::vector<bool> duplicate = findDuplicates(rows, settled);
+    int64_t next = 0;
+    for (const auto& row : rows)
+        next = std::max(next, row->index + 1);
+    for (size_t i = 0; i < settled.size(); ++i) {
+        if (duplicate[i]) {
+            ++m.skipped;
+            continue;
+        }
+        settled[i].tag->index = next++;
+        rows.push_back(settled[i].tag);
+        ++m.added;
+    }
+    return m;
+}
+
+void tellMerged(std::ostream& out, const std::string& session, const Merged& m) {
+    out << m.added << " 件のタグを読み込みました / imported " << m.added << " tags: " << session
+        << "\n";
+    if (m.skipped > 0)
+        out << "すでにある " << m.skipped << " 件を飛ばしました / skipped " << m.skipped
+            << " already there\n";
+    if (!m.unresolved.empty()) {
+        out << "チームの分からないコードを読み込みませんでした (--team A か --team B "
+               "で読み込めます) "
+               "/ left out codes without a team (use --team A or --team B):";
+        for (const auto& [code, count] : m.unresolved)
+            out << " " << code << " (" << count << ")";
+        out << "\n";
+    }
+}
+
 int importCommand(const Options& o, std::ostream& out, std::ostream& err) {
     const std::string& source = o.files[0];
     const std::string& session = o.files[1];
@@ -284,25 +363,8 @@ int importCommand(const Options& o, std::ostream& out, std::ostream& err) {
     EditListTags read = tagsFromEditList(list, std::isfinite(length) ? length : INFINITY);
     for (const std::string& line : read.problems)
         out << line << "\n";
-
-    // A window recording the video would save its own tags over the merge
-    // later; a journal a run left behind holds tags the session file lacks.
-    if (!video.empty() && TagJournal::heldElsewhere(video)) {
-        err << "この動画は実行中の Rucktag で記録中です。そのウィンドウの保存でこの読込が上書き"
-               "されるため、セッションファイルを書き換えませんでした。そのウィンドウの XML読込 "
-               "を使うか、ウィンドウを閉じてからやり直してください / a running Rucktag records "
-               "this video and would later save over the merge; the session file was left as "
-               "it is (use XML読込 in that window, or close it and try again): "
-            << video << "\n";
+    if (!journalAllows(video, err))
         return 1;
-    }
-    if (!video.empty() && TagJournal::leftBehind(video))
-        err << "この動画には、前回の Rucktag が保存せずに終わった変更が残っています。その変更は"
-               "セッションファイルにありません。Rucktag でこの動画を開くと、復元できます / a "
-               "run of Rucktag that ended without saving left changes to this video; they are "
-               "not in the session file: open the video in Rucktag to restore them: "
-            << video << "\n";
-
     TagFileManager::LoadResult loaded = TagFileManager::readCSVFile(session);
     if (!loaded.error.empty() || loaded.damaged()) {
         err << "セッションファイルに読めないところがあるため、書き換えませんでした / the session "
@@ -310,38 +372,10 @@ int importCommand(const Options& o, std::ostream& out, std::ostream& err) {
             << session << (loaded.error.empty() ? "" : ": " + loaded.error) << "\n";
         return 1;
     }
-
-    // Codes the file gives no team: --team, else left out and named.
-    std::map<std::string, size_t> unresolved;
-    std::vector<ImportedTag> settled;
-    for (ImportedTag& t : read.tags) {
-        if (!t.team) {
-            if (!o.team) {
-                ++unresolved[t.tag->name];
-                continue;
-            }
-            t.team = o.team;
-            t.tag->team = *o.team;
-        }
-        settled.push_back(std::move(t));
-    }
-    const std::vector<bool> duplicate = findDuplicates(loaded.rows, settled);
     std::vector<std::shared_ptr<TagRowData>> rows = std::move(loaded.rows);
-    int64_t next = 0;
-    for (const auto& row : rows)
-        next = std::max(next, row->index + 1);
-    size_t added = 0, skipped = 0;
-    for (size_t i = 0; i < settled.size(); ++i) {
-        if (duplicate[i]) {
-            ++skipped;
-            continue;
-        }
-        settled[i].tag->index = next++;
-        rows.push_back(settled[i].tag);
-        ++added;
-    }
+    const Merged merged = merge(read.tags, o.team, rows);
     std::error_code ec;
-    if (added > 0 || !std::filesystem::exists(session, ec)) {
+    if (merged.added > 0 || !std::filesystem::exists(session, ec)) {
         if (const std::string failed = TagFileManager::saveCSVFile(session, rows, true);
             !failed.empty()) {
             err << "セッションファイルを書けませんでした / cannot write the session file: "
@@ -349,19 +383,7 @@ int importCommand(const Options& o, std::ostream& out, std::ostream& err) {
             return 1;
         }
     }
-    out << added << " 件のタグを読み込みました / imported " << added << " tags: " << session
-        << "\n";
-    if (skipped > 0)
-        out << "すでにある " << skipped << " 件を飛ばしました / skipped " << skipped
-            << " already there\n";
-    if (!unresolved.empty()) {
-        out << "チームの分からないコードを読み込みませんでした (--team A か --team B "
-               "で読み込めます) "
-               "/ left out codes without a team (use --team A or --team B):";
-        for (const auto& [code, count] : unresolved)
-            out << " " << code << " (" << count << ")";
-        out << "\n";
-    }
+    tellMerged(out, session, merged);
     return 0;
 }
 

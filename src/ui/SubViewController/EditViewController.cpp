@@ -1,7 +1,6 @@
 #include "SubViewController/EditViewController.h"
 
 #include <QCheckBox>
-#include <QComboBox>
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -9,6 +8,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QToolTip>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -22,9 +22,12 @@
 #include "SubViewClass/MediaPlayerView.h"
 #include "SubViewClass/Style.h"
 #include "SubViewClass/VerticallyCenteredTextFieldCell.h"
+#include "SubViewController/PlayViewController.h"
+#include "import/TagImport.h"
 #include "keys/KeyEvents.h"
 #include "player/Player.h"
 #include "tags/TableModels.h"
+#include "workspace/Workspace.h"
 
 namespace {
 
@@ -42,13 +45,27 @@ EditViewController::EditViewController(MainViewController* parent, QWidget* cont
     : TagTableScreen(parent, container, "Edit"), clipPanel(new ClipPanel(this)),
       clipTableView(clipPanel->clipTableView), clipTableData(clipPanel->clipTableData),
       clipTableSelectedRowIndex(clipPanel->clipTableSelectedRowIndex),
-      clipTableCheckAllStatus(clipPanel->clipTableCheckAllStatus) {
+      clipTableCheckAllStatus(clipPanel->clipTableCheckAllStatus),
+      // Put in its place below: in the focus chain after the media column.
+      codePanel(new CodePanel(
+          [this] {
+              Player* player = currentPlayer();
+              return player ? player->currentTime() : 0.0;
+          },
+          workspace(), nullptr)),
+      teamA_header(codePanel->teamA_header), teamB_header(codePanel->teamB_header),
+      UEImageButtonA(codePanel->UEImageButtonA), UEImageButtonB(codePanel->UEImageButtonB),
+      import_(new TagImport(this)) {
     setObjectName("EditViewController");
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(0, 0, 0, 0);
     grid->setSpacing(10);
     grid->addWidget(makeMediaColumn(true), 0, 0);
-    grid->addWidget(makeCodePanel(), 0, 1, 1, 2);
+    grid->addWidget(codePanel, 0, 1, 1, 2);
+    connect(codePanel, &CodePanel::windowChosen, this, &EditViewController::onCodeWindowChosen);
+    connect(codePanel, &CodePanel::tagButtonClicked, this, &EditViewController::onTagButtonClicked);
+    connect(codePanel, &CodePanel::labelButtonClicked, this,
+            &EditViewController::onLabelButtonClicked);
     grid->addWidget(makeTagListPanel(), 1, 0);
     grid->addWidget(makeCommentPanel(), 1, 1);
     grid->addWidget(clipPanel, 1, 2);
@@ -67,6 +84,7 @@ EditViewController::EditViewController(MainViewController* parent, QWidget* cont
     }
     viewDidLoad();
     // The table and filter exist now: they follow the window chosen above.
+    onCodeWindowChosen();
     followChosenWindow();
 }
 
@@ -85,19 +103,19 @@ QWidget* EditViewController::makeTagListPanel() {
     top->addWidget(csv);
     // The rest of the exchange with other tools behind one button: the
     // filter keeps its width on a 1366-pixel screen.
-    exchangeButton = new GeneralButton("交換", "tagExchangeButton", panel);
+    auto* exchangeButton = new GeneralButton("交換", "tagExchangeButton", panel);
     exchangeButton->setToolTip("タグのCSV読込、XMLの出力と読込");
     auto* exchange = new QMenu(exchangeButton);
     exchange->setObjectName("tagExchangeMenu");
-    const auto item = [&](const char* text, const char* id, void (EditViewController::*act)()) {
+    const auto item = [&](const char* text, const char* id, auto* to, auto act) {
         QAction* a = exchange->addAction(text);
         a->setObjectName(id);
-        connect(a, &QAction::triggered, this, [this, act] { (this->*act)(); });
+        connect(a, &QAction::triggered, to, act);
     };
-    item("CSV読込", "onTagCSVInput", &EditViewController::onTagCSVInput);
+    item("CSV読込", "onTagCSVInput", import_, &TagImport::onTagCSVInput);
     exchange->addSeparator();
-    item("XML出力", "onTagXMLOutput", &TagTableScreen::onTagXMLOutput);
-    item("XML読込", "onTagXMLInput", &EditViewController::onTagXMLInput);
+    item("XML出力", "onTagXMLOutput", this, &TagTableScreen::onTagXMLOutput);
+    item("XML読込", "onTagXMLInput", import_, &TagImport::onTagXMLInput);
     exchangeButton->setMenu(exchange);
     top->addWidget(exchangeButton);
     l->addLayout(top);
@@ -299,17 +317,8 @@ void EditViewController::onStoreStepped() {
     keepTypedComment_ = false;
 }
 
-bool EditViewController::isCodingKey(const QKeyEvent& event) const {
-    const QKeyCombination typed(event.modifiers() & ~Qt::KeypadModifier,
-                                static_cast<Qt::Key>(event.key()));
-    return std::any_of(codeKeys_.begin(), codeKeys_.end(),
-                       [&](const CodeKey& k) { return k.key == typed; }) ||
-           std::any_of(labelKeys_.begin(), labelKeys_.end(),
-                       [&](const LabelKey& k) { return k.key == typed; });
-}
-
 void EditViewController::keyDown(QKeyEvent* event) {
-    if (pressCodeKey(*event) || pressLabelKey(*event))
+    if (codePanel->pressCodeKey(*event) || codePanel->pressLabelKey(*event))
         return;
     const uint16_t code = keycodeOf(*event);
     if (code == Keycode::comma)
@@ -329,4 +338,88 @@ void EditViewController::showComment(const std::string& comment) {
         return;
     shownComment_ = QString::fromStdString(comment);
     commentTextField->setPlainText(shownComment_);
+}
+
+void EditViewController::onLabelButtonClicked(const std::string& group, const std::string& text) {
+    if (!myParent)
+        return;
+    const int64_t chosen = tagTableSelectedRowIndex;
+    TagEdit change = TagEdit::label(myParent->tagDataModel, chosen, group, text);
+    if (chosen < 0 || change.index < 0) {
+        showChosenLabels();
+        // A word beside the label panel, not a box: a modal question would
+        // stop the analyst coding live while the video runs on.
+        QWidget* at = codePanel->labelPanel;
+        QToolTip::showText(at->mapToGlobal(QPoint(0, 0)), "ラベルを付けるタグを選択してください。",
+                           at, {}, 3000);
+        return;
+    }
+    if (!myParent->mayChangeTags()) {
+        showChosenLabels();
+        return;
+    }
+    myParent->performTagEdit(std::move(change));
+    reloadKeepingScroll();
+}
+
+void EditViewController::showChosenLabels() {
+    if (codePanel->labelButtons.empty())
+        return;
+    const TagLabels* labels = nullptr;
+    if (myParent && tagTableSelectedRowIndex >= 0)
+        for (const auto& tag : myParent->tagDataModel.data)
+            if (tag->index == tagTableSelectedRowIndex) {
+                labels = &tag->labels;
+                break;
+            }
+    codePanel->showLabels(labels);
+}
+
+void EditViewController::onCodeWindowChosen() {
+    // Both screens list, colour and count by it.
+    workspace()->setCodeWindow(codeWindow());
+}
+
+void EditViewController::tagListChanged() {
+    TagTableScreen::tagListChanged();
+    showChosenLabels();
+}
+
+void EditViewController::chosenTagChanged() {
+    showChosenLabels();
+}
+
+void EditViewController::followCodeWindow(const CodeWindow& window) {
+    TagTableScreen::followCodeWindow(window);
+    showChosenLabels();
+}
+
+void EditViewController::onTagButtonClicked(TagButton* sender) {
+    if (!myParent || !sender)
+        return;
+    MediaPlayerView* view = mediaView();
+    if (!view || !view->isOpenStatus().value_or(false) || !myParent->mayChangeTags())
+        return;
+    recordCode(codePanel->press(myParent->tagDataModel, *sender));
+}
+
+void EditViewController::recordCode(TagEdit edit) {
+    std::vector<std::shared_ptr<TagRowData>> added;
+    if (edit.kind == TagEdit::Kind::Insert)
+        for (const auto& [place, row] : edit.rows)
+            added.push_back(row);
+    for (const TagEdit& step : edit.steps)
+        if (step.kind == TagEdit::Kind::Insert)
+            for (const auto& [place, row] : step.rows)
+                added.push_back(row);
+    if (edit.kind == TagEdit::Kind::Steps && edit.steps.empty())
+        return;
+    showComment({});
+    myParent->performTagEdit(std::move(edit));
+    // Listed at the end as today; an end set shows on its row (the store's).
+    for (const auto& row : added) {
+        tagTableData.push_back(row);
+        tagTableSelectedRowIndex = row->index;
+    }
+    reloadFollowingTheEnd();
 }

@@ -1,5 +1,7 @@
 #include "coding/CodeWindowEditor.h"
 
+#include "coding/LabelGroupForm.h"
+
 #include <QColorDialog>
 #include <QComboBox>
 #include <QDoubleValidator>
@@ -74,82 +76,7 @@ QIcon swatch(const std::string& color) {
     return QIcon(p);
 }
 
-bool isModifierOnly(int key) {
-    return key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt ||
-           key == Qt::Key_Meta || key == Qt::Key_AltGr || key == Qt::Key_CapsLock ||
-           key == Qt::Key_NumLock || key == Qt::Key_unknown || key == 0;
-}
-
-// "n 番目のコード" for the problems of a saved window.
-std::string placeOf(const WindowProblem& p) {
-    if (p.part == WindowProblem::Part::Code)
-        return std::to_string(p.item + 1) + " 番目のコード：";
-    if (p.part == WindowProblem::Part::Label)
-        return std::to_string(p.item + 1) + " 番目のラベルグループ：";
-    return {};
-}
-
 } // namespace
-
-std::string duplicateName(const std::vector<std::string>& taken) {
-    const std::string base = std::string(kStandardWindowName) + "のコピー";
-    for (int n = 1;; ++n) {
-        const std::string name = n == 1 ? base : base + " " + std::to_string(n);
-        if (std::find(taken.begin(), taken.end(), name) == taken.end())
-            return name;
-    }
-}
-
-std::optional<Qt::Key> numberRowPlace(const QKeyEvent& event) {
-    const quint32 place = event.nativeScanCode();
-    if (!(event.modifiers() & Qt::ShiftModifier) || place < 10 || place > 19)
-        return std::nullopt;
-    return static_cast<Qt::Key>(Qt::Key_0 + (place - 9) % 10);
-}
-
-KeyCaptureField::KeyCaptureField(QWidget* parent) : QLineEdit(parent) {
-    setReadOnly(true);
-    setPlaceholderText("キーを押す");
-    setToolTip("ここをクリックしてキーを押すと割り当てます（Backspace で解除）");
-    setAlignment(Qt::AlignCenter);
-}
-
-bool KeyCaptureField::event(QEvent* event) {
-    // Every key is the field's, before any shortcut of the application.
-    if (event->type() == QEvent::ShortcutOverride) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key != Qt::Key_Escape && key != Qt::Key_Tab && key != Qt::Key_Backtab) {
-            event->accept();
-            return true;
-        }
-    }
-    return QLineEdit::event(event);
-}
-
-void KeyCaptureField::keyPressEvent(QKeyEvent* event) {
-    const int key = event->key();
-    // Escape leaves the dialog as anywhere else.
-    if (key == Qt::Key_Escape) {
-        event->ignore();
-        return;
-    }
-    event->accept();
-    if (isModifierOnly(key) || event->isAutoRepeat())
-        return;
-    const Qt::KeyboardModifiers mods =
-        event->modifiers() &
-        (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier | Qt::MetaModifier);
-    if ((key == Qt::Key_Backspace || key == Qt::Key_Delete) && mods == Qt::NoModifier) {
-        emit keyPressed({});
-        return;
-    }
-    const QKeySequence seq(
-        QKeyCombination(mods, numberRowPlace(*event).value_or(static_cast<Qt::Key>(key))));
-    // Without the key's place (no native code), the symbols both keyboards
-    // agree on still say their digit.
-    emit keyPressed(QString::fromStdString(
-        numberRowKey(seq.toString(QKeySequence::PortableText).toStdString())));
-}
 
 CodeWindowEditor::CodeWindowEditor(const CodeWindow& window, fs::path file,
                                    std::vector<std::string> otherNames, QWidget* parent)
@@ -214,10 +141,7 @@ CodeWindowEditor::CodeWindowEditor(const CodeWindow& window, fs::path file,
     bottom->addWidget(save);
     l->addLayout(bottom);
 
-    listCodes();
-    chooseCode(window_.codes.empty() ? -1 : 0);
-    listLabels();
-    chooseLabel(window_.labels.empty() ? -1 : 0);
+    showWindow();
     kept_ = window_;
     // Never taller or wider than the screen's free room.
     QSize size(860, 640);
@@ -247,28 +171,41 @@ LabelGroup* CodeWindowEditor::label() {
                : nullptr;
 }
 
+QLayout* CodeWindowEditor::makeList(Part part, QWidget* box) {
+    const bool codes = part == Part::Codes;
+    const QString what = codes ? "コード" : "ラベルグループ";
+    const QString id = codes ? "code" : "label";
+    auto* left = new QVBoxLayout();
+    auto* list = new QListWidget(box);
+    (codes ? codeList_ : labelList_) = list;
+    list->setObjectName(id + "List");
+    left->addWidget(list, 1);
+    auto* buttons = new QHBoxLayout();
+    const auto button = [&](const char* text, const char* name, const QString& tip) {
+        QPushButton* b = smallButton(text, qPrintable(id + name), tip, box);
+        buttons->addWidget(b);
+        return b;
+    };
+    auto* add = button("追加", "AddButton", what + "を末尾に加えます");
+    auto* remove = button("削除", "RemoveButton", "選んだ" + what + "を除きます");
+    auto* up = button("↑", "UpButton", "選んだ" + what + "を前へ");
+    auto* down = button("↓", "DownButton", "選んだ" + what + "を後ろへ");
+    left->addLayout(buttons);
+    connect(list, &QListWidget::currentRowChanged, this,
+            [this, part](int row) { chooseItem(part, row); });
+    connect(add, &QPushButton::clicked, this,
+            codes ? &CodeWindowEditor::addCode : &CodeWindowEditor::addLabel);
+    connect(remove, &QPushButton::clicked, this, [this, part] { removeItem(part); });
+    connect(up, &QPushButton::clicked, this, [this, part] { moveItem(part, -1); });
+    connect(down, &QPushButton::clicked, this, [this, part] { moveItem(part, 1); });
+    return left;
+}
+
 QWidget* CodeWindowEditor::makeCodeBox() {
     auto* box = new QGroupBox("コード", this);
     auto* l = new QHBoxLayout(box);
-    auto* left = new QVBoxLayout();
-    codeList_ = new QListWidget(box);
-    codeList_->setObjectName("codeList");
-    left->addWidget(codeList_, 1);
-    auto* buttons = new QHBoxLayout();
-    auto* add = smallButton("追加", "codeAddButton", "コードを末尾に加えます", box);
-    auto* remove = smallButton("削除", "codeRemoveButton", "選んだコードを除きます", box);
-    auto* up = smallButton("↑", "codeUpButton", "選んだコードを前へ", box);
-    auto* down = smallButton("↓", "codeDownButton", "選んだコードを後ろへ", box);
-    for (QPushButton* b : {add, remove, up, down})
-        buttons->addWidget(b);
-    left->addLayout(buttons);
-    l->addLayout(left, 2);
+    l->addLayout(makeList(Part::Codes, box), 2);
     l->addWidget(makeCodeForm(), 3);
-    connect(codeList_, &QListWidget::currentRowChanged, this, &CodeWindowEditor::chooseCode);
-    connect(add, &QPushButton::clicked, this, &CodeWindowEditor::addCode);
-    connect(remove, &QPushButton::clicked, this, &CodeWindowEditor::removeCode);
-    connect(up, &QPushButton::clicked, this, [this] { moveCode(-1); });
-    connect(down, &QPushButton::clicked, this, [this] { moveCode(1); });
     return box;
 }
 
@@ -279,39 +216,7 @@ QWidget* CodeWindowEditor::makeCodeForm() {
     codeName_ = new QLineEdit(codeForm_);
     codeName_->setObjectName("codeNameField");
     f->addRow("名前", codeName_);
-
-    auto* colors = new QHBoxLayout();
-    colors->setSpacing(3);
-    colorShown_ = new QLabel(codeForm_);
-    colorShown_->setObjectName("codeColorShown");
-    colorShown_->setFixedSize(40, 22);
-    colorShown_->setToolTip("このコードの色");
-    colors->addWidget(colorShown_);
-    colors->addSpacing(8);
-    int n = 0;
-    for (const char* c : kSwatches) {
-        auto* s = new QPushButton(codeForm_);
-        s->setObjectName(QString("codeSwatch%1").arg(n++));
-        s->setToolTip(QString("色 %1").arg(c));
-        s->setFixedSize(22, 22);
-        s->setAutoDefault(false);
-        s->setStyleSheet(QString("background: %1; border: 1px solid #555;").arg(c));
-        connect(s, &QPushButton::clicked, this, [this, c] { setColor(c); });
-        colors->addWidget(s);
-    }
-    colorButton_ =
-        smallButton("その他の色…", "codeColorButton", "色を選ぶダイアログを開きます", codeForm_);
-    connect(colorButton_, &QPushButton::clicked, this, [this] {
-        const Code* c = code();
-        if (!c)
-            return;
-        const QColor chosen = QColorDialog::getColor(QColor(qs(c->color)), this, "コードの色");
-        if (chosen.isValid())
-            setColor(chosen.name());
-    });
-    colors->addWidget(colorButton_);
-    colors->addStretch(1);
-    f->addRow("色", colors);
+    f->addRow("色", makeColorRow());
 
     keyA_ = new KeyCaptureField(codeForm_);
     keyA_->setObjectName("codeKeyAField");
@@ -366,89 +271,119 @@ QWidget* CodeWindowEditor::makeCodeForm() {
     return codeForm_;
 }
 
+QLayout* CodeWindowEditor::makeColorRow() {
+    auto* colors = new QHBoxLayout();
+    colors->setSpacing(3);
+    colorShown_ = new QLabel(codeForm_);
+    colorShown_->setObjectName("codeColorShown");
+    colorShown_->setFixedSize(40, 22);
+    colorShown_->setToolTip("このコードの色");
+    colors->addWidget(colorShown_);
+    colors->addSpacing(8);
+    int n = 0;
+    for (const char* c : kSwatches) {
+        auto* s = new QPushButton(codeForm_);
+        s->setObjectName(QString("codeSwatch%1").arg(n++));
+        s->setToolTip(QString("色 %1").arg(c));
+        s->setFixedSize(22, 22);
+        s->setAutoDefault(false);
+        s->setStyleSheet(QString("background: %1; border: 1px solid #555;").arg(c));
+        connect(s, &QPushButton::clicked, this, [this, c] { setColor(c); });
+        colors->addWidget(s);
+    }
+    colorButton_ =
+        smallButton("その他の色…", "codeColorButton", "色を選ぶダイアログを開きます", codeForm_);
+    connect(colorButton_, &QPushButton::clicked, this, [this] {
+        const Code* c = code();
+        if (!c)
+            return;
+        const QColor chosen = QColorDialog::getColor(QColor(qs(c->color)), this, "コードの色");
+        if (chosen.isValid())
+            setColor(chosen.name());
+    });
+    colors->addWidget(colorButton_);
+    colors->addStretch(1);
+    return colors;
+}
+
 QWidget* CodeWindowEditor::makeLabelBox() {
     auto* box = new QGroupBox("ラベルグループ", this);
     auto* l = new QHBoxLayout(box);
-    auto* left = new QVBoxLayout();
-    labelList_ = new QListWidget(box);
-    labelList_->setObjectName("labelList");
-    left->addWidget(labelList_, 1);
-    auto* buttons = new QHBoxLayout();
-    auto* add = smallButton("追加", "labelAddButton", "ラベルグループを末尾に加えます", box);
-    auto* remove = smallButton("削除", "labelRemoveButton", "選んだラベルグループを除きます", box);
-    auto* up = smallButton("↑", "labelUpButton", "選んだラベルグループを前へ", box);
-    auto* down = smallButton("↓", "labelDownButton", "選んだラベルグループを後ろへ", box);
-    for (QPushButton* b : {add, remove, up, down})
-        buttons->addWidget(b);
-    left->addLayout(buttons);
-    l->addLayout(left, 2);
+    l->addLayout(makeList(Part::Labels, box), 2);
 
-    labelForm_ = new QWidget(box);
-    auto* form = new QVBoxLayout(labelForm_);
-    form->setContentsMargins(0, 0, 0, 0);
-    auto* name = new QHBoxLayout();
-    name->addWidget(new QLabel("グループ名", labelForm_));
-    labelGroup_ = new QLineEdit(labelForm_);
-    labelGroup_->setObjectName("labelGroupField");
-    name->addWidget(labelGroup_, 1);
-    form->addLayout(name);
-    // The texts scroll: a group of many (15 players, say) keeps the editor
-    // and its buttons on the screen.
-    auto* scroll = new QScrollArea(labelForm_);
-    scroll->setObjectName("labelTextScroll");
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    auto* texts = new QWidget(scroll);
-    auto* column = new QVBoxLayout(texts);
-    column->setContentsMargins(0, 0, 0, 0);
-    labelTexts_ = new QGridLayout();
-    column->addLayout(labelTexts_);
-    column->addStretch(1);
-    scroll->setWidget(texts);
-    form->addWidget(scroll, 1);
-    auto* addText = smallButton("ラベルを追加", "labelTextAddButton",
-                                "このグループにラベルを加えます", labelForm_);
-    form->addWidget(addText, 0, Qt::AlignLeft);
+    labelForm_ = new LabelGroupForm(window_, box);
     l->addWidget(labelForm_, 3);
-
-    connect(labelList_, &QListWidget::currentRowChanged, this, &CodeWindowEditor::chooseLabel);
-    connect(add, &QPushButton::clicked, this, &CodeWindowEditor::addLabel);
-    connect(remove, &QPushButton::clicked, this, &CodeWindowEditor::removeLabel);
-    connect(up, &QPushButton::clicked, this, [this] { moveLabel(-1); });
-    connect(down, &QPushButton::clicked, this, [this] { moveLabel(1); });
-    connect(labelGroup_, &QLineEdit::textEdited, this, [this](const QString& t) {
-        if (LabelGroup* g = label()) {
-            g->group = t.trimmed().toStdString();
-            labelList_->item(label_)->setText(t.trimmed());
-        }
-    });
-    connect(addText, &QPushButton::clicked, this, [this] {
-        if (LabelGroup* g = label()) {
-            g->texts.push_back("ラベル" + std::to_string(g->texts.size() + 1));
-            g->keys.resize(g->texts.size());
-            showLabel();
-        }
-    });
+    connect(labelForm_, &LabelGroupForm::renamed, this,
+            [this](const QString& name) { labelList_->item(label_)->setText(name); });
     return box;
 }
 
+// ---- both lists
+
+template <class F> void CodeWindowEditor::withItems(Part part, F&& f) {
+    if (part == Part::Codes)
+        f(window_.codes, code_, codeList_);
+    else
+        f(window_.labels, label_, labelList_);
+}
+
+void CodeWindowEditor::listItems(Part part) {
+    QListWidget* list = part == Part::Codes ? codeList_ : labelList_;
+    const QSignalBlocker block(list);
+    list->clear();
+    if (part == Part::Codes)
+        for (const Code& c : window_.codes)
+            list->addItem(new QListWidgetItem(swatch(c.color), qs(c.name)));
+    else
+        for (const LabelGroup& g : window_.labels)
+            list->addItem(qs(g.group));
+}
+
+void CodeWindowEditor::chooseItem(Part part, int row) {
+    withItems(part, [row](auto&, int& chosen, QListWidget* list) {
+        chosen = row;
+        if (list->currentRow() != row) {
+            const QSignalBlocker block(list);
+            list->setCurrentRow(row);
+        }
+    });
+    if (part == Part::Codes)
+        showCode();
+    else
+        labelForm_->showGroup(label_);
+}
+
+void CodeWindowEditor::removeItem(Part part) {
+    withItems(part, [this, part](auto& items, int& chosen, QListWidget*) {
+        if (chosen < 0 || static_cast<size_t>(chosen) >= items.size())
+            return;
+        items.erase(items.begin() + chosen);
+        const int next = std::min(chosen, static_cast<int>(items.size()) - 1);
+        listItems(part);
+        chooseItem(part, next);
+    });
+}
+
+void CodeWindowEditor::moveItem(Part part, int by) {
+    withItems(part, [this, part, by](auto& items, int& chosen, QListWidget*) {
+        const int to = chosen + by;
+        if (chosen < 0 || static_cast<size_t>(chosen) >= items.size() || to < 0 ||
+            static_cast<size_t>(to) >= items.size())
+            return;
+        std::swap(items[static_cast<size_t>(chosen)], items[static_cast<size_t>(to)]);
+        listItems(part);
+        chooseItem(part, to);
+    });
+}
+
+void CodeWindowEditor::showWindow() {
+    listItems(Part::Codes);
+    chooseItem(Part::Codes, window_.codes.empty() ? -1 : 0);
+    listItems(Part::Labels);
+    chooseItem(Part::Labels, window_.labels.empty() ? -1 : 0);
+}
+
 // ---- codes
-
-void CodeWindowEditor::listCodes() {
-    const QSignalBlocker block(codeList_);
-    codeList_->clear();
-    for (const Code& c : window_.codes)
-        codeList_->addItem(new QListWidgetItem(swatch(c.color), qs(c.name)));
-}
-
-void CodeWindowEditor::chooseCode(int row) {
-    code_ = row;
-    if (codeList_->currentRow() != row) {
-        const QSignalBlocker block(codeList_);
-        codeList_->setCurrentRow(row);
-    }
-    showCode();
-}
 
 void CodeWindowEditor::showCode() {
     const Code* c = code();
@@ -477,28 +412,10 @@ void CodeWindowEditor::addCode() {
     }
     c.color = kSwatches[window_.codes.size() % std::size(kSwatches)];
     window_.codes.push_back(c);
-    listCodes();
-    chooseCode(codeList_->count() - 1);
+    listItems(Part::Codes);
+    chooseItem(Part::Codes, codeList_->count() - 1);
     codeName_->setFocus();
     codeName_->selectAll();
-}
-
-void CodeWindowEditor::removeCode() {
-    if (!code())
-        return;
-    window_.codes.erase(window_.codes.begin() + code_);
-    const int next = std::min(code_, static_cast<int>(window_.codes.size()) - 1);
-    listCodes();
-    chooseCode(next);
-}
-
-void CodeWindowEditor::moveCode(int by) {
-    const int to = code_ + by;
-    if (!code() || to < 0 || static_cast<size_t>(to) >= window_.codes.size())
-        return;
-    std::swap(window_.codes[static_cast<size_t>(code_)], window_.codes[static_cast<size_t>(to)]);
-    listCodes();
-    chooseCode(to);
 }
 
 void CodeWindowEditor::setCodeKey(bool teamA, const QString& key) {
@@ -532,75 +449,6 @@ void CodeWindowEditor::showNameProblem() {
 
 // ---- label groups
 
-void CodeWindowEditor::listLabels() {
-    const QSignalBlocker block(labelList_);
-    labelList_->clear();
-    for (const LabelGroup& g : window_.labels)
-        labelList_->addItem(qs(g.group));
-}
-
-void CodeWindowEditor::chooseLabel(int row) {
-    label_ = row;
-    if (labelList_->currentRow() != row) {
-        const QSignalBlocker block(labelList_);
-        labelList_->setCurrentRow(row);
-    }
-    showLabel();
-}
-
-void CodeWindowEditor::showLabel() {
-    while (QLayoutItem* item = labelTexts_->takeAt(0)) {
-        delete item->widget();
-        delete item;
-    }
-    const LabelGroup* g = label();
-    labelForm_->setEnabled(g != nullptr);
-    labelGroup_->setText(g ? qs(g->group) : QString());
-    if (!g)
-        return;
-    QWidget* holder = labelTexts_->parentWidget();
-    for (size_t t = 0; t < g->texts.size(); ++t) {
-        const int row = static_cast<int>(t);
-        auto* text = new QLineEdit(qs(g->texts[t]), holder);
-        text->setObjectName(QString("labelText%1").arg(t));
-        auto* key = new KeyCaptureField(holder);
-        key->setObjectName(QString("labelKey%1").arg(t));
-        key->setText(qs(t < g->keys.size() ? g->keys[t] : std::string()));
-        auto* remove = smallButton("×", "", "このラベルを除きます", holder);
-        remove->setObjectName(QString("labelTextRemove%1").arg(t));
-        remove->setFixedWidth(28);
-        labelTexts_->addWidget(text, row, 0);
-        labelTexts_->addWidget(key, row, 1);
-        labelTexts_->addWidget(remove, row, 2);
-        // At once, for a click that follows.
-        for (QWidget* w : {static_cast<QWidget*>(text), static_cast<QWidget*>(key),
-                           static_cast<QWidget*>(remove)})
-            w->show();
-        connect(text, &QLineEdit::textEdited, this, [this, t](const QString& s) {
-            if (LabelGroup* lg = label(); lg && t < lg->texts.size())
-                lg->texts[t] = s.trimmed().toStdString();
-        });
-        connect(key, &KeyCaptureField::keyPressed, this, [this, t, key](const QString& k) {
-            setLabelKey(t, k);
-            if (LabelGroup* lg = label(); lg && t < lg->keys.size())
-                key->setText(qs(lg->keys[t]));
-        });
-        // Queued: rebuilding the rows deletes the button clicked.
-        connect(remove, &QPushButton::clicked, this, [this, t] {
-            QMetaObject::invokeMethod(
-                this,
-                [this, t] {
-                    if (LabelGroup* lg = label(); lg && t < lg->texts.size()) {
-                        lg->texts.erase(lg->texts.begin() + static_cast<long>(t));
-                        lg->keys.erase(lg->keys.begin() + static_cast<long>(t));
-                        showLabel();
-                    }
-                },
-                Qt::QueuedConnection);
-        });
-    }
-}
-
 void CodeWindowEditor::addLabel() {
     LabelGroup g;
     for (size_t n = window_.labels.size() + 1;; ++n) {
@@ -612,72 +460,15 @@ void CodeWindowEditor::addLabel() {
     g.texts = {"ラベル1"};
     g.keys = {""};
     window_.labels.push_back(g);
-    listLabels();
-    chooseLabel(labelList_->count() - 1);
-    labelGroup_->setFocus();
-    labelGroup_->selectAll();
-}
-
-void CodeWindowEditor::removeLabel() {
-    if (!label())
-        return;
-    window_.labels.erase(window_.labels.begin() + label_);
-    const int next = std::min(label_, static_cast<int>(window_.labels.size()) - 1);
-    listLabels();
-    chooseLabel(next);
-}
-
-void CodeWindowEditor::moveLabel(int by) {
-    const int to = label_ + by;
-    if (!label() || to < 0 || static_cast<size_t>(to) >= window_.labels.size())
-        return;
-    std::swap(window_.labels[static_cast<size_t>(label_)], window_.labels[static_cast<size_t>(to)]);
-    listLabels();
-    chooseLabel(to);
-}
-
-void CodeWindowEditor::setLabelKey(size_t text, const QString& key) {
-    LabelGroup* g = label();
-    if (!g || text >= g->keys.size())
-        return;
-    const std::string k = key.toStdString();
-    const KeyPlace place{KeyPlace::Kind::Label, static_cast<size_t>(label_), text};
-    if (const std::string taken = keyTakenMessage(window_, k, place); !taken.empty()) {
-        AlertBox(taken, "お知らせ", "warning");
-        return;
-    }
-    g->keys[text] = k;
+    listItems(Part::Labels);
+    chooseItem(Part::Labels, labelList_->count() - 1);
+    labelForm_->editName();
 }
 
 // ---- files
 
-// A key of the window the player keeps (a file may have one), as the key
-// fields say it; empty when none. Keys given twice are the check's.
-static std::string playerKeyProblem(const CodeWindow& window) {
-    for (size_t i = 0; i < window.codes.size(); ++i)
-        for (const std::string* key : {&window.codes[i].keyA, &window.codes[i].keyB})
-            if (std::string message = playerKeyMessage(*key); !message.empty())
-                return std::to_string(i + 1) + " 番目のコード：" + message;
-    for (size_t i = 0; i < window.labels.size(); ++i)
-        for (const std::string& key : window.labels[i].keys)
-            if (std::string message = playerKeyMessage(key); !message.empty())
-                return std::to_string(i + 1) + " 番目のラベルグループ：" + message;
-    return {};
-}
-
-std::string CodeWindowEditor::problem(bool forSave) const {
-    if (const auto problems = checkCodeWindow(window_); !problems.empty())
-        return placeOf(problems.front()) + problems.front().message;
-    if (std::string keys = playerKeyProblem(window_); !keys.empty())
-        return keys;
-    if (forSave &&
-        std::find(otherNames_.begin(), otherNames_.end(), window_.name) != otherNames_.end())
-        return "「" + window_.name + "」という名前のウィンドウはすでにあります";
-    return {};
-}
-
 void CodeWindowEditor::onSave() {
-    if (const std::string p = problem(true); !p.empty()) {
+    if (const std::string p = windowProblem(window_, otherNames_); !p.empty()) {
         AlertBox("保存できません。\n" + p, "お知らせ", "warning");
         return;
     }
@@ -708,43 +499,16 @@ void CodeWindowEditor::onImport() {
     dialogProvider().openFilePanel(this, panel, [this](std::optional<std::string> path) {
         if (!path)
             return;
-        const CodeWindowRead read = readCodeWindowFile(*path);
-        if (!read.ok()) {
-            std::string message = "読み込めません。";
-            for (const std::string& p : read.problems)
-                message += "\n" + p;
-            AlertBox(message, "お知らせ", "warning");
-            return;
-        }
-        if (const std::string keys = playerKeyProblem(read.window); !keys.empty()) {
-            AlertBox("読み込めません。\n" + std::filesystem::path(*path).filename().string() +
-                         "：" + keys,
-                     "お知らせ", "warning");
+        std::vector<std::string> taken = otherNames_;
+        if (!file_.empty())
+            taken.push_back(fileName_);
+        const WindowImport read = importWindowFile(*path, taken);
+        if (!read.refusal.empty()) {
+            AlertBox(read.refusal, read.failed ? "エラー" : "お知らせ",
+                     read.failed ? "error" : "warning");
             return;
         }
         const std::string& name = read.window.name;
-        if (std::find(otherNames_.begin(), otherNames_.end(), name) != otherNames_.end() ||
-            (!file_.empty() && name == fileName_)) {
-            AlertBox("読み込めません。\n「" + name + "」という名前のウィンドウはすでにあります",
-                     "お知らせ", "warning");
-            return;
-        }
-        const fs::path target = codeWindowFolder() / codeWindowFileName(name);
-        std::error_code ec;
-        std::string text, error;
-        if (fs::exists(target, ec)) {
-            AlertBox("読み込めません。\n同じ名前のファイル「" + target.filename().string() +
-                         "」がフォルダーにあります",
-                     "お知らせ", "warning");
-            return;
-        }
-        fs::create_directories(target.parent_path(), ec);
-        // The file as it is: a copy, checked first.
-        if (!readWholeFile(*path, text, error) ||
-            !(error = writeFileAtomically(target, text)).empty()) {
-            AlertBox("読み込めませんでした（" + error + "）", "エラー", "error");
-            return;
-        }
         // The window edited before is another one now, if it has its file.
         if (!file_.empty())
             otherNames_.push_back(fileName_);
@@ -752,15 +516,12 @@ void CodeWindowEditor::onImport() {
         window_ = read.window;
         for (LabelGroup& g : window_.labels)
             g.keys.resize(g.texts.size());
-        file_ = target;
+        file_ = read.file;
         deleteButton_->setEnabled(true);
         savedName_ = name;
         kept_ = window_;
         nameField_->setText(qs(name));
-        listCodes();
-        chooseCode(window_.codes.empty() ? -1 : 0);
-        listLabels();
-        chooseLabel(window_.labels.empty() ? -1 : 0);
+        showWindow();
         AlertBox("「" + name + "」を読み込みました", "成功", "success");
     });
 }
@@ -785,7 +546,7 @@ void CodeWindowEditor::onDelete() {
 }
 
 void CodeWindowEditor::onExport() {
-    if (const std::string p = problem(false); !p.empty()) {
+    if (const std::string p = windowProblem(window_, {}); !p.empty()) {
         AlertBox("書き出せません。\n" + p, "お知らせ", "warning");
         return;
     }

@@ -8,37 +8,17 @@
 #include <vector>
 
 #include "codewindow/CodeWindow.h"
+#include "coding/KeyCaptureField.h"
+#include "coding/WindowFileChecks.h"
 
 class QComboBox;
 class QGridLayout;
 class QGroupBox;
 class QLabel;
+class QLayout;
 class QListWidget;
+class LabelGroupForm;
 class QPushButton;
-
-// With Shift on the number row, the digit of the key's place: a keyboard
-// types Shift+1 as "!" (US, Japanese and most layouts) and Shift+2 as "@" or
-// "\"" by layout, while window files write "Shift+1". X keycodes 10-19 are
-// the number row's places (evdev codes + 8, on X11 and Wayland alike).
-std::optional<Qt::Key> numberRowPlace(const QKeyEvent& event);
-
-// A field that records the key pressed in it: one key with its modifiers,
-// as a key text ("Q", "Shift+1", "F5"). Backspace and Delete clear it; Tab
-// still moves the focus.
-class KeyCaptureField : public QLineEdit {
-    Q_OBJECT
-public:
-    explicit KeyCaptureField(QWidget* parent = nullptr);
-
-signals:
-    // The key pressed (empty: cleared); whoever listens keeps it or puts the
-    // field's text back.
-    void keyPressed(const QString& key);
-
-protected:
-    bool event(QEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-};
 
 // The code window editor: the window's name, its codes (name, colour, keys
 // of both teams, lead, lag, mode, group) and label groups (name, texts and
@@ -72,31 +52,33 @@ private:
     // The window as opened or last written to the folder.
     CodeWindow kept_;
 
+    // The codes and the label groups are listed, chosen, removed and moved
+    // alike.
+    enum class Part { Codes, Labels };
+    // The part's list with 追加, 削除, ↑ and ↓ under it.
+    QLayout* makeList(Part part, QWidget* box);
     QWidget* makeCodeBox();
     QWidget* makeLabelBox();
     QWidget* makeCodeForm();
+    QLayout* makeColorRow();
 
-    void listCodes();
-    void chooseCode(int row);
+    // `f(items, chosen, list)` on the part's items, its chosen row and list.
+    template <class F> void withItems(Part part, F&& f);
+    void listItems(Part part);
+    void chooseItem(Part part, int row);
+    void removeItem(Part part);
+    void moveItem(Part part, int by);
+    // The whole window in the lists, the first of each chosen.
+    void showWindow();
+
     void showCode();
     void addCode();
-    void removeCode();
-    void moveCode(int by);
     void setCodeKey(bool teamA, const QString& key);
     void setColor(const QString& color);
     void showNameProblem();
 
-    void listLabels();
-    void chooseLabel(int row);
-    void showLabel();
     void addLabel();
-    void removeLabel();
-    void moveLabel(int by);
-    void setLabelKey(size_t text, const QString& key);
 
-    // The first thing that keeps the window from being written, in Japanese;
-    // empty when none. `forSave` also refuses a name another window has.
-    std::string problem(bool forSave) const;
     Code* code();
     LabelGroup* label();
 
@@ -123,11 +105,5 @@ private:
     QComboBox* mode_;
     QLineEdit* group_;
     QListWidget* labelList_;
-    QWidget* labelForm_;
-    QLineEdit* labelGroup_;
-    QGridLayout* labelTexts_;
+    LabelGroupForm* labelForm_;
 };
-
-// The names a duplicate of the standard window takes: 標準のコピー, then
-// 標準のコピー 2, ..., the first that `taken` does not have.
-std::string duplicateName(const std::vector<std::string>& taken);

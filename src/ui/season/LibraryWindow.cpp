@@ -30,6 +30,7 @@
 #include "review/MomentSequence.h"
 #include "tags/TableModels.h"
 #include "text/TimeText.h"
+#include "ui_LibraryWindow.h"
 #include "workspace/Workspace.h"
 
 using namespace library;
@@ -130,145 +131,38 @@ QVariant LibraryHitModel::headerData(int section, Qt::Orientation orientation, i
 // ---- The window
 
 LibraryWindow::LibraryWindow(MainViewController* main, QWidget* parent)
-    : QWidget(parent, Qt::Window), main_(main), model_(new LibraryHitModel(this)) {
-    setObjectName("libraryWindow");
-    setWindowTitle("シーズンライブラリ");
-    // Fits a 1366x768 screen with the desktop's panels.
-    resize(1180, 640);
-    setMinimumSize(900, 500);
-    auto* body = new QWidget(this);
-    body->setObjectName("libraryBody");
-    body->setAttribute(Qt::WA_StyledBackground);
-    body->setStyleSheet(darkStyle());
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    outer->addWidget(body);
-
-    // Left: the folders.
-    auto* folders = new QWidget(body);
-    auto* fl = new QVBoxLayout(folders);
-    fl->setContentsMargins(0, 0, 0, 0);
-    fl->addWidget(new QLabel("フォルダー", folders));
-    folderList = new QListWidget(folders);
-    folderList->setObjectName("libraryFolderList");
-    folderList->setTextElideMode(Qt::ElideLeft);
-    fl->addWidget(folderList, 1);
-    auto* folderButtons = new QHBoxLayout;
-    addFolderButton = new QPushButton("フォルダーを追加…", folders);
-    addFolderButton->setObjectName("libraryAddFolder");
-    rescanButton = new QPushButton("再スキャン", folders);
-    rescanButton->setObjectName("libraryRescan");
-    folderButtons->addWidget(addFolderButton);
-    folderButtons->addWidget(rescanButton);
-    fl->addLayout(folderButtons);
-    scanReportLabel = new QLabel(folders);
-    scanReportLabel->setObjectName("libraryScanReport");
-    scanReportLabel->setWordWrap(true);
-    scanReportLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    scanReportLabel->setAlignment(Qt::AlignTop | Qt::AlignLeft);
-    scanReportLabel->setMinimumHeight(90);
-    fl->addWidget(scanReportLabel);
-    folders->setFixedWidth(290);
-
-    // Right: the filters above the results.
-    auto* filters = new QGridLayout;
-    filters->setHorizontalSpacing(8);
-    filters->setVerticalSpacing(6);
-    auto caption = [this](const char* s) { return new QLabel(QString::fromUtf8(s), this); };
-    codeCombo = new QComboBox(this);
-    codeCombo->setObjectName("libraryCodeFilter");
-    codeCombo->setEditable(true);
-    codeCombo->setInsertPolicy(QComboBox::NoInsert);
+    : QWidget(parent, Qt::Window), main_(main), model_(new LibraryHitModel(this)),
+      ui_(std::make_unique<Ui::LibraryWindow>()) {
+    ui_->setupUi(this);
+    folderList = ui_->libraryFolderList;
+    addFolderButton = ui_->libraryAddFolder;
+    rescanButton = ui_->libraryRescan;
+    scanReportLabel = ui_->libraryScanReport;
+    codeCombo = ui_->libraryCodeFilter;
+    teamCombo = ui_->libraryTeamFilter;
+    labelEdit = ui_->libraryLabelFilter;
+    commentEdit = ui_->libraryCommentFilter;
+    matchCombo = ui_->libraryMatchFilter;
+    dateFromEdit = ui_->libraryDateFrom;
+    dateToEdit = ui_->libraryDateTo;
+    problemLabel = ui_->libraryProblem;
+    resultsView = ui_->libraryResults;
+    countLabel = ui_->libraryCount;
+    sequenceButton = ui_->librarySequencePlay;
+    exportButton = ui_->libraryHighlightExport;
+    ui_->libraryBody->setAttribute(Qt::WA_StyledBackground);
+    ui_->libraryBody->setStyleSheet(darkStyle());
     codeCombo->lineEdit()->setPlaceholderText(kAnyCode);
-    teamCombo = new QComboBox(this);
-    teamCombo->setObjectName("libraryTeamFilter");
-    teamCombo->addItems({"両方", "A", "B"});
-    labelEdit = new QLineEdit(this);
-    labelEdit->setObjectName("libraryLabelFilter");
-    labelEdit->setPlaceholderText("グループ=テキスト（複数は空白で区切る）");
-    commentEdit = new QLineEdit(this);
-    commentEdit->setObjectName("libraryCommentFilter");
-    commentEdit->setPlaceholderText("コメントに含む語（空白で区切る）");
-    matchCombo = new QComboBox(this);
-    matchCombo->setObjectName("libraryMatchFilter");
     matchCombo->addItem(kAllMatches);
-    matchCombo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    matchCombo->setMinimumContentsLength(18);
-    auto date = [this](const char* id) {
-        auto* d = new QLineEdit(this);
-        d->setObjectName(id);
-        d->setPlaceholderText("YYYY-MM-DD");
-        d->setMaxLength(10);
-        return d;
-    };
-    dateFromEdit = date("libraryDateFrom");
-    dateToEdit = date("libraryDateTo");
-    auto* dates = new QHBoxLayout;
-    dates->addWidget(dateFromEdit, 1);
-    dates->addWidget(caption("〜"));
-    dates->addWidget(dateToEdit, 1);
-    filters->addWidget(caption("コード"), 0, 0);
-    filters->addWidget(codeCombo, 0, 1);
-    filters->addWidget(caption("チーム"), 0, 2);
-    filters->addWidget(teamCombo, 0, 3);
-    filters->addWidget(caption("試合"), 0, 4);
-    filters->addWidget(matchCombo, 0, 5);
-    filters->addWidget(caption("ラベル"), 1, 0);
-    filters->addWidget(labelEdit, 1, 1);
-    filters->addWidget(caption("コメント"), 1, 2);
-    filters->addWidget(commentEdit, 1, 3);
-    filters->addWidget(caption("期間"), 1, 4);
-    filters->addLayout(dates, 1, 5);
-    filters->setColumnStretch(1, 2);
-    filters->setColumnStretch(3, 2);
-    filters->setColumnStretch(5, 3);
-
-    problemLabel = new QLabel(this);
-    problemLabel->setObjectName("libraryProblem");
-    problemLabel->setWordWrap(true);
-    problemLabel->setStyleSheet("QLabel { color: #ffb4a8; }");
     problemLabel->hide();
-
-    resultsView = new QTableView(this);
-    resultsView->setObjectName("libraryResults");
     resultsView->setModel(model_);
-    resultsView->setSelectionBehavior(QAbstractItemView::SelectRows);
-    resultsView->setSelectionMode(QAbstractItemView::SingleSelection);
-    resultsView->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    resultsView->verticalHeader()->hide();
-    resultsView->verticalHeader()->setDefaultSectionSize(24);
-    resultsView->setWordWrap(false);
     QHeaderView* header = resultsView->horizontalHeader();
     header->setSectionResizeMode(QHeaderView::Interactive);
-    header->setStretchLastSection(true);
     const int widths[] = {220, 110, 56, 130, 150};
     for (int c = 0; c < 5; ++c)
         resultsView->setColumnWidth(c, widths[c]);
     // A range ("1:00:00–1:00:04") whole, however long the match.
     header->setSectionResizeMode(1, QHeaderView::ResizeToContents);
-
-    countLabel = new QLabel(this);
-    countLabel->setObjectName("libraryCount");
-    sequenceButton = new QPushButton("連続再生", this);
-    sequenceButton->setObjectName("librarySequencePlay");
-    exportButton = new QPushButton("ハイライト書き出し…", this);
-    exportButton->setObjectName("libraryHighlightExport");
-    auto* bottom = new QHBoxLayout;
-    bottom->addWidget(countLabel, 1);
-    bottom->addWidget(sequenceButton);
-    bottom->addWidget(exportButton);
-
-    auto* right = new QVBoxLayout;
-    right->addLayout(filters);
-    right->addWidget(problemLabel);
-    right->addWidget(resultsView, 1);
-    right->addLayout(bottom);
-
-    auto* layout = new QHBoxLayout(body);
-    layout->setContentsMargins(12, 12, 12, 12);
-    layout->setSpacing(12);
-    layout->addWidget(folders);
-    layout->addLayout(right, 1);
 
     sequence = new LibrarySequence(main_, this);
     connect(sequence, &LibrarySequence::ended, this,
@@ -309,6 +203,8 @@ LibraryWindow::LibraryWindow(MainViewController* main, QWidget* parent)
             refreshLists();
     });
 }
+
+LibraryWindow::~LibraryWindow() = default;
 
 void LibraryWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);

@@ -3,6 +3,7 @@
 #include <QAbstractTableModel>
 #include <QTimer>
 #include <QWidget>
+#include <memory>
 #include <vector>
 
 #include "index/SeasonLibrary.h"
@@ -15,6 +16,9 @@ class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QTableView;
+namespace Ui {
+class LibraryWindow;
+}
 
 // The hits of a search: 試合, 時刻, チーム, コード, ラベル, コメント.
 class LibraryHitModel : public QAbstractTableModel {
@@ -45,6 +49,7 @@ public:
     static constexpr int kSearchDelayMs = 250;
 
     LibraryWindow(MainViewController* main, QWidget* parent = nullptr);
+    ~LibraryWindow() override;
 
     QListWidget* folderList = nullptr;
     QPushButton* addFolderButton = nullptr;
@@ -101,4 +106,6 @@ private:
     int searchSerial_ = 0;
     int searchesDone_ = 0;
     bool opened_ = false;
+    // The window's layout, drawn in LibraryWindow.ui.
+    std::unique_ptr<Ui::LibraryWindow> ui_;
 };

@@ -1,26 +1,13 @@
 // XML読込 and CSV読込 of the edit screen: another analyst's tags merged into
-// the open video's, and the question of teams and of codes the chosen code
-// window lacks.
-#include <QAbstractTableModel>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDialog>
-#include <QDialogButtonBox>
-#include <QEvent>
+// the open video's.
+#include "import/TagImport.h"
+
 #include <QFutureWatcher>
-#include <QHBoxLayout>
-#include <QHeaderView>
-#include <QLabel>
-#include <QListWidget>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPromise>
 #include <QPushButton>
-#include <QStyledItemDelegate>
-#include <QTableView>
 #include <QThreadPool>
-#include <QTimer>
-#include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
@@ -38,213 +25,6 @@
 #include "player/Player.h"
 #include "session/SessionController.h"
 #include "text/UnicodeText.h"
-
-namespace {
-
-const char* const kTeamA = "チームA";
-const char* const kTeamB = "チームB";
-
-} // namespace
-
-// The codes and their teams, the team column editable (0 A, 1 B).
-class ImportDialog::TeamModel : public QAbstractTableModel {
-public:
-    TeamModel(const std::vector<std::string>& codes, QObject* parent)
-        : QAbstractTableModel(parent), codes_(codes), teamA_(codes.size(), true) {}
-    int rowCount(const QModelIndex& parent) const override {
-        return parent.isValid() ? 0 : static_cast<int>(codes_.size());
-    }
-    int columnCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : 2; }
-    QVariant data(const QModelIndex& index, int role) const override {
-        const auto row = static_cast<size_t>(index.row());
-        if (!index.isValid() || row >= codes_.size())
-            return {};
-        if (role == Qt::DisplayRole)
-            return index.column() == 0 ? QString::fromStdString(codes_[row])
-                                       : QString(teamA_[row] ? kTeamA : kTeamB);
-        if (role == Qt::EditRole && index.column() == 1)
-            return teamA_[row] ? 0 : 1;
-        return {};
-    }
-    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
-        if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
-            return {};
-        return section == 0 ? QString("コード") : QString("チーム");
-    }
-    Qt::ItemFlags flags(const QModelIndex& index) const override {
-        Qt::ItemFlags f = QAbstractTableModel::flags(index);
-        return index.column() == 1 ? f | Qt::ItemIsEditable : f;
-    }
-    bool setData(const QModelIndex& index, const QVariant& value, int role) override {
-        if (role != Qt::EditRole || index.column() != 1 || !index.isValid())
-            return false;
-        teamA_[static_cast<size_t>(index.row())] = value.toInt() == 0;
-        emit dataChanged(index, index);
-        return true;
-    }
-    void setAll(bool teamA) {
-        std::fill(teamA_.begin(), teamA_.end(), teamA);
-        if (!codes_.empty())
-            emit dataChanged(index(0, 1), index(rowCount({}) - 1, 1));
-    }
-    const std::vector<bool>& teams() const { return teamA_; }
-
-private:
-    const std::vector<std::string> codes_;
-    std::vector<bool> teamA_;
-};
-
-namespace {
-
-// The team cell's editor: a pop-up that opens at once, the choice taken as
-// soon as it is made.
-class TeamDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&,
-                          const QModelIndex&) const override {
-        auto* combo = new QComboBox(parent);
-        combo->setObjectName("teamChoice");
-        combo->addItems({kTeamA, kTeamB});
-        auto* self = const_cast<TeamDelegate*>(this);
-        connect(combo, &QComboBox::activated, self, [self, combo] {
-            emit self->commitData(combo);
-            emit self->closeEditor(combo);
-        });
-        QTimer::singleShot(0, combo, &QComboBox::showPopup);
-        return combo;
-    }
-    void setEditorData(QWidget* editor, const QModelIndex& index) const override {
-        static_cast<QComboBox*>(editor)->setCurrentIndex(index.data(Qt::EditRole).toInt());
-    }
-    void setModelData(QWidget* editor, QAbstractItemModel* model,
-                      const QModelIndex& index) const override {
-        model->setData(index, static_cast<QComboBox*>(editor)->currentIndex(), Qt::EditRole);
-    }
-};
-
-} // namespace
-
-ImportDialog::ImportDialog(const std::vector<std::string>& teamless,
-                           const std::vector<std::string>& outside, const std::string& windowName,
-                           const std::string& copyName, QWidget* parent)
-    : QDialog(parent) {
-    setObjectName("importDialog");
-    setWindowTitle("読込");
-    auto* l = new QVBoxLayout(this);
-    if (!teamless.empty()) {
-        l->addWidget(
-            new QLabel("チームの分からないコードがあります。チームを選んでください。", this));
-        teams_ = new TeamModel(teamless, this);
-        auto* all = new QHBoxLayout;
-        auto* allA = new QPushButton("全部をチームA", this);
-        auto* allB = new QPushButton("全部をチームB", this);
-        allA->setObjectName("allTeamA");
-        allB->setObjectName("allTeamB");
-        connect(allA, &QPushButton::clicked, this, [this] { teams_->setAll(true); });
-        connect(allB, &QPushButton::clicked, this, [this] { teams_->setAll(false); });
-        all->addWidget(allA);
-        all->addWidget(allB);
-        all->addStretch(1);
-        l->addLayout(all);
-        auto* table = new QTableView(this);
-        table->setObjectName("teamlessCodes");
-        table->setModel(teams_);
-        table->setItemDelegateForColumn(1, new TeamDelegate(table));
-        table->setSelectionMode(QAbstractItemView::SingleSelection);
-        table->setEditTriggers(QAbstractItemView::EditKeyPressed);
-        table->verticalHeader()->hide();
-        table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-        table->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
-        table->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Fixed);
-        table->setColumnWidth(1, 110);
-        table->setMinimumHeight(200);
-        // One click on a team opens its choice.
-        connect(table, &QTableView::clicked, table, [table](const QModelIndex& index) {
-            if (index.column() == 1)
-                table->edit(index);
-        });
-        l->addWidget(table, 1);
-    }
-    if (!outside.empty()) {
-        auto* note =
-            new QLabel(QString::fromStdString(
-                           "コードウィンドウ「" + windowName +
-                           "」にないコードがあります。そのまま読み込み、灰色で表示します。"),
-                       this);
-        note->setWordWrap(true);
-        l->addWidget(note);
-        auto* list = new QListWidget(this);
-        list->setObjectName("outsideCodes");
-        list->setUniformItemSizes(true);
-        QStringList names;
-        names.reserve(static_cast<qsizetype>(outside.size()));
-        for (const std::string& code : outside)
-            names.push_back(QString::fromStdString(code));
-        list->addItems(names);
-        list->setMaximumHeight(120);
-        l->addWidget(list);
-        addToCopy_ = new QCheckBox(QString::fromStdString("これらのコードを加えた複製「" +
-                                                          copyName + "」を作って使う（「" +
-                                                          windowName + "」は変えません）"),
-                                   this);
-        addToCopy_->setObjectName("addToWindowCopy");
-        l->addWidget(addToCopy_);
-    }
-    auto* buttons = new QDialogButtonBox(this);
-    QPushButton* ok = buttons->addButton("読み込む", QDialogButtonBox::AcceptRole);
-    QPushButton* cancel = buttons->addButton("キャンセル", QDialogButtonBox::RejectRole);
-    ok->setObjectName("importOk");
-    cancel->setObjectName("importCancel");
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    l->addWidget(buttons);
-}
-
-std::vector<bool> ImportDialog::teams() const {
-    return teams_ ? teams_->teams() : std::vector<bool>{};
-}
-
-bool ImportDialog::addToCopy() const {
-    return addToCopy_ && addToCopy_->isChecked();
-}
-
-ImportProgress::ImportProgress(const QString& text, QWidget* window) : QFrame(window) {
-    setObjectName("importProgress");
-    setFrameShape(QFrame::StyledPanel);
-    setAutoFillBackground(true);
-    auto* l = new QHBoxLayout(this);
-    auto* label = new QLabel(text, this);
-    label->setObjectName("importProgressText");
-    l->addWidget(label, 1);
-    bar = new QProgressBar(this);
-    bar->setObjectName("importProgressBar");
-    bar->setTextVisible(false);
-    bar->setFixedWidth(160);
-    l->addWidget(bar);
-    cancel = new QPushButton("キャンセル", this);
-    cancel->setObjectName("importReadCancel");
-    cancel->setFocusPolicy(Qt::NoFocus);
-    l->addWidget(cancel);
-    setFocusPolicy(Qt::NoFocus);
-    window->installEventFilter(this);
-    place();
-    raise();
-}
-
-bool ImportProgress::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == parent() && event->type() == QEvent::Resize)
-        place();
-    return QFrame::eventFilter(watched, event);
-}
-
-void ImportProgress::place() {
-    // Bottom centre, above the row of buttons that ends the screens.
-    const QWidget* w = parentWidget();
-    const int width = std::min(std::max(sizeHint().width(), 420), w->width() - 24);
-    const int height = sizeHint().height();
-    setGeometry((w->width() - width) / 2, w->height() - height - 56, width, height);
-}
 
 // What the worker made of a file, for the GUI thread.
 struct ImportRead {
@@ -272,6 +52,44 @@ std::string copyNameFor(const std::string& name, const std::vector<CodeWindow>& 
         if (!taken && !std::filesystem::exists(folder / codeWindowFileName(candidate), ec))
             return candidate;
     }
+}
+
+// The codes of `teamless` get the teams chosen for them (by the same order).
+void giveTeams(std::vector<ImportedTag>& tags, const std::vector<std::string>& teamless,
+               const std::vector<bool>& teams) {
+    std::unordered_map<std::string, bool> teamOf;
+    for (size_t i = 0; i < teamless.size(); ++i)
+        teamOf.emplace(teamless[i], teams[i]);
+    for (ImportedTag& t : tags) {
+        if (t.team)
+            continue;
+        t.team = teamOf.at(t.tag->name);
+        t.tag->team = *t.team;
+    }
+}
+
+// Writes a copy of `chosen` named `copyName` with the `outside` codes added
+// into `folder`; what failed, empty when written.
+std::string writeWindowCopy(const CodeWindow& chosen, const std::string& copyName,
+                            const std::vector<std::string>& outside,
+                            const std::vector<EditListRow>& rows,
+                            const std::filesystem::path& folder) {
+    // The file's colours where it gives them (its last for a code), else grey.
+    std::unordered_map<std::string, std::string> colorOf;
+    for (const EditListRow& row : rows)
+        if (!row.color.empty())
+            colorOf[row.code] = row.color;
+    CodeWindow copy = chosen.duplicate(copyName);
+    for (const std::string& name : outside) {
+        Code code;
+        code.name = name;
+        const auto color = colorOf.find(name);
+        code.color = color == colorOf.end() ? "#808080" : color->second;
+        copy.codes.push_back(std::move(code));
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    return writeCodeWindowFile(folder / codeWindowFileName(copyName), copy);
 }
 
 // A report lists so many of a kind, then 「ほか N 件」.
@@ -433,16 +251,17 @@ public:
 
 } // namespace
 
-void EditViewController::chooseImportFile(const char* title, const char* extension,
-                                          const char* kind,
-                                          void (EditViewController::*import)(const std::string&)) {
-    const Player* player = currentPlayer();
-    if (!myParent || !player || !player->hasCurrentItem())
+TagImport::TagImport(EditViewController* screen) : QObject(screen), screen_(screen) {}
+
+void TagImport::chooseImportFile(const char* title, const char* extension, const char* kind,
+                                 void (TagImport::*import)(const std::string&)) {
+    const Player* player = screen_->currentPlayer();
+    if (!screen_->myParent || !player || !player->hasCurrentItem())
         return;
-    if (!myParent->mayChangeTags())
+    if (!screen_->myParent->mayChangeTags())
         return;
-    QWidget* w = window();
-    if (!w || w == this)
+    QWidget* w = screen_->window();
+    if (!w || w == screen_)
         return;
     if (importRun_) {
         AlertBox("ファイルを読み込んでいるところです。読み終わるか、キャンセルしてから読み込んで"
@@ -451,36 +270,35 @@ void EditViewController::chooseImportFile(const char* title, const char* extensi
         return;
     }
     DialogProvider::FilePanel panel{title, {extension}, {}, folderOf(player->currentPath()), kind};
-    QPointer<EditViewController> self(this);
+    QPointer<TagImport> self(this);
     dialogProvider().openFilePanel(w, panel, [self, import](std::optional<std::string> path) {
         if (self && path && !path->empty())
             (self.data()->*import)(*path);
     });
 }
 
-void EditViewController::onTagXMLInput() {
-    chooseImportFile("XML編集リストを開く", "xml", "XML編集リスト",
-                     &EditViewController::importEditList);
+void TagImport::onTagXMLInput() {
+    chooseImportFile("XML編集リストを開く", "xml", "XML編集リスト", &TagImport::importEditList);
 }
 
-void EditViewController::onTagCSVInput() {
-    chooseImportFile("タグCSVを開く", "csv", "タグCSV", &EditViewController::importTagCsv);
+void TagImport::onTagCSVInput() {
+    chooseImportFile("タグCSVを開く", "csv", "タグCSV", &TagImport::importTagCsv);
 }
 
-void EditViewController::importEditList(const std::string& path) {
+void TagImport::importEditList(const std::string& path) {
     startImport(path, true);
 }
 
-void EditViewController::importTagCsv(const std::string& path) {
+void TagImport::importTagCsv(const std::string& path) {
     startImport(path, false);
 }
 
-void EditViewController::startImport(const std::string& path, bool xml) {
-    if (!myParent || !myParent->mayChangeTags() || importRun_)
+void TagImport::startImport(const std::string& path, bool xml) {
+    if (!screen_->myParent || !screen_->myParent->mayChangeTags() || importRun_)
         return;
-    const Player* player = currentPlayer();
-    QWidget* w = window();
-    if (!player || !player->hasCurrentItem() || !w || w == this)
+    const Player* player = screen_->currentPlayer();
+    QWidget* w = screen_->window();
+    if (!player || !player->hasCurrentItem() || !w || w == screen_)
         return;
     const std::string video = player->currentPath();
     // Instances past the end are told; an unknown length checks nothing.
@@ -526,14 +344,15 @@ void EditViewController::startImport(const std::string& path, bool xml) {
     run->progress->show();
 }
 
-void EditViewController::importRead(const std::string& video, bool xml, ImportRead read) {
-    const Player* player = currentPlayer();
-    if (!myParent || !player || !player->hasCurrentItem() || player->currentPath() != video) {
+void TagImport::importRead(const std::string& video, bool xml, ImportRead read) {
+    const Player* player = screen_->currentPlayer();
+    if (!screen_->myParent || !player || !player->hasCurrentItem() ||
+        player->currentPath() != video) {
         AlertBox("読み込んでいる間に動画が替わったため、読み込みませんでした。", "お知らせ",
                  "warning");
         return;
     }
-    if (!myParent->mayChangeTags())
+    if (!screen_->myParent->mayChangeTags())
         return;
     const std::string title = xml ? "XML読込" : "CSV読込";
     if (!read.told.empty()) {
@@ -545,14 +364,12 @@ void EditViewController::importRead(const std::string& video, bool xml, ImportRe
     mergeImported(std::move(read.tags), read.rows, title, read.notes);
 }
 
-void EditViewController::mergeImported(std::vector<ImportedTag> tags,
-                                       const std::vector<EditListRow>& rows,
-                                       const std::string& title,
-                                       const std::vector<std::string>& notes) {
-    QWidget* w = window();
-    if (!myParent || !w)
+void TagImport::mergeImported(std::vector<ImportedTag> tags, const std::vector<EditListRow>& rows,
+                              const std::string& title, const std::vector<std::string>& notes) {
+    QWidget* w = screen_->window();
+    if (!screen_->myParent || !w)
         return;
-    const CodeWindow& chosen = codeWindow();
+    const CodeWindow& chosen = screen_->codeWindow();
     std::vector<std::string> outside;
     std::unordered_set<std::string> seen;
     for (const ImportedTag& t : tags)
@@ -566,24 +383,15 @@ void EditViewController::mergeImported(std::vector<ImportedTag> tags,
     std::string copyName;
     bool addToCopy = false;
     if (!teamless.empty() || !outside.empty()) {
-        copyName = copyNameFor(chosen.name, windows_, folder);
+        copyName = copyNameFor(chosen.name, screen_->codePanel->windows(), folder);
         ImportDialog dialog(teamless, outside, chosen.name, copyName, w);
         if (dialog.exec() != QDialog::Accepted)
             return;
         addToCopy = dialog.addToCopy();
-        const std::vector<bool> teams = dialog.teams();
-        std::unordered_map<std::string, bool> teamOf;
-        for (size_t i = 0; i < teamless.size(); ++i)
-            teamOf.emplace(teamless[i], teams[i]);
-        for (ImportedTag& t : tags) {
-            if (t.team)
-                continue;
-            t.team = teamOf.at(t.tag->name);
-            t.tag->team = *t.team;
-        }
+        giveTeams(tags, teamless, dialog.teams());
     }
 
-    TagDataModel& store = myParent->tagDataModel;
+    TagDataModel& store = screen_->myParent->tagDataModel;
     const std::vector<bool> duplicate = findDuplicates(store.data, tags);
     const auto repeated = std::count(duplicate.begin(), duplicate.end(), true);
     bool addRepeated = false;
@@ -608,8 +416,8 @@ void EditViewController::mergeImported(std::vector<ImportedTag> tags,
     }
     const size_t added = edit.rows.size();
     if (added > 0) {
-        myParent->performTagEdit(std::move(edit));
-        reloadTagDataTable(true);
+        screen_->myParent->performTagEdit(std::move(edit));
+        screen_->reloadTagDataTable(true);
     }
 
     std::string report = std::to_string(added) + " 件のタグを読み込みました。";
@@ -617,25 +425,10 @@ void EditViewController::mergeImported(std::vector<ImportedTag> tags,
         report += "\nすでにある " + std::to_string(repeated) + " 件は加えませんでした。";
     bool outsideTold = false;
     if (addToCopy) {
-        // The file's colours where it gives them (its last for a code), else grey.
-        std::unordered_map<std::string, std::string> colorOf;
-        for (const EditListRow& row : rows)
-            if (!row.color.empty())
-                colorOf[row.code] = row.color;
-        CodeWindow copy = chosen.duplicate(copyName);
-        for (const std::string& name : outside) {
-            Code code;
-            code.name = name;
-            const auto color = colorOf.find(name);
-            code.color = color == colorOf.end() ? "#808080" : color->second;
-            copy.codes.push_back(std::move(code));
-        }
-        std::error_code ec;
-        std::filesystem::create_directories(folder, ec);
-        const std::string failed = writeCodeWindowFile(folder / codeWindowFileName(copyName), copy);
+        const std::string failed = writeWindowCopy(chosen, copyName, outside, rows, folder);
         if (failed.empty()) {
             outsideTold = true;
-            loadCodeWindows(copyName);
+            screen_->codePanel->loadCodeWindows(copyName);
             report += "\nコードウィンドウ「" + copyName + "」を作り、" +
                       std::to_string(outside.size()) + " 個のコードを加えました。";
         } else {

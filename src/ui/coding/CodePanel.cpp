@@ -16,17 +16,14 @@
 #include <optional>
 #include <utility>
 
-#include "MainViewController.h"
+#include "coding/CodePanel.h"
+
 #include "SubViewClass/Buttons.h"
 #include "SubViewClass/CustomAlert.h"
 #include "SubViewClass/EditableNSTextField.h"
-#include "SubViewClass/MediaPlayerView.h"
 #include "SubViewClass/Style.h"
-#include "SubViewController/EditViewController.h"
-#include "SubViewController/PlayViewController.h"
 #include "codewindow/CodeWindowFile.h"
 #include "coding/CodeWindowEditor.h"
-#include "player/Player.h"
 #include "text/UnicodeText.h"
 #include "workspace/Workspace.h"
 
@@ -69,8 +66,9 @@ std::array<QKeyCombination, 2> pressedKeys(const QKeyEvent& event) {
 
 } // namespace
 
-QWidget* EditViewController::makeCodePanel() {
-    auto* panel = new QWidget(this);
+CodePanel::CodePanel(std::function<double()> clock, Workspace* workspace, QWidget* parent)
+    : QWidget(parent), clock_(std::move(clock)), workspace_(workspace) {
+    auto* panel = this;
     auto* l = new QVBoxLayout(panel);
     l->setContentsMargins(0, 0, 0, 0);
     l->setSpacing(6);
@@ -81,8 +79,7 @@ QWidget* EditViewController::makeCodePanel() {
     codeWindowEditButton->setObjectName("codeWindowEditButton");
     codeWindowEditButton->setToolTip(
         "コードウィンドウを編集します（標準は複製して編集します）。読込・書き出しもここから");
-    connect(codeWindowEditButton, &QPushButton::clicked, this,
-            &EditViewController::openCodeWindowEditor);
+    connect(codeWindowEditButton, &QPushButton::clicked, this, &CodePanel::openCodeWindowEditor);
     auto* chooser = new QHBoxLayout();
     chooser->setSpacing(6);
     chooser->addWidget(codeWindowPopUp, 1);
@@ -116,13 +113,12 @@ QWidget* EditViewController::makeCodePanel() {
     l->addWidget(codeScroll, 1);
     connect(codeWindowPopUp, &QComboBox::activated, this, [this](int which) {
         chooseCodeWindow(which);
-        workspace()->rememberCodeWindow(QString::fromStdString(codeWindow().name));
+        workspace_->rememberCodeWindow(QString::fromStdString(codeWindow().name));
     });
     loadCodeWindows();
-    return panel;
 }
 
-QWidget* EditViewController::makeTeamPanel(bool teamA, QWidget* parent) {
+QWidget* CodePanel::makeTeamPanel(bool teamA, QWidget* parent) {
     auto* panel = new QWidget(parent);
     auto* l = new QVBoxLayout(panel);
     l->setContentsMargins(0, 0, 0, 0);
@@ -143,7 +139,7 @@ QWidget* EditViewController::makeTeamPanel(bool teamA, QWidget* parent) {
     return panel;
 }
 
-void EditViewController::loadCodeWindows(const std::string& choose) {
+void CodePanel::loadCodeWindows(const std::string& choose) {
     CodeWindowList list = listCodeWindows(codeWindowFolder());
     windows_ = std::move(list.windows);
     windowFiles_ = std::move(list.files);
@@ -151,8 +147,8 @@ void EditViewController::loadCodeWindows(const std::string& choose) {
     for (const CodeWindow& w : windows_)
         codeWindowPopUp->addItem(QString::fromStdString(w.name));
     if (!choose.empty())
-        workspace()->rememberCodeWindow(QString::fromStdString(choose));
-    const QString wanted = workspace()->rememberedCodeWindow();
+        workspace_->rememberCodeWindow(QString::fromStdString(choose));
+    const QString wanted = workspace_->rememberedCodeWindow();
     chooseCodeWindow(std::max(0, codeWindowPopUp->findText(wanted)));
     // Said once a run; the editor reports its own files.
     if (list.problems.empty() || std::exchange(windowProblemsShown_, true))
@@ -172,14 +168,11 @@ void EditViewController::loadCodeWindows(const std::string& choose) {
     QTimer::singleShot(0, this, [note] { AlertBox(note, "お知らせ", "warning"); });
 }
 
-void EditViewController::chooseCodeWindow(int which) {
+void CodePanel::chooseCodeWindow(int which) {
     if (which < 0 || static_cast<size_t>(which) >= windows_.size())
         return;
     codeWindowPopUp->setCurrentIndex(which);
-    recorder_ = std::make_unique<CodeRecorder>(windows_[static_cast<size_t>(which)], [this] {
-        Player* player = currentPlayer();
-        return player ? player->currentTime() : 0.0;
-    });
+    recorder_ = std::make_unique<CodeRecorder>(windows_[static_cast<size_t>(which)], clock_);
     // Built out of sight: each button is laid out and sized once, when the
     // grids show again, not at every button added.
     for (QGridLayout* g : buttonGrids_)
@@ -194,11 +187,10 @@ void EditViewController::chooseCodeWindow(int which) {
     for (QGridLayout* g : buttonGrids_)
         g->parentWidget()->show();
     buildLabelPanel();
-    // Both screens list, colour and count by it.
-    workspace()->setCodeWindow(codeWindow());
+    emit windowChosen();
 }
 
-void EditViewController::openCodeWindowEditor() {
+void CodePanel::openCodeWindowEditor() {
     const int which = codeWindowPopUp->currentIndex();
     if (which < 0 || static_cast<size_t>(which) >= windows_.size())
         return;
@@ -219,7 +211,7 @@ void EditViewController::openCodeWindowEditor() {
     editor->open();
 }
 
-void EditViewController::buildLabelPanel() {
+void CodePanel::buildLabelPanel() {
     for (QPushButton* b : labelButtons)
         delete b;
     labelButtons.clear();
@@ -256,7 +248,7 @@ void EditViewController::buildLabelPanel() {
                     QString::fromStdString(group.group + ": " + group.texts[t] + " (" + key + ")"));
             connect(b, &QPushButton::clicked, this, [this, r, t] {
                 const LabelGroup& lg = codeWindow().labels[r];
-                onLabelButtonClicked(lg.group, lg.texts[t]);
+                emit labelButtonClicked(lg.group, lg.texts[t]);
             });
             g->addWidget(b, static_cast<int>(r), static_cast<int>(t) + 1);
             labelButtons.push_back(b);
@@ -264,41 +256,9 @@ void EditViewController::buildLabelPanel() {
                 labelKeys_.push_back({*k, b});
         }
     }
-    showChosenLabels();
 }
 
-void EditViewController::onLabelButtonClicked(const std::string& group, const std::string& text) {
-    if (!myParent)
-        return;
-    const int64_t chosen = tagTableSelectedRowIndex;
-    TagEdit change = TagEdit::label(myParent->tagDataModel, chosen, group, text);
-    if (chosen < 0 || change.index < 0) {
-        showChosenLabels();
-        // A word beside the label panel, not a box: a modal question would
-        // stop the analyst coding live while the video runs on.
-        const QWidget* at = labelPanel ? static_cast<QWidget*>(labelPanel) : this;
-        QToolTip::showText(at->mapToGlobal(QPoint(0, 0)), "ラベルを付けるタグを選択してください。",
-                           labelPanel, {}, 3000);
-        return;
-    }
-    if (!myParent->mayChangeTags()) {
-        showChosenLabels();
-        return;
-    }
-    myParent->performTagEdit(std::move(change));
-    reloadKeepingScroll();
-}
-
-void EditViewController::showChosenLabels() {
-    if (labelButtons.empty())
-        return;
-    const TagLabels* labels = nullptr;
-    if (myParent && tagTableSelectedRowIndex >= 0)
-        for (const auto& tag : myParent->tagDataModel.data)
-            if (tag->index == tagTableSelectedRowIndex) {
-                labels = &tag->labels;
-                break;
-            }
+void CodePanel::showLabels(const TagLabels* labels) {
     size_t b = 0;
     for (const LabelGroup& group : codeWindow().labels)
         for (const std::string& text : group.texts) {
@@ -308,21 +268,7 @@ void EditViewController::showChosenLabels() {
         }
 }
 
-void EditViewController::tagListChanged() {
-    TagTableScreen::tagListChanged();
-    showChosenLabels();
-}
-
-void EditViewController::chosenTagChanged() {
-    showChosenLabels();
-}
-
-void EditViewController::followCodeWindow(const CodeWindow& window) {
-    TagTableScreen::followCodeWindow(window);
-    showChosenLabels();
-}
-
-bool EditViewController::pressLabelKey(const QKeyEvent& event) {
+bool CodePanel::pressLabelKey(const QKeyEvent& event) {
     const auto pressed = pressedKeys(event);
     const auto it =
         std::find_if(labelKeys_.begin(), labelKeys_.end(), [&pressed](const LabelKey& k) {
@@ -336,7 +282,7 @@ bool EditViewController::pressLabelKey(const QKeyEvent& event) {
     return true;
 }
 
-void EditViewController::buildTagButtons(bool teamA) {
+void CodePanel::buildTagButtons(bool teamA) {
     QGridLayout* g = buttonGrids_[teamA ? 0 : 1];
     QWidget* holder = g->parentWidget();
     const CodeWindow& window = codeWindow();
@@ -357,7 +303,7 @@ void EditViewController::buildTagButtons(bool teamA) {
             const QColor face(QString::fromStdString(code.color));
             b->setColors(face, face.darker(130));
         }
-        connect(b, &QPushButton::clicked, this, [this, b] { onTagButtonClicked(b); });
+        connect(b, &QPushButton::clicked, this, [this, b] { emit tagButtonClicked(b); });
         g->addWidget(b, row, column, 1, span);
         b->show();
         tagButtons.push_back(b);
@@ -394,43 +340,7 @@ void EditViewController::buildTagButtons(bool teamA) {
         g->setColumnStretch(c, 1);
 }
 
-void EditViewController::onTagButtonClicked(TagButton* sender) {
-    if (!myParent || !sender || !recorder_)
-        return;
-    MediaPlayerView* view = mediaView();
-    if (!view || !view->isOpenStatus().value_or(false) || !myParent->mayChangeTags())
-        return;
-    const QString id = sender->objectName();
-    bool number = false;
-    const qulonglong code = id.mid(1).toULongLong(&number);
-    if (id.isEmpty() || !number)
-        return;
-    recordCode(static_cast<size_t>(code), id.front() == 'A');
-}
-
-void EditViewController::recordCode(size_t code, bool teamA) {
-    TagEdit edit = recorder_->press(myParent->tagDataModel, code, teamA);
-    std::vector<std::shared_ptr<TagRowData>> added;
-    if (edit.kind == TagEdit::Kind::Insert)
-        for (const auto& [place, row] : edit.rows)
-            added.push_back(row);
-    for (const TagEdit& step : edit.steps)
-        if (step.kind == TagEdit::Kind::Insert)
-            for (const auto& [place, row] : step.rows)
-                added.push_back(row);
-    if (edit.kind == TagEdit::Kind::Steps && edit.steps.empty())
-        return;
-    showComment({});
-    myParent->performTagEdit(std::move(edit));
-    // Listed at the end as today; an end set shows on its row (the store's).
-    for (const auto& row : added) {
-        tagTableData.push_back(row);
-        tagTableSelectedRowIndex = row->index;
-    }
-    reloadFollowingTheEnd();
-}
-
-bool EditViewController::pressCodeKey(const QKeyEvent& event) {
+bool CodePanel::pressCodeKey(const QKeyEvent& event) {
     const auto pressed = pressedKeys(event);
     const auto it = std::find_if(codeKeys_.begin(), codeKeys_.end(), [&pressed](const CodeKey& k) {
         return k.key == pressed[0] || k.key == pressed[1];
@@ -444,6 +354,28 @@ bool EditViewController::pressCodeKey(const QKeyEvent& event) {
     TagButton* b = it->button;
     b->setDown(true);
     QTimer::singleShot(150, b, [b] { b->setDown(false); });
-    onTagButtonClicked(b);
+    emit tagButtonClicked(b);
     return true;
+}
+
+bool CodePanel::isCodingKey(const QKeyEvent& event) const {
+    const QKeyCombination typed(event.modifiers() & ~Qt::KeypadModifier,
+                                static_cast<Qt::Key>(event.key()));
+    return std::any_of(codeKeys_.begin(), codeKeys_.end(),
+                       [&](const CodeKey& k) { return k.key == typed; }) ||
+           std::any_of(labelKeys_.begin(), labelKeys_.end(),
+                       [&](const LabelKey& k) { return k.key == typed; });
+}
+
+TagEdit CodePanel::press(TagDataModel& store, const TagButton& button) {
+    // The button's name is its team and code: "A3" is team A's fourth code.
+    const QString id = button.objectName();
+    bool number = false;
+    const qulonglong code = id.mid(1).toULongLong(&number);
+    if (id.isEmpty() || !number) {
+        TagEdit none; // no steps: nothing recorded, as the recorder says it
+        none.kind = TagEdit::Kind::Steps;
+        return none;
+    }
+    return recorder_->press(store, static_cast<size_t>(code), id.front() == 'A');
 }

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <QKeySequence>
+#include <QWidget>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "Model/DataModel.h"
+#include "codewindow/CodeRecorder.h"
+
+class QComboBox;
+class QGridLayout;
+class QKeyEvent;
+class QPushButton;
+class QScrollArea;
+class EditableNSTextField;
+class TagButton;
+
+// The edit screen's codes: the chooser of the code window with its 編集…,
+// the two teams' headers and tag buttons of the chosen window, its label
+// buttons, and the keys that press them. The tags themselves are the
+// screen's: a press is told, never recorded here.
+class Workspace;
+
+class CodePanel : public QWidget {
+    Q_OBJECT
+public:
+    // `clock`: the video's time, for the window's recording rules;
+    // `workspace` remembers the window chosen.
+    CodePanel(std::function<double()> clock, Workspace* workspace, QWidget* parent);
+
+    // The code windows offered (標準 first); choosing one rebuilds the buttons.
+    QComboBox* codeWindowPopUp = nullptr;
+    // Opens the code window editor on the chosen window (標準 as a duplicate).
+    QPushButton* codeWindowEditButton = nullptr;
+    // The team panels and the label panel, which scroll past the screen's
+    // room.
+    QScrollArea* codeScroll = nullptr;
+    EditableNSTextField* teamA_header = nullptr;
+    EditableNSTextField* teamB_header = nullptr;
+    TagButton* UEImageButtonA = nullptr;
+    TagButton* UEImageButtonB = nullptr;
+    // Every tag button of both teams, team A first, in code order.
+    std::vector<TagButton*> tagButtons;
+    // The label panel: one row per label group of the window, hidden when
+    // it has none.
+    QWidget* labelPanel = nullptr;
+    // Every label button, group by group, text by text.
+    std::vector<QPushButton*> labelButtons;
+
+    const CodeWindow& codeWindow() const { return recorder_->window(); }
+    const std::vector<CodeWindow>& windows() const { return windows_; }
+    // The folder's windows in the pop-up, the remembered one chosen; files
+    // that cannot be offered are reported once. `choose`: the window to
+    // choose instead of the remembered one.
+    void loadCodeWindows(const std::string& choose = {});
+    // What a press of `button` records in `store` by the window's rules.
+    TagEdit press(TagDataModel& store, const TagButton& button);
+    // Presses the code whose key `event` is, as its button would; false when
+    // no code of the window has that key.
+    bool pressCodeKey(const QKeyEvent& event);
+    // Presses the label whose key `event` is, as its button would; false
+    // when no label of the window has that key.
+    bool pressLabelKey(const QKeyEvent& event);
+    // Whether `event` is the key of a code or a label of the window, as typed.
+    bool isCodingKey(const QKeyEvent& event) const;
+    // The buttons of `labels` (the chosen tag's; none: null) show pressed.
+    void showLabels(const TagLabels* labels);
+
+signals:
+    // Another window was chosen (the buttons are already its).
+    void windowChosen();
+    void tagButtonClicked(TagButton* button);
+    void labelButtonClicked(const std::string& group, const std::string& text);
+
+private:
+    Workspace* workspace_;
+    QWidget* makeTeamPanel(bool teamA, QWidget* parent);
+    void chooseCodeWindow(int which);
+    void openCodeWindowEditor();
+    void buildTagButtons(bool teamA);
+    void buildLabelPanel();
+
+    std::function<double()> clock_;
+    std::vector<CodeWindow> windows_;
+    std::vector<std::filesystem::path> windowFiles_; // of each window; empty for 標準
+    bool windowProblemsShown_ = false;
+    std::unique_ptr<CodeRecorder> recorder_;
+    QGridLayout* buttonGrids_[2] = {}; // team A, team B
+    struct CodeKey {
+        QKeyCombination key;
+        TagButton* button;
+    };
+    std::vector<CodeKey> codeKeys_;
+    struct LabelKey {
+        QKeyCombination key;
+        QPushButton* button;
+    };
+    std::vector<LabelKey> labelKeys_;
+};

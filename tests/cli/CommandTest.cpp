@@ -1,0 +1,171 @@
+// The xml and library commands run in this process as the command line
+// runs them: the exit code, what each says, and the files left as they were.
+// What needs the real executable (another process holding a library or
+// recording a video, the export read by another XML reader) is in
+// tests/tools/*_cli_test.py.
+#include <QCoreApplication>
+#include <QTemporaryDir>
+#include <clocale>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+
+#include "commands/LibraryCommand.h"
+#include "commands/XmlCommand.h"
+
+namespace {
+
+const std::string kSession = "Team, INDEX, 再生時刻, タグ内容, コメント\n"
+                             "A,1,0:00:05,スクラム,\"a & b <c>\",5.5\n";
+
+enum class Command { Xml, Library };
+
+struct Said {
+    int code = -1;
+    std::string out, err;
+};
+
+Said run(Command command, const std::vector<std::string>& args) {
+    std::ostringstream out, err;
+    Said r;
+    r.code =
+        command == Command::Xml ? runXmlCommand(args, out, err) : runLibraryCommand(args, out, err);
+    r.out = out.str();
+    r.err = err.str();
+    return r;
+}
+
+class Commands : public ::testing::Test {
+protected:
+    std::string path(const char* name) const { return dir_.filePath(name).toStdString(); }
+    void write(const char* name, const std::string& text) const {
+        std::ofstream(path(name), std::ios::binary) << text;
+    }
+    std::string read(const char* name) const {
+        std::ifstream in(path(name), std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+    bool exists(const char* name) const { return std::filesystem::exists(path(name)); }
+
+private:
+    QTemporaryDir dir_;
+};
+
+TEST_F(Commands, BadUsageExitsTwoWithTheUsageAndTouchesNothing) {
+    write("match.csv", kSession);
+    const std::string csv = path("match.csv"), out = path("o.xml"), db = path("lib.sqlite");
+    const std::string manyWords = [] {
+        std::string words;
+        for (int i = 0; i < 20000; ++i)
+            words += "w" + std::to_string(i) + " ";
+        return words;
+    }();
+    const struct {
+        Command command;
+        std::vector<std::string> args;
+        const char* said; // besides the usage
+    } cases[] = {
+        {Command::Xml, {}, ""},
+        {Command::Xml, {"frobnicate"}, "unknown action: frobnicate"},
+        {Command::Xml, {"export", csv}, "name two files"},
+        {Command::Xml, {"export", csv, out, "--lead", "x"}, "takes seconds from 0 to 60: x"},
+        {Command::Xml, {"export", csv, out, "--lag=61"}, "takes seconds from 0 to 60: 61"},
+        {Command::Xml, {"export", csv, out, "--team", "A"}, "unknown option: --team"},
+        {Command::Xml, {"import", RUCKTAG_GOLDEN_XML, csv, "--team", "C"}, "A or B: C"},
+        {Command::Xml, {"import", RUCKTAG_GOLDEN_XML, csv, "--team"}, "--team needs a value"},
+        {Command::Library, {}, ""},
+        {Command::Library, {"frobnicate", "--database", db}, "unknown action: frobnicate"},
+        {Command::Library, {"add", "--database", db}, "name a folder"},
+        {Command::Library, {"scan", "extra", "--database", db}, "unexpected argument: extra"},
+        {Command::Library,
+         {"search", "--colour", "red", "--database", db},
+         "オプションを読めません"},
+        {Command::Library, {"search", "--team", "C", "--database", db}, "--team takes A or B: C"},
+        {Command::Library, {"search", "--from", "2026-13-45", "--database", db}, "2026-13-45"},
+        {Command::Library, {"search", "--to", "2026-02-30", "--database", db}, "2026-02-30"},
+        {Command::Library, {"search", "--label", "=x", "--database", db}, "--label takes"},
+        {Command::Library, {"search", "--text", manyWords, "--database", db}, "at most 32 words"},
+    };
+    for (const auto& c : cases) {
+        const Said r = run(c.command, c.args);
+        const std::string shown = c.args.empty() ? "(none)" : c.args.front();
+        EXPECT_EQ(r.code, 2) << shown;
+        EXPECT_NE(r.err.find(c.said), std::string::npos) << shown << ": " << r.err;
+        EXPECT_NE(r.err.find("使い方 / Usage:"), std::string::npos) << shown;
+        EXPECT_EQ(r.out, "") << shown;
+    }
+    EXPECT_FALSE(exists("o.xml"));
+    EXPECT_FALSE(exists("lib.sqlite"));
+    EXPECT_EQ(read("match.csv"), kSession);
+    for (const Command command : {Command::Xml, Command::Library}) {
+        const Said help = run(command, {"--help"});
+        EXPECT_EQ(help.code, 0);
+        EXPECT_EQ(help.out.rfind("使い方 / Usage:", 0), 0u) << help.out;
+        EXPECT_EQ(help.err, "");
+    }
+}
+
+TEST_F(Commands, FailuresExitOneSayingWhyAndChangeNothing) {
+    write("match.csv", kSession);
+    const std::string damaged = kSession + "short\n";
+    write("damaged.csv", damaged);
+    const std::string csv = path("match.csv"), db = path("lib.sqlite");
+    const struct {
+        Command command;
+        std::vector<std::string> args;
+        const char* said;
+    } cases[] = {
+        {Command::Xml, {"import", path("missing.xml"), csv}, "XML ファイルを読めません"},
+        {Command::Xml, {"import", csv, path("other.csv")}, "XML 編集リストではありません"},
+        {Command::Xml,
+         {"export", path("missing.csv"), path("o.xml")},
+         "セッションファイルがありません"},
+        {Command::Xml, {"export", csv, csv}, "書き出し先がセッションファイルか動画と同じです"},
+        // A session with lines it cannot read is never written over.
+        {Command::Xml, {"import", RUCKTAG_GOLDEN_XML, path("damaged.csv")}, "書き換えませんでした"},
+        {Command::Library,
+         {"add", path("nowhere"), "--database", db},
+         "フォルダーが見つかりません"},
+        {Command::Library,
+         {"search", "--database", "postgresql:///season?host=/nonexistent&user=x"},
+         "サーバーにつながりません"},
+    };
+    for (const auto& c : cases) {
+        const Said r = run(c.command, c.args);
+        EXPECT_EQ(r.code, 1) << c.said;
+        EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("Usage"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(read("match.csv"), kSession);
+    EXPECT_EQ(read("damaged.csv"), damaged);
+    EXPECT_FALSE(exists("other.csv"));
+    EXPECT_FALSE(exists("o.xml"));
+}
+
+TEST_F(Commands, ASearchThatFindsNothingPrintsNothing) {
+    std::filesystem::create_directory(path("videos"));
+    write("videos/2026-04-12 m.mp4", std::string(4096, 'v'));
+    write("videos/2026-04-12 m.csv", kSession);
+    const std::string db = path("lib.sqlite");
+    const Said added = run(Command::Library, {"add", path("videos"), "--database", db});
+    ASSERT_EQ(added.code, 0) << added.err;
+    EXPECT_NE(added.out.find("added 1,"), std::string::npos) << added.out;
+    for (const std::vector<std::string>& json : {std::vector<std::string>{}, {"--json"}}) {
+        std::vector<std::string> args = {"search", "--code", "ない", "--database", db};
+        args.insert(args.end(), json.begin(), json.end());
+        const Said r = run(Command::Library, args);
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "");
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    std::setlocale(LC_NUMERIC, "C");
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
