@@ -76,7 +76,6 @@ signals:
     void labelButtonClicked(const std::string& group, const std::string& text);
 
 private:
-    Workspace* workspace_;
     QWidget* makeTeamPanel(bool teamA, QWidget* parent);
     void chooseCodeWindow(int which);
     void openCodeWindowEditor();
@@ -84,6 +83,7 @@ private:
     void buildLabelPanel();
 
     std::function<double()> clock_;
+    Workspace* workspace_;
     std::vector<CodeWindow> windows_;
     std::vector<std::filesystem::path> windowFiles_; // of each window; empty for 標準
     bool windowProblemsShown_ = false;
