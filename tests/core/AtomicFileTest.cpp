@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -21,6 +22,8 @@
 #include "journal/TagJournal.h"
 #include "platform/AtomicFile.h"
 #include "support/Scratch.h"
+
+using ::testing::HasSubstr;
 
 namespace fs = std::filesystem;
 
@@ -40,13 +43,7 @@ class AtomicFile : public ::testing::Test {
 protected:
     void SetUp() override { dir = freshScratchDir("rucktag-atomic-"); }
     void TearDown() override { fs::remove_all(dir); }
-    std::vector<std::string> names() const {
-        std::vector<std::string> out;
-        for (const auto& e : fs::directory_iterator(dir))
-            out.push_back(e.path().filename().string());
-        std::sort(out.begin(), out.end());
-        return out;
-    }
+    std::set<std::string> names() const { return namesIn(dir); }
     fs::path dir;
 };
 
@@ -171,7 +168,7 @@ TEST_F(AtomicFile, ALinkedFileIsWrittenThroughKeepingTheTargetsOwnerAndMode) {
         EXPECT_EQ(st.st_gid, 5678u);
     }
     // The temporary file was made and renamed beside the target.
-    EXPECT_EQ(names(), (std::vector<std::string>{"again.csv", "match.csv", "real"}));
+    EXPECT_EQ(names(), (std::set<std::string>{"again.csv", "match.csv", "real"}));
     EXPECT_EQ(std::distance(fs::directory_iterator(dir / "real"), {}), 1);
 
     // A plain file keeps its owner too.
@@ -193,8 +190,7 @@ TEST_F(AtomicFile, ALinkedFileIsWrittenThroughKeepingTheTargetsOwnerAndMode) {
     EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir / "later.csv")));
     fs::create_symlink("loop2.csv", dir / "loop1.csv");
     fs::create_symlink("loop1.csv", dir / "loop2.csv");
-    EXPECT_NE(writeFileAtomically(dir / "loop1.csv", "x").find("Too many levels"),
-              std::string::npos);
+    EXPECT_THAT(writeFileAtomically(dir / "loop1.csv", "x"), HasSubstr("Too many levels"));
     EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir / "loop1.csv")));
     EXPECT_EQ(names().size(), 7u);
 
@@ -204,8 +200,8 @@ TEST_F(AtomicFile, ALinkedFileIsWrittenThroughKeepingTheTargetsOwnerAndMode) {
         ASSERT_EQ(::chmod((dir / "shared").c_str(), 01777), 0);
         fs::create_symlink(real, dir / "shared" / "theirs.csv");
         ASSERT_EQ(::lchown((dir / "shared" / "theirs.csv").c_str(), 1234, 1234), 0);
-        EXPECT_NE(writeFileAtomically(dir / "shared" / "theirs.csv", "x").find("Permission denied"),
-                  std::string::npos);
+        EXPECT_THAT(writeFileAtomically(dir / "shared" / "theirs.csv", "x"),
+                    HasSubstr("Permission denied"));
         EXPECT_EQ(slurp(real), "new\n");
         EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir / "shared" / "theirs.csv")));
         // One's own link there is followed.
@@ -247,8 +243,8 @@ TEST_F(AtomicFile, LeftoversOfCutShortWritesGoOthersStay) {
     ASSERT_EQ(writeFileAtomically(target, "new"), "");
     EXPECT_EQ(slurp(target), "new");
     EXPECT_EQ(names(),
-              (std::vector<std::string>{".s.csv.Ab12Z!", ".s.csv.Ab12Zz.x", ".s.csv.LiVe00",
-                                        ".s.csv.abc", ".t.csv.Ab12Zz", "s.csv", "s.csv.Ab12Zz"}));
+              (std::set<std::string>{".s.csv.Ab12Z!", ".s.csv.Ab12Zz.x", ".s.csv.LiVe00",
+                                     ".s.csv.abc", ".t.csv.Ab12Zz", "s.csv", "s.csv.Ab12Zz"}));
     ::close(held); // the writer is gone
     EXPECT_EQ(removeStaleTemporaries(target), 1);
     EXPECT_FALSE(fs::exists(dir / ".s.csv.LiVe00"));
@@ -271,7 +267,7 @@ TEST_F(AtomicFile, WritersOfOneTargetNeverTakeEachOthersFiles) {
     EXPECT_EQ(failures, 0);
     const std::string last = slurp(target);
     EXPECT_TRUE(last == a || last == b);
-    EXPECT_EQ(names(), std::vector<std::string>{"s.csv"});
+    EXPECT_EQ(names(), std::set<std::string>{"s.csv"});
 }
 
 TEST_F(AtomicFile, DamagedFilesAreKeptUnderNewNamesNeverReplacingOne) {

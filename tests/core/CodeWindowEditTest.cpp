@@ -1,6 +1,9 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "codewindow/CodeWindow.h"
+
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -48,7 +51,7 @@ TEST(CodeWindowKeys, ATakenKeyIsRefusedNamingItsHolder) {
     EXPECT_EQ(keyTakenMessage(w, "Shift+A", newA),
               "キー「Shift+A」はプレーヤーのキー（再生）のため使えません");
     for (const char* key : {"shift+space", "Shift+PgDown", "Shift+,", "Shift+<", ">", "Shift+Left"})
-        EXPECT_NE(keyTakenMessage(w, key, newA).find("プレーヤーのキー"), std::string::npos) << key;
+        EXPECT_THAT(keyTakenMessage(w, key, newA), HasSubstr("プレーヤーのキー"));
     for (const char* key : {"Ctrl+Shift+O", "Ctrl+Shift+Y", "Shift+F"})
         EXPECT_EQ(keyTakenMessage(w, key, newA), "") << key;
     EXPECT_EQ(keyTakenMessage(w, "", newA), "");
@@ -70,8 +73,7 @@ TEST(CodeWindowKeys, APlaceKeepsItsOwnKeyAndNoPlaceTakesThePlayers) {
     for (const char* key : player)
         for (const KeyPlace place : {KeyPlace{Kind::CodeA, 0, 0}, KeyPlace{Kind::CodeB, 1, 0},
                                      KeyPlace{Kind::Label, 0, 1}})
-            EXPECT_NE(keyTakenMessage(w, key, place).find("プレーヤーのキー"), std::string::npos)
-                << key;
+            EXPECT_THAT(keyTakenMessage(w, key, place), HasSubstr("プレーヤーのキー"));
 }
 
 // Names: empty refused; another code's name (composed or not) refused; the

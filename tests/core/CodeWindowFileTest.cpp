@@ -2,11 +2,14 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "codewindow/CodeWindowFile.h"
 #include "support/Deadline.h"
 #include "support/Scratch.h"
+
+using ::testing::HasSubstr;
 
 namespace fs = std::filesystem;
 
@@ -38,7 +41,7 @@ CodeWindow fullWindow() {
     attack.group = "局面";
     attack.keyA = "Ctrl+Alt+F1";
     w.codes = {scrum, attack};
-    w.labels = {{"結果", {"成功", "失敗"}, {"Q", "W"}}, {"a=b;c", {"x;y=z", "\t🏉"}, {}}};
+    w.labels = {{"結果", {"成功", "失敗"}, {"Q", "W"}}, {"a=b;c", {"x;y=z", "\t🏉\x1f"}, {}}};
     return w;
 }
 
@@ -114,6 +117,8 @@ TEST_F(CodeWindowFiles, ProblemsNameTheFileAndTheLine) {
          "w.json:2: JSON として読めません（文字列の中に改行や制御文字があります（\\n "
          "と書いてください））"},
         {"{\"a\": \"\xff\"}", "w.json:1: JSON として読めません（UTF-8 ではない文字があります）"},
+        {"{\"a\": \"\\ud800\\u0041\"}",
+         "w.json:1: JSON として読めません（文字列の中に読めない「\\u」があります）"},
         {"{\"a\": 1, \"a\": 2}",
          "w.json:1: JSON として読めません（項目「a」が二度書かれています）"},
         {"{\"a\": 01}", "w.json:1: JSON として読めません（読めない値があります）"},
@@ -287,7 +292,7 @@ TEST_F(CodeWindowFiles, AWindowTooLargeToReadBackIsNeverWritten) {
         code.name += std::string(4500, 'x');
     const std::string failed = writeCodeWindowFile(dir / "big.json", big);
     EXPECT_EQ(failed.rfind("ファイルが大きすぎます（", 0), 0u) << failed;
-    EXPECT_NE(failed.find("1024 KB まで"), std::string::npos) << failed;
+    EXPECT_THAT(failed, HasSubstr("1024 KB まで"));
     EXPECT_FALSE(fs::exists(dir / "big.json"));
     // One that fits is written and read back whole.
     for (Code& code : big.codes)

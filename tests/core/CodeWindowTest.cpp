@@ -59,20 +59,10 @@ TEST(CodeWindow, TheStandardWindowIsTodaysPanel) {
     EXPECT_EQ(w.name, "標準");
     EXPECT_TRUE(w.builtIn);
     ASSERT_EQ(w.codes.size(), kTagLabels.size());
-    std::vector<std::string> colors;
-    for (size_t i = 0; i < w.codes.size(); ++i) {
-        const Code& c = w.codes[i];
-        EXPECT_EQ(c.name, kTagLabels[i]);
-        EXPECT_TRUE(c.keyA.empty() && c.keyB.empty() && c.group.empty() && !c.lead && !c.lag);
-        EXPECT_EQ(c.mode, CodeMode::Point);
-        colors.push_back(c.color);
-    }
-    const std::string g = "#3f8a3f", o = "#ff8b40", b = "#408bff", p = "#8b408b", s = "#ff9d80";
-    EXPECT_EQ(colors,
-              (std::vector<std::string>{g, g, g, g, g, o, o, o, o, b, b, b, p, p, p, p, p, s}));
-    EXPECT_TRUE(w.labels.empty());
-    EXPECT_EQ(codeIdentifier(true, 0), "A0");
-    EXPECT_EQ(codeIdentifier(false, 17), "B17");
+    for (const Code& c : w.codes) // no keys to take from the player, nothing lasts
+        EXPECT_TRUE(c.keyA.empty() && c.keyB.empty() && c.group.empty() && !c.lead && !c.lag &&
+                    c.mode == CodeMode::Point)
+            << c.name;
 
     // A copy is no longer the built-in one, and is a window that can be saved.
     const CodeWindow copy = w.duplicate("私の標準");

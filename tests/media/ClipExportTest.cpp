@@ -2,12 +2,15 @@
 #include <QSignalSpy>
 #include <fcntl.h>
 #include <fstream>
+#include <gmock/gmock.h>
 #include <sys/file.h>
 
 #include "platform/AtomicFile.h"
 #include "player/MpvPlayer.h"
 #include "player/MpvSoftwareRenderer.h"
 #include "support/ExportFixture.h"
+
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -19,9 +22,6 @@ protected:
         session.outputURL = output.string();
         session.setTimeRange(startMs, endMs);
         return finish(session);
-    }
-    size_t filesIn() const {
-        return static_cast<size_t>(std::distance(fs::directory_iterator(dir), {}));
     }
 };
 
@@ -66,7 +66,7 @@ TEST_F(ClipExport, CutsFrameExactlyFromEveryContainer) {
         const std::string bytes{std::istreambuf_iterator<char>(f), {}};
         EXPECT_LT(bytes.find("moov"), bytes.find("mdat"));
     }
-    EXPECT_EQ(filesIn(), 5u + 2u) << "temporary files left behind";
+    EXPECT_EQ(filesIn(dir), 5 + 2) << "temporary files left behind";
     // Readable like any new file, not private as a temporary file is.
     EXPECT_NE(fs::status(dir / "clip.mp4.mp4").permissions() & fs::perms::others_read,
               fs::perms::none);
@@ -89,11 +89,11 @@ TEST_F(ClipExport, FailuresLeaveNothingBehindAndExistingFilesAlone) {
     EXPECT_EQ(exportClip("random.mp4", target, 0, 2000), ClipExportSession::Failed);
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(run("cat '" + target.string() + "'"), "old");
-    EXPECT_EQ(filesIn(), 1u);
+    EXPECT_EQ(filesIn(dir), 1);
 
     EXPECT_EQ(exportClip("clip.mp4", dir / "no-such-folder" / "x.mp4", 0, 2000),
               ClipExportSession::Failed);
-    EXPECT_NE(error.find("No such file"), std::string::npos) << error;
+    EXPECT_THAT(error, HasSubstr("No such file"));
 
     // A range beyond the end holds no picture.
     EXPECT_EQ(exportClip("clip.mp4", dir / "late.mp4", 30000, 40000), ClipExportSession::Failed);
@@ -101,7 +101,7 @@ TEST_F(ClipExport, FailuresLeaveNothingBehindAndExistingFilesAlone) {
 
     ASSERT_EQ(exportClip("clip.mp4", target, 0, 1000), ClipExportSession::Completed) << error;
     EXPECT_EQ(probe(target, "stream=codec_name", "-select_streams v"), "h264");
-    EXPECT_EQ(filesIn(), 1u);
+    EXPECT_EQ(filesIn(dir), 1);
 }
 
 TEST_F(ClipExport, LeftoversOfKilledExportsGoLiveOnesStay) {
@@ -116,12 +116,9 @@ TEST_F(ClipExport, LeftoversOfKilledExportsGoLiveOnesStay) {
     ASSERT_GE(held, 0);
     ASSERT_EQ(::flock(held, LOCK_EX), 0);
     ASSERT_EQ(exportClip("clip.mp4", target, 0, 1000), ClipExportSession::Completed) << error;
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir))
-        names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{".ClipVideo.mp4.Ab12Zz.x", ".ClipVideo.mp4.LiVe00",
-                                               ".Other.mp4.Ab12Zz", "ClipVideo.mp4"}));
+    EXPECT_EQ(namesIn(dir),
+              (std::set<std::string>{".ClipVideo.mp4.Ab12Zz.x", ".ClipVideo.mp4.LiVe00",
+                                     ".Other.mp4.Ab12Zz", "ClipVideo.mp4"}));
     ::close(held);
 
     // A running export's own file is locked until its rename: a clean-up
@@ -149,7 +146,7 @@ TEST_F(ClipExport, DestroyingARunningExportCancelsItCleanly) {
         session.outputURL = (dir / "gone.mp4").string();
         session.exportAsynchronously([] {});
     }
-    EXPECT_EQ(filesIn(), 0u);
+    EXPECT_EQ(filesIn(dir), 0);
 }
 
 TEST_F(ClipExport, FirstFrameIsTheOneThePlayerShowsOnEveryContainer) {

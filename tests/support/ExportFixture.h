@@ -8,16 +8,11 @@
 
 #include "export/ClipExportSession.h"
 #include "support/MediaProbe.h"
+#include "support/Scratch.h"
 
 class ExportFixture : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("rucktag-export-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
+    void SetUp() override { dir = freshScratchDir("rucktag-export-"); }
     void TearDown() override { fs::remove_all(dir); }
 
     // Runs the export and waits; returns the final status. Progress is sampled.

@@ -1,9 +1,10 @@
 #pragma once
 
-// Files of the core tests: a fresh scratch folder per test, read and write.
+// Files of the tests: a fresh scratch folder per test, read, write and count.
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <set>
 #include <string>
 #include <unistd.h>
 
@@ -23,4 +24,18 @@ inline std::string slurp(const std::filesystem::path& p) {
 
 inline void spit(const std::filesystem::path& p, const std::string& text) {
     std::ofstream(p, std::ios::binary) << text;
+}
+
+inline long filesIn(const std::filesystem::path& folder) {
+    return std::distance(std::filesystem::directory_iterator(folder), {});
+}
+
+// The names in `folder`; none where it is missing.
+inline std::set<std::string> namesIn(const std::filesystem::path& folder) {
+    std::set<std::string> names;
+    std::error_code ec;
+    for (auto e = std::filesystem::directory_iterator(folder, ec);
+         !ec && e != std::filesystem::directory_iterator(); e.increment(ec))
+        names.insert(e->path().filename().string());
+    return names;
 }

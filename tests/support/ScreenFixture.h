@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QInputMethodEvent>
 #include <QListView>
 #include <QMenu>
 #include <QTest>
@@ -24,6 +25,7 @@
 #include "startup/Startup.h"
 #include "support/FakePlayer.h"
 #include "support/RecordingDialogs.h"
+#include "support/Scratch.h"
 #include "tags/TableModels.h"
 
 // The main view on a fake player, with recorded dialogs and a scratch folder.
@@ -39,11 +41,7 @@ inline constexpr const char* kSevens =
 class Screens : public ::testing::Test {
 protected:
     Screens() {
-        dir = std::filesystem::temp_directory_path() /
-              ("rucktag-ui-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(dir);
-        std::filesystem::create_directories(dir);
+        dir = freshScratchDir("rucktag-ui-");
         // Code windows of the test's own, read when the window is made.
         config = dir.string() + "-config";
         std::filesystem::remove_all(config);
@@ -86,6 +84,21 @@ protected:
         ASSERT_TRUE(main->tagJournal.flush());
         window.reset();
         makeWindow();
+    }
+    // The folder of the test's own code window files.
+    std::filesystem::path windowFolder() const { return config / "rucktag" / "codewindows"; }
+    // Writes code window files (file name, text) and starts afresh on them.
+    void restartWithWindows(std::initializer_list<std::pair<const char*, std::string>> files) {
+        std::filesystem::create_directories(windowFolder());
+        for (const auto& [name, text] : files)
+            std::ofstream(windowFolder() / name) << text;
+        window.reset();
+        makeWindow();
+    }
+    // Chooses code window `name` in the edit screen's pop-up.
+    void chooseWindow(const char* name) {
+        chooseFilter(edit->codePanel->codeWindowPopUp, name);
+        ASSERT_EQ(edit->codeWindow().name, name);
     }
     // Opens `name` in the scratch folder (the file need not exist: the fake
     // player opens anything).
@@ -177,6 +190,15 @@ protected:
         ASSERT_NE(focus, nullptr);
         QTest::keyClick(focus, key, mods);
     }
+    // Japanese comes through the input method: its committed text goes to
+    // the widget with the focus.
+    static void typeJapanese(const char* text) {
+        QWidget* focus = QApplication::focusWidget();
+        ASSERT_NE(focus, nullptr);
+        QInputMethodEvent commit;
+        commit.setCommitString(QString::fromUtf8(text));
+        QApplication::sendEvent(focus, &commit);
+    }
     // Types `text` into whatever widget has the focus.
     static void typeText(const char* text) {
         QWidget* focus = QApplication::focusWidget();
@@ -199,14 +221,6 @@ protected:
         for (const auto& r : rows)
             out.push_back(r->name);
         return out;
-    }
-
-    static std::string slurp(const std::filesystem::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
-    static long filesIn(const std::filesystem::path& folder) {
-        return std::distance(std::filesystem::directory_iterator(folder), {});
     }
 
     RecordingDialogs dialogs;

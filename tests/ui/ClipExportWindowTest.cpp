@@ -9,6 +9,9 @@
 
 namespace fs = std::filesystem;
 
+// The main view on the fake player, for the export window of clips.
+class ClipExportWindow : public Screens {};
+
 // An end under a millisecond means none: up to the duration, or the stream's end.
 TEST(ClipJob, ProgressTextAndRangeRules) {
     using R = std::pair<int64_t, int64_t>;
@@ -17,7 +20,7 @@ TEST(ClipJob, ProgressTextAndRangeRules) {
     EXPECT_EQ(ClipViewController::rangeMs(3, 0, NAN), (R{3000, 0})); // to the end
 }
 
-TEST_F(Screens, ClipOutputNeedsExactlyOneTickedClip) {
+TEST_F(ClipExportWindow, ClipOutputNeedsExactlyOneTickedClip) {
     click("onClipOutput"); // empty table: nothing
     EXPECT_TRUE(dialogs.shown.empty());
     openVideo("a.mp4");
@@ -32,7 +35,7 @@ TEST_F(Screens, ClipOutputNeedsExactlyOneTickedClip) {
     EXPECT_TRUE(dialogs.panels.empty());
 }
 
-TEST_F(Screens, ExportingATickedClipWritesTheFileAndReports) {
+TEST_F(ClipExportWindow, ExportingATickedClipWritesTheFileAndReports) {
     fake->hasItem = true;
     fake->path = fixturePath("clip.mp4");
     fake->length = 10.0;
@@ -78,7 +81,7 @@ TEST_F(Screens, ExportingATickedClipWritesTheFileAndReports) {
     EXPECT_GT(std::filesystem::file_size(out), 1000u); // MPEG-4 under an .m2ts name
 }
 
-TEST_F(Screens, FailedAndUnfinishedClipsReportTheirOutcome) {
+TEST_F(ClipExportWindow, FailedAndUnfinishedClipsReportTheirOutcome) {
     // What failed, where, and why, in the user's words with the system's.
     auto fail = [&](const fs::path& target, float end) {
         dialogs.shown.clear();
@@ -125,7 +128,7 @@ TEST_F(Screens, FailedAndUnfinishedClipsReportTheirOutcome) {
     EXPECT_TRUE(std::filesystem::exists(dir / "tail.mp4"));
 }
 
-TEST_F(Screens, AClipIsNeverExportedOverTheOpenVideoOrItsSession) {
+TEST_F(ClipExportWindow, AClipIsNeverExportedOverTheOpenVideoOrItsSession) {
     const fs::path video = dir / "match.mp4";
     fs::copy_file(fixturePath("clip.mp4"), video);
     const auto size = fs::file_size(video);
@@ -161,7 +164,7 @@ TEST_F(Screens, AClipIsNeverExportedOverTheOpenVideoOrItsSession) {
     EXPECT_EQ(filesIn(dir), 3);
 }
 
-TEST_F(Screens, CancelStopsAClipExportAndKeepsTheFileThatWasThere) {
+TEST_F(ClipExportWindow, CancelStopsAClipExportAndKeepsTheFileThatWasThere) {
     fake->hasItem = true;
     fake->path = fixturePath("clip-long.mp4");
     fake->length = 300.0;

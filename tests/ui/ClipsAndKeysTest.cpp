@@ -1,6 +1,8 @@
 #include "support/ScreenFixture.h"
 
-TEST_F(Screens, ClipStartAndEndFollowTheirRules) {
+class Clips : public Screens {};
+
+TEST_F(Clips, ClipStartAndEndFollowTheirRules) {
     click("mediaClipStart"); // no video: nothing
     EXPECT_TRUE(edit->clipTableData.empty());
     openVideo("a.mp4");
@@ -31,7 +33,7 @@ TEST_F(Screens, ClipStartAndEndFollowTheirRules) {
     EXPECT_EQ(edit->clipModel()->index(1, 2).data().toString(), "");
 }
 
-TEST_F(Screens, ClipRowsSeekAtOnceKeepTheirSelectionAndDeleteAfterAQuestion) {
+TEST_F(Clips, ClipRowsSeekAtOnceKeepTheirSelectionAndDeleteAfterAQuestion) {
     openVideo("a.mp4");
     for (double start : {10.0, 20.0, 30.0})
         markClip(start, start + 2);

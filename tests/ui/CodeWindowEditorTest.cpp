@@ -3,10 +3,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <gmock/gmock.h>
 
 #include "codewindow/CodeWindowFile.h"
 #include "coding/CodeWindowEditor.h"
 #include "support/ScreenFixture.h"
+
+using ::testing::HasSubstr;
 
 // A window that differs reads as its file.
 void PrintTo(const CodeWindow& w, std::ostream* out) {
@@ -17,14 +20,9 @@ namespace {
 
 class Editor : public Screens {
 protected:
-    std::filesystem::path folder() const { return config / "rucktag" / "codewindows"; }
     void restartWithSevens() {
-        std::filesystem::create_directories(folder());
-        std::ofstream(folder() / "7人制.json") << kSevens;
-        window.reset();
-        makeWindow();
-        chooseFilter(edit->codePanel->codeWindowPopUp, "7人制");
-        ASSERT_EQ(edit->codeWindow().name, "7人制");
+        restartWithWindows({{"7人制.json", kSevens}});
+        chooseWindow("7人制");
     }
     // Opens the editor with its button as the analyst does.
     CodeWindowEditor* openEditor() {
@@ -53,15 +51,6 @@ protected:
         QTest::mouseClick(l->viewport(), Qt::LeftButton, {},
                           l->visualItemRect(l->item(row)).center());
         ASSERT_EQ(l->currentRow(), row);
-    }
-    // Japanese comes through the input method: its committed text goes to
-    // the widget with the focus.
-    static void typeJapanese(const char* text) {
-        QWidget* focus = QApplication::focusWidget();
-        ASSERT_NE(focus, nullptr);
-        QInputMethodEvent commit;
-        commit.setCommitString(QString::fromUtf8(text));
-        QApplication::sendEvent(focus, &commit);
     }
     static void typeAny(const char* text) {
         if (QString::fromUtf8(text).toLatin1() == text)
@@ -124,9 +113,9 @@ TEST_F(Editor, TakenKeysAndNamesAreRefusedWithAMessage) {
     type(Qt::Key_Space);
     EXPECT_EQ(lastMessage(), "キー「Space」はプレーヤーのキー（再生／一時停止）のため使えません");
     type(Qt::Key_PageDown);
-    EXPECT_NE(lastMessage().find("プレーヤーのキー（次のシーン）"), std::string::npos);
+    EXPECT_THAT(lastMessage(), HasSubstr("プレーヤーのキー（次のシーン）"));
     type(Qt::Key_Z, Qt::ControlModifier);
-    EXPECT_NE(lastMessage().find("取り消し"), std::string::npos);
+    EXPECT_THAT(lastMessage(), HasSubstr("取り消し"));
     const size_t said = dialogs.shown.size();
     type(Qt::Key_F, Qt::ShiftModifier);
     EXPECT_EQ(dialogs.shown.size(), said);
@@ -150,7 +139,7 @@ TEST_F(Editor, TakenKeysAndNamesAreRefusedWithAMessage) {
     EXPECT_EQ(problem->text(), "コードの名前がありません");
     clickButton(e, "codeWindowSaveButton");
     EXPECT_EQ(lastMessage(), "保存できません。\n2 番目のコード：コードの名前がありません");
-    EXPECT_EQ(slurp(folder() / "7人制.json"), kSevens); // nothing written
+    EXPECT_EQ(slurp(windowFolder() / "7人制.json"), kSevens); // nothing written
 
     retype(e, "codeNameField", "ボール");
     EXPECT_EQ(problem->text(), "");
@@ -183,7 +172,7 @@ TEST_F(Editor, TheStandardWindowIsDuplicatedNeverChanged) {
     pressKeyIn(e, "codeKeyBField", Qt::Key_1, Qt::AltModifier);
     retype(e, "codeWindowNameField", "標準");
     clickButton(e, "codeWindowSaveButton");
-    EXPECT_NE(lastMessage().find("「標準」は組み込みのウィンドウの名前です"), std::string::npos);
+    EXPECT_THAT(lastMessage(), HasSubstr("「標準」は組み込みのウィンドウの名前です"));
     retype(e, "codeWindowNameField", "15人制");
     const CodeWindow edited = e->window();
     clickButton(e, "codeWindowSaveButton");
@@ -191,7 +180,7 @@ TEST_F(Editor, TheStandardWindowIsDuplicatedNeverChanged) {
 
     EXPECT_EQ(popUpItems(), (std::vector<std::string>{"標準", "15人制"}));
     EXPECT_EQ(edit->codePanel->codeWindowPopUp->currentText(), "15人制");
-    const CodeWindowRead back = readCodeWindowFile(folder() / "15人制.json");
+    const CodeWindowRead back = readCodeWindowFile(windowFolder() / "15人制.json");
     ASSERT_TRUE(back.ok());
     EXPECT_EQ(back.window, edited);
     EXPECT_EQ(back.window.codes.size(), 18u);
@@ -234,7 +223,7 @@ TEST_F(Editor, CancellingEditsAsksFirst) {
     type(Qt::Key_Escape);
     ASSERT_EQ(dialogs.shown.size(), 1u);
     waitClosed();
-    const CodeWindowRead back = readCodeWindowFile(folder() / "7人制.json");
+    const CodeWindowRead back = readCodeWindowFile(windowFolder() / "7人制.json");
     ASSERT_TRUE(back.ok());
     EXPECT_EQ(codeWindowJson(back.window), before);
 }
@@ -307,7 +296,7 @@ TEST_F(Editor, CodesAndLabelGroupsAreBuiltAndOrderedAndSaved) {
     Code possession{"ポゼッション", "#2060c0", "E", "R", {}, {}, CodeMode::Duration, ""};
     expected.codes = {ruck, possession};
     expected.labels = {{"結果", {"失敗", "成功"}, {"K", "J"}}};
-    const CodeWindowRead back = readCodeWindowFile(folder() / "7人制.json");
+    const CodeWindowRead back = readCodeWindowFile(windowFolder() / "7人制.json");
     ASSERT_TRUE(back.ok()) << back.problems.front();
     EXPECT_EQ(back.window, expected);
     EXPECT_EQ(edit->codeWindow(), expected);
@@ -362,13 +351,13 @@ TEST_F(Editor, WindowsAreExportedAndImportedAsFiles) {
     dialogs.paths.push_back(good.string());
     clickButton(e, "codeWindowImportButton");
     EXPECT_EQ(lastMessage(), "「15人制」を読み込みました");
-    EXPECT_EQ(slurp(folder() / "15人制.json"), text); // a copy, byte for byte
+    EXPECT_EQ(slurp(windowFolder() / "15人制.json"), text); // a copy, byte for byte
     EXPECT_EQ(in<QLineEdit>(e, "codeWindowNameField")->text(), "15人制");
     clickButton(e, "codeWindowCancelButton");
     waitClosed();
     EXPECT_EQ(popUpItems(), (std::vector<std::string>{"標準", "15人制", "7人制"}));
     EXPECT_EQ(edit->codePanel->codeWindowPopUp->currentText(), "15人制");
-    EXPECT_EQ(filesIn(folder()), 2);
+    EXPECT_EQ(filesIn(windowFolder()), 2);
 }
 
 // Shift with the number row is kept by the key's place, as "Shift+1", on a US
@@ -406,7 +395,7 @@ TEST_F(Editor, ShiftedKeysAreTakenByTheirPlaceAndThePlayersAreRefused) {
     }
     clickButton(e, "codeWindowSaveButton");
     waitClosed();
-    EXPECT_NE(slurp(folder() / "7人制.json").find("\"keyB\": \"Shift+2\""), std::string::npos);
+    EXPECT_THAT(slurp(windowFolder() / "7人制.json"), HasSubstr("\"keyB\": \"Shift+2\""));
     EXPECT_EQ(button("A0")->toolTip(), "スクラム (Q)");
     EXPECT_EQ(button("B0")->toolTip(), "スクラム (Shift+2)");
 
@@ -436,10 +425,10 @@ TEST_F(Editor, ShiftedKeysAreTakenByTheirPlaceAndThePlayersAreRefused) {
 // A window's file is deleted from the editor after a question (the copies an
 // import makes, say); キャンセル keeps it. 標準 is chosen in its place.
 TEST_F(Editor, AWindowIsDeletedAfterAQuestion) {
-    std::filesystem::create_directories(folder());
+    std::filesystem::create_directories(windowFolder());
     std::string copy = kSevens;
     copy.replace(copy.find("7人制"), std::string("7人制").size(), "7人制 (読込)");
-    std::ofstream(folder() / "7人制 (読込).json") << copy;
+    std::ofstream(windowFolder() / "7人制 (読込).json") << copy;
     restartWithSevens();
     chooseFilter(edit->codePanel->codeWindowPopUp, "7人制 (読込)");
     CodeWindowEditor* e = openEditor();
@@ -449,11 +438,11 @@ TEST_F(Editor, AWindowIsDeletedAfterAQuestion) {
     EXPECT_EQ(lastMessage(),
               "コードウィンドウ「7人制 (読込)」を削除しますか？\n記録したタグはそのまま残ります。");
     EXPECT_EQ(dialogs.shown.back().buttons, (std::vector<std::string>{"キャンセル", "削除する"}));
-    EXPECT_TRUE(std::filesystem::exists(folder() / "7人制 (読込).json"));
+    EXPECT_TRUE(std::filesystem::exists(windowFolder() / "7人制 (読込).json"));
     dialogs.answers = {1};
     clickButton(e, "codeWindowDeleteButton");
     waitClosed();
-    EXPECT_FALSE(std::filesystem::exists(folder() / "7人制 (読込).json"));
+    EXPECT_FALSE(std::filesystem::exists(windowFolder() / "7人制 (読込).json"));
     EXPECT_EQ(popUpItems(), (std::vector<std::string>{"標準", "7人制"}));
     EXPECT_EQ(edit->codePanel->codeWindowPopUp->currentText(), "標準");
     // 標準 has no file to delete.

@@ -15,7 +15,6 @@ namespace {
 
 class CodeWindowFit : public Screens {
 protected:
-    std::filesystem::path folder() const { return config / "rucktag" / "codewindows"; }
     static QScreen* laptop() {
         for (QScreen* s : QGuiApplication::screens())
             if (s->name() == "1366x768")
@@ -36,8 +35,8 @@ protected:
                                CodeMode::Point,
                                ""});
         w.labels = {{"結果", {"成功", "失敗"}, {}}};
-        std::filesystem::create_directories(folder());
-        ASSERT_EQ(writeCodeWindowFile(folder() / codeWindowFileName(name), w), "");
+        std::filesystem::create_directories(windowFolder());
+        ASSERT_EQ(writeCodeWindowFile(windowFolder() / codeWindowFileName(name), w), "");
     }
     void expectOnScreen(const QRect& r, const char* what) {
         const QRect free = laptop()->availableGeometry();
@@ -80,11 +79,11 @@ TEST_F(CodeWindowFit, AWindowOfManyCodesScrollsInsideTheScreen) {
 // Twenty bad window files make a notice of their first few lines and the
 // count of the rest, whose button stays on the screen.
 TEST_F(CodeWindowFit, TheNoticeOfManyBadFilesIsBounded) {
-    std::filesystem::create_directories(folder());
+    std::filesystem::create_directories(windowFolder());
     // Each with one problem of a 2,000-character key.
     const std::string key = "\"" + std::string(2000, 'x') + "\"";
     for (int i = 0; i < 20; ++i)
-        std::ofstream(folder() / ("壊れ" + std::to_string(i + 10) + ".json"))
+        std::ofstream(windowFolder() / ("壊れ" + std::to_string(i + 10) + ".json"))
             << R"({"format": "rucktag-codewindow", "version": 1, "name": "w)" + std::to_string(i) +
                    R"(", "codes": [{"name": "a", "keyA": )" + key + R"(}, {"name": "b", "keyA": )" +
                    key + "}]}";
@@ -120,7 +119,7 @@ TEST_F(CodeWindowFit, TheEditorOfALongLabelGroupIsSavedWithTheMouse) {
     expectOnScreen(QRect(save->mapToGlobal(QPoint(0, 0)), save->size()), "保存");
     QTest::mouseClick(save, Qt::LeftButton);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !edit->findChild<CodeWindowEditor*>(); }, 2000));
-    const CodeWindowRead back = readCodeWindowFile(folder() / "7人制.json");
+    const CodeWindowRead back = readCodeWindowFile(windowFolder() / "7人制.json");
     ASSERT_TRUE(back.ok());
     EXPECT_EQ(back.window.labels[0].texts.size(), 15u);
 }

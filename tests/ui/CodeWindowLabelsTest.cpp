@@ -2,10 +2,13 @@
 #include <QComboBox>
 #include <QImage>
 #include <QToolTip>
+#include <gmock/gmock.h>
 
 #include "support/ScreenFixture.h"
 #include "tags/TallyTableModel.h"
 #include "timeline/TagTimeline.h"
+
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -26,17 +29,8 @@ using Labels = TagLabels;
 
 class WindowLabels : public Screens {
 protected:
-    void SetUp() override {
-        const auto folder = config / "rucktag" / "codewindows";
-        std::filesystem::create_directories(folder);
-        std::ofstream(folder / "labelled.json") << kLabelled;
-        window.reset();
-        makeWindow();
-    }
-    void chooseLabelled() {
-        chooseFilter(edit->codePanel->codeWindowPopUp, "ラベル付き");
-        ASSERT_EQ(edit->codeWindow().name, "ラベル付き");
-    }
+    void SetUp() override { restartWithWindows({{"labelled.json", kLabelled}}); }
+    void chooseLabelled() { chooseWindow("ラベル付き"); }
     const TagRowData& tag(size_t place) const { return *main->tagDataModel.data.at(place); }
     static QString cell(CustomTableView* table, int row, const char* column) {
         const auto* m = static_cast<const TagTableModel*>(table->model());
@@ -277,8 +271,8 @@ TEST_F(WindowLabels, TheTallyBecomesAMatrixOfALabelGroup) {
     dialogs.paths = {(dir / "matrix.csv").string()};
     click("onTallyCSVOutput");
     const std::string csv = slurp(dir / "matrix.csv");
-    EXPECT_NE(csv.find("タグ,チーム,成功,失敗,なし\n"), std::string::npos) << csv;
-    EXPECT_NE(csv.find("\nスクラム,A,1,1,1\nポゼッション,A,0,0,0\n"), std::string::npos) << csv;
+    EXPECT_THAT(csv, HasSubstr("タグ,チーム,成功,失敗,なし\n"));
+    EXPECT_THAT(csv, HasSubstr("\nスクラム,A,1,1,1\nポゼッション,A,0,0,0\n"));
 
     chooseFilter(play->tallyLabelPopUp, "タグ別");
     EXPECT_EQ(m->columnCount(), 4);

@@ -1,7 +1,10 @@
 #include <QCheckBox>
 #include <QComboBox>
+#include <gmock/gmock.h>
 
 #include "support/ScreenFixture.h"
+
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -13,18 +16,8 @@ const char* const kBroken = R"({"format": "rucktag-codewindow", "version": 1, "n
 
 class CodeWindows : public Screens {
 protected:
-    // Puts the test's window files in place and starts afresh on them.
     void restartWithWindows() {
-        const auto folder = config / "rucktag" / "codewindows";
-        std::filesystem::create_directories(folder);
-        std::ofstream(folder / "7人制.json") << kSevens;
-        std::ofstream(folder / "壊れ.json") << kBroken;
-        window.reset();
-        makeWindow();
-    }
-    void chooseSevens() {
-        chooseFilter(edit->codePanel->codeWindowPopUp, "7人制");
-        ASSERT_EQ(edit->codeWindow().name, "7人制");
+        Screens::restartWithWindows({{"7人制.json", kSevens}, {"壊れ.json", kBroken}});
     }
     std::string timeCell(int row) const {
         const QAbstractItemModel* m = edit->tagModel();
@@ -46,13 +39,12 @@ TEST_F(CodeWindows, ChoosingAWindowRebuildsTheButtonsAndIsRemembered) {
     restartWithWindows();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.shown.empty(); }, 5000));
     ASSERT_EQ(dialogs.shown.size(), 1u);
-    EXPECT_NE(dialogs.shown[0].message.find("壊れ.json:3:"), std::string::npos)
-        << dialogs.shown[0].message;
+    EXPECT_THAT(dialogs.shown[0].message, HasSubstr("壊れ.json:3:"));
     ASSERT_EQ(edit->codePanel->codeWindowPopUp->count(), 2);
     EXPECT_EQ(edit->codePanel->codeWindowPopUp->itemText(0), "標準");
     EXPECT_EQ(edit->codePanel->tagButtons.size(), 36u);
 
-    chooseSevens();
+    chooseWindow("7人制");
     EXPECT_EQ(ids(), (std::vector<std::string>{"A0", "A1", "B0", "B1"}));
     EXPECT_EQ(button("B1")->text(), "ポゼッション");
     EXPECT_EQ(button("A0")->background_color, QColor("#f08000"));
@@ -73,7 +65,7 @@ TEST_F(CodeWindows, ChoosingAWindowRebuildsTheButtonsAndIsRemembered) {
 // undo takes back the end, then the start.
 TEST_F(CodeWindows, ADurationCodeStartsAndEndsOneTag) {
     restartWithWindows();
-    chooseSevens();
+    chooseWindow("7人制");
     openVideo("a.mp4");
     QHeaderView* header = edit->tagTableView->horizontalHeader();
     const int narrow = header->sectionSize(3);
@@ -105,7 +97,7 @@ TEST_F(CodeWindows, ADurationCodeStartsAndEndsOneTag) {
 // nothing.
 TEST_F(CodeWindows, CodeKeysRecordFromEveryControlOfTheEditScreen) {
     restartWithWindows();
-    chooseSevens();
+    chooseWindow("7人制");
     openVideo("a.mp4");
     press("A0", 1);
     struct Target {
@@ -153,14 +145,10 @@ TEST_F(CodeWindows, CodeKeysRecordFromEveryControlOfTheEditScreen) {
 // A keyboard types Shift+1 as "!" (and Shift+2 as "@" or '"', by layout): the
 // keys a window file writes as "Shift+1" record all the same.
 TEST_F(CodeWindows, ShiftedDigitsRecordAsARealKeyboardTypesThem) {
-    const auto folder = config / "rucktag" / "codewindows";
-    std::filesystem::create_directories(folder);
-    std::ofstream(folder / "数字.json") << R"({"format": "rucktag-codewindow", "version": 1,
+    Screens::restartWithWindows({{"数字.json", R"({"format": "rucktag-codewindow", "version": 1,
  "name": "数字", "codes": [{"name": "タックル", "keyA": "1", "keyB": "Shift+1"}],
- "labels": [{"group": "結果", "texts": ["成功"], "keys": ["Shift+2"]}]})";
-    window.reset();
-    makeWindow();
-    chooseFilter(edit->codePanel->codeWindowPopUp, "数字");
+ "labels": [{"group": "結果", "texts": ["成功"], "keys": ["Shift+2"]}]})"}});
+    chooseWindow("数字");
     openVideo("a.mp4");
     press("A0", 1);
     clickCell(edit->tagTableView, 0, 2);

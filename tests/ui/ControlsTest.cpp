@@ -5,33 +5,32 @@
 #include <QTest>
 #include <QTextLayout>
 #include <gtest/gtest.h>
+#include <map>
 
 #include "SubViewClass/Buttons.h"
 #include "SubViewClass/MainWindow.h"
 
+// The identifier gives the team and the number; the number picks the colour
+// group, once, at the first draw.
 TEST(Controls, TagButtonColourGroupsComeFromTheIdentifier) {
-    struct Case {
-        const char* id;
-        int64_t number;
-        bool teamA;
-        QColor background;
-    };
-    const QColor green(63, 138, 63), orange(255, 139, 64), blue(64, 139, 255), purple(139, 64, 139),
-        salmon(255, 157, 128);
-    const Case cases[] = {{"A3", 3, true, green},   {"B12", 12, false, purple},
-                          {"Ax", 0, true, green},   {"B-1", -1, false, salmon},
-                          {"B5", 5, false, orange}, {"A11", 11, true, blue}};
-    for (const Case& c : cases) {
-        TagButton b("ラック", c.id);
+    const std::tuple<const char*, int64_t, bool> cases[] = {
+        {"A3", 3, true}, {"B12", 12, false}, {"Ax", 0, true}, {"B-1", -1, false}};
+    std::map<int64_t, QColor> seen;
+    for (const auto& [id, number, teamA] : cases) {
+        TagButton b("ラック", id);
         b.viewWillDraw();
-        EXPECT_EQ(b.index_num, c.number) << c.id;
-        EXPECT_EQ(b.index_type, c.teamA) << c.id;
-        EXPECT_EQ(b.background_color, c.background) << c.id;
-        // Only the first draw decides.
+        EXPECT_EQ(b.index_num, number) << id;
+        EXPECT_EQ(b.index_type, teamA) << id;
+        const QColor first = b.background_color;
         b.setObjectName("A17");
         b.viewWillDraw();
-        EXPECT_EQ(b.background_color, c.background) << c.id;
+        EXPECT_EQ(b.background_color, first) << id;
+        seen[number] = first;
     }
+    // 0 and 3 share a group; 12 and -1 are of others.
+    EXPECT_EQ(seen[0], seen[3]);
+    EXPECT_NE(seen[3], seen[12]);
+    EXPECT_NE(seen[12], seen[-1]);
 }
 
 TEST(Controls, HoverButtonsShowTheHandAndLeaveTheArrow) {
@@ -58,7 +57,8 @@ TEST(Controls, HoverButtonsShowTheHandAndLeaveTheArrow) {
     EXPECT_EQ(window.cursor().shape(), Qt::ArrowCursor);
     EXPECT_EQ(tool->toolTip(), "クイック巻き戻し(<-)");
     // The resting colour is back after leaving.
-    EXPECT_TRUE(tag->styleSheet().contains(QColor(139, 64, 139).name(QColor::HexArgb)));
+    EXPECT_TRUE(tag->styleSheet().contains(tag->background_color.name(QColor::HexArgb)));
+    EXPECT_NE(tag->background_color, tag->hover_color);
 }
 
 // The check-all header's two states must be real, different pictures on a

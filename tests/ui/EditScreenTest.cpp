@@ -7,7 +7,10 @@
 
 using Strings = std::vector<std::string>;
 
-TEST_F(Screens, TagPressesRecordTeamTimeAndNameOnlyWithAVideo) {
+// The main view on the fake player, for the edit screen.
+class EditScreen : public Screens {};
+
+TEST_F(EditScreen, TagPressesRecordTeamTimeAndNameOnlyWithAVideo) {
     press("A0", 3.0);
     EXPECT_TRUE(main->tagDataModel.data.empty());
     EXPECT_TRUE(dialogs.shown.empty());
@@ -34,7 +37,7 @@ TEST_F(Screens, TagPressesRecordTeamTimeAndNameOnlyWithAVideo) {
     EXPECT_EQ(edit->tagTableSelectedRowIndex, b.index);
 }
 
-TEST_F(Screens, NewTagShowsLastDespiteFilterUntilTheNextRebuild) {
+TEST_F(EditScreen, NewTagShowsLastDespiteFilterUntilTheNextRebuild) {
     openVideo("match.mp4");
     press("A6", 1); // スクラム
     chooseFilter(edit->tagFilterCombo, "スクラム");
@@ -47,7 +50,7 @@ TEST_F(Screens, NewTagShowsLastDespiteFilterUntilTheNextRebuild) {
     EXPECT_EQ(main->tagDataModel.data.size(), 2u);
 }
 
-TEST_F(Screens, HeaderClicksCycleTheSortAndResetTheOthers) {
+TEST_F(EditScreen, HeaderClicksCycleTheSortAndResetTheOthers) {
     openVideo("match.mp4");
     press("A0", 30);
     press("B6", 10);
@@ -71,7 +74,7 @@ TEST_F(Screens, HeaderClicksCycleTheSortAndResetTheOthers) {
     EXPECT_EQ(edit->tagModel()->data(edit->tagModel()->index(0, 2), Qt::DisplayRole).toInt(), 1);
 }
 
-TEST_F(Screens, CheckAllAndDeleteAskFirst) {
+TEST_F(EditScreen, CheckAllAndDeleteAskFirst) {
     openVideo("match.mp4");
     for (int i = 0; i < 6; ++i)
         press(i % 2 ? "B1" : "A0", i);
@@ -120,7 +123,7 @@ TEST_F(Screens, CheckAllAndDeleteAskFirst) {
     EXPECT_EQ(edit->tagModel()->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), "❎");
 }
 
-TEST_F(Screens, RowHoverLightsTheWholeRowWithTheHandCursor) {
+TEST_F(EditScreen, RowHoverLightsTheWholeRowWithTheHandCursor) {
     openVideo("match.mp4");
     press("A0", 1);
     press("A1", 2);
@@ -138,7 +141,7 @@ TEST_F(Screens, RowHoverLightsTheWholeRowWithTheHandCursor) {
     EXPECT_EQ(table->viewport()->cursor().shape(), Qt::ArrowCursor);
 }
 
-TEST_F(Screens, VideoLiesOverTheShownScreensMediaBox) {
+TEST_F(EditScreen, VideoLiesOverTheShownScreensMediaBox) {
     main->updateAVView();
     auto placed = [this](QWidget* box) {
         return QRect(box->mapTo(main, QPoint(8, 8)), box->size() - QSize(16, 16));
@@ -153,7 +156,7 @@ TEST_F(Screens, VideoLiesOverTheShownScreensMediaBox) {
     EXPECT_EQ(main->menu_editMode_btn->imageName(), "menu_editMode");
 }
 
-TEST_F(Screens, OnlyTheRowActionMovesTheSelectionSoCommentsLandOnTheShownTag) {
+TEST_F(EditScreen, OnlyTheRowActionMovesTheSelectionSoCommentsLandOnTheShownTag) {
     openVideo("match.mp4");
     press("A0", 1);
     press("A13", 2); // PG: a letter for type-ahead
@@ -198,7 +201,7 @@ TEST_F(Screens, OnlyTheRowActionMovesTheSelectionSoCommentsLandOnTheShownTag) {
     EXPECT_EQ(table->selectedRow(), 0);
 }
 
-TEST_F(Screens, TheTagTableKeepsItsPlaceOnPressesAndRebuilds) {
+TEST_F(EditScreen, TheTagTableKeepsItsPlaceOnPressesAndRebuilds) {
     openVideo("match.mp4");
     for (int i = 0; i < 120; ++i)
         press(i % 3 ? "A0" : "B6", i);
@@ -222,7 +225,7 @@ TEST_F(Screens, TheTagTableKeepsItsPlaceOnPressesAndRebuilds) {
 // The open match is named in the title and in the proposed file names; the
 // list keeps the newest tag in sight while coding, unless the analyst reads
 // higher up.
-TEST_F(Screens, TheOpenMatchIsNamedAndTheListFollowsTheCoding) {
+TEST_F(EditScreen, TheOpenMatchIsNamedAndTheListFollowsTheCoding) {
     EXPECT_EQ(window->windowTitle(), "Rucktag");
     openVideo("2026-09-06_東京戦.mp4");
     EXPECT_EQ(window->windowTitle(), "2026-09-06_東京戦 — Rucktag");

@@ -68,16 +68,6 @@ struct Season {
     }
 };
 
-// Japanese comes through the input method: its committed text goes to the
-// widget with the focus.
-void typeJapanese(const char* text) {
-    QWidget* focus = QApplication::focusWidget();
-    ASSERT_NE(focus, nullptr);
-    QInputMethodEvent commit;
-    commit.setCommitString(QString::fromUtf8(text));
-    QApplication::sendEvent(focus, &commit);
-}
-
 QString countText(LibraryWindow* w) {
     return w->countLabel->text();
 }
@@ -313,13 +303,24 @@ void addLongMatch(const Season& season, LibraryWindow* w) {
         << countText(w).toStdString();
 }
 
-TEST_F(LibraryScreens, ADoubleClickedTagOfALongMatchIsInSightOnTheEditScreen) {
+// The time column shows a tag's whole range; a tag of a long match,
+// double-clicked, is in sight on the edit screen.
+TEST_F(LibraryScreens, ALongMatchsTagShowsItsRangeAndIsInSightOnTheEditScreen) {
     LibraryWindow* w = openLibrary();
     ASSERT_NE(w, nullptr);
     addLongMatch(season, w);
+    QAbstractItemModel* m = w->resultsView->model();
+    const int first = rowOf(w, "福岡", 3600);
+    ASSERT_GE(first, 0);
+    w->resultsView->scrollTo(m->index(first, 1));
+    EXPECT_EQ(m->data(m->index(first, 1)).toString(), "1:00:00–1:00:04");
+    // What the cell needs (the delegate's measure) is what it has.
+    const QAbstractItemView* view = w->resultsView; // where the measure is public
+    EXPECT_GE(w->resultsView->columnWidth(1), view->sizeHintForColumn(1));
+
     const int row = rowOf(w, "福岡", 3600 + 10 * 74);
     ASSERT_GE(row, 0);
-    w->resultsView->scrollTo(w->resultsView->model()->index(row, 0));
+    w->resultsView->scrollTo(m->index(row, 0));
     doubleClickRow(w->resultsView, row);
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
@@ -334,20 +335,6 @@ TEST_F(LibraryScreens, ADoubleClickedTagOfALongMatchIsInSightOnTheEditScreen) {
         edit->tagTableView->model()->index(edit->tagTableView->selectedRow(), 0));
     EXPECT_TRUE(edit->tagTableView->viewport()->rect().contains(cell))
         << cell.y() << " in " << edit->tagTableView->viewport()->height();
-}
-
-TEST_F(LibraryScreens, TheTimeColumnShowsWholeRanges) {
-    LibraryWindow* w = openLibrary();
-    ASSERT_NE(w, nullptr);
-    addLongMatch(season, w);
-    const int row = rowOf(w, "福岡", 3600);
-    ASSERT_GE(row, 0);
-    QAbstractItemModel* m = w->resultsView->model();
-    w->resultsView->scrollTo(m->index(row, 1));
-    EXPECT_EQ(m->data(m->index(row, 1)).toString(), "1:00:00–1:00:04");
-    // What the cell needs (the delegate's measure) is what it has.
-    const QAbstractItemView* view = w->resultsView;
-    EXPECT_GE(w->resultsView->columnWidth(1), view->sizeHintForColumn(1));
 }
 
 TEST_F(LibraryScreens, ASaveShowsInTheOpenSearchWithinTwoSeconds) {
@@ -369,13 +356,10 @@ TEST_F(LibraryScreens, ASaveShowsInTheOpenSearchWithinTwoSeconds) {
     ASSERT_EQ(edit->commentTextField->toPlainText(), "新しい");
     click("onCommentAdd");
     dialogs.answers = {1}; // 上書きしますか？ はい
-    QElapsedTimer t;
-    t.start();
     QTest::mouseClick(window->findChild<QAbstractButton*>("window_save"), Qt::LeftButton);
     ASSERT_FALSE(main->m_fSave);
     ASSERT_TRUE(QTest::qWaitFor([&] { return countText(w) == "1件"; }, 2000))
         << countText(w).toStdString();
-    EXPECT_LT(t.elapsed(), 2000);
     EXPECT_EQ(w->hitModel()->hits().front().comment, "新しい");
 
     // Another process changes the library (the command line indexes a session
@@ -387,10 +371,8 @@ TEST_F(LibraryScreens, ASaveShowsInTheOpenSearchWithinTwoSeconds) {
     other.start(RUCKTAG_APP, {"library", "scan", "--database", QString::fromStdString(database)});
     ASSERT_TRUE(other.waitForFinished(20000));
     ASSERT_EQ(other.exitCode(), 0) << other.readAllStandardError().toStdString();
-    t.start();
     ASSERT_TRUE(QTest::qWaitFor([&] { return countText(w) == "2件"; }, 2000))
         << countText(w).toStdString();
-    EXPECT_LT(t.elapsed(), 2000);
 }
 
 TEST_F(LibraryScreens, ALibraryThatCannotBeOpenedIsSaidInTheWindowAndSavingGoesOn) {
@@ -409,13 +391,17 @@ TEST_F(LibraryScreens, ALibraryThatCannotBeOpenedIsSaidInTheWindowAndSavingGoesO
     click("window_save");
     EXPECT_FALSE(main->m_fSave);
     EXPECT_TRUE(fs::exists(dir / "current.csv"));
+    main->library()->waitIdle(); // tried, and waiting
     EXPECT_EQ(main->library()->pendingSaves(), 1);
 
-    // Back: the waiting save goes in, and the status clears.
+    // Back: the waiting save goes in as the library opens, not at the next
+    // retry, and the status clears.
     fs::remove_all(database);
     main->library()->open();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return main->library()->isOpen(); }, 5000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return main->library()->pendingSaves() == 0; }, 10000));
+    main->library()->waitIdle(); // the opening
+    main->library()->waitIdle(); // what the opening queued
+    EXPECT_TRUE(main->library()->isOpen());
+    EXPECT_EQ(main->library()->pendingSaves(), 0);
     EXPECT_TRUE(window->libraryStatus()->text().isEmpty());
 }
 

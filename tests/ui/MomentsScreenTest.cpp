@@ -32,7 +32,10 @@ void stepSpin(QSpinBox* box, int steps) {
 
 } // namespace
 
-TEST_F(Screens, LeadAndLagAreRememberedBetweenRuns) {
+// The main view on the fake player, for the moments of the play screen.
+class Moments : public Screens {};
+
+TEST_F(Moments, LeadAndLagAreRememberedBetweenRuns) {
     QSettings("Rucktag", "Rucktag").clear();
     auto fresh = [] { return std::make_unique<MainWindow>(std::make_unique<FakePlayer>()); };
     {
@@ -62,7 +65,7 @@ TEST_F(Screens, LeadAndLagAreRememberedBetweenRuns) {
     QSettings("Rucktag", "Rucktag").clear();
 }
 
-TEST_F(Screens, SequencePlaysTheListedMomentsInTurn) {
+TEST_F(Moments, SequencePlaysTheListedMomentsInTurn) {
     QSettings("Rucktag", "Rucktag").clear();
     openVideo("a.mp4", 600);
     press("A12", 100); // トライ
@@ -113,7 +116,7 @@ TEST_F(Screens, SequencePlaysTheListedMomentsInTurn) {
     EXPECT_EQ(fake->seeks.back(), 292.0);
 }
 
-TEST_F(Screens, SequenceKeepsSlowPlayAndEndsOnOtherActions) {
+TEST_F(Moments, SequenceKeepsSlowPlayAndEndsOnOtherActions) {
     openVideo("a.mp4", 600);
     press("A0", 100);
     press("B0", 200);
@@ -172,7 +175,7 @@ TEST_F(Screens, SequenceKeepsSlowPlayAndEndsOnOtherActions) {
     }
 }
 
-TEST_F(Screens, HighlightOutputWritesOneFileOrOneFilePerMoment) {
+TEST_F(Moments, HighlightOutputWritesOneFileOrOneFilePerMoment) {
     openVideo("a.mp4", 10);
     press("A12", 3);
     press("B7", 8);
@@ -233,14 +236,6 @@ protected:
         click("menu_play_mode_button");
         stepSpin(play->momentLeadSpinBox, 1 - play->momentLeadSpinBox->value());
         stepSpin(play->momentLagSpinBox, 1 - play->momentLagSpinBox->value());
-    }
-    std::set<std::string> namesIn(const fs::path& folder) const {
-        std::set<std::string> names;
-        std::error_code ec;
-        for (auto e = fs::directory_iterator(folder, ec); !ec && e != fs::directory_iterator();
-             e.increment(ec))
-            names.insert(e->path().filename().string());
-        return names;
     }
     static inline const std::string kHeader = "Team, INDEX, 再生時刻, タグ内容, コメント\n";
 };
@@ -333,7 +328,7 @@ TEST_F(Highlights, PerMomentExportsClearLeftoversOfKilledOnes) {
                                      ".notes.txt.Ab12Zz", "001_A_トライ_0-00-03.mp4", "keep.txt"}));
 }
 
-TEST_F(Screens, ZeroLeadAndLagSayWhyNothingPlaysOrIsExported) {
+TEST_F(Moments, ZeroLeadAndLagSayWhyNothingPlaysOrIsExported) {
     openVideo("a.mp4", 600);
     click("menu_play_mode_button");
     click("onSequencePlay");

@@ -11,6 +11,9 @@
 #include "SubViewClass/EditableNSTextField.h"
 #include "support/ScreenFixture.h"
 
+// The main view on the fake player, for the Qt's own panels and menus.
+class QtLook : public Screens {};
+
 namespace {
 
 // Without Latin words: accelerators ("(&C)"), shortcuts and "CSV" aside.
@@ -57,7 +60,7 @@ void expectPanel(QFileDialog* panel, const QString& title) {
 
 } // namespace
 
-TEST_F(Screens, ATextFieldsMenuSpeaksJapanese) {
+TEST_F(QtLook, ATextFieldsMenuSpeaksJapanese) {
     EditableNSTextField* field = edit->teamA_header;
     const QPoint at = field->mapTo(window.get(), field->rect().center());
     QTest::mouseClick(window->windowHandle(), Qt::RightButton, {}, at);
@@ -75,7 +78,7 @@ TEST_F(Screens, ATextFieldsMenuSpeaksJapanese) {
     EXPECT_TRUE(texts.contains("コピー(&C)")) << texts.join(" | ").toStdString();
 }
 
-TEST_F(Screens, FilePanelsSpeakJapaneseAndOpenInTheVideosFolder) {
+TEST_F(QtLook, FilePanelsSpeakJapaneseAndOpenInTheVideosFolder) {
     setDialogProvider(nullptr); // Qt's panels, not the recording ones
     std::ofstream(dir / "CAM.MTS") << "x";
     std::ofstream(dir / "notes.txt") << "x";
@@ -149,7 +152,7 @@ int lightPixels(const QImage& shot, const QRect& area) {
 
 } // namespace
 
-TEST_F(Screens, TicksAndTheirBoxesAreLightOnTheDarkScreens) {
+TEST_F(QtLook, TicksAndTheirBoxesAreLightOnTheDarkScreens) {
     openVideo("match.mp4");
     press("A6", 30);
     press("B0", 40);

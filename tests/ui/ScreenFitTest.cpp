@@ -197,9 +197,8 @@ TEST_F(ScreenSizes, BothScreensFitEveryScreenWithAHandEditedSession) {
 // play screen: the window keeps its place and size, its × on the screen; the
 // 選手 matrix of the tally scrolls, the video and its time keep their room.
 TEST_F(ScreenSizes, TheAnalystsOwnWindowFitsEveryScreen) {
-    const auto folder = config / "rucktag" / "codewindows";
-    std::filesystem::create_directories(folder);
-    std::ofstream(folder / "analyst.json") << analystWindow();
+    std::filesystem::create_directories(windowFolder());
+    std::ofstream(windowFolder() / "analyst.json") << analystWindow();
     writeLabelledSession(dir / "match.csv");
     for (QScreen* screen : QGuiApplication::screens()) {
         SCOPED_TRACE(screen->name().toStdString());

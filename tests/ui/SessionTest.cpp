@@ -3,6 +3,7 @@
 #include <QPlainTextEdit>
 #include <csignal>
 #include <fstream>
+#include <gmock/gmock.h>
 #include <set>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -13,7 +14,12 @@
 #include "support/FileSizeLimit.h"
 #include "support/ScreenFixture.h"
 
-TEST_F(Screens, SaveWritesTheSessionBesideTheVideoAndAsksBeforeOverwriting) {
+using ::testing::HasSubstr;
+
+// The main view on the fake player, for the session file beside the video.
+class SessionFiles : public Screens {};
+
+TEST_F(SessionFiles, SaveWritesTheSessionBesideTheVideoAndAsksBeforeOverwriting) {
     openVideo("match.MTS");
     press("A0", 65.5);
     press("B12", 754.25);
@@ -52,7 +58,7 @@ TEST_F(Screens, SaveWritesTheSessionBesideTheVideoAndAsksBeforeOverwriting) {
     EXPECT_EQ(dialogs.shown.size(), shown);
 }
 
-TEST_F(Screens, AFailedWriteKeepsTheOldSessionAndTheUnsavedFlag) {
+TEST_F(SessionFiles, AFailedWriteKeepsTheOldSessionAndTheUnsavedFlag) {
     openVideo("match.mp4");
     press("A0", 1);
     click("window_save");
@@ -66,8 +72,7 @@ TEST_F(Screens, AFailedWriteKeepsTheOldSessionAndTheUnsavedFlag) {
     }
     EXPECT_EQ(dialogs.shown.back().title, "保存失敗");
     EXPECT_EQ(dialogs.shown.back().style, "error");
-    EXPECT_NE(dialogs.shown.back().message.find("File too large"), std::string::npos)
-        << dialogs.shown.back().message;
+    EXPECT_THAT(dialogs.shown.back().message, HasSubstr("File too large"));
     EXPECT_TRUE(main->m_fSave);
     EXPECT_EQ(slurp(dir / "match.csv"), before);
     EXPECT_EQ(filesIn(dir), 1);
@@ -82,7 +87,7 @@ TEST_F(Screens, AFailedWriteKeepsTheOldSessionAndTheUnsavedFlag) {
     EXPECT_EQ(main->tagDataModel.data.size(), 201u);
 }
 
-TEST_F(Screens, CloseAsksOnlyWithUnsavedTagsOfAnOpenVideoCancelKeepsNoQuits) {
+TEST_F(SessionFiles, CloseAsksOnlyWithUnsavedTagsOfAnOpenVideoCancelKeepsNoQuits) {
     main->m_fSave = true; // no video: quits without a question
     click("window_close");
     EXPECT_TRUE(dialogs.shown.empty());
@@ -101,7 +106,7 @@ TEST_F(Screens, CloseAsksOnlyWithUnsavedTagsOfAnOpenVideoCancelKeepsNoQuits) {
     EXPECT_FALSE(std::filesystem::exists(dir / "match.csv"));
 }
 
-TEST_F(Screens, ReopeningRestoresEveryTimeExactlyAndOtherVideosStartEmpty) {
+TEST_F(SessionFiles, ReopeningRestoresEveryTimeExactlyAndOtherVideosStartEmpty) {
     openVideo("a.mp4");
     const float times[] = {0.04f, 65.5f, 3599.999f, 1e-5f, 16777218.0f};
     for (float t : times)
@@ -127,7 +132,7 @@ TEST_F(Screens, ReopeningRestoresEveryTimeExactlyAndOtherVideosStartEmpty) {
         EXPECT_TRUE(seen.insert(t->index).second);
 }
 
-TEST_F(Screens, OpeningAnotherVideoWithUnsavedTagsAsksFirst) {
+TEST_F(SessionFiles, OpeningAnotherVideoWithUnsavedTagsAsksFirst) {
     openVideo("a.mp4");
     press("A0", 1);
     edit->mediaClipStart();
@@ -152,7 +157,7 @@ TEST_F(Screens, OpeningAnotherVideoWithUnsavedTagsAsksFirst) {
     EXPECT_FALSE(main->m_fSave);
 }
 
-TEST_F(Screens, AVideoThatCannotBeOpenedIsReported) {
+TEST_F(SessionFiles, AVideoThatCannotBeOpenedIsReported) {
     openVideo("a.mp4");
     press("A0", 1);
     click("window_save");
@@ -165,7 +170,7 @@ TEST_F(Screens, AVideoThatCannotBeOpenedIsReported) {
     EXPECT_TRUE(main->tagDataModel.data.empty());
 }
 
-TEST_F(Screens, CommentsAddDeleteAndAsk) {
+TEST_F(SessionFiles, CommentsAddDeleteAndAsk) {
     openVideo("a.mp4");
     for (int i = 0; i < 4; ++i)
         press("A0", static_cast<double>(10 - i));
@@ -206,7 +211,7 @@ TEST_F(Screens, CommentsAddDeleteAndAsk) {
         EXPECT_NE(t->comment, "lost");
 }
 
-TEST_F(Screens, CsvExportWritesTheListedRowsInOrder) {
+TEST_F(SessionFiles, CsvExportWritesTheListedRowsInOrder) {
     click("onTagCSVOutput");
     EXPECT_EQ(dialogs.shown.back().message, "出力するデータがありません。");
     EXPECT_TRUE(dialogs.panels.empty());
@@ -248,7 +253,7 @@ TEST_F(Screens, CsvExportWritesTheListedRowsInOrder) {
     EXPECT_EQ(slurp(dir / "plain.csv"), slurp(out));
 }
 
-TEST_F(Screens, PlayModeHasItsOwnOrderFilterAndSelection) {
+TEST_F(SessionFiles, PlayModeHasItsOwnOrderFilterAndSelection) {
     openVideo("a.mp4");
     press("A0", 30);
     press("B6", 10);
@@ -287,7 +292,7 @@ TEST_F(Screens, PlayModeHasItsOwnOrderFilterAndSelection) {
     EXPECT_TRUE(play->tagTableData.empty());
 }
 
-TEST_F(Screens, OpeningAVideoInPlayModeShowsItsTagsOnBothScreens) {
+TEST_F(SessionFiles, OpeningAVideoInPlayModeShowsItsTagsOnBothScreens) {
     std::ofstream(dir / "b.csv") << "Team, INDEX, 再生時刻, タグ内容, コメント\n"
                                     "A,1,0:00:05,モール,\"\",5\n"
                                     "B,2,0:00:06,キック,\"\",6\n";
@@ -324,66 +329,85 @@ TEST_F(Screens, OpeningAVideoInPlayModeShowsItsTagsOnBothScreens) {
               "Team, INDEX, 再生時刻, タグ内容, コメント\nB,1,0:00:06,キック,\"b\"\n");
 }
 
-TEST_F(Screens, APartlyReadableSessionIsReportedAndKeptBeforeTheFirstSave) {
-    const auto session = dir / "match.csv";
-    const std::string damaged = "Team, INDEX, 再生時刻, タグ内容, コメント\n"
-                                "A,1,0:00:01,ラック,\"\",1.0\n"
-                                "A,2,0:00:02,ラック\n"
-                                "B,3,0:00:03,DG,\"\",three\n"
-                                "B,4,0:00:04,PG,\"ok\",4.0\n";
-    { std::ofstream(session, std::ios::binary) << damaged; }
-    openVideo("match.mp4");
-    ASSERT_EQ(dialogs.shown.size(), 1u);
-    EXPECT_EQ(dialogs.shown[0].title, "エラー");
-    EXPECT_EQ(dialogs.shown[0].style, "error");
-    EXPECT_EQ(dialogs.shown[0].message,
-              "セッションファイルの一部を読み込めませんでした。\n" + session.string() +
-                  "\n3行目: 項目が足りないため、読み込みませんでした。\n"
-                  "4行目: 時刻を読み取れないため、0:00:00 としました。\n"
-                  "読み込めたタグ3件を表示しています。上書き保存のときは、元のファイルを別の名前で"
-                  "残してから保存します。");
-    // What could be read is shown.
-    EXPECT_EQ(names(edit->tagTableData), (std::vector<std::string>{"ラック", "DG", "PG"}));
+// A session with lines it cannot read: what could be read is shown, and the
+// file is kept under another name before the first save replaces it.
+TEST_F(SessionFiles, APartlyReadableSessionIsReportedAndKeptBeforeTheFirstSave) {
+    const std::string header = "Team, INDEX, 再生時刻, タグ内容, コメント\n";
+    struct Case {
+        const char* video;
+        std::string text, report;
+        std::vector<std::string> names;
+    } cases[] = {
+        {"short",
+         header + "A,1,0:00:01,ラック,\"\",1.0\nA,2,0:00:02,ラック\n"
+                  "B,3,0:00:03,DG,\"\",three\nB,4,0:00:04,PG,\"ok\",4.0\n",
+         "3行目: 項目が足りないため、読み込みませんでした。\n"
+         "4行目: 時刻を読み取れないため、0:00:00 としました。\n読み込めたタグ3件",
+         {"ラック", "DG", "PG"}},
+        // The second tag's comment lost its closing quote in an editor.
+        {"quote",
+         header + "A,1,0:00:01,ラック,\"\",1.0\nB,2,0:00:05,DG,\"good pass,5.25\n"
+                  "A,3,0:00:10,PG,\"\",10.5\nB,4,0:00:15,UE,\"nice\",15.75\n",
+         "3行目: 引用符（\"）が閉じられていないため、引用符も文字として読み込みました。\n"
+         "読み込めたタグ4件",
+         {"ラック", "DG", "PG", "UE"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.video);
+        const auto session = dir / (std::string(c.video) + ".csv");
+        { std::ofstream(session, std::ios::binary) << c.text; }
+        dialogs.shown.clear();
+        openVideo(std::string(c.video) + ".mp4");
+        ASSERT_EQ(dialogs.shown.size(), 1u);
+        EXPECT_EQ(dialogs.shown[0].title, "エラー");
+        EXPECT_EQ(dialogs.shown[0].style, "error");
+        EXPECT_EQ(dialogs.shown[0].message,
+                  "セッションファイルの一部を読み込めませんでした。\n" + session.string() + "\n" +
+                      c.report +
+                      "を表示しています。上書き保存のときは、元のファイルを別の名前で残してから"
+                      "保存します。");
+        EXPECT_EQ(names(edit->tagTableData), c.names);
+        const long before = filesIn(dir);
 
-    // Declining the overwrite keeps nothing and writes nothing.
-    press("A12", 10);
-    dialogs.answers = {0};
-    click("window_save");
-    EXPECT_EQ(filesIn(dir), 1);
-    EXPECT_EQ(slurp(session), damaged);
+        // Declining the overwrite keeps nothing and writes nothing.
+        press("A12", 10);
+        dialogs.answers = {0};
+        click("window_save");
+        EXPECT_EQ(filesIn(dir), before);
+        EXPECT_EQ(slurp(session), c.text);
 
-    dialogs.answers = {1};
-    click("window_save");
-    std::vector<std::filesystem::path> kept;
-    for (const auto& e : std::filesystem::directory_iterator(dir))
-        if (e.path() != session)
-            kept.push_back(e.path());
-    ASSERT_EQ(kept.size(), 1u);
-    EXPECT_EQ(kept[0].filename().string().rfind("match.csv.damaged-", 0), 0u);
-    EXPECT_EQ(slurp(kept[0]), damaged);
-    EXPECT_EQ(dialogs.shown.back().style, "success");
-    EXPECT_EQ(
-        dialogs.shown.back().message,
-        "タグ情報が保存されました。\n読み込めなかった元のファイルは次の名前で残しています。\n" +
-            kept[0].string());
-    EXPECT_EQ(TagFileManager::loadCSVFile(session).size(), 4u);
-    EXPECT_FALSE(main->m_fSave);
+        dialogs.answers = {1};
+        click("window_save");
+        std::vector<std::filesystem::path> kept;
+        for (const auto& e : std::filesystem::directory_iterator(dir))
+            if (e.path().filename().string().starts_with(std::string(c.video) + ".csv.damaged-"))
+                kept.push_back(e.path());
+        ASSERT_EQ(kept.size(), 1u);
+        EXPECT_EQ(slurp(kept[0]), c.text);
+        EXPECT_EQ(dialogs.shown.back().style, "success");
+        EXPECT_EQ(dialogs.shown.back().message,
+                  "タグ情報が保存されました。\n読み込めなかった元のファイルは次の名前で残して"
+                  "います。\n" +
+                      kept[0].string());
+        EXPECT_EQ(TagFileManager::loadCSVFile(session).size(), c.names.size() + 1);
+        EXPECT_FALSE(main->m_fSave);
 
-    // The saved file is whole: the next save replaces it without another copy.
-    press("B0", 20);
-    dialogs.answers = {1};
-    click("window_save");
-    EXPECT_EQ(dialogs.shown.back().message, "タグ情報が保存されました。");
-    EXPECT_EQ(filesIn(dir), 2);
+        // The saved file is whole: the next save replaces it without another copy.
+        press("B0", 20);
+        dialogs.answers = {1};
+        click("window_save");
+        EXPECT_EQ(dialogs.shown.back().message, "タグ情報が保存されました。");
+        EXPECT_EQ(filesIn(dir), before + 1);
 
-    // Reopened, it reads without a word.
-    const size_t shown = dialogs.shown.size();
-    openVideo("match.mp4");
-    EXPECT_EQ(dialogs.shown.size(), shown);
-    EXPECT_EQ(main->tagDataModel.data.size(), 5u);
+        // Reopened, it reads without a word.
+        const size_t shown = dialogs.shown.size();
+        openVideo(std::string(c.video) + ".mp4");
+        EXPECT_EQ(dialogs.shown.size(), shown);
+        EXPECT_EQ(main->tagDataModel.data.size(), c.names.size() + 2);
+    }
 }
 
-TEST_F(Screens, CsvExportsNeverReplaceTheSessionFile) {
+TEST_F(SessionFiles, CsvExportsNeverReplaceTheSessionFile) {
     openVideo("match.mp4");
     press("A0", 1.5);
     press("B12", 5.25);
@@ -407,81 +431,54 @@ TEST_F(Screens, CsvExportsNeverReplaceTheSessionFile) {
     EXPECT_EQ(filesIn(dir), 1);
 }
 
-TEST_F(Screens, AnUnclosedQuoteIsReportedByLineAndSwallowsNoTag) {
-    // The second tag's comment lost its closing quote in an editor.
-    const auto session = dir / "match.csv";
-    const std::string edited = "Team, INDEX, 再生時刻, タグ内容, コメント\n"
-                               "A,1,0:00:01,ラック,\"\",1.0\n"
-                               "B,2,0:00:05,DG,\"good pass,5.25\n"
-                               "A,3,0:00:10,PG,\"\",10.5\n"
-                               "B,4,0:00:15,UE,\"nice\",15.75\n";
-    { std::ofstream(session, std::ios::binary) << edited; }
-    dialogs.paths = {(dir / "match.mp4").string()};
-    click("mediaOpen_edit");
-    ASSERT_EQ(dialogs.shown.size(), 1u);
-    EXPECT_EQ(dialogs.shown[0].message,
-              "セッションファイルの一部を読み込めませんでした。\n" + session.string() +
-                  "\n3行目: 引用符（\"）が閉じられていないため、引用符も文字として読み込みました。"
-                  "\n読み込めたタグ4件を表示しています。上書き保存のときは、元のファイルを別の名前"
-                  "で残してから保存します。");
-    EXPECT_EQ(names(edit->tagTableData), (std::vector<std::string>{"ラック", "DG", "PG", "UE"}));
-    EXPECT_EQ(edit->tagTableData[1]->time_val, 5.25f);
-
-    // The first save keeps the edited file beside the new one.
-    dialogs.answers = {1};
-    click("window_save");
-    EXPECT_EQ(dialogs.shown.back().style, "success");
-    EXPECT_EQ(filesIn(dir), 2);
-    EXPECT_EQ(TagFileManager::loadCSVFile(session).size(), 4u);
-}
-
-TEST_F(Screens, AFolderInPlaceOfTheSessionIsReportedAndLeftAlone) {
-    std::filesystem::create_directories(dir / "match.csv");
-    click("menu_play_mode_button");
-    openVideo("match.mp4");
-    ASSERT_EQ(dialogs.shown.size(), 1u);
-    EXPECT_EQ(dialogs.shown[0].title, "エラー");
-    EXPECT_EQ(dialogs.shown[0].style, "error");
-    EXPECT_EQ(dialogs.shown[0].message,
-              "セッションファイルを読み込めませんでした。\n" + (dir / "match.csv").string() +
-                  "\n同じ名前のフォルダーがあります。保存するには、このフォルダーの名前を変えてく"
-                  "ださい。");
-    EXPECT_TRUE(play->tagTableData.empty());
-
-    click("menu_edit_mode_button");
-    press("A0", 1);
-    dialogs.answers = {1};
-    click("window_save");
-    EXPECT_EQ(dialogs.shown.back().title, "保存失敗");
-    EXPECT_TRUE(main->m_fSave);
-    EXPECT_TRUE(std::filesystem::is_directory(dir / "match.csv"));
-    EXPECT_EQ(filesIn(dir), 1);
-}
-
-TEST_F(Screens, AFifoInPlaceOfTheSessionIsReportedAndLeftAlone) {
+// What stands where the session file goes is told on opening and never
+// replaced by a save, on either screen.
+TEST_F(SessionFiles, AFolderOrFifoInPlaceOfTheSessionIsReportedAndLeftAlone) {
     // Reading a FIFO waits for a writer that never comes.
     const Deadline deadline(30, "a FIFO in place of the session file");
-    const auto session = dir / "match.csv";
-    ASSERT_EQ(::mkfifo(session.c_str(), 0644), 0);
-    dialogs.paths = {(dir / "match.mp4").string()};
-    click("mediaOpen_edit");
-    ASSERT_EQ(dialogs.shown.size(), 1u);
-    EXPECT_EQ(dialogs.shown[0].style, "error");
-    EXPECT_EQ(dialogs.shown[0].message,
-              "セッションファイルを読み込めませんでした。\n" + session.string() +
-                  "\n通常のファイルではありません（名前付きパイプやデバイスなど）。保存するには、"
-                  "これの名前を変えるか取り除いてください。");
-    EXPECT_TRUE(edit->tagTableData.empty());
+    struct Case {
+        const char *name, *screen;
+        std::string opened, saved;
+    };
+    const Case cases[] = {
+        {"folder", "play",
+         "\n同じ名前のフォルダーがあります。保存するには、このフォルダーの名前を変えてください。",
+         ""},
+        {"fifo", "edit",
+         "\n通常のファイルではありません（名前付きパイプやデバイスなど）。保存するには、これの名"
+         "前を変えるか取り除いてください。",
+         "セッションファイルの場所に通常のファイルではないもの（名前付きパイプやデバイスなど）が"
+         "あるため、保存しませんでした。\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto session = dir / (std::string(c.name) + ".csv");
+        const bool fifo = c.name == std::string("fifo");
+        ASSERT_TRUE(fifo ? ::mkfifo(session.c_str(), 0644) == 0
+                         : std::filesystem::create_directories(session));
+        crashAndRestart();
+        click(("menu_" + std::string(c.screen) + "_mode_button").c_str());
+        dialogs.shown.clear();
+        dialogs.paths = {(dir / (std::string(c.name) + ".mp4")).string()};
+        click(("mediaOpen_" + std::string(c.screen)).c_str());
+        ASSERT_EQ(dialogs.shown.size(), 1u);
+        EXPECT_EQ(dialogs.shown[0].title, "エラー");
+        EXPECT_EQ(dialogs.shown[0].style, "error");
+        EXPECT_EQ(dialogs.shown[0].message,
+                  "セッションファイルを読み込めませんでした。\n" + session.string() + c.opened);
+        EXPECT_TRUE(play->tagTableData.empty() && edit->tagTableData.empty());
 
-    press("A0", 1);
-    dialogs.answers = {1};
-    click("window_save");
-    EXPECT_EQ(dialogs.shown.back().title, "保存失敗");
-    EXPECT_EQ(dialogs.shown.back().message,
-              "セッションファイルの場所に通常のファイルではないもの（名前付きパイプやデバイスな"
-              "ど）があるため、保存しませんでした。\n" +
-                  session.string());
-    EXPECT_TRUE(main->m_fSave);
-    EXPECT_TRUE(std::filesystem::is_fifo(std::filesystem::symlink_status(session)));
-    EXPECT_EQ(filesIn(dir), 1);
+        click("menu_edit_mode_button");
+        press("A0", 1);
+        dialogs.answers = {1};
+        click("window_save");
+        EXPECT_EQ(dialogs.shown.back().title, "保存失敗");
+        if (fifo) {
+            EXPECT_EQ(dialogs.shown.back().message, c.saved + session.string());
+        }
+        EXPECT_TRUE(main->m_fSave);
+        EXPECT_EQ(std::filesystem::symlink_status(session).type(),
+                  fifo ? std::filesystem::file_type::fifo : std::filesystem::file_type::directory);
+        EXPECT_EQ(filesIn(dir), fifo ? 2 : 1); // nothing written beside it
+    }
 }

@@ -7,13 +7,22 @@
 #include <QToolTip>
 #include <cmath>
 #include <fstream>
+#include <gmock/gmock.h>
 #include <set>
-#include <sstream>
 
 #include "review/TagTally.h"
 #include "support/ScreenFixture.h"
 #include "tags/TallyTableModel.h"
 #include "timeline/TagTimeline.h"
+
+using ::testing::HasSubstr;
+
+// The main view on the fake player, for the tag strip and the tally.
+class Timeline : public Screens {
+protected:
+    TagTimeline* denseMatchOnThePlayScreen();
+};
+class Tally : public Screens {};
 
 namespace {
 
@@ -65,7 +74,7 @@ int rowOf(const std::vector<std::shared_ptr<TagRowData>>& rows, int64_t index) {
 
 } // namespace
 
-TEST_F(Screens, TimelineDrawsEachListedTagAtItsTimeInItsButtonsColour) {
+TEST_F(Timeline, TimelineDrawsEachListedTagAtItsTimeInItsButtonsColour) {
     TagTimeline* strip = edit->tagTimeline;
     ASSERT_EQ(strip, window->findChild<TagTimeline*>("EditTagTimeline"));
     ASSERT_EQ(play->tagTimeline, window->findChild<TagTimeline*>("PlayTagTimeline"));
@@ -105,7 +114,7 @@ TEST_F(Screens, TimelineDrawsEachListedTagAtItsTimeInItsButtonsColour) {
     EXPECT_EQ(pixel(strip, strip->pointOf(150, true)), groupColour(6));
 }
 
-TEST_F(Screens, TimelineZoomsAroundThePointerPansAndShowsTheWholeMatchAgain) {
+TEST_F(Timeline, TimelineZoomsAroundThePointerPansAndShowsTheWholeMatchAgain) {
     // The edges the wheel does not reach below: videos under 10 s, panning past the end.
     using V = TimelineView;
     EXPECT_EQ(TagTimeline::zoomedAround({0, 6}, 6, 3, 0.5), (V{0, 6}));
@@ -165,7 +174,7 @@ TEST_F(Screens, TimelineZoomsAroundThePointerPansAndShowsTheWholeMatchAgain) {
 
 // A click on a mark does what a click on its row does, on both screens, and
 // the row is selected where the list stands.
-TEST_F(Screens, ClickingAMarkChoosesItsTagAsClickingItsRowDoes) {
+TEST_F(Timeline, ClickingAMarkChoosesItsTagAsClickingItsRowDoes) {
     openVideo("a.mp4", 1200);
     for (int i = 0; i < 60; ++i)
         press(i % 2 ? "B6" : "A0", 10.6 + i * 18);
@@ -230,8 +239,6 @@ TEST_F(Screens, ClickingAMarkChoosesItsTagAsClickingItsRowDoes) {
 
 namespace {
 
-// A 90-minute match with 200 tags, one every 27 s, teams in turn: on the
-// strip a mark every four or five pixels.
 constexpr double kMatch = 5400.0;
 double denseTime(int i) {
     return 13.5 + 27.0 * i;
@@ -239,14 +246,20 @@ double denseTime(int i) {
 
 } // namespace
 
-// A click chooses a mark only on its pixels; elsewhere it moves the video
-// exactly there and leaves it paused or playing as it was.
-TEST_F(Screens, AClickBesideAMarkSeeksThereAndKeepsPlayingOrPaused) {
+// A 90-minute match with 200 tags, one every 27 s, teams in turn: on the
+// strip a mark every four or five pixels.
+TagTimeline* Timeline::denseMatchOnThePlayScreen() {
     openVideo("a.mp4", kMatch);
     for (int i = 0; i < 200; ++i)
         press(i % 2 ? "B6" : "A0", denseTime(i));
     click("menu_play_mode_button");
-    TagTimeline* strip = play->tagTimeline;
+    return play->tagTimeline;
+}
+
+// A click chooses a mark only on its pixels; elsewhere it moves the video
+// exactly there and leaves it paused or playing as it was.
+TEST_F(Timeline, AClickBesideAMarkSeeksThereAndKeepsPlayingOrPaused) {
+    TagTimeline* strip = denseMatchOnThePlayScreen();
     const int w = strip->width();
     auto timeOf = [&](int x) { return kMatch * x / w; };
     // Team A's mark at 45:13.5; the next of team A is 54 s (some 8 px) later.
@@ -291,12 +304,8 @@ TEST_F(Screens, AClickBesideAMarkSeeksThereAndKeepsPlayingOrPaused) {
 
 // A drag scrubs wherever it starts: key frame seeks follow the pointer, one
 // at a time, and an exact seek ends it.
-TEST_F(Screens, DraggingScrubsFromAnywhereWithOneSeekPending) {
-    openVideo("a.mp4", kMatch);
-    for (int i = 0; i < 200; ++i)
-        press(i % 2 ? "B6" : "A0", denseTime(i));
-    click("menu_play_mode_button");
-    TagTimeline* strip = play->tagTimeline;
+TEST_F(Timeline, DraggingScrubsFromAnywhereWithOneSeekPending) {
+    TagTimeline* strip = denseMatchOnThePlayScreen();
     const int w = strip->width();
     auto timeOf = [&](int x) { return kMatch * x / w; };
     const int64_t chosen = play->tagTableSelectedRowIndex;
@@ -347,7 +356,7 @@ TEST_F(Screens, DraggingScrubsFromAnywhereWithOneSeekPending) {
     EXPECT_EQ(fake->seeks.back(), kMatch);
 }
 
-TEST_F(Screens, HoveringAMarkTellsItsTagsAndNearMarksAreListedTogether) {
+TEST_F(Timeline, HoveringAMarkTellsItsTagsAndNearMarksAreListedTogether) {
     openVideo("a.mp4", 5400);
     press("A6", 150);
     press("A12", 150.4f); // less than a pixel later at this length
@@ -365,7 +374,7 @@ TEST_F(Screens, HoveringAMarkTellsItsTagsAndNearMarksAreListedTogether) {
     EXPECT_EQ(hoverText(strip, QPoint(strip->width() / 2, 4)), "");
 }
 
-TEST_F(Screens, TimelineShowsOnlyWhatTheFilterAndTeamBoxesList) {
+TEST_F(Timeline, TimelineShowsOnlyWhatTheFilterAndTeamBoxesList) {
     openVideo("a.mp4", 600);
     press("A6", 100);
     press("A0", 200);
@@ -388,7 +397,7 @@ TEST_F(Screens, TimelineShowsOnlyWhatTheFilterAndTeamBoxesList) {
 }
 
 // Where the keys then go on each screen is FocusedKeysTest's matter.
-TEST_F(Screens, AClickOnTheTimelineLeavesTheKeyboardWhereItWas) {
+TEST_F(Timeline, AClickOnTheTimelineLeavesTheKeyboardWhereItWas) {
     openVideo("a.mp4", 600);
     press("A0", 30);
     for (TagTableScreen* screen : std::initializer_list<TagTableScreen*>{edit, play}) {
@@ -404,7 +413,7 @@ TEST_F(Screens, AClickOnTheTimelineLeavesTheKeyboardWhereItWas) {
     EXPECT_EQ(fake->currentRate, 1.0f);
 }
 
-TEST_F(Screens, PositionLineFollowsPlaybackBetweenTheSecondlyUpdates) {
+TEST_F(Timeline, PositionLineFollowsPlaybackBetweenTheSecondlyUpdates) {
     openVideo("a.mp4", 600);
     TagTimeline* strip = edit->tagTimeline;
     fake->currentRate = 1.0f;
@@ -463,7 +472,7 @@ bool inked(TagTimeline* strip, int tick) {
 
 } // namespace
 
-TEST_F(Screens, AZoomedStripShowsATimeScaleAndPagesToThePlayingPosition) {
+TEST_F(Timeline, AZoomedStripShowsATimeScaleAndPagesToThePlayingPosition) {
     openVideo("a.mp4", 5400);
     TagTimeline* strip = edit->tagTimeline;
     const int w = strip->width();
@@ -549,7 +558,7 @@ TallyCounts countsIn(QTableView* view, const QString& name) {
 
 } // namespace
 
-TEST_F(Screens, TallyCountsTheTeamsTheBoxesLetThroughWhateverTheNameFilter) {
+TEST_F(Tally, TallyCountsTheTeamsTheBoxesLetThroughWhateverTheNameFilter) {
     openVideo("a.mp4", 600);
     for (auto [id, t] : {std::pair{"A6", 10},
                          {"B6", 20},
@@ -590,7 +599,7 @@ TEST_F(Screens, TallyCountsTheTeamsTheBoxesLetThroughWhateverTheNameFilter) {
     EXPECT_EQ(countsIn(tally, "スクラム"), (TallyCounts{3, 0, 3}));
 }
 
-TEST_F(Screens, ClickingACountListsThatTagOfThatTeam) {
+TEST_F(Tally, ClickingACountListsThatTagOfThatTeam) {
     openVideo("a.mp4", 600);
     for (auto [id, t] : {std::pair{"A6", 10}, {"B6", 20}, {"A6", 30}, {"B0", 40}})
         press(id, t);
@@ -625,7 +634,7 @@ TEST_F(Screens, ClickingACountListsThatTagOfThatTeam) {
     EXPECT_EQ(play->tagFilterCombo->currentText(), "ラック");
 }
 
-TEST_F(Screens, TallyExportWritesTheShownCountsAsCsv) {
+TEST_F(Tally, TallyExportWritesTheShownCountsAsCsv) {
     openVideo("a.mp4", 600);
     click("menu_play_mode_button");
     click("onTallyCSVOutput");
@@ -660,11 +669,8 @@ TEST_F(Screens, TallyExportWritesTheShownCountsAsCsv) {
     QTest::mouseClick(play->teamA_checkBox, Qt::LeftButton);
     dialogs.paths = {(dir / "b.csv").string()};
     click("onTallyCSVOutput");
-    std::ifstream in(dir / "b.csv");
-    std::stringstream text;
-    text << in.rdbuf();
-    EXPECT_NE(text.str().find("\nスクラム,0,1,1\n"), std::string::npos) << text.str();
-    EXPECT_NE(text.str().find("\nPG,0,0,0\n"), std::string::npos);
+    EXPECT_THAT(slurp(dir / "b.csv"), HasSubstr("\nスクラム,0,1,1\n"));
+    EXPECT_THAT(slurp(dir / "b.csv"), HasSubstr("\nPG,0,0,0\n"));
 
     dialogs.paths = {(dir / "missing" / "x.csv").string()};
     click("onTallyCSVOutput");

@@ -1,8 +1,11 @@
 #include <QPlainTextEdit>
 #include <fstream>
+#include <gmock/gmock.h>
 
 #include "journal/TagJournal.h"
 #include "support/ScreenFixture.h"
+
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -246,7 +249,7 @@ TEST_F(Journaled, ASessionFileChangedSinceIsToldAndTheJournalsStoreRestored) {
     dialogs.answers.push_back(kRestore);
     openVideo("m.mp4");
     ASSERT_EQ(dialogs.shown.size(), 1u);
-    EXPECT_NE(dialogs.shown[0].message.find("セッションファイルは"), std::string::npos);
+    EXPECT_THAT(dialogs.shown[0].message, HasSubstr("セッションファイルは"));
     EXPECT_EQ(tags(main->tagDataModel.data), before);
 }
 
@@ -294,7 +297,7 @@ TEST_F(Journaled, AJournalDamagedInTheMiddleRestoresTheRestAndSaysSo) {
     dialogs.answers.push_back(kRestore);
     openVideo("m.mp4");
     ASSERT_EQ(dialogs.shown.size(), 1u);
-    EXPECT_NE(dialogs.shown[0].message.find("壊れた箇所"), std::string::npos);
+    EXPECT_THAT(dialogs.shown[0].message, HasSubstr("壊れた箇所"));
     const auto restored = names(main->tagDataModel.data);
     ASSERT_GE(restored.size(), 8u); // at most the changes the garbage covers
     EXPECT_LT(restored.size(), 10u);
