@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "player/Player.h"
+#include "workspace/Workspace.h"
 
 class MpvPlayer;
 
@@ -62,7 +63,7 @@ public:
     void periodicTimeUpdate(double seconds);
 
     bool timeObserverToken = false;
-    bool playSlowMode = false;
+    SlowPlayMode playSlowMode;
     QTimer timer; // the pending restart of seek(_:delay:)
     std::function<void(const std::string& path)> callBack;
 

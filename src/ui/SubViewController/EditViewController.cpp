@@ -24,6 +24,7 @@
 #include "import/TagImport.h"
 #include "player/Player.h"
 #include "tags/TableModels.h"
+#include "workspace/Workspace.h"
 
 namespace {
 
@@ -48,7 +49,7 @@ EditViewController::EditViewController(MainViewController* parent, QWidget* cont
               Player* player = currentPlayer();
               return player ? player->currentTime() : 0.0;
           },
-          nullptr)),
+          workspace(), nullptr)),
       teamA_header(codePanel->teamA_header), teamB_header(codePanel->teamB_header),
       UEImageButtonA(codePanel->UEImageButtonA), UEImageButtonB(codePanel->UEImageButtonB),
       import_(new TagImport(this)) {
@@ -80,7 +81,8 @@ EditViewController::EditViewController(MainViewController* parent, QWidget* cont
     }
     viewDidLoad();
     // The table and filter exist now: they follow the window chosen above.
-    followCodeWindow(codeWindow());
+    onCodeWindowChosen();
+    followChosenWindow();
 }
 
 QWidget* EditViewController::makeTagListPanel() {
@@ -335,11 +337,8 @@ void EditViewController::showChosenLabels() {
 }
 
 void EditViewController::onCodeWindowChosen() {
-    // Both screens list, colour and count by it (once they are built).
-    if (tagTableView)
-        followCodeWindow(codeWindow());
-    if (myParent && myParent->playViewController)
-        myParent->playViewController->followCodeWindow(codeWindow());
+    // Both screens list, colour and count by it.
+    workspace()->setCodeWindow(codeWindow());
 }
 
 void EditViewController::tagListChanged() {

@@ -7,7 +7,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QSettings>
 #include <QTimer>
 #include <QToolTip>
 #include <QVBoxLayout>
@@ -23,6 +22,7 @@
 #include "codewindow/CodeWindowFile.h"
 #include "coding/CodeWindowEditor.h"
 #include "text/UnicodeText.h"
+#include "workspace/Workspace.h"
 
 namespace {
 
@@ -32,7 +32,6 @@ namespace {
 const std::vector<std::vector<int>> kButtonRows = {{0, 1, 2},   {3, 4},       {5, 6, 7},   {8},
                                                    {9, 10, 11}, {12, 13, 14}, {15, 16, 17}};
 
-const char* const kWindowSetting = "codeWindow";
 // Lines of the start-up notice about window files.
 constexpr size_t kProblemsShown = 8;
 constexpr size_t kProblemBytes = 300;
@@ -45,8 +44,8 @@ int columnsFor(size_t codes) {
 
 } // namespace
 
-CodePanel::CodePanel(std::function<double()> clock, QWidget* parent)
-    : QWidget(parent), clock_(std::move(clock)) {
+CodePanel::CodePanel(std::function<double()> clock, Workspace* workspace, QWidget* parent)
+    : QWidget(parent), clock_(std::move(clock)), workspace_(workspace) {
     auto* panel = this;
     auto* l = new QVBoxLayout(panel);
     l->setContentsMargins(0, 0, 0, 0);
@@ -92,8 +91,7 @@ CodePanel::CodePanel(std::function<double()> clock, QWidget* parent)
     l->addWidget(codeScroll, 1);
     connect(codeWindowPopUp, &QComboBox::activated, this, [this](int which) {
         chooseCodeWindow(which);
-        QSettings("Rucktag", "Rucktag")
-            .setValue(kWindowSetting, QString::fromStdString(codeWindow().name));
+        workspace_->rememberCodeWindow(QString::fromStdString(codeWindow().name));
     });
     loadCodeWindows();
 }
@@ -126,10 +124,9 @@ void CodePanel::loadCodeWindows(const std::string& choose) {
     codeWindowPopUp->clear();
     for (const CodeWindow& w : windows_)
         codeWindowPopUp->addItem(QString::fromStdString(w.name));
-    QSettings settings("Rucktag", "Rucktag");
     if (!choose.empty())
-        settings.setValue(kWindowSetting, QString::fromStdString(choose));
-    const QString wanted = settings.value(kWindowSetting).toString();
+        workspace_->rememberCodeWindow(QString::fromStdString(choose));
+    const QString wanted = workspace_->rememberedCodeWindow();
     chooseCodeWindow(std::max(0, codeWindowPopUp->findText(wanted)));
     // Said once a run; the editor reports its own files.
     if (list.problems.empty() || std::exchange(windowProblemsShown_, true))

@@ -20,11 +20,14 @@ class TagButton;
 // the two teams' headers and tag buttons of the chosen window, its label
 // buttons (their keys are the key map's, keys/KeyMap). The tags themselves are the
 // screen's: a press is told, never recorded here.
+class Workspace;
+
 class CodePanel : public QWidget {
     Q_OBJECT
 public:
-    // `clock`: the video's time, for the window's recording rules.
-    CodePanel(std::function<double()> clock, QWidget* parent);
+    // `clock`: the video's time, for the window's recording rules;
+    // `workspace` remembers the window chosen.
+    CodePanel(std::function<double()> clock, Workspace* workspace, QWidget* parent);
 
     // The code windows offered (標準 first); choosing one rebuilds the buttons.
     QComboBox* codeWindowPopUp = nullptr;
@@ -74,6 +77,7 @@ private:
     void buildLabelPanel();
 
     std::function<double()> clock_;
+    Workspace* workspace_;
     std::vector<CodeWindow> windows_;
     std::vector<std::filesystem::path> windowFiles_; // of each window; empty for 標準
     bool windowProblemsShown_ = false;

@@ -18,6 +18,7 @@
 #include "keys/KeyEvents.h"
 #include "player/Player.h"
 #include "review/MomentSequence.h"
+#include "workspace/Workspace.h"
 
 namespace {
 
@@ -74,9 +75,9 @@ bool within(const QWidget* outer, const QWidget* w) {
 } // namespace
 
 KeyRouter::KeyRouter(MainViewController* main) : QObject(main), main_(main) {
-    map_.setCodeWindow(main->editViewController->codeWindow());
-    connect(main->editViewController->codePanel, &CodePanel::windowChosen, this,
-            [this] { map_.setCodeWindow(main_->editViewController->codeWindow()); });
+    map_.setCodeWindow(main->workspace->codeWindow());
+    connect(main->workspace, &Workspace::codeWindowChanged, this,
+            [this] { map_.setCodeWindow(main_->workspace->codeWindow()); });
     typingHint_ = new QLabel(TYPING_HINT, main);
     typingHint_->setObjectName("typingHint");
     typingHint_->setStyleSheet(Style::typingHint());
@@ -101,9 +102,7 @@ bool KeyRouter::keepsKey(const QWidget* w, const QKeyEvent& event) {
 }
 
 bool KeyRouter::editShown() const {
-    // Shown in its window, whether or not the window is on the screen.
-    const QWidget* edit = main_->editViewController;
-    return edit->isVisibleTo(edit->window());
+    return main_->isEditShown();
 }
 
 bool KeyRouter::isSequenceKey(const QWidget* w, const QKeyEvent& event) const {

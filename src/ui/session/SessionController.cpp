@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 #include "SubModuleClass/TagFileManager.h"
 #include "SubViewClass/CustomAlert.h"
@@ -26,12 +27,37 @@ SessionController::SessionController(TagDataModel& store, bool& unsaved, QObject
 
 void SessionController::setView(MediaPlayerView* view) {
     view_ = view;
+    view->beforeOpen = [this](const std::string&) {
+        // Given up when asked: the sequence's next video replaces them.
+        return std::exchange(leaveAsked_, false) || mayReplaceVideo();
+    };
+}
+
+bool SessionController::mayLeaveVideo() {
+    leaveAsked_ = mayReplaceVideo();
+    return leaveAsked_;
 }
 
 std::string SessionController::sessionPath() const {
     if (!view_ || !view_->player() || !view_->player()->hasCurrentItem())
         return {};
     return TagFileManager::sessionFilePath(view_->player()->currentPath());
+}
+
+bool SessionController::isOpenVideo(const std::string& video) const {
+    const Player* player = view_ ? view_->player() : nullptr;
+    if (!player || !player->hasCurrentItem())
+        return false;
+    std::error_code ec;
+    return player->currentPath() == video ||
+           std::filesystem::equivalent(player->currentPath(), video, ec);
+}
+
+QString SessionController::matchName() const {
+    const Player* player = view_ ? view_->player() : nullptr;
+    if (!player || !player->hasCurrentItem())
+        return {};
+    return QString::fromStdString(std::filesystem::path(player->currentPath()).stem().string());
 }
 
 bool SessionController::save() {
@@ -202,6 +228,7 @@ bool SessionController::mayChangeTags() {
 }
 
 void SessionController::perform(TagEdit edit, StoreChange::Kind kind) {
+    leaveAsked_ = false;
     const TagEdit& done = history.perform(store_, std::move(edit));
     journal.changed(done, store_);
     unsaved_ = true;
@@ -210,10 +237,12 @@ void SessionController::perform(TagEdit edit, StoreChange::Kind kind) {
 }
 
 bool SessionController::undo() {
+    leaveAsked_ = false;
     return afterHistoryStep(history.undo(store_));
 }
 
 bool SessionController::redo() {
+    leaveAsked_ = false;
     return afterHistoryStep(history.redo(store_));
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 #include <QTimer>
 #include <memory>
 #include <string>
@@ -43,12 +44,24 @@ public:
 
     // The session file beside the open video, or empty without one.
     std::string sessionPath() const;
+    // Whether `video` is the one open now.
+    bool isOpenVideo(const std::string& video) const;
+    // The open match's name (its video's file name without the extension);
+    // empty without a video.
+    QString matchName() const;
     // The save flow; true when the tags were written.
     bool save();
     // Asked before the application quits; false keeps it open.
     bool mayClose();
     // Asked before another video replaces the open one; false keeps it.
     bool mayReplaceVideo();
+    // Asks about the unsaved tags once for several videos about to be opened
+    // one after another (a sequence across matches): true lets the next
+    // opening go without asking again, until a tag changes.
+    bool mayLeaveVideo();
+    // The answer given to mayLeaveVideo no longer holds (the sequence ended
+    // before its next video): the next opening asks as usual.
+    void forgetLeaveAnswer() { leaveAsked_ = false; }
     // A video was opened: its session file is loaded (and a journal left by
     // an earlier run offered) and the store replaced.
     void videoOpened();
@@ -101,5 +114,6 @@ private:
     std::string openNote_;           // likewise, about the journal of the video
     SessionStamp loadedSession_;     // the session file as loaded or last saved
     bool viewOnly_ = false;          // another process records this video
+    bool leaveAsked_ = false;        // mayLeaveVideo answered; no tag changed since
     QTimer journalCheck_;
 };

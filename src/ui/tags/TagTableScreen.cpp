@@ -11,7 +11,6 @@
 #include <QIcon>
 #include <QPointer>
 #include <QScrollBar>
-#include <QSpinBox>
 #include <QVBoxLayout>
 #include <array>
 #include <unordered_set>
@@ -25,13 +24,13 @@
 #include "SubViewClass/EditableNSTextField.h"
 #include "SubViewClass/MediaPlayerView.h"
 #include "SubViewClass/Style.h"
-#include "SubViewController/EditViewController.h"
-#include "SubViewController/PlayViewController.h"
 #include "exchange/XmlEditList.h"
 #include "platform/AtomicFile.h"
 #include "player/Player.h"
+#include "review/Moments.h"
 #include "tags/TableModels.h"
 #include "timeline/TagTimeline.h"
+#include "workspace/Workspace.h"
 
 TagTableScreen::TagTableScreen(MainViewController* parent, QWidget* container, const char* prefix)
     : QWidget(container), myParent(parent), prefix_(prefix) {
@@ -43,6 +42,13 @@ TagTableScreen::TagTableScreen(MainViewController* parent, QWidget* container, c
 
 void TagTableScreen::followCodeWindow(const CodeWindow& window) {
     takeCodeWindow(window, true);
+}
+
+void TagTableScreen::followChosenWindow() {
+    Workspace* shared = workspace();
+    followCodeWindow(shared->codeWindow());
+    connect(shared, &Workspace::codeWindowChanged, this,
+            [this, shared] { followCodeWindow(shared->codeWindow()); });
 }
 
 void TagTableScreen::takeCodeWindow(const CodeWindow& window, bool reload) {
@@ -300,25 +306,28 @@ void TagTableScreen::onTagXMLOutput() {
         AlertBox("出力するデータがありません。", "お知らせ", "warning");
         return;
     }
-    double lead = 8.0, lag = 4.0;
-    if (myParent && myParent->playViewController) {
-        lead = myParent->playViewController->momentLeadSpinBox->value();
-        lag = myParent->playViewController->momentLagSpinBox->value();
-    }
-    const CodeWindow* codes = myParent && myParent->editViewController
-                                  ? &myParent->editViewController->codeWindow()
-                                  : nullptr;
+    const Workspace* shared = workspace();
+    const double lead = shared ? shared->lead() : kDefaultLead;
+    const double lag = shared ? shared->lag() : kDefaultLag;
     const Player* player = currentPlayer();
     const double length = player && player->hasCurrentItem() ? player->duration() : NAN;
-    exportThroughPanel(
-        "タグXMLを保存", "Brenholt", "xml", "XMLファイルが作成されました。",
-        [rows = tagTableData, lead, lag, length, window = codes ? *codes : CodeWindow()] {
-            return editListText(rows, lead, lag, length, &window);
-        });
+    exportThroughPanel("タグXMLを保存", "Brenholt", "xml", "XMLファイルが作成されました。",
+                       [rows = tagTableData, lead, lag, length,
+                        window = shared ? shared->codeWindow() : CodeWindow()] {
+                           return editListText(rows, lead, lag, length, &window);
+                       });
 }
 
 MediaPlayerView* TagTableScreen::mediaView() const {
     return myParent ? myParent->MediaPlayer : nullptr;
+}
+
+Workspace* TagTableScreen::workspace() const {
+    return myParent ? myParent->workspace : nullptr;
+}
+
+QString TagTableScreen::matchName() const {
+    return myParent ? myParent->session->matchName() : QString();
 }
 
 Player* TagTableScreen::currentPlayer() const {

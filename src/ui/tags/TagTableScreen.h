@@ -23,6 +23,7 @@ class Player;
 class TagTableModel;
 class TagTimeline;
 struct StoreChange;
+class Workspace;
 struct TableColumn;
 struct TagEdit;
 
@@ -68,9 +69,11 @@ public:
     // nullptr without one.
     MediaPlayerView* mediaView() const;
     Player* currentPlayer() const;
+    // The choices the screens share, through the main view controller.
+    Workspace* workspace() const;
 
-    // XML出力: the listed tags as an XML edit list (their moments by the play
-    // screen's 前/後 and the chosen code window), through a save panel.
+    // XML出力: the listed tags as an XML edit list (their moments by 前/後 and
+    // the chosen code window), through a save panel.
     void onTagXMLOutput();
 
     // The focus back to the video, where the keys code.
@@ -106,6 +109,11 @@ public:
     void refreshFilterItems();
 
 protected:
+    // Follows the chosen code window from now on, starting with the one
+    // chosen now.
+    void followChosenWindow();
+    // The open match's name; empty without a video.
+    QString matchName() const;
     // Asks for a CSV file (proposing `proposedName`, ".csv" added when typed
     // without), then writes `text()` there atomically and tells the outcome.
     // The open video and its session file are refused as targets.
