@@ -85,8 +85,8 @@ int main(int argc, char** argv) {
             landed = clock.nsecsElapsed() / 1e6;
     });
 
-    main->showLibraryWindow();
-    LibraryWindow* library = main->libraryWindow();
+    main->libraryLink()->showWindow();
+    LibraryWindow* library = main->libraryLink()->window();
     (void)QTest::qWaitForWindowExposed(library);
     dialogs.paths = {(dir / "season").string()};
     QTest::mouseClick(library->addFolderButton, Qt::LeftButton);

@@ -553,7 +553,7 @@ int libraryTour(MainWindow& window, const std::string& video, TourDialogs& dialo
     if (!libraryButton)
         return failed("no library button in the header");
     QTest::mouseClick(libraryButton, Qt::LeftButton);
-    LibraryWindow* library = main->libraryWindow();
+    LibraryWindow* library = main->libraryLink()->window();
     if (!library || !QTest::qWaitForWindowExposed(library))
         return failed("the library window did not open");
     dialogs.folderAnswer = season.string();
@@ -589,7 +589,7 @@ int libraryTour(MainWindow& window, const std::string& video, TourDialogs& dialo
                       results->visualRect(library->hitModel()->index(row, 3)).center());
     QTest::mouseDClick(results->viewport(), Qt::LeftButton, {},
                        results->visualRect(library->hitModel()->index(row, 3)).center());
-    if (!QTest::qWaitFor([&] { return main->isOpenVideo(osaka); }, 20000))
+    if (!QTest::qWaitFor([&] { return main->session->isOpenVideo(osaka); }, 20000))
         return failed("the double click did not open 大阪");
     // Playback starts 2 s after the seek, as a row click's does; the pointer
     // leaves the buttons it would light.

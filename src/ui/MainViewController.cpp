@@ -3,14 +3,11 @@
 #include <QApplication>
 #include <QGridLayout>
 #include <QGuiApplication>
-#include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QScreen>
 #include <QVBoxLayout>
 #include <cmath>
-#include <filesystem>
 
 #include "ClipVideoConvertor/ClipViewController.h"
 #include "SubViewClass/EditableNSTextField.h"
@@ -19,37 +16,23 @@
 #include "SubViewClass/Style.h"
 #include "SubViewController/EditViewController.h"
 #include "SubViewController/PlayViewController.h"
-#include "client/LibraryClient.h"
-#include "keys/KeyEvents.h"
 #include "keys/KeyRouter.h"
 #include "player/Player.h"
 #include "review/MomentSequence.h"
-#include "season/LibraryWindow.h"
+#include "video/VideoPlacement.h"
+#include "workspace/Workspace.h"
 
 namespace {
 constexpr int kMenuWidth = 86;
 } // namespace
 
 MainViewController::MainViewController(QWidget* parent, std::unique_ptr<Player> player)
-    : QWidget(parent), session(new SessionController(tagDataModel, m_fSave, this)),
-      tagHistory(session->history), tagJournal(session->journal) {
+    : QWidget(parent), workspace(new Workspace(this)),
+      session(new SessionController(tagDataModel, m_fSave, this)), tagHistory(session->history),
+      tagJournal(session->journal) {
     setObjectName("MainViewController");
 
-    menu_button_panel = new QWidget(this);
-    menu_button_panel->setObjectName("menu_button_panel");
-    menu_button_panel->setFixedWidth(kMenuWidth);
-    auto* menuLayout = new QVBoxLayout(menu_button_panel);
-    menuLayout->setContentsMargins(6, 10, 6, 10);
-    menuLayout->setSpacing(12);
-    menu_editMode_btn = new MenuButton("menu_edit_mode_button", "編集モード", menu_button_panel);
-    menu_playMode_btn = new MenuButton("menu_play_mode_button", "再生モード", menu_button_panel);
-    for (MenuButton* b : {menu_editMode_btn, menu_playMode_btn}) {
-        b->setFixedSize(kMenuWidth - 12, kMenuWidth);
-        menuLayout->addWidget(b);
-    }
-    menuLayout->addStretch(1);
-    // The layout's initial state: edit mode shown and chosen.
-    menu_editMode_btn->setBackImage();
+    menu_button_panel = makeMenuColumn(this, kMenuWidth, menu_editMode_btn, menu_playMode_btn);
     connect(menu_editMode_btn, &QToolButton::clicked, this, [this] { onMenuSelectEditMode(); });
     connect(menu_playMode_btn, &QToolButton::clicked, this, [this] { onMenuSelectPlayMode(); });
 
@@ -75,9 +58,7 @@ MainViewController::MainViewController(QWidget* parent, std::unique_ptr<Player> 
     layout->setColumnStretch(1, 1);
 
     MediaPlayer = new MediaPlayerView(this, std::move(player));
-    videoPlacement_.setSingleShot(true);
-    videoPlacement_.setInterval(0);
-    connect(&videoPlacement_, &QTimer::timeout, this, [this] { updateAVView(); });
+    MediaPlayer->playSlowMode.keepIn(workspace);
     resizableTimer_.setSingleShot(true);
     connect(&resizableTimer_, &QTimer::timeout, this, [this] { emit resizableChanged(false); });
     viewDidLoad();
@@ -96,65 +77,33 @@ void MainViewController::viewDidLoad() {
     place(editViewController, editModePanel);
     playViewController = new PlayViewController(this, playModePanel);
     place(playViewController, playModePanel);
-    playViewController->followCodeWindow(editViewController->codeWindow());
 
-    keyRouter_ = new KeyRouter(
-        {editViewController, [this](QKeyEvent* e) { editViewController->keyDown(e); }},
-        {playViewController, [this](QKeyEvent* e) { keyDown(e); }}, this);
-    keyRouter_->onHistoryKey = [this](int h) { h == 1 ? undoTagEdit() : redoTagEdit(); };
-    keyRouter_->sequencePlaying = [this] {
-        return playViewController->sequence && playViewController->sequence->isActive();
-    };
-    keyRouter_->focusVideo = [this] { focusCoding(); };
-    keyRouter_->isCodingKey = [this](const QKeyEvent& e) {
-        return sys_index == 0 && editViewController->codePanel->isCodingKey(e);
-    };
-    keyRouter_->typedAsText = [this](QWidget* field) { showTypingHint(field); };
-    typingHint_ = new QLabel(TYPING_HINT, this);
-    typingHint_->setObjectName("typingHint");
-    typingHint_->setStyleSheet(Style::typingHint());
-    typingHint_->setAttribute(Qt::WA_TransparentForMouseEvents);
-    typingHint_->hide();
-    typingHintTimer_.setSingleShot(true);
-    typingHintTimer_.setInterval(2500);
-    connect(&typingHintTimer_, &QTimer::timeout, typingHint_, &QWidget::hide);
+    keyRouter_ = new KeyRouter(this);
 
-    MediaPlayer->setupPlayerOption(this);
+    MediaPlayer->setupPlayerOption();
     for (QLineEdit* label :
          {editViewController->mediaTimeLabel, playViewController->mediaTimeLabel})
         connect(MediaPlayer, &MediaPlayerView::timeTextChanged, label, &QLineEdit::setText);
     session->setView(MediaPlayer);
-    MediaPlayer->beforeOpen = [this](const std::string&) {
-        if (leaveAsked_) {
-            leaveAsked_ = false;
-            // Given up when asked: the sequence's next video replaces them.
-            return true;
-        }
-        return session->mayReplaceVideo();
-    };
-    // Saved tags go to the season library at once, on its own thread.
-    connect(session, &SessionController::saved, this,
-            [this](const std::string& video, const std::string& sessionFile) {
-                library()->indexSaved(video, sessionFile, tagDataModel.data);
-            });
     connect(MediaPlayer, &MediaPlayerView::openFailed, this,
             [this](const QString& path, const QString& reason) {
                 session->videoFailed(path.toStdString(), reason.toStdString());
                 emit matchChanged({});
             });
     MediaPlayer->raise();
-    // A screen shown for the first time settles after the switch (its text
-    // and controls follow its height): the video follows its box.
-    for (QWidget* box : {static_cast<QWidget*>(editViewController->mediaPlayerBox),
-                         static_cast<QWidget*>(playViewController->mediaPlayerBox)})
-        box->installEventFilter(this);
+    auto* placement = new VideoPlacement(
+        this, [this] { return shownScreen()->mediaPlayerBox; }, [this] { viewDidAppear(); },
+        [this] { updateAVView(); });
+    placement->follow(editViewController->mediaPlayerBox);
+    placement->follow(playViewController->mediaPlayerBox);
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         resize(mainViewSizeFor(screen->size()).toSize());
-    // Saves the last run closed on before the library took them: its scan
-    // (on the library's thread) reads them from their files now.
-    if (LibraryClient::owedScans().contains(library::SeasonLibrary::defaultDatabase()))
-        library();
+    libraryLink_ = new LibraryLink(this);
+}
+
+TagTableScreen* MainViewController::shownScreen() const {
+    return isEditShown() ? static_cast<TagTableScreen*>(editViewController) : playViewController;
 }
 
 QSizeF MainViewController::mainViewSizeFor(QSizeF screen) {
@@ -179,33 +128,8 @@ void MainViewController::paintEvent(QPaintEvent*) {
     painter.drawRoundedRect(rect(), 5.0, 5.0);
 }
 
-void MainViewController::showEvent(QShowEvent*) {
-    if (!appeared_) {
-        appeared_ = true;
-        // Laid out only once the widgets have their sizes.
-        QTimer::singleShot(0, this, [this] { viewDidAppear(); });
-    }
-}
-
 void MainViewController::viewDidAppear() {
     updateAVView();
-}
-
-void MainViewController::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
-    // The video follows its box whenever the window changes size (full
-    // screen included), or it would be left where the old box was.
-    if (appeared_)
-        videoPlacement_.start();
-}
-
-bool MainViewController::eventFilter(QObject* watched, QEvent* event) {
-    const QWidget* shown =
-        sys_index == 0 ? editViewController->mediaPlayerBox : playViewController->mediaPlayerBox;
-    if ((event->type() == QEvent::Resize || event->type() == QEvent::Move) && appeared_ &&
-        watched == shown)
-        videoPlacement_.start();
-    return QWidget::eventFilter(watched, event);
 }
 
 void MainViewController::onMenuSelectEditMode() {
@@ -235,7 +159,6 @@ void MainViewController::exchagePanel(int64_t index) {
     } else {
         editModePanel->hide();
         playModePanel->show();
-        playViewController->reloadTagDataTable(true);
     }
     // A screen shown the first time sizes its lists to their font, which asks
     // for another layout pass: settle it now, so the screen does not jump
@@ -248,10 +171,8 @@ void MainViewController::updateAVView() {
         return;
     layout()->activate();
     const double m = menu_button_panel->width();
-    QWidget* screen = sys_index == 0 ? static_cast<QWidget*>(editViewController)
-                                     : static_cast<QWidget*>(playViewController);
-    mediaPlayerBox =
-        sys_index == 0 ? editViewController->mediaPlayerBox : playViewController->mediaPlayerBox;
+    QWidget* screen = shownScreen();
+    mediaPlayerBox = shownScreen()->mediaPlayerBox;
     if (screen->layout())
         screen->layout()->activate();
     const QRectF box(mediaPlayerBox->mapTo(screen, QPoint(0, 0)), mediaPlayerBox->size());
@@ -272,28 +193,9 @@ void MainViewController::onMaximize() {
     emit fullScreenToggled();
 }
 
-std::string MainViewController::getCSVFileName() const {
-    return session->sessionPath();
-}
-
-bool MainViewController::saveTagData() {
-    return session->save();
-}
-
-void MainViewController::onSave() {
-    saveTagData();
-}
-
 void MainViewController::afterOpenMedia(const std::string&) {
     session->videoOpened();
-    emit matchChanged(matchName());
-}
-
-QString MainViewController::matchName() const {
-    const Player* player = MediaPlayer ? MediaPlayer->player() : nullptr;
-    if (!player || !player->hasCurrentItem())
-        return {};
-    return QString::fromStdString(std::filesystem::path(player->currentPath()).stem().string());
+    emit matchChanged(session->matchName());
 }
 
 void MainViewController::openVideo(const std::string& path, std::function<void()> opened) {
@@ -303,109 +205,6 @@ void MainViewController::openVideo(const std::string& path, std::function<void()
             opened();
     };
     MediaPlayer->openPath(path);
-}
-
-void MainViewController::performTagEdit(TagEdit edit) {
-    leaveAsked_ = false;
-    session->perform(std::move(edit));
-}
-
-bool MainViewController::mayLeaveVideo() {
-    leaveAsked_ = session->mayReplaceVideo();
-    return leaveAsked_;
-}
-
-LibraryClient* MainViewController::library() {
-    if (!library_) {
-        library_ = new LibraryClient(this);
-        connect(library_, &LibraryClient::notice, this, &MainViewController::libraryNotice);
-        library_->open();
-    }
-    return library_;
-}
-
-QWidget* MainViewController::showLibraryWindow() {
-    if (!libraryWindow_) {
-        libraryWindow_ = new LibraryWindow(this, window());
-        // In the middle of the main window's screen.
-        if (const QScreen* screen = window()->screen()) {
-            const QRect area = screen->availableGeometry();
-            QRect r(QPoint(0, 0), libraryWindow_->size().boundedTo(area.size()));
-            r.moveCenter(area.center());
-            libraryWindow_->setGeometry(r);
-        }
-    }
-    libraryWindow_->show();
-    libraryWindow_->raise();
-    libraryWindow_->activateWindow();
-    return libraryWindow_;
-}
-
-bool MainViewController::isOpenVideo(const std::string& video) const {
-    Player* player = MediaPlayer ? MediaPlayer->player() : nullptr;
-    if (!player || !player->hasCurrentItem())
-        return false;
-    std::error_code ec;
-    return player->currentPath() == video ||
-           std::filesystem::equivalent(player->currentPath(), video, ec);
-}
-
-std::shared_ptr<TagRowData> MainViewController::sessionTag(int position, double time,
-                                                           const std::string& code) const {
-    const auto& rows = tagDataModel.data;
-    // The store keeps the session file's order until a tag is recorded.
-    auto near = [&](const TagRowData& t) { return std::abs(t.time_val - time) < 0.5; };
-    if (position >= 0 && position < static_cast<int>(rows.size()) &&
-        rows[static_cast<size_t>(position)]->name == code &&
-        near(*rows[static_cast<size_t>(position)]))
-        return rows[static_cast<size_t>(position)];
-    std::shared_ptr<TagRowData> best;
-    for (const auto& t : rows)
-        if (t->name == code &&
-            (!best || std::abs(t->time_val - time) < std::abs(best->time_val - time)))
-            best = t;
-    return best;
-}
-
-void MainViewController::openAtTag(const std::string& video, int position, double time,
-                                   const std::string& code, std::function<void()> done) {
-    // The row on the edit screen, where the tags are changed.
-    auto show = [this, position, time, code, done = std::move(done)] {
-        if (sys_index != 0)
-            onMenuSelectEditMode();
-        if (auto tag = sessionTag(position, time, code))
-            editViewController->showTag(tag, true);
-        else
-            MediaPlayer->seek(static_cast<float>(time), 2.0);
-        // The video in front and the keys with it; the library stays open
-        // behind for the next result.
-        window()->raise();
-        window()->activateWindow();
-        if (done)
-            done();
-    };
-    if (isOpenVideo(video))
-        show();
-    else
-        openVideo(video, std::move(show));
-}
-
-bool MainViewController::mayChangeTags() {
-    return session->mayChangeTags();
-}
-
-bool MainViewController::isViewOnly() const {
-    return session->isViewOnly();
-}
-
-bool MainViewController::undoTagEdit() {
-    leaveAsked_ = false;
-    return session->undo();
-}
-
-bool MainViewController::redoTagEdit() {
-    leaveAsked_ = false;
-    return session->redo();
 }
 
 void MainViewController::onClose() {
@@ -428,94 +227,6 @@ void MainViewController::terminate() {
     QApplication::quit();
 }
 
-void MainViewController::mediaBackward() {
-    Player* player = MediaPlayer ? MediaPlayer->player() : nullptr;
-    if (!player || !player->hasCurrentItem())
-        return;
-    const double target = std::max(0.0, player->currentTime() - 2.0);
-    player->seekExact(std::round(target));
-}
-
 void MainViewController::focusCoding() {
-    typingHint_->hide();
-    MediaPlayer->setFocus(Qt::OtherFocusReason);
-}
-
-void MainViewController::showTypingHint(QWidget* field) {
-    typingHint_->adjustSize();
-    // Just under the field, or over it at the bottom; never off the view.
-    const QRect at(field->mapTo(this, QPoint(0, 0)), field->size());
-    QPoint place(at.left(), at.bottom() + 4);
-    if (place.y() + typingHint_->height() > height())
-        place.setY(at.top() - typingHint_->height() - 4);
-    place.setX(std::clamp(place.x(), 0, std::max(0, width() - typingHint_->width())));
-    place.setY(std::max(0, place.y()));
-    typingHint_->move(place);
-    typingHint_->show();
-    typingHint_->raise();
-    typingHintTimer_.start();
-}
-
-void MainViewController::keyDown(QKeyEvent* event) {
-    if (const int h = KeyRouter::historyKey(*event)) {
-        h == 1 ? undoTagEdit() : redoTagEdit();
-        return;
-    }
-    // A code's key on the edit screen, the video holding the focus.
-    if (editViewController->isVisible() && (editViewController->codePanel->pressCodeKey(*event) ||
-                                            editViewController->codePanel->pressLabelKey(*event)))
-        return;
-    MediaPlayerView* view = MediaPlayer;
-    Player* player = view ? view->player() : nullptr;
-    if (!player)
-        return;
-    const uint16_t code = keycodeOf(*event);
-    if (code == Keycode::pageDown || code == Keycode::pageUp) {
-        playViewController->sequenceStep(code == Keycode::pageDown ? 1 : -1);
-        return;
-    }
-    // Any other key takes over from a playing sequence (modifiers alone do not).
-    if (!isModifierKey(*event))
-        playViewController->endSequence();
-    switch (code) {
-    case Keycode::a:
-        view->play();
-        break;
-    case Keycode::s:
-        player->pause();
-        break;
-    case Keycode::d:
-        player->playImmediatelyAtRate(MediaPlayerView::kSlowRate);
-        view->playSlowMode = true;
-        break;
-    case Keycode::o:
-        if (isCommandOnly(*event) && !isCapsLockOn(*event))
-            view->open([this](const std::string& url) { afterOpenMedia(url); });
-        break;
-    case Keycode::space:
-        if (view->isPlaying())
-            player->pause();
-        else
-            view->resume();
-        break;
-    case Keycode::leftArrow:
-        mediaBackward();
-        break;
-    case Keycode::rightArrow:
-        view->forward();
-        break;
-    case Keycode::downArrow:
-        view->volumnDown();
-        break;
-    case Keycode::upArrow:
-        view->volumnUp();
-        break;
-    default:
-        break; // consumed without effect
-    }
-}
-
-void MainViewController::keyPressEvent(QKeyEvent* event) {
-    keyDown(event);
-    event->accept();
+    keyRouter_->focusVideo();
 }

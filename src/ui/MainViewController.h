@@ -9,21 +9,22 @@
 
 #include "Model/DataModel.h"
 #include "player/Player.h"
+#include "season/LibraryLink.h"
 #include "session/SessionController.h"
 
 class EditViewController;
 class KeyRouter;
 class LibraryClient;
-class LibraryWindow;
-class QKeyEvent;
 class PlayViewController;
+class TagTableScreen;
+class Workspace;
 class MediaPlayerView;
 class MenuButton;
-class QLabel;
 
 // The main view: the menu column with the two mode buttons, the edit and play
 // panels, and the one video view laid over the shown screen's media box. It
-// owns the tag store, the unsaved-changes flag and the session file.
+// owns the tag store, the unsaved-changes flag and the session file, and the
+// workspace of the choices the screens share.
 class MainViewController : public QWidget {
     Q_OBJECT
 public:
@@ -36,6 +37,10 @@ public:
     static constexpr const std::array<const char*, 18>& TAG_LABEL = kTagLabels;
 
     int64_t sys_index = 0;
+    // Whether the edit screen is the one shown (else the play screen).
+    bool isEditShown() const { return sys_index == 0; }
+    TagTableScreen* shownScreen() const;
+    Workspace* workspace;
     QWidget* menu_button_panel = nullptr;
     MenuButton* menu_editMode_btn = nullptr;
     MenuButton* menu_playMode_btn = nullptr;
@@ -62,68 +67,38 @@ public:
     void onMaximize();
 
     // Session file beside the video.
-    std::string getCSVFileName() const;
+    std::string getCSVFileName() const { return session->sessionPath(); }
     // The save flow; true when the tags were written.
-    bool saveTagData();
-    void onSave();
+    bool saveTagData() { return session->save(); }
+    void onSave() { saveTagData(); }
     void onClose();
     void afterOpenMedia(const std::string& url);
     // Opens `path` as if chosen in the open panel (a video named on the
     // command line); `opened` runs once its tags are shown.
     void openVideo(const std::string& path, std::function<void()> opened = {});
     bool isTerminating() const { return terminating_; }
-    // The open match's name (its video's file name without the extension);
-    // empty without a video.
-    QString matchName() const;
-    // Asks about the open video's unsaved tags once for several videos about
-    // to be opened one after another (a sequence across matches): true lets
-    // the next opening go without asking again, until a tag changes.
-    bool mayLeaveVideo();
-    // The answer given to mayLeaveVideo no longer holds (the sequence ended
-    // before its next video): the next opening asks as usual.
-    void forgetLeaveAnswer() { leaveAsked_ = false; }
-    // The season library, opened on first use; saves are indexed into it.
-    LibraryClient* library();
-    // Its window, made on first use (a window of its own beside this one),
-    // shown and raised.
-    QWidget* showLibraryWindow();
-    LibraryWindow* libraryWindow() const { return libraryWindow_; }
-    // The video shown at the tag of `code` that is `position` (from 0) in
-    // its session file, at `time`: opened through the open flow when another
-    // video is open (cancelled, nothing changes); its row chosen on the edit
-    // screen and the video at it as a click on the row does. `done` runs
-    // once it is shown.
-    void openAtTag(const std::string& video, int position, double time, const std::string& code,
-                   std::function<void()> done = {});
-    // The store's tag at `position` of the session file (the one nearest
-    // `time` of that name when the file has changed); null when none.
-    std::shared_ptr<TagRowData> sessionTag(int position, double time,
-                                           const std::string& code) const;
-    // Whether `video` is the one open now.
-    bool isOpenVideo(const std::string& video) const;
+    // The season library: its client (opened on first use; saves are
+    // indexed into it), its window and its notices.
+    LibraryLink* libraryLink() const { return libraryLink_; }
+    LibraryClient* library() { return libraryLink_->client(); }
     // False (after telling the user) while another window records this
     // video: this one only shows it.
-    bool mayChangeTags();
-    bool isViewOnly() const;
+    bool mayChangeTags() { return session->mayChangeTags(); }
+    bool isViewOnly() const { return session->isViewOnly(); }
 
     // Every change of the tag store goes through here: applied to the store,
     // kept for undo, journaled, and m_fSave set.
-    void performTagEdit(TagEdit edit);
+    void performTagEdit(TagEdit edit, StoreChange::Kind kind = StoreChange::Kind::Edited) {
+        session->perform(std::move(edit), kind);
+    }
     // Undo and redo of the last tag edit; false when there was none. Both
     // screens are rebuilt with their filter and sort.
-    bool undoTagEdit();
-    bool redoTagEdit();
+    bool undoTagEdit() { return session->undo(); }
+    bool redoTagEdit() { return session->redo(); }
 
     // The focus back where coding happens (the video), a text field's work
     // being done.
     void focusCoding();
-    // The brief note beside a text field that took a code's key as text.
-    QLabel* typingHint() const { return typingHint_; }
-    static constexpr const char* TYPING_HINT = "文字入力中：コードは記録されません（Escで戻る）";
-
-    void mediaBackward();
-    // The main key map.
-    void keyDown(QKeyEvent* event);
 
     // The size of the main view on a screen of `screen` (0.9 of it, 1669:969).
     static QSizeF mainViewSizeFor(QSizeF screen);
@@ -137,30 +112,15 @@ signals:
     void fullScreenToggled();
     // Another match is open (`name` empty: none).
     void matchChanged(const QString& name);
-    // Something about the library for the status area ("" clears it).
-    void libraryNotice(const QString& text);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void showEvent(QShowEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-    // The shown screen's media box moved or changed size.
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void terminate();
 
     QTimer resizableTimer_;
-    // Places the video once the shown screen's layout has settled.
-    QTimer videoPlacement_;
-    bool appeared_ = false;
     bool terminating_ = false;
-    bool leaveAsked_ = false; // mayLeaveVideo answered; no tag changed since
-    LibraryClient* library_ = nullptr;
-    LibraryWindow* libraryWindow_ = nullptr;
+    LibraryLink* libraryLink_ = nullptr;
     KeyRouter* keyRouter_ = nullptr;
-    void showTypingHint(QWidget* field);
-    QLabel* typingHint_ = nullptr;
-    QTimer typingHintTimer_;
 };

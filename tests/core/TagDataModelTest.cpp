@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "Model/DataModel.h"
+#include "session/SessionTag.h"
 #include "support/Tags.h"
 
 namespace {
@@ -126,6 +127,25 @@ TEST_F(FilterSort, EachSortIsStableInBothDirections) {
     EXPECT_EQ(run(f), (V{0, 3, 5, 2, 1, 4}));
     // The store itself is never reordered.
     EXPECT_EQ(indices(model.data), (V{0, 1, 2, 3, 4, 5}));
+}
+
+// A library hit names its tag by place, time and code: the place while it
+// still holds that tag, else the nearest tag of the code.
+TEST_F(FilterSort, SessionTagByPlaceElseNearestOfItsCode) {
+    const struct {
+        int position;
+        double time;
+        const char* code;
+        int64_t found; // -1: none
+    } cases[] = {
+        {3, 50.0, "ラック", 3},  {3, 30.2, "ラック", 0},  {1, 48.0, "ラック", 3},
+        {9, 12.0, "ラック", 5},  {-1, 40.0, "ラック", 0}, // equally near: the first
+        {0, 30.0, "モール", -1},
+    };
+    for (const auto& c : cases) {
+        const auto tag = sessionTag(model, c.position, c.time, c.code);
+        EXPECT_EQ(tag ? tag->index : -1, c.found) << c.position << " " << c.time;
+    }
 }
 
 TEST_F(FilterSort, SeveralSortFieldsTeamDecidesFirst) {

@@ -118,25 +118,6 @@ TEST_F(Screens, MainKeyMapDrivesThePlayerFromTheVideo) {
     EXPECT_EQ(fake->currentRate, 1.0f);
 }
 
-TEST_F(Screens, CommaAndFullStopOnTheVideoMarkClipsOnlyInEditMode) {
-    openVideo("a.mp4");
-    QTest::mouseClick(main->MediaPlayer, Qt::LeftButton);
-    fake->clock = 3;
-    type(Qt::Key_Comma);
-    fake->clock = 6;
-    type(Qt::Key_Greater, Qt::ShiftModifier);
-    ASSERT_EQ(edit->clipTableData.size(), 1u);
-    EXPECT_EQ(edit->clipTableData[0]->endTimeVal, 6.0f);
-
-    click("menu_play_mode_button");
-    QTest::mouseClick(main->MediaPlayer, Qt::LeftButton);
-    fake->clock = 20;
-    type(Qt::Key_Comma);
-    type(Qt::Key_Period);
-    EXPECT_EQ(edit->clipTableData.size(), 1u);
-    EXPECT_EQ(edit->clipTableData[0]->endTimeVal, 6.0f);
-}
-
 TEST_F(Screens, TransportButtonsTellTheirKeysAndDriveThePlayer) {
     const std::pair<const char*, const char*> tips[] = {
         {"mediaOpen_edit", "ファイルを開く(cmd + O)"},

@@ -9,139 +9,159 @@
 #include "SubViewClass/EditableNSTextField.h"
 #include "support/ScreenFixture.h"
 
-// Wherever a click leaves the focus on the edit screen, "," and "." mark
-// clips and every other key is dropped: the filter, the team boxes and the
-// player stay as they were.
-TEST_F(Screens, EditScreenKeysMarkClipsWhateverControlHasTheFocus) {
-    openVideo("a.mp4");
-    press("A0", 1);
-    press("B12", 2);
-    markClip(10, 12);
-    chooseFilter(edit->tagFilterCombo, "トライ");
-    const int shownFilter = edit->tagFilterCombo->currentIndex();
-    QTest::mouseClick(edit->teamA_checkBox, Qt::LeftButton);
-    QTest::mouseClick(edit->teamA_checkBox, Qt::LeftButton); // ticked again
-    fake->currentRate = 1.0f;
+namespace {
 
-    struct Target {
-        const char* name;
-        std::function<void()> focus;
+// スクラム records with Q / W; Z puts 自陣 on the chosen tag and takes it off.
+const char* const kKeyed = R"({"format": "rucktag-codewindow", "version": 1, "name": "キー",
+ "codes": [{"name": "スクラム", "color": "#f08000", "keyA": "Q", "keyB": "W"}],
+ "labels": [{"group": "位置", "texts": ["自陣"], "keys": ["Z"]}]})";
+
+// What a key may change, as the user sees it.
+struct Seen {
+    size_t tags = 0;
+    bool lastTeamA = false;
+    float rate = 0;
+    size_t clips = 0;
+    size_t labels = 0;
+    bool canRedo = false;
+    bool operator==(const Seen&) const = default;
+};
+
+} // namespace
+
+// Every kind of key from every kind of control a click can leave the focus
+// on: the video takes the whole key table (the edit screen's keys while that
+// screen is shown), the edit screen's controls only its codes, labels and
+// clip marks, the play screen's the player's keys; undo and redo act
+// everywhere but in text, which keeps its keys. A held key acts once.
+TEST_F(Screens, EveryKeyActsAsItsPlaceSaysWhateverHasTheFocus) {
+    const auto folder = config / "rucktag" / "codewindows";
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / "keyed.json") << kKeyed;
+    window.reset();
+    makeWindow();
+    chooseFilter(edit->codePanel->codeWindowPopUp, "キー");
+    openVideo("a.mp4");
+    const auto seen = [&] {
+        const auto& tags = main->tagDataModel.data;
+        Seen s{tags.size(),
+               !tags.empty() && tags.back()->team,
+               fake->currentRate,
+               edit->clipTableData.size(),
+               0,
+               main->tagHistory.canRedo()};
+        for (const auto& t : tags)
+            s.labels += t->labels.size();
+        return s;
     };
-    const Target targets[] = {
-        {"tag row", [&] { clickCell(edit->tagTableView, 0, 3); }},
-        {"clip row", [&] { clickCell(edit->clipTableView, 0, 1); }},
-        {"filter pop-up", [&] { chooseFilter(edit->tagFilterCombo, "トライ"); }},
-        {"team box",
+    const auto hold = [](Qt::Key key, const char* text) {
+        QWidget* focus = QApplication::focusWidget();
+        QTest::keyPress(focus, key);
+        for (int i = 0; i < 3; ++i) {
+            QKeyEvent again(QEvent::KeyPress, key, Qt::NoModifier, text, true);
+            QApplication::sendEvent(focus, &again);
+        }
+        QTest::keyRelease(focus, key);
+    };
+    double clock = 10;
+    using Check = std::function<bool(const Seen&, const Seen&)>;
+    const auto recorded = [](bool teamA) -> Check {
+        return [teamA](const Seen& b, const Seen& a) {
+            return a.tags == b.tags + 1 && a.lastTeamA == teamA;
+        };
+    };
+    struct Key {
+        const char* name;
+        std::function<void()> send;
+        Check acted;
+    };
+    const Key keys[] = {
+        {"S (pause)", [&] { type(Qt::Key_S); },
+         [](const Seen& b, const Seen& a) { return b.rate == 1 && a.rate == 0; }},
+        {"Q (team A's code)", [&] { type(Qt::Key_Q); }, recorded(true)},
+        {"W (team B's code)", [&] { type(Qt::Key_W); }, recorded(false)},
+        {"Q held", [&] { hold(Qt::Key_Q, "q"); }, recorded(true)},
+        {"Z (label)", [&] { type(Qt::Key_Z); },
+         [](const Seen& b, const Seen& a) { return a.labels != b.labels; }},
+        {", and . (clip)",
          [&] {
-             QTest::mouseClick(edit->teamB_checkBox, Qt::LeftButton);
-             QTest::mouseClick(edit->teamB_checkBox, Qt::LeftButton);
-         }},
+             fake->clock = clock + 1;
+             type(Qt::Key_Comma);
+             fake->clock = clock + 3;
+             type(Qt::Key_Period);
+         },
+         [](const Seen& b, const Seen& a) { return a.clips == b.clips + 1; }},
+        {"Ctrl+Z (undo)", [&] { type(Qt::Key_Z, Qt::ControlModifier); },
+         [](const Seen& b, const Seen& a) { return !b.canRedo && a.canRedo; }},
+        {"Ctrl+Y (redo)", [&] { type(Qt::Key_Y, Qt::ControlModifier); },
+         [](const Seen& b, const Seen& a) { return b.canRedo && !a.canRedo; }},
     };
-    double clock = 20;
-    for (const Target& t : targets) {
-        SCOPED_TRACE(t.name);
-        t.focus();
-        fake->currentRate = 1.0f;
-        const auto seeks = fake->seeks.size();
-        const auto clips = edit->clipTableData.size();
-        for (Qt::Key k : {Qt::Key_D, Qt::Key_S, Qt::Key_Space, Qt::Key_Left, Qt::Key_Down,
-                          Qt::Key_Up, Qt::Key_Right, Qt::Key_End, Qt::Key_P, Qt::Key_T})
-            type(k);
-        EXPECT_EQ(fake->currentRate, 1.0f);
-        EXPECT_EQ(fake->seeks.size(), seeks);
-        EXPECT_EQ(edit->tagFilterCombo->currentIndex(), shownFilter);
-        EXPECT_TRUE(edit->teamA_checkBox->isChecked());
-        EXPECT_TRUE(edit->teamB_checkBox->isChecked());
-        EXPECT_EQ(edit->clipTableData.size(), clips);
-
-        fake->clock = clock;
-        type(Qt::Key_Comma);
-        fake->clock = clock + 3;
-        type(Qt::Key_Period);
-        clock += 10;
-        ASSERT_EQ(edit->clipTableData.size(), clips + 1);
-        EXPECT_EQ(edit->clipTableData.back()->startTimeVal, static_cast<float>(clock - 10));
-        EXPECT_EQ(edit->clipTableData.back()->endTimeVal, static_cast<float>(clock - 7));
-    }
-}
-
-// Keys of the main key map travel from any control of the play screen to the
-// player, whatever holds the focus.
-TEST_F(Screens, PlayScreenKeysReachTheMainKeyMapWhateverHasTheFocus) {
-    openVideo("a.mp4");
-    press("A0", 30);
-    press("B12", 40);
-    QString lines;
-    for (int i = 1; i <= 12; ++i)
-        lines += QString("%1行目\n").arg(i);
-    main->tagDataModel.data[0]->comment = lines.toStdString();
-    click("menu_play_mode_button");
-
-    struct Target {
+    const auto clickTwice = [](QWidget* box) {
+        QTest::mouseClick(box, Qt::LeftButton);
+        QTest::mouseClick(box, Qt::LeftButton);
+    };
+    struct Focus {
         const char* name;
-        std::function<void()> focus;
+        bool playScreen;
+        QWidget* target;
+        const char* acts; // '1' for each key above that acts there
+        std::function<void()> put;
     };
-    const Target targets[] = {
-        {"tag row", [&] { clickCell(play->tagTableView, 0, 2); }},
-        {"filter pop-up",
+    const Focus places[] = {
+        {"video", false, main->MediaPlayer, "11111111",
+         [&] { QTest::mouseClick(main->MediaPlayer, Qt::LeftButton); }},
+        {"tag table", false, edit->tagTableView, "01111111",
+         [&] { clickCell(edit->tagTableView, 0, 3); }},
+        {"team box", false, edit->teamB_checkBox, "01111111",
+         [&] { clickTwice(edit->teamB_checkBox); }},
+        {"filter pop-up", false, edit->tagFilterCombo, "01111111",
+         [&] { chooseFilter(edit->tagFilterCombo, MainViewController::TOTAL_ITEM); }},
+        {"comment editor", false, edit->commentTextField, "00000000",
+         [&] { QTest::mouseClick(edit->commentTextField->viewport(), Qt::LeftButton); }},
+        {"video, play screen", true, main->MediaPlayer, "10000011",
+         [&] { QTest::mouseClick(main->MediaPlayer, Qt::LeftButton); }},
+        {"play tag table", true, play->tagTableView, "10000011",
+         [&] { clickCell(play->tagTableView, 0, 2); }},
+        {"play team box", true, play->teamA_checkBox, "10000011",
+         [&] { clickTwice(play->teamA_checkBox); }},
+        {"play filter pop-up", true, play->tagFilterCombo, "10000011",
          [&] { chooseFilter(play->tagFilterCombo, MainViewController::TOTAL_ITEM); }},
-        {"team box",
+        // Last: once it is left, the offscreen platform activates no window.
+        {"full screen video", false, main->MediaPlayer, "11111111",
          [&] {
-             QTest::mouseClick(play->teamA_checkBox, Qt::LeftButton);
-             QTest::mouseClick(play->teamA_checkBox, Qt::LeftButton);
+             QTest::mouseDClick(main->MediaPlayer, Qt::LeftButton);
+             ASSERT_TRUE(main->MediaPlayer->isFullScreenMode());
+             ASSERT_TRUE(QTest::qWaitForWindowActive(main->MediaPlayer));
          }},
-        {"comment view",
-         [&] { QTest::mouseClick(play->commentTextView->viewport(), Qt::LeftButton); }},
     };
-    for (const Target& t : targets) {
-        SCOPED_TRACE(t.name);
-        t.focus();
-        main->MediaPlayer->timer.stop();
-        fake->currentRate = 1.0f;
-        type(Qt::Key_Space);
-        EXPECT_EQ(fake->currentRate, 0.0f);
-        type(Qt::Key_D);
-        EXPECT_EQ(fake->currentRate, 0.4f);
-        fake->clock = 20;
-        type(Qt::Key_Left);
-        EXPECT_EQ(fake->seeks.back(), 18.0);
-        fake->vol = 0.5f;
-        type(Qt::Key_Up);
-        EXPECT_FLOAT_EQ(fake->vol, 0.6f);
-        const auto panels = dialogs.panels.size();
-        dialogs.paths = {std::nullopt};
-        type(Qt::Key_O, Qt::ControlModifier);
-        EXPECT_EQ(dialogs.panels.size(), panels + 1);
-        EXPECT_TRUE(play->teamA_checkBox->isChecked());
-        EXPECT_EQ(play->tagFilterCombo->currentIndex(), 0);
-        EXPECT_EQ(play->tagTableView->selectedRow(), 0);
+    for (const Focus& f : places) {
+        SCOPED_TRACE(f.name);
+        click("menu_edit_mode_button");
+        press("A0", clock); // a step to undo
+        if (f.playScreen)
+            click("menu_play_mode_button");
+        f.put();
+        main->MediaPlayer->timer.stop(); // a row's jump plays on later
+        QWidget* focus = QApplication::focusWidget();
+        ASSERT_TRUE(focus && (focus == f.target || f.target->isAncestorOf(focus)));
+        for (size_t k = 0; k < std::size(keys); ++k) {
+            SCOPED_TRACE(keys[k].name);
+            fake->currentRate = 1.0f;
+            fake->clock = clock;
+            const Seen before = seen();
+            keys[k].send();
+            const Seen after = seen();
+            if (f.acts[k] == '1')
+                EXPECT_TRUE(keys[k].acted(before, after));
+            else
+                EXPECT_EQ(after, before) << "acted";
+        }
+        if (main->MediaPlayer->isFullScreenMode()) {
+            type(Qt::Key_Escape);
+            EXPECT_FALSE(main->MediaPlayer->isFullScreenMode());
+        }
+        clock += 10;
     }
-    // A long comment shows from its first line, every line kept.
-    clickCell(play->tagTableView, 1, 2);
-    clickCell(play->tagTableView, 0, 2);
-    EXPECT_EQ(play->commentTextView->toPlainText(), lines);
-    EXPECT_EQ(play->commentTextView->verticalScrollBar()->value(), 0);
-    EXPECT_GT(play->commentTextView->verticalScrollBar()->maximum(), 0);
-}
-
-// Editable text keeps its keys: a comma is typed, not a clip mark.
-TEST_F(Screens, TextFieldsKeepTheirKeys) {
-    openVideo("a.mp4");
-    press("A0", 1);
-    QTest::mouseClick(edit->commentTextField->viewport(), Qt::LeftButton);
-    type(Qt::Key_Comma);
-    type(Qt::Key_Space);
-    type(Qt::Key_A);
-    type(Qt::Key_Period);
-    EXPECT_EQ(edit->commentTextField->toPlainText(), ", a.");
-    EXPECT_TRUE(edit->clipTableData.empty());
-    EXPECT_EQ(fake->currentRate, 1.0f);
-
-    QTest::mouseClick(edit->teamA_header, Qt::LeftButton);
-    type(Qt::Key_End);
-    type(Qt::Key_Comma);
-    EXPECT_EQ(edit->teamA_header->text(), "チームA,");
-    EXPECT_TRUE(edit->clipTableData.empty());
 }
 
 // The play screen's comment view is read-only text a person can select and
@@ -150,8 +170,18 @@ TEST_F(Screens, TextFieldsKeepTheirKeys) {
 TEST_F(Screens, ThePlayCommentCanBeSelectedAndCopied) {
     openVideo("a.mp4");
     press("A0", 30);
+    press("B12", 40);
     main->tagDataModel.data[0]->comment = "ラインアウト後のモール";
+    QString lines;
+    for (int i = 1; i <= 12; ++i)
+        lines += QString("%1行目\n").arg(i);
+    main->tagDataModel.data[1]->comment = lines.toStdString();
     click("menu_play_mode_button");
+    // A long comment shows from its first line, every line kept.
+    clickCell(play->tagTableView, 1, 2);
+    EXPECT_EQ(play->commentTextView->toPlainText(), lines);
+    EXPECT_EQ(play->commentTextView->verticalScrollBar()->value(), 0);
+    EXPECT_GT(play->commentTextView->verticalScrollBar()->maximum(), 0);
     clickCell(play->tagTableView, 0, 2);
     main->MediaPlayer->timer.stop();
     QPlainTextEdit* view = play->commentTextView;

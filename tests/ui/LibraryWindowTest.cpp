@@ -519,7 +519,7 @@ TEST_F(LibraryScreens, AServerThatGoesAwayIsSaidOnceAndTheSavesFollowOnceWhenItI
     ASSERT_NE(w, nullptr);
     const qint64 lastId = pgNumber(url, "SELECT max(id) FROM tags");
     ASSERT_GT(lastId, 0);
-    QSignalSpy notices(main, &MainViewController::libraryNotice);
+    QSignalSpy notices(main->libraryLink(), &LibraryLink::notice);
     ASSERT_TRUE(librarytest::pgServer("stop", server.dir, &why)) << why.toStdString();
 
     main->openVideo(season.tokyo.string());

@@ -128,7 +128,7 @@ TEST_F(ViewWithFake, TimeTextGoesToEveryLabel) {
     QLineEdit edit, play;
     for (QLineEdit* label : {&edit, &play})
         QObject::connect(view.get(), &MediaPlayerView::timeTextChanged, label, &QLineEdit::setText);
-    view->setupPlayerOption(nullptr);
+    view->setupPlayerOption();
     fake->length = 5400.0;
     fake->clock = 65.9;
     fake->tick();
@@ -235,7 +235,7 @@ TEST(MediaPlayerViewReal, ShowsTheVideoOnTheSoftwareSurface) {
     ASSERT_NE(surface, nullptr) << "offscreen must use the software surface";
     QLineEdit label;
     QObject::connect(&view, &MediaPlayerView::timeTextChanged, &label, &QLineEdit::setText);
-    view.setupPlayerOption(nullptr);
+    view.setupPlayerOption();
     std::string opened;
     view.callBack = [&](const std::string& p) { opened = p; };
     view.openPath(fixturePath("clip.mp4"));

@@ -14,12 +14,9 @@
 #include "journal/TagJournal.h"
 #include "platform/AtomicFile.h"
 #include "player/MediaProbe.h"
+#include "review/Moments.h"
 
 namespace {
-
-// The play screen's own defaults for 前 and 後.
-constexpr double kDefaultLead = 8.0;
-constexpr double kDefaultLag = 4.0;
 
 constexpr const char* kUsage =
     "使い方 / Usage:\n"

@@ -16,6 +16,11 @@ inline constexpr std::string_view kExactRangeGroup = "Rucktag";
 inline constexpr std::string_view kExactRangeLabel = "範囲";
 bool hasExactRange(const TagRowData& tag);
 
+// 前 and 後: the seconds of video before and after a tag that its moment
+// takes, until the user chooses others.
+inline constexpr int kDefaultLead = 8;
+inline constexpr int kDefaultLag = 4;
+
 // The moment around a tag: from its time less a lead to its time plus a lag.
 struct Moment {
     double start = 0.0;

@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QMetaObject>
-#include <QSettings>
 #include <QThread>
 #include <QUrl>
 #include <QUrlQuery>
@@ -17,6 +16,7 @@
 
 #include "SubModuleClass/TagFileManager.h"
 #include "index/LibraryFiles.h"
+#include "settings/AppSettings.h"
 
 using namespace library;
 
@@ -62,7 +62,7 @@ bool startsInJapanese(const QString& text) {
 }
 
 void setOwed(const QString& database, bool owed) {
-    QSettings settings("Rucktag", "Rucktag");
+    QSettings settings = appSettings();
     QStringList list = settings.value(kOwedScans).toStringList();
     list.removeAll(database);
     if (owed)
@@ -341,7 +341,7 @@ QString LibraryClient::withTimeouts(const QString& url) {
 }
 
 QStringList LibraryClient::owedScans() {
-    return QSettings("Rucktag", "Rucktag").value(kOwedScans).toStringList();
+    return appSettings().value(kOwedScans).toStringList();
 }
 
 void LibraryClient::post(std::function<void(Engine&)> work) {

@@ -114,7 +114,7 @@ MainWindow::MainWindow(std::unique_ptr<Player> player) {
 
     connect(save, &QToolButton::clicked, controller_, [this] { controller_->onSave(); });
     connect(library, &QToolButton::clicked, this, [this] { showLibrary(); });
-    connect(controller_, &MainViewController::libraryNotice, this, [this](const QString& text) {
+    connect(controller_->libraryLink(), &LibraryLink::notice, this, [this](const QString& text) {
         libraryStatus_->setText(text);
         libraryStatus_->setToolTip(text);
     });
@@ -165,7 +165,7 @@ void MainWindow::fitMainView(QSizeF viewSize) {
 }
 
 QWidget* MainWindow::showLibrary() {
-    return controller_->showLibraryWindow();
+    return controller_->libraryLink()->showWindow();
 }
 
 void MainWindow::paintEvent(QPaintEvent*) {

@@ -3,19 +3,12 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
-#include <QKeyEvent>
-#include <QLineEdit>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QVBoxLayout>
 #include <cmath>
 
-#include "MainViewController.h"
 #include "SubViewClass/CustomAlert.h"
-#include "SubViewClass/EditableNSTextField.h"
-#include "SubViewController/EditViewController.h"
-#include "SubViewController/PlayViewController.h"
-#include "keys/KeyEvents.h"
 #include "player/MpvPlayer.h"
 #include "text/TimeText.h"
 #include "video/VideoSurfaces.h"
@@ -70,12 +63,7 @@ void MediaPlayerView::resizeEvent(QResizeEvent*) {
         surface_->setGeometry(rect());
 }
 
-void MediaPlayerView::setupPlayerOption(MainViewController* main) {
-    mainViewController = main;
-    if (main) {
-        editViewController = main->editViewController;
-        playViewController = main->playViewController;
-    }
+void MediaPlayerView::setupPlayerOption() {
     if (!player_)
         return;
     QPointer<MediaPlayerView> self(this);
@@ -180,6 +168,19 @@ void MediaPlayerView::forward() {
     exactSeek(target);
 }
 
+void MediaPlayerView::backward() {
+    if (!player_ || !player_->hasCurrentItem())
+        return;
+    exactSeek(std::max(0.0, player_->currentTime() - kForwardStep));
+}
+
+void MediaPlayerView::playSlow() {
+    if (!player_)
+        return;
+    player_->playImmediatelyAtRate(kSlowRate);
+    playSlowMode = true;
+}
+
 void MediaPlayerView::scrub(double seconds, bool exact) {
     if (!player_ || !player_->hasCurrentItem())
         return;
@@ -280,47 +281,4 @@ void MediaPlayerView::mousePressEvent(QMouseEvent* event) {
 void MediaPlayerView::mouseDoubleClickEvent(QMouseEvent* event) {
     setFullScreenMode(!fullScreen_);
     event->accept();
-}
-
-void MediaPlayerView::keyPressEvent(QKeyEvent* event) {
-    const uint16_t code = keycodeOf(*event);
-    switch (code) {
-    case Keycode::a:
-    case Keycode::s:
-    case Keycode::d:
-    case Keycode::space:
-    case Keycode::leftArrow:
-    case Keycode::rightArrow:
-    case Keycode::downArrow:
-    case Keycode::upArrow:
-    case Keycode::pageDown:
-    case Keycode::pageUp:
-        if (mainViewController)
-            mainViewController->keyDown(event);
-        event->accept();
-        return;
-    case Keycode::comma:
-    case Keycode::period:
-        if (mainViewController && mainViewController->sys_index == 0 && editViewController)
-            editViewController->keyDown(event);
-        event->accept();
-        return;
-    case Keycode::escape:
-        // As with any video player, Escape leaves full screen.
-        if (fullScreen_) {
-            setFullScreenMode(false);
-            event->accept();
-            return;
-        }
-        break;
-    default:
-        break;
-    }
-    if (fullScreen_ && mainViewController) {
-        // Out of its window the view has no parent to pass keys to.
-        mainViewController->keyDown(event);
-        event->accept();
-        return;
-    }
-    QWidget::keyPressEvent(event); // on to the main view
 }

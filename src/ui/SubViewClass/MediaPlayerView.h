@@ -10,15 +10,13 @@
 #include <vector>
 
 #include "player/Player.h"
+#include "workspace/Workspace.h"
 
-class QLineEdit;
 class MpvPlayer;
-class MainViewController;
-class EditViewController;
-class PlayViewController;
 
 // The one video view: owns the player, opens files, carries out every
-// transport command and writes the time text into the screens' labels.
+// transport command and tells the time text. Its keys go through the key
+// router like every other control's.
 class MediaPlayerView : public QWidget {
     Q_OBJECT
 public:
@@ -34,9 +32,8 @@ public:
     ~MediaPlayerView() override;
 
     void awakeFromNib();
-    // Links the screens (their time labels get the time text) and starts the
-    // once-a-second time updates.
-    void setupPlayerOption(MainViewController* main);
+    // Starts the once-a-second time updates.
+    void setupPlayerOption();
 
     void open(std::function<void(const std::string& path)> callback);
     // Opens `path` as if it had been chosen in the open panel.
@@ -44,6 +41,9 @@ public:
     void play();
     void resume();
     void forward();
+    // Two seconds back, in whole seconds, never before the start.
+    void backward();
+    void playSlow();
     void seek(float seconds, double delay);
     // Moves the picture to `seconds` as the timeline is clicked or dragged
     // (`exact` false: to a key frame), playing or paused as it was.
@@ -63,10 +63,7 @@ public:
     void periodicTimeUpdate(double seconds);
 
     bool timeObserverToken = false;
-    MainViewController* mainViewController = nullptr; // not owned
-    EditViewController* editViewController = nullptr;
-    PlayViewController* playViewController = nullptr;
-    bool playSlowMode = false;
+    SlowPlayMode playSlowMode;
     QTimer timer; // the pending restart of seek(_:delay:)
     std::function<void(const std::string& path)> callBack;
 
@@ -84,7 +81,6 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void exactSeek(double seconds);

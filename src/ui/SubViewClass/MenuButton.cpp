@@ -2,6 +2,7 @@
 #include "SubViewClass/Style.h"
 
 #include <QIcon>
+#include <QVBoxLayout>
 
 MenuButton::MenuButton(const QString& identifier, const QString& label, QWidget* parent)
     : QToolButton(parent) {
@@ -56,4 +57,23 @@ void MenuButton::resizeEvent(QResizeEvent* event) {
     f.setPixelSize(std::max(8, height() / 8));
     setFont(f);
     QToolButton::resizeEvent(event);
+}
+
+QWidget* makeMenuColumn(QWidget* parent, int width, MenuButton*& edit, MenuButton*& play) {
+    auto* column = new QWidget(parent);
+    column->setObjectName("menu_button_panel");
+    column->setFixedWidth(width);
+    auto* menuLayout = new QVBoxLayout(column);
+    menuLayout->setContentsMargins(6, 10, 6, 10);
+    menuLayout->setSpacing(12);
+    edit = new MenuButton("menu_edit_mode_button", "編集モード", column);
+    play = new MenuButton("menu_play_mode_button", "再生モード", column);
+    for (MenuButton* b : {edit, play}) {
+        b->setFixedSize(width - 12, width);
+        menuLayout->addWidget(b);
+    }
+    menuLayout->addStretch(1);
+    // The layout's initial state: edit mode shown and chosen.
+    edit->setBackImage();
+    return column;
 }

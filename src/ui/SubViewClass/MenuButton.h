@@ -23,3 +23,7 @@ private:
     void setHover(bool on);
     QString imageName_;
 };
+
+// The main view's menu column, `width` wide: 編集モード over 再生モード, edit
+// mode chosen.
+QWidget* makeMenuColumn(QWidget* parent, int width, MenuButton*& edit, MenuButton*& play);

@@ -3,11 +3,9 @@
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
-#include <QScrollBar>
 #include <QToolTip>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -24,9 +22,9 @@
 #include "SubViewClass/VerticallyCenteredTextFieldCell.h"
 #include "SubViewController/PlayViewController.h"
 #include "import/TagImport.h"
-#include "keys/KeyEvents.h"
 #include "player/Player.h"
 #include "tags/TableModels.h"
+#include "workspace/Workspace.h"
 
 namespace {
 
@@ -51,7 +49,7 @@ EditViewController::EditViewController(MainViewController* parent, QWidget* cont
               Player* player = currentPlayer();
               return player ? player->currentTime() : 0.0;
           },
-          nullptr)),
+          workspace(), nullptr)),
       teamA_header(codePanel->teamA_header), teamB_header(codePanel->teamB_header),
       UEImageButtonA(codePanel->UEImageButtonA), UEImageButtonB(codePanel->UEImageButtonB),
       import_(new TagImport(this)) {
@@ -83,7 +81,8 @@ EditViewController::EditViewController(MainViewController* parent, QWidget* cont
     }
     viewDidLoad();
     // The table and filter exist now: they follow the window chosen above.
-    followCodeWindow(codeWindow());
+    onCodeWindowChosen();
+    followChosenWindow();
 }
 
 QWidget* EditViewController::makeTagListPanel() {
@@ -179,20 +178,8 @@ void EditViewController::updateView() {
 
 void EditViewController::appendTagTalbeDataRow(std::shared_ptr<TagRowData> rowData) {
     if (myParent)
-        myParent->performTagEdit(TagEdit::record(myParent->tagDataModel, rowData));
-    tagTableData.push_back(rowData);
-    tagTableSelectedRowIndex = rowData->index;
-    reloadFollowingTheEnd();
-}
-
-void EditViewController::reloadFollowingTheEnd() {
-    // The list follows the coding while its end is in sight; an analyst
-    // reading higher up keeps the place.
-    const QScrollBar* bar = tagTableView->verticalScrollBar();
-    const bool atEnd = bar->value() >= bar->maximum();
-    reloadKeepingScroll();
-    if (atEnd)
-        tagTableView->scrollToEnd();
+        myParent->performTagEdit(TagEdit::record(myParent->tagDataModel, rowData),
+                                 StoreChange::Kind::Recorded);
 }
 
 void EditViewController::onSelectTagTableRow() {
@@ -219,13 +206,9 @@ void EditViewController::onTagDelete() {
     if (tagTableData.empty())
         return;
     std::vector<size_t> doomed;
-    std::vector<std::shared_ptr<TagRowData>> kept;
-    for (size_t r = 0; r < tagTableData.size(); ++r) {
+    for (size_t r = 0; r < tagTableData.size(); ++r)
         if (tagModel_->isTicked(static_cast<int>(r)))
             doomed.push_back(r);
-        else
-            kept.push_back(tagTableData[r]);
-    }
     if (doomed.empty()) {
         AlertBox("削除する項目を選択してください。", "お知らせ", "warning");
         return;
@@ -243,8 +226,6 @@ void EditViewController::onTagDelete() {
         if (!removal.rows.empty())
             myParent->performTagEdit(std::move(removal));
     }
-    tagTableData = std::move(kept);
-    reloadKeepingScroll();
 }
 
 void EditViewController::setComment() {
@@ -267,7 +248,6 @@ void EditViewController::setComment() {
         return;
     if (change.before != change.after) // no empty steps in the history
         myParent->performTagEdit(std::move(change));
-    reloadKeepingScroll();
 }
 
 void EditViewController::onCommentAdd() {
@@ -315,22 +295,6 @@ void EditViewController::onStoreStepped() {
     keepTypedComment_ = false;
 }
 
-void EditViewController::keyDown(QKeyEvent* event) {
-    if (codePanel->pressCodeKey(*event) || codePanel->pressLabelKey(*event))
-        return;
-    const uint16_t code = keycodeOf(*event);
-    if (code == Keycode::comma)
-        mediaClipStart();
-    else if (code == Keycode::period)
-        mediaClipEnd();
-}
-
-void EditViewController::keyPressEvent(QKeyEvent* event) {
-    // Keys that reach the screen stop here: only the clip keys act.
-    keyDown(event);
-    event->accept();
-}
-
 void EditViewController::showComment(const std::string& comment) {
     if (keepTypedComment_)
         return;
@@ -357,7 +321,6 @@ void EditViewController::onLabelButtonClicked(const std::string& group, const st
         return;
     }
     myParent->performTagEdit(std::move(change));
-    reloadKeepingScroll();
 }
 
 void EditViewController::showChosenLabels() {
@@ -374,11 +337,8 @@ void EditViewController::showChosenLabels() {
 }
 
 void EditViewController::onCodeWindowChosen() {
-    // Both screens list, colour and count by it (once they are built).
-    if (tagTableView)
-        followCodeWindow(codeWindow());
-    if (myParent && myParent->playViewController)
-        myParent->playViewController->followCodeWindow(codeWindow());
+    // Both screens list, colour and count by it.
+    workspace()->setCodeWindow(codeWindow());
 }
 
 void EditViewController::tagListChanged() {
@@ -404,23 +364,24 @@ void EditViewController::onTagButtonClicked(TagButton* sender) {
     recordCode(codePanel->press(myParent->tagDataModel, *sender));
 }
 
+void EditViewController::pressCode(size_t code, bool teamA, bool showPress) {
+    if (showPress)
+        codePanel->showPress(code, teamA);
+    MediaPlayerView* view = mediaView();
+    if (!myParent || !view || !view->isOpenStatus().value_or(false) || !myParent->mayChangeTags())
+        return;
+    recordCode(codePanel->press(myParent->tagDataModel, code, teamA));
+}
+
+void EditViewController::pressLabel(size_t group, size_t text) {
+    const auto& labels = codeWindow().labels;
+    if (group < labels.size() && text < labels[group].texts.size())
+        onLabelButtonClicked(labels[group].group, labels[group].texts[text]);
+}
+
 void EditViewController::recordCode(TagEdit edit) {
-    std::vector<std::shared_ptr<TagRowData>> added;
-    if (edit.kind == TagEdit::Kind::Insert)
-        for (const auto& [place, row] : edit.rows)
-            added.push_back(row);
-    for (const TagEdit& step : edit.steps)
-        if (step.kind == TagEdit::Kind::Insert)
-            for (const auto& [place, row] : step.rows)
-                added.push_back(row);
     if (edit.kind == TagEdit::Kind::Steps && edit.steps.empty())
         return;
-    showComment({});
-    myParent->performTagEdit(std::move(edit));
-    // Listed at the end as today; an end set shows on its row (the store's).
-    for (const auto& row : added) {
-        tagTableData.push_back(row);
-        tagTableSelectedRowIndex = row->index;
-    }
-    reloadFollowingTheEnd();
+    // Both screens list the new tags (the edit screen at the end, chosen).
+    myParent->performTagEdit(std::move(edit), StoreChange::Kind::Recorded);
 }

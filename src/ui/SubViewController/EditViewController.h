@@ -10,7 +10,6 @@
 class QPlainTextEdit;
 class QPushButton;
 class TagButton;
-class QKeyEvent;
 class TagImport;
 
 // Edit mode: tag buttons of both teams, the tag table with its filter, sort,
@@ -52,7 +51,12 @@ public:
 
     void mediaClipStart() { clipPanel->mediaClipStart(); }
     void mediaClipEnd() { clipPanel->mediaClipEnd(); }
-    void keyDown(QKeyEvent* event);
+    // A press of code `code` of the window for team A or B, by its button
+    // or its key (`showPress`: the button shows it as under the mouse),
+    // through the window's rules as one step.
+    void pressCode(size_t code, bool teamA, bool showPress);
+    // Text `text` of label group `group` on the chosen tag, as its button.
+    void pressLabel(size_t group, size_t text);
     void onSelectClipTableRow() { clipPanel->onSelectClipTableRow(); }
     void onDblClickClipTableRow() { clipPanel->onDblClickClipTableRow(); }
     void onClipHeaderClicked(int column) { clipPanel->onClipHeaderClicked(column); }
@@ -77,9 +81,6 @@ private:
     void showChosenLabels();
     // A press of a code through the window's rules, as one step.
     void recordCode(TagEdit edit);
-    // Redraws the rows after a recording: the newest in sight when the
-    // list showed its end.
-    void reloadFollowingTheEnd();
     QWidget* makeTagListPanel();
     QWidget* makeCommentPanel();
 
@@ -90,7 +91,6 @@ private:
     bool keepTypedComment_ = false;
 
 protected:
-    void keyPressEvent(QKeyEvent* event) override;
     void showComment(const std::string& comment) override;
     void tagListChanged() override;
     void chosenTagChanged() override;

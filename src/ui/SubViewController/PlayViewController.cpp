@@ -13,7 +13,6 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QSettings>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTableView>
@@ -39,6 +38,7 @@
 #include "tags/TableModels.h"
 #include "tags/TallyTableModel.h"
 #include "timeline/TagTimeline.h"
+#include "workspace/Workspace.h"
 
 PlayViewController::PlayViewController(MainViewController* parent, QWidget* container)
     : TagTableScreen(parent, container, "Play") {
@@ -85,6 +85,7 @@ PlayViewController::PlayViewController(MainViewController* parent, QWidget* cont
     // As a row click, a press on the strip ends the sequence.
     connect(tagTimeline, &TagTimeline::pressed, this, &PlayViewController::endSequence);
     viewDidLoad();
+    followChosenWindow();
 }
 
 void PlayViewController::viewDidLoad() {
@@ -327,16 +328,9 @@ void PlayViewController::onTallyCSVOutput() {
 }
 
 QString PlayViewController::matchFileName(const QString& what) const {
-    const QString match = myParent ? myParent->matchName() : QString();
+    const QString match = matchName();
     return match.isEmpty() ? what : match + "_" + what;
 }
-
-namespace {
-// Lead and lag are remembered between runs (the only preferences kept).
-QSettings settings() {
-    return QSettings("Rucktag", "Rucktag");
-}
-} // namespace
 
 QWidget* PlayViewController::makeMomentRow() {
     auto* row = new QWidget(this);
@@ -344,21 +338,28 @@ QWidget* PlayViewController::makeMomentRow() {
     l->setContentsMargins(0, 0, 0, 0);
     l->setSpacing(6);
     const QString style = Style::caption();
-    auto spin = [&](const char* id, const char* label, const char* key, int fallback) {
+    // 前 and 後 are the workspace's (remembered between runs): the boxes set
+    // them and show them.
+    Workspace* shared = workspace();
+    auto spin = [&](const char* id, const char* label, int value, void (Workspace::*set)(int),
+                    void (Workspace::*changed)(int)) {
         auto* caption = new QLabel(QString::fromUtf8(label), row);
         caption->setStyleSheet(style);
         auto* box = new QSpinBox(row);
         box->setObjectName(id);
-        box->setRange(0, 60);
+        box->setRange(0, Workspace::kMaxSeconds);
         box->setSuffix(" s");
-        box->setValue(std::clamp(settings().value(key, fallback).toInt(), 0, 60));
-        connect(box, &QSpinBox::valueChanged, this, [key](int v) { settings().setValue(key, v); });
+        box->setValue(value);
+        connect(box, &QSpinBox::valueChanged, shared, set);
+        connect(shared, changed, box, &QSpinBox::setValue);
         l->addWidget(caption);
         l->addWidget(box);
         return box;
     };
-    momentLeadSpinBox = spin("momentLeadSpinBox", "前", "moments/lead", 8);
-    momentLagSpinBox = spin("momentLagSpinBox", "後", "moments/lag", 4);
+    momentLeadSpinBox = spin("momentLeadSpinBox", "前", shared->lead(), &Workspace::setLead,
+                             &Workspace::leadChanged);
+    momentLagSpinBox =
+        spin("momentLagSpinBox", "後", shared->lag(), &Workspace::setLag, &Workspace::lagChanged);
     auto* playButton = new QPushButton("連続再生", row);
     playButton->setObjectName("onSequencePlay");
     connect(playButton, &QPushButton::clicked, this, &PlayViewController::onSequencePlay);
@@ -400,9 +401,9 @@ void PlayViewController::onSequencePlay() {
         return;
     }
     // The speed chosen: slow play stays slow.
-    const float rate = player->rate() > 0          ? player->rate()
-                       : mediaView()->playSlowMode ? MediaPlayerView::kSlowRate
-                                                   : MediaPlayerView::kNormalRate;
+    const float rate = player->rate() > 0        ? player->rate()
+                       : workspace()->slowPlay() ? MediaPlayerView::kSlowRate
+                                                 : MediaPlayerView::kNormalRate;
     sequence->start(player, std::move(moments), rate);
 }
 
@@ -475,7 +476,7 @@ void PlayViewController::exportHighlight(const std::string& path, bool perTag) {
     std::optional<MomentFolder> folder;
     if (perTag && !(folder = momentFolderFor(path, "ハイライト出力")))
         return;
-    auto* windowController = new ClipWindowController(myParent->window());
+    auto* windowController = new ClipWindowController(window());
     ClipViewController* job = windowController->contentViewController();
     job->setJobName("ハイライト出力");
     job->clipInputUrl = player->currentPath();

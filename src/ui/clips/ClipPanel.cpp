@@ -228,7 +228,7 @@ void ClipPanel::clipConvert(int row) {
             Player* player = self->screen_->currentPlayer();
             if (!player || !player->hasCurrentItem() || player->currentPath().empty())
                 return;
-            startClipExport(self->screen_->myParent->window(), player, *clip, *path);
+            startClipExport(self->window(), player, *clip, *path);
         });
     });
 }

@@ -4,17 +4,13 @@
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QSettings>
 #include <QTimer>
 #include <QToolTip>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <array>
-#include <optional>
 #include <utility>
 
 #include "coding/CodePanel.h"
@@ -26,6 +22,7 @@
 #include "codewindow/CodeWindowFile.h"
 #include "coding/CodeWindowEditor.h"
 #include "text/UnicodeText.h"
+#include "workspace/Workspace.h"
 
 namespace {
 
@@ -35,7 +32,6 @@ namespace {
 const std::vector<std::vector<int>> kButtonRows = {{0, 1, 2},   {3, 4},       {5, 6, 7},   {8},
                                                    {9, 10, 11}, {12, 13, 14}, {15, 16, 17}};
 
-const char* const kWindowSetting = "codeWindow";
 // Lines of the start-up notice about window files.
 constexpr size_t kProblemsShown = 8;
 constexpr size_t kProblemBytes = 300;
@@ -46,29 +42,10 @@ int columnsFor(size_t codes) {
     return codes <= 5 ? 1 : codes <= 12 ? 2 : codes <= 24 ? 3 : 4;
 }
 
-std::optional<QKeyCombination> keyOf(const std::string& text) {
-    if (text.empty())
-        return std::nullopt;
-    const QKeySequence seq =
-        QKeySequence::fromString(QString::fromStdString(text), QKeySequence::PortableText);
-    if (seq.isEmpty())
-        return std::nullopt;
-    return seq[0];
-}
-
-// What a press stands for: the key as typed and, with Shift on the number
-// row, its digit (window files write "Shift+1").
-std::array<QKeyCombination, 2> pressedKeys(const QKeyEvent& event) {
-    const Qt::KeyboardModifiers mods = event.modifiers() & ~Qt::KeypadModifier;
-    const QKeyCombination typed(mods, static_cast<Qt::Key>(event.key()));
-    const auto place = numberRowPlace(event);
-    return {typed, place ? QKeyCombination(mods, *place) : typed};
-}
-
 } // namespace
 
-CodePanel::CodePanel(std::function<double()> clock, QWidget* parent)
-    : QWidget(parent), clock_(std::move(clock)) {
+CodePanel::CodePanel(std::function<double()> clock, Workspace* workspace, QWidget* parent)
+    : QWidget(parent), clock_(std::move(clock)), workspace_(workspace) {
     auto* panel = this;
     auto* l = new QVBoxLayout(panel);
     l->setContentsMargins(0, 0, 0, 0);
@@ -114,8 +91,7 @@ CodePanel::CodePanel(std::function<double()> clock, QWidget* parent)
     l->addWidget(codeScroll, 1);
     connect(codeWindowPopUp, &QComboBox::activated, this, [this](int which) {
         chooseCodeWindow(which);
-        QSettings("Rucktag", "Rucktag")
-            .setValue(kWindowSetting, QString::fromStdString(codeWindow().name));
+        workspace_->rememberCodeWindow(QString::fromStdString(codeWindow().name));
     });
     loadCodeWindows();
 }
@@ -148,10 +124,9 @@ void CodePanel::loadCodeWindows(const std::string& choose) {
     codeWindowPopUp->clear();
     for (const CodeWindow& w : windows_)
         codeWindowPopUp->addItem(QString::fromStdString(w.name));
-    QSettings settings("Rucktag", "Rucktag");
     if (!choose.empty())
-        settings.setValue(kWindowSetting, QString::fromStdString(choose));
-    const QString wanted = settings.value(kWindowSetting).toString();
+        workspace_->rememberCodeWindow(QString::fromStdString(choose));
+    const QString wanted = workspace_->rememberedCodeWindow();
     chooseCodeWindow(std::max(0, codeWindowPopUp->findText(wanted)));
     // Said once a run; the editor reports its own files.
     if (list.problems.empty() || std::exchange(windowProblemsShown_, true))
@@ -183,7 +158,6 @@ void CodePanel::chooseCodeWindow(int which) {
     for (TagButton* b : tagButtons)
         delete b;
     tagButtons.clear();
-    codeKeys_.clear();
     UEImageButtonA = UEImageButtonB = nullptr;
     buildTagButtons(true);
     buildTagButtons(false);
@@ -218,7 +192,6 @@ void CodePanel::buildLabelPanel() {
     for (QPushButton* b : labelButtons)
         delete b;
     labelButtons.clear();
-    labelKeys_.clear();
     auto* g = static_cast<QGridLayout*>(labelPanel->layout());
     while (QLayoutItem* item = g->takeAt(0)) {
         delete item->widget();
@@ -255,8 +228,6 @@ void CodePanel::buildLabelPanel() {
             });
             g->addWidget(b, static_cast<int>(r), static_cast<int>(t) + 1);
             labelButtons.push_back(b);
-            if (const auto k = keyOf(key))
-                labelKeys_.push_back({*k, b});
         }
     }
 }
@@ -269,20 +240,6 @@ void CodePanel::showLabels(const TagLabels* labels) {
                                                 std::pair(group.group, text)) != labels->end();
             labelButtons[b++]->setChecked(on);
         }
-}
-
-bool CodePanel::pressLabelKey(const QKeyEvent& event) {
-    const auto pressed = pressedKeys(event);
-    const auto it =
-        std::find_if(labelKeys_.begin(), labelKeys_.end(), [&pressed](const LabelKey& k) {
-            return k.key == pressed[0] || k.key == pressed[1];
-        });
-    if (it == labelKeys_.end())
-        return false;
-    // A held key would put the label on and off again.
-    if (!event.isAutoRepeat())
-        it->button->click();
-    return true;
 }
 
 void CodePanel::buildTagButtons(bool teamA) {
@@ -310,12 +267,9 @@ void CodePanel::buildTagButtons(bool teamA) {
         g->addWidget(b, row, column, 1, span);
         b->show();
         tagButtons.push_back(b);
-        const std::string& keyText = teamA ? code.keyA : code.keyB;
-        if (const auto key = keyOf(keyText)) {
-            codeKeys_.push_back({*key, b});
-            // The key is told where the name is, as a label button's is.
+        // The key is told where the name is, as a label button's is.
+        if (const std::string& keyText = teamA ? code.keyA : code.keyB; !keyText.empty())
             b->setToolTip(QString::fromStdString(code.name + " (" + keyText + ")"));
-        }
         if (window.builtIn && code.name == "UE") {
             (teamA ? UEImageButtonA : UEImageButtonB) = b;
             b->setToolTip("アンフォーストエラー");
@@ -343,31 +297,23 @@ void CodePanel::buildTagButtons(bool teamA) {
         g->setColumnStretch(c, 1);
 }
 
-bool CodePanel::pressCodeKey(const QKeyEvent& event) {
-    const auto pressed = pressedKeys(event);
-    const auto it = std::find_if(codeKeys_.begin(), codeKeys_.end(), [&pressed](const CodeKey& k) {
-        return k.key == pressed[0] || k.key == pressed[1];
-    });
-    if (it == codeKeys_.end())
-        return false;
-    // A held key records once.
-    if (event.isAutoRepeat())
-        return true;
-    // The button shows the press, as under the mouse.
-    TagButton* b = it->button;
+void CodePanel::showPress(size_t code, bool teamA) {
+    // Team A's buttons first, each team's in code order.
+    const size_t n = codeWindow().codes.size();
+    if (code >= n || tagButtons.size() < 2 * n)
+        return;
+    TagButton* b = tagButtons[teamA ? code : n + code];
     b->setDown(true);
     QTimer::singleShot(150, b, [b] { b->setDown(false); });
-    emit tagButtonClicked(b);
-    return true;
 }
 
-bool CodePanel::isCodingKey(const QKeyEvent& event) const {
-    const QKeyCombination typed(event.modifiers() & ~Qt::KeypadModifier,
-                                static_cast<Qt::Key>(event.key()));
-    return std::any_of(codeKeys_.begin(), codeKeys_.end(),
-                       [&](const CodeKey& k) { return k.key == typed; }) ||
-           std::any_of(labelKeys_.begin(), labelKeys_.end(),
-                       [&](const LabelKey& k) { return k.key == typed; });
+TagEdit CodePanel::press(TagDataModel& store, size_t code, bool teamA) {
+    if (code >= codeWindow().codes.size()) {
+        TagEdit none; // no steps: nothing recorded, as the recorder says it
+        none.kind = TagEdit::Kind::Steps;
+        return none;
+    }
+    return recorder_->press(store, code, teamA);
 }
 
 TagEdit CodePanel::press(TagDataModel& store, const TagButton& button) {

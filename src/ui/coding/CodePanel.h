@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QKeySequence>
 #include <QWidget>
 #include <filesystem>
 #include <functional>
@@ -12,7 +11,6 @@
 
 class QComboBox;
 class QGridLayout;
-class QKeyEvent;
 class QPushButton;
 class QScrollArea;
 class EditableNSTextField;
@@ -20,13 +18,16 @@ class TagButton;
 
 // The edit screen's codes: the chooser of the code window with its 編集…,
 // the two teams' headers and tag buttons of the chosen window, its label
-// buttons, and the keys that press them. The tags themselves are the
+// buttons (their keys are the key map's, keys/KeyMap). The tags themselves are the
 // screen's: a press is told, never recorded here.
+class Workspace;
+
 class CodePanel : public QWidget {
     Q_OBJECT
 public:
-    // `clock`: the video's time, for the window's recording rules.
-    CodePanel(std::function<double()> clock, QWidget* parent);
+    // `clock`: the video's time, for the window's recording rules;
+    // `workspace` remembers the window chosen.
+    CodePanel(std::function<double()> clock, Workspace* workspace, QWidget* parent);
 
     // The code windows offered (標準 first); choosing one rebuilds the buttons.
     QComboBox* codeWindowPopUp = nullptr;
@@ -55,14 +56,10 @@ public:
     void loadCodeWindows(const std::string& choose = {});
     // What a press of `button` records in `store` by the window's rules.
     TagEdit press(TagDataModel& store, const TagButton& button);
-    // Presses the code whose key `event` is, as its button would; false when
-    // no code of the window has that key.
-    bool pressCodeKey(const QKeyEvent& event);
-    // Presses the label whose key `event` is, as its button would; false
-    // when no label of the window has that key.
-    bool pressLabelKey(const QKeyEvent& event);
-    // Whether `event` is the key of a code or a label of the window, as typed.
-    bool isCodingKey(const QKeyEvent& event) const;
+    // What a press of code `code` for team A or B records in `store`.
+    TagEdit press(TagDataModel& store, size_t code, bool teamA);
+    // The button of code `code` for team A or B shows a press (its key's).
+    void showPress(size_t code, bool teamA);
     // The buttons of `labels` (the chosen tag's; none: null) show pressed.
     void showLabels(const TagLabels* labels);
 
@@ -80,19 +77,10 @@ private:
     void buildLabelPanel();
 
     std::function<double()> clock_;
+    Workspace* workspace_;
     std::vector<CodeWindow> windows_;
     std::vector<std::filesystem::path> windowFiles_; // of each window; empty for 標準
     bool windowProblemsShown_ = false;
     std::unique_ptr<CodeRecorder> recorder_;
     QGridLayout* buttonGrids_[2] = {}; // team A, team B
-    struct CodeKey {
-        QKeyCombination key;
-        TagButton* button;
-    };
-    std::vector<CodeKey> codeKeys_;
-    struct LabelKey {
-        QKeyCombination key;
-        QPushButton* button;
-    };
-    std::vector<LabelKey> labelKeys_;
 };

@@ -415,10 +415,8 @@ void TagImport::mergeImported(std::vector<ImportedTag> tags, const std::vector<E
         edit.rows.emplace_back(store.data.size() + edit.rows.size(), tags[i].tag);
     }
     const size_t added = edit.rows.size();
-    if (added > 0) {
+    if (added > 0)
         screen_->myParent->performTagEdit(std::move(edit));
-        screen_->reloadTagDataTable(true);
-    }
 
     std::string report = std::to_string(added) + " 件のタグを読み込みました。";
     if (repeated > 0 && !addRepeated)

@@ -3,33 +3,22 @@
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTextEdit>
+#include <algorithm>
 #include <optional>
 
+#include "MainViewController.h"
+#include "SubViewClass/MediaPlayerView.h"
+#include "SubViewClass/Style.h"
+#include "SubViewController/EditViewController.h"
+#include "SubViewController/PlayViewController.h"
 #include "keys/KeyEvents.h"
-
-KeyRouter::KeyRouter(Road edit, Road play, QObject* parent)
-    : QObject(parent), edit_(std::move(edit)), play_(std::move(play)) {
-    qApp->installEventFilter(this);
-}
-
-KeyRouter::~KeyRouter() {
-    qApp->removeEventFilter(this);
-}
-
-int KeyRouter::historyKey(const QKeyEvent& event) {
-    const Qt::KeyboardModifiers mods =
-        event.modifiers() &
-        (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier | Qt::MetaModifier);
-    if (event.key() == Qt::Key_Z && mods == Qt::ControlModifier)
-        return 1;
-    if ((event.key() == Qt::Key_Z && mods == (Qt::ControlModifier | Qt::ShiftModifier)) ||
-        (event.key() == Qt::Key_Y && mods == Qt::ControlModifier))
-        return 2;
-    return 0;
-}
+#include "player/Player.h"
+#include "review/MomentSequence.h"
+#include "workspace/Workspace.h"
 
 namespace {
 
@@ -79,7 +68,30 @@ bool isSpinBoxPart(const QWidget* w) {
            (w && qobject_cast<const QAbstractSpinBox*>(w->parentWidget()));
 }
 
+bool within(const QWidget* outer, const QWidget* w) {
+    return outer && (outer == w || outer->isAncestorOf(w));
+}
+
 } // namespace
+
+KeyRouter::KeyRouter(MainViewController* main) : QObject(main), main_(main) {
+    map_.setCodeWindow(main->workspace->codeWindow());
+    connect(main->workspace, &Workspace::codeWindowChanged, this,
+            [this] { map_.setCodeWindow(main_->workspace->codeWindow()); });
+    typingHint_ = new QLabel(TYPING_HINT, main);
+    typingHint_->setObjectName("typingHint");
+    typingHint_->setStyleSheet(Style::typingHint());
+    typingHint_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    typingHint_->hide();
+    typingHintTimer_.setSingleShot(true);
+    typingHintTimer_.setInterval(2500);
+    connect(&typingHintTimer_, &QTimer::timeout, typingHint_, &QWidget::hide);
+    qApp->installEventFilter(this);
+}
+
+KeyRouter::~KeyRouter() {
+    qApp->removeEventFilter(this);
+}
 
 bool KeyRouter::keepsKey(const QWidget* w, const QKeyEvent& event) {
     if (isSpinBoxPart(w))
@@ -89,54 +101,158 @@ bool KeyRouter::keepsKey(const QWidget* w, const QKeyEvent& event) {
     return false;
 }
 
+bool KeyRouter::editShown() const {
+    return main_->isEditShown();
+}
+
 bool KeyRouter::isSequenceKey(const QWidget* w, const QKeyEvent& event) const {
     const uint16_t code = keycodeOf(event);
-    return (code == Keycode::pageDown || code == Keycode::pageUp) && play_.screen &&
-           play_.screen->isAncestorOf(w) && sequencePlaying && sequencePlaying();
+    const PlayViewController* play = main_->playViewController;
+    return (code == Keycode::pageDown || code == Keycode::pageUp) && play->isAncestorOf(w) &&
+           play->sequence && play->sequence->isActive();
+}
+
+bool KeyRouter::endsTypingIn(const QWidget* w, const QKeyEvent& key) {
+    const int k = key.key();
+    return isSpinBoxPart(w) ? k == Qt::Key_Return || k == Qt::Key_Enter || k == Qt::Key_Escape
+                            : endsTyping(w, key);
+}
+
+bool KeyRouter::keptBy(QWidget* w, const QKeyEvent& key, bool press) {
+    if (!keepsKey(w, key) || isSequenceKey(w, key))
+        return false;
+    if (press && !isSpinBoxPart(w) && editsText(w).value_or(false) && editShown() &&
+        map_.isCodingKey(key))
+        showTypingHint(w);
+    return true;
 }
 
 bool KeyRouter::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride)
         return false;
     auto* w = qobject_cast<QWidget*>(watched);
-    if (!w || !w->isWidgetType())
+    if (!w)
+        return false;
+    KeyMap::Place place;
+    if (within(main_->MediaPlayer, w))
+        place = KeyMap::Place::Video;
+    else if (within(main_->editViewController, w))
+        place = KeyMap::Place::EditScreen;
+    else if (within(main_->playViewController, w))
+        place = KeyMap::Place::PlayScreen;
+    else
         return false;
     auto* key = static_cast<QKeyEvent*>(event);
-    const auto inside = [w](const Road& road) {
-        return road.screen && (road.screen == w || road.screen->isAncestorOf(w));
-    };
-    const Road* road = inside(edit_) ? &edit_ : inside(play_) ? &play_ : nullptr;
-    if (!road)
-        return false;
-    if (isSpinBoxPart(w) && (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter ||
-                             key->key() == Qt::Key_Escape)) {
-        if (event->type() == QEvent::KeyPress && focusVideo)
-            focusVideo();
-        key->accept();
-        return true;
-    }
-    if (!isSpinBoxPart(w) && endsTyping(w, *key)) {
+    const bool press = event->type() == QEvent::KeyPress;
+    if (endsTypingIn(w, *key)) {
         // Return leaves the line as typed; the edit is done.
-        if (event->type() == QEvent::KeyPress && focusVideo)
+        if (press)
             focusVideo();
         key->accept();
         return true;
     }
-    if (keepsKey(w, *key) && !isSequenceKey(w, *key)) {
-        if (event->type() == QEvent::KeyPress && !isSpinBoxPart(w) &&
-            editsText(w).value_or(false) && isCodingKey && typedAsText && isCodingKey(*key))
-            typedAsText(w);
+    if (keptBy(w, *key, press))
         return false;
-    }
-    if (const int h = historyKey(*key)) {
-        if (event->type() == QEvent::KeyPress && onHistoryKey)
-            onHistoryKey(h);
-        key->accept();
-        return true;
-    }
     // Claimed here so no shortcut of a focused control acts first.
-    if (event->type() == QEvent::KeyPress && road->keyDown)
-        road->keyDown(key);
     key->accept();
+    if (press)
+        perform(map_.actionFor(*key, place, editShown()));
     return true;
+}
+
+void KeyRouter::perform(const KeyAction& action) {
+    EditViewController* edit = main_->editViewController;
+    using Kind = KeyAction::Kind;
+    switch (action.kind) {
+    case Kind::Undo:
+        main_->undoTagEdit();
+        return;
+    case Kind::Redo:
+        main_->redoTagEdit();
+        return;
+    case Kind::Code:
+        edit->pressCode(action.item, action.teamA, true);
+        return;
+    case Kind::Label:
+        edit->pressLabel(action.item, action.text);
+        return;
+    case Kind::ClipStart:
+        edit->mediaClipStart();
+        return;
+    case Kind::ClipEnd:
+        edit->mediaClipEnd();
+        return;
+    case Kind::SequenceStep:
+        main_->playViewController->sequenceStep(action.step);
+        return;
+    default:
+        performOnPlayer(action);
+    }
+}
+
+void KeyRouter::performOnPlayer(const KeyAction& action) {
+    MediaPlayerView* view = main_->MediaPlayer;
+    Player* player = view->player();
+    if (!player)
+        return;
+    if (action.endsSequence)
+        main_->playViewController->endSequence();
+    using Kind = KeyAction::Kind;
+    switch (action.kind) {
+    case Kind::Play:
+        view->play();
+        break;
+    case Kind::Pause:
+        player->pause();
+        break;
+    case Kind::Slow:
+        view->playSlow();
+        break;
+    case Kind::Open:
+        view->open([main = main_](const std::string& url) { main->afterOpenMedia(url); });
+        break;
+    case Kind::PauseOrResume:
+        if (view->isPlaying())
+            player->pause();
+        else
+            view->resume();
+        break;
+    case Kind::Backward:
+        view->backward();
+        break;
+    case Kind::Forward:
+        view->forward();
+        break;
+    case Kind::VolumeDown:
+        view->volumnDown();
+        break;
+    case Kind::VolumeUp:
+        view->volumnUp();
+        break;
+    case Kind::LeaveFullScreen:
+        view->setFullScreenMode(false);
+        break;
+    default:
+        break; // consumed without effect
+    }
+}
+
+void KeyRouter::focusVideo() {
+    typingHint_->hide();
+    main_->MediaPlayer->setFocus(Qt::OtherFocusReason);
+}
+
+void KeyRouter::showTypingHint(QWidget* field) {
+    typingHint_->adjustSize();
+    // Just under the field, or over it at the bottom; never off the view.
+    const QRect at(field->mapTo(main_, QPoint(0, 0)), field->size());
+    QPoint place(at.left(), at.bottom() + 4);
+    if (place.y() + typingHint_->height() > main_->height())
+        place.setY(at.top() - typingHint_->height() - 4);
+    place.setX(std::clamp(place.x(), 0, std::max(0, main_->width() - typingHint_->width())));
+    place.setY(std::max(0, place.y()));
+    typingHint_->move(place);
+    typingHint_->show();
+    typingHint_->raise();
+    typingHintTimer_.start();
 }

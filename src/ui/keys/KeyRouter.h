@@ -1,47 +1,53 @@
 #pragma once
 
 #include <QObject>
-#include <functional>
+#include <QTimer>
 
+#include "keys/KeyMap.h"
+
+class MainViewController;
 class QKeyEvent;
+class QLabel;
 class QWidget;
 
-// One road for the keys pressed inside the screens, whatever widget holds the
-// focus: an application event filter hands each key to its screen's handler.
-// Editable text keeps its keys; read-only text keeps select-all and copy; a
-// spin box keeps digits, its editing keys and ↑/↓, and gives the focus back
-// to the video on Return or Escape. Undo and redo keys act on both screens.
+// The one road for keys: an application event filter takes every key pressed
+// on the video (in its window or in full screen) or inside the two screens,
+// whatever widget holds the focus, looks it up in the key map and does what
+// it says. Editable text keeps its keys; read-only text keeps select-all and
+// copy; a spin box keeps digits, its editing keys and ↑/↓. Return or Escape
+// that ends the typing gives the focus back to the video.
 class KeyRouter : public QObject {
     Q_OBJECT
 public:
-    struct Road {
-        QWidget* screen = nullptr;
-        std::function<void(QKeyEvent*)> keyDown;
-    };
-    explicit KeyRouter(Road edit, Road play, QObject* parent = nullptr);
+    static constexpr const char* TYPING_HINT = "文字入力中：コードは記録されません（Escで戻る）";
+
+    explicit KeyRouter(MainViewController* main);
     ~KeyRouter() override;
 
-    // 1 for undo (Ctrl+Z), 2 for redo (Ctrl+Shift+Z, Ctrl+Y), else 0.
-    static int historyKey(const QKeyEvent& event);
-    // True when `w` keeps `event` for itself instead of the screen.
+    KeyMap& keyMap() { return map_; }
+    // True when `w` keeps `event` for itself instead of the key map.
     static bool keepsKey(const QWidget* w, const QKeyEvent& event);
-
-    std::function<void(int which)> onHistoryKey;
-    // Page Down / Page Up reach the play screen even from its text boxes
-    // while this says a sequence plays.
-    std::function<bool()> sequencePlaying;
-    // Puts the focus on the video (Return or Escape in a spin box or a
-    // one-line text field, Escape in a text of several lines).
-    std::function<void()> focusVideo;
-    // Whether the key would code (a code's or a label's key on the edit
-    // screen), and what to show when text field `w` took it as text instead.
-    std::function<bool(const QKeyEvent&)> isCodingKey;
-    std::function<void(QWidget* w)> typedAsText;
+    // The focus back where coding happens (the video), a text field's work
+    // being done.
+    void focusVideo();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    bool editShown() const;
     bool isSequenceKey(const QWidget* w, const QKeyEvent& event) const;
-    Road edit_, play_;
+    // Return or Escape ending the typing in `w` (a text field, a spin box).
+    static bool endsTypingIn(const QWidget* w, const QKeyEvent& key);
+    // Whether `w` keeps the key; a code's key typed as text shows the hint.
+    bool keptBy(QWidget* w, const QKeyEvent& key, bool press);
+    void perform(const KeyAction& action);
+    void performOnPlayer(const KeyAction& action);
+    // The brief note beside a text field that took a code's key as text.
+    void showTypingHint(QWidget* field);
+
+    MainViewController* main_;
+    KeyMap map_;
+    QLabel* typingHint_ = nullptr;
+    QTimer typingHintTimer_;
 };

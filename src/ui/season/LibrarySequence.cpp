@@ -5,10 +5,10 @@
 
 #include "MainViewController.h"
 #include "SubViewClass/MediaPlayerView.h"
-#include "SubViewController/EditViewController.h"
-#include "SubViewController/PlayViewController.h"
 #include "player/Player.h"
 #include "review/MomentSequence.h"
+#include "session/SessionTag.h"
+#include "tags/TagTableScreen.h"
 
 std::vector<LibraryMoment> libraryMoments(const std::vector<library::Hit>& hits, double lead,
                                           double lag, const CodeWindow* window,
@@ -55,12 +55,8 @@ LibrarySequence::LibrarySequence(MainViewController* main, QObject* parent)
         current_ = static_cast<int>(runStart_) + runner_->current();
         const LibraryMoment& lm = moments_[static_cast<size_t>(current_)];
         // Its row chosen on the screen shown, the video left where the runner put it.
-        if (auto tag = main_->sessionTag(lm.position, lm.time, lm.code)) {
-            TagTableScreen* screen = main_->sys_index == 0
-                                         ? static_cast<TagTableScreen*>(main_->editViewController)
-                                         : static_cast<TagTableScreen*>(main_->playViewController);
-            screen->showTag(tag, false);
-        }
+        if (auto tag = sessionTag(main_->tagDataModel, lm.position, lm.time, lm.code))
+            main_->shownScreen()->showTag(tag, false);
         emit momentStarted(current_);
     };
     connect(runner_, &MomentSequence::completed, this, [this] {
@@ -97,8 +93,8 @@ bool LibrarySequence::start(std::vector<LibraryMoment> moments, float rate) {
     // Asked once, before the first video changes; not at each switch.
     bool leaves = false;
     for (const LibraryMoment& m : moments)
-        leaves = leaves || !main_->isOpenVideo(m.video);
-    if (leaves && !main_->mayLeaveVideo())
+        leaves = leaves || !main_->session->isOpenVideo(m.video);
+    if (leaves && !main_->session->mayLeaveVideo())
         return false;
     moments_ = std::move(moments);
     rate_ = rate > 0 ? rate : 1.0f;
@@ -122,7 +118,7 @@ void LibrarySequence::finish() {
         return;
     active_ = false;
     ++generation_;
-    main_->forgetLeaveAnswer();
+    main_->session->forgetLeaveAnswer();
     if (runner_->isActive())
         runner_->stop();
     emit ended();
@@ -132,12 +128,12 @@ void LibrarySequence::playRun(size_t first) {
     runStart_ = first;
     current_ = static_cast<int>(first);
     const std::string& video = moments_[first].video;
-    if (main_->isOpenVideo(video)) {
+    if (main_->session->isOpenVideo(video)) {
         startRun(first);
         return;
     }
     // Tags changed since the question (during the sequence): asked again.
-    if (main_->m_fSave && !main_->mayLeaveVideo()) {
+    if (main_->m_fSave && !main_->session->mayLeaveVideo()) {
         finish();
         return;
     }

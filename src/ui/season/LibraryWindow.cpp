@@ -23,7 +23,6 @@
 #include "SubViewClass/CustomAlert.h"
 #include "SubViewClass/MediaPlayerView.h"
 #include "SubViewClass/Style.h"
-#include "SubViewController/EditViewController.h"
 #include "SubViewController/PlayViewController.h"
 #include "client/LibraryClient.h"
 #include "player/MediaProbe.h"
@@ -32,6 +31,7 @@
 #include "tags/TableModels.h"
 #include "text/TimeText.h"
 #include "ui_LibraryWindow.h"
+#include "workspace/Workspace.h"
 
 using namespace library;
 
@@ -382,19 +382,17 @@ void LibraryWindow::openResult(int row) {
         return;
     sequence->stop();
     const Hit& h = hits[static_cast<size_t>(row)];
-    main_->openAtTag(h.video, h.position, h.time, h.code);
+    main_->libraryLink()->openAtTag(h.video, h.position, h.time, h.code);
 }
 
 std::vector<LibraryMoment> LibraryWindow::resultMoments(bool lengths) const {
-    // The play screen's 前 and 後, and the chosen code window's own.
-    const PlayViewController* play = main_->playViewController;
-    const double lead = play && play->momentLeadSpinBox ? play->momentLeadSpinBox->value() : 8;
-    const double lag = play && play->momentLagSpinBox ? play->momentLagSpinBox->value() : 4;
-    const CodeWindow* window = &main_->editViewController->codeWindow();
+    // 前 and 後, and the chosen code window's own.
+    const Workspace* shared = main_->workspace;
+    const CodeWindow* window = &shared->codeWindow();
     std::function<double(const std::string&)> length;
     if (lengths)
         length = [](const std::string& video) { return mediaLength(video); };
-    return libraryMoments(model_->hits(), lead, lag, window, length);
+    return libraryMoments(model_->hits(), shared->lead(), shared->lag(), window, length);
 }
 
 void LibraryWindow::onSequencePlay() {
@@ -412,8 +410,8 @@ void LibraryWindow::onSequencePlay() {
         return;
     }
     main_->playViewController->endSequence();
-    const float rate = main_->MediaPlayer->playSlowMode ? MediaPlayerView::kSlowRate
-                                                        : MediaPlayerView::kNormalRate;
+    const float rate =
+        main_->workspace->slowPlay() ? MediaPlayerView::kSlowRate : MediaPlayerView::kNormalRate;
     if (sequence->start(std::move(moments), rate))
         sequenceButton->setText("停止");
 }

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 #include "SubModuleClass/TagFileManager.h"
 #include "SubViewClass/CustomAlert.h"
@@ -26,12 +27,37 @@ SessionController::SessionController(TagDataModel& store, bool& unsaved, QObject
 
 void SessionController::setView(MediaPlayerView* view) {
     view_ = view;
+    view->beforeOpen = [this](const std::string&) {
+        // Given up when asked: the sequence's next video replaces them.
+        return std::exchange(leaveAsked_, false) || mayReplaceVideo();
+    };
+}
+
+bool SessionController::mayLeaveVideo() {
+    leaveAsked_ = mayReplaceVideo();
+    return leaveAsked_;
 }
 
 std::string SessionController::sessionPath() const {
     if (!view_ || !view_->player() || !view_->player()->hasCurrentItem())
         return {};
     return TagFileManager::sessionFilePath(view_->player()->currentPath());
+}
+
+bool SessionController::isOpenVideo(const std::string& video) const {
+    const Player* player = view_ ? view_->player() : nullptr;
+    if (!player || !player->hasCurrentItem())
+        return false;
+    std::error_code ec;
+    return player->currentPath() == video ||
+           std::filesystem::equivalent(player->currentPath(), video, ec);
+}
+
+QString SessionController::matchName() const {
+    const Player* player = view_ ? view_->player() : nullptr;
+    if (!player || !player->hasCurrentItem())
+        return {};
+    return QString::fromStdString(std::filesystem::path(player->currentPath()).stem().string());
 }
 
 bool SessionController::save() {
@@ -201,18 +227,22 @@ bool SessionController::mayChangeTags() {
     return false;
 }
 
-void SessionController::perform(TagEdit edit) {
+void SessionController::perform(TagEdit edit, StoreChange::Kind kind) {
+    leaveAsked_ = false;
     const TagEdit& done = history.perform(store_, std::move(edit));
     journal.changed(done, store_);
     unsaved_ = true;
     watchJournal();
+    emit storeChanged({kind, &done});
 }
 
 bool SessionController::undo() {
+    leaveAsked_ = false;
     return afterHistoryStep(history.undo(store_));
 }
 
 bool SessionController::redo() {
+    leaveAsked_ = false;
     return afterHistoryStep(history.redo(store_));
 }
 
@@ -222,7 +252,7 @@ bool SessionController::afterHistoryStep(const TagEdit* applied) {
     journal.changed(*applied, store_);
     unsaved_ = true;
     watchJournal();
-    emit storeStepped();
+    emit storeChanged({StoreChange::Kind::Stepped, applied});
     return true;
 }
 
@@ -245,7 +275,7 @@ void SessionController::reportJournalFailure() {
 void SessionController::showNewStore() {
     // Both screens list the new store: a hidden screen left on the old rows
     // would act on the new video's tags that share their indexes.
-    emit storeReplaced();
+    emit storeChanged({StoreChange::Kind::Replaced, nullptr});
     reportSessionProblem();
     if (!openNote_.empty()) {
         const std::string note = std::move(openNote_);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 #include <QTimer>
 #include <memory>
 #include <string>
@@ -13,6 +14,18 @@
 
 class MediaPlayerView;
 
+// A change of the tag store, as the screens follow it.
+struct StoreChange {
+    enum class Kind : unsigned char {
+        Replaced, // another video's tags, none, or those restored from the journal
+        Recorded, // a code pressed: its new tags are listed last, the newest chosen
+        Edited,   // any other edit: a comment, labels, a deletion, an import
+        Stepped   // an undo or a redo
+    };
+    Kind kind = Kind::Edited;
+    const TagEdit* edit = nullptr; // as applied to the store; null when replaced
+};
+
 // What a tag CSV file lost on reading, a line per kind ("3, 7行目: ..."),
 // each ending in a line feed; empty when nothing.
 std::string csvDamageText(const TagFileManager::LoadResult& loaded);
@@ -20,8 +33,8 @@ std::string csvDamageText(const TagFileManager::LoadResult& loaded);
 // The session of the open video: its tag store (owned by the main view and
 // shared with the screens), the undo history and the journal, and the flows
 // around them: opening and restoring, saving, the questions before a video is
-// replaced or the application closes, undo and redo. It says when the store
-// is replaced or stepped; the screens rebuild themselves.
+// replaced or the application closes, undo and redo. Every change of the
+// store comes out as one signal, storeChanged, which both screens follow.
 class SessionController : public QObject {
     Q_OBJECT
 public:
@@ -31,12 +44,24 @@ public:
 
     // The session file beside the open video, or empty without one.
     std::string sessionPath() const;
+    // Whether `video` is the one open now.
+    bool isOpenVideo(const std::string& video) const;
+    // The open match's name (its video's file name without the extension);
+    // empty without a video.
+    QString matchName() const;
     // The save flow; true when the tags were written.
     bool save();
     // Asked before the application quits; false keeps it open.
     bool mayClose();
     // Asked before another video replaces the open one; false keeps it.
     bool mayReplaceVideo();
+    // Asks about the unsaved tags once for several videos about to be opened
+    // one after another (a sequence across matches): true lets the next
+    // opening go without asking again, until a tag changes.
+    bool mayLeaveVideo();
+    // The answer given to mayLeaveVideo no longer holds (the sequence ended
+    // before its next video): the next opening asks as usual.
+    void forgetLeaveAnswer() { leaveAsked_ = false; }
     // A video was opened: its session file is loaded (and a journal left by
     // an earlier run offered) and the store replaced.
     void videoOpened();
@@ -49,8 +74,8 @@ public:
     bool isViewOnly() const { return viewOnly_; }
 
     // Every change of the store goes through here: applied, kept for undo,
-    // journaled, and the unsaved flag set.
-    void perform(TagEdit edit);
+    // journaled, the unsaved flag set, and told.
+    void perform(TagEdit edit, StoreChange::Kind kind = StoreChange::Kind::Edited);
     // Undo and redo of the last edit; false when there was none.
     bool undo();
     bool redo();
@@ -59,10 +84,8 @@ public:
     TagJournal journal;
 
 signals:
-    // The store holds another video's tags (or none).
-    void storeReplaced();
-    // An undo or a redo changed the store.
-    void storeStepped();
+    // The store changed: edited, undone or redone, or replaced.
+    void storeChanged(const StoreChange& change);
     // The store was written to `session`, the session file of `video`.
     void saved(const std::string& video, const std::string& session);
 
@@ -91,5 +114,6 @@ private:
     std::string openNote_;           // likewise, about the journal of the video
     SessionStamp loadedSession_;     // the session file as loaded or last saved
     bool viewOnly_ = false;          // another process records this video
+    bool leaveAsked_ = false;        // mayLeaveVideo answered; no tag changed since
     QTimer journalCheck_;
 };

@@ -11,10 +11,10 @@
 #include <QIcon>
 #include <QPointer>
 #include <QScrollBar>
-#include <QSpinBox>
 #include <QVBoxLayout>
 #include <array>
 #include <unordered_set>
+#include <utility>
 
 #include "ClipVideoConvertor/ClipViewController.h"
 #include "MainViewController.h"
@@ -24,33 +24,31 @@
 #include "SubViewClass/EditableNSTextField.h"
 #include "SubViewClass/MediaPlayerView.h"
 #include "SubViewClass/Style.h"
-#include "SubViewController/EditViewController.h"
-#include "SubViewController/PlayViewController.h"
 #include "exchange/XmlEditList.h"
 #include "platform/AtomicFile.h"
 #include "player/Player.h"
+#include "review/Moments.h"
 #include "tags/TableModels.h"
 #include "timeline/TagTimeline.h"
+#include "workspace/Workspace.h"
 
 TagTableScreen::TagTableScreen(MainViewController* parent, QWidget* container, const char* prefix)
     : QWidget(container), myParent(parent), prefix_(prefix) {
     setAttribute(Qt::WA_StyledBackground);
-    if (parent) {
-        connect(parent->session, &SessionController::storeReplaced, this,
-                [this] { onStoreReplaced(); });
-        connect(parent->session, &SessionController::storeStepped, this,
-                [this] { onStoreStepped(); });
-    }
-}
-
-void TagTableScreen::onStoreReplaced() {
-    forgetChosenTag();
-    refreshFilterItems();
-    reloadTagDataTable(true);
+    if (parent)
+        connect(parent->session, &SessionController::storeChanged, this,
+                &TagTableScreen::onStoreChanged);
 }
 
 void TagTableScreen::followCodeWindow(const CodeWindow& window) {
     takeCodeWindow(window, true);
+}
+
+void TagTableScreen::followChosenWindow() {
+    Workspace* shared = workspace();
+    followCodeWindow(shared->codeWindow());
+    connect(shared, &Workspace::codeWindowChanged, this,
+            [this, shared] { followCodeWindow(shared->codeWindow()); });
 }
 
 void TagTableScreen::takeCodeWindow(const CodeWindow& window, bool reload) {
@@ -64,6 +62,9 @@ void TagTableScreen::takeCodeWindow(const CodeWindow& window, bool reload) {
         reloadTagDataTable(true);
     else
         fitShownColumns();
+    // Hidden, it is listed again as it is shown.
+    if (!reload)
+        listStale_ = true;
 }
 
 void TagTableScreen::refreshFilterItems() {
@@ -96,23 +97,6 @@ void TagTableScreen::refreshFilterItems() {
     tagFilterCombo->clear();
     tagFilterCombo->addItems(items);
     tagFilterCombo->setCurrentIndex(std::max(0, tagFilterCombo->findText(chosen)));
-}
-
-void TagTableScreen::onStoreStepped() {
-    refreshFilterItems();
-    reloadTagDataTable(true);
-    // The chosen tag as the step left it: its comment, or gone.
-    const auto& data = myParent->tagDataModel.data;
-    const int64_t chosen = tagTableSelectedRowIndex;
-    const auto it = std::find_if(data.begin(), data.end(),
-                                 [chosen](const auto& t) { return t->index == chosen; });
-    if (it == data.end()) {
-        // Only the choice goes: a playing sequence goes on.
-        TagTableScreen::forgetChosenTag();
-        showComment({});
-    } else {
-        showComment((*it)->comment);
-    }
 }
 
 void TagTableScreen::makeTagTable(std::vector<TableColumn> columns, bool checkable) {
@@ -322,25 +306,28 @@ void TagTableScreen::onTagXMLOutput() {
         AlertBox("出力するデータがありません。", "お知らせ", "warning");
         return;
     }
-    double lead = 8.0, lag = 4.0;
-    if (myParent && myParent->playViewController) {
-        lead = myParent->playViewController->momentLeadSpinBox->value();
-        lag = myParent->playViewController->momentLagSpinBox->value();
-    }
-    const CodeWindow* codes = myParent && myParent->editViewController
-                                  ? &myParent->editViewController->codeWindow()
-                                  : nullptr;
+    const Workspace* shared = workspace();
+    const double lead = shared ? shared->lead() : kDefaultLead;
+    const double lag = shared ? shared->lag() : kDefaultLag;
     const Player* player = currentPlayer();
     const double length = player && player->hasCurrentItem() ? player->duration() : NAN;
-    exportThroughPanel(
-        "タグXMLを保存", "Brenholt", "xml", "XMLファイルが作成されました。",
-        [rows = tagTableData, lead, lag, length, window = codes ? *codes : CodeWindow()] {
-            return editListText(rows, lead, lag, length, &window);
-        });
+    exportThroughPanel("タグXMLを保存", "Brenholt", "xml", "XMLファイルが作成されました。",
+                       [rows = tagTableData, lead, lag, length,
+                        window = shared ? shared->codeWindow() : CodeWindow()] {
+                           return editListText(rows, lead, lag, length, &window);
+                       });
 }
 
 MediaPlayerView* TagTableScreen::mediaView() const {
     return myParent ? myParent->MediaPlayer : nullptr;
+}
+
+Workspace* TagTableScreen::workspace() const {
+    return myParent ? myParent->workspace : nullptr;
+}
+
+QString TagTableScreen::matchName() const {
+    return myParent ? myParent->session->matchName() : QString();
 }
 
 Player* TagTableScreen::currentPlayer() const {
@@ -450,7 +437,7 @@ void TagTableScreen::mediaStop() {
 
 void TagTableScreen::mediaBackward() {
     if (myParent)
-        myParent->mediaBackward();
+        mediaView()->backward();
 }
 
 void TagTableScreen::mediaForward() {
@@ -459,10 +446,8 @@ void TagTableScreen::mediaForward() {
 }
 
 void TagTableScreen::mediaSlow() {
-    if (!currentPlayer())
-        return;
-    currentPlayer()->playImmediatelyAtRate(MediaPlayerView::kSlowRate);
-    mediaView()->playSlowMode = true;
+    if (myParent)
+        mediaView()->playSlow();
 }
 
 void TagTableScreen::updateView() {
@@ -559,4 +544,6 @@ void TagTableScreen::resizeEvent(QResizeEvent* event) {
 void TagTableScreen::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     updateView();
+    if (std::exchange(listStale_, false))
+        reloadTagDataTable(true);
 }

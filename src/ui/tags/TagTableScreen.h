@@ -22,7 +22,10 @@ class MediaPlayerView;
 class Player;
 class TagTableModel;
 class TagTimeline;
+struct StoreChange;
+class Workspace;
 struct TableColumn;
+struct TagEdit;
 
 // What the edit and play screens share: the tag list with its filter and
 // sort, the media box and time label, and the six transport actions.
@@ -66,9 +69,11 @@ public:
     // nullptr without one.
     MediaPlayerView* mediaView() const;
     Player* currentPlayer() const;
+    // The choices the screens share, through the main view controller.
+    Workspace* workspace() const;
 
-    // XML出力: the listed tags as an XML edit list (their moments by the play
-    // screen's 前/後 and the chosen code window), through a save panel.
+    // XML出力: the listed tags as an XML edit list (their moments by 前/後 and
+    // the chosen code window), through a save panel.
     void onTagXMLOutput();
 
     // The focus back to the video, where the keys code.
@@ -84,6 +89,9 @@ public:
     // Rescales text and rows to the screen's height H.
     virtual void updateView();
 
+    // Every change of the session's store: the list, the strip and the
+    // tally follow it (a hidden screen once it is shown).
+    void onStoreChanged(const StoreChange& change);
     // The session's store holds another video's tags: nothing chosen, every
     // row rebuilt.
     virtual void onStoreReplaced();
@@ -101,6 +109,11 @@ public:
     void refreshFilterItems();
 
 protected:
+    // Follows the chosen code window from now on, starting with the one
+    // chosen now.
+    void followChosenWindow();
+    // The open match's name; empty without a video.
+    QString matchName() const;
     // Asks for a CSV file (proposing `proposedName`, ".csv" added when typed
     // without), then writes `text()` there atomically and tells the outcome.
     // The open video and its session file are refused as targets.
@@ -126,6 +139,10 @@ protected:
     void reselectChosenTag();
     // Redraws every row (ticks cleared) without moving the list.
     void reloadKeepingScroll();
+    // The same, the newest row in sight when the list showed its end.
+    void reloadFollowingTheEnd();
+    // An edit of the store on the listed rows; `recorded`: a code pressed.
+    void followEdit(const TagEdit& edit, bool recorded);
     // The time and label columns as the listed tags and the window need them.
     void fitShownColumns();
     void resizeEvent(QResizeEvent* event) override;
@@ -137,6 +154,7 @@ protected:
     // The ラベル column shows while the window has label groups or a listed tag
     // has labels; hidden, the table is today's.
     bool labelsShown_ = false;
+    bool listStale_ = false; // the store changed while hidden
     int labelsWidth() const;
     CodeWindow window_ = CodeWindow::standard();
 };

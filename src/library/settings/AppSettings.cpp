@@ -1,0 +1,5 @@
+#include "settings/AppSettings.h"
+
+QSettings appSettings() {
+    return QSettings("Rucktag", "Rucktag");
+}
