@@ -21,6 +21,7 @@ struct Seen {
     size_t tags = 0;
     bool lastTeamA = false;
     float rate = 0;
+    size_t rateCalls = 0;
     size_t clips = 0;
     size_t labels = 0;
     bool canRedo = false;
@@ -47,6 +48,7 @@ TEST_F(Screens, EveryKeyActsAsItsPlaceSaysWhateverHasTheFocus) {
         Seen s{tags.size(),
                !tags.empty() && tags.back()->team,
                fake->currentRate,
+               fake->rateCalls.size(),
                edit->clipTableData.size(),
                0,
                main->tagHistory.canRedo()};
@@ -95,6 +97,7 @@ TEST_F(Screens, EveryKeyActsAsItsPlaceSaysWhateverHasTheFocus) {
          [](const Seen& b, const Seen& a) { return !b.canRedo && a.canRedo; }},
         {"Ctrl+Y (redo)", [&] { type(Qt::Key_Y, Qt::ControlModifier); },
          [](const Seen& b, const Seen& a) { return b.canRedo && !a.canRedo; }},
+        {"F5 (given to nothing)", [&] { type(Qt::Key_F5); }, nullptr},
     };
     const auto clickTwice = [](QWidget* box) {
         QTest::mouseClick(box, Qt::LeftButton);
@@ -108,26 +111,26 @@ TEST_F(Screens, EveryKeyActsAsItsPlaceSaysWhateverHasTheFocus) {
         std::function<void()> put;
     };
     const Focus places[] = {
-        {"video", false, main->MediaPlayer, "11111111",
+        {"video", false, main->MediaPlayer, "111111110",
          [&] { QTest::mouseClick(main->MediaPlayer, Qt::LeftButton); }},
-        {"tag table", false, edit->tagTableView, "01111111",
+        {"tag table", false, edit->tagTableView, "011111110",
          [&] { clickCell(edit->tagTableView, 0, 3); }},
-        {"team box", false, edit->teamB_checkBox, "01111111",
+        {"team box", false, edit->teamB_checkBox, "011111110",
          [&] { clickTwice(edit->teamB_checkBox); }},
-        {"filter pop-up", false, edit->tagFilterCombo, "01111111",
+        {"filter pop-up", false, edit->tagFilterCombo, "011111110",
          [&] { chooseFilter(edit->tagFilterCombo, MainViewController::TOTAL_ITEM); }},
-        {"comment editor", false, edit->commentTextField, "00000000",
+        {"comment editor", false, edit->commentTextField, "000000000",
          [&] { QTest::mouseClick(edit->commentTextField->viewport(), Qt::LeftButton); }},
-        {"video, play screen", true, main->MediaPlayer, "10000011",
+        {"video, play screen", true, main->MediaPlayer, "100000110",
          [&] { QTest::mouseClick(main->MediaPlayer, Qt::LeftButton); }},
-        {"play tag table", true, play->tagTableView, "10000011",
+        {"play tag table", true, play->tagTableView, "100000110",
          [&] { clickCell(play->tagTableView, 0, 2); }},
-        {"play team box", true, play->teamA_checkBox, "10000011",
+        {"play team box", true, play->teamA_checkBox, "100000110",
          [&] { clickTwice(play->teamA_checkBox); }},
-        {"play filter pop-up", true, play->tagFilterCombo, "10000011",
+        {"play filter pop-up", true, play->tagFilterCombo, "100000110",
          [&] { chooseFilter(play->tagFilterCombo, MainViewController::TOTAL_ITEM); }},
         // Last: once it is left, the offscreen platform activates no window.
-        {"full screen video", false, main->MediaPlayer, "11111111",
+        {"full screen video", false, main->MediaPlayer, "111111110",
          [&] {
              QTest::mouseDClick(main->MediaPlayer, Qt::LeftButton);
              ASSERT_TRUE(main->MediaPlayer->isFullScreenMode());
