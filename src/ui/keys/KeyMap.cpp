@@ -64,16 +64,16 @@ void KeyMap::setCodeWindow(const CodeWindow& window) {
     }
 }
 
-int KeyMap::historyKey(const QKeyEvent& event) {
+KeyAction::Kind KeyMap::historyKey(const QKeyEvent& event) {
     const Qt::KeyboardModifiers mods =
         event.modifiers() &
         (Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier | Qt::MetaModifier);
     if (event.key() == Qt::Key_Z && mods == Qt::ControlModifier)
-        return 1;
+        return KeyAction::Kind::Undo;
     if ((event.key() == Qt::Key_Z && mods == (Qt::ControlModifier | Qt::ShiftModifier)) ||
         (event.key() == Qt::Key_Y && mods == Qt::ControlModifier))
-        return 2;
-    return 0;
+        return KeyAction::Kind::Redo;
+    return KeyAction::Kind::None;
 }
 
 const KeyMap::Entry* KeyMap::codingEntry(const QKeyEvent& event) const {
@@ -96,8 +96,8 @@ bool KeyMap::isCodingKey(const QKeyEvent& event) const {
 
 KeyAction KeyMap::actionFor(const QKeyEvent& event, Place place, bool editShown) const {
     using Kind = KeyAction::Kind;
-    if (const int h = historyKey(event))
-        return action(h == 1 ? Kind::Undo : Kind::Redo);
+    if (const Kind history = historyKey(event); history != Kind::None)
+        return action(history);
     const bool editing = place == Place::EditScreen || (place == Place::Video && editShown);
     if (editing)
         if (const Entry* entry = codingEntry(event))

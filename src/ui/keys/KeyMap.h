@@ -60,8 +60,8 @@ public:
     KeyAction actionFor(const QKeyEvent& event, Place place, bool editShown) const;
     // Whether `event`, as typed, is a code's or a label's key.
     bool isCodingKey(const QKeyEvent& event) const;
-    // 1 for undo (Ctrl+Z), 2 for redo (Ctrl+Shift+Z, Ctrl+Y), else 0.
-    static int historyKey(const QKeyEvent& event);
+    // Undo (Ctrl+Z), Redo (Ctrl+Shift+Z, Ctrl+Y), else None.
+    static KeyAction::Kind historyKey(const QKeyEvent& event);
 
 private:
     struct Entry {
