@@ -23,6 +23,7 @@
 
 #include "SubViewClass/CustomAlert.h"
 #include "codewindow/CodeWindowFile.h"
+#include "coding/EditorParts.h"
 #include "platform/AtomicFile.h"
 
 namespace fs = std::filesystem;
@@ -33,18 +34,8 @@ namespace {
 const char* const kSwatches[] = {"#3f8a3f", "#ff8b40", "#408bff", "#8b408b",
                                  "#ff9d80", "#c03030", "#d0b000", "#808080"};
 
-QString qs(const std::string& text) {
-    return QString::fromStdString(text);
-}
-
-QPushButton* smallButton(const QString& text, const char* name, const QString& tip,
-                         QWidget* parent) {
-    auto* b = new QPushButton(text, parent);
-    b->setObjectName(name);
-    b->setToolTip(tip);
-    b->setAutoDefault(false);
-    return b;
-}
+using editor::qs;
+using editor::smallButton;
 
 // Seconds 0-60 or empty for the play screen's value.
 QLineEdit* secondsField(const char* name, QWidget* parent) {

@@ -8,24 +8,11 @@
 #include <QVBoxLayout>
 
 #include "SubViewClass/CustomAlert.h"
+#include "coding/EditorParts.h"
 #include "coding/KeyCaptureField.h"
 
-namespace {
-
-QString qs(const std::string& text) {
-    return QString::fromStdString(text);
-}
-
-QPushButton* smallButton(const QString& text, const char* name, const QString& tip,
-                         QWidget* parent) {
-    auto* b = new QPushButton(text, parent);
-    b->setObjectName(name);
-    b->setToolTip(tip);
-    b->setAutoDefault(false);
-    return b;
-}
-
-} // namespace
+using editor::qs;
+using editor::smallButton;
 
 LabelGroupForm::LabelGroupForm(CodeWindow& window, QWidget* parent)
     : QWidget(parent), window_(window) {
