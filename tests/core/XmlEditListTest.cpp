@@ -362,6 +362,8 @@ TEST(XmlEditListLimits, CraftedFilesReadQuicklyOrAreRefused) {
     // A cancelled read keeps nothing.
     EXPECT_EQ(readEditList(lists[1].second, [](size_t, size_t) { return false; }).refused,
               "読込を取り消しました");
+    // Asked only after a whole step is read: a short file is read through.
+    EXPECT_EQ(readEditList("<file/>", [](size_t, size_t) { return false; }).refused, "");
 
     // A 500 MB file is refused by its size before a byte is read.
     const fs::path big = freshScratchDir("rucktag-xml-big-") / "big.xml";
