@@ -102,31 +102,6 @@ TEST_F(TagFile, UnreadableEndsAndLabelsAreReportedByLine) {
     EXPECT_EQ(back.rows[5]->time_val, 6.0f);
 }
 
-TEST_F(TagFile, ReaderRulesForOddRows) {
-    spit(dir / "odd.csv", "B,1,0:00:09,DG,\"first row is not a header\",9.0\n"
-                          "A,9,0:00:10,PG,\"c\",10.5,extra,fields\n"
-                          "short,row\n"
-                          " A,3,0:00:11,UE,\"\"\n"
-                          "a,4,1:2,ラック,\"\"\n"
-                          "A,5,1:02:03,ラック,\"\"\n"
-                          "A,6,99:99:99,ラック,\"\",bogus\n");
-    const auto rows = TagFileManager::loadCSVFile(dir / "odd.csv");
-    ASSERT_EQ(rows.size(), 5u);
-    EXPECT_EQ(rows[0]->name, "PG");
-    EXPECT_EQ(rows[0]->time_val, 10.5f);
-    EXPECT_EQ(rows[0]->time_string, "0:00:10");
-    EXPECT_TRUE(rows[0]->team);
-    EXPECT_FALSE(rows[1]->team); // " A"
-    EXPECT_EQ(rows[1]->time_val, 11.0f);
-    EXPECT_FALSE(rows[2]->team); // "a"
-    EXPECT_EQ(rows[2]->time_val, 0.0f);
-    EXPECT_EQ(rows[2]->time_string, "0:00:00");
-    EXPECT_EQ(rows[3]->time_val, 3723.0f);
-    EXPECT_EQ(rows[4]->time_val, 0.0f); // session field unreadable
-    for (size_t i = 0; i < rows.size(); ++i)
-        EXPECT_EQ(rows[i]->index, static_cast<int64_t>(i));
-}
-
 TEST_F(TagFile, FailedWritesLeaveTheOldFileAndNoLitter) {
     EXPECT_EQ(TagFileManager::saveCSVFile("", {}, true), "File name is empty");
     const fs::path file = dir / "s.csv";

@@ -1,12 +1,11 @@
 // The journal against damage: every single-bit flip of a journal, random
 // bursts of garbage, old journals, and crafted ones.
-#include <chrono>
-#include <cstdio>
 #include <random>
 #include <sys/resource.h>
 #include <sys/wait.h>
 
 #include "JournalTestSupport.h"
+#include "support/Deadline.h"
 
 namespace {
 
@@ -101,23 +100,14 @@ class JournalDamage : public StateHome {};
 // found from the checksum, the header and the snapshot have a second copy),
 // and had anything been lost the result would say so.
 TEST_F(JournalDamage, EverySingleBitFlipIsReadBackOrReported) {
-    const auto t0 = std::chrono::steady_clock::now();
     const Campaign c = buildCampaign(video);
     ASSERT_GT(c.bytes.size(), 3000u);
     ASSERT_EQ(c.changes.size(), 22u);
     Scratchpad pad(home / "flipped.journal");
     pad.put(c.bytes);
-    {
-        const JournalContents whole = readJournal(pad.path(), video);
-        ASSERT_TRUE(whole.ours) << whole.error;
-        EXPECT_EQ(whole.version, 2);
-        EXPECT_FALSE(whole.damaged);
-        EXPECT_EQ(whole.changes, c.changes.size());
-        ASSERT_TRUE(c.truth.matches(whole.store));
-    }
-
-    size_t flips = 0, unreadable = 0, silent = 0, lostSome = 0, maxLost = 0, wrong = 0,
-           repairedSeen = 0, falseAlarms = 0;
+    const JournalContents whole = readJournal(pad.path(), video);
+    ASSERT_TRUE(whole.ours && !whole.damaged && whole.version == 2) << whole.error;
+    ASSERT_TRUE(c.truth.matches(whole.store));
     // Every bit; under the sanitizers (ten times slower) one bit of every
     // byte, chosen by a seeded generator.
 #if defined(__SANITIZE_ADDRESS__)
@@ -132,51 +122,23 @@ TEST_F(JournalDamage, EverySingleBitFlipIsReadBackOrReported) {
         for (int bit = 0; bit < 8; ++bit) {
             if (!everyBit && bit != chosen)
                 continue;
+            SCOPED_TRACE("byte " + std::to_string(i) + " bit " + std::to_string(bit));
             flipped[i] = static_cast<char>(c.bytes[i] ^ (1 << bit));
             pad.put(flipped);
             flipped[i] = c.bytes[i];
-            ++flips;
             const JournalContents back = readJournal(pad.path(), video);
-            if (!back.ours) {
-                ++unreadable;
-                ADD_FAILURE() << "byte " << i << " bit " << bit << ": " << back.error;
+            ASSERT_TRUE(back.ours) << back.error;
+            if (c.truth.matches(back.store)) {
+                ASSERT_FALSE(back.damaged) << "a false alarm";
                 continue;
             }
-            repairedSeen += back.repaired > 0;
-            size_t lost = 0;
-            if (!c.truth.matches(back.store)) {
-                lost = c.changes.size(); // unless it is the truth without one change
-                for (size_t k = 0; k < c.without.size(); ++k)
-                    if (c.without[k].matches(back.store))
-                        lost = 1;
-                if (lost > 1) {
-                    ++wrong;
-                    ADD_FAILURE() << "byte " << i << " bit " << bit
-                                  << ": more than one change lost";
-                }
-                ++lostSome;
-                if (!back.damaged) {
-                    ++silent;
-                    ADD_FAILURE() << "byte " << i << " bit " << bit << ": lost without a word";
-                }
-            } else if (back.damaged) {
-                ++falseAlarms;
-            }
-            maxLost = std::max(maxLost, lost);
+            // Lost: at most one change, and said.
+            ASSERT_TRUE(back.damaged) << "lost without a word";
+            ASSERT_TRUE(std::any_of(c.without.begin(), c.without.end(), [&](const Model& m) {
+                return m.matches(back.store);
+            })) << "more than one change lost";
         }
     }
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    std::printf("bit-flip campaign: %zu-byte journal (35 tags + 1 in the snapshot, %zu changes "
-                "after it), %zu single-bit flips: 0 crashes, %zu unreadable, %zu with a change "
-                "lost, %zu silent losses, max changes lost %zu, %zu read with a repair, %zu false "
-                "alarms (%.1f s)\n",
-                c.bytes.size(), c.changes.size(), flips, unreadable, lostSome, silent, maxLost,
-                repairedSeen, falseAlarms, seconds);
-    EXPECT_EQ(silent, 0u);
-    EXPECT_EQ(wrong, 0u);
-    EXPECT_LE(maxLost, 1u);
-    EXPECT_EQ(falseAlarms, 0u);
 }
 
 // Bursts of up to 16 garbage bytes: every change the burst did not touch is
@@ -189,22 +151,17 @@ TEST_F(JournalDamage, GarbageBurstsLoseOnlyTheChangesTheyTouchAndSaySo) {
     ASSERT_EQ(firstChange, 8u);
     Scratchpad pad(home / "burst.journal");
     std::mt19937 rng(77);
-    size_t bursts = 0, silent = 0, beyond = 0, lostChanges = 0, maxLost = 0, unreadable = 0;
     for (int n = 0; n < 3000; ++n) {
         std::string b = c.bytes;
         // The last byte is left alone: a zero there is a torn write by design.
         const size_t at = rng() % (b.size() - 1);
         const size_t len = std::min<size_t>(2 + rng() % 15, b.size() - 1 - at);
+        SCOPED_TRACE("burst at " + std::to_string(at) + " length " + std::to_string(len));
         for (size_t i = at; i < at + len; ++i)
             b[i] = static_cast<char>(b[i] ^ (1 + rng() % 255));
         pad.put(b);
-        ++bursts;
         const JournalContents back = readJournal(pad.path(), video);
-        if (!back.ours) {
-            ++unreadable;
-            ADD_FAILURE() << "burst at " << at << ": " << back.error;
-            continue;
-        }
+        ASSERT_TRUE(back.ours) << back.error;
         std::vector<size_t> touched;
         for (size_t r = firstChange; r < records.size(); ++r)
             if (records[r].first < at + len && at < records[r].second)
@@ -221,31 +178,12 @@ TEST_F(JournalDamage, GarbageBurstsLoseOnlyTheChangesTheyTouchAndSaySo) {
             if (c.replayWithout(skipped).matches(back.store))
                 lost = std::min(lost, skipped.size());
         }
-        if (lost == SIZE_MAX) {
-            ++beyond;
-            ADD_FAILURE() << "burst at " << at << " length " << len
-                          << ": lost more than the changes it touched";
-            continue;
-        }
-        lostChanges += lost;
-        maxLost = std::max(maxLost, lost);
+        ASSERT_NE(lost, SIZE_MAX) << "lost more than the changes it touched";
+        ASSERT_TRUE(back.damaged) << "lost without a word";
         // Exact from the sequence numbers, except for damage at the very end
         // (a lower bound there).
-        EXPECT_GE(back.lostRecords, touched.back() + 1 == c.changes.size() ? 1 : lost)
-            << "burst at " << at;
-        if (!back.damaged) {
-            ++silent;
-            ADD_FAILURE() << "burst at " << at << " length " << len << " of " << b.size()
-                          << ": lost without a word; last record at " << records.back().first;
-        }
+        EXPECT_GE(back.lostRecords, touched.back() + 1 == c.changes.size() ? 1 : lost);
     }
-    std::printf("garbage bursts (2-16 bytes): %zu bursts, 0 crashes, %zu unreadable, %zu changes "
-                "lost in all, max %zu in one burst, %zu silent losses, %zu losses beyond the "
-                "records touched\n",
-                bursts, unreadable, lostChanges, maxLost, silent, beyond);
-    EXPECT_EQ(silent, 0u);
-    EXPECT_EQ(beyond, 0u);
-    EXPECT_EQ(unreadable, 0u);
 }
 
 // A change record spoiled beyond repair in the middle: only that change is
@@ -453,7 +391,7 @@ std::string rowBytes(int64_t index) {
 
 // Counts, lengths and indexes read from a file are held against what the file
 // can hold: no crash, no allocation by a number from the file, memory within
-// a small multiple of the file's size, time within a small multiple of it.
+// a small multiple of the file's size (random bytes: the journal_reader fuzzer).
 TEST_F(JournalDamage, CraftedJournalsAreReadWithinBoundsOfTheirSize) {
     std::vector<std::pair<std::string, std::string>> crafted;
     auto v1begin = [&](int64_t counter, uint32_t count, const std::string& rows) {
@@ -523,37 +461,24 @@ TEST_F(JournalDamage, CraftedJournalsAreReadWithinBoundsOfTheirSize) {
         }
         crafted.emplace_back("v2 a megabyte of false starts", scan);
     }
-    std::mt19937 rng(5);
-    for (int n = 0; n < 20; ++n) {
-        std::string junk(64 + rng() % 4096, '\0');
-        for (auto& ch : junk)
-            ch = static_cast<char>(rng());
-        junk.replace(0, 8, n % 2 ? "RUCKJNL1" : "RUCKJNL2");
-        crafted.emplace_back("random " + std::to_string(n), junk);
-    }
 
     for (const auto& [what, bytes] : crafted) {
         const fs::path file = home / "crafted.journal";
         spit(file, bytes);
-        const auto t0 = std::chrono::steady_clock::now();
+        // A guard against the quadratic paths, not a speed target.
+        Deadline deadline(10, what.c_str());
         const long grownKB = peakGrowthKB([&] {
             const JournalContents back = readJournal(file, video);
             if (back.ours && (back.store.index < 0 || back.store.index > (int64_t(1) << 32)))
                 ::_exit(3);
         });
-        const double ms =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
-                .count();
         ASSERT_GE(grownKB, 0) << what << ": the reader died";
         EXPECT_LE(static_cast<size_t>(grownKB) * 1024, 48 * bytes.size() + (48u << 20))
             << what << ": " << grownKB << " kB for " << bytes.size() << " bytes";
-        EXPECT_LT(ms, 5000) << what;
         // And in this process: the store is sane.
         const JournalContents back = readJournal(file, video);
-        if (back.ours) {
-            for (const auto& row : back.store.data)
-                EXPECT_LT(row->index, back.store.index) << what;
-        }
+        for (const auto& row : back.store.data)
+            EXPECT_LT(row->index, back.store.index) << what;
     }
     // The tags 2^31 apart are both restored (by their places).
     const fs::path file = home / "crafted.journal";
