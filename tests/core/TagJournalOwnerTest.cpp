@@ -2,6 +2,7 @@
 // what a failed write does, and by which name a video is known.
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <cstring>
 #include <mutex>
 #include <sys/resource.h>
@@ -131,14 +132,11 @@ TEST_F(JournalOwner, DiscardMovesItAsideAndPrunesOldOnes) {
     fs::create_directories(discarded);
     spit(discarded / "old.journal", "x");
     spit(discarded / "recent.journal", "y");
-    const auto days = [](int n) {
-        timespec t[2];
-        t[0].tv_sec = t[1].tv_sec = ::time(nullptr) - n * 86400;
-        t[0].tv_nsec = t[1].tv_nsec = 0;
-        return std::array<timespec, 2>{t[0], t[1]};
-    };
-    ::utimensat(AT_FDCWD, (discarded / "old.journal").c_str(), days(15).data(), 0);
-    ::utimensat(AT_FDCWD, (discarded / "recent.journal").c_str(), days(13).data(), 0);
+    const std::pair<const char*, int> ages[] = {{"old.journal", 15}, {"recent.journal", 13}};
+    for (const auto& [name, days] : ages) {
+        const timespec t{::time(nullptr) - days * 86400, 0}, times[2] = {t, t};
+        ::utimensat(AT_FDCWD, (discarded / name).c_str(), times, 0);
+    }
 
     TagJournal journal;
     ASSERT_TRUE(journal.open(video, SessionStamp{}));
@@ -259,8 +257,12 @@ TEST_F(JournalOwner, AJournalOfAnotherVideoIsNotOffered) {
     TagDataModel other;
     const std::string otherVideo = (home / "elsewhere" / "b.mp4").string();
     crashedRun(otherVideo, other, 2);
-    fs::create_directories(folder());
+    ASSERT_NE(journalPathFor(otherVideo), journalPathFor(video));
+    EXPECT_EQ(journalPathFor(video).parent_path(), folder());
     fs::rename(journalPathFor(otherVideo), journalPathFor(video));
+    const JournalContents read = readJournal(journalPathFor(video), video);
+    EXPECT_TRUE(read.found && !read.ours);
+    EXPECT_EQ(read.videoPath, otherVideo);
     TagJournal journal;
     ASSERT_TRUE(journal.open(video, SessionStamp{}));
     EXPECT_FALSE(journal.readLeftover().found);

@@ -238,23 +238,6 @@ TEST_F(JournalFile, ATornLastRecordIsIgnored) {
     EXPECT_TRUE(sameStore(readJournal(file, video).store, states[2]));
 }
 
-TEST_F(JournalFile, AJournalIsNeverTakenForAnotherVideos) {
-    write();
-    const std::string other = (home / "other" / "match.mp4").string();
-    EXPECT_NE(journalPathFor(other), journalPathFor(video));
-    EXPECT_EQ(journalPathFor(video).parent_path(), home / "rucktag");
-    // Even under the other video's name, the journal names its own video.
-    fs::copy_file(file, journalPathFor(other));
-    const JournalContents back = readJournal(journalPathFor(other), other);
-    EXPECT_TRUE(back.found);
-    EXPECT_FALSE(back.ours);
-    EXPECT_EQ(back.videoPath, video);
-    // Not a journal at all.
-    put("hello");
-    EXPECT_FALSE(readJournal(file, video).ours);
-    EXPECT_FALSE(readJournal(file, video).error.empty());
-}
-
 TEST_F(JournalFile, ItRemembersTheSessionFileItBeganFrom) {
     const fs::path session = home / "match.csv";
     std::ofstream(session) << "Team, INDEX, 再生時刻, タグ内容, コメント\n";
