@@ -252,9 +252,7 @@ TEST_F(JournalDamage, VersionOneJournalsStillReplay) {
     edits.push_back(history.perform(store, TagEdit::record(store, tag(false, 11, "DG"))));
     for (const auto& e : edits)
         bytes += v1::edit(e);
-    const fs::path file = home / "old.journal";
-    spit(file, bytes);
-    JournalContents back = readJournal(file, video);
+    JournalContents back = readBack(bytes);
     ASSERT_TRUE(back.ours) << back.error;
     EXPECT_EQ(back.version, 1);
     EXPECT_FALSE(back.damaged);
@@ -264,22 +262,12 @@ TEST_F(JournalDamage, VersionOneJournalsStillReplay) {
 
     // Torn at the end: no damage. Spoiled in the middle: the replay stops
     // there (the old format has no way past it) and says so.
-    spit(file, bytes.substr(0, bytes.size() - 3));
-    back = readJournal(file, video);
+    back = readBack(bytes.substr(0, bytes.size() - 3));
     EXPECT_FALSE(back.damaged);
     EXPECT_EQ(back.changes, edits.size() - 1);
     std::string spoiled = bytes;
-    const auto beginLength = [&] {
-        uint32_t l;
-        std::memcpy(&l, bytes.data() + 8, 4);
-        return l;
-    }();
-    const size_t firstEdit = 8 + 8 + beginLength;
-    uint32_t l1;
-    std::memcpy(&l1, bytes.data() + firstEdit, 4);
-    spoiled[firstEdit + 8 + l1 + 12] ^= 0x40; // inside the second edit
-    spit(file, spoiled);
-    back = readJournal(file, video);
+    spoiled[recordsOf(bytes)[2].first + 12] ^= 0x40; // inside the second edit (same framing)
+    back = readBack(spoiled);
     ASSERT_TRUE(back.ours);
     EXPECT_TRUE(back.damaged);
     EXPECT_EQ(back.changes, 1u);

@@ -2,8 +2,8 @@
 // what a failed write does, and by which name a video is known.
 #include <cerrno>
 #include <csignal>
-#include <fcntl.h>
 #include <cstring>
+#include <fcntl.h>
 #include <mutex>
 #include <sys/resource.h>
 #include <sys/stat.h>
