@@ -1,20 +1,15 @@
 #include <atomic>
-#include <csignal>
-#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
-#include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
