@@ -11,8 +11,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include "LibraryTestSupport.h"
+#include "index/LibraryDialect.h"
 #include "index/LibraryFiles.h"
 #include "index/SeasonLibrary.h"
 #include "support/Deadline.h"
@@ -298,6 +301,27 @@ TEST(LibraryNames, NetworkFileSystemsAreNamed) {
     // Here, a folder not made yet is judged by the folder above it.
     QTemporaryDir dir;
     EXPECT_TRUE(networkFileSystem(dir.filePath(QStringLiteral("a/b/library.sqlite"))).isEmpty());
+}
+
+// The process named for a locked SQLite library holds the writer's byte
+// (120) of the file, whatever other write locks are listed before it.
+TEST(LibraryNames, TheLockHolderNamedIsTheWriter) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("library.sqlite-shm"));
+    writeFile(file, "x");
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &st), 0);
+    const QByteArray id = QByteArray::number(major(st.st_dev), 16) + ':' +
+                          QByteArray::number(minor(st.st_dev), 16) + ':' +
+                          QByteArray::number(static_cast<qulonglong>(st.st_ino));
+    const auto lock = [&](const char* pid, const char* range) {
+        return QByteArray("1: POSIX  ADVISORY  WRITE ") + pid + ' ' + id + ' ' + range;
+    };
+    for (const char* writer : {"100 EOF", "120 120", "0 130"})
+        EXPECT_EQ(lockHolderOf(file, {lock("900001", "0 0"), lock("900002", writer)}), 900002)
+            << writer;
+    EXPECT_EQ(lockHolderOf(file, {lock("900001", "0 0"), lock("900002", "121 EOF")}), 900001);
+    EXPECT_EQ(lockHolderOf(file, {}), 0);
 }
 
 TEST(LibraryNames, TitleAndDateFromTheFileName) {
