@@ -28,6 +28,7 @@ TEST_F(Clips, ClipStartAndEndFollowTheirRules) {
     fake->clock = 30.0;
     click("mediaClipStart");
     ASSERT_EQ(edit->clipTableData.size(), 2u);
+    EXPECT_NE(edit->clipTableData[0]->index, edit->clipTableData[1]->index);
     EXPECT_EQ(edit->clipModel()->index(1, 1).data().toString(), "0:00:30");
 }
 
@@ -48,6 +49,8 @@ TEST_F(Clips, ClipRowsSeekAtOnceKeepTheirSelectionAndDeleteAfterAQuestion) {
     EXPECT_EQ(edit->clipTableView->selectedRow(), 1);
     EXPECT_FALSE(edit->clipModel()->isTicked(2));
 
+    click("onClipDelete");
+    EXPECT_EQ(dialogs.shown.back().message, "削除する項目を選択してください。");
     clickCell(edit->clipTableView, 0, 0);
     clickCell(edit->clipTableView, 3, 0);
     dialogs.answers = {0};

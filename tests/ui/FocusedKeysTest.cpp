@@ -180,6 +180,7 @@ TEST_F(Screens, ThePlayCommentCanBeSelectedAndCopied) {
     clickCell(play->tagTableView, 1, 2);
     EXPECT_EQ(play->commentTextView->toPlainText(), lines);
     EXPECT_EQ(play->commentTextView->verticalScrollBar()->value(), 0);
+    EXPECT_GT(play->commentTextView->verticalScrollBar()->maximum(), 0);
     clickCell(play->tagTableView, 0, 2);
     main->MediaPlayer->timer.stop();
     QPlainTextEdit* view = play->commentTextView;

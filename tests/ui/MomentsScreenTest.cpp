@@ -296,6 +296,7 @@ TEST_F(Moments, ZeroLeadAndLagSayWhyNothingPlaysOrIsExported) {
     click("onHighlightOutput");
     ASSERT_EQ(dialogs.shown.size(), 2u);
     EXPECT_EQ(dialogs.shown[0].message, "再生するタグがありません。");
+    EXPECT_EQ(dialogs.shown[1].message, "出力するタグがありません。");
 
     click("menu_edit_mode_button");
     press("A12", 100);

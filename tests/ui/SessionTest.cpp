@@ -218,6 +218,8 @@ TEST_F(SessionFiles, PlayModeHasItsOwnOrderFilterAndSelection) {
     main->tagDataModel.data[1]->comment = "良いスクラム";
     clickHeader(play->tagTableView, play->tagModel()->columnOf("PlayTagTimeCol"));
     click("menu_play_mode_button");
+    EXPECT_EQ(main->menu_playMode_btn->imageName(), "menu_playMode_mo1"); // the lit one
+    EXPECT_EQ(main->menu_editMode_btn->imageName(), "menu_editMode");
     EXPECT_EQ(names(play->tagTableData),
               (std::vector<std::string>{"スクラム", "トライ", "ラック"}));
     EXPECT_EQ(edit->filterSortData.sort_tag_time, 0);

@@ -104,6 +104,9 @@ TEST_F(Timeline, TimelineDrawsEachListedTagAtItsTimeInItsButtonsColour) {
     const QPoint check = strip->pointOf(75, false);
     EXPECT_EQ(pixel(strip, check + QPoint(-2, 0)), QColor(Qt::white));
     EXPECT_NE(pixel(strip, scrum + QPoint(-2, 0)), QColor(Qt::white));
+    // The position line, there too, leaves the mark to be seen.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return strip->shownPosition() == 75; }, 1000));
+    EXPECT_EQ(pixel(strip, check), groupColour(17));
 }
 
 TEST_F(Timeline, TimelineZoomsAroundThePointerPansAndShowsTheWholeMatchAgain) {
