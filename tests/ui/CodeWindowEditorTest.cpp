@@ -268,15 +268,8 @@ TEST_F(Editor, CodesAndLabelGroupsAreBuiltAndOrderedAndSaved) {
 
     CodeWindow expected;
     expected.name = "7人制";
-    Code ruck;
-    ruck.name = "ラック";
-    ruck.color = "#c03030";
-    ruck.lead = 3.5;
-    ruck.lag = 8;
-    ruck.mode = CodeMode::Duration;
-    ruck.group = "局面";
-    Code possession{"ポゼッション", "#2060c0", "E", "R", {}, {}, CodeMode::Duration, ""};
-    expected.codes = {ruck, possession};
+    expected.codes = {{"ラック", "#c03030", "", "", 3.5, 8, CodeMode::Duration, "局面"},
+                      {"ポゼッション", "#2060c0", "E", "R", {}, {}, CodeMode::Duration, ""}};
     expected.labels = {{"結果", {"失敗", "成功"}, {"K", "J"}}};
     const CodeWindowRead back = readCodeWindowFile(windowFolder() / "7人制.json");
     ASSERT_TRUE(back.ok()) << back.problems.front();

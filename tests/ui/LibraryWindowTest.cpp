@@ -120,12 +120,16 @@ qint64 pgNumber(const QString& url, const QString& sql) {
 }
 
 // A server of the test's own, destroyed at the end whatever happened.
+// Started, with a new database the library is set to; `url` empty if not.
 struct OwnServer {
-    QString dir;
+    QString dir, url, why;
     OwnServer() {
         QByteArray pattern("/tmp/rucktag-pg-ui.XXXXXX");
         if (::mkdtemp(pattern.data()))
             dir = QString::fromLocal8Bit(pattern);
+        if (librarytest::pgServer("start", dir, &why))
+            url = librarytest::newDatabaseOn(dir, &why);
+        ::setenv("RUCKTAG_LIBRARY", url.toUtf8().constData(), 1);
     }
     ~OwnServer() {
         if (!dir.isEmpty()) {
@@ -492,11 +496,9 @@ TEST_F(LibraryScreens, AServerThatGoesAwayIsSaidOnceAndTheSavesFollowOnceWhenItI
     if (!librarytest::serverBinariesPresent())
         GTEST_SKIP() << librarytest::kNoServerBinaries;
     OwnServer server;
-    QString why;
-    ASSERT_TRUE(librarytest::pgServer("start", server.dir, &why)) << why.toStdString();
-    const QString url = librarytest::newDatabaseOn(server.dir, &why);
-    ASSERT_FALSE(url.isEmpty()) << why.toStdString();
-    ::setenv("RUCKTAG_LIBRARY", url.toUtf8().constData(), 1);
+    ASSERT_FALSE(server.url.isEmpty()) << server.why.toStdString();
+    QString& why = server.why;
+    const QString& url = server.url;
 
     LibraryWindow* w = openLibrary();
     ASSERT_NE(w, nullptr);
@@ -585,11 +587,8 @@ TEST_F(LibraryScreens, AFrozenServerIsSaidAsAwayClosingDoesNotWaitAndTheNextStar
     if (!librarytest::serverBinariesPresent())
         GTEST_SKIP() << librarytest::kNoServerBinaries;
     OwnServer server;
-    QString why;
-    ASSERT_TRUE(librarytest::pgServer("start", server.dir, &why)) << why.toStdString();
-    const QString url = librarytest::newDatabaseOn(server.dir, &why);
-    ASSERT_FALSE(url.isEmpty()) << why.toStdString();
-    ::setenv("RUCKTAG_LIBRARY", url.toUtf8().constData(), 1);
+    ASSERT_FALSE(server.url.isEmpty()) << server.why.toStdString();
+    const QString& url = server.url;
     LibraryWindow* w = openLibrary();
     ASSERT_NE(w, nullptr);
     main->library()->waitIdle();
