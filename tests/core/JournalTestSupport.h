@@ -106,6 +106,8 @@ struct Model {
             if (auto it = tags.find(e.index); it != tags.end())
                 it->second.labels = e.labelsAfter;
             break;
+        case TagEdit::Kind::Match:
+            break;
         case TagEdit::Kind::Steps:
             for (const TagEdit& step : e.steps)
                 apply(step);

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "match/MatchInfo.h"
 #include "session/TagEdit.h"
 #include "text/TimeText.h"
 
@@ -77,6 +78,7 @@ class TagDataModel {
 public:
     std::vector<std::shared_ptr<TagRowData>> data;
     int64_t index = 0; // next index to hand out; only ever grows
+    MatchInfo match;   // the match file's: teams, periods, players
 
     void appent(std::shared_ptr<TagRowData> row);
     bool remove(int64_t index);

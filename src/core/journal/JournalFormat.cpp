@@ -58,6 +58,7 @@ uint8_t encodeChange(const TagEdit& edit, std::string& out) {
         putLabels(out, edit.labelsAfter);
         return kLabels;
     case TagEdit::Kind::Steps: // written part by part
+    case TagEdit::Kind::Match: // not journaled yet
         break;
     }
     return 0;

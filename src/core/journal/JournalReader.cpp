@@ -310,6 +310,9 @@ void Replay::applyByIndex(TagEdit& edit) {
             if (inSlots(row->index))
                 slots_[static_cast<size_t>(row->index - base_)].reset();
         break;
+    case TagEdit::Kind::Match:
+        store_.match = edit.matchAfter;
+        break;
     case TagEdit::Kind::Comment:
     case TagEdit::Kind::End:
     case TagEdit::Kind::Labels:

@@ -23,6 +23,9 @@ TagEdit TagEdit::inverse() const {
     case Kind::Labels:
         std::swap(back.labelsBefore, back.labelsAfter);
         break;
+    case Kind::Match:
+        std::swap(back.matchBefore, back.matchAfter);
+        break;
     case Kind::Steps:
         back.steps.clear();
         for (auto it = steps.rbegin(); it != steps.rend(); ++it)
@@ -109,6 +112,14 @@ TagEdit TagEdit::label(const TagDataModel& store, int64_t index, const std::stri
     return edit;
 }
 
+TagEdit TagEdit::match(const TagDataModel& store, MatchInfo after) {
+    TagEdit edit;
+    edit.kind = Kind::Match;
+    edit.matchBefore = store.match;
+    edit.matchAfter = std::move(after);
+    return edit;
+}
+
 TagEdit TagEdit::together(std::vector<TagEdit> parts) {
     if (parts.size() == 1)
         return std::move(parts.front());
@@ -179,6 +190,9 @@ void TagDataModel::apply(const TagEdit& edit) {
         if (TagRowData* row = latestWithIndex(data, edit.index))
             row->labels = edit.labelsAfter;
         break;
+    case TagEdit::Kind::Match:
+        match = edit.matchAfter;
+        break;
     case TagEdit::Kind::Steps:
         for (const TagEdit& step : edit.steps)
             apply(step);
@@ -187,7 +201,7 @@ void TagDataModel::apply(const TagEdit& edit) {
 }
 
 bool sameStore(const TagDataModel& a, const TagDataModel& b) {
-    if (a.index != b.index || a.data.size() != b.data.size())
+    if (a.index != b.index || a.data.size() != b.data.size() || !(a.match == b.match))
         return false;
     for (size_t i = 0; i < a.data.size(); ++i) {
         const TagRowData& x = *a.data[i];

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "match/MatchInfo.h"
 #include "session/TagEnd.h"
 
 class TagRowData;
@@ -22,7 +23,8 @@ struct TagEdit {
         Comment = 3,
         End = 4,
         Labels = 5,
-        Steps = 6
+        Steps = 6,
+        Match = 7
     };
     Kind kind = Kind::Insert;
     // Insert and Remove: the tags with their places in the store, by rising
@@ -38,6 +40,8 @@ struct TagEdit {
     // Steps: changes made as one (a press that ends one tag and starts
     // another), applied in order.
     std::vector<TagEdit> steps;
+    // Match: the match (teams, periods, players) before and after.
+    MatchInfo matchBefore, matchAfter;
 
     TagEdit inverse() const;
 
@@ -57,6 +61,8 @@ struct TagEdit {
     // text already. No edit (index -1) when the store has no such tag.
     static TagEdit label(const TagDataModel& store, int64_t index, const std::string& group,
                          const std::string& text);
+    // The match becomes `after` (periods marked, teams named, players chosen).
+    static TagEdit match(const TagDataModel& store, MatchInfo after);
     // `parts` as one change; the only part itself when there is one.
     static TagEdit together(std::vector<TagEdit> parts);
 };
