@@ -121,6 +121,7 @@ protected:
     }
     // `w` is shown whole inside the window, at least at its smallest size.
     void expectInSight(const QWidget* w, const char* what) {
+        ASSERT_NE(w, nullptr) << what;
         EXPECT_TRUE(w->isVisible()) << what;
         const QRect r = placeIn(w, window.get());
         EXPECT_TRUE(window->rect().contains(r))
@@ -146,9 +147,8 @@ TEST_F(ScreenSizes, BothScreensFitEveryScreenWithAHandEditedSession) {
     for (QScreen* screen : screens) {
         SCOPED_TRACE(screen->name().toStdString());
         makeWindow(screen);
-        const QRect free = screen->availableGeometry();
         const QRect placed = window->geometry();
-        EXPECT_TRUE(free.contains(placed));
+        EXPECT_TRUE(screen->availableGeometry().contains(placed));
         openVideo("match.mp4");
         ASSERT_EQ(main->tagDataModel.data.size(), 300u);
 
@@ -181,13 +181,9 @@ TEST_F(ScreenSizes, BothScreensFitEveryScreenWithAHandEditedSession) {
         // The filter pop-up shows a code's name whole beside its row's
         // buttons (the exchange behind one of them).
         expectInSight(edit->tagFilterCombo, "edit filter");
-        auto* exchange = edit->findChild<QPushButton*>("tagExchangeButton");
-        ASSERT_NE(exchange, nullptr);
-        expectInSight(exchange, "exchange");
         // CSV出力 is a button of its own, beside the exchange.
-        auto* csv = edit->findChild<QPushButton*>("onTagCSVOutput");
-        ASSERT_NE(csv, nullptr);
-        expectInSight(csv, "CSV出力");
+        for (const char* id : {"tagExchangeButton", "onTagCSVOutput"})
+            expectInSight(edit->findChild<QPushButton*>(id), id);
         EXPECT_GE(edit->tagFilterCombo->width(),
                   edit->tagFilterCombo->fontMetrics().horizontalAdvance("キックリターン") + 40);
     }
