@@ -29,6 +29,8 @@ struct KeyAction {
         Label, // text `text` of label group `item`
         ClipStart,
         ClipEnd,
+        PeriodStart, // "[": a period of the match begins
+        PeriodEnd,   // "]": the open period ends
         // The history of tag edits.
         Undo,
         Redo
