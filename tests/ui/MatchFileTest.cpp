@@ -75,7 +75,7 @@ TEST_P(MatchMarking, PeriodsAreMarkedMovedRemovedAndUndone) {
     EXPECT_DOUBLE_EQ(periods()[0].end, 2451 - MatchPanel::frameSeconds());
     EXPECT_DOUBLE_EQ(fake->clock, periods()[0].end);
     EXPECT_EQ(list->currentText().toStdString(), "前半 0:00:12.00 – 0:40:50.96");
-    // 後半's start cannot go back into 前半.
+    // 後半's start a frame back.
     chooseFilter(list, list->itemText(1));
     chooseFilter(edit->matchPanel->periodEdge, "開始");
     click("periodBackFrame");

@@ -4,6 +4,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <algorithm>
 
 #include "MainViewController.h"
 #include "SubViewClass/Buttons.h"
