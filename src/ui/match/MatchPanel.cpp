@@ -35,6 +35,8 @@ MatchPanel::MatchPanel(TagTableScreen* screen, EditableNSTextField* teamA,
 }
 
 QWidget* MatchPanel::makeRow() {
+    // Three short rows: the comment column is narrow on a 1366-pixel screen,
+    // and a period's text should show whole.
     auto* row = new QWidget(this);
     auto* g = new QGridLayout(row);
     g->setContentsMargins(0, 0, 0, 0);
@@ -45,30 +47,31 @@ QWidget* MatchPanel::makeRow() {
     g->addWidget(caption, 0, 0);
     periodList = new QComboBox(row);
     periodList->setObjectName("periodList");
-    periodList->setMinimumContentsLength(12);
     periodList->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    g->addWidget(periodList, 0, 1, 1, 2);
+    g->addWidget(periodList, 0, 1, 1, 4);
     periodEdge = new QComboBox(row);
     periodEdge->setObjectName("periodEdge");
     periodEdge->addItems({"開始", "終了"});
     periodEdge->setToolTip("動かす側");
-    g->addWidget(periodEdge, 1, 0, 1, 2);
+    g->addWidget(periodEdge, 2, 0);
     const auto button = [&](const char* title, const char* id, const char* tip, int r, int c,
-                            auto act) {
+                            int span, auto act) {
         auto* b = new GeneralButton(title, id, row);
         b->setToolTip(tip);
         connect(b, &QPushButton::clicked, this, act);
-        g->addWidget(b, r, c);
+        g->addWidget(b, r, c, 1, span);
     };
-    button("開始", "periodStart", "期間の開始([)", 0, 3, [this] { markStart(); });
-    button("終了", "periodEnd", "期間の終了(])", 0, 4, [this] { markEnd(); });
-    button("削除", "periodRemove", "選んだ期間を削除", 0, 5, [this] { removeChosen(); });
-    button("-1秒", "periodBackSecond", "1秒前へ", 1, 2, [this] { moveChosen(-1.0); });
-    button("-1コマ", "periodBackFrame", "1コマ前へ", 1, 3, [this] { moveChosen(-frameSeconds()); });
-    button("+1コマ", "periodForwardFrame", "1コマ後へ", 1, 4,
+    button("開始", "periodStart", "期間の開始([)", 1, 0, 2, [this] { markStart(); });
+    button("終了", "periodEnd", "期間の終了(])", 1, 2, 2, [this] { markEnd(); });
+    button("削除", "periodRemove", "選んだ期間を削除", 1, 4, 1, [this] { removeChosen(); });
+    button("-1秒", "periodBackSecond", "1秒前へ", 2, 1, 1, [this] { moveChosen(-1.0); });
+    button("-1コマ", "periodBackFrame", "1コマ前へ", 2, 2, 1,
+           [this] { moveChosen(-frameSeconds()); });
+    button("+1コマ", "periodForwardFrame", "1コマ後へ", 2, 3, 1,
            [this] { moveChosen(frameSeconds()); });
-    button("+1秒", "periodForwardSecond", "1秒後へ", 1, 5, [this] { moveChosen(1.0); });
-    g->setColumnStretch(1, 1);
+    button("+1秒", "periodForwardSecond", "1秒後へ", 2, 4, 1, [this] { moveChosen(1.0); });
+    for (int c = 1; c < 5; ++c)
+        g->setColumnStretch(c, 1);
     return row;
 }
 
