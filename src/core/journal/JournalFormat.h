@@ -63,8 +63,8 @@ enum RecordType : uint8_t {
     kSnapshotFull = 10,
     kMatch = 11, // the whole match after a change, as the match file's text
 };
-// A match file's text beyond this is no match this program wrote.
-constexpr size_t kMatchLimit = size_t(1) << 20;
+// A match record's text beyond this is no match file this program reads.
+constexpr size_t kMatchLimit = kMaxMatchFileBytes;
 inline bool isChangeType(uint8_t type) {
     return type == kInsert || type == kRemove || type == kComment || type == kEnd ||
            type == kLabels || type == kInsertFull || type == kMatch;

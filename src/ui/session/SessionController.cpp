@@ -441,11 +441,13 @@ void SessionController::loadMatch(const std::string& sessionFile) {
     std::string bytes, error;
     int code = 0;
     std::string why;
-    if (!readWholeFile(file, bytes, error, &code)) {
+    // Bounded: a huge file in its place is no match file.
+    const auto bounded = [](size_t read, size_t) { return read <= kMaxMatchFileBytes; };
+    if (!readWholeFile(file, bytes, error, &code, bounded)) {
         if (code == ENOENT || code == ENOTDIR)
             return;
         systemLog(error);
-        why = readFailureText(code);
+        why = code == ECANCELED ? "試合ファイルが大きすぎます (16 MB まで)" : readFailureText(code);
     } else if (MatchInfo read; readMatchJson(bytes, read, why)) {
         store_.match = std::move(read);
         return;
