@@ -10,6 +10,7 @@
 
 #include "SubModuleClass/TagFileManager.h"
 #include "SubViewClass/EditableNSTextField.h"
+#include "match/MatchPanel.h"
 #include "support/ScreenFixture.h"
 #include "support/Tags.h"
 #include "timeline/TagTimeline.h"
@@ -175,6 +176,11 @@ TEST_F(ScreenSizes, BothScreensFitEveryScreenWithAHandEditedSession) {
         expectInSight(edit->tagTableView, "edit tag list");
         expectInSight(edit->commentTextField, "comment editor");
         expectInSight(edit->clipTableView, "clip list");
+        // The period row beneath the comment buttons, whole.
+        for (QPushButton* b : edit->matchPanel->findChildren<QPushButton*>())
+            expectInSight(b, qPrintable(b->objectName()));
+        expectInSight(edit->matchPanel->periodList, "period list");
+        expectInSight(edit->matchPanel->periodEdge, "period edge");
         for (TagButton* b : edit->codePanel->tagButtons)
             expectInSight(b, qPrintable(b->objectName()));
         expectColumnsFit(edit->tagTableView, {0, 1, 2, 3, 4, 5});

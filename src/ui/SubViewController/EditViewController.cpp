@@ -22,6 +22,7 @@
 #include "SubViewClass/VerticallyCenteredTextFieldCell.h"
 #include "SubViewController/PlayViewController.h"
 #include "import/TagImport.h"
+#include "match/MatchPanel.h"
 #include "player/Player.h"
 #include "tags/TableModels.h"
 #include "workspace/Workspace.h"
@@ -157,6 +158,8 @@ QWidget* EditViewController::makeCommentPanel() {
     row->addWidget(add);
     row->addWidget(remove);
     l->addLayout(row);
+    matchPanel = new MatchPanel(this, teamA_header, teamB_header);
+    l->addWidget(matchPanel);
     return panel;
 }
 
