@@ -41,9 +41,13 @@ void TagTableScreen::followMatch() {
     std::optional<MatchInfo> shown;
     if (periods && on)
         shown = match;
+    // Every press passes here: the columns are fitted again only for another
+    // match or the switch.
+    const bool changed = shown != tagModel_->match();
     tagTimeline->setMatch(shown);
     tagModel_->setMatch(std::move(shown));
-    fitShownColumns();
+    if (changed)
+        fitShownColumns();
 }
 
 QString TagTableScreen::timeSample(bool lasting) const {
