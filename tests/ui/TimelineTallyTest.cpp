@@ -11,9 +11,11 @@
 #include <set>
 
 #include "review/TagTally.h"
+#include "session/TagEdit.h"
 #include "support/ScreenFixture.h"
 #include "tags/TallyTableModel.h"
 #include "timeline/TagTimeline.h"
+#include "workspace/Workspace.h"
 
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
@@ -620,4 +622,75 @@ TEST_F(Tally, TallyExportWritesTheShownCountsAsCsv) {
     click("onTallyCSVOutput");
     EXPECT_EQ(dialogs.shown.back().title, "失敗");
     EXPECT_EQ(dialogs.shown.back().style, "error");
+}
+
+// Periods on the match: both lists and the strip's tool tip read match time,
+// sorted still by video time, and the tally splits by period; the 試合時間
+// switch (one for both screens) and an undo of the periods bring video time
+// back.
+TEST_F(Tally, MatchTimeReadsInBothListsTheStripAndTheTally) {
+    openVideo("a.mp4", 6000);
+    struct Case {
+        const char* button;
+        double at;
+        QString video, match;
+    };
+    const Case cases[] = {{"A6", 50, "0:00:50", "試合前"},
+                          {"B6", 854, "0:14:14", "前半 12:34"},
+                          {"A0", 2700, "0:45:00", "ハーフタイム"},
+                          {"B0", 3061, "0:51:01", "後半 41:01"}};
+    for (const Case& c : cases)
+        press(c.button, c.at);
+    const auto shown = [&cases](TagTableScreen* screen, bool match) {
+        QStringList got, want;
+        const TagTableModel* model = screen->tagModel();
+        const int column = model->columnOf(
+            screen == screen->myParent->editViewController ? "EditTagTimeCol" : "PlayTagTimeCol");
+        for (int r = 0; r < model->rowCount(); ++r)
+            got << model->index(r, column).data().toString();
+        for (const Case& c : cases)
+            want << (match ? c.match : c.video);
+        return got == want ? QString() : got.join(" | ");
+    };
+    ASSERT_FALSE(edit->matchTimeCheckBox->isVisible());
+    MatchInfo match;
+    match.periods = {{"前半", 100, 2500, 0}, {"後半", 3000, MatchPeriod::kOpenEnd, 2400}};
+    main->session->perform(TagEdit::match(main->tagDataModel, match));
+    EXPECT_EQ(shown(edit, true), "");
+    click("menu_play_mode_button");
+    EXPECT_EQ(shown(play, true), "");
+    EXPECT_EQ(hoverText(play->tagTimeline, play->tagTimeline->pointOf(854, false)),
+              "チームB  前半 12:34  スクラム");
+    // A second click on 時間 lists the latest video time first.
+    clickHeader(play->tagTableView, play->tagModel()->columnOf("PlayTagTimeCol"));
+    clickHeader(play->tagTableView, play->tagModel()->columnOf("PlayTagTimeCol"));
+    EXPECT_EQ(names(play->tagTableData),
+              (std::vector<std::string>{"ラック", "ラック", "スクラム", "スクラム"}));
+    EXPECT_EQ(play->tagTableData.front()->time_val, 3061.0f);
+    clickHeader(play->tagTableView, play->tagModel()->columnOf("PlayTagTimeCol"));
+
+    chooseFilter(play->tallyLabelPopUp, "期間別");
+    const TallyTableModel* tally = play->tallyModel();
+    ASSERT_EQ(tally->columnCount(), 5);
+    EXPECT_EQ(tally->headerData(4, Qt::Horizontal, Qt::DisplayRole).toString(), "期間外");
+    for (const LabelTallyRow& row : tally->labelTally())
+        if (row.name == "ラック") {
+            EXPECT_EQ(row.counts,
+                      (row.teamA ? std::vector<int64_t>{0, 0, 1} : std::vector<int64_t>{0, 1, 0}));
+        }
+
+    QTest::mouseClick(play->matchTimeCheckBox, Qt::LeftButton);
+    EXPECT_EQ(shown(play, false), "");
+    EXPECT_EQ(shown(edit, false), "");
+    EXPECT_FALSE(edit->matchTimeCheckBox->isChecked());
+    EXPECT_FALSE(Workspace().showMatchTime()); // the next run's choice too
+    EXPECT_EQ(hoverText(play->tagTimeline, play->tagTimeline->pointOf(854, false)),
+              "チームB  0:14:14  スクラム");
+    QTest::mouseClick(play->matchTimeCheckBox, Qt::LeftButton);
+    EXPECT_EQ(shown(edit, true), "");
+
+    ASSERT_TRUE(main->undoTagEdit());
+    EXPECT_EQ(shown(play, false), "");
+    EXPECT_FALSE(play->matchTimeCheckBox->isVisible());
+    EXPECT_EQ(play->tallyLabelPopUp->findText("期間別"), -1);
 }

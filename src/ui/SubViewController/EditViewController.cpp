@@ -276,8 +276,11 @@ void EditViewController::onTagCSVOutput() {
         AlertBox("出力するデータがありません。", "お知らせ", "warning");
         return;
     }
-    exportCsvThroughPanel("save tag csv file", "Brenholt",
-                          [this] { return TagFileManager::csvText(tagTableData, false); });
+    exportCsvThroughPanel("save tag csv file", "Brenholt", [this] {
+        // With its match times, where the match has periods.
+        const MatchInfo* match = myParent ? &myParent->tagDataModel.match : nullptr;
+        return TagFileManager::csvText(tagTableData, false, match);
+    });
 }
 
 void EditViewController::forgetChosenTag() {
