@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFontMetricsF>
 #include <QPageSize>
 #include <QPdfWriter>
 #include <QSaveFile>
@@ -77,19 +78,27 @@ void paintHead(QPainter& p, const Document& doc) {
     p.drawText(QRectF(kMargin, kMargin + 135, kContentWidth, 45), Qt::AlignLeft | Qt::AlignVCenter,
                doc.subtitle);
     const MatchReport& f = doc.figures;
-    const double top = kMargin + 190;
-    p.setFont(reportFont(80, true));
-    const double half = kContentWidth / 2;
-    p.setPen(teamColor(true));
-    p.drawText(QRectF(kMargin, top, half - 60, 110), Qt::AlignRight | Qt::AlignVCenter,
-               QString::fromStdString(f.teams[0]) + QStringLiteral("  ") +
-                   QString::number(f.score[0]));
-    p.setPen(kInk);
-    p.drawText(QRectF(kMargin + half - 60, top, 120, 110), Qt::AlignCenter, QStringLiteral("-"));
-    p.setPen(teamColor(false));
-    p.drawText(QRectF(kMargin + half + 60, top, half - 60, 110), Qt::AlignLeft | Qt::AlignVCenter,
-               QString::number(f.score[1]) + QStringLiteral("  ") +
-                   QString::fromStdString(f.teams[1]));
+    // Each piece drawn by itself: a reader of the PDF then finds each as a
+    // word (a name and a figure drawn as one text lost the figure).
+    const QFont big = reportFont(80, true);
+    p.setFont(big);
+    const QFontMetricsF metrics(big);
+    const QString pieces[] = {QString::fromStdString(f.teams[0]), QString::number(f.score[0]),
+                              QStringLiteral("-"), QString::number(f.score[1]),
+                              QString::fromStdString(f.teams[1])};
+    const QColor colors[] = {teamColor(true), teamColor(true), kInk, teamColor(false),
+                             teamColor(false)};
+    constexpr double kSpace = 40;
+    double width = -kSpace;
+    for (const QString& piece : pieces)
+        width += metrics.horizontalAdvance(piece) + kSpace;
+    double x = kMargin + std::max(0.0, (kContentWidth - width) / 2);
+    const double baseline = kMargin + 180 + metrics.ascent();
+    for (size_t i = 0; i < 5; ++i) {
+        p.setPen(colors[i]);
+        p.drawText(QPointF(x, baseline), pieces[i]);
+        x += metrics.horizontalAdvance(pieces[i]) + kSpace;
+    }
 }
 
 void paintPlaced(QPainter& p, const Placed& at, const MatchReport& figures) {

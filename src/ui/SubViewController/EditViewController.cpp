@@ -23,6 +23,7 @@
 #include "SubViewController/PlayViewController.h"
 #include "import/TagImport.h"
 #include "player/Player.h"
+#include "report/MatchReportExport.h"
 #include "tags/TableModels.h"
 #include "workspace/Workspace.h"
 
@@ -98,6 +99,9 @@ QWidget* EditViewController::makeTagListPanel() {
     auto* csv = new GeneralButton("CSV出力", "onTagCSVOutput", panel);
     connect(csv, &QPushButton::clicked, this, [this] { onTagCSVOutput(); });
     top->addWidget(csv);
+    auto* matchReport = new GeneralButton("試合レポート", "onMatchReport", panel);
+    connect(matchReport, &QPushButton::clicked, this, [this] { exportMatchReport(*this); });
+    top->addWidget(matchReport);
     // The rest of the exchange with other tools behind one button: the
     // filter keeps its width on a 1366-pixel screen.
     auto* exchangeButton = new GeneralButton("交換", "tagExchangeButton", panel);

@@ -33,6 +33,7 @@
 #include "SubViewClass/VerticallyCenteredTextFieldCell.h"
 #include "exchange/TallyCsv.h"
 #include "platform/AtomicFile.h"
+#include "report/MatchReportExport.h"
 #include "review/MomentSequence.h"
 #include "review/TagTally.h"
 #include "tags/TableModels.h"
@@ -170,6 +171,9 @@ void PlayViewController::placeTallyPanel(QVBoxLayout* list) {
     auto* xml = new GeneralButton("XML出力", "onPlayTagXMLOutput", panel);
     connect(xml, &QPushButton::clicked, this, [this] { onTagXMLOutput(); });
     top->addWidget(xml);
+    auto* matchReport = new GeneralButton("試合レポート", "onPlayMatchReport", panel);
+    connect(matchReport, &QPushButton::clicked, this, [this] { exportMatchReport(*this); });
+    top->addWidget(matchReport);
     l->addLayout(top);
 
     tallyTableView = new QTableView(panel);
