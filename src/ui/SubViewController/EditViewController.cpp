@@ -99,9 +99,6 @@ QWidget* EditViewController::makeTagListPanel() {
     auto* csv = new GeneralButton("CSV出力", "onTagCSVOutput", panel);
     connect(csv, &QPushButton::clicked, this, [this] { onTagCSVOutput(); });
     top->addWidget(csv);
-    auto* matchReport = new GeneralButton("試合レポート", "onMatchReport", panel);
-    connect(matchReport, &QPushButton::clicked, this, [this] { exportMatchReport(*this); });
-    top->addWidget(matchReport);
     // The rest of the exchange with other tools behind one button: the
     // filter keeps its width on a 1366-pixel screen.
     auto* exchangeButton = new GeneralButton("交換", "tagExchangeButton", panel);
@@ -117,6 +114,9 @@ QWidget* EditViewController::makeTagListPanel() {
     exchange->addSeparator();
     item("XML出力", "onTagXMLOutput", this, &TagTableScreen::onTagXMLOutput);
     item("XML読込", "onTagXMLInput", import_, &TagImport::onTagXMLInput);
+    // In the menu too: one more button would narrow the filter.
+    exchange->addSeparator();
+    item("試合レポート", "onMatchReport", this, [this] { exportMatchReport(*this); });
     exchangeButton->setMenu(exchange);
     top->addWidget(exchangeButton);
     l->addLayout(top);

@@ -171,9 +171,6 @@ void PlayViewController::placeTallyPanel(QVBoxLayout* list) {
     auto* xml = new GeneralButton("XML出力", "onPlayTagXMLOutput", panel);
     connect(xml, &QPushButton::clicked, this, [this] { onTagXMLOutput(); });
     top->addWidget(xml);
-    auto* matchReport = new GeneralButton("試合レポート", "onPlayMatchReport", panel);
-    connect(matchReport, &QPushButton::clicked, this, [this] { exportMatchReport(*this); });
-    top->addWidget(matchReport);
     l->addLayout(top);
 
     tallyTableView = new QTableView(panel);
@@ -195,6 +192,10 @@ void PlayViewController::placeTallyPanel(QVBoxLayout* list) {
     connect(tallyTableView, &QTableView::clicked, this, &PlayViewController::onTallyClicked);
     // As tall as the list: rows that do not fit scroll.
     l->addWidget(tallyTableView, 1);
+    // Under the tally: beside its buttons it would narrow the video.
+    auto* matchReport = new GeneralButton("試合レポート", "onPlayMatchReport", panel);
+    connect(matchReport, &QPushButton::clicked, this, [this] { exportMatchReport(*this); });
+    l->addWidget(matchReport);
     refreshTally();
 
     // Beside the list, at the list's full height: the video keeps its width.
