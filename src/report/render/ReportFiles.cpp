@@ -207,9 +207,11 @@ std::vector<QImage> reportImages(const Document& doc, int dpi) {
         image.setDotsPerMeterX(qRound(dpi / 0.0254));
         image.setDotsPerMeterY(qRound(dpi / 0.0254));
         image.fill(Qt::white);
+        // The page's units as the image's device-independent pixels: text
+        // then comes from the glyph cache, which a scaled painter bypasses.
+        image.setDevicePixelRatio(image.width() / kPageWidth);
         QPainter p(&image);
         p.setRenderHint(QPainter::Antialiasing);
-        p.scale(scale, scale);
         paintPage(p, doc, pages, i);
         p.end();
         images.push_back(std::move(image));
@@ -265,7 +267,12 @@ bool writeReport(const Document& doc, const Targets& to, QString* error) {
         for (size_t i = 0; i < images.size(); ++i) {
             const QString path =
                 QDir(to.pngDir).filePath(QStringLiteral("%1-%2.png").arg(base).arg(i + 1));
-            if (!images[i].save(path, "PNG")) {
+            // A palette image: a page has few colours, and it is written
+            // twice as fast.
+            if (!images[i]
+                     .convertToFormat(QImage::Format_Indexed8,
+                                      Qt::ThresholdDither | Qt::AvoidDither)
+                     .save(path, "PNG")) {
                 *error = QStringLiteral("画像を書き出せません: ") + path;
                 return false;
             }
