@@ -3,6 +3,8 @@
 #include <QDialog>
 #include <QListWidget>
 #include <QPointer>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QTableView>
 #include <QThreadPool>
@@ -16,6 +18,7 @@
 #include "codewindow/CodeWindowFile.h"
 #include "exchange/XmlEditList.h"
 #include "platform/AtomicFile.h"
+#include "review/TagTally.h"
 #include "support/ScreenFixture.h"
 #include "support/Tags.h"
 
@@ -603,4 +606,45 @@ TEST_F(Exchange, ImportOfTwentyThousandCodesAsksInATableAndReportsInShort) {
     EXPECT_THAT(report, HasSubstr("コードウィンドウにないコード: コード0 コード1 "));
     EXPECT_THAT(report, HasSubstr(" コード19 ほか 19980 件"));
     EXPECT_LT(report.size(), 1000u);
+}
+
+TEST_F(Exchange, MatchReportOnBothScreensShowsTheTallysFigures) {
+    openVideo("a.mp4", 100.0);
+    for (const auto& [id, at] : std::vector<std::pair<std::string, double>>{
+             {"A12", 30}, {"B13", 10}, {"A12", 60}, {"A0", 5}, {"B0", 7}, {"B6", 70}})
+        press(id, at);
+    dialogs.paths = {(dir / "report").string()}; // typed without the extension
+    click("onMatchReport");
+    ASSERT_EQ(dialogs.panels.size(), 1u);
+    EXPECT_EQ(dialogs.panels[0].panel.extensions, QStringList{"pdf"});
+    EXPECT_EQ(dialogs.shown.back().message, "試合レポートが作成されました。");
+    EXPECT_TRUE(std::filesystem::exists(dir / "report-1.png"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "report.html"));
+    QProcess text;
+    text.start("pdftotext", {"-raw", QString::fromStdString((dir / "report.pdf").string()), "-"});
+    ASSERT_TRUE(text.waitForFinished(30000)) << "pdftotext (poppler-utils) is needed";
+    const QString shown = QString::fromUtf8(text.readAllStandardOutput());
+    std::array<int64_t, 2> score{};
+    for (const TallyRow& row : tallyTags(main->tagDataModel.data, true, true)) {
+        const int64_t points = row.name == "トライ" ? 5 : row.name == "PG" ? 3 : 0;
+        score = {score[0] + points * row.teamA, score[1] + points * row.teamB};
+        if (row.total() > 0) { // its line of the counts: A, B, both
+            EXPECT_TRUE(shown.contains(QRegularExpression(QStringLiteral("\\n%1 %2 %3 %4\\n")
+                                                              .arg(QString::fromStdString(row.name))
+                                                              .arg(row.teamA)
+                                                              .arg(row.teamB)
+                                                              .arg(row.total()))))
+                << row.name << "\n"
+                << shown.toStdString();
+        }
+    }
+    EXPECT_TRUE(shown.contains(QRegularExpression(
+        QStringLiteral("チームA\\s+%1\\s+-\\s+%2\\s+チームB").arg(score[0]).arg(score[1]))))
+        << shown.toStdString();
+
+    click("menu_play_mode_button");
+    dialogs.paths = {(dir / "play.pdf").string()};
+    click("onPlayMatchReport");
+    EXPECT_EQ(dialogs.shown.back().message, "試合レポートが作成されました。");
+    EXPECT_TRUE(std::filesystem::exists(dir / "play.html"));
 }

@@ -24,6 +24,7 @@
 #include "import/TagImport.h"
 #include "match/MatchPanel.h"
 #include "player/Player.h"
+#include "report/MatchReportExport.h"
 #include "tags/TableModels.h"
 #include "workspace/Workspace.h"
 
@@ -114,6 +115,9 @@ QWidget* EditViewController::makeTagListPanel() {
     exchange->addSeparator();
     item("XML出力", "onTagXMLOutput", this, &TagTableScreen::onTagXMLOutput);
     item("XML読込", "onTagXMLInput", import_, &TagImport::onTagXMLInput);
+    // In the menu too: one more button would narrow the filter.
+    exchange->addSeparator();
+    item("試合レポート", "onMatchReport", this, [this] { exportMatchReport(*this); });
     exchangeButton->setMenu(exchange);
     top->addWidget(exchangeButton);
     l->addLayout(top);

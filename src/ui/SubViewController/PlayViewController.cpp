@@ -33,6 +33,7 @@
 #include "SubViewClass/VerticallyCenteredTextFieldCell.h"
 #include "exchange/TallyCsv.h"
 #include "platform/AtomicFile.h"
+#include "report/MatchReportExport.h"
 #include "review/MomentSequence.h"
 #include "review/TagTally.h"
 #include "tags/TableModels.h"
@@ -195,6 +196,10 @@ void PlayViewController::placeTallyPanel(QVBoxLayout* list) {
     connect(tallyTableView, &QTableView::clicked, this, &PlayViewController::onTallyClicked);
     // As tall as the list: rows that do not fit scroll.
     l->addWidget(tallyTableView, 1);
+    // Under the tally: beside its buttons it would narrow the video.
+    auto* matchReport = new GeneralButton("試合レポート", "onPlayMatchReport", panel);
+    connect(matchReport, &QPushButton::clicked, this, [this] { exportMatchReport(*this); });
+    l->addWidget(matchReport);
     refreshTally();
 
     // Beside the list, at the list's full height: the video keeps its width.
