@@ -27,6 +27,9 @@ struct KeyAction {
         // The edit screen.
         Code,  // code `item` for team A (`teamA`) or B
         Label, // text `text` of label group `item`
+        // A digit of no code's or label's key (`step`: 0-9), a shirt number
+        // right after a code.
+        PlayerDigit,
         ClipStart,
         ClipEnd,
         // The history of tag edits.
@@ -48,7 +51,8 @@ struct KeyAction {
 // the chosen code window's keys for its codes and labels. Where the key was
 // pressed decides what it may do: on the video every key of the key table
 // (the edit screen's own while that screen is shown); on the edit screen only
-// its codes, labels and clip marks; on the play screen the player's keys.
+// its codes, labels, clip marks and digits (shirt numbers); on the play
+// screen the player's keys.
 class KeyMap {
 public:
     enum class Place : unsigned char { Video, EditScreen, PlayScreen };
