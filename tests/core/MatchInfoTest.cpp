@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "Model/DataModel.h"
+#include "exchange/XmlEditList.h"
 #include "match/MatchInfo.h"
 
 namespace {
@@ -92,4 +94,38 @@ TEST(MatchFile, RefusesWhatItCannotReadWithTheLine) {
         EXPECT_NE(error.find(expected), std::string::npos) << error;
         EXPECT_EQ(m, twoHalves()) << "a refused file leaves the match as it was";
     }
+}
+
+TEST(MatchFile, PeriodsTravelThroughTheEditListAsInstancesSpanningThem) {
+    MatchInfo m = twoHalves();
+    m.periods.push_back({"延長前半", 7000.0, MatchPeriod::kOpenEnd, 4800});
+    auto tag = std::make_shared<TagRowData>();
+    tag->name = "スクラム";
+    tag->time_val = 400.0f;
+    const std::string xml = editListText({tag}, 8, 4, 7200.0, nullptr, &m);
+    EXPECT_NE(xml.find("<start>3600.0</start>\n      <end>6105.5</end>\n      <code>後半</code>"),
+              std::string::npos)
+        << xml;
+    const EditListTags read = tagsFromEditList(readEditList(xml));
+    ASSERT_EQ(read.tags.size(), 1u);
+    EXPECT_EQ(read.tags[0].tag->name, "スクラム");
+    ASSERT_EQ(read.periods.size(), 3u);
+    EXPECT_EQ(read.periods[1], m.periods[1]);
+    EXPECT_EQ(read.periods[2].end, 7200.0) << "an open period ends with the video";
+
+    // Another tool's period codes, one overlapping, one of a team (a tag).
+    const char* peer = R"(<file><ALL_INSTANCES>
+      <instance><ID>1</ID><start>10</start><end>2410</end><code>1st Half</code></instance>
+      <instance><ID>2</ID><start>2000</start><end>2100</end><code>前半</code></instance>
+      <instance><ID>3</ID><start>3000</start><end>5400</end><code>2nd Half</code></instance>
+      <instance><ID>4</ID><start>50</start><end>60</end><code>後半</code>
+        <label><group>Team</group><text>A</text></label></instance>
+    </ALL_INSTANCES></file>)";
+    const EditListTags fromPeer = tagsFromEditList(readEditList(peer));
+    ASSERT_EQ(fromPeer.periods.size(), 2u);
+    EXPECT_EQ(fromPeer.periods[1], (MatchPeriod{"2nd Half", 3000, 5400, 2400}));
+    ASSERT_EQ(fromPeer.tags.size(), 1u);
+    EXPECT_EQ(fromPeer.tags[0].tag->name, "後半");
+    ASSERT_FALSE(fromPeer.problems.empty());
+    EXPECT_NE(fromPeer.problems.back().find("重なる期間"), std::string::npos);
 }

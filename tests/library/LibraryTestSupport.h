@@ -23,6 +23,8 @@ void writeMatch(const QString& folder, const QString& stem,
 void writeSession(const QString& folder, const QString& stem,
                   const std::vector<std::shared_ptr<TagRowData>>& tags);
 std::string sessionOf(const QString& folder, const QString& stem);
+// `bytes` as the file at `path`, or after what it holds.
+void writeFile(const QString& path, const QByteArray& bytes, bool append = false);
 std::string videoOf(const QString& folder, const QString& stem);
 
 // Whether Debian's PostgreSQL server binaries are here.
@@ -33,9 +35,6 @@ inline const char* kNoServerBinaries =
 
 // tests/tools/pg-server ACTION DIR; false with its output.
 bool pgServer(const QString& action, const QString& dir, QString* output);
-// Sends `sig` (SIGSTOP, SIGCONT) to every process of the server in `dir`:
-// a server frozen and let go on.
-void signalServer(const QString& dir, int sig);
 // Sends `sig` (SIGSTOP, SIGCONT) to every process of the server in `dir`:
 // a server frozen and let go on.
 void signalServer(const QString& dir, int sig);

@@ -245,8 +245,14 @@ int exportCommand(const Options& o, std::ostream& out, std::ostream& err) {
         err << refusal << "\n";
         return 1;
     }
-    const std::string text =
-        editListText(loaded.rows, o.lead, o.lag, length, o.window.empty() ? nullptr : &*window);
+    MatchInfo match;
+    std::string matchError;
+    if (loadMatchFile(matchFilePathFor(session), match, matchError) == MatchFileState::Damaged)
+        err << "試合ファイルを読めないため、期間は書き出しません / the match file could not be "
+               "read; no periods are written: "
+            << matchError << "\n";
+    const std::string text = editListText(loaded.rows, o.lead, o.lag, length,
+                                          o.window.empty() ? nullptr : &*window, &match);
     if (const std::string error = writeFileAtomically(target, text); !error.empty()) {
         err << "書き出せませんでした / cannot write: " << target << ": " << error << "\n";
         return 1;
@@ -338,6 +344,39 @@ void tellMerged(std::ostream& out, const std::string& session, const Merged& m) 
     }
 }
 
+// The file's periods go into the match file when it has none; periods
+// already marked are never replaced, and a match file that cannot be read is
+// left as it is.
+int importPeriods(const std::filesystem::path& session, const std::vector<MatchPeriod>& periods,
+                  std::ostream& out, std::ostream& err) {
+    if (periods.empty())
+        return 0;
+    const std::filesystem::path file = matchFilePathFor(session);
+    MatchInfo match;
+    std::string error;
+    if (loadMatchFile(file, match, error) == MatchFileState::Damaged) {
+        err << "試合ファイルを読めないため、期間を書き込みませんでした / the match file could "
+               "not be read and was left as it is: "
+            << file.string() << ": " << error << "\n";
+        return 1;
+    }
+    if (!match.periods.empty()) {
+        if (match.periods != periods)
+            out << "試合ファイルにすでに期間があるため、ファイルの期間は読み込みませんでした / "
+                   "the match file has periods already; the file's were not taken\n";
+        return 0;
+    }
+    match.periods = periods;
+    if (const std::string failed = writeFileAtomically(file, matchJson(match)); !failed.empty()) {
+        err << "試合ファイルを書けませんでした / cannot write the match file: " << file.string()
+            << ": " << failed << "\n";
+        return 1;
+    }
+    out << periods.size() << " 件の期間を読み込みました / read " << periods.size()
+        << " periods: " << file.string() << "\n";
+    return 0;
+}
+
 int importCommand(const Options& o, std::ostream& out, std::ostream& err) {
     const std::string& source = o.files[0];
     const std::string& session = o.files[1];
@@ -384,7 +423,7 @@ int importCommand(const Options& o, std::ostream& out, std::ostream& err) {
         }
     }
     tellMerged(out, session, merged);
-    return 0;
+    return importPeriods(session, read.periods, out, err);
 }
 
 } // namespace

@@ -250,12 +250,47 @@ std::shared_ptr<TagRowData> tagOf(const EditListInstance& instance, double durat
     return tag;
 }
 
+// A period instance: ours by its marker, another tool's by a period code
+// without a team.
+std::optional<MatchPeriod> periodOf(const EditListInstance& instance) {
+    static constexpr std::pair<std::string_view, double> kPeerPeriods[] = {
+        {"前半", 0},        {"後半", 2400},  {"延長前半", 4800},
+        {"延長後半", 5400}, {"1st Half", 0}, {"2nd Half", 2400}};
+    std::optional<double> clock;
+    for (const auto& [group, text] : instance.labels) {
+        if (isTeamGroup(group) && teamLetter(text))
+            return std::nullopt;
+        if (group == kRucktagLabelGroup && std::string_view(text).starts_with(kPeriodMarker))
+            if (const auto c = readNumber(text.substr(kPeriodMarker.size()));
+                c && std::isfinite(*c))
+                clock = *c;
+    }
+    const std::string_view code = trimmed(instance.code);
+    if (!clock)
+        for (const auto& [name, usual] : kPeerPeriods)
+            if (code == name)
+                clock = usual;
+    const auto start = readNumber(instance.start);
+    const auto end = readNumber(instance.end);
+    if (!clock || !start || !std::isfinite(*start) || *start < 0)
+        return std::nullopt;
+    MatchPeriod period{std::string(code), *start, MatchPeriod::kOpenEnd, *clock};
+    if (end && std::isfinite(*end) && *end > *start)
+        period.end = *end;
+    return period;
+}
+
 } // namespace
 
 EditListTags tagsFromEditList(const EditList& list, double duration) {
     EditListTags result;
     LeftOut out;
+    std::vector<MatchPeriod> periods;
     for (const EditListInstance& instance : list.instances) {
+        if (auto period = periodOf(instance)) {
+            periods.push_back(std::move(*period));
+            continue;
+        }
         std::optional<bool> team;
         if (auto tag = tagOf(instance, duration, team, out))
             result.tags.push_back({std::move(tag), team, instance.line});
@@ -282,6 +317,17 @@ EditListTags tagsFromEditList(const EditList& list, double duration) {
     tell("ラベルが多すぎるインスタンスを読みませんでした", out.manyLabels);
     tell("コードが長すぎる (256 バイトまで) インスタンスを読みませんでした", out.longCode);
     tell("Rucktag ラベルが読めず、開始時刻を使いました", out.badMarker);
+    std::stable_sort(periods.begin(), periods.end(),
+                     [](const MatchPeriod& a, const MatchPeriod& b) { return a.start < b.start; });
+    std::vector<std::string> overlapping;
+    for (MatchPeriod& period : periods) {
+        const MatchPeriod* last = result.periods.empty() ? nullptr : &result.periods.back();
+        if (last && (last->open() || period.start < last->end))
+            overlapping.push_back(period.name);
+        else
+            result.periods.push_back(std::move(period));
+    }
+    tell("ほかの期間と重なる期間を読みませんでした", overlapping);
     return result;
 }
 

@@ -47,9 +47,14 @@ inline constexpr size_t kMaxEditListDepth = 64;
 // the code's own in `window`, clamped to [0, duration]; no upper bound when
 // duration is not finite). ROWS give the colour of each code written, from
 // `window`, else the standard window, else grey.
+// With `match`, each of its periods follows as an instance of a code named
+// as the period, spanning it (an open period up to `duration`, or an empty
+// instance at its start), with the Rucktag label "period=CLOCK".
 std::string editListText(const std::vector<std::shared_ptr<TagRowData>>& listed, double lead,
                          double lag, double duration = INFINITY,
-                         const CodeWindow* window = nullptr);
+                         const CodeWindow* window = nullptr, const MatchInfo* match = nullptr);
+// The Rucktag label's text marking a period instance starts so.
+inline constexpr std::string_view kPeriodMarker = "period=";
 
 // One instance as the file gives it.
 struct EditListInstance {
@@ -115,6 +120,12 @@ struct EditListTags {
     // video's end, too many labels to be written again) and Rucktag labels
     // that could not be read.
     std::vector<std::string> problems;
+    // The instances that mark periods: those with a Rucktag label
+    // "period=CLOCK", and, from other tools, instances without a team of a
+    // code named as a period (前半, 後半, 延長前半, 延長後半, 1st Half,
+    // 2nd Half), the clock then the period's usual one. By start; one that
+    // overlaps an earlier one is left out and told in `problems`.
+    std::vector<MatchPeriod> periods;
 };
 
 // The tags of `list`. Time and end from the Rucktag label when it reads,

@@ -141,7 +141,8 @@ bool colorTo16Bit(std::string_view color, uint32_t& r, uint32_t& g, uint32_t& b)
 }
 
 std::string editListText(const std::vector<std::shared_ptr<TagRowData>>& listed, double lead,
-                         double lag, double duration, const CodeWindow* window) {
+                         double lag, double duration, const CodeWindow* window,
+                         const MatchInfo* match) {
     // What each code needs, found once: tags repeat a few codes.
     struct CodeInfo {
         double lead, lag;
@@ -207,6 +208,28 @@ std::string editListText(const std::vector<std::shared_ptr<TagRowData>>& listed,
         }
         out += "    </instance>\n";
     }
+    if (match)
+        for (const MatchPeriod& period : match->periods) {
+            auto [info, added] = infos.try_emplace(period.name);
+            if (added) {
+                appendElement(info->second.element, "code", period.name);
+                codes.push_back(period.name);
+            }
+            const double start = std::min(period.start, last);
+            const double end = period.open() ? (std::isfinite(last) ? last : start)
+                                             : std::clamp(period.end, start, last);
+            out += "    <instance>\n      <ID>";
+            out.append(number, std::to_chars(number, number + sizeof number, ++id).ptr);
+            out += "</ID>\n      <start>";
+            appendDecimal(out, start);
+            out += "</start>\n      <end>";
+            appendDecimal(out, end);
+            out += "</end>\n      " + info->second.element +
+                   "\n      <label><group>Rucktag</group><text>";
+            out += kPeriodMarker;
+            appendDecimal(out, period.clock);
+            out += "</text></label>\n    </instance>\n";
+        }
     out += "  </ALL_INSTANCES>\n  <ROWS>\n";
     for (const std::string& code : codes) {
         uint32_t r = 0, g = 0, b = 0;

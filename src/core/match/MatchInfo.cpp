@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "platform/AtomicFile.h"
 #include "platform/JsonReader.h"
 #include "text/TimeText.h"
 
@@ -286,4 +287,24 @@ std::string matchTimeText(const MatchInfo& match, double t) {
     if (name == "前半" && match.periods[before + 1].name == "後半")
         return "ハーフタイム";
     return name + "後";
+}
+
+MatchFileState loadMatchFile(const std::filesystem::path& path, MatchInfo& match,
+                             std::string& error) {
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec) && !ec)
+        return MatchFileState::Missing;
+    std::string text, readError;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (!ec && size > kMaxMatchFileBytes) {
+        error = "試合ファイルが大きすぎます (16 MB まで)";
+        return MatchFileState::Damaged;
+    }
+    // A file grown past the limit since is cut off there.
+    const auto bounded = [](size_t read, size_t) { return read <= kMaxMatchFileBytes; };
+    if (!readWholeFile(path, text, readError, nullptr, bounded)) {
+        error = readError;
+        return MatchFileState::Damaged;
+    }
+    return readMatchJson(text, match, error) ? MatchFileState::Read : MatchFileState::Damaged;
 }

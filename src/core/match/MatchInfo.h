@@ -84,3 +84,11 @@ int periodAt(const MatchInfo& match, double t);
 std::string matchTimeText(const MatchInfo& match, double t);
 // The match clock at `t` in seconds when a period holds it; -1 otherwise.
 double matchClock(const MatchInfo& match, double t);
+
+// Reading the match file at `path`. Missing: there is none (match left
+// empty). Damaged: it is there but cannot be read as a match file (too
+// large, unreadable bytes, not one): `error` says why, in Japanese.
+enum class MatchFileState { Missing, Read, Damaged };
+inline constexpr size_t kMaxMatchFileBytes = size_t(16) << 20;
+MatchFileState loadMatchFile(const std::filesystem::path& path, MatchInfo& match,
+                             std::string& error);

@@ -35,6 +35,7 @@ struct ImportRead {
     std::vector<ImportedTag> tags;
     std::vector<EditListRow> rows;
     std::vector<std::string> notes;
+    std::vector<MatchPeriod> periods; // an edit list's
 };
 
 namespace {
@@ -170,6 +171,7 @@ ImportRead readXmlImport(const std::string& path, double duration, QPromise<Impo
     for (std::string& line : tags.problems)
         r.notes.push_back(std::move(line));
     r.tags = std::move(tags.tags);
+    r.periods = std::move(tags.periods);
     r.rows = list.rows;
     return r;
 }
@@ -361,11 +363,12 @@ void TagImport::importRead(const std::string& video, bool xml, ImportRead read) 
     }
     if (!read.question.empty() && MessageBox(read.question, title) != "yes")
         return;
-    mergeImported(std::move(read.tags), read.rows, title, read.notes);
+    mergeImported(std::move(read.tags), read.rows, title, read.notes, read.periods);
 }
 
 void TagImport::mergeImported(std::vector<ImportedTag> tags, const std::vector<EditListRow>& rows,
-                              const std::string& title, const std::vector<std::string>& notes) {
+                              const std::string& title, const std::vector<std::string>& notes,
+                              const std::vector<MatchPeriod>& periods) {
     QWidget* w = screen_->window();
     if (!screen_->myParent || !w)
         return;
@@ -415,10 +418,24 @@ void TagImport::mergeImported(std::vector<ImportedTag> tags, const std::vector<E
         edit.rows.emplace_back(store.data.size() + edit.rows.size(), tags[i].tag);
     }
     const size_t added = edit.rows.size();
+    std::vector<TagEdit> parts;
     if (added > 0)
-        screen_->myParent->performTagEdit(std::move(edit));
+        parts.push_back(std::move(edit));
+    // The file's periods are taken when the match has none; marked ones are
+    // never replaced by an import.
+    std::string periodNote;
+    if (!periods.empty() && store.match.periods.empty()) {
+        MatchInfo match = store.match;
+        match.periods = periods;
+        parts.push_back(TagEdit::match(store, std::move(match)));
+        periodNote = "\n期間を " + std::to_string(periods.size()) + " 件読み込みました。";
+    } else if (!periods.empty() && store.match.periods != periods) {
+        periodNote = "\nこの試合にはすでに期間があるため、ファイルの期間は読み込みませんでした。";
+    }
+    if (!parts.empty())
+        screen_->myParent->performTagEdit(TagEdit::together(std::move(parts)));
 
-    std::string report = std::to_string(added) + " 件のタグを読み込みました。";
+    std::string report = std::to_string(added) + " 件のタグを読み込みました。" + periodNote;
     if (repeated > 0 && !addRepeated)
         report += "\nすでにある " + std::to_string(repeated) + " 件は加えませんでした。";
     bool outsideTold = false;

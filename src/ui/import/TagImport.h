@@ -36,7 +36,8 @@ private:
     // teams and outside codes, and the one of duplicates; `rows` give the
     // colours of codes put into a copy of the window; `notes` end the report.
     void mergeImported(std::vector<ImportedTag> tags, const std::vector<EditListRow>& rows,
-                       const std::string& title, const std::vector<std::string>& notes);
+                       const std::string& title, const std::vector<std::string>& notes,
+                       const std::vector<MatchPeriod>& periods = {});
     // Reads `path` on a worker thread, then merges it into `video`'s tags.
     void startImport(const std::string& path, bool xml);
     void importRead(const std::string& video, bool xml, ImportRead read);

@@ -313,8 +313,9 @@ void TagTableScreen::onTagXMLOutput() {
     const double length = player && player->hasCurrentItem() ? player->duration() : NAN;
     exportThroughPanel("タグXMLを保存", "Brenholt", "xml", "XMLファイルが作成されました。",
                        [rows = tagTableData, lead, lag, length,
-                        window = shared ? shared->codeWindow() : CodeWindow()] {
-                           return editListText(rows, lead, lag, length, &window);
+                        window = shared ? shared->codeWindow() : CodeWindow(),
+                        match = myParent ? myParent->tagDataModel.match : MatchInfo()] {
+                           return editListText(rows, lead, lag, length, &window, &match);
                        });
 }
 
