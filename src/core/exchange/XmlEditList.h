@@ -51,8 +51,8 @@ inline constexpr size_t kMaxEditListDepth = 64;
 // as the period, spanning it (an open period up to `duration`, or an empty
 // instance at its start), with the Rucktag label "period=CLOCK".
 std::string editListText(const std::vector<std::shared_ptr<TagRowData>>& listed, double lead,
-                         double lag, double duration = INFINITY,
-                         const CodeWindow* window = nullptr, const MatchInfo* match = nullptr);
+                         double lag, double duration = INFINITY, const CodeWindow* window = nullptr,
+                         const MatchInfo* match = nullptr);
 // The Rucktag label's text marking a period instance starts so.
 inline constexpr std::string_view kPeriodMarker = "period=";
 

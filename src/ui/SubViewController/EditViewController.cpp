@@ -1,5 +1,6 @@
 #include "SubViewController/EditViewController.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QHeaderView>
@@ -23,8 +24,11 @@
 #include "SubViewController/PlayViewController.h"
 #include "import/TagImport.h"
 #include "match/MatchPanel.h"
+#include "match/Squad.h"
 #include "player/Player.h"
 #include "report/MatchReportExport.h"
+#include "squads/PlayerNumbers.h"
+#include "squads/SquadDialog.h"
 #include "tags/TableModels.h"
 #include "workspace/Workspace.h"
 
@@ -54,7 +58,12 @@ EditViewController::EditViewController(MainViewController* parent, QWidget* cont
           workspace(), nullptr)),
       teamA_header(codePanel->teamA_header), teamB_header(codePanel->teamB_header),
       UEImageButtonA(codePanel->UEImageButtonA), UEImageButtonB(codePanel->UEImageButtonB),
-      import_(new TagImport(this)) {
+      import_(new TagImport(this)),
+      playerNumbers_(new PlayerNumbers(
+          [this](int team) -> const std::vector<MatchPlayer>& {
+              return myParent->tagDataModel.match.players[size_t(team)];
+          },
+          this)) {
     setObjectName("EditViewController");
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(0, 0, 0, 0);
@@ -65,6 +74,25 @@ EditViewController::EditViewController(MainViewController* parent, QWidget* cont
     connect(codePanel, &CodePanel::tagButtonClicked, this, &EditViewController::onTagButtonClicked);
     connect(codePanel, &CodePanel::labelButtonClicked, this,
             &EditViewController::onLabelButtonClicked);
+    connect(codePanel->playersButton, &QPushButton::clicked, this, &EditViewController::openSquads);
+    connect(playerNumbers_, &PlayerNumbers::chosen, this,
+            [this](int64_t tag, const MatchPlayer& p) {
+                if (tag == tagTableSelectedRowIndex) // the tag just recorded is still chosen
+                    onLabelButtonClicked(std::string(kPlayerGroup), playerLabel(p));
+            });
+    connect(playerNumbers_, &PlayerNumbers::refused, this, [this](int team, int number) {
+        const std::string& name = myParent->tagDataModel.match.teams[size_t(team)];
+        QApplication::beep();
+        QToolTip::showText(codePanel->mapToGlobal(QPoint(0, 0)),
+                           QString("%1に背番号 %2 の選手はいません")
+                               .arg(name.empty() ? (team == 0 ? "チームA" : "チームB")
+                                                 : QString::fromStdString(name))
+                               .arg(number),
+                           codePanel, {}, 3000);
+    });
+    if (parent)
+        connect(parent->session, &SessionController::storeChanged, this,
+                &EditViewController::followMatch);
     grid->addWidget(makeTagListPanel(), 1, 0);
     grid->addWidget(makeCommentPanel(), 1, 1);
     grid->addWidget(clipPanel, 1, 2);
@@ -334,21 +362,60 @@ void EditViewController::onLabelButtonClicked(const std::string& group, const st
 }
 
 void EditViewController::showChosenLabels() {
-    if (codePanel->labelButtons.empty())
+    if (codePanel->labelButtons.empty() && codePanel->playerButtons.empty())
         return;
     const TagLabels* labels = nullptr;
+    int team = -1;
     if (myParent && tagTableSelectedRowIndex >= 0)
         for (const auto& tag : myParent->tagDataModel.data)
             if (tag->index == tagTableSelectedRowIndex) {
                 labels = &tag->labels;
+                team = tag->team ? 0 : 1;
                 break;
             }
-    codePanel->showLabels(labels);
+    codePanel->showLabels(labels, team);
 }
 
 void EditViewController::onCodeWindowChosen() {
-    // Both screens list, colour and count by it.
-    workspace()->setCodeWindow(codeWindow());
+    // Both screens list, colour and count by it, the players as its 選手 group.
+    static const MatchInfo kNoMatch;
+    workspace()->setCodeWindow(
+        withPlayers(codeWindow(), myParent ? myParent->tagDataModel.match : kNoMatch));
+}
+
+void EditViewController::followMatch() {
+    const MatchInfo& match = myParent->tagDataModel.match;
+    if (match.players == shownPlayers_)
+        return;
+    shownPlayers_ = match.players;
+    playerNumbers_->disarm();
+    codePanel->setPlayers(match.players);
+    onCodeWindowChosen();
+    showChosenLabels();
+}
+
+void EditViewController::openSquads() {
+    if (!myParent || !myParent->mayChangeTags())
+        return;
+    auto* dialog = new SquadDialog(myParent->tagDataModel.match, squadFolder(), window());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::accepted, this, [this, dialog] {
+        if (dialog->match() != myParent->tagDataModel.match)
+            myParent->performTagEdit(TagEdit::match(myParent->tagDataModel, dialog->match()));
+    });
+    dialog->open();
+}
+
+void EditViewController::typePlayerDigit(int digit) {
+    // Only for the tag just recorded, while it is the one chosen.
+    if (playerNumbers_->tag() != tagTableSelectedRowIndex)
+        playerNumbers_->disarm();
+    if (digit >= 0)
+        playerNumbers_->digit(digit);
+}
+
+void EditViewController::closePlayerNumber() {
+    playerNumbers_->close();
 }
 
 void EditViewController::tagListChanged() {
@@ -384,7 +451,7 @@ void EditViewController::pressCode(size_t code, bool teamA, bool showPress) {
 }
 
 void EditViewController::pressLabel(size_t group, size_t text) {
-    const auto& labels = codeWindow().labels;
+    const auto& labels = workspace()->codeWindow().labels;
     if (group < labels.size() && text < labels[group].texts.size())
         onLabelButtonClicked(labels[group].group, labels[group].texts[text]);
 }
@@ -392,6 +459,18 @@ void EditViewController::pressLabel(size_t group, size_t text) {
 void EditViewController::recordCode(TagEdit edit) {
     if (edit.kind == TagEdit::Kind::Steps && edit.steps.empty())
         return;
+    // The tag it starts, if any, takes a shirt number typed next.
+    std::shared_ptr<TagRowData> started;
+    const auto starts = [&started](const TagEdit& e) {
+        if (e.kind == TagEdit::Kind::Insert && !e.rows.empty())
+            started = e.rows.back().second;
+    };
+    starts(edit);
+    std::for_each(edit.steps.begin(), edit.steps.end(), starts);
     // Both screens list the new tags (the edit screen at the end, chosen).
     myParent->performTagEdit(std::move(edit), StoreChange::Kind::Recorded);
+    if (started)
+        playerNumbers_->arm(started->index, started->team ? 0 : 1);
+    else
+        playerNumbers_->close();
 }

@@ -8,6 +8,7 @@
 #include "tags/TagTableScreen.h"
 
 class MatchPanel;
+class PlayerNumbers;
 class QPlainTextEdit;
 class QPushButton;
 class TagButton;
@@ -60,6 +61,12 @@ public:
     void pressCode(size_t code, bool teamA, bool showPress);
     // Text `text` of label group `group` on the chosen tag, as its button.
     void pressLabel(size_t group, size_t text);
+    // A digit (0-9; -1 a held one) typed right after a code names the
+    // player of the tag just recorded; any other key closes the number.
+    void typePlayerDigit(int digit);
+    void closePlayerNumber();
+    // The squads and players of the match (選手…).
+    void openSquads();
     void onSelectClipTableRow() { clipPanel->onSelectClipTableRow(); }
     void onDblClickClipTableRow() { clipPanel->onDblClickClipTableRow(); }
     void onClipHeaderClicked(int column) { clipPanel->onClipHeaderClicked(column); }
@@ -84,14 +91,18 @@ private:
     void showChosenLabels();
     // A press of a code through the window's rules, as one step.
     void recordCode(TagEdit edit);
+    // The players of the match as buttons and as the window's 選手 group.
+    void followMatch();
     QWidget* makeTagListPanel();
     QWidget* makeCommentPanel();
 
     // XML読込 and CSV読込 of the 交換 menu.
     TagImport* import_;
+    PlayerNumbers* playerNumbers_;
     // What the editor last showed of the chosen tag: text beyond it is typed.
     QString shownComment_;
     bool keepTypedComment_ = false;
+    std::array<std::vector<MatchPlayer>, 2> shownPlayers_; // the match's, as the buttons are
 
 protected:
     void showComment(const std::string& comment) override;

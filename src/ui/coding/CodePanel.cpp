@@ -62,6 +62,10 @@ CodePanel::CodePanel(std::function<double()> clock, Workspace* workspace, QWidge
     chooser->setSpacing(6);
     chooser->addWidget(codeWindowPopUp, 1);
     chooser->addWidget(codeWindowEditButton);
+    playersButton = new QPushButton("選手…", panel);
+    playersButton->setObjectName("matchPlayersButton");
+    playersButton->setToolTip("選手名簿と、この試合に出場した選手");
+    chooser->addWidget(playersButton);
     l->addLayout(chooser);
     // The buttons scroll when a window has more than the screen can show:
     // the main window never grows past the screen with them.
@@ -84,6 +88,18 @@ CodePanel::CodePanel(std::function<double()> clock, Workspace* workspace, QWidge
     labelPanel->layout()->setContentsMargins(0, 0, 0, 0);
     labelPanel->hide();
     rows->addWidget(labelPanel);
+    playerPanel = new QWidget(inner);
+    playerPanel->setObjectName("playerPanel");
+    auto* teamsOfPlayers = new QHBoxLayout(playerPanel);
+    teamsOfPlayers->setContentsMargins(0, 0, 0, 0);
+    teamsOfPlayers->setSpacing(10);
+    for (QGridLayout*& g : playerGrids_) {
+        g = new QGridLayout();
+        g->setSpacing(3);
+        teamsOfPlayers->addLayout(g, 1);
+    }
+    playerPanel->hide();
+    rows->addWidget(playerPanel);
     codeScroll->setWidget(inner);
     // The screen's own background shows through, as before the scrolling.
     inner->setAutoFillBackground(false);
@@ -232,14 +248,60 @@ void CodePanel::buildLabelPanel() {
     }
 }
 
-void CodePanel::showLabels(const TagLabels* labels) {
+void CodePanel::showLabels(const TagLabels* labels, int team) {
+    const auto carries = [labels](const std::string& group, const std::string& text) {
+        return labels &&
+               std::find(labels->begin(), labels->end(), std::pair(group, text)) != labels->end();
+    };
     size_t b = 0;
     for (const LabelGroup& group : codeWindow().labels)
-        for (const std::string& text : group.texts) {
-            const bool on = labels && std::find(labels->begin(), labels->end(),
-                                                std::pair(group.group, text)) != labels->end();
-            labelButtons[b++]->setChecked(on);
+        for (const std::string& text : group.texts)
+            labelButtons[b++]->setChecked(carries(group.group, text));
+    const std::string group(kPlayerGroup);
+    b = 0;
+    for (size_t t = 0; t < 2; ++t)
+        for (const MatchPlayer& p : players_[t]) {
+            LabelButton* button = playerButtons[b++];
+            button->setChecked(carries(group, playerLabel(p)));
+            // A player labels the tags of the team.
+            button->setEnabled(team < 0 || static_cast<size_t>(team) == t);
         }
+}
+
+void CodePanel::setPlayers(const std::array<std::vector<MatchPlayer>, 2>& players) {
+    if (players == players_)
+        return;
+    players_ = players;
+    buildPlayerPanel();
+}
+
+void CodePanel::buildPlayerPanel() {
+    for (LabelButton* b : playerButtons)
+        delete b;
+    playerButtons.clear();
+    // Rows of eight: a match day squad of 23 is three rows under each team.
+    constexpr size_t kColumns = 8;
+    for (size_t t = 0; t < 2; ++t) {
+        for (size_t c = 0; c < kColumns; ++c)
+            playerGrids_[t]->setColumnStretch(static_cast<int>(c), 1);
+        for (size_t i = 0; i < players_[t].size(); ++i) {
+            const MatchPlayer& p = players_[t][i];
+            const QString id = QString("player_%1_%2").arg(t == 0 ? 'A' : 'B').arg(p.number);
+            auto* b = new LabelButton(QString::number(p.number), id, playerPanel);
+            b->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+            b->setMinimumSize(20, 22);
+            const std::string text = playerLabel(p);
+            b->setToolTip(QString::fromStdString(
+                std::string(kPlayerGroup) + ": " + text +
+                (p.position.empty() ? std::string() : " (" + p.position + ")")));
+            connect(b, &QPushButton::clicked, this,
+                    [this, text] { emit labelButtonClicked(std::string(kPlayerGroup), text); });
+            playerGrids_[t]->addWidget(b, static_cast<int>(i / kColumns),
+                                       static_cast<int>(i % kColumns));
+            playerButtons.push_back(b);
+        }
+    }
+    playerPanel->setVisible(!playerButtons.empty());
 }
 
 void CodePanel::buildTagButtons(bool teamA) {

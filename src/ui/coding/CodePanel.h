@@ -8,12 +8,14 @@
 
 #include "Model/DataModel.h"
 #include "codewindow/CodeRecorder.h"
+#include "match/MatchInfo.h"
 
 class QComboBox;
 class QGridLayout;
 class QPushButton;
 class QScrollArea;
 class EditableNSTextField;
+class LabelButton;
 class TagButton;
 
 // The edit screen's codes: the chooser of the code window with its 編集…,
@@ -47,6 +49,15 @@ public:
     QWidget* labelPanel = nullptr;
     // Every label button, group by group, text by text.
     std::vector<QPushButton*> labelButtons;
+    // Opens the squads and players of the match.
+    QPushButton* playersButton = nullptr;
+    // The match's players as buttons of the label group 選手, each team's
+    // under its tag buttons; hidden without players.
+    QWidget* playerPanel = nullptr;
+    std::vector<LabelButton*> playerButtons; // team A's, then team B's
+
+    // The players of the match (rebuilt only when they changed).
+    void setPlayers(const std::array<std::vector<MatchPlayer>, 2>& players);
 
     const CodeWindow& codeWindow() const { return recorder_->window(); }
     const std::vector<CodeWindow>& windows() const { return windows_; }
@@ -60,8 +71,10 @@ public:
     TagEdit press(TagDataModel& store, size_t code, bool teamA);
     // The button of code `code` for team A or B shows a press (its key's).
     void showPress(size_t code, bool teamA);
-    // The buttons of `labels` (the chosen tag's; none: null) show pressed.
-    void showLabels(const TagLabels* labels);
+    // The buttons of `labels` (the chosen tag's; none: null) show pressed;
+    // the player buttons of the other team than `team` (0 A, 1 B; -1 none
+    // chosen) cannot be pressed.
+    void showLabels(const TagLabels* labels, int team = -1);
 
 signals:
     // Another window was chosen (the buttons are already its).
@@ -75,6 +88,7 @@ private:
     void openCodeWindowEditor();
     void buildTagButtons(bool teamA);
     void buildLabelPanel();
+    void buildPlayerPanel();
 
     std::function<double()> clock_;
     Workspace* workspace_;
@@ -83,4 +97,6 @@ private:
     bool windowProblemsShown_ = false;
     std::unique_ptr<CodeRecorder> recorder_;
     QGridLayout* buttonGrids_[2] = {}; // team A, team B
+    QGridLayout* playerGrids_[2] = {};
+    std::array<std::vector<MatchPlayer>, 2> players_;
 };

@@ -103,6 +103,14 @@ KeyAction KeyMap::actionFor(const QKeyEvent& event, Place place, bool editShown)
         if (const Entry* entry = codingEntry(event))
             // A held key records (or labels) once.
             return event.isAutoRepeat() ? action(Kind::None) : entry->action;
+    // A digit no code or label holds is a shirt number (main row or number pad).
+    const Qt::KeyboardModifiers mods = event.modifiers() & ~Qt::KeypadModifier;
+    if (editing && event.key() >= Qt::Key_0 && event.key() <= Qt::Key_9 && mods == Qt::NoModifier) {
+        KeyAction a = action(Kind::PlayerDigit);
+        a.step = event.isAutoRepeat() ? -1 : event.key() - Qt::Key_0; // held: once
+        a.endsSequence = place == Place::Video;
+        return a;
+    }
     const uint16_t code = keycodeOf(event);
     if (editing && (code == Keycode::comma || code == Keycode::period))
         return action(code == Keycode::comma ? Kind::ClipStart : Kind::ClipEnd);

@@ -27,6 +27,9 @@ struct KeyAction {
         // The edit screen.
         Code,  // code `item` for team A (`teamA`) or B
         Label, // text `text` of label group `item`
+        // A digit of no code's or label's key (`step`: 0-9), a shirt number
+        // right after a code.
+        PlayerDigit,
         ClipStart,
         ClipEnd,
         PeriodStart, // "[": a period of the match begins
@@ -50,7 +53,8 @@ struct KeyAction {
 // the chosen code window's keys for its codes and labels. Where the key was
 // pressed decides what it may do: on the video every key of the key table
 // (the edit screen's own while that screen is shown); on the edit screen only
-// its codes, labels, clip and period marks; on the play screen the player's keys.
+// its codes, labels, clip and period marks and digits (shirt numbers); on the
+// play screen the player's keys.
 class KeyMap {
 public:
     enum class Place : unsigned char { Video, EditScreen, PlayScreen };

@@ -156,8 +156,13 @@ bool KeyRouter::eventFilter(QObject* watched, QEvent* event) {
         return false;
     // Claimed here so no shortcut of a focused control acts first.
     key->accept();
-    if (press)
-        perform(map_.actionFor(*key, place, editShown()));
+    if (press) {
+        const KeyAction action = map_.actionFor(*key, place, editShown());
+        // Any other key closes a shirt number being typed.
+        if (action.kind != KeyAction::Kind::PlayerDigit && !isModifierKey(*key))
+            main_->editViewController->closePlayerNumber();
+        perform(action);
+    }
     return true;
 }
 
@@ -176,6 +181,11 @@ void KeyRouter::perform(const KeyAction& action) {
         return;
     case Kind::Label:
         edit->pressLabel(action.item, action.text);
+        return;
+    case Kind::PlayerDigit:
+        if (action.endsSequence)
+            main_->playViewController->endSequence();
+        edit->typePlayerDigit(action.step);
         return;
     case Kind::ClipStart:
         edit->mediaClipStart();
