@@ -130,7 +130,7 @@ void markMatch(MainViewController* main) {
         click("periodEnd");
     } else {
         panel->periodList->setCurrentIndex(0);
-        panel->periodEdge->setCurrentIndex(1);
+        panel->periodEdge->setChecked(true);
         click(moved == 0 ? "periodForwardFrame" : moved == 1 ? "periodBackFrame" : "periodRemove");
         moved = (moved + 1) % 3;
     }

@@ -69,7 +69,8 @@ TEST_P(MatchMarking, PeriodsAreMarkedMovedRemovedAndUndone) {
     QComboBox* list = edit->matchPanel->periodList;
     ASSERT_EQ(list->count(), 2);
     chooseFilter(list, list->itemText(0));
-    chooseFilter(edit->matchPanel->periodEdge, "終了");
+    QTest::mouseClick(edit->matchPanel->periodEdge, Qt::LeftButton);
+    ASSERT_EQ(edit->matchPanel->periodEdge->text(), "終了");
     click("periodForwardSecond");
     click("periodBackFrame");
     EXPECT_DOUBLE_EQ(periods()[0].end, 2451 - MatchPanel::frameSeconds());
@@ -77,7 +78,8 @@ TEST_P(MatchMarking, PeriodsAreMarkedMovedRemovedAndUndone) {
     EXPECT_EQ(list->currentText().toStdString(), "前半 0:00:12.00 – 0:40:50.96");
     // 後半's start a frame back.
     chooseFilter(list, list->itemText(1));
-    chooseFilter(edit->matchPanel->periodEdge, "開始");
+    QTest::mouseClick(edit->matchPanel->periodEdge, Qt::LeftButton);
+    ASSERT_EQ(edit->matchPanel->periodEdge->text(), "開始");
     click("periodBackFrame");
     EXPECT_DOUBLE_EQ(periods()[1].start, 3000 - MatchPanel::frameSeconds());
     click("periodRemove");

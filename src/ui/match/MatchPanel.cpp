@@ -4,6 +4,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <algorithm>
 
 #include "MainViewController.h"
@@ -49,10 +50,14 @@ QWidget* MatchPanel::makeRow() {
     periodList->setObjectName("periodList");
     periodList->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     g->addWidget(periodList, 0, 1, 1, 4);
-    periodEdge = new QComboBox(row);
+    // A two-state button, not a pop-up: one click, and it never opens off
+    // the screen's bottom edge where this row sits.
+    periodEdge = new QPushButton("開始", row);
     periodEdge->setObjectName("periodEdge");
-    periodEdge->addItems({"開始", "終了"});
-    periodEdge->setToolTip("動かす側");
+    periodEdge->setCheckable(true);
+    periodEdge->setToolTip("動かす側 (押すと開始と終了が替わります)");
+    connect(periodEdge, &QPushButton::toggled, periodEdge,
+            [b = periodEdge](bool end) { b->setText(end ? "終了" : "開始"); });
     g->addWidget(periodEdge, 2, 0);
     const auto button = [&](const char* title, const char* id, const char* tip, int r, int c,
                             int span, auto act) {
@@ -110,7 +115,7 @@ void MatchPanel::markEnd() {
 
 void MatchPanel::moveChosen(double seconds) {
     const int which = periodList->currentIndex();
-    const bool end = periodEdge->currentIndex() == 1;
+    const bool end = periodEdge->isChecked();
     const bool moved = edit([&](MatchInfo& m, std::string& why) {
         return movePeriodEdge(m, which < 0 ? m.periods.size() : static_cast<size_t>(which), end,
                               seconds, why);

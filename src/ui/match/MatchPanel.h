@@ -8,6 +8,7 @@
 class EditableNSTextField;
 class GeneralButton;
 class QComboBox;
+class QPushButton;
 class TagTableScreen;
 struct StoreChange;
 
@@ -22,7 +23,8 @@ public:
     MatchPanel(TagTableScreen* screen, EditableNSTextField* teamA, EditableNSTextField* teamB);
 
     QComboBox* periodList = nullptr; // the periods; the chosen one is moved or removed
-    QComboBox* periodEdge = nullptr; // which end of it moves: 開始 or 終了
+    // Which end of it moves: shows 開始 or 終了; a click switches.
+    QPushButton* periodEdge = nullptr;
 
     void markStart();
     void markEnd();
