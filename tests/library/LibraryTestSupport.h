@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <memory>
 #include <optional>
 #include <string>
@@ -24,6 +25,10 @@ void writeSession(const QString& folder, const QString& stem,
                   const std::vector<std::shared_ptr<TagRowData>>& tags);
 std::string sessionOf(const QString& folder, const QString& stem);
 std::string videoOf(const QString& folder, const QString& stem);
+
+// Runs `sql` on the library at `url` (a SQLite file or a postgresql:// URL)
+// over a plain connection; empty, or the first failure's reason.
+QString execOn(const QString& url, const QStringList& sql);
 
 // Whether Debian's PostgreSQL server binaries are here.
 bool serverBinariesPresent();

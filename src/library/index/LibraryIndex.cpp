@@ -30,9 +30,8 @@ const QString kDeleteTags = QStringLiteral("DELETE FROM tags WHERE match_id = ?"
 QString searchSql(const Query& query, const Dialect& dialect, QVariantList& binds) {
     QString sql = QStringLiteral(
         "SELECT m.id, m.video, m.session, m.title, m.date, t.position, t.start_time, "
-        "t.end_time, t.team, t.code, t.labels, t.comment, m.unreadable FROM tags t JOIN matches m "
-        "ON m.id = "
-        "t.match_id WHERE 1 = 1");
+        "t.end_time, t.team, t.code, t.labels, t.comment, m.unreadable, m.match_problem, m.team_a, "
+        "m.team_b, m.periods FROM tags t JOIN matches m ON m.id = t.match_id WHERE 1 = 1");
     if (!query.code.empty()) {
         sql += QStringLiteral(" AND t.code = ?");
         binds << QString::fromStdString(query.code);
@@ -83,7 +82,8 @@ QString searchSql(const Query& query, const Dialect& dialect, QVariantList& bind
     return sql;
 }
 
-Hit hitAt(const QSqlQuery& q) {
+// `periods` is the match's, read once for all its hits in a row.
+Hit hitAt(const QSqlQuery& q, const MatchInfo& periods) {
     Hit h;
     h.match = q.value(0).toLongLong();
     h.video = q.value(1).toString().toStdString();
@@ -99,6 +99,10 @@ Hit hitAt(const QSqlQuery& q) {
     TagFileManager::readLabelsText(q.value(10).toString().toStdString(), h.labels);
     h.comment = q.value(11).toString().toStdString();
     h.unreadable = q.value(12).toString();
+    h.matchProblem = q.value(13).toString();
+    h.teams = {q.value(14).toString(), q.value(15).toString()};
+    h.hasPeriods = !periods.periods.empty();
+    h.matchTime = QString::fromStdString(matchTimeText(periods, h.time));
     return h;
 }
 
@@ -114,7 +118,8 @@ bool Index::loadStored(std::vector<Stored>& out, QString* error) {
     if (!c_.exec(q,
                  QStringLiteral("SELECT id, video, session, canonical, video_size, video_mtime, "
                                 "session_size, session_mtime, video_identity, session_hash, "
-                                "unreadable, session_device FROM matches"),
+                                "unreadable, session_device, match_size, match_mtime, "
+                                "match_hash FROM matches"),
                  error))
         return false;
     while (q.next()) {
@@ -129,6 +134,8 @@ bool Index::loadStored(std::vector<Stored>& out, QString* error) {
         s.sessionHash = q.value(9).toString();
         s.unreadable = q.value(10).toString();
         s.sessionStamp.device = q.value(11).toLongLong();
+        s.matchStamp = {q.value(12).toLongLong(), q.value(13).toLongLong()};
+        s.matchHash = q.value(14).toString();
         out.push_back(std::move(s));
     }
     return true;
@@ -272,7 +279,9 @@ bool Index::updateMatch(qint64 id, const Record& r, QString* error) {
                     QStringLiteral("UPDATE matches SET video = ?, canonical = ?, video_size = ?, "
                                    "video_mtime = ?, video_identity = ?, session = ?, "
                                    "session_size = ?, session_mtime = ?, session_hash = ?, "
-                                   "unreadable = '', session_device = ?, title = CASE WHEN "
+                                   "unreadable = '', session_device = ?, team_a = ?, team_b = ?, "
+                                   "periods = ?, match_problem = ?, match_hash = ?, match_size "
+                                   "= ?, match_mtime = ?, title = CASE WHEN "
                                    "info_edited = 0 THEN ? ELSE title END, date = CASE WHEN "
                                    "info_edited = 0 THEN ? ELSE date END WHERE id = ?"),
                     error))
@@ -287,6 +296,11 @@ bool Index::updateMatch(qint64 id, const Record& r, QString* error) {
     u.addBindValue(static_cast<qint64>(r.sessionStamp.mtime));
     u.addBindValue(r.sessionHash);
     u.addBindValue(static_cast<qint64>(r.sessionStamp.device));
+    for (const QString& text :
+         {r.match.teams[0], r.match.teams[1], r.match.periods, r.match.problem, r.match.hash})
+        u.addBindValue(notNull(text));
+    u.addBindValue(static_cast<qint64>(r.match.stamp.size));
+    u.addBindValue(static_cast<qint64>(r.match.stamp.mtime));
     u.addBindValue(notNull(info.title));
     u.addBindValue(notNull(info.date));
     u.addBindValue(id);
@@ -397,7 +411,8 @@ bool Index::matches(std::vector<Match>& out, QString* error) {
     q.setForwardOnly(true);
     if (!c_.exec(q,
                  QStringLiteral(
-                     "SELECT id, video, session, title, date, tag_count, unreadable FROM matches "
+                     "SELECT id, video, session, title, date, tag_count, unreadable, match_problem "
+                     "FROM matches "
                      "ORDER BY date, title, id"),
                  error))
         return c_.fail(error);
@@ -410,6 +425,7 @@ bool Index::matches(std::vector<Match>& out, QString* error) {
         m.date = q.value(4).toString();
         m.tagCount = q.value(5).toLongLong();
         m.unreadable = q.value(6).toString();
+        m.matchProblem = q.value(7).toString();
         out.push_back(std::move(m));
     }
     return true;
@@ -449,8 +465,16 @@ bool Index::search(const Query& query, std::vector<Hit>& out, QString* error) {
         q.addBindValue(v);
     if (!c_.exec(q, error))
         return c_.fail(error);
-    while (q.next())
-        out.push_back(hitAt(q));
+    // Hits come match by match: each match's periods are read once.
+    qint64 periodsOf = -1;
+    MatchInfo periods;
+    while (q.next()) {
+        if (const qint64 match = q.value(0).toLongLong(); match != periodsOf) {
+            periods = periodsFrom(q.value(16).toString());
+            periodsOf = match;
+        }
+        out.push_back(hitAt(q, periods));
+    }
     return true;
 }
 
