@@ -1,23 +1,19 @@
 #include <atomic>
-#include <csignal>
-#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
-#include <functional>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
+#include "ChildProcess.h"
 #include "SubModuleClass/TagFileManager.h"
 #include "journal/TagJournal.h"
 #include "platform/AtomicFile.h"
@@ -46,44 +42,6 @@ protected:
     std::set<std::string> names() const { return namesIn(dir); }
     fs::path dir;
 };
-
-// Runs `body` in a child process that is killed after two seconds and, outside
-// the address sanitizer (which reserves its memory up front), can take no more
-// than 256 MB more: a read that waits forever or never ends fails the test
-// instead of hanging it or eating the machine's memory. "exit 0" is success,
-// "exit 2" an exception (out of memory).
-std::string inChild(const std::function<bool()>& body) {
-    std::fflush(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::alarm(2);
-#if !defined(__SANITIZE_ADDRESS__)
-        long pages = 0;
-        if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
-            if (std::fscanf(f, "%ld", &pages) != 1)
-                pages = 0;
-            std::fclose(f);
-        }
-        const rlim_t cap = static_cast<rlim_t>(pages) * ::sysconf(_SC_PAGESIZE) + (256 << 20);
-        const rlimit limit{cap, cap};
-        ::setrlimit(RLIMIT_AS, &limit);
-#endif
-        // Whatever happens, the child never returns into the test program.
-        try {
-            ::_exit(body() ? 0 : 1);
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "%s\n", e.what());
-            ::_exit(2);
-        } catch (...) {
-            ::_exit(3);
-        }
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (WIFSIGNALED(status))
-        return std::string("killed by ") + ::strsignal(WTERMSIG(status));
-    return "exit " + std::to_string(WEXITSTATUS(status));
-}
 
 } // namespace
 

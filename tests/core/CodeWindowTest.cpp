@@ -52,6 +52,19 @@ std::vector<Span> spans(const TagDataModel& store) {
 }
 const TagEnd kOpen{TagEnd::State::Open, 0};
 
+// Presses on the seven-a-side window, each at its video time, undoable.
+class Pressing : public ::testing::Test {
+protected:
+    void press(size_t code, bool teamA, double at) {
+        t.now = at;
+        history.perform(store, recorder.press(store, code, teamA));
+    }
+    FakeClock t;
+    CodeRecorder recorder{sevens(), t.clock()};
+    TagDataModel store;
+    TagHistory history;
+};
+
 } // namespace
 
 TEST(CodeWindow, TheStandardWindowIsTodaysPanel) {
@@ -85,15 +98,7 @@ TEST(CodeWindow, TheStandardWindowIsTodaysPanel) {
     EXPECT_EQ(store.data[1]->index, 1);
 }
 
-TEST(CodeWindow, ADurationCodeStartsAndEndsItsTagPerTeamAsOneStepEach) {
-    FakeClock t;
-    CodeRecorder recorder(sevens(), t.clock());
-    TagDataModel store;
-    TagHistory history;
-    auto press = [&](size_t code, bool teamA, double at) {
-        t.now = at;
-        history.perform(store, recorder.press(store, code, teamA));
-    };
+TEST_F(Pressing, ADurationCodeStartsAndEndsItsTagPerTeamAsOneStepEach) {
     press(2, true, 10);  // スクラム A starts
     press(2, false, 12); // スクラム B starts
     EXPECT_EQ(recorder.openTag(store, 2, true), store.data[0]);
@@ -115,15 +120,7 @@ TEST(CodeWindow, ADurationCodeStartsAndEndsItsTagPerTeamAsOneStepEach) {
     EXPECT_EQ(store.data[1]->end, TagEnd::at(12));
 }
 
-TEST(CodeWindow, ACodeOfAGroupEndsTheOpenOneOfItsGroupForThatTeam) {
-    FakeClock t;
-    CodeRecorder recorder(sevens(), t.clock());
-    TagDataModel store;
-    TagHistory history;
-    auto press = [&](size_t code, bool teamA, double at) {
-        t.now = at;
-        history.perform(store, recorder.press(store, code, teamA));
-    };
+TEST_F(Pressing, ACodeOfAGroupEndsTheOpenOneOfItsGroupForThatTeam) {
     press(0, true, 10);  // 攻撃 A
     press(1, false, 10); // 守備 B
     press(2, true, 12);  // スクラム A: no group, 攻撃 A stays open

@@ -1,11 +1,9 @@
 #pragma once
 
 // Helpers of the journal tests: a scratch state folder per test, a plain
-// model of the store by index, and writing journal bytes where readJournal
-// can read them quickly.
+// model of the store by index, and journal bytes as the releases wrote them.
 #include <algorithm>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -38,8 +36,19 @@ protected:
         std::error_code ec;
         fs::permissions(home, fs::perms::owner_all, fs::perm_options::add, ec);
         fs::remove_all(home, ec);
+        if (scratch >= 0)
+            ::close(scratch);
     }
     fs::path folder() const { return home / "rucktag"; }
+    // `bytes` read as a journal of the video, from memory (a campaign reads
+    // tens of thousands).
+    JournalContents readBack(const std::string& bytes) {
+        if (scratch < 0)
+            scratch = ::memfd_create("journal", MFD_CLOEXEC);
+        EXPECT_EQ(::ftruncate(scratch, static_cast<off_t>(bytes.size())), 0);
+        EXPECT_EQ(::pwrite(scratch, bytes.data(), bytes.size(), 0), ssize_t(bytes.size()));
+        return readJournal("/proc/self/fd/" + std::to_string(scratch), video);
+    }
     // Regular files directly in `dir` whose name holds `part`.
     std::vector<fs::path> filesIn(const fs::path& dir, const std::string& part = "") const {
         std::vector<fs::path> out;
@@ -54,6 +63,7 @@ protected:
 
     fs::path home;
     std::string video;
+    int scratch = -1;
 };
 
 // A tag as the model holds it.
@@ -143,45 +153,6 @@ inline TagDataModel copyOf(const TagDataModel& s) {
         c.data.push_back(std::make_shared<TagRowData>(*t));
     return c;
 }
-
-// A file readJournal reads, rewritten in place many times over: a memfd
-// through /proc/self/fd, or a plain file where that cannot be read.
-class Scratchpad {
-public:
-    explicit Scratchpad(const fs::path& fallback) {
-        fd_ = ::memfd_create("journal", MFD_CLOEXEC);
-        if (fd_ >= 0) {
-            path_ = "/proc/self/fd/" + std::to_string(fd_);
-            put("probe");
-            std::string contents, error;
-            if (!readWholeFile(path_, contents, error) || contents != "probe") {
-                ::close(fd_);
-                fd_ = -1;
-            }
-        }
-        if (fd_ < 0) {
-            path_ = fallback;
-            fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        }
-    }
-    ~Scratchpad() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    void put(const std::string& bytes) {
-        if (bytes.size() != size_) {
-            (void)::ftruncate(fd_, static_cast<off_t>(bytes.size()));
-            size_ = bytes.size();
-        }
-        (void)::pwrite(fd_, bytes.data(), bytes.size(), 0);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    int fd_ = -1;
-    fs::path path_;
-    size_t size_ = static_cast<size_t>(-1);
-};
 
 // The records of a version 2 journal: [start, end) of each, in file order.
 inline std::vector<std::pair<size_t, size_t>> recordsOf(const std::string& bytes) {

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <mutex>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -131,14 +132,11 @@ TEST_F(JournalOwner, DiscardMovesItAsideAndPrunesOldOnes) {
     fs::create_directories(discarded);
     spit(discarded / "old.journal", "x");
     spit(discarded / "recent.journal", "y");
-    const auto days = [](int n) {
-        timespec t[2];
-        t[0].tv_sec = t[1].tv_sec = ::time(nullptr) - n * 86400;
-        t[0].tv_nsec = t[1].tv_nsec = 0;
-        return std::array<timespec, 2>{t[0], t[1]};
-    };
-    ::utimensat(AT_FDCWD, (discarded / "old.journal").c_str(), days(15).data(), 0);
-    ::utimensat(AT_FDCWD, (discarded / "recent.journal").c_str(), days(13).data(), 0);
+    const std::pair<const char*, int> ages[] = {{"old.journal", 15}, {"recent.journal", 13}};
+    for (const auto& [name, days] : ages) {
+        const timespec t{::time(nullptr) - days * 86400, 0}, times[2] = {t, t};
+        ::utimensat(AT_FDCWD, (discarded / name).c_str(), times, 0);
+    }
 
     TagJournal journal;
     ASSERT_TRUE(journal.open(video, SessionStamp{}));
@@ -259,8 +257,12 @@ TEST_F(JournalOwner, AJournalOfAnotherVideoIsNotOffered) {
     TagDataModel other;
     const std::string otherVideo = (home / "elsewhere" / "b.mp4").string();
     crashedRun(otherVideo, other, 2);
-    fs::create_directories(folder());
+    ASSERT_NE(journalPathFor(otherVideo), journalPathFor(video));
+    EXPECT_EQ(journalPathFor(video).parent_path(), folder());
     fs::rename(journalPathFor(otherVideo), journalPathFor(video));
+    const JournalContents read = readJournal(journalPathFor(video), video);
+    EXPECT_TRUE(read.found && !read.ours);
+    EXPECT_EQ(read.videoPath, otherVideo);
     TagJournal journal;
     ASSERT_TRUE(journal.open(video, SessionStamp{}));
     EXPECT_FALSE(journal.readLeftover().found);
@@ -318,13 +320,18 @@ TEST_F(JournalFailures, AfterAFailedWriteTheNextChangeStartsAgain) {
     EXPECT_FALSE(journal.takeError().empty());
     EXPECT_TRUE(journal.takeError().empty());
     EXPECT_EQ(logged(), 1u);
+    // The video opened again is a new episode, told again.
+    ASSERT_TRUE(journal.open(video, SessionStamp{}));
+    press();
+    EXPECT_FALSE(journal.takeError().empty());
+    EXPECT_EQ(logged(), 2u);
 
     // Space is back: the next change puts the whole store on disk.
     fs::remove(folder());
     press();
     EXPECT_TRUE(onDisk());
     EXPECT_TRUE(journal.takeError().empty());
-    EXPECT_EQ(logged(), 1u);
+    EXPECT_EQ(logged(), 2u);
     press();
     EXPECT_TRUE(onDisk());
 
@@ -342,11 +349,11 @@ TEST_F(JournalFailures, AfterAFailedWriteTheNextChangeStartsAgain) {
     const std::string full = journal.takeError();
     EXPECT_NE(full.find(std::strerror(EFBIG)), std::string::npos) << full;
     EXPECT_TRUE(journal.takeError().empty());
-    EXPECT_EQ(logged(), 2u);
+    EXPECT_EQ(logged(), 3u);
     EXPECT_FALSE(onDisk());
     press();
     EXPECT_TRUE(onDisk());
-    EXPECT_EQ(logged(), 2u);
+    EXPECT_EQ(logged(), 3u);
 
     // A folder where the journal file goes.
     journal.retire();
@@ -355,13 +362,13 @@ TEST_F(JournalFailures, AfterAFailedWriteTheNextChangeStartsAgain) {
     press();
     press();
     EXPECT_FALSE(journal.takeError().empty());
-    EXPECT_EQ(logged(), 3u);
+    EXPECT_EQ(logged(), 4u);
     fs::remove(journalPathFor(video));
     press();
     EXPECT_TRUE(onDisk());
-    EXPECT_EQ(store.data.size(), 14u);
+    EXPECT_EQ(store.data.size(), 15u);
     EXPECT_TRUE(journal.takeError().empty());
-    EXPECT_EQ(logged(), 3u);
+    EXPECT_EQ(logged(), 4u);
 }
 
 // ---- the name of a video -------------------------------------------------------

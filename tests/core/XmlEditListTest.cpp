@@ -28,13 +28,6 @@ std::string golden(const std::string& name) {
     return contents;
 }
 
-const ImportedTag* byName(const EditListTags& read, const std::string& name) {
-    for (const ImportedTag& t : read.tags)
-        if (t.tag->name == name)
-            return &t;
-    return nullptr;
-}
-
 bool sameBits(float a, float b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
@@ -60,45 +53,45 @@ TEST(XmlEditListImport, ConverterFileReadWhole) {
     const EditListTags read = tagsFromEditList(list);
     EXPECT_TRUE(read.problems.empty());
     ASSERT_EQ(read.tags.size(), 4u);
-    // By time: 42, 120.5, 300.25, 752.36.
-    EXPECT_EQ(read.tags[0].tag->name, "タックル");
-    EXPECT_EQ(read.tags[1].tag->name, "ラインアウト");
-    EXPECT_EQ(read.tags[2].tag->name, "Kick");
-    EXPECT_EQ(read.tags[3].tag->name, "スクラム");
-
-    const ImportedTag* scrum = byName(read, "スクラム");
-    ASSERT_TRUE(scrum && scrum->team);
-    EXPECT_TRUE(*scrum->team);
-    EXPECT_TRUE(sameBits(scrum->tag->time_val, 752.36f));
-    EXPECT_EQ(scrum->tag->end, TagEnd::at(764.36f));
-    EXPECT_EQ(scrum->tag->time_string, "0:12:32");
-    EXPECT_EQ(scrum->tag->comment, "Set & reset");
-    EXPECT_EQ(scrum->tag->labels, (TagLabels{{"結果", "成功"},
-                                             {std::string(kNoGroupLabelGroup), "Penalty"},
-                                             {"Rucktag", "範囲"}}));
-
-    // Team from the code's prefix; an end equal to the start is an instant;
-    // the repeated group's texts are kept together.
-    const ImportedTag* lineout = byName(read, "ラインアウト");
-    ASSERT_TRUE(lineout && lineout->team);
-    EXPECT_FALSE(*lineout->team);
-    EXPECT_EQ(lineout->tag->end, TagEnd{});
-    EXPECT_EQ(lineout->tag->labels, (TagLabels{{"Player", "4 / 5"}}));
-
-    // A decimal comma; CDATA with markup in it, hex and decimal references.
-    const ImportedTag* kick = byName(read, "Kick");
-    ASSERT_TRUE(kick);
-    EXPECT_FALSE(kick->team);
-    EXPECT_TRUE(sameBits(kick->tag->time_val, 300.25f));
-    EXPECT_EQ(kick->tag->end, TagEnd::at(310.0f));
-    EXPECT_EQ(kick->tag->comment, "<long> & high \U0001F3C9\u00e9");
-
-    // チーム in lower case; an end equal to the start is an instant.
-    const ImportedTag* tackle = byName(read, "タックル");
-    ASSERT_TRUE(tackle && tackle->team);
-    EXPECT_FALSE(*tackle->team);
-    EXPECT_EQ(tackle->tag->end, TagEnd{});
-    EXPECT_TRUE(tackle->tag->labels.empty());
+    // By time. The team from its label (チーム in lower case too) or the
+    // code's prefix; an end equal to the start is an instant, another range
+    // is its own moment; a decimal comma; CDATA with markup in it, hex and
+    // decimal references; a repeated group's texts kept together.
+    struct Want {
+        std::string name;
+        std::optional<bool> team;
+        float time;
+        TagEnd end;
+        std::string comment;
+        TagLabels labels;
+    };
+    const Want want[] = {
+        {"タックル", false, 42.0f, {}, "", {}},
+        {"ラインアウト", false, 120.5f, {}, "", {{"Player", "4 / 5"}}},
+        {"Kick",
+         std::nullopt,
+         300.25f,
+         TagEnd::at(310.0f),
+         "<long> & high \U0001F3C9\u00e9",
+         {{"Rucktag", "範囲"}}},
+        {"スクラム",
+         true,
+         752.36f,
+         TagEnd::at(764.36f),
+         "Set & reset",
+         {{"結果", "成功"}, {std::string(kNoGroupLabelGroup), "Penalty"}, {"Rucktag", "範囲"}}},
+    };
+    for (size_t i = 0; i < std::size(want); ++i) {
+        const TagRowData& got = *read.tags[i].tag;
+        SCOPED_TRACE(want[i].name);
+        EXPECT_EQ(got.name, want[i].name);
+        EXPECT_EQ(read.tags[i].team, want[i].team);
+        EXPECT_TRUE(sameBits(got.time_val, want[i].time)) << got.time_val;
+        EXPECT_EQ(got.end, want[i].end);
+        EXPECT_EQ(got.comment, want[i].comment);
+        EXPECT_EQ(got.labels, want[i].labels);
+    }
+    EXPECT_EQ(read.tags[3].tag->time_string, "0:12:32");
 
     EXPECT_EQ(unresolvedCodes(read.tags), (std::vector<std::string>{"Kick"}));
 }
@@ -362,6 +355,8 @@ TEST(XmlEditListLimits, CraftedFilesReadQuicklyOrAreRefused) {
     // A cancelled read keeps nothing.
     EXPECT_EQ(readEditList(lists[1].second, [](size_t, size_t) { return false; }).refused,
               "読込を取り消しました");
+    // Asked only after a whole step is read: a short file is read through.
+    EXPECT_EQ(readEditList("<file/>", [](size_t, size_t) { return false; }).refused, "");
 
     // A 500 MB file is refused by its size before a byte is read.
     const fs::path big = freshScratchDir("rucktag-xml-big-") / "big.xml";

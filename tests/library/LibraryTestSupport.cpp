@@ -19,19 +19,14 @@
 
 #include "SubModuleClass/TagFileManager.h"
 #include "index/LibraryFiles.h"
-#include "text/TimeText.h"
+#include "support/Tags.h"
 
 namespace librarytest {
 
 std::shared_ptr<TagRowData> tag(bool teamA, float time, const std::string& code,
                                 const std::string& comment, TagLabels labels,
                                 std::optional<float> end) {
-    auto t = std::make_shared<TagRowData>();
-    t->team = teamA;
-    t->time_val = time;
-    t->time_string = createTimeString(time);
-    t->name = code;
-    t->comment = comment;
+    auto t = ::tag(teamA, time, code, comment);
     t->labels = std::move(labels);
     if (end)
         t->end = TagEnd::at(*end);
@@ -46,18 +41,21 @@ std::string videoOf(const QString& folder, const QString& stem) {
     return (folder + QLatin1Char('/') + stem + QStringLiteral(".mp4")).toStdString();
 }
 
+void writeFile(const QString& path, const QByteArray& bytes, bool append) {
+    QFile f(path);
+    if (!f.open(append ? QIODevice::Append : QIODevice::WriteOnly) ||
+        f.write(bytes) != bytes.size())
+        throw std::runtime_error("cannot write " + path.toStdString());
+}
+
 void writeMatch(const QString& folder, const QString& stem,
                 const std::vector<std::shared_ptr<TagRowData>>& tags, int seed) {
     QDir().mkpath(folder);
-    QFile video(QString::fromStdString(videoOf(folder, stem)));
-    if (!video.open(QIODevice::WriteOnly))
-        throw std::runtime_error("cannot write the video");
     QRandomGenerator random(static_cast<quint32>(seed));
     QByteArray bytes(96 * 1024, '\0');
     for (char& c : bytes)
         c = static_cast<char>(random.bounded(256));
-    video.write(bytes);
-    video.close();
+    writeFile(QString::fromStdString(videoOf(folder, stem)), bytes);
     writeSession(folder, stem, tags);
 }
 
@@ -163,32 +161,19 @@ QString suiteServer(QString* why) {
     return ownServer;
 }
 
-QString adminConnection(const QString& socketDir, QString* why) {
-    const QString name = QStringLiteral("pg-admin-%1").arg(++databases);
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
-    db.setHostName(socketDir);
-    db.setDatabaseName(QStringLiteral("postgres"));
-    db.setUserName(QStringLiteral("postgres"));
-    if (!db.open()) {
-        *why = db.lastError().text();
-        db = {};
-        QSqlDatabase::removeDatabase(name);
-        return {};
-    }
-    return name;
-}
-
 bool adminExec(const QString& socketDir, const QString& sql, QString* why) {
-    const QString name = adminConnection(socketDir, why);
-    if (name.isEmpty())
-        return false;
+    const QString name = QStringLiteral("pg-admin-%1").arg(++databases);
     bool ok = false;
     {
-        QSqlDatabase db = QSqlDatabase::database(name);
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+        db.setHostName(socketDir);
+        db.setDatabaseName(QStringLiteral("postgres"));
+        db.setUserName(QStringLiteral("postgres"));
+        const bool open = db.open();
         QSqlQuery q(db);
-        ok = q.exec(sql);
+        ok = open && q.exec(sql);
         if (!ok)
-            *why = q.lastError().text();
+            *why = open ? q.lastError().text() : db.lastError().text();
         db.close();
     }
     QSqlDatabase::removeDatabase(name);

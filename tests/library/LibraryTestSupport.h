@@ -24,6 +24,8 @@ void writeMatch(const QString& folder, const QString& stem,
 void writeSession(const QString& folder, const QString& stem,
                   const std::vector<std::shared_ptr<TagRowData>>& tags);
 std::string sessionOf(const QString& folder, const QString& stem);
+// `bytes` as the file at `path`, or after what it holds.
+void writeFile(const QString& path, const QByteArray& bytes, bool append = false);
 std::string videoOf(const QString& folder, const QString& stem);
 
 // Runs `sql` on the library at `url` (a SQLite file or a postgresql:// URL)
@@ -38,9 +40,6 @@ inline const char* kNoServerBinaries =
 
 // tests/tools/pg-server ACTION DIR; false with its output.
 bool pgServer(const QString& action, const QString& dir, QString* output);
-// Sends `sig` (SIGSTOP, SIGCONT) to every process of the server in `dir`:
-// a server frozen and let go on.
-void signalServer(const QString& dir, int sig);
 // Sends `sig` (SIGSTOP, SIGCONT) to every process of the server in `dir`:
 // a server frozen and let go on.
 void signalServer(const QString& dir, int sig);

@@ -1,8 +1,6 @@
 // The season library on both engines: the same cases on SQLite and on a
 // throwaway PostgreSQL server.
 #include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -145,28 +143,29 @@ TEST_P(LibraryTest, OnlyChangedSessionFilesAreReadAgain) {
     struct stat before {};
     ASSERT_EQ(::stat(session.c_str(), &before), 0);
 
+    // The session file's time `later` seconds after it was first written.
+    const auto touch = [&](int later) {
+        const struct timespec times[2] = {before.st_atim,
+                                          {before.st_mtim.tv_sec + later, before.st_mtim.tv_nsec}};
+        return ::utimensat(AT_FDCWD, session.c_str(), times, 0) == 0;
+    };
     // Same size, same time: not read (the old comment stays).
     writeSession(season, "match", threeTags("bbbb"));
-    const struct timespec times[2] = {before.st_atim, before.st_mtim};
-    ASSERT_EQ(::utimensat(AT_FDCWD, session.c_str(), times, 0), 0);
+    ASSERT_TRUE(touch(0));
     ScanReport report = scan(*lib);
     EXPECT_EQ(report.unchanged, 1);
     EXPECT_EQ(report.updated, 0);
     EXPECT_EQ(findText(*lib, "aaaa").size(), 1u);
 
     // A new time: read, and the change is found.
-    const struct timespec later[2] = {before.st_atim,
-                                      {before.st_mtim.tv_sec + 5, before.st_mtim.tv_nsec}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, session.c_str(), later, 0), 0);
+    ASSERT_TRUE(touch(5));
     report = scan(*lib);
     EXPECT_EQ(report.updated, 1);
     EXPECT_TRUE(findText(*lib, "aaaa").empty());
     EXPECT_EQ(findText(*lib, "bbbb").size(), 1u);
 
     // Touched with the same bytes: the hash says unchanged.
-    const struct timespec touched[2] = {before.st_atim,
-                                        {before.st_mtim.tv_sec + 9, before.st_mtim.tv_nsec}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, session.c_str(), touched, 0), 0);
+    ASSERT_TRUE(touch(9));
     report = scan(*lib);
     EXPECT_EQ(report.unchanged, 1);
     EXPECT_EQ(report.updated, 0);
@@ -226,19 +225,12 @@ TEST_P(LibraryTest, DamagedAndStraySessionFilesAreListedAsSkipped) {
     const QString season = folder("season");
     writeMatch(season, "good", threeTags("ok"), 1);
     writeMatch(season, "damaged", threeTags("ok"), 2);
-    {
-        QFile f(QString::fromStdString(sessionOf(season, "damaged")));
-        ASSERT_TRUE(f.open(QIODevice::Append));
-        f.write("A,9,0:01:00\n"); // too few fields
-    }
+    writeFile(QString::fromStdString(sessionOf(season, "damaged")), "A,9,0:01:00\n",
+              true); // too few fields
     // A session file whose video is gone, and an export that is no session.
     writeMatch(season, "novideo", threeTags("ok"), 3);
     std::filesystem::remove(videoOf(season, "novideo"));
-    {
-        QFile f(season + QStringLiteral("/tally.csv"));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("タグ,A,B\nタックル,3,4\n");
-    }
+    writeFile(season + QStringLiteral("/tally.csv"), "タグ,A,B\nタックル,3,4\n");
     auto lib = openLibrary();
     ASSERT_TRUE(lib);
     ScanReport report = add(*lib, {season});
@@ -254,11 +246,7 @@ TEST_P(LibraryTest, DamagedAndStraySessionFilesAreListedAsSkipped) {
     EXPECT_EQ(lib->matches().size(), 1u);
 
     // An indexed file that becomes damaged leaves the index and is listed.
-    {
-        QFile f(QString::fromStdString(sessionOf(season, "good")));
-        ASSERT_TRUE(f.open(QIODevice::Append));
-        f.write("B,9,\"never closed\n");
-    }
+    writeFile(QString::fromStdString(sessionOf(season, "good")), "B,9,\"never closed\n", true);
     report = scan(*lib);
     EXPECT_EQ(report.removed, 1);
     EXPECT_EQ(report.skipped.size(), 3u);
@@ -276,15 +264,12 @@ TEST_P(LibraryTest, TimesTheIndexCannotHoldSkipOneSessionOnly) {
     const QString season = folder("season");
     writeMatch(season, "good", threeTags("kept"), 1);
     writeMatch(season, "old", threeTags("never"), 2);
-    {
-        QFile f(QString::fromStdString(sessionOf(season, "old")));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("Team, INDEX, 再生時刻, タグ内容, コメント\n"
-                "A,1,0:00:05,スクラム,\"never\",5.5\n"
-                "A,2,0:00:00,スクラム,\"never\",nan\n"
-                "B,3,0:00:00,トライ,\"never\",-4\n"
-                "A,4,0:00:00,トライ,\"never\",1e308\n");
-    }
+    writeFile(QString::fromStdString(sessionOf(season, "old")),
+              "Team, INDEX, 再生時刻, タグ内容, コメント\n"
+              "A,1,0:00:05,スクラム,\"never\",5.5\n"
+              "A,2,0:00:00,スクラム,\"never\",nan\n"
+              "B,3,0:00:00,トライ,\"never\",-4\n"
+              "A,4,0:00:00,トライ,\"never\",1e308\n");
     auto lib = openLibrary();
     ASSERT_TRUE(lib);
     ScanReport report = add(*lib, {season});
@@ -410,15 +395,11 @@ TEST_P(LibraryTest, LinksFifosAndExportsInTheFolders) {
     fs::create_directory_symlink(season.toStdString(), (season + "/loop").toStdString());
     const std::string fifo = (season + "/2026-04-26 pipe.csv").toStdString();
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
-    {
-        QFile f(season + QStringLiteral("/2026-04-19 here_tags.csv"));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("Team, INDEX, 再生時刻, タグ内容, コメント\n"
-                "A,1,0:00:10,タックル,\"here, \"\"there\"\"\"\n");
-        QFile g(season + QStringLiteral("/2026-04-19 here_extras.csv"));
-        ASSERT_TRUE(g.open(QIODevice::WriteOnly));
-        g.write("Team, INDEX, 再生時刻, タグ内容, コメント, 終了時刻, ラベル\n");
-    }
+    writeFile(season + QStringLiteral("/2026-04-19 here_tags.csv"),
+              "Team, INDEX, 再生時刻, タグ内容, コメント\n"
+              "A,1,0:00:10,タックル,\"here, \"\"there\"\"\"\n");
+    writeFile(season + QStringLiteral("/2026-04-19 here_extras.csv"),
+              "Team, INDEX, 再生時刻, タグ内容, コメント, 終了時刻, ラベル\n");
     auto lib = openLibrary();
     ASSERT_TRUE(lib);
     const ScanReport report = add(*lib, {season});
@@ -519,27 +500,20 @@ TEST_P(LibraryTest, SearchFilters) {
     EXPECT_EQ(find(*lib, byDate).size(), 5u);
 
     // Japanese words of one, two and three characters; every word must hold.
-    EXPECT_EQ(findText(*lib, "右").size(), 3u);
-    EXPECT_EQ(findText(*lib, "右サ").size(), 2u);
-    EXPECT_EQ(findText(*lib, "サイド").size(), 2u);
-    EXPECT_EQ(findText(*lib, "サイドで").size(), 1u);
-    EXPECT_EQ(findText(*lib, "右 良い").size(), 1u);
-    EXPECT_EQ(findText(*lib, "右\u3000タックル").size(), 1u);
-    EXPECT_TRUE(findText(*lib, "左 右").empty());
+    // % and _ are themselves, never wildcards; ASCII case is ignored.
+    const std::pair<const char*, size_t> words[] = {
+        {"右", 3},       {"右サ", 2},    {"サイド", 2},
+        {"サイドで", 1}, {"右 良い", 1}, {"右\u3000タックル", 1},
+        {"左 右", 0},    {"%", 1},       {"0%_", 1},
+        {"_", 2},        {"a_", 0},      {"b%d", 0},
+        {"AB_CD", 1},    {"!", 0}};
+    for (const auto& [word, count] : words)
+        EXPECT_EQ(findText(*lib, word).size(), count) << word;
     Query codeAndText;
     codeAndText.code = "タックル";
     codeAndText.teamA = true;
     codeAndText.text = "サイド";
     EXPECT_EQ(find(*lib, codeAndText).size(), 2u);
-
-    // % and _ are themselves, never wildcards; ASCII case is ignored.
-    EXPECT_EQ(findText(*lib, "%").size(), 1u);
-    EXPECT_EQ(findText(*lib, "0%_").size(), 1u);
-    EXPECT_EQ(findText(*lib, "_").size(), 2u);
-    EXPECT_TRUE(findText(*lib, "a_").empty());
-    EXPECT_TRUE(findText(*lib, "b%d").empty());
-    EXPECT_EQ(findText(*lib, "AB_CD").size(), 1u);
-    EXPECT_EQ(findText(*lib, "!").size(), 0u);
 }
 
 TEST_P(LibraryTest, ASaveIsIndexedAtOnceInsideTheFolders) {
@@ -580,11 +554,8 @@ TEST_P(LibraryTest, TwoConnectionsSeeEachOthersChanges) {
     ASSERT_TRUE(writer && reader);
     EXPECT_TRUE(reader->matches().empty());
     QSignalSpy changed(reader.get(), &SeasonLibrary::changed);
-    QElapsedTimer clock;
-    clock.start();
     add(*writer, {season});
     ASSERT_TRUE(changed.wait(2000));
-    EXPECT_LT(clock.elapsed(), 2000);
     EXPECT_EQ(findText(*reader, "other analyst").size(), 1u);
 
     // And the other way.
@@ -656,11 +627,8 @@ TEST_P(LibraryTest, MatchFilesGiveTeamsAndMatchTimes) {
     for (size_t i = 0; i < std::size(steps); ++i) {
         SCOPED_TRACE(i);
         std::filesystem::remove(file);
-        if (!steps[i].text.empty()) {
-            QFile f(QString::fromStdString(file));
-            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-            f.write(steps[i].text.c_str());
-        }
+        if (!steps[i].text.empty())
+            writeFile(QString::fromStdString(file), steps[i].text.c_str());
         const ScanReport report = i == 0 ? add(*lib, {season}) : scan(*lib);
         EXPECT_EQ(report.added + report.updated, 1);
         EXPECT_EQ(report.skipped.size(), steps[i].problem ? 1u : 0u);
@@ -681,11 +649,8 @@ TEST_P(LibraryTest, ALibraryOfThePreviousSchemaIsUpgraded) {
     writeMatch(season, "match", threeTags("kept"), 1);
     MatchInfo match;
     match.teams = {"早稲田", "明治"};
-    {
-        QFile f(QString::fromStdString(matchFilePathFor(sessionOf(season, "match")).string()));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(matchJson(match).c_str());
-    }
+    writeFile(QString::fromStdString(matchFilePathFor(sessionOf(season, "match")).string()),
+              matchJson(match).c_str());
     auto lib = openLibrary();
     ASSERT_TRUE(lib);
     add(*lib, {season});

@@ -24,6 +24,17 @@ protected:
         session.setSeparateOutputs(std::move(separate));
         return finish(session);
     }
+    // Audio packets follow each other without a gap or an overlap, and the
+    // sound lasts as long as `frames` pictures to within one audio frame.
+    void expectContinuousSound(const fs::path& out, size_t frames) {
+        const auto apts = probeNumbers(out, "packet=pts", "-select_streams a");
+        const auto adur = probeNumbers(out, "packet=duration", "-select_streams a");
+        ASSERT_EQ(apts.size(), adur.size());
+        ASSERT_GT(apts.size(), 10u);
+        for (size_t i = 1; i < apts.size(); ++i)
+            EXPECT_EQ(apts[i], apts[i - 1] + adur[i - 1]) << "audio packet " << i;
+        EXPECT_NEAR((apts.back() + adur.back()) / 48000.0, frames / 25.0, 1024 / 48000.0);
+    }
 };
 
 } // namespace
@@ -58,16 +69,7 @@ TEST_F(HighlightExport, MomentsBackToBackFrameExactWithContinuousSound) {
         for (size_t i = 1; i < times.size(); ++i)
             EXPECT_NEAR(times[i] - times[i - 1], 0.04, 1e-3) << "frame " << i;
 
-        // Audio packets follow each other without a gap or an overlap, and the
-        // sound lasts as long as the picture to within one audio frame.
-        const auto apts = probeNumbers(out, "packet=pts", "-select_streams a");
-        const auto adur = probeNumbers(out, "packet=duration", "-select_streams a");
-        ASSERT_EQ(apts.size(), adur.size());
-        ASSERT_GT(apts.size(), 10u);
-        for (size_t i = 1; i < apts.size(); ++i)
-            EXPECT_EQ(apts[i], apts[i - 1] + adur[i - 1]) << "audio packet " << i;
-        const double audioEnd = (apts.back() + adur.back()) / 48000.0;
-        EXPECT_NEAR(audioEnd, want.size() / 25.0, 1024 / 48000.0);
+        expectContinuousSound(out, want.size());
         EXPECT_NEAR(std::stod(probe(out, "stream=start_time", "-select_streams a")), 0.0, 0.001);
         // Progress covers the whole job.
         EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
@@ -163,13 +165,7 @@ TEST_F(HighlightExport, MomentsOfSeveralVideosJoinedAtTheFirstVideosSize) {
     EXPECT_EQ(frameNumbers(out), want);
     EXPECT_NEAR(std::stod(probe(out, "format=duration")), want.size() / 25.0, 0.05);
     // The sound runs the whole length, without gaps at the joins.
-    const auto apts = probeNumbers(out, "packet=pts", "-select_streams a");
-    const auto adur = probeNumbers(out, "packet=duration", "-select_streams a");
-    ASSERT_EQ(apts.size(), adur.size());
-    ASSERT_GT(apts.size(), 10u);
-    for (size_t i = 1; i < apts.size(); ++i)
-        EXPECT_EQ(apts[i], apts[i - 1] + adur[i - 1]) << "audio packet " << i;
-    EXPECT_NEAR((apts.back() + adur.back()) / 48000.0, want.size() / 25.0, 1024 / 48000.0);
+    expectContinuousSound(out, want.size());
     EXPECT_EQ(progress.back(), 1.0f);
 
     // A missing video fails the job with its name, and leaves nothing.

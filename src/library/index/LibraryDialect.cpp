@@ -19,15 +19,6 @@
 
 namespace library {
 
-namespace {
-
-const QString kChannel = QStringLiteral("rucktag_library");
-constexpr int kSqlitePollMs = 500;
-constexpr int kServerCheckMs = 2000;
-constexpr int kRowsPerInsert = 250;
-
-// The process holding a write lock on `file` (on the WAL index the
-// writer's byte, 120, first), read from the lines of /proc/locks; 0 when none.
 qint64 lockHolderOf(const QString& file, const QList<QByteArray>& lines) {
     struct stat st {};
     if (::stat(QFile::encodeName(file).constData(), &st) != 0)
@@ -53,6 +44,13 @@ qint64 lockHolderOf(const QString& file, const QList<QByteArray>& lines) {
     }
     return found;
 }
+
+namespace {
+
+const QString kChannel = QStringLiteral("rucktag_library");
+constexpr int kSqlitePollMs = 500;
+constexpr int kServerCheckMs = 2000;
+constexpr int kRowsPerInsert = 250;
 
 // The process holding a write lock on the SQLite library at `path` (its
 // WAL index's writer lock first, else the file's own), as "pid N: name",

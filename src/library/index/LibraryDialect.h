@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QSqlDatabase>
 #include <QString>
@@ -20,6 +22,10 @@ int busySeconds();
 
 // SQLite's busy timeout ran out: another process holds the library.
 bool isBusy(const QString& error);
+
+// The process holding a write lock on `file` (on the WAL index the writer's
+// byte, 120, first), read from the lines of /proc/locks; 0 when none.
+qint64 lockHolderOf(const QString& file, const QList<QByteArray>& lines);
 
 class Dialect {
 public:
