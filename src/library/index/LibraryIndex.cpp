@@ -4,6 +4,7 @@
 #include <QVariant>
 #include <algorithm>
 #include <filesystem>
+#include <map>
 
 #include "SubModuleClass/TagFileManager.h"
 #include "text/TimeText.h"
@@ -30,8 +31,8 @@ const QString kDeleteTags = QStringLiteral("DELETE FROM tags WHERE match_id = ?"
 QString searchSql(const Query& query, const Dialect& dialect, QVariantList& binds) {
     QString sql = QStringLiteral(
         "SELECT m.id, m.video, m.session, m.title, m.date, t.position, t.start_time, "
-        "t.end_time, t.team, t.code, t.labels, t.comment, m.unreadable, m.match_problem, m.team_a, "
-        "m.team_b, m.periods FROM tags t JOIN matches m ON m.id = t.match_id WHERE 1 = 1");
+        "t.end_time, t.team, t.code, t.labels, t.comment, m.unreadable FROM tags t JOIN matches m "
+        "ON m.id = t.match_id WHERE 1 = 1");
     if (!query.code.empty()) {
         sql += QStringLiteral(" AND t.code = ?");
         binds << QString::fromStdString(query.code);
@@ -82,8 +83,7 @@ QString searchSql(const Query& query, const Dialect& dialect, QVariantList& bind
     return sql;
 }
 
-// `periods` is the match's, read once for all its hits in a row.
-Hit hitAt(const QSqlQuery& q, const MatchInfo& periods) {
+Hit hitAt(const QSqlQuery& q) {
     Hit h;
     h.match = q.value(0).toLongLong();
     h.video = q.value(1).toString().toStdString();
@@ -99,10 +99,6 @@ Hit hitAt(const QSqlQuery& q, const MatchInfo& periods) {
     TagFileManager::readLabelsText(q.value(10).toString().toStdString(), h.labels);
     h.comment = q.value(11).toString().toStdString();
     h.unreadable = q.value(12).toString();
-    h.matchProblem = q.value(13).toString();
-    h.teams = {q.value(14).toString(), q.value(15).toString()};
-    h.hasPeriods = !periods.periods.empty();
-    h.matchTime = QString::fromStdString(matchTimeText(periods, h.time));
     return h;
 }
 
@@ -465,15 +461,47 @@ bool Index::search(const Query& query, std::vector<Hit>& out, QString* error) {
         q.addBindValue(v);
     if (!c_.exec(q, error))
         return c_.fail(error);
-    // Hits come match by match: each match's periods are read once.
-    qint64 periodsOf = -1;
-    MatchInfo periods;
-    while (q.next()) {
-        if (const qint64 match = q.value(0).toLongLong(); match != periodsOf) {
-            periods = periodsFrom(q.value(16).toString());
-            periodsOf = match;
-        }
-        out.push_back(hitAt(q, periods));
+    const size_t first = out.size();
+    while (q.next())
+        out.push_back(hitAt(q));
+    return addMatchFacts(out, first, error);
+}
+
+// The teams, periods and problem of the hits' matches, read once a match
+// (not once a tag), and each hit's match time.
+bool Index::addMatchFacts(std::vector<Hit>& hits, size_t first, QString* error) {
+    QStringList ids;
+    for (size_t i = first; i < hits.size(); ++i)
+        if (i == first || hits[i].match != hits[i - 1].match)
+            ids << QString::number(hits[i].match);
+    if (ids.isEmpty())
+        return true;
+    ids.removeDuplicates();
+    QSqlQuery q(c_.db());
+    q.setForwardOnly(true);
+    if (!c_.exec(q,
+                 QStringLiteral("SELECT id, team_a, team_b, periods, match_problem FROM matches "
+                                "WHERE id IN (%1)")
+                     .arg(ids.join(QLatin1Char(','))),
+                 error))
+        return c_.fail(error);
+    struct Facts {
+        std::array<QString, 2> teams;
+        MatchInfo periods;
+        QString problem;
+    };
+    std::map<qint64, Facts> facts;
+    while (q.next())
+        facts[q.value(0).toLongLong()] = {{q.value(1).toString(), q.value(2).toString()},
+                                          periodsFrom(q.value(3).toString()),
+                                          q.value(4).toString()};
+    for (size_t i = first; i < hits.size(); ++i) {
+        Hit& h = hits[i];
+        const Facts& f = facts[h.match];
+        h.teams = f.teams;
+        h.matchProblem = f.problem;
+        h.hasPeriods = !f.periods.periods.empty();
+        h.matchTime = QString::fromStdString(matchTimeText(f.periods, h.time));
     }
     return true;
 }

@@ -73,6 +73,7 @@ private:
                     const std::function<void(QSqlQuery&)>& returned = nullptr);
     bool insertTags(qint64 match, const std::vector<std::shared_ptr<TagRowData>>& rows,
                     QString* error);
+    bool addMatchFacts(std::vector<Hit>& hits, size_t first, QString* error);
     bool deleteById(const std::initializer_list<QString>& statements, qint64 id, QString* error);
 
     Connection& c_;
