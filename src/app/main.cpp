@@ -12,6 +12,7 @@
 #include "MainViewController.h"
 #include "SubViewClass/MainWindow.h"
 #include "commands/LibraryCommand.h"
+#include "commands/ReportCommand.h"
 #include "commands/XmlCommand.h"
 #include "platform/SystemLog.h"
 #include "startup/Startup.h"
@@ -25,6 +26,7 @@ constexpr const char* kUsage =
     "  rucktag xml export|import ...    XML のタグ交換 / XML edit lists (rucktag xml --help)\n"
     "  rucktag library ...              シーズンライブラリ / season library (rucktag library "
     "--help)\n"
+    "  rucktag report ...               試合レポート / match report (rucktag report --help)\n"
     "  rucktag --help, -h               この説明 / this text\n"
     "  rucktag --version                版 / version\n";
 
@@ -64,6 +66,17 @@ int main(int argc, char** argv) {
         const std::vector<std::string> args(argv + 2, argv + argc);
         QCoreApplication app(argc, argv);
         return runLibraryCommand(args, std::cout, std::cerr);
+    }
+    // The report paints with fonts, which need a GUI application; without a
+    // display it paints offscreen.
+    if (argc > 1 && std::string_view(argv[1]) == "report") {
+        const std::vector<std::string> args(argv + 2, argv + argc);
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+            qEnvironmentVariableIsEmpty("DISPLAY") &&
+            qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        QGuiApplication app(argc, argv);
+        return runReportCommand(args, std::cout, std::cerr);
     }
     if (const int answered = answerOptions(argc, argv); answered >= 0)
         return answered;

@@ -1,9 +1,9 @@
-// The xml and library commands run in this process as the command line
+// The xml, library and report commands run in this process as the command line
 // runs them: the exit code, what each says, and the files left as they were.
 // What needs the real executable (another process holding a library or
 // recording a video, the export read by another XML reader) is in
 // tests/tools/*_cli_test.py.
-#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QTemporaryDir>
 #include <clocale>
 #include <filesystem>
@@ -11,15 +11,18 @@
 #include <gtest/gtest.h>
 #include <sstream>
 
+#include "SubModuleClass/TagFileManager.h"
 #include "commands/LibraryCommand.h"
+#include "commands/ReportCommand.h"
 #include "commands/XmlCommand.h"
+#include "review/TagTally.h"
 
 namespace {
 
 const std::string kSession = "Team, INDEX, 再生時刻, タグ内容, コメント\n"
                              "A,1,0:00:05,スクラム,\"a & b <c>\",5.5\n";
 
-enum class Command { Xml, Library };
+enum class Command { Xml, Library, Report };
 
 struct Said {
     int code = -1;
@@ -29,11 +32,19 @@ struct Said {
 Said run(Command command, const std::vector<std::string>& args) {
     std::ostringstream out, err;
     Said r;
-    r.code =
-        command == Command::Xml ? runXmlCommand(args, out, err) : runLibraryCommand(args, out, err);
+    r.code = command == Command::Xml       ? runXmlCommand(args, out, err)
+             : command == Command::Library ? runLibraryCommand(args, out, err)
+                                           : runReportCommand(args, out, err);
     r.out = out.str();
     r.err = err.str();
     return r;
+}
+
+// The row of `code` in the HTML page's count table ends with the tally's
+// figures: team A, team B, both.
+std::string countCells(const TallyRow& row) {
+    auto cell = [](int64_t n) { return "<td class=\"n\">" + std::to_string(n) + "</td>"; };
+    return cell(row.teamA) + cell(row.teamB) + cell(row.total()) + "</tr>";
 }
 
 class Commands : public ::testing::Test {
@@ -86,6 +97,12 @@ TEST_F(Commands, BadUsageExitsTwoWithTheUsageAndTouchesNothing) {
         {Command::Library, {"search", "--to", "2026-02-30", "--database", db}, "2026-02-30"},
         {Command::Library, {"search", "--label", "=x", "--database", db}, "--label takes"},
         {Command::Library, {"search", "--text", manyWords, "--database", db}, "at most 32 words"},
+        {Command::Report, {csv}, "name the session file and the PDF"},
+        {Command::Report, {csv, out, "--html"}, "--html needs a value"},
+        {Command::Report, {csv, out, "--code", "x"}, "search options go with --library"},
+        {Command::Report, {"--library", csv, out}, "name one PDF"},
+        {Command::Report, {csv, out, "--colour"}, "unknown option: --colour"},
+        {Command::Report, {"--library", out, "--team", "C", "--database", db}, "A or B: C"},
     };
     for (const auto& c : cases) {
         const Said r = run(c.command, c.args);
@@ -98,7 +115,7 @@ TEST_F(Commands, BadUsageExitsTwoWithTheUsageAndTouchesNothing) {
     EXPECT_FALSE(exists("o.xml"));
     EXPECT_FALSE(exists("lib.sqlite"));
     EXPECT_EQ(read("match.csv"), kSession);
-    for (const Command command : {Command::Xml, Command::Library}) {
+    for (const Command command : {Command::Xml, Command::Library, Command::Report}) {
         const Said help = run(command, {"--help"});
         EXPECT_EQ(help.code, 0);
         EXPECT_EQ(help.out.rfind("使い方 / Usage:", 0), 0u) << help.out;
@@ -130,6 +147,9 @@ TEST_F(Commands, FailuresExitOneSayingWhyAndChangeNothing) {
         {Command::Library,
          {"search", "--database", "postgresql:///season?host=/nonexistent&user=x"},
          "サーバーにつながりません"},
+        {Command::Report, {path("missing.csv"), path("o.pdf")}, "セッションファイルがありません"},
+        {Command::Report, {csv, csv}, "書き出し先がセッションファイルと同じです"},
+        {Command::Report, {csv, path("nowhere/o.pdf")}, "PDF を書き出せません"},
     };
     for (const auto& c : cases) {
         const Said r = run(c.command, c.args);
@@ -141,6 +161,7 @@ TEST_F(Commands, FailuresExitOneSayingWhyAndChangeNothing) {
     EXPECT_EQ(read("damaged.csv"), damaged);
     EXPECT_FALSE(exists("other.csv"));
     EXPECT_FALSE(exists("o.xml"));
+    EXPECT_FALSE(exists("o.pdf"));
 }
 
 TEST_F(Commands, ASearchThatFindsNothingPrintsNothing) {
@@ -159,12 +180,65 @@ TEST_F(Commands, ASearchThatFindsNothingPrintsNothing) {
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err, "");
     }
+    // The report of a search, over every match found.
+    const Said report = run(Command::Report, {"--library", "--code", "スクラム", "--database", db,
+                                              path("lib.pdf"), "--html", path("lib.html")});
+    ASSERT_EQ(report.code, 0) << report.err;
+    const std::string html = read("lib.html");
+    EXPECT_NE(html.find("ライブラリ: 1 試合 --code スクラム"), std::string::npos);
+    EXPECT_NE(html.find("<tr><td>スクラム</td>" + countCells({"スクラム", 1, 0})),
+              std::string::npos);
+}
+
+TEST_F(Commands, AReportShowsTheTallysFiguresAndTheScore) {
+    std::vector<std::shared_ptr<TagRowData>> tags;
+    const std::vector<std::pair<std::string, int>> codes = {
+        {"トライ", 5}, {"コンバージョン", 2}, {"PG", 3}, {"スクラム", 0}, {"タックル", 0}};
+    std::array<int, 2> score{};
+    for (int i = 0; i < 60; ++i) {
+        auto tag = std::make_shared<TagRowData>();
+        tag->index = i;
+        tag->team = i % 3 != 0;
+        tag->time_val = static_cast<float>(i * 97 % 5000);
+        const auto& [code, points] = codes[static_cast<size_t>(i * 7 % 5)];
+        tag->name = code;
+        const bool missed = i % 4 == 0;
+        if (i % 2 == 0)
+            tag->labels = {{"結果", missed ? "失敗" : "成功"}};
+        score[tag->team ? 0 : 1] += missed && i % 2 == 0 ? 0 : points;
+        tags.push_back(tag);
+    }
+    ASSERT_EQ(TagFileManager::saveCSVFile(path("m.csv"), tags, true), "");
+    write("m.match.json",
+          "{\"format\": \"rucktag-match\", \"version\": 1, \"teams\": {\"A\": "
+          "\"赤\", \"B\": \"青\"}, \"periods\": [{\"name\": \"前半\", \"start\": 0, "
+          "\"end\": 2400}, {\"name\": \"後半\", \"start\": 2600, \"clock\": 2400}]}");
+    const Said r = run(Command::Report, {path("m.csv"), path("m.pdf"), "--png", path("png"),
+                                         "--html=" + path("m.html")});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(read("m.pdf").rfind("%PDF", 0), 0u);
+    EXPECT_TRUE(exists("png/m-1.png"));
+    const std::string html = read("m.html");
+    EXPECT_NE(html.find("赤 " + std::to_string(score[0]) + "</span> - <span class=\"b\">" +
+                        std::to_string(score[1]) + " 青"),
+              std::string::npos);
+    for (const TallyRow& row : tallyTags(tags, true, true)) {
+        if (row.total() == 0)
+            continue;
+        const size_t at = html.find("<tr><td>" + row.name + "</td>");
+        ASSERT_NE(at, std::string::npos) << row.name;
+        const std::string line = html.substr(at, html.find('\n', at) - at);
+        EXPECT_TRUE(line.ends_with(countCells(row))) << line;
+    }
+    EXPECT_NE(html.find("<th>後半 B</th>"), std::string::npos); // the match file's periods
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    // The report paints text: fonts need a GUI application, no display.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
     std::setlocale(LC_NUMERIC, "C");
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -84,10 +84,12 @@ struct Tag {
 struct Model {
     std::map<int64_t, Tag> tags;
     int64_t counter = 0;
+    MatchInfo match;
 
     static Model of(const TagDataModel& store) {
         Model m;
         m.counter = store.index;
+        m.match = store.match;
         for (const auto& t : store.data)
             m.tags[t->index] = Tag::of(*t);
         return m;
@@ -117,6 +119,7 @@ struct Model {
                 it->second.labels = e.labelsAfter;
             break;
         case TagEdit::Kind::Match:
+            match = e.matchAfter;
             break;
         case TagEdit::Kind::Steps:
             for (const TagEdit& step : e.steps)
@@ -124,9 +127,10 @@ struct Model {
             break;
         }
     }
-    // Same tags in the same order (a store is kept by rising index), same counter.
+    // Same tags in the same order (a store is kept by rising index), same
+    // counter, same match.
     bool matches(const TagDataModel& store) const {
-        if (store.index != counter || store.data.size() != tags.size())
+        if (store.index != counter || store.data.size() != tags.size() || !(store.match == match))
             return false;
         size_t i = 0;
         for (const auto& [index, t] : tags) {
@@ -149,6 +153,7 @@ inline TagEdit deepCopy(const TagEdit& e) {
 inline TagDataModel copyOf(const TagDataModel& s) {
     TagDataModel c;
     c.index = s.index;
+    c.match = s.match;
     for (const auto& t : s.data)
         c.data.push_back(std::make_shared<TagRowData>(*t));
     return c;

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <random>
+#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -381,4 +382,37 @@ TEST_F(TagFile, ALineOfManyLabelsIsReadInOnePassAndCut) {
     EXPECT_EQ(back.rows[0]->labels.back(), (std::pair<std::string, std::string>{
                                                "g" + std::to_string(kMaxLabelsPerTag - 1), "t"}));
     EXPECT_EQ(back.unreadableExtras, (std::vector<size_t>{2}));
+}
+
+// With periods the export ends every line with the tag's match time, the
+// columns before it as they were; reading it back gives the tags it gives
+// without. No periods, or the session form: byte for byte as without a match.
+TEST_F(TagFile, ExportAddsMatchTimeLastOnlyWithPeriods) {
+    MatchInfo match;
+    match.periods = {{"前半", 100, 2500, 0}, {"後半", 3000, MatchPeriod::kOpenEnd, 2400}};
+    for (const bool extras : {false, true}) {
+        SCOPED_TRACE(extras);
+        std::vector rows{tag(true, 50, "スクラム"), tag(false, 854, "トライ", "x,y"),
+                         tag(true, 2700, "キック"), tag(false, 3061, "PG")};
+        if (extras)
+            rows[1]->end = TagEnd::at(900);
+        const std::string plain = TagFileManager::csvText(rows, false);
+        const MatchInfo none;
+        EXPECT_EQ(TagFileManager::csvText(rows, false, &none), plain);
+        EXPECT_EQ(TagFileManager::csvText(rows, true, &match), TagFileManager::csvText(rows, true));
+        const std::string timed = TagFileManager::csvText(rows, false, &match);
+        std::istringstream plainLines(plain), timedLines(timed);
+        const std::vector<std::string> times = {"試合時間", "試合前", "前半 12:34", "ハーフタイム",
+                                                "後半 41:01"};
+        std::string p, t;
+        for (const std::string& time : times) {
+            ASSERT_TRUE(std::getline(plainLines, p) && std::getline(timedLines, t));
+            EXPECT_EQ(t, p + (time == "試合時間" ? ", " : ",") + time);
+        }
+        EXPECT_FALSE(std::getline(timedLines, t));
+        spit(dir / "timed.csv", timed);
+        const auto back = TagFileManager::readCSVFile(dir / "timed.csv");
+        EXPECT_FALSE(back.damaged());
+        EXPECT_EQ(TagFileManager::csvText(back.rows, false), plain);
+    }
 }

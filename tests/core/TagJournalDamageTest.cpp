@@ -60,6 +60,12 @@ Campaign buildCampaign(const std::string& video) {
     auto remove = [&](std::vector<int64_t> doomed) {
         note(history.perform(store, TagEdit::remove(store, doomed)));
     };
+    auto mark = [&](double start, double end, const char* teamA) {
+        MatchInfo m = store.match;
+        m.teams[0] = teamA;
+        m.periods.push_back({m.periods.empty() ? "前半" : "後半", start, end, 0});
+        note(history.perform(store, TagEdit::match(store, m)));
+    };
     press(true, 500, "キック");
     comment(3, "ノックオン");
     comment(7, "good \"line\", out");
@@ -67,6 +73,7 @@ Campaign buildCampaign(const std::string& video) {
     comment(20, "");
     comment(35, "new");
     remove({5});
+    mark(30, 2450, "東京"); // change 6: a match record
     remove({10, 11});
     press(false, 510, "ラインアウト");
     press(true, 520, "DG");
@@ -82,6 +89,8 @@ Campaign buildCampaign(const std::string& video) {
     press(true, 540, "トライ");
     press(false, 550, "選手交代");
     comment(2, std::string(40, 'w'));
+    mark(3000, MatchPeriod::kOpenEnd, "東京\"ガス\"");
+    note(*history.undo(store)); // the period marked
     remove({1});
     EXPECT_TRUE(journal.flush());
     c.bytes = slurp(journal.file());
@@ -100,7 +109,7 @@ class JournalDamage : public StateHome {};
 TEST_F(JournalDamage, EverySingleBitFlipIsReadBackOrReported) {
     const Campaign c = buildCampaign(video);
     ASSERT_GT(c.bytes.size(), 3000u);
-    ASSERT_EQ(c.changes.size(), 22u);
+    ASSERT_EQ(c.changes.size(), 25u);
     const JournalContents whole = readBack(c.bytes);
     ASSERT_TRUE(whole.ours && !whole.damaged && whole.version == 2) << whole.error;
     ASSERT_TRUE(c.truth.matches(whole.store));
@@ -179,8 +188,9 @@ TEST_F(JournalDamage, GarbageBurstsLoseOnlyTheChangesTheyTouchAndSaySo) {
     }
 }
 
-// A change record spoiled beyond repair in the middle: only that change is
-// lost, every later one is replayed, and the result says one record is lost.
+// A change record spoiled beyond repair in the middle (the sixth a match
+// record): only that change is lost, every later one is replayed, and the
+// result says one record is lost.
 TEST_F(JournalDamage, ARecordSpoiledInTheMiddleLosesOnlyItself) {
     const Campaign c = buildCampaign(video);
     const auto records = recordsOf(c.bytes);

@@ -47,8 +47,8 @@ void toggleLabel(TagLabels& labels, const std::string& group, const std::string&
         it->second = text;
 }
 
-// Random presses, deletes, comment, end and label edits, presses that end
-// another tag as they start theirs, undos and redos against the plain model:
+// Random presses, deletes, comment, end, label and match edits, presses that
+// end another tag as they start theirs, undos and redos against the plain model:
 // the store equals it after every step, and the journal read back from disk
 // rebuilds the same store, across snapshots that restart it.
 TEST_F(Journal, RandomEditsMatchTheModelAndReplayFromDisk) {
@@ -72,7 +72,7 @@ TEST_F(Journal, RandomEditsMatchTheModelAndReplayFromDisk) {
     const char* names[] = {"ラック", "モール", "トライ", "PG"};
     float clock = 0;
     for (int step = 0; step < 4000; ++step) {
-        const int what = static_cast<int>(rng() % 13);
+        const int what = static_cast<int>(rng() % 14);
         Model next = ref.now;
         if (what < 4) { // press
             clock += static_cast<float>(rng() % 500) / 100.0f;
@@ -116,6 +116,15 @@ TEST_F(Journal, RandomEditsMatchTheModelAndReplayFromDisk) {
             toggleLabel(next.tags[at].labels, group, text);
             const TagEdit& e = history.perform(store, TagEdit::label(store, at, group, text));
             journal.changed(e, store);
+            ref.step(next);
+        } else if (what == 13) { // a period marked or taken off, a team renamed
+            MatchInfo& m = next.match;
+            if (rng() % 3 == 0 && !m.periods.empty())
+                m.periods.pop_back();
+            else if (m.periods.empty() || m.periods.back().end < clock)
+                m.periods.push_back({periodDefault(m.periods.size()).name, clock, clock + 60, 0});
+            m.teams[rng() % 2] = "チーム" + std::to_string(step);
+            journal.changed(history.perform(store, TagEdit::match(store, m)), store);
             ref.step(next);
         } else { // undo, or redo
             const bool undo = what < 10;

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <random>
 
 #include "exchange/TallyCsv.h"
 #include "review/TagTally.h"
@@ -72,4 +73,41 @@ TEST(TagTally, DecomposedNamesCountWithTheirLabelAndOtherNamesFollow) {
     EXPECT_THAT(csv, HasSubstr("\nラック,0,0,0\n"));
     EXPECT_THAT(csv, HasSubstr("\n\"ゴール, 成功\",1,0,1\n"));
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 21);
+}
+
+// Per period and team, against a count by each period's own bounds; the tags
+// of no period count last, and every tag counted is counted once.
+TEST(TagTally, PeriodsSplitEachNamesCountsPerTeam) {
+    MatchInfo match;
+    match.periods = {{"前半", 100, 2500, 0},
+                     {"後半", 3000, 5400, 2400},
+                     {"延長前半", 5400, MatchPeriod::kOpenEnd, 4800}};
+    std::mt19937 rng(7);
+    std::vector<std::shared_ptr<TagRowData>> rows;
+    const char* names[] = {"スクラム", "ラック", "独自"};
+    for (int i = 0; i < 400; ++i) {
+        rows.push_back(tag(rng() % 2, names[rng() % 3]));
+        // Whole seconds land on the bounds too.
+        rows.back()->time_val = static_cast<float>(rng() % 6000);
+    }
+    for (const auto& [teamA, teamB] : {std::pair{true, true}, {true, false}, {false, true}}) {
+        const auto split = tallyPeriods(rows, teamA, teamB, {"スクラム", "ラック"}, match);
+        ASSERT_EQ(split.size(), (teamA + teamB) * 3u);
+        int64_t counted = 0;
+        for (const LabelTallyRow& row : split) {
+            std::vector<int64_t> want(4, 0);
+            for (const auto& t : rows) {
+                if (t->name != row.name || t->team != row.teamA)
+                    continue;
+                const float s = t->time_val;
+                ++want[s >= 100 && s < 2500 ? 0 : s >= 3000 && s < 5400 ? 1 : s >= 5400 ? 2 : 3];
+            }
+            EXPECT_EQ(row.counts, want) << row.name << row.teamA;
+            counted += row.total();
+        }
+        int64_t all = 0;
+        for (const TallyRow& r : tallyTags(rows, teamA, teamB, {"スクラム", "ラック"}))
+            all += r.total();
+        EXPECT_EQ(counted, all);
+    }
 }

@@ -4,3 +4,4 @@
 #include "client/LibraryClient.h"
 #include "commands/XmlCommand.h"
 #include "player/MpvPlayer.h"
+#include "render/ReportFiles.h"

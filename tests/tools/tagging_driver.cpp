@@ -14,6 +14,12 @@
 // the labels as group=text joined by ";"), and a tag whose state changed
 // after it was recorded gets a line
 //   S INDEX STATE MONOTONIC_NS
+// Every fourth press it also takes one step with the match's period controls
+// (begun, ended, its end a frame on and back, removed: a cycle led by the
+// match as restored), bracketed by P and D lines like a press:
+//   RM MATCH (the match restored, before ready) | M MATCH MONOTONIC_NS
+// MATCH is the periods as START-END in ms ("open" for no end) joined by ","
+// ("-" for none), then "/" and the number of players of each team.
 // With RUCKTAG_SHOT_DIR set (under a display), the restore question is the
 // real message box, photographed and answered with a click on "復元する", and the
 // restored window is photographed too.
@@ -43,6 +49,8 @@
 #include "SubViewController/EditViewController.h"
 #include "codewindow/CodeWindow.h"
 #include "codewindow/CodeWindowFile.h"
+#include "match/MatchPanel.h"
+#include "player/Player.h"
 
 namespace {
 
@@ -86,6 +94,49 @@ std::string stateOf(const TagRowData& tag) {
     for (const auto& [g, t] : tag.labels)
         labels += (labels.empty() ? "" : ";") + g + "=" + t;
     return end + " " + (labels.empty() ? "-" : labels);
+}
+
+std::string matchState(const MatchInfo& match) {
+    std::string text;
+    for (const MatchPeriod& p : match.periods)
+        text += (text.empty() ? "" : ",") + std::to_string(std::lround(p.start * 1000.0)) + "-" +
+                (p.open() ? "open" : std::to_string(std::lround(p.end * 1000.0)));
+    return (text.empty() ? "-" : text) + "/" + std::to_string(match.players[0].size()) + "/" +
+           std::to_string(match.players[1].size());
+}
+
+// One step of the period cycle through the 期間 row, clicked as a person
+// would, and its M line.
+void markMatch(MainViewController* main) {
+    MatchPanel* panel = main->editViewController->matchPanel;
+    const std::vector<MatchPeriod>& periods = main->tagDataModel.match.periods;
+    Player* player = main->MediaPlayer->player();
+    const auto seek = [player](double t) {
+        player->seekExact(t);
+        (void)QTest::qWaitFor([&] { return std::abs(player->currentTime() - t) < 0.1; }, 2000);
+    };
+    const auto click = [panel](const char* id) {
+        if (auto* b = panel->findChild<QAbstractButton*>(id))
+            QTest::mouseClick(b, Qt::LeftButton);
+    };
+    static int moved = 0;
+    std::printf("P\n");
+    std::fflush(stdout);
+    if (periods.empty()) {
+        seek(1.0);
+        click("periodStart");
+    } else if (periods.back().open()) {
+        seek(2.0);
+        click("periodEnd");
+    } else {
+        panel->periodList->setCurrentIndex(0);
+        panel->periodEdge->setCurrentIndex(1);
+        click(moved == 0 ? "periodForwardFrame" : moved == 1 ? "periodBackFrame" : "periodRemove");
+        moved = (moved + 1) % 3;
+    }
+    // The players' steps join the cycle here once the match has controls for them.
+    std::printf("M %s %lld\nD\n", matchState(main->tagDataModel.match).c_str(), monotonicNs());
+    std::fflush(stdout);
 }
 
 void shoot(const QString& name) {
@@ -187,6 +238,8 @@ int codeByKeyboard(MainViewController* main, int interval, long presses) {
         }
         std::printf("D\n");
         std::fflush(stdout);
+        if (n % 4 == 3 && !main->isViewOnly())
+            markMatch(main);
         QTest::qWait(interval);
     }
     main->tagJournal.flush();
@@ -232,6 +285,7 @@ int main(int argc, char** argv) {
     for (const auto& tag : main->tagDataModel.data)
         std::printf("R %lld %s%s\n", static_cast<long long>(tag->index), tag->name.c_str(),
                     keyboard ? (" " + stateOf(*tag)).c_str() : "");
+    std::printf("RM %s\n", matchState(main->tagDataModel.match).c_str());
     if (main->isViewOnly())
         std::printf("viewonly\n");
     std::printf("ready %zu\n", main->tagDataModel.data.size());
@@ -254,6 +308,8 @@ int main(int argc, char** argv) {
                         monotonicNs());
             std::fflush(stdout);
         }
+        if (n % 4 == 3 && !main->isViewOnly())
+            markMatch(main);
         QTest::qWait(interval);
     }
     main->tagJournal.flush();

@@ -1,6 +1,8 @@
+#include <QCheckBox>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 
 #include "ClipVideoConvertor/ClipViewController.h"
 #include "support/FileSizeLimit.h"
@@ -128,7 +130,9 @@ TEST_F(ClipExportWindow, FailedAndUnfinishedClipsReportTheirOutcome) {
     EXPECT_TRUE(std::filesystem::exists(dir / "tail.mp4"));
 }
 
-TEST_F(ClipExportWindow, AClipIsNeverExportedOverTheOpenVideoOrItsSession) {
+// No export replaces the open video or its session file, by whatever name
+// they are given: through "..", a link, without the extension.
+TEST_F(ClipExportWindow, NoExportReplacesTheOpenVideoOrItsSession) {
     const fs::path video = dir / "match.mp4";
     fs::copy_file(fixturePath("clip.mp4"), video);
     const auto size = fs::file_size(video);
@@ -140,21 +144,39 @@ TEST_F(ClipExportWindow, AClipIsNeverExportedOverTheOpenVideoOrItsSession) {
     const std::string session = slurp(dir / "match.csv");
     markClip(2.0, 4.0);
     clickCell(edit->clipTableView, 0, 0);
-
-    // The same files by other names: through "..", a link, the session itself.
-    for (const fs::path& target :
-         {dir / "sub" / ".." / "match.mp4", dir / "sub" / "alias.mp4", dir / "match.csv"}) {
-        SCOPED_TRACE(target.string());
-        const size_t panels = dialogs.panels.size();
-        dialogs.paths = {target.string()};
-        click("onClipOutput");
-        ASSERT_TRUE(QTest::qWaitFor([&] { return dialogs.panels.size() == panels + 1; }, 2000));
-        EXPECT_EQ(dialogs.shown.back().message,
-                  target.extension() == ".csv"
-                      ? "出力先に、開いている動画のセッションファイル（タグの保存先）が指定されてい"
-                        "ます。別の名前を指定してください。"
-                      : "出力先に、開いている動画そのものが指定されています。別の名前を指定してく"
-                        "ださい。");
+    play->momentLeadSpinBox->setValue(1);
+    const std::string itself =
+        "出力先に、開いている動画そのものが指定されています。別の名前を指定してください。";
+    const std::string itsTags = "出力先に、開いている動画のセッションファイル（タグの保存先）が指定"
+                                "されています。別の名前を指定してください。";
+    struct Case {
+        const char* screen;
+        const char* button;
+        fs::path target;
+        const std::string& said;
+    };
+    const Case cases[] = {
+        {"edit", "onClipOutput", dir / "sub" / ".." / "match.mp4", itself},
+        {"edit", "onClipOutput", dir / "sub" / "alias.mp4", itself},
+        {"edit", "onClipOutput", dir / "match.csv", itsTags},
+        {"edit", "onTagCSVOutput", dir / "match.csv", itsTags},
+        {"edit", "onTagCSVOutput", dir / "match", itsTags}, // once ".csv" is added
+        {"play", "onTallyCSVOutput", dir / "match.csv", itsTags},
+        {"play", "onHighlightOutput", dir / "sub" / "alias.mp4", itself},
+        {"play", "onHighlightOutput", dir / "match.csv", itsTags},
+        {"per moment", "onHighlightOutput", dir / "match.mp4", itself},
+        {"per moment", "onHighlightOutput", dir / "match.csv", itsTags},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.button) + " " + c.target.string());
+        click(c.screen == std::string("edit") ? "menu_edit_mode_button" : "menu_play_mode_button");
+        if (play->highlightPerTagCheckBox->isChecked() != (c.screen == std::string("per moment")))
+            QTest::mouseClick(play->highlightPerTagCheckBox, Qt::LeftButton);
+        const size_t shown = dialogs.shown.size();
+        dialogs.paths = {c.target.string()};
+        click(c.button);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return dialogs.shown.size() == shown + 1; }, 2000));
+        EXPECT_EQ(dialogs.shown.back().message, c.said);
         EXPECT_TRUE(window->findChildren<ClipWindowController*>().empty());
     }
     // Had an export started, it would have replaced them by now.

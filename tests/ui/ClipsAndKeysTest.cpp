@@ -30,7 +30,6 @@ TEST_F(Clips, ClipStartAndEndFollowTheirRules) {
     ASSERT_EQ(edit->clipTableData.size(), 2u);
     EXPECT_NE(edit->clipTableData[0]->index, edit->clipTableData[1]->index);
     EXPECT_EQ(edit->clipModel()->index(1, 1).data().toString(), "0:00:30");
-    EXPECT_EQ(edit->clipModel()->index(1, 2).data().toString(), "");
 }
 
 TEST_F(Clips, ClipRowsSeekAtOnceKeepTheirSelectionAndDeleteAfterAQuestion) {
@@ -118,17 +117,7 @@ TEST_F(Screens, MainKeyMapDrivesThePlayerFromTheVideo) {
     EXPECT_EQ(fake->currentRate, 1.0f);
 }
 
-TEST_F(Screens, TransportButtonsTellTheirKeysAndDriveThePlayer) {
-    const std::pair<const char*, const char*> tips[] = {
-        {"mediaOpen_edit", "ファイルを開く(cmd + O)"},
-        {"mediaSlow_play", "スロー再生(D)"},
-        {"mediaClipEnd", "クリップ終了(>)"}};
-    for (const auto& [id, tip] : tips) {
-        auto* b = main->findChild<MediaToolButtonView*>(id);
-        ASSERT_NE(b, nullptr) << id;
-        EXPECT_EQ(b->toolTip(), tip);
-    }
-
+TEST_F(Screens, TransportButtonsDriveThePlayer) {
     for (const char* mode : {"edit", "play"}) {
         SCOPED_TRACE(mode);
         click(mode == std::string("edit") ? "menu_edit_mode_button" : "menu_play_mode_button");

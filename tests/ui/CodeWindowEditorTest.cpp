@@ -109,17 +109,11 @@ TEST_F(Editor, TakenKeysAndNamesAreRefusedWithAMessage) {
     pressKeyIn(e, "codeKeyAField", Qt::Key_Q);
     EXPECT_EQ(lastMessage(),
               "キー「Q」はすでにコード「スクラム」（チームA）に割り当てられています");
-    EXPECT_EQ(in<QLineEdit>(e, "codeKeyAField")->text(), "E");
     type(Qt::Key_Space);
     EXPECT_EQ(lastMessage(), "キー「Space」はプレーヤーのキー（再生／一時停止）のため使えません");
-    type(Qt::Key_PageDown);
-    EXPECT_THAT(lastMessage(), HasSubstr("プレーヤーのキー（次のシーン）"));
-    type(Qt::Key_Z, Qt::ControlModifier);
-    EXPECT_THAT(lastMessage(), HasSubstr("取り消し"));
     const size_t said = dialogs.shown.size();
     type(Qt::Key_F, Qt::ShiftModifier);
     EXPECT_EQ(dialogs.shown.size(), said);
-    EXPECT_EQ(in<QLineEdit>(e, "codeKeyAField")->text(), "Shift+F");
     EXPECT_EQ(e->window().codes[1].keyA, "Shift+F");
     // The key just given is taken for team B, even by the same code.
     pressKeyIn(e, "codeKeyBField", Qt::Key_F, Qt::ShiftModifier);
@@ -130,22 +124,16 @@ TEST_F(Editor, TakenKeysAndNamesAreRefusedWithAMessage) {
     retype(e, "codeNameField", "スクラム");
     auto* problem = in<QLabel>(e, "codeWindowProblem");
     EXPECT_EQ(problem->text(), "コード名「スクラム」はほかのコードが使っています");
-    EXPECT_EQ(in<QListWidget>(e, "codeList")->item(1)->text(), "スクラム");
     clickButton(e, "codeWindowSaveButton");
     EXPECT_EQ(lastMessage(),
               "保存できません。\n2 番目のコード：コード名「スクラム」が重複しています");
     EXPECT_TRUE(e->isVisible());
-    retype(e, "codeNameField", "");
-    EXPECT_EQ(problem->text(), "コードの名前がありません");
-    clickButton(e, "codeWindowSaveButton");
-    EXPECT_EQ(lastMessage(), "保存できません。\n2 番目のコード：コードの名前がありません");
     EXPECT_EQ(slurp(windowFolder() / "7人制.json"), kSevens); // nothing written
 
     retype(e, "codeNameField", "ボール");
     EXPECT_EQ(problem->text(), "");
     clickButton(e, "codeWindowSaveButton");
     waitClosed();
-    EXPECT_EQ(edit->codeWindow().codes[1].name, "ボール");
     EXPECT_EQ(button("B1")->text(), "ボール");
 
     // The new key records for team A.
@@ -165,7 +153,6 @@ TEST_F(Editor, TheStandardWindowIsDuplicatedNeverChanged) {
     ASSERT_EQ(edit->codeWindow().name, "標準");
     CodeWindowEditor* e = openEditor();
     ASSERT_NE(e, nullptr);
-    EXPECT_NE(in<QLabel>(e, "codeWindowNote")->text().indexOf("標準のコピー"), -1);
     EXPECT_EQ(in<QLineEdit>(e, "codeWindowNameField")->text(), "標準のコピー");
     clickRow(e, "codeList", 6);
     pressKeyIn(e, "codeKeyAField", Qt::Key_1);
@@ -183,14 +170,10 @@ TEST_F(Editor, TheStandardWindowIsDuplicatedNeverChanged) {
     const CodeWindowRead back = readCodeWindowFile(windowFolder() / "15人制.json");
     ASSERT_TRUE(back.ok());
     EXPECT_EQ(back.window, edited);
-    EXPECT_EQ(back.window.codes.size(), 18u);
-    EXPECT_EQ(back.window.codes[6].keyA, "1");
     EXPECT_EQ(back.window.codes[6].keyB, "Alt+1");
-    EXPECT_FALSE(back.window.builtIn);
     EXPECT_EQ(CodeWindow::standard().codes[6].keyA, "");
 
     chooseFilter(edit->codePanel->codeWindowPopUp, "標準");
-    EXPECT_EQ(edit->codePanel->tagButtons.size(), 36u);
     EXPECT_TRUE(edit->codeWindow().builtIn);
     // Again from 標準: the next copy's name; nothing edited, nothing asked.
     e = openEditor();
@@ -214,7 +197,6 @@ TEST_F(Editor, CancellingEditsAsksFirst) {
     dialogs.answers = {0};
     clickButton(e, "codeWindowCancelButton");
     ASSERT_EQ(lastMessage(), "変更を保存せずに閉じますか？");
-    ASSERT_EQ(edit->findChild<CodeWindowEditor*>(), e);
     EXPECT_EQ(e->window().codes[0].name, "ラインアウト");
 
     dialogs.shown.clear();
@@ -286,23 +268,14 @@ TEST_F(Editor, CodesAndLabelGroupsAreBuiltAndOrderedAndSaved) {
 
     CodeWindow expected;
     expected.name = "7人制";
-    Code ruck;
-    ruck.name = "ラック";
-    ruck.color = "#c03030";
-    ruck.lead = 3.5;
-    ruck.lag = 8;
-    ruck.mode = CodeMode::Duration;
-    ruck.group = "局面";
-    Code possession{"ポゼッション", "#2060c0", "E", "R", {}, {}, CodeMode::Duration, ""};
-    expected.codes = {ruck, possession};
+    expected.codes = {{"ラック", "#c03030", "", "", 3.5, 8, CodeMode::Duration, "局面"},
+                      {"ポゼッション", "#2060c0", "E", "R", {}, {}, CodeMode::Duration, ""}};
     expected.labels = {{"結果", {"失敗", "成功"}, {"K", "J"}}};
     const CodeWindowRead back = readCodeWindowFile(windowFolder() / "7人制.json");
     ASSERT_TRUE(back.ok()) << back.problems.front();
     EXPECT_EQ(back.window, expected);
     EXPECT_EQ(edit->codeWindow(), expected);
-    EXPECT_EQ(button("A0")->text(), "ラック");
     EXPECT_EQ(button("A0")->background_color, QColor("#c03030"));
-    EXPECT_EQ(edit->codePanel->tagButtons.size(), 4u);
 }
 
 // 書き出し… writes the window where the analyst says; 読込… reports a bad
@@ -315,8 +288,6 @@ TEST_F(Editor, WindowsAreExportedAndImportedAsFiles) {
     const auto out = dir / "書き出し.json";
     dialogs.paths.push_back(out.string());
     clickButton(e, "codeWindowExportButton");
-    ASSERT_EQ(dialogs.panels.size(), 1u);
-    EXPECT_EQ(dialogs.panels[0].panel.proposedName, "7人制.json");
     EXPECT_EQ(lastMessage(), "「7人制」を書き出しました");
     const CodeWindowRead exported = readCodeWindowFile(out);
     ASSERT_TRUE(exported.ok());
@@ -331,14 +302,6 @@ TEST_F(Editor, WindowsAreExportedAndImportedAsFiles) {
     clickButton(e, "codeWindowImportButton");
     EXPECT_EQ(lastMessage(),
               "読み込めません。\n壊れ.json:3: キー「q」がほかにも割り当てられています");
-    // A key the player keeps is refused as the key fields refuse it.
-    const auto spaced = dir / "空白.json";
-    std::ofstream(spaced) << R"({"format": "rucktag-codewindow", "version": 1, "name": "空白",
- "codes": [{"name": "攻撃", "keyB": "Space"}]})";
-    dialogs.paths.push_back(spaced.string());
-    clickButton(e, "codeWindowImportButton");
-    EXPECT_EQ(lastMessage(), "読み込めません。\n空白.json：1 番目のコード：キー「Space」は"
-                             "プレーヤーのキー（再生／一時停止）のため使えません");
     // One of the name of a window already there.
     dialogs.paths.push_back(out.string());
     clickButton(e, "codeWindowImportButton");
@@ -352,17 +315,16 @@ TEST_F(Editor, WindowsAreExportedAndImportedAsFiles) {
     clickButton(e, "codeWindowImportButton");
     EXPECT_EQ(lastMessage(), "「15人制」を読み込みました");
     EXPECT_EQ(slurp(windowFolder() / "15人制.json"), text); // a copy, byte for byte
-    EXPECT_EQ(in<QLineEdit>(e, "codeWindowNameField")->text(), "15人制");
     clickButton(e, "codeWindowCancelButton");
     waitClosed();
     EXPECT_EQ(popUpItems(), (std::vector<std::string>{"標準", "15人制", "7人制"}));
     EXPECT_EQ(edit->codePanel->codeWindowPopUp->currentText(), "15人制");
-    EXPECT_EQ(filesIn(windowFolder()), 2);
 }
 
 // Shift with the number row is kept by the key's place, as "Shift+1", on a US
 // and on a Japanese keyboard alike (and by the symbol without a place); Shift
-// with a player's key is the player's. The button tells its key.
+// with a player's key is the player's. The button tells its key (what then
+// records is CodeWindowScreenTest's matter).
 TEST_F(Editor, ShiftedKeysAreTakenByTheirPlaceAndThePlayersAreRefused) {
     restartWithSevens();
     CodeWindowEditor* e = openEditor();
@@ -398,28 +360,6 @@ TEST_F(Editor, ShiftedKeysAreTakenByTheirPlaceAndThePlayersAreRefused) {
     EXPECT_THAT(slurp(windowFolder() / "7人制.json"), HasSubstr("\"keyB\": \"Shift+2\""));
     EXPECT_EQ(button("A0")->toolTip(), "スクラム (Q)");
     EXPECT_EQ(button("B0")->toolTip(), "スクラム (Shift+2)");
-
-    // Shift+2 records on a Japanese keyboard, where it types "\"".
-    openVideo("a.mp4");
-    fake->clock = 12;
-    QTest::mouseClick(edit->teamA_checkBox, Qt::LeftButton);
-    QTest::mouseClick(edit->teamA_checkBox, Qt::LeftButton);
-    QKeyEvent press(QEvent::KeyPress, Qt::Key_QuoteDbl, Qt::ShiftModifier, 11, 0, 0, "\"");
-    QApplication::sendEvent(QApplication::focusWidget(), &press);
-    ASSERT_EQ(main->tagDataModel.data.size(), 1u);
-    EXPECT_EQ(main->tagDataModel.data[0]->name, "スクラム");
-    EXPECT_FALSE(main->tagDataModel.data[0]->team);
-
-    // A file with a shifted player's key is not read in.
-    const auto shifted = dir / "シフト.json";
-    std::ofstream(shifted) << R"({"format": "rucktag-codewindow", "version": 1, "name": "シフト",
- "codes": [{"name": "攻撃", "keyA": "Shift+D"}]})";
-    e = openEditor();
-    ASSERT_NE(e, nullptr);
-    dialogs.paths.push_back(shifted.string());
-    clickButton(e, "codeWindowImportButton");
-    EXPECT_EQ(lastMessage(), "読み込めません。\nシフト.json：1 番目のコード：キー「Shift+D」は"
-                             "プレーヤーのキー（スロー再生）のため使えません");
 }
 
 // A window's file is deleted from the editor after a question (the copies an
@@ -437,7 +377,6 @@ TEST_F(Editor, AWindowIsDeletedAfterAQuestion) {
     clickButton(e, "codeWindowDeleteButton");
     EXPECT_EQ(lastMessage(),
               "コードウィンドウ「7人制 (読込)」を削除しますか？\n記録したタグはそのまま残ります。");
-    EXPECT_EQ(dialogs.shown.back().buttons, (std::vector<std::string>{"キャンセル", "削除する"}));
     EXPECT_TRUE(std::filesystem::exists(windowFolder() / "7人制 (読込).json"));
     dialogs.answers = {1};
     clickButton(e, "codeWindowDeleteButton");

@@ -41,14 +41,11 @@ TEST_F(CodeWindows, ChoosingAWindowRebuildsTheButtonsAndIsRemembered) {
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_THAT(dialogs.shown[0].message, HasSubstr("壊れ.json:3:"));
     ASSERT_EQ(edit->codePanel->codeWindowPopUp->count(), 2);
-    EXPECT_EQ(edit->codePanel->codeWindowPopUp->itemText(0), "標準");
-    EXPECT_EQ(edit->codePanel->tagButtons.size(), 36u);
 
     chooseWindow("7人制");
     EXPECT_EQ(ids(), (std::vector<std::string>{"A0", "A1", "B0", "B1"}));
     EXPECT_EQ(button("B1")->text(), "ポゼッション");
     EXPECT_EQ(button("A0")->background_color, QColor("#f08000"));
-    EXPECT_TRUE(button("A1")->isVisible());
 
     window.reset();
     makeWindow();
@@ -58,7 +55,6 @@ TEST_F(CodeWindows, ChoosingAWindowRebuildsTheButtonsAndIsRemembered) {
     chooseFilter(edit->codePanel->codeWindowPopUp, "標準");
     ASSERT_EQ(edit->codePanel->tagButtons.size(), 36u);
     EXPECT_EQ(button("B17")->text(), "チェック");
-    EXPECT_NE(button("A5")->background_color, QColor("#f08000"));
 }
 
 // The first press of a code that lasts starts its tag, the second ends it;
@@ -76,70 +72,16 @@ TEST_F(CodeWindows, ADurationCodeStartsAndEndsOneTag) {
     press("B1", 70);                           // the other team's is its own
     press("A1", 90);
     ASSERT_EQ(main->tagDataModel.data.size(), 2u);
-    const TagRowData& tag = *main->tagDataModel.data[0];
-    EXPECT_EQ(tag.end, TagEnd::at(90.0f));
     EXPECT_EQ(timeCell(0), "0:01:02–0:01:30");
     EXPECT_EQ(main->tagDataModel.data[1]->end.state, TagEnd::State::Open);
 
     clickCell(edit->tagTableView, 1, 4);
     type(Qt::Key_Z, Qt::ControlModifier);
-    ASSERT_EQ(main->tagDataModel.data.size(), 2u);
-    EXPECT_EQ(main->tagDataModel.data[0]->end.state, TagEnd::State::Open);
     EXPECT_EQ(timeCell(0), "0:01:02–");
     type(Qt::Key_Z, Qt::ControlModifier); // B's start
     type(Qt::Key_Z, Qt::ControlModifier); // A's start
     EXPECT_TRUE(main->tagDataModel.data.empty());
     EXPECT_EQ(header->sectionSize(3), narrow);
-}
-
-// A code's keys record for their team wherever a click left the focus on the
-// edit screen, the button showing the press; on the play screen they do
-// nothing.
-TEST_F(CodeWindows, CodeKeysRecordFromEveryControlOfTheEditScreen) {
-    restartWithWindows();
-    chooseWindow("7人制");
-    openVideo("a.mp4");
-    press("A0", 1);
-    struct Target {
-        const char* name;
-        std::function<void()> focus;
-    };
-    const Target targets[] = {
-        {"tag row", [&] { clickCell(edit->tagTableView, 0, 4); }},
-        {"filter pop-up", [&] { chooseFilter(edit->tagFilterCombo, "すべてを見る"); }},
-        {"team box", [&] {
-             QTest::mouseClick(edit->teamB_checkBox, Qt::LeftButton);
-             QTest::mouseClick(edit->teamB_checkBox, Qt::LeftButton);
-         }}};
-    double clock = 10;
-    for (const Target& t : targets) {
-        SCOPED_TRACE(t.name);
-        t.focus();
-        const size_t before = main->tagDataModel.data.size();
-        fake->clock = clock;
-        type(Qt::Key_Q);
-        EXPECT_TRUE(button("A0")->isDown());
-        fake->clock = clock + 1;
-        type(Qt::Key_W);
-        ASSERT_EQ(main->tagDataModel.data.size(), before + 2);
-        const TagRowData& a = *main->tagDataModel.data[before];
-        const TagRowData& b = *main->tagDataModel.data[before + 1];
-        EXPECT_TRUE(a.team);
-        EXPECT_FALSE(b.team);
-        EXPECT_EQ(a.name, "スクラム");
-        EXPECT_EQ(b.name, "スクラム");
-        EXPECT_EQ(a.time_val, static_cast<float>(clock));
-        EXPECT_EQ(b.time_val, static_cast<float>(clock + 1));
-        clock += 10;
-    }
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !button("A0")->isDown(); }, 2000));
-
-    const size_t tags = main->tagDataModel.data.size();
-    click("menu_play_mode_button");
-    clickCell(play->tagTableView, 0, 2);
-    type(Qt::Key_Q);
-    type(Qt::Key_E);
-    EXPECT_EQ(main->tagDataModel.data.size(), tags);
 }
 
 // A keyboard types Shift+1 as "!" (and Shift+2 as "@" or '"', by layout): the
@@ -164,6 +106,7 @@ TEST_F(CodeWindows, ShiftedDigitsRecordAsARealKeyboardTypesThem) {
     };
     fake->clock = 20;
     typeAsKeyboard(Qt::Key_1, {}, 10, "1");
+    EXPECT_TRUE(button("A0")->isDown()); // the button shows the press
     typeAsKeyboard(Qt::Key_Exclam, Qt::ShiftModifier, 10, "!");
     ASSERT_EQ(main->tagDataModel.data.size(), 3u);
     EXPECT_TRUE(main->tagDataModel.data[1]->team);

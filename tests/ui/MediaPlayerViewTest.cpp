@@ -48,6 +48,9 @@ TEST_F(ViewWithFake, ForwardStepsTwoSecondsInWholeSecondsAndStopsAtTheEnd) {
     EXPECT_EQ(fake->seeks.back(), 76.0);
     EXPECT_EQ(fake->pauseCalls, 1);
     EXPECT_EQ(fake->rateCalls, std::vector<float>{1.0f});
+    view->playSlowMode = true; // slow play is kept
+    view->seek(2.0f, 0.0);
+    EXPECT_EQ(fake->rateCalls.back(), 0.4f);
 }
 
 TEST_F(ViewWithFake, PlayAndResumeRewindAtTheEndAndHonourSlowMode) {
@@ -83,25 +86,6 @@ TEST_F(ViewWithFake, PlayAndResumeRewindAtTheEndAndHonourSlowMode) {
     EXPECT_FALSE(*view->isOpenStatus());
 }
 
-TEST_F(ViewWithFake, DelayedSeeksRestartOnceAndSlowModeIsKept) {
-    view->seek(5.0f, 0.3);
-    QTest::qWait(150);
-    view->seek(6.0f, 0.3); // cancels the first restart
-    EXPECT_EQ(fake->currentRate, 0.0f);
-    EXPECT_TRUE(fake->rateCalls.empty());
-    QTest::qWait(200); // the first one would have fired by now
-    EXPECT_TRUE(fake->rateCalls.empty());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !fake->rateCalls.empty(); }, 2000));
-    QTest::qWait(400);
-    EXPECT_EQ(fake->rateCalls, std::vector<float>{1.0f});
-    EXPECT_EQ(fake->seeks, (std::vector<double>{5.0, 6.0}));
-
-    view->playSlowMode = true;
-    view->seek(2.0f, 0.0);
-    EXPECT_EQ(fake->rateCalls.back(), 0.4f);
-    EXPECT_GE(fake->pauseCalls, 3);
-}
-
 TEST_F(ViewWithFake, DelayedRestartWaitsForAnOpenQuestion) {
     QMessageBox question(QMessageBox::Question, "削除", "削除しますか？");
     question.setWindowModality(Qt::ApplicationModal);
@@ -133,7 +117,7 @@ TEST_F(ViewWithFake, TimeTextGoesToEveryLabel) {
     fake->clock = 65.9;
     fake->tick();
     EXPECT_EQ(edit.text(), "0:01:05 / 1:30:00");
-    EXPECT_EQ(play.text(), "0:01:05 / 1:30:00");
+    EXPECT_EQ(play.text(), edit.text());
     // Past the end: rewind and pause.
     fake->currentRate = 1.0f;
     view->periodicTimeUpdate(5401.0);
@@ -161,9 +145,7 @@ TEST_F(ViewWithFake, OpenAsksThroughThePanelAndReportsFailures) {
     view->open([&](const std::string& p) { opened.push_back(p); }); // cancelled
     EXPECT_TRUE(opened.empty());
     EXPECT_EQ(fake->path, "");
-    ASSERT_EQ(dialogs.panels.size(), 1u);
-    EXPECT_EQ(dialogs.panels[0].panel.title, "Choose video file");
-    EXPECT_EQ(dialogs.panels[0].panel.extensions, (QStringList{"avi", "mp4", "mts", "m2ts"}));
+    ASSERT_EQ(dialogs.panels.size(), 1u); // its title and videos are QtLookTest's matter
     EXPECT_EQ(dialogs.panels[0].window, &window);
 
     view->playSlowMode = true;

@@ -10,6 +10,7 @@
 
 #include "SubModuleClass/TagFileManager.h"
 #include "SubViewClass/EditableNSTextField.h"
+#include "match/MatchPanel.h"
 #include "support/ScreenFixture.h"
 #include "support/Tags.h"
 #include "timeline/TagTimeline.h"
@@ -121,6 +122,7 @@ protected:
     }
     // `w` is shown whole inside the window, at least at its smallest size.
     void expectInSight(const QWidget* w, const char* what) {
+        ASSERT_NE(w, nullptr) << what;
         EXPECT_TRUE(w->isVisible()) << what;
         const QRect r = placeIn(w, window.get());
         EXPECT_TRUE(window->rect().contains(r))
@@ -146,9 +148,8 @@ TEST_F(ScreenSizes, BothScreensFitEveryScreenWithAHandEditedSession) {
     for (QScreen* screen : screens) {
         SCOPED_TRACE(screen->name().toStdString());
         makeWindow(screen);
-        const QRect free = screen->availableGeometry();
         const QRect placed = window->geometry();
-        EXPECT_TRUE(free.contains(placed));
+        EXPECT_TRUE(screen->availableGeometry().contains(placed));
         openVideo("match.mp4");
         ASSERT_EQ(main->tagDataModel.data.size(), 300u);
 
@@ -175,19 +176,20 @@ TEST_F(ScreenSizes, BothScreensFitEveryScreenWithAHandEditedSession) {
         expectInSight(edit->tagTableView, "edit tag list");
         expectInSight(edit->commentTextField, "comment editor");
         expectInSight(edit->clipTableView, "clip list");
+        // The period row beneath the comment buttons, whole.
+        for (QPushButton* b : edit->matchPanel->findChildren<QPushButton*>())
+            expectInSight(b, qPrintable(b->objectName()));
+        expectInSight(edit->matchPanel->periodList, "period list");
+        expectInSight(edit->matchPanel->periodEdge, "period edge");
         for (TagButton* b : edit->codePanel->tagButtons)
             expectInSight(b, qPrintable(b->objectName()));
         expectColumnsFit(edit->tagTableView, {0, 1, 2, 3, 4, 5});
         // The filter pop-up shows a code's name whole beside its row's
         // buttons (the exchange behind one of them).
         expectInSight(edit->tagFilterCombo, "edit filter");
-        auto* exchange = edit->findChild<QPushButton*>("tagExchangeButton");
-        ASSERT_NE(exchange, nullptr);
-        expectInSight(exchange, "exchange");
         // CSV出力 is a button of its own, beside the exchange.
-        auto* csv = edit->findChild<QPushButton*>("onTagCSVOutput");
-        ASSERT_NE(csv, nullptr);
-        expectInSight(csv, "CSV出力");
+        for (const char* id : {"tagExchangeButton", "onTagCSVOutput"})
+            expectInSight(edit->findChild<QPushButton*>(id), id);
         EXPECT_GE(edit->tagFilterCombo->width(),
                   edit->tagFilterCombo->fontMetrics().horizontalAdvance("キックリターン") + 40);
     }

@@ -1,6 +1,6 @@
 // The edges of "never lose a tag": the recovery question answered by reflex
 // keys, two processes on one video, a session file changed behind our back,
-// another path to the same video, and pastes into the comment editor.
+// and pastes into the comment editor.
 #include <QClipboard>
 #include <QMessageBox>
 #include <QMimeData>
@@ -116,51 +116,6 @@ TEST_F(TagSafety, TheRecoveryQuestionNeverThrowsChangesAwayOnAReflexKey) {
     EXPECT_TRUE(dialogs.shown.empty());
 }
 
-// Put off, the old changes survive this run's own tagging and crash: the
-// newer journal is asked about first, the older one the time after.
-TEST_F(TagSafety, AJournalPutOffIsNeverWrittenOverByTheNextRun) {
-    tagAndCrash();
-    dialogs.answers.push_back(2); // later
-    openVideo("m.mp4");
-    ASSERT_EQ(dialogs.shown.size(), 1u);
-    EXPECT_EQ(dialogs.shown[0].buttons,
-              (std::vector<std::string>{"復元する", "破棄する", "後で決める"}));
-    press("B6", 9);
-    crashAndRestart();
-    dialogs.shown.clear();
-    openVideo("m.mp4"); // restores: the default
-    ASSERT_EQ(dialogs.shown.size(), 1u);
-    EXPECT_EQ(names(main->tagDataModel.data), (std::vector<std::string>{"スクラム"}));
-    click("window_save");
-    ASSERT_TRUE(main->tagJournal.flush());
-    crashAndRestart();
-    dialogs.shown.clear();
-    dialogs.answers = {0, 0};
-    openVideo("m.mp4");
-    ASSERT_FALSE(dialogs.shown.empty());
-    EXPECT_EQ(dialogs.shown[0].title, "復元");
-    EXPECT_EQ(names(main->tagDataModel.data),
-              (std::vector<std::string>{"ラック", "トライ", "キック"}));
-}
-
-// The same video reached through a link or a path with ".." is the same
-// journal.
-TEST_F(TagSafety, AnotherPathToTheSameVideoFindsItsJournal) {
-    tagAndCrash();
-    std::filesystem::create_directories(dir / "sub");
-    std::filesystem::create_symlink(dir / "m.mp4", dir / "link.mp4");
-    dialogs.answers.push_back(2); // later
-    openVideo("sub/../m.mp4");
-    ASSERT_EQ(dialogs.shown.size(), 1u);
-    EXPECT_EQ(dialogs.shown[0].title, "復元");
-    crashAndRestart();
-    dialogs.shown.clear();
-    openVideo("link.mp4");
-    ASSERT_EQ(dialogs.shown.size(), 1u);
-    EXPECT_EQ(names(main->tagDataModel.data),
-              (std::vector<std::string>{"ラック", "トライ", "キック"}));
-}
-
 // A session file rewritten by someone else since it was read is named in the
 // save question, and "no" leaves it as they wrote it.
 TEST_F(TagSafety, SavingOverASessionChangedSinceItWasReadSaysSo) {
@@ -261,20 +216,4 @@ TEST_F(TagSafety, ASecondProcessOnTheSameVideoOnlyShowsIt) {
     EXPECT_EQ(dialogs.shown[0].title, "復元");
     // A press may be cut short by the kill before its record is written.
     EXPECT_GE(static_cast<long>(main->tagDataModel.data.size()), pressed - 2);
-}
-
-// A comment added as it already stands changes nothing: no unsaved flag and
-// no undo step, so the next Ctrl+Z still undoes the last real edit.
-TEST_F(TagSafety, ACommentThatChangesNothingIsNoEdit) {
-    openVideo("m.mp4");
-    press("A0", 1);
-    press("B0", 2);
-    click("window_save");
-    ASSERT_FALSE(main->m_fSave);
-    clickCell(edit->tagTableView, 0, 3);
-    click("onCommentAdd");
-    EXPECT_FALSE(main->m_fSave);
-    clickCell(edit->tagTableView, 0, 3);
-    type(Qt::Key_Z, Qt::ControlModifier);
-    EXPECT_EQ(names(main->tagDataModel.data), (std::vector<std::string>{"ラック"}));
 }

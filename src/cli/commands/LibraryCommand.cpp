@@ -246,6 +246,37 @@ int search(library::SeasonLibrary& lib, const library::Query& query, bool json, 
 
 } // namespace
 
+int searchLibraryTags(const std::vector<std::string>& args, std::vector<library::Hit>& hits,
+                      std::ostream& err) {
+    QCommandLineParser parser;
+    const QCommandLineOption database(QStringLiteral("database"), QString(), QStringLiteral("URL"));
+    const SearchOptions o;
+    parser.addOptions({database, o.code, o.team, o.label, o.text, o.from, o.to});
+    QStringList words = {QStringLiteral("rucktag")};
+    for (const std::string& arg : args)
+        words << QString::fromStdString(arg);
+    if (!parser.parse(words)) {
+        err << "オプションを読めません / " << parser.errorText().toStdString() << "\n";
+        return 2;
+    }
+    library::Query query;
+    if (std::string why; !readQuery(parser, o, query, why)) {
+        err << why << "\n";
+        return 2;
+    }
+    QString error;
+    const QString target =
+        parser.isSet(database) ? parser.value(database) : library::SeasonLibrary::defaultDatabase();
+    const std::unique_ptr<library::SeasonLibrary> lib = openFor("search", target, error);
+    if (lib)
+        hits = lib->search(query, &error);
+    if (!lib || !error.isEmpty()) {
+        err << error.toStdString() << "\n";
+        return 1;
+    }
+    return 0;
+}
+
 int runLibraryCommand(const std::vector<std::string>& given, std::ostream& out, std::ostream& err) {
     if (given.empty())
         return usage(err, "");

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "index/SeasonLibrary.h"
+
 // `rucktag library add FOLDER…`, `rucktag library scan` and
 // `rucktag library search [--code NAME] [--team A|B] [--label GROUP=TEXT]
 // [--text WORDS] [--json]`, with `--database URL` anywhere after the action.
@@ -11,3 +13,10 @@
 // Returns 0 done (a search that found nothing too), 1 the library could not
 // be reached or written, 2 bad usage.
 int runLibraryCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+// The tags a search finds, for other commands: `args` are the search's
+// options (--database URL, --code, --team, --label, --text, --from, --to).
+// Returns 0 with `hits` filled, 1 the library could not be reached, 2 bad
+// usage; the reason goes to `err`.
+int searchLibraryTags(const std::vector<std::string>& args, std::vector<library::Hit>& hits,
+                      std::ostream& err);

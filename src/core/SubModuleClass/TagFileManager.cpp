@@ -29,7 +29,7 @@ void appendExtras(std::string& text, const TagRowData& row, bool session) {
 } // namespace
 
 std::string TagFileManager::csvText(const std::vector<std::shared_ptr<TagRowData>>& saveData,
-                                    bool extraDetailTime) {
+                                    bool extraDetailTime, const MatchInfo* match) {
     std::string text;
     size_t estimate = kHeader.size() + kExtraHeader.size() + 1;
     for (const auto& row : saveData)
@@ -41,9 +41,13 @@ std::string TagFileManager::csvText(const std::vector<std::shared_ptr<TagRowData
     const bool exportExtras =
         !extraDetailTime && std::any_of(saveData.begin(), saveData.end(),
                                         [](const auto& row) { return hasExtras(*row); });
+    // The session file keeps video times only: it is read back.
+    const bool matchTimes = !extraDetailTime && match && !match->periods.empty();
     text.append(kHeader);
     if (exportExtras)
         text.append(kExtraHeader);
+    if (matchTimes)
+        text.append(kMatchTimeHeader);
     text.push_back('\n');
     char number[24];
     size_t position = 0;
@@ -68,6 +72,10 @@ std::string TagFileManager::csvText(const std::vector<std::shared_ptr<TagRowData
                 appendExtras(text, *row, true);
         } else if (exportExtras) {
             appendExtras(text, *row, false);
+        }
+        if (matchTimes) {
+            text.push_back(',');
+            appendCsvField(text, matchTimeText(*match, row->time_val), false);
         }
         text.push_back('\n');
     }
@@ -220,10 +228,11 @@ bool readPlainDecimal(std::string_view text, double& value) {
     return true;
 }
 
-// What a first line says of the lines after it.
+// What a first line says of the lines after it; `matchTime`: their last
+// field is an export's match time, left unread (the time is 再生時刻).
 enum class Header { None, Plain, WithExtras };
 
-Header headerOf(const std::vector<std::string_view>& row) {
+Header headerOf(const std::vector<std::string_view>& row, bool& matchTime) {
     static constexpr std::string_view names[] = {"Team",     "INDEX",    "再生時刻", "タグ内容",
                                                  "コメント", "終了時刻", "ラベル"};
     if (row.size() < 5)
@@ -231,9 +240,11 @@ Header headerOf(const std::vector<std::string_view>& row) {
     const bool extras =
         row.size() >= 7 && trimmed(row[5]) == names[5] && trimmed(row[6]) == names[6];
     const size_t named = extras ? 7 : 5;
+    matchTime = row.size() > named && trimmed(row[named]) == "試合時間";
     for (size_t i = 0; i < row.size(); ++i)
-        if (i < named ? trimmed(row[i]) != names[i] : !isBlank(row[i]))
-            return Header::None;
+        if (i < named ? trimmed(row[i]) != names[i]
+                      : !(i == named && matchTime) && !isBlank(row[i]))
+            return matchTime = false, Header::None;
     return extras ? Header::WithExtras : Header::Plain;
 }
 
@@ -319,11 +330,14 @@ TagFileManager::LoadResult TagFileManager::readCSVFile(const std::filesystem::pa
     std::vector<std::string_view> row;
     if (!reader.next(row)) // the header, whatever it holds
         return result;
-    const Header header = headerOf(row);
+    bool matchTime = false;
+    const Header header = headerOf(row, matchTime);
     result.headerMissing = header == Header::None && !(row.size() == 1 && isBlank(row[0]));
     while (reader.next(row)) {
         if (const size_t line = reader.unclosedQuoteLine())
             result.unclosedQuotes.push_back(line);
+        if (matchTime && row.size() == (header == Header::WithExtras ? 8u : 6u))
+            row.pop_back();
         if (row.size() < 5) {
             if (!(row.size() == 1 && isBlank(row[0]))) // an empty line loses nothing
                 result.shortRows.push_back(reader.line());

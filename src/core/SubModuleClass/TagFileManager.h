@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Model/DataModel.h"
+#include "match/MatchInfo.h"
 
 // The tag CSV file: one writer for the session form (with exact seconds in a
 // sixth column) and the export form, one reader for both.
@@ -14,7 +15,8 @@
 // seventh (the end in exact seconds, empty when none) and an eighth (the
 // labels); in the export form, when any tag written has them, every line
 // gets the end as a time text and the labels, under the names 終了時刻 and
-// ラベル. Other lines are as they always were.
+// ラベル. Other lines are as they always were. An export of a match with
+// periods ends every line with the tag's match time, under 試合時間.
 // The most labels one tag keeps: an XML edit list instance holds at most
 // 1000, two of them the team and the exact time, so every tag can be
 // exchanged and read back whole.
@@ -26,6 +28,8 @@ public:
     static constexpr std::string_view kHeader = "Team, INDEX, 再生時刻, タグ内容, コメント";
     // Added to the export's header when its tags have ends or labels.
     static constexpr std::string_view kExtraHeader = ", 終了時刻, ラベル";
+    // Last in the export's header when its match has periods.
+    static constexpr std::string_view kMatchTimeHeader = ", 試合時間";
 
     // Writes atomically. Returns an empty text on success, else the reason; on
     // failure an existing file at saveUrl is left as it was.
@@ -69,9 +73,10 @@ public:
     static std::vector<std::shared_ptr<TagRowData>>
     loadCSVFile(const std::filesystem::path& loadUrl);
 
-    // The file text the writer produces, for callers that write it elsewhere.
+    // The file text the writer produces, for callers that write it elsewhere;
+    // the export form with the match times of `match` (when it has periods).
     static std::string csvText(const std::vector<std::shared_ptr<TagRowData>>& saveData,
-                               bool extraDetailTime);
+                               bool extraDetailTime, const MatchInfo* match = nullptr);
 
     // Labels as one field: "group=text" pairs joined by ';', with a backslash,
     // '=' and ';' inside a group or a text written as \\, \= and \;.

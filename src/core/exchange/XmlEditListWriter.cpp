@@ -115,6 +115,40 @@ std::string codeColor(const std::string& name, const CodeWindow* window) {
     return "#808080";
 }
 
+// What each code needs, found once: tags repeat a few codes.
+struct CodeInfo {
+    double lead, lag;
+    std::string element; // "<code>NAME</code>", escaped
+};
+
+// Each period as an instance of a code named as it, spanning it.
+template <typename Infos>
+void appendPeriods(std::string& out, const MatchInfo& match, double last, size_t& id, Infos& infos,
+                   std::vector<std::string>& codes) {
+    char number[24];
+    for (const MatchPeriod& period : match.periods) {
+        auto [info, added] = infos.try_emplace(period.name);
+        if (added) {
+            appendElement(info->second.element, "code", period.name);
+            codes.push_back(period.name);
+        }
+        const double start = std::min(period.start, last);
+        const double end = period.open() ? (std::isfinite(last) ? last : start)
+                                         : std::clamp(period.end, start, last);
+        out += "    <instance>\n      <ID>";
+        out.append(number, std::to_chars(number, number + sizeof number, ++id).ptr);
+        out += "</ID>\n      <start>";
+        appendDecimal(out, start);
+        out += "</start>\n      <end>";
+        appendDecimal(out, end);
+        out +=
+            "</end>\n      " + info->second.element + "\n      <label><group>Rucktag</group><text>";
+        out += kPeriodMarker;
+        appendDecimal(out, period.clock);
+        out += "</text></label>\n    </instance>\n";
+    }
+}
+
 } // namespace
 
 std::string colorFrom16Bit(uint32_t r, uint32_t g, uint32_t b) {
@@ -143,11 +177,6 @@ bool colorTo16Bit(std::string_view color, uint32_t& r, uint32_t& g, uint32_t& b)
 std::string editListText(const std::vector<std::shared_ptr<TagRowData>>& listed, double lead,
                          double lag, double duration, const CodeWindow* window,
                          const MatchInfo* match) {
-    // What each code needs, found once: tags repeat a few codes.
-    struct CodeInfo {
-        double lead, lag;
-        std::string element; // "<code>NAME</code>", escaped
-    };
     std::unordered_map<std::string, CodeInfo> infos;
     std::vector<std::string> codes; // in the order first written
     size_t bytes = 256;
@@ -209,27 +238,7 @@ std::string editListText(const std::vector<std::shared_ptr<TagRowData>>& listed,
         out += "    </instance>\n";
     }
     if (match)
-        for (const MatchPeriod& period : match->periods) {
-            auto [info, added] = infos.try_emplace(period.name);
-            if (added) {
-                appendElement(info->second.element, "code", period.name);
-                codes.push_back(period.name);
-            }
-            const double start = std::min(period.start, last);
-            const double end = period.open() ? (std::isfinite(last) ? last : start)
-                                             : std::clamp(period.end, start, last);
-            out += "    <instance>\n      <ID>";
-            out.append(number, std::to_chars(number, number + sizeof number, ++id).ptr);
-            out += "</ID>\n      <start>";
-            appendDecimal(out, start);
-            out += "</start>\n      <end>";
-            appendDecimal(out, end);
-            out += "</end>\n      " + info->second.element +
-                   "\n      <label><group>Rucktag</group><text>";
-            out += kPeriodMarker;
-            appendDecimal(out, period.clock);
-            out += "</text></label>\n    </instance>\n";
-        }
+        appendPeriods(out, *match, last, id, infos, codes);
     out += "  </ALL_INSTANCES>\n  <ROWS>\n";
     for (const std::string& code : codes) {
         uint32_t r = 0, g = 0, b = 0;

@@ -57,8 +57,10 @@ uint8_t encodeChange(const TagEdit& edit, std::string& out) {
         put<int64_t>(out, edit.index);
         putLabels(out, edit.labelsAfter);
         return kLabels;
+    case TagEdit::Kind::Match:
+        putText(out, matchJson(edit.matchAfter));
+        return kMatch;
     case TagEdit::Kind::Steps: // written part by part
-    case TagEdit::Kind::Match: // not journaled yet
         break;
     }
     return 0;
@@ -98,6 +100,7 @@ bool decodeChange(uint8_t type, const char* payload, size_t size, TagEdit& edit)
     edit.after.clear();
     edit.endAfter = {};
     edit.labelsAfter.clear();
+    edit.matchAfter = {};
     bool ok = false;
     switch (type) {
     case kInsert:
@@ -118,6 +121,13 @@ bool decodeChange(uint8_t type, const char* payload, size_t size, TagEdit& edit)
         edit.kind = TagEdit::Kind::Labels;
         ok = r.get(edit.index) && r.getLabels(edit.labelsAfter);
         break;
+    case kMatch: {
+        edit.kind = TagEdit::Kind::Match;
+        std::string text, error;
+        ok = r.left() <= kMatchLimit + 4 && r.getText(text) &&
+             readMatchJson(text, edit.matchAfter, error);
+        break;
+    }
     default:
         break;
     }
@@ -148,10 +158,11 @@ bool decodeHeader(const char* payload, size_t size, size_t fileSize, Header& h) 
 }
 
 std::string encodeStart(const std::string& header, const std::string& rows,
-                        const std::vector<JournalChunk>& chunks, uint32_t& nextSeq) {
+                        const std::vector<JournalChunk>& chunks, const std::string& match,
+                        uint32_t& nextSeq) {
     std::string bytes(kMagic2);
-    bytes.reserve(8 + 2 * (header.size() + rows.size()) +
-                  (2 * chunks.size() + 2) * (kMinRecord + 8));
+    bytes.reserve(8 + 2 * (header.size() + rows.size()) + match.size() +
+                  (2 * chunks.size() + 3) * (kMinRecord + 8));
     uint32_t seq = 0;
     for (int copy = 0; copy < 2; ++copy) {
         frame(bytes, seq++, kHeader, [&](std::string& out) { out += header; });
@@ -165,6 +176,9 @@ std::string encodeStart(const std::string& header, const std::string& rows,
             });
         }
     }
+    // Read as the first change: a journal without it is read as before.
+    if (!match.empty())
+        frame(bytes, seq++, kMatch, [&](std::string& out) { out += match; });
     nextSeq = seq;
     return bytes;
 }

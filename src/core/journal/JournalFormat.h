@@ -29,7 +29,9 @@
 //
 // Tags with an end or labels travel in records of their own types (insert
 // and snapshot records whose tags carry them, end and label changes), so a
-// journal of tags without them is what it always was.
+// journal of tags without them is what it always was. So does the match
+// (teams, periods, players): a match record holds the whole match as its
+// file's text; one follows the snapshot when the match is not empty.
 
 #include <cmath>
 #include <cstdint>
@@ -59,10 +61,13 @@ enum RecordType : uint8_t {
     kLabels = 8,
     kInsertFull = 9, // tags with their ends and labels
     kSnapshotFull = 10,
+    kMatch = 11, // the whole match after a change, as the match file's text
 };
+// A match record's text beyond this is no match file this program reads.
+constexpr size_t kMatchLimit = kMaxMatchFileBytes;
 inline bool isChangeType(uint8_t type) {
     return type == kInsert || type == kRemove || type == kComment || type == kEnd ||
-           type == kLabels || type == kInsertFull;
+           type == kLabels || type == kInsertFull || type == kMatch;
 }
 inline bool isSnapshotType(uint8_t type) {
     return type == kSnapshot || type == kSnapshotFull;
@@ -232,9 +237,11 @@ void encodeHeader(const Header& h, std::string& out);
 bool decodeHeader(const char* payload, size_t size, size_t fileSize, Header& h);
 
 // The whole start of a version 2 file: the tag, then the header and the
-// snapshot twice. `rows` are the snapshot's tags encoded, cut into records at
+// snapshot twice, then the match record `match` (a kMatch payload) unless it
+// is empty. `rows` are the snapshot's tags encoded, cut into records at
 // `chunks`; `nextSeq` is set to the first change's.
 std::string encodeStart(const std::string& header, const std::string& rows,
-                        const std::vector<JournalChunk>& chunks, uint32_t& nextSeq);
+                        const std::vector<JournalChunk>& chunks, const std::string& match,
+                        uint32_t& nextSeq);
 
 } // namespace journal

@@ -310,8 +310,8 @@ void Replay::applyByIndex(TagEdit& edit) {
             if (inSlots(row->index))
                 slots_[static_cast<size_t>(row->index - base_)].reset();
         break;
-    case TagEdit::Kind::Match:
-        store_.match = edit.matchAfter;
+    case TagEdit::Kind::Match: // the whole match: no tag's place involved
+        store_.match = std::move(edit.matchAfter);
         break;
     case TagEdit::Kind::Comment:
     case TagEdit::Kind::End:

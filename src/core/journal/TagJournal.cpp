@@ -36,9 +36,10 @@ struct JournalOut {
     // Writes a new journal (header and snapshot) in one piece and opens it
     // for appending; the reason when that failed.
     std::string start(const fs::path& file, const std::string& header, const std::string& rows,
-                      const std::vector<JournalChunk>& chunks, uint64_t g) {
+                      const std::vector<JournalChunk>& chunks, const std::string& match,
+                      uint64_t g) {
         uint32_t seq = 0;
-        const std::string bytes = encodeStart(header, rows, chunks, seq);
+        const std::string bytes = encodeStart(header, rows, chunks, match, seq);
         std::error_code ec;
         fs::create_directories(file.parent_path(), ec);
         std::string error = writeFileAtomically(file, bytes);
@@ -240,7 +241,7 @@ void TagJournal::restoreLeftover(const TagDataModel& restored) {
     startFrom(restored);
     // A whole left-over is in the new journal; it goes once that is on disk.
     if (!left.empty() && whole)
-        submit({Command::Discard, left, {}, {}, {}, 0, 0, generation_});
+        submit({Command::Discard, left, {}, {}, {}, {}, 0, 0, generation_});
 }
 
 void TagJournal::discardLeftover() {
@@ -259,7 +260,7 @@ void TagJournal::deferLeftover() {
 }
 
 void TagJournal::startFrom(const TagDataModel& store) {
-    Command c{Command::Replace, file_, {}, {}, {}, 0, 0, ++generation_};
+    Command c{Command::Replace, file_, {}, {}, {}, {}, 0, 0, ++generation_};
     const size_t tags = store.data.size();
     const uint32_t per = kTagsPerSnapshotRecord;
     const auto records = static_cast<uint32_t>((tags + per - 1) / per);
@@ -280,7 +281,10 @@ void TagJournal::startFrom(const TagDataModel& store) {
                 putRow(c.rows, **it);
     }
     encodeHeader({video_, session_, store.index, tags, per, records}, c.bytes);
-    snapshotBytes_ = c.rows.size() + c.bytes.size();
+    // The match rides with the snapshot, written in the same piece.
+    if (!store.match.empty())
+        encodeChange(TagEdit::match(TagDataModel(), store.match), c.match);
+    snapshotBytes_ = c.rows.size() + c.bytes.size() + c.match.size();
     changeBytes_ = 0;
     started_ = true;
     ++snapshots_;
@@ -307,7 +311,7 @@ void TagJournal::append(const TagEdit& edit) {
             append(step);
         return;
     }
-    Command c{Command::Append, {}, {}, {}, {}, 0, 0, generation_};
+    Command c{Command::Append, {}, {}, {}, {}, {}, 0, 0, generation_};
     c.type = encodeChange(edit, c.bytes);
     changeBytes_ += c.bytes.size() + kMinRecord;
     submit(std::move(c));
@@ -322,14 +326,14 @@ void TagJournal::retire() {
     if (file_.empty())
         return;
     started_ = false;
-    submit({Command::Remove, file_, {}, {}, {}, 0, 0, generation_});
+    submit({Command::Remove, file_, {}, {}, {}, {}, 0, 0, generation_});
 }
 
 void TagJournal::discard() {
     if (file_.empty() || !started_)
         return;
     started_ = false;
-    submit({Command::Discard, file_, {}, {}, {}, 0, 0, generation_});
+    submit({Command::Discard, file_, {}, {}, {}, {}, 0, 0, generation_});
 }
 
 void TagJournal::submit(Command command) {
@@ -436,7 +440,7 @@ void TagJournal::writerLoop() {
             } else if (c.op == Command::Replace) {
                 out.close();
                 const std::string error =
-                    out.start(c.file, c.bytes, c.rows, c.chunks, c.generation);
+                    out.start(c.file, c.bytes, c.rows, c.chunks, c.match, c.generation);
                 outcomes.push_back({error.empty(), c.generation, error});
             } else {
                 // Appends of one journal that arrived together go down in one write.

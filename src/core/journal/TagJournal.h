@@ -154,6 +154,7 @@ private:
         std::string bytes; // Replace: the header's payload; Append: the change's payload
         std::string rows;  // Replace: the snapshot's tags, encoded
         std::vector<JournalChunk> chunks; // Replace: the snapshot's records
+        std::string match;                // Replace: the match record's payload, or empty
         uint8_t type = 0;                 // Append: the record type
         uint64_t seq = 0;
         uint64_t generation = 0; // the journal (snapshot) it belongs to

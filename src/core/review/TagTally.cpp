@@ -68,18 +68,20 @@ int64_t LabelTallyRow::total() const {
     return std::accumulate(counts.begin(), counts.end(), int64_t{0});
 }
 
-std::vector<LabelTallyRow> tallyLabels(const std::vector<std::shared_ptr<TagRowData>>& rows,
-                                       bool teamA, bool teamB,
-                                       const std::vector<std::string>& order,
-                                       const std::string& group,
-                                       const std::vector<std::string>& texts) {
+namespace {
+
+// Two rows per row of tallyTags, each tag counted in the place `placeOf`
+// gives it among `places`.
+template <typename PlaceOf>
+std::vector<LabelTallyRow>
+tallyMatrix(const std::vector<std::shared_ptr<TagRowData>>& rows, bool teamA, bool teamB,
+            const std::vector<std::string>& order, size_t places, PlaceOf placeOf) {
     const std::vector<TallyRow> names = tallyTags(rows, teamA, teamB, order);
     std::unordered_map<std::string, size_t> place; // composed name -> its place in names
     for (size_t i = 0; i < names.size(); ++i)
         place.emplace(names[i].name, i);
     // Per name, team A's counts then team B's.
-    std::vector<std::vector<int64_t>> counts(names.size() * 2,
-                                             std::vector<int64_t>(texts.size() + 1, 0));
+    std::vector<std::vector<int64_t>> counts(names.size() * 2, std::vector<int64_t>(places, 0));
     std::string storage;
     for (const auto& tag : rows) {
         if (tag->team ? !teamA : !teamB)
@@ -89,13 +91,7 @@ std::vector<LabelTallyRow> tallyLabels(const std::vector<std::shared_ptr<TagRowD
             it = place.find(std::string(nfcView(tag->name, storage)));
         if (it == place.end())
             continue;
-        size_t text = texts.size();
-        for (const auto& [g, t] : tag->labels)
-            if (g == group)
-                for (size_t k = 0; k < texts.size(); ++k)
-                    if (texts[k] == t)
-                        text = k;
-        ++counts[it->second * 2 + (tag->team ? 0 : 1)][text];
+        ++counts[it->second * 2 + (tag->team ? 0 : 1)][placeOf(*tag)];
     }
     std::vector<LabelTallyRow> out;
     for (size_t i = 0; i < names.size(); ++i)
@@ -103,4 +99,33 @@ std::vector<LabelTallyRow> tallyLabels(const std::vector<std::shared_ptr<TagRowD
             if (team == 0 ? teamA : teamB)
                 out.push_back({names[i].name, team == 0, std::move(counts[i * 2 + team])});
     return out;
+}
+
+} // namespace
+
+std::vector<LabelTallyRow> tallyLabels(const std::vector<std::shared_ptr<TagRowData>>& rows,
+                                       bool teamA, bool teamB,
+                                       const std::vector<std::string>& order,
+                                       const std::string& group,
+                                       const std::vector<std::string>& texts) {
+    return tallyMatrix(rows, teamA, teamB, order, texts.size() + 1, [&](const TagRowData& tag) {
+        size_t text = texts.size();
+        for (const auto& [g, t] : tag.labels)
+            if (g == group)
+                for (size_t k = 0; k < texts.size(); ++k)
+                    if (texts[k] == t)
+                        text = k;
+        return text;
+    });
+}
+
+std::vector<LabelTallyRow> tallyPeriods(const std::vector<std::shared_ptr<TagRowData>>& rows,
+                                        bool teamA, bool teamB,
+                                        const std::vector<std::string>& order,
+                                        const MatchInfo& match) {
+    const size_t outside = match.periods.size();
+    return tallyMatrix(rows, teamA, teamB, order, outside + 1, [&](const TagRowData& tag) {
+        const int period = periodAt(match, tag.time_val);
+        return period < 0 ? outside : static_cast<size_t>(period);
+    });
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Model/DataModel.h"
+#include "match/MatchInfo.h"
 
 // How many tags each tag name has, per team.
 struct TallyRow {
@@ -40,5 +41,11 @@ std::vector<LabelTallyRow> tallyLabels(const std::vector<std::shared_ptr<TagRowD
                                        const std::vector<std::string>& order,
                                        const std::string& group,
                                        const std::vector<std::string>& texts);
+// The same rows counted per period of `match`: one count per period, then
+// the tags outside every period.
+std::vector<LabelTallyRow> tallyPeriods(const std::vector<std::shared_ptr<TagRowData>>& rows,
+                                        bool teamA, bool teamB,
+                                        const std::vector<std::string>& order,
+                                        const MatchInfo& match);
 
 // The tally as CSV: the header "タグ,チームA,チームB,計" and one line per row.

@@ -22,7 +22,9 @@
 #include "SubViewClass/VerticallyCenteredTextFieldCell.h"
 #include "SubViewController/PlayViewController.h"
 #include "import/TagImport.h"
+#include "match/MatchPanel.h"
 #include "player/Player.h"
+#include "report/MatchReportExport.h"
 #include "tags/TableModels.h"
 #include "workspace/Workspace.h"
 
@@ -113,6 +115,9 @@ QWidget* EditViewController::makeTagListPanel() {
     exchange->addSeparator();
     item("XML出力", "onTagXMLOutput", this, &TagTableScreen::onTagXMLOutput);
     item("XML読込", "onTagXMLInput", import_, &TagImport::onTagXMLInput);
+    // In the menu too: one more button would narrow the filter.
+    exchange->addSeparator();
+    item("試合レポート", "onMatchReport", this, [this] { exportMatchReport(*this); });
     exchangeButton->setMenu(exchange);
     top->addWidget(exchangeButton);
     l->addLayout(top);
@@ -157,6 +162,8 @@ QWidget* EditViewController::makeCommentPanel() {
     row->addWidget(add);
     row->addWidget(remove);
     l->addLayout(row);
+    matchPanel = new MatchPanel(this, teamA_header, teamB_header);
+    l->addWidget(matchPanel);
     return panel;
 }
 
@@ -273,8 +280,11 @@ void EditViewController::onTagCSVOutput() {
         AlertBox("出力するデータがありません。", "お知らせ", "warning");
         return;
     }
-    exportCsvThroughPanel("save tag csv file", "Brenholt",
-                          [this] { return TagFileManager::csvText(tagTableData, false); });
+    exportCsvThroughPanel("save tag csv file", "Brenholt", [this] {
+        // With its match times, where the match has periods.
+        const MatchInfo* match = myParent ? &myParent->tagDataModel.match : nullptr;
+        return TagFileManager::csvText(tagTableData, false, match);
+    });
 }
 
 void EditViewController::forgetChosenTag() {

@@ -7,6 +7,7 @@
 #include "coding/CodePanel.h"
 #include "tags/TagTableScreen.h"
 
+class MatchPanel;
 class QPlainTextEdit;
 class QPushButton;
 class TagButton;
@@ -34,6 +35,8 @@ public:
     EditableNSTextField*& teamB_header;
     TagButton*& UEImageButtonA;
     TagButton*& UEImageButtonB;
+    // The periods of the match and the team names.
+    MatchPanel* matchPanel = nullptr;
     const CodeWindow& codeWindow() const { return codePanel->codeWindow(); }
     bool tagTableCheckAllStatus = false;
 

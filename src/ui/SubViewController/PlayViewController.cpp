@@ -33,12 +33,17 @@
 #include "SubViewClass/VerticallyCenteredTextFieldCell.h"
 #include "exchange/TallyCsv.h"
 #include "platform/AtomicFile.h"
+#include "report/MatchReportExport.h"
 #include "review/MomentSequence.h"
 #include "review/TagTally.h"
 #include "tags/TableModels.h"
 #include "tags/TallyTableModel.h"
 #include "timeline/TagTimeline.h"
 #include "workspace/Workspace.h"
+
+namespace {
+const QString kPeriodTally = "期間別";
+} // namespace
 
 PlayViewController::PlayViewController(MainViewController* parent, QWidget* container)
     : TagTableScreen(parent, container, "Play") {
@@ -191,6 +196,10 @@ void PlayViewController::placeTallyPanel(QVBoxLayout* list) {
     connect(tallyTableView, &QTableView::clicked, this, &PlayViewController::onTallyClicked);
     // As tall as the list: rows that do not fit scroll.
     l->addWidget(tallyTableView, 1);
+    // Under the tally: beside its buttons it would narrow the video.
+    auto* matchReport = new GeneralButton("試合レポート", "onPlayMatchReport", panel);
+    connect(matchReport, &QPushButton::clicked, this, [this] { exportMatchReport(*this); });
+    l->addWidget(matchReport);
     refreshTally();
 
     // Beside the list, at the list's full height: the video keeps its width.
@@ -216,8 +225,17 @@ void PlayViewController::refreshTally() {
     for (const Code& code : window_.codes)
         order.push_back(code.name);
     const auto& rows = myParent ? myParent->tagDataModel.data : kNone;
+    refreshTallyChoices(window_);
     const int group = tallyLabelPopUp ? tallyLabelPopUp->currentIndex() - 1 : -1;
-    if (group >= 0 && static_cast<size_t>(group) < window_.labels.size()) {
+    if (tallyLabelPopUp && tallyLabelPopUp->currentData().toBool()) {
+        const MatchInfo& match = myParent->tagDataModel.match;
+        std::vector<std::string> periods;
+        for (const MatchPeriod& p : match.periods)
+            periods.push_back(p.name);
+        tallyModel_->setLabelTally(tallyPeriods(rows, teamA_checkBox->isChecked(),
+                                                teamB_checkBox->isChecked(), order, match),
+                                   periods, "期間外");
+    } else if (group >= 0 && static_cast<size_t>(group) < window_.labels.size()) {
         const LabelGroup& g = window_.labels[static_cast<size_t>(group)];
         tallyModel_->setLabelTally(tallyLabels(rows, teamA_checkBox->isChecked(),
                                                teamB_checkBox->isChecked(), order, g.group,
@@ -267,17 +285,33 @@ void PlayViewController::fitTally() {
                                      2 * tallyTableView->frameWidth());
 }
 
+void PlayViewController::refreshTallyChoices(const CodeWindow& window) {
+    if (!tallyLabelPopUp)
+        return;
+    QStringList items{"タグ別"};
+    for (const LabelGroup& g : window.labels)
+        items << QString::fromStdString(g.group);
+    // Last, when the match has periods: the tally per period.
+    const bool periods = myParent && !myParent->tagDataModel.match.periods.empty();
+    if (periods)
+        items << kPeriodTally;
+    bool same = items.size() == tallyLabelPopUp->count();
+    for (int i = 0; same && i < items.size(); ++i)
+        same = tallyLabelPopUp->itemText(i) == items[i];
+    if (same)
+        return;
+    const QString chosen = tallyLabelPopUp->currentText();
+    const QSignalBlocker quiet(tallyLabelPopUp);
+    tallyLabelPopUp->clear();
+    tallyLabelPopUp->addItems(items);
+    if (periods) // a label group of that name is still the group
+        tallyLabelPopUp->setItemData(static_cast<int>(items.size()) - 1, true);
+    tallyLabelPopUp->setCurrentIndex(std::max(0, tallyLabelPopUp->findText(chosen)));
+    tallyLabelPopUp->setVisible(items.size() > 1);
+}
+
 void PlayViewController::followCodeWindow(const CodeWindow& window) {
-    if (tallyLabelPopUp) {
-        const QString chosen = tallyLabelPopUp->currentText();
-        const QSignalBlocker quiet(tallyLabelPopUp);
-        tallyLabelPopUp->clear();
-        tallyLabelPopUp->addItem("タグ別");
-        for (const LabelGroup& g : window.labels)
-            tallyLabelPopUp->addItem(QString::fromStdString(g.group));
-        tallyLabelPopUp->setCurrentIndex(std::max(0, tallyLabelPopUp->findText(chosen)));
-        tallyLabelPopUp->setVisible(!window.labels.empty());
-    }
+    refreshTallyChoices(window);
     // Hidden, it is listed again as it is shown: a switch of windows on the
     // edit screen need not rebuild it.
     takeCodeWindow(window, isVisible());

@@ -32,7 +32,8 @@ public:
     // let through (the name filter does not narrow it).
     QTableView* tallyTableView = nullptr;
     // "タグ別", then the window's label groups: a group makes the tally the
-    // matrix of its texts per tag and team. Hidden when there are none.
+    // matrix of its texts per tag and team; 期間別, of the match's periods.
+    // Hidden when there are none.
     QComboBox* tallyLabelPopUp = nullptr;
     void followCodeWindow(const CodeWindow& window) override;
     TallyTableModel* tallyModel() const { return tallyModel_; }
@@ -49,6 +50,9 @@ private:
     // The tally beside the tag list, with its export button.
     void placeTallyPanel(QVBoxLayout* list);
     void refreshTally();
+    // The pop-up's items: タグ別, the window's label groups, 期間別 while the
+    // match has periods; hidden with none of them.
+    void refreshTallyChoices(const CodeWindow& window);
     void fitTally();
     TallyTableModel* tallyModel_ = nullptr;
 

@@ -251,6 +251,20 @@ public:
     QPointer<ImportProgress> progress;
 };
 
+// The file's periods join the import's step when the match has none; marked
+// ones are never replaced by an import. Returns the report's line.
+std::string takePeriods(const TagDataModel& store, const std::vector<MatchPeriod>& periods,
+                        std::vector<TagEdit>& parts) {
+    if (periods.empty() || store.match.periods == periods)
+        return {};
+    if (!store.match.periods.empty())
+        return "\nこの試合にはすでに期間があるため、ファイルの期間は読み込みませんでした。";
+    MatchInfo match = store.match;
+    match.periods = periods;
+    parts.push_back(TagEdit::match(store, std::move(match)));
+    return "\n期間を " + std::to_string(periods.size()) + " 件読み込みました。";
+}
+
 } // namespace
 
 TagImport::TagImport(EditViewController* screen) : QObject(screen), screen_(screen) {}
@@ -421,17 +435,7 @@ void TagImport::mergeImported(std::vector<ImportedTag> tags, const std::vector<E
     std::vector<TagEdit> parts;
     if (added > 0)
         parts.push_back(std::move(edit));
-    // The file's periods are taken when the match has none; marked ones are
-    // never replaced by an import.
-    std::string periodNote;
-    if (!periods.empty() && store.match.periods.empty()) {
-        MatchInfo match = store.match;
-        match.periods = periods;
-        parts.push_back(TagEdit::match(store, std::move(match)));
-        periodNote = "\n期間を " + std::to_string(periods.size()) + " 件読み込みました。";
-    } else if (!periods.empty() && store.match.periods != periods) {
-        periodNote = "\nこの試合にはすでに期間があるため、ファイルの期間は読み込みませんでした。";
-    }
+    const std::string periodNote = takePeriods(store, periods, parts);
     if (!parts.empty())
         screen_->myParent->performTagEdit(TagEdit::together(std::move(parts)));
 

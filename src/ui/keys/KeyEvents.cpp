@@ -16,6 +16,12 @@ uint16_t keycodeOf(const QKeyEvent& event) {
     case Qt::Key_Period:
     case Qt::Key_Greater:
         return Keycode::period;
+    case Qt::Key_BracketLeft:
+    case Qt::Key_BraceLeft:
+        return Keycode::leftBracket;
+    case Qt::Key_BracketRight:
+    case Qt::Key_BraceRight:
+        return Keycode::rightBracket;
     case Qt::Key_Space:
         return Keycode::space;
     case Qt::Key_Left:

@@ -106,6 +106,9 @@ KeyAction KeyMap::actionFor(const QKeyEvent& event, Place place, bool editShown)
     const uint16_t code = keycodeOf(event);
     if (editing && (code == Keycode::comma || code == Keycode::period))
         return action(code == Keycode::comma ? Kind::ClipStart : Kind::ClipEnd);
+    // After the code window's keys: a window may take these for its codes.
+    if (editing && (code == Keycode::leftBracket || code == Keycode::rightBracket))
+        return action(code == Keycode::leftBracket ? Kind::PeriodStart : Kind::PeriodEnd);
     // The edit screen's controls drop every other key: none changes the
     // filter or the team boxes by accident.
     if (place == Place::EditScreen)

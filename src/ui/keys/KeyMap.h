@@ -29,6 +29,8 @@ struct KeyAction {
         Label, // text `text` of label group `item`
         ClipStart,
         ClipEnd,
+        PeriodStart, // "[": a period of the match begins
+        PeriodEnd,   // "]": the open period ends
         // The history of tag edits.
         Undo,
         Redo
@@ -44,11 +46,11 @@ struct KeyAction {
     bool isTransport() const { return kind >= Kind::Play && kind <= Kind::LeaveFullScreen; }
 };
 
-// The application's keys: the player's, the clip marks, undo and redo, and
+// The application's keys: the player's, the clip and period marks, undo and redo, and
 // the chosen code window's keys for its codes and labels. Where the key was
 // pressed decides what it may do: on the video every key of the key table
 // (the edit screen's own while that screen is shown); on the edit screen only
-// its codes, labels and clip marks; on the play screen the player's keys.
+// its codes, labels, clip and period marks; on the play screen the player's keys.
 class KeyMap {
 public:
     enum class Place : unsigned char { Video, EditScreen, PlayScreen };

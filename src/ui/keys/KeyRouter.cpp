@@ -16,6 +16,7 @@
 #include "SubViewController/EditViewController.h"
 #include "SubViewController/PlayViewController.h"
 #include "keys/KeyEvents.h"
+#include "match/MatchPanel.h"
 #include "player/Player.h"
 #include "review/MomentSequence.h"
 #include "workspace/Workspace.h"
@@ -181,6 +182,12 @@ void KeyRouter::perform(const KeyAction& action) {
         return;
     case Kind::ClipEnd:
         edit->mediaClipEnd();
+        return;
+    case Kind::PeriodStart:
+        edit->matchPanel->markStart();
+        return;
+    case Kind::PeriodEnd:
+        edit->matchPanel->markEnd();
         return;
     case Kind::SequenceStep:
         main_->playViewController->sequenceStep(action.step);

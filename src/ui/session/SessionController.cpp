@@ -9,6 +9,7 @@
 #include "SubModuleClass/TagFileManager.h"
 #include "SubViewClass/CustomAlert.h"
 #include "SubViewClass/MediaPlayerView.h"
+#include "match/MatchInfo.h"
 #include "platform/AtomicFile.h"
 #include "platform/SystemLog.h"
 #include "player/Player.h"
@@ -94,9 +95,15 @@ bool SessionController::save() {
             view_->play();
         return false;
     }
-    const std::string keptNote =
+    std::string keptNote =
         kept.empty() ? "" : "\n読み込めなかった元のファイルは次の名前で残しています。\n" + kept;
-    const std::string error = TagFileManager::saveCSVFile(path, store_.data, true);
+    // The match first: when it cannot be written, nothing is said saved.
+    std::string keptMatch;
+    std::string error = saveMatch(path, keptMatch);
+    if (!keptMatch.empty())
+        keptNote += "\n読み込めなかった元の試合ファイルは次の名前で残しています。\n" + keptMatch;
+    if (error.empty())
+        error = TagFileManager::saveCSVFile(path, store_.data, true);
     if (error.empty()) {
         unsaved_ = false;
         // Saved: the journal's changes are in the session file now.
@@ -144,6 +151,7 @@ bool SessionController::mayReplaceVideo() {
 void SessionController::videoOpened() {
     const std::string path = sessionPath();
     store_.replaceData(loadSession(path));
+    loadMatch(path);
     unsaved_ = false;
     history.clear();
     openJournal(path);
@@ -194,6 +202,7 @@ void SessionController::openJournal(const std::string& sessionFile) {
     }
     const int64_t counter = std::max(store_.index, found.store.index);
     store_.data = std::move(found.store.data);
+    store_.match = std::move(found.store.match);
     store_.index = counter;
     unsaved_ = true;
     // The restored store is the start of this run's journal.
@@ -406,6 +415,8 @@ bool SessionController::keepDamagedSession(const std::string& path, std::string&
 
 void SessionController::showNoVideo() {
     store_.replaceData({});
+    store_.match = {};
+    damagedMatch_.clear();
     unsaved_ = false;
     viewOnly_ = false;
     history.clear();
@@ -419,4 +430,51 @@ void SessionController::videoFailed(const std::string& path, const std::string& 
     // when the user was asked.
     showNoVideo();
     AlertBox("動画を開けませんでした。\n" + path + "\n" + reason, "エラー", "error");
+}
+
+void SessionController::loadMatch(const std::string& sessionFile) {
+    store_.match = {};
+    damagedMatch_.clear();
+    if (sessionFile.empty())
+        return;
+    const std::string file = matchFilePathFor(sessionFile).string();
+    std::string bytes, error;
+    int code = 0;
+    std::string why;
+    // Bounded: a huge file in its place is no match file.
+    const auto bounded = [](size_t read, size_t) { return read <= kMaxMatchFileBytes; };
+    if (!readWholeFile(file, bytes, error, &code, bounded)) {
+        if (code == ENOENT || code == ENOTDIR)
+            return;
+        systemLog(error);
+        why = code == ECANCELED ? "試合ファイルが大きすぎます (16 MB まで)" : readFailureText(code);
+    } else if (MatchInfo read; readMatchJson(bytes, read, why)) {
+        store_.match = std::move(read);
+        return;
+    }
+    damagedMatch_ = file;
+    if (!sessionProblemNote_.empty())
+        sessionProblemNote_ += "\n\n";
+    sessionProblemNote_ += "試合ファイルを読み込めませんでした。\n" + file + "\n" + why;
+    if (code != EISDIR && code != kNotRegularFile)
+        sessionProblemNote_ +=
+            "\n上書き保存のときは、元の試合ファイルを別の名前で残してから保存します。";
+}
+
+std::string SessionController::saveMatch(const std::string& sessionFile, std::string& kept) {
+    const std::filesystem::path file = matchFilePathFor(sessionFile);
+    std::error_code ec;
+    const auto type = std::filesystem::symlink_status(file, ec).type();
+    if (store_.match.empty() && type == std::filesystem::file_type::not_found)
+        return {};
+    // Never written over unread: a copy of it stays beside it.
+    if (file == damagedMatch_ && std::filesystem::is_regular_file(file, ec)) {
+        if (std::string error = keepDamagedCopy(file, kept); !error.empty())
+            return "読み込めなかった元の試合ファイルを別の名前で残せなかったため、保存しませんでし"
+                   "た。\n" +
+                   error;
+        damagedMatch_.clear();
+    }
+    const std::string error = writeFileAtomically(file, matchJson(store_.match));
+    return error.empty() ? error : "試合ファイルを保存できませんでした。\n" + error;
 }

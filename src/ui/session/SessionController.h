@@ -95,6 +95,12 @@ private:
     std::vector<std::shared_ptr<TagRowData>> loadSession(const std::string& path);
     void reportSessionProblem();
     bool keepDamagedSession(const std::string& path, std::string& kept);
+    // The match file beside `sessionFile` into the store's match; one that
+    // cannot be read is noted for the user and kept aside at the first save.
+    void loadMatch(const std::string& sessionFile);
+    // Writes the match file beside `sessionFile` (when there is a match or a
+    // file already), keeping a damaged one first; the reason when it failed.
+    std::string saveMatch(const std::string& sessionFile, std::string& kept);
     void showNoVideo();
     void showNewStore();
     // Starts the journal of the video now open; offers to restore the
@@ -110,6 +116,7 @@ private:
     bool& unsaved_;
     MediaPlayerView* view_ = nullptr;
     std::string damagedSession_;     // path of a session file read only in part
+    std::string damagedMatch_;       // path of a match file that could not be read
     std::string sessionProblemNote_; // shown once the screens show what was read
     std::string openNote_;           // likewise, about the journal of the video
     SessionStamp loadedSession_;     // the session file as loaded or last saved

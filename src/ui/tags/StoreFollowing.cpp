@@ -11,6 +11,9 @@
 #include "tags/TagTableScreen.h"
 
 void TagTableScreen::onStoreChanged(const StoreChange& change) {
+    // Times read as the match now is (its periods marked, undone, another
+    // video's) before any row is listed again.
+    followMatch();
     switch (change.kind) {
     case StoreChange::Kind::Replaced:
         listStale_ = false;

@@ -134,11 +134,14 @@ QVariant TagTableModel::displayText(int row, std::string_view id) const {
     if (id.ends_with("IndexCol"))
         return row + 1;
     if (id.ends_with("TimeCol")) {
+        const std::string start = match_ ? matchTimeText(*match_, tag.time_val) : tag.time_string;
         // A tag that lasts shows its end, or that it is still open.
         if (tag.end.state == TagEnd::State::None)
-            return QString::fromStdString(tag.time_string);
-        const std::string end = tag.end.isSet() ? createTimeString(tag.end.time) : "";
-        return QString::fromStdString(tag.time_string + "–" + end);
+            return QString::fromStdString(start);
+        const std::string end = !tag.end.isSet() ? ""
+                                : match_         ? matchTimeText(*match_, tag.end.time)
+                                                 : createTimeString(tag.end.time);
+        return QString::fromStdString(start + "–" + end);
     }
     if (id.ends_with("NameCol"))
         return QString::fromStdString(tag.name);
@@ -157,6 +160,15 @@ QVariant TagTableModel::data(const QModelIndex& index, int role) const {
         return labels.empty() ? QVariant() : QVariant(labelPairs(labels));
     }
     return RowTableModel::data(index, role);
+}
+
+void TagTableModel::setMatch(std::optional<MatchInfo> match) {
+    if (match == match_)
+        return;
+    match_ = std::move(match);
+    for (int c = 0; c < columnCount(); ++c)
+        if (std::string_view(columnIdentifier(c)).ends_with("TimeCol") && rows() > 0)
+            emit dataChanged(index(0, c), index(rows() - 1, c), {Qt::DisplayRole});
 }
 
 QString TagTableModel::labelTexts(const TagLabels& labels) {

@@ -4,10 +4,12 @@
 #include <QColor>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <vector>
 
 #include "Model/DataModel.h"
+#include "match/MatchInfo.h"
 
 // A column of a screen's table: its identifier (the screens compare these)
 // and its header title.
@@ -70,12 +72,17 @@ public:
     // Every label as "group: text", one a line.
     static QString labelPairs(const TagLabels& labels);
 
+    // Times show as match time in `match`; none: as video time.
+    void setMatch(std::optional<MatchInfo> match);
+    const std::optional<MatchInfo>& match() const { return match_; }
+
 protected:
     int rows() const override { return static_cast<int>(rows_.size()); }
     QVariant displayText(int row, std::string_view id) const override;
 
 private:
     const std::vector<std::shared_ptr<TagRowData>>& rows_;
+    std::optional<MatchInfo> match_;
 };
 
 // Rows of clips: tick, start, end.

@@ -136,6 +136,7 @@ QWidget* TagTableScreen::makeFilterRow() {
     l->addWidget(tagFilterCombo, 1);
     l->addWidget(teamA_checkBox);
     l->addWidget(teamB_checkBox);
+    l->addWidget(makeMatchTimeSwitch(row));
     return row;
 }
 
@@ -228,15 +229,16 @@ void TagTableScreen::fitShownColumns() {
     const bool lasting = std::any_of(tagTableData.begin(), tagTableData.end(), [](const auto& t) {
         return t->end.state != TagEnd::State::None;
     });
+    const QString sample = timeSample(lasting);
     const int labelsColumn = tagModel_->columnOf((prefix_ + "TagLabelsCol").c_str());
     const bool labelled =
         !window_.labels.empty() || std::any_of(tagTableData.begin(), tagTableData.end(),
                                                [](const auto& t) { return !t->labels.empty(); });
-    if (lasting != timesLast_ || labelled != labelsShown_) {
-        timesLast_ = lasting;
+    if (sample != timeSample_ || labelled != labelsShown_) {
+        timeSample_ = sample;
         labelsShown_ = labelled;
         tagTableView->setColumnHidden(labelsColumn, !labelled);
-        fitColumns(tagTableView, tagTableView->font(), lasting, labelsWidth());
+        fitColumns(tagTableView, tagTableView->font(), sample, labelsWidth());
     }
 }
 
@@ -462,7 +464,7 @@ void TagTableScreen::updateView() {
     tagFilterCombo->setFont(jp);
     setTableFont(tagTableView, jp);
     tagTableView->verticalHeader()->setDefaultSectionSize(std::max(1, static_cast<int>(h * 0.028)));
-    fitColumns(tagTableView, jp, timesLast_, labelsWidth());
+    fitColumns(tagTableView, jp, timeSample_, labelsWidth());
     // Transport buttons and the time grow with the screen like the text.
     const int icon = std::max(16, static_cast<int>(h * 0.026));
     for (MediaToolButtonView* b : findChildren<MediaToolButtonView*>()) {
@@ -486,8 +488,8 @@ int TagTableScreen::labelsWidth() const {
     return groups * widest + (groups - 1) * fm.horizontalAdvance("・") + 16;
 }
 
-void TagTableScreen::fitColumns(CustomTableView* table, const QFont& font, bool lasting,
-                                int labelsWidth) {
+void TagTableScreen::fitColumns(CustomTableView* table, const QFont& font,
+                                const QString& timeSample, int labelsWidth) {
     // Narrow columns fit their title or widest value; the stretching one
     // takes the rest, and the list is never too narrow for the name of any
     // tag button.
@@ -506,9 +508,7 @@ void TagTableScreen::fitColumns(CustomTableView* table, const QFont& font, bool 
     int total = 0;
     for (int c = 0; c < header->count(); ++c) {
         const std::string id = table->rowModel()->columnIdentifier(c);
-        const int content = id.ends_with("TimeCol") && lasting
-                                ? widest(std::array{"00:00:00–00:00:00"})
-                            : id.ends_with("TimeCol")   ? widest(std::array{"00:00:00"})
+        const int content = id.ends_with("TimeCol")     ? fm.horizontalAdvance(timeSample) + 16
                             : id.ends_with("IndexCol")  ? widest(std::array{"00000"})
                             : id.ends_with("NameCol")   ? widest(kTagLabels)
                             : id.ends_with("LabelsCol") ? widest(std::array{"成功"})

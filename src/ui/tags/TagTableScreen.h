@@ -38,6 +38,9 @@ public:
     QComboBox* tagFilterCombo = nullptr;
     QCheckBox* teamA_checkBox = nullptr;
     QCheckBox* teamB_checkBox = nullptr;
+    // 試合時間: times as match time; off, as video time. Shown while the
+    // match has periods.
+    QCheckBox* matchTimeCheckBox = nullptr;
     QFrame* mediaPlayerBox = nullptr;
     // The listed tags along the video, under it.
     TagTimeline* tagTimeline = nullptr;
@@ -125,13 +128,19 @@ protected:
                             std::function<std::string()> text);
     void makeTagTable(std::vector<TableColumn> columns, bool checkable);
     QWidget* makeFilterRow();
+    QCheckBox* makeMatchTimeSwitch(QWidget* parent);
+    // The list and the strip read times as the store's match and the switch
+    // say.
+    void followMatch();
+    // The widest time text the time column is made for.
+    QString timeSample(bool lasting) const;
     QWidget* makeMediaColumn(bool withClipButtons);
     QWidget* makeTimeline();
     // The chosen tag's comment, in the screen's comment field.
     virtual void showComment(const std::string& comment) = 0;
     // The listed rows were rebuilt or changed.
     virtual void tagListChanged();
-    static void fitColumns(CustomTableView* table, const QFont& font, bool lasting,
+    static void fitColumns(CustomTableView* table, const QFont& font, const QString& timeSample,
                            int labelsWidth = 0);
     // The chosen tag changed (chosen, or none).
     virtual void chosenTagChanged() {}
@@ -150,7 +159,9 @@ protected:
 
     std::string prefix_; // "Edit" or "Play": column identifiers begin with it
     TagTableModel* tagModel_ = nullptr;
-    bool timesLast_ = false; // a listed tag shows its end: the time column is wide
+    // The time column's width is made for this text: wider while a listed
+    // tag shows its end, or match times show.
+    QString timeSample_ = QStringLiteral("00:00:00");
     // The ラベル column shows while the window has label groups or a listed tag
     // has labels; hidden, the table is today's.
     bool labelsShown_ = false;

@@ -10,13 +10,13 @@ void TallyTableModel::setTally(std::vector<TallyRow> tally) {
     endResetModel();
 }
 
-void TallyTableModel::setLabelTally(std::vector<LabelTallyRow> rows,
-                                    std::vector<std::string> texts) {
+void TallyTableModel::setLabelTally(std::vector<LabelTallyRow> rows, std::vector<std::string> texts,
+                                    const char* rest) {
     beginResetModel();
     labelRows_ = std::move(rows);
     texts_ = std::move(texts);
     if (!texts_.empty())
-        texts_.push_back("なし");
+        texts_.push_back(rest);
     endResetModel();
 }
 

@@ -19,8 +19,10 @@ public:
     const std::vector<LabelTallyRow>& labelTally() const { return labelRows_; }
     const std::vector<std::string>& labelTexts() const { return texts_; }
     // In place of the tally, the matrix of a label group: tag, team, one
-    // column per text, then なし (no text of the group). Empty texts: the tally.
-    void setLabelTally(std::vector<LabelTallyRow> rows, std::vector<std::string> texts);
+    // column per text, then `rest` (なし: no text of the group). Empty texts:
+    // the tally. The periods' matrix is shown the same way, 期間外 last.
+    void setLabelTally(std::vector<LabelTallyRow> rows, std::vector<std::string> texts,
+                       const char* rest = "なし");
     bool showsLabels() const { return !texts_.empty(); }
 
     int rowCount(const QModelIndex& parent = {}) const override;

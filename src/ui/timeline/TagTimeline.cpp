@@ -282,9 +282,9 @@ QString TagTimeline::toolTipAt(QPoint pos) const {
     QStringList lines;
     for (size_t i = 0; i < marks.size() && i < kToolTipLines; ++i) {
         const TagRowData& tag = *marks[i];
-        QString time = QString::fromStdString(tag.time_string);
+        QString time = match_ ? timeText(tag.time_val) : QString::fromStdString(tag.time_string);
         if (tag.end.isSet())
-            time += "–" + QString::fromStdString(createTimeString(tag.end.time));
+            time += "–" + timeText(tag.end.time);
         QString line =
             QString("%1  %2  %3")
                 .arg(tag.team ? "チームA" : "チームB", time, QString::fromStdString(tag.name));
@@ -308,6 +308,8 @@ void TagTimeline::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.fillRect(rect(), kBackground);
     syncDuration();
+    if (view_.span > 0.0)
+        paintPeriods(p);
     p.fillRect(0, lanesHeight() / 2, width(), 1, kDivider);
     if (view_.span <= 0.0)
         return;
@@ -399,6 +401,8 @@ void TagTimeline::paintScale(QPainter& p) const {
     const QFontMetrics fm(font);
     const double perSecond = width() / view_.span;
     const double step = scaleStep(perSecond, fm.horizontalAdvance("00:00") + 10);
+    if (match_)
+        return paintMatchScale(p, step);
     const double end = view_.start + view_.span;
     for (double k = std::ceil(view_.start / step); k * step <= end; ++k) {
         const double t = k * step;

@@ -11,6 +11,7 @@
 
 #include "Model/DataModel.h"
 #include "codewindow/CodeWindow.h"
+#include "match/MatchInfo.h"
 
 class Player;
 
@@ -48,6 +49,11 @@ public:
     void setCodeWindow(const CodeWindow& window);
     // The colour a tag named `name` is drawn in.
     QColor colorOf(const std::string& name) const;
+    // Times read as match time in `match` (its periods shaded, the scale in
+    // match minutes); none: as video time.
+    void setMatch(std::optional<MatchInfo> match);
+    // A time as the tool tip and the scale read it.
+    QString timeText(double seconds) const;
     // The chosen tag (by `index`; -1 for none) is drawn standing out.
     void setChosen(int64_t index);
     int64_t chosen() const { return chosenIndex_; }
@@ -127,6 +133,11 @@ private:
     void paintMarks(QPainter& p) const;
     void paintChosen(QPainter& p) const;
     void paintScale(QPainter& p) const;
+    // The periods' spans, lighter than the rest of the strip.
+    void paintPeriods(QPainter& p) const;
+    // Zoomed with match times: ticks at round match minutes of each period,
+    // its name at its start.
+    void paintMatchScale(QPainter& p, double step) const;
     // Below the lanes, the scale (zoomed) takes the rest of the height.
     int lanesHeight() const;
     int laneTop(bool teamA) const;
@@ -136,6 +147,7 @@ private:
     // One colour per code of the window, then the colour of other names.
     std::vector<QColor> colours_;
     CodeWindow window_ = CodeWindow::standard();
+    std::optional<MatchInfo> match_;
     // Each name's place in colours_, once looked up (a name of no code is
     // composed and compared with every code's).
     mutable std::unordered_map<std::string, uint8_t> colourOfName_;

@@ -10,6 +10,7 @@ namespace {
 const char* const kWindowKey = "codeWindow";
 const char* const kLeadKey = "moments/lead";
 const char* const kLagKey = "moments/lag";
+const char* const kMatchTimeKey = "matchTime/show";
 
 int seconds(int value) {
     return std::clamp(value, 0, Workspace::kMaxSeconds);
@@ -19,7 +20,8 @@ int seconds(int value) {
 
 Workspace::Workspace(QObject* parent)
     : QObject(parent), lead_(seconds(appSettings().value(kLeadKey, kDefaultLead).toInt())),
-      lag_(seconds(appSettings().value(kLagKey, kDefaultLag).toInt())) {}
+      lag_(seconds(appSettings().value(kLagKey, kDefaultLag).toInt())),
+      showMatchTime_(appSettings().value(kMatchTimeKey, true).toBool()) {}
 
 void Workspace::setCodeWindow(const CodeWindow& window) {
     codeWindow_ = window;
@@ -55,6 +57,14 @@ void Workspace::setSlowPlay(bool on) {
         return;
     slowPlay_ = on;
     emit slowPlayChanged(on);
+}
+
+void Workspace::setShowMatchTime(bool on) {
+    if (on == showMatchTime_)
+        return;
+    showMatchTime_ = on;
+    appSettings().setValue(kMatchTimeKey, on);
+    emit showMatchTimeChanged(on);
 }
 
 SlowPlayMode& SlowPlayMode::operator=(bool on) {

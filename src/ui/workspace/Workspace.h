@@ -8,9 +8,9 @@
 
 // The choices the screens share, in one place: the code window chosen on
 // the edit screen, 前 and 後 (the seconds before and after a tag its moment
-// takes) and slow play. The widget that edits a choice writes it here and
-// follows the signal; everything else asks here. 前, 後 and the chosen
-// window's name are remembered between runs.
+// takes), slow play and match time. The widget that edits a choice writes it
+// here and follows the signal; everything else asks here. 前, 後, the chosen
+// window's name and match time are remembered between runs.
 class Workspace : public QObject {
     Q_OBJECT
 public:
@@ -34,6 +34,11 @@ public:
     bool slowPlay() const { return slowPlay_; }
     void setSlowPlay(bool on);
 
+    // Tag times read as match time (前半 12:34) where the match has periods;
+    // off, as video time.
+    bool showMatchTime() const { return showMatchTime_; }
+    void setShowMatchTime(bool on);
+
 signals:
     // Every choice of a window, the same one again included (its file may
     // have changed).
@@ -41,12 +46,14 @@ signals:
     void leadChanged(int seconds);
     void lagChanged(int seconds);
     void slowPlayChanged(bool on);
+    void showMatchTimeChanged(bool on);
 
 private:
     CodeWindow codeWindow_ = CodeWindow::standard();
     int lead_;
     int lag_;
     bool slowPlay_ = false;
+    bool showMatchTime_;
 };
 
 // Slow play as the video view's own flag, read and set as a bool. Once kept

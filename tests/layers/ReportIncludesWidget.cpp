@@ -1,0 +1,2 @@
+// Must not compile: the report paints without widgets.
+#include <QWidget>
