@@ -15,6 +15,7 @@
 
 #include "SubModuleClass/TagFileManager.h"
 #include "index/SeasonLibrary.h"
+#include "match/MatchInfo.h"
 #include "text/TimeText.h"
 
 namespace {
@@ -25,7 +26,8 @@ constexpr int kTags = 3000;
 const char* const kWords[] = {"右サイド",   "左サイド", "ラインの裏", "良い判断",   "反則",
                               "ノックオン", "ゲイン",   "ミス",       "接点で勝つ", "速い球出し"};
 
-// The season's folder, written once: VIDEO.mp4 (bytes) and VIDEO.csv.
+// The season's folder, written once: VIDEO.mp4 (bytes), VIDEO.csv and for
+// half of them VIDEO.match.json.
 QString season() {
     static QTemporaryDir dir;
     static bool made = false;
@@ -63,6 +65,15 @@ QString season() {
             rows.push_back(std::move(row));
         }
         TagFileManager::saveCSVFile((stem + QStringLiteral(".csv")).toStdString(), rows, true);
+        // Every other match has its teams and halves marked.
+        if (m % 2 == 0) {
+            MatchInfo match;
+            match.teams = {"早稲田", "明治"};
+            match.periods = {{"前半", 60, t / 2, 0}, {"後半", t / 2 + 600, t, 2400}};
+            QFile file(stem + QStringLiteral(".match.json"));
+            file.open(QIODevice::WriteOnly);
+            file.write(matchJson(match).c_str());
+        }
     }
     made = true;
     return dir.path();

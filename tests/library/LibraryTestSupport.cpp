@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include "SubModuleClass/TagFileManager.h"
+#include "index/LibraryFiles.h"
 #include "support/Tags.h"
 
 namespace librarytest {
@@ -108,6 +109,28 @@ void signalServer(const QString& dir, int sig) {
     }
     for (pid_t pid : pids)
         ::kill(pid, sig);
+}
+
+QString execOn(const QString& url, const QStringList& sql) {
+    QString why;
+    {
+        const bool postgres = library::isPostgresUrl(url);
+        QSqlDatabase db = QSqlDatabase::addDatabase(
+            postgres ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE"), "plain");
+        library::PostgresTarget target;
+        if (!postgres)
+            db.setDatabaseName(url);
+        else if (library::parsePostgresUrl(url, target, &why))
+            db.setConnectOptions(library::postgresConnectOptions(target));
+        if (why.isEmpty() && !db.open())
+            why = db.lastError().text();
+        for (qsizetype i = 0; why.isEmpty() && i < sql.size(); ++i)
+            if (QSqlQuery q(db); !q.exec(sql[i]))
+                why = q.lastError().text();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("plain");
+    return why;
 }
 
 namespace {

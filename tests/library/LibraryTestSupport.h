@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,6 +27,10 @@ std::string sessionOf(const QString& folder, const QString& stem);
 // `bytes` as the file at `path`, or after what it holds.
 void writeFile(const QString& path, const QByteArray& bytes, bool append = false);
 std::string videoOf(const QString& folder, const QString& stem);
+
+// Runs `sql` on the library at `url` (a SQLite file or a postgresql:// URL)
+// over a plain connection; empty, or the first failure's reason.
+QString execOn(const QString& url, const QStringList& sql);
 
 // Whether Debian's PostgreSQL server binaries are here.
 bool serverBinariesPresent();

@@ -14,6 +14,7 @@
 
 #include "LibraryTestSupport.h"
 #include "index/SeasonLibrary.h"
+#include "match/MatchInfo.h"
 
 using namespace library;
 using namespace librarytest;
@@ -597,6 +598,76 @@ TEST_P(LibraryTest, TwoProcessesIndexingAtOnceMakeNoDuplicates) {
     failed.labels = {{"結果", "失敗"}};
     EXPECT_EQ(find(*lib, failed).size(), static_cast<size_t>(kMatches * (kTags / 3 + 1)));
     EXPECT_EQ(lib->folders().size(), 1);
+}
+
+// The match file beside a session: read when the match is indexed, read
+// again when it changes on disk, a damaged one noted while the tags stay.
+TEST_P(LibraryTest, MatchFilesGiveTeamsAndMatchTimes) {
+    const QString season = folder("season");
+    writeMatch(season, "match", threeTags("x"), 1); // tags at 10.5, 20 and 30.25
+    const std::string file = matchFilePathFor(sessionOf(season, "match")).string();
+    MatchInfo first, second;
+    first.teams = {"早稲田", "明治"};
+    first.periods = {{"前半", 5, 25, 0}, {"後半", 28, MatchPeriod::kOpenEnd, 2400}};
+    second.teams = {"", "慶應"};
+    second.periods = {{"前半", 15, MatchPeriod::kOpenEnd, 0}};
+    const struct {
+        std::string text; // empty: no file
+        std::array<QString, 2> teams;
+        std::array<QString, 3> times;
+        bool problem;
+    } steps[] = {
+        {matchJson(first), {"早稲田", "明治"}, {"前半 0:05", "前半 0:15", "後半 40:02"}, false},
+        {matchJson(second), {"", "慶應"}, {"試合前", "前半 0:05", "前半 0:15"}, false},
+        {"{\"format\": ", {"", ""}, {"0:00:10", "0:00:20", "0:00:30"}, true},
+        {"", {"", ""}, {"0:00:10", "0:00:20", "0:00:30"}, false},
+    };
+    auto lib = openLibrary();
+    ASSERT_TRUE(lib);
+    for (size_t i = 0; i < std::size(steps); ++i) {
+        SCOPED_TRACE(i);
+        std::filesystem::remove(file);
+        if (!steps[i].text.empty())
+            writeFile(QString::fromStdString(file), steps[i].text.c_str());
+        const ScanReport report = i == 0 ? add(*lib, {season}) : scan(*lib);
+        EXPECT_EQ(report.added + report.updated, 1);
+        EXPECT_EQ(report.skipped.size(), steps[i].problem ? 1u : 0u);
+        const std::vector<Hit> hits = find(*lib, {});
+        ASSERT_EQ(hits.size(), 3u);
+        for (size_t t = 0; t < 3; ++t)
+            EXPECT_EQ(hits[t].matchTime, steps[i].times[t]);
+        EXPECT_EQ(hits[0].teams, steps[i].teams);
+        EXPECT_EQ(lib->matches().at(0).matchProblem.isEmpty(), !steps[i].problem);
+        EXPECT_EQ(scan(*lib).unchanged, 1);
+    }
+}
+
+// A library made before match files were kept: upgraded in place, its tags
+// kept, and its matches' match files read at the next scan.
+TEST_P(LibraryTest, ALibraryOfThePreviousSchemaIsUpgraded) {
+    const QString season = folder("season");
+    writeMatch(season, "match", threeTags("kept"), 1);
+    MatchInfo match;
+    match.teams = {"早稲田", "明治"};
+    writeFile(QString::fromStdString(matchFilePathFor(sessionOf(season, "match")).string()),
+              matchJson(match).c_str());
+    auto lib = openLibrary();
+    ASSERT_TRUE(lib);
+    add(*lib, {season});
+    lib.reset();
+    QStringList back;
+    for (const char* column : {"team_a", "team_b", "periods", "match_problem", "match_hash",
+                               "match_size", "match_mtime"})
+        back << QStringLiteral("ALTER TABLE matches DROP COLUMN ") + column;
+    back << QStringLiteral("DELETE FROM schema_version WHERE version = 3");
+    ASSERT_EQ(execOn(url, back), QString());
+
+    lib = openLibrary();
+    ASSERT_TRUE(lib);
+    EXPECT_EQ(findText(*lib, "kept").size(), 1u);
+    EXPECT_EQ(find(*lib, {}).at(0).teams[0], QString());
+    EXPECT_EQ(scan(*lib).updated, 1);
+    EXPECT_EQ(find(*lib, {}).at(0).teams[0], QStringLiteral("早稲田"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, LibraryTest,

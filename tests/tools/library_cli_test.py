@@ -80,6 +80,10 @@ class Library:
             f.write(os.urandom(200000))
         with open(self.stem + ".csv", "w", encoding="utf-8") as f:
             f.write(SESSION)
+        with open(self.stem + ".match.json", "w", encoding="utf-8") as f:
+            json.dump({"format": "rucktag-match", "version": 1,
+                       "teams": {"A": "早稲田", "B": "明治"},
+                       "periods": [{"name": "前半", "start": 0.5, "end": None, "clock": 0}]}, f)
         self.db = self.database()
 
     def tearDown(self):
@@ -109,6 +113,8 @@ class Library:
         self.assertEqual(first["labels"], {})
         self.assertEqual(first["comment"], "右 100%_x")
         self.assertEqual(hits[1]["time"], 12.75)
+        self.assertEqual([first["matchTime"], hits[1]["matchTime"]], ["前半 0:05", "前半 0:12"])
+        self.assertEqual(first["teams"], ["早稲田", "明治"])
 
         hits = self.search("--database", self.db, "--label", "結果=成功", "--json")
         self.assertEqual(len(hits), 1)
@@ -128,6 +134,7 @@ class Library:
         r = run("search", "--team", "B", "--database", self.db)
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertIn("コード", r.stdout)
+        self.assertRegex(r.stdout.splitlines()[0], "試合時間 +チーム名$")
         self.assertIn("トライ", r.stdout)
         self.assertIn("早稲田 vs 明治", r.stdout)
         self.assertRegex(r.stdout.splitlines()[-1], r"^\d+ 件$")

@@ -18,10 +18,12 @@
 #include <QUrlQuery>
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
 
 #include "SubModuleClass/TagFileManager.h"
 #include "client/LibraryClient.h"
 #include "library/LibraryTestSupport.h"
+#include "match/MatchInfo.h"
 #include "player/MpvPlayer.h"
 #include "review/MomentSequence.h"
 #include "season/LibrarySequence.h"
@@ -65,6 +67,12 @@ struct Season {
                             labelled(true, 7, "ラインアウト", "", {{"結果", "成功"}})});
         osaka = writeMatch(folder, "2026-09-20 大阪",
                            {tag(false, 3, "トライ", "左"), tag(true, 6, "スクラム", "右")});
+        // 大阪's match file names the teams and marks 前半 from 0:01.
+        MatchInfo match;
+        match.teams = {"大阪", "東京"};
+        match.periods = {{"前半", 1, MatchPeriod::kOpenEnd, 0}};
+        std::ofstream(matchFilePathFor(TagFileManager::sessionFilePath(osaka.string())))
+            << matchJson(match);
     }
 };
 
@@ -201,6 +209,11 @@ TEST_F(LibraryScreens, FiltersNarrowTheResultsAsTheyAreChosenAndTyped) {
     EXPECT_EQ(m->data(m->index(r, 2)).toString(), "A");
     EXPECT_EQ(m->data(m->index(r, 3)).toString(), "ラインアウト");
     EXPECT_EQ(m->data(m->index(r, 4)).toString(), "成功");
+    // Where the match file names the teams and marks periods: match time.
+    const int named = rowOf(w, "大阪", 6);
+    ASSERT_GE(named, 0);
+    EXPECT_EQ(m->data(m->index(named, 1)).toString(), "前半 0:05");
+    EXPECT_EQ(m->data(m->index(named, 2)).toString(), "大阪");
 
     // Team B only.
     chooseFilter(w->teamCombo, "B");

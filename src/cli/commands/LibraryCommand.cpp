@@ -2,6 +2,7 @@
 
 #include <QCommandLineParser>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStringList>
@@ -68,11 +69,18 @@ int displayWidth(const QString& text) {
     return width;
 }
 
+// The name of a hit's team, "-" while its match names none.
+QString teamName(const library::Hit& h) {
+    const QString& name = h.teams[h.teamA ? 0 : 1];
+    return name.isEmpty() ? QStringLiteral("-") : name;
+}
+
 void printTable(std::ostream& out, const std::vector<library::Hit>& hits) {
     std::vector<QStringList> rows;
     rows.push_back({QStringLiteral("日付"), QStringLiteral("試合"), QStringLiteral("時刻"),
                     QStringLiteral("チーム"), QStringLiteral("コード"), QStringLiteral("ラベル"),
-                    QStringLiteral("コメント")});
+                    QStringLiteral("コメント"), QStringLiteral("試合時間"),
+                    QStringLiteral("チーム名")});
     for (const library::Hit& h : hits) {
         QString time = QString::fromStdString(timeText(h.time));
         if (h.end)
@@ -87,8 +95,8 @@ void printTable(std::ostream& out, const std::vector<library::Hit>& hits) {
             h.unreadable.isEmpty() ? h.title : h.title + QStringLiteral(" (今は読めません)");
         rows.push_back({h.date.isEmpty() ? QStringLiteral("-") : h.date, title, time,
                         h.teamA ? QStringLiteral("A") : QStringLiteral("B"),
-                        QString::fromStdString(h.code), labels.join(QStringLiteral(", ")),
-                        comment});
+                        QString::fromStdString(h.code), labels.join(QStringLiteral(", ")), comment,
+                        h.matchTime, teamName(h)});
     }
     std::vector<int> widths(rows.front().size(), 0);
     for (const QStringList& row : rows)
@@ -122,6 +130,10 @@ void printJson(std::ostream& out, const std::vector<library::Hit>& hits) {
         o.insert(QStringLiteral("comment"), QString::fromStdString(h.comment));
         if (!h.unreadable.isEmpty())
             o.insert(QStringLiteral("unreadable"), h.unreadable);
+        o.insert(QStringLiteral("matchTime"), h.matchTime);
+        o.insert(QStringLiteral("teams"), QJsonArray{h.teams[0], h.teams[1]});
+        if (!h.matchProblem.isEmpty())
+            o.insert(QStringLiteral("matchProblem"), h.matchProblem);
         out << QJsonDocument(o).toJson(QJsonDocument::Compact).toStdString() << "\n";
     }
 }

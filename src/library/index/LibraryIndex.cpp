@@ -4,6 +4,7 @@
 #include <QVariant>
 #include <algorithm>
 #include <filesystem>
+#include <map>
 
 #include "SubModuleClass/TagFileManager.h"
 #include "text/TimeText.h"
@@ -31,8 +32,7 @@ QString searchSql(const Query& query, const Dialect& dialect, QVariantList& bind
     QString sql = QStringLiteral(
         "SELECT m.id, m.video, m.session, m.title, m.date, t.position, t.start_time, "
         "t.end_time, t.team, t.code, t.labels, t.comment, m.unreadable FROM tags t JOIN matches m "
-        "ON m.id = "
-        "t.match_id WHERE 1 = 1");
+        "ON m.id = t.match_id WHERE 1 = 1");
     if (!query.code.empty()) {
         sql += QStringLiteral(" AND t.code = ?");
         binds << QString::fromStdString(query.code);
@@ -114,7 +114,8 @@ bool Index::loadStored(std::vector<Stored>& out, QString* error) {
     if (!c_.exec(q,
                  QStringLiteral("SELECT id, video, session, canonical, video_size, video_mtime, "
                                 "session_size, session_mtime, video_identity, session_hash, "
-                                "unreadable, session_device FROM matches"),
+                                "unreadable, session_device, match_size, match_mtime, "
+                                "match_hash FROM matches"),
                  error))
         return false;
     while (q.next()) {
@@ -129,6 +130,8 @@ bool Index::loadStored(std::vector<Stored>& out, QString* error) {
         s.sessionHash = q.value(9).toString();
         s.unreadable = q.value(10).toString();
         s.sessionStamp.device = q.value(11).toLongLong();
+        s.matchStamp = {q.value(12).toLongLong(), q.value(13).toLongLong()};
+        s.matchHash = q.value(14).toString();
         out.push_back(std::move(s));
     }
     return true;
@@ -272,7 +275,9 @@ bool Index::updateMatch(qint64 id, const Record& r, QString* error) {
                     QStringLiteral("UPDATE matches SET video = ?, canonical = ?, video_size = ?, "
                                    "video_mtime = ?, video_identity = ?, session = ?, "
                                    "session_size = ?, session_mtime = ?, session_hash = ?, "
-                                   "unreadable = '', session_device = ?, title = CASE WHEN "
+                                   "unreadable = '', session_device = ?, team_a = ?, team_b = ?, "
+                                   "periods = ?, match_problem = ?, match_hash = ?, match_size "
+                                   "= ?, match_mtime = ?, title = CASE WHEN "
                                    "info_edited = 0 THEN ? ELSE title END, date = CASE WHEN "
                                    "info_edited = 0 THEN ? ELSE date END WHERE id = ?"),
                     error))
@@ -287,6 +292,11 @@ bool Index::updateMatch(qint64 id, const Record& r, QString* error) {
     u.addBindValue(static_cast<qint64>(r.sessionStamp.mtime));
     u.addBindValue(r.sessionHash);
     u.addBindValue(static_cast<qint64>(r.sessionStamp.device));
+    for (const QString& text :
+         {r.match.teams[0], r.match.teams[1], r.match.periods, r.match.problem, r.match.hash})
+        u.addBindValue(notNull(text));
+    u.addBindValue(static_cast<qint64>(r.match.stamp.size));
+    u.addBindValue(static_cast<qint64>(r.match.stamp.mtime));
     u.addBindValue(notNull(info.title));
     u.addBindValue(notNull(info.date));
     u.addBindValue(id);
@@ -397,7 +407,8 @@ bool Index::matches(std::vector<Match>& out, QString* error) {
     q.setForwardOnly(true);
     if (!c_.exec(q,
                  QStringLiteral(
-                     "SELECT id, video, session, title, date, tag_count, unreadable FROM matches "
+                     "SELECT id, video, session, title, date, tag_count, unreadable, match_problem "
+                     "FROM matches "
                      "ORDER BY date, title, id"),
                  error))
         return c_.fail(error);
@@ -410,6 +421,7 @@ bool Index::matches(std::vector<Match>& out, QString* error) {
         m.date = q.value(4).toString();
         m.tagCount = q.value(5).toLongLong();
         m.unreadable = q.value(6).toString();
+        m.matchProblem = q.value(7).toString();
         out.push_back(std::move(m));
     }
     return true;
@@ -449,8 +461,48 @@ bool Index::search(const Query& query, std::vector<Hit>& out, QString* error) {
         q.addBindValue(v);
     if (!c_.exec(q, error))
         return c_.fail(error);
+    const size_t first = out.size();
     while (q.next())
         out.push_back(hitAt(q));
+    return addMatchFacts(out, first, error);
+}
+
+// The teams, periods and problem of the hits' matches, read once a match
+// (not once a tag), and each hit's match time.
+bool Index::addMatchFacts(std::vector<Hit>& hits, size_t first, QString* error) {
+    QStringList ids;
+    for (size_t i = first; i < hits.size(); ++i)
+        if (i == first || hits[i].match != hits[i - 1].match)
+            ids << QString::number(hits[i].match);
+    if (ids.isEmpty())
+        return true;
+    ids.removeDuplicates();
+    QSqlQuery q(c_.db());
+    q.setForwardOnly(true);
+    if (!c_.exec(q,
+                 QStringLiteral("SELECT id, team_a, team_b, periods, match_problem FROM matches "
+                                "WHERE id IN (%1)")
+                     .arg(ids.join(QLatin1Char(','))),
+                 error))
+        return c_.fail(error);
+    struct Facts {
+        std::array<QString, 2> teams;
+        MatchInfo periods;
+        QString problem;
+    };
+    std::map<qint64, Facts> facts;
+    while (q.next())
+        facts[q.value(0).toLongLong()] = {{q.value(1).toString(), q.value(2).toString()},
+                                          periodsFrom(q.value(3).toString()),
+                                          q.value(4).toString()};
+    for (size_t i = first; i < hits.size(); ++i) {
+        Hit& h = hits[i];
+        const Facts& f = facts[h.match];
+        h.teams = f.teams;
+        h.matchProblem = f.problem;
+        h.hasPeriods = !f.periods.periods.empty();
+        h.matchTime = QString::fromStdString(matchTimeText(f.periods, h.time));
+    }
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include "Model/DataModel.h"
 #include "index/LibraryConnection.h"
 #include "index/LibraryFiles.h"
+#include "index/LibraryMatchFile.h"
 #include "index/SeasonLibrary.h"
 
 // The index proper: the matches and their tags as the database holds them,
@@ -20,6 +21,7 @@ struct Record {
     std::string video, session, canonical;
     FileStamp videoStamp, sessionStamp;
     QString identity, sessionHash;
+    MatchFacts match;
 };
 
 // A match as the database has it.
@@ -28,6 +30,8 @@ struct Stored {
     std::string video, session, canonical;
     FileStamp videoStamp, sessionStamp;
     QString identity, sessionHash, unreadable;
+    FileStamp matchStamp;
+    QString matchHash;
     bool seen = false;
 };
 
@@ -69,6 +73,7 @@ private:
                     const std::function<void(QSqlQuery&)>& returned = nullptr);
     bool insertTags(qint64 match, const std::vector<std::shared_ptr<TagRowData>>& rows,
                     QString* error);
+    bool addMatchFacts(std::vector<Hit>& hits, size_t first, QString* error);
     bool deleteById(const std::initializer_list<QString>& statements, qint64 id, QString* error);
 
     Connection& c_;

@@ -136,27 +136,39 @@ bool Scanner::revisit(const Found& f, Stored& s) {
         return marked(s, QStringLiteral("ファイルの情報を読めません"));
     const bool sameVideo =
         videoStamp->size == s.videoStamp.size && videoStamp->mtime == s.videoStamp.mtime;
+    const FileStamp matchStamp = matchFileStamp(f.session);
     if (f.session == s.session && f.video == s.video && sameVideo &&
-        sessionStamp->size == s.sessionStamp.size && sessionStamp->mtime == s.sessionStamp.mtime) {
+        sessionStamp->size == s.sessionStamp.size && sessionStamp->mtime == s.sessionStamp.mtime &&
+        matchStamp.size == s.matchStamp.size && matchStamp.mtime == s.matchStamp.mtime) {
         if ((!s.unreadable.isEmpty() || s.sessionStamp.device != sessionStamp->device) &&
             !(mark(s, QString(), sessionStamp->device) || skipOrStop(s.session)))
             return false;
         ++report_->unchanged;
         return true;
     }
-    Record r{f.video,       f.session,  f.canonical,           *videoStamp,
-             *sessionStamp, s.identity, contentHash(f.session)};
+    Record r{f.video,
+             f.session,
+             f.canonical,
+             *videoStamp,
+             *sessionStamp,
+             s.identity,
+             contentHash(f.session),
+             readMatchFacts(f.session)};
     if (!sameVideo)
         r.identity = videoIdentity(f.video);
     if (r.sessionHash.isEmpty() || r.identity.isEmpty())
         return marked(s, r.sessionHash.isEmpty() ? QStringLiteral("セッションファイルを読めません")
                                                  : QStringLiteral("動画を読めません"));
     if (r.sessionHash == s.sessionHash) {
-        // Touched, not changed: the stamps are noted, the tags stay.
+        // Touched, not changed: the stamps are noted, the tags stay. A match
+        // file changed alone is one row written.
         qint64 id = s.id;
         if (!index_.store(id, r, nullptr, error_))
             return skipOrStop(f.session);
-        ++report_->unchanged;
+        const bool matchChanged = r.match.hash != s.matchHash;
+        ++(matchChanged ? report_->updated : report_->unchanged);
+        if (matchChanged)
+            tellMatchProblem(f.session, r.match);
         return true;
     }
     return reread(f, s, r);
@@ -179,6 +191,8 @@ bool Scanner::reread(const Found& f, Stored& s, const Record& r) {
     if (!index_.store(id, r, &loaded.rows, error_))
         return skipOrStop(f.session);
     ++report_->updated;
+    if (r.match.hash != s.matchHash)
+        tellMatchProblem(f.session, r.match);
     return true;
 }
 
@@ -201,7 +215,8 @@ bool Scanner::add(const Found& f, std::vector<Stored>& stored) {
              *videoStamp,
              *sessionStamp,
              videoIdentity(f.video),
-             contentHash(f.session)};
+             contentHash(f.session),
+             readMatchFacts(f.session)};
     if (r.identity.isEmpty()) {
         report_->skipped.emplace_back(f.session, QStringLiteral("動画を読めません: ") +
                                                      QString::fromStdString(f.video));
@@ -222,6 +237,7 @@ bool Scanner::add(const Found& f, std::vector<Stored>& stored) {
     if (!index_.store(id, r, &loaded.rows, error_))
         return skipOrStop(f.session);
     ++(moved ? report_->updated : report_->added);
+    tellMatchProblem(f.session, r.match);
     return true;
 }
 
@@ -256,6 +272,14 @@ bool Scanner::mark(Stored& s, const QString& why, int64_t device) {
     s.unreadable = why;
     s.sessionStamp.device = device;
     return true;
+}
+
+// A match file that cannot be read is said once, when it is read; its
+// match is indexed all the same and keeps the problem.
+void Scanner::tellMatchProblem(const std::string& session, const MatchFacts& match) {
+    if (!match.problem.isEmpty())
+        report_->skipped.emplace_back(matchFilePathFor(session).string(),
+                                      QStringLiteral("タグは索引に入れました。") + match.problem);
 }
 
 // Marking a match is one small write: a failure ends the scan as any other

@@ -36,6 +36,7 @@ private:
     bool mark(Stored& s, const QString& why, int64_t device = 0);
     bool marked(Stored& s, const QString& why);
     bool skipOrStop(const std::string& session);
+    void tellMatchProblem(const std::string& session, const MatchFacts& match);
 
     Connection& c_;
     Index& index_;

@@ -1,6 +1,7 @@
 #include "index/LibraryStore.h"
 
 #include "index/LibraryFiles.h"
+#include "index/LibraryMatchFile.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -17,6 +18,19 @@ struct Step {
     QStringList sqlite;
     QStringList postgres;
 };
+
+QStringList matchFileColumns(const QString& integer) {
+    const QString add = QStringLiteral("ALTER TABLE matches ADD COLUMN ");
+    return {add + QStringLiteral("team_a TEXT NOT NULL DEFAULT ''"),
+            add + QStringLiteral("team_b TEXT NOT NULL DEFAULT ''"),
+            add + QStringLiteral("periods TEXT NOT NULL DEFAULT ''"),
+            add + QStringLiteral("match_problem TEXT NOT NULL DEFAULT ''"),
+            add + QStringLiteral("match_hash TEXT NOT NULL DEFAULT ''"),
+            add + QStringLiteral("match_size %1 NOT NULL DEFAULT %2")
+                      .arg(integer)
+                      .arg(kMatchFileNotLooked),
+            add + QStringLiteral("match_mtime %1 NOT NULL DEFAULT 0").arg(integer)};
+}
 
 // Appended to, never edited: a database at version N runs the steps after N.
 const std::vector<Step>& steps() {
@@ -89,6 +103,10 @@ const std::vector<Step>& steps() {
                  "ALTER TABLE matches ADD COLUMN session_device BIGINT NOT NULL DEFAULT 0"),
              QStringLiteral("DROP INDEX IF EXISTS tags_comment_trgm"),
          }},
+        // The match file beside each session: its teams and periods, and its
+        // stamp (matches indexed before are read at the next scan).
+        {3, matchFileColumns(QStringLiteral("INTEGER")),
+         matchFileColumns(QStringLiteral("BIGINT"))},
     };
     return all;
 }

@@ -161,8 +161,8 @@ bool SeasonLibrary::indexSaved(const std::string& video, const std::string& sess
                      QString::fromStdString(absSession);
         return false;
     }
-    Record r{absVideo,      absSession, canonicalOf(absVideo),  *videoStamp,
-             *sessionStamp, QString(),  contentHash(absSession)};
+    Record r{absVideo,      absSession, canonicalOf(absVideo),   *videoStamp,
+             *sessionStamp, QString(),  contentHash(absSession), readMatchFacts(absSession)};
     qint64 id = 0;
     if (!d->index.findMatch(r, id, error) || !d->index.store(id, r, &tags, error))
         return c.fail(error);

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <array>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,6 +31,8 @@ struct Match {
     // Why its files cannot be read now (its tags are those last read);
     // empty when they can.
     QString unreadable;
+    // Why its match file cannot be read (its tags are indexed all the same).
+    QString matchProblem;
 };
 
 // One tag found by a search.
@@ -47,6 +50,13 @@ struct Hit {
     TagLabels labels;
     std::string comment;
     QString unreadable; // its match's, as in Match
+    QString matchProblem;
+    // Its match's team names (empty: not named) and whether the match has
+    // periods; the tag's time as the analyst reads it ("前半 12:34"; the
+    // video time where the match has no periods).
+    std::array<QString, 2> teams;
+    bool hasPeriods = false;
+    QString matchTime;
 };
 
 // A search takes at most this many words (each is one more condition).

@@ -88,7 +88,7 @@ QVariant LibraryHitModel::data(const QModelIndex& index, int role) const {
     const Hit& h = hits_[static_cast<size_t>(index.row())];
     if (role == Qt::ToolTipRole) {
         if (index.column() == 0)
-            return text(h.video);
+            return h.matchProblem.isEmpty() ? text(h.video) : text(h.video) + "\n" + h.matchProblem;
         if (index.column() == 4 && !h.labels.empty())
             return TagTableModel::labelPairs(h.labels);
         if (index.column() == 5 && !h.comment.empty())
@@ -103,12 +103,17 @@ QVariant LibraryHitModel::data(const QModelIndex& index, int role) const {
     case 0:
         return matchText(h.title, h.date);
     case 1: {
+        // Where the match has periods, the time as the analyst reads it.
+        if (h.hasPeriods)
+            return h.matchTime;
         QString t = text(createTimeString(static_cast<float>(h.time)));
         if (h.end)
             t += "–" + text(createTimeString(static_cast<float>(*h.end)));
         return t;
     }
     case 2:
+        if (const QString& name = h.teams[h.teamA ? 0 : 1]; !name.isEmpty())
+            return name;
         return h.teamA ? "A" : "B";
     case 3:
         return text(h.code);
