@@ -1,6 +1,7 @@
 // Who owns a video's journal, what becomes of the journal a run left behind,
 // what a failed write does, and by which name a video is known.
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -8,6 +9,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 
 #include "JournalTestSupport.h"
 #include "platform/SystemLog.h"
@@ -288,6 +290,13 @@ protected:
         std::lock_guard lock(m);
         return lines.size();
     }
+    // The writer thread logs a failure after it has told it: waits (a hang
+    // guard, not a measure) until `n` lines are there, then counts them.
+    size_t loggedOnce(size_t n) {
+        for (int i = 0; i < 500 && logged() < n; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return logged();
+    }
     void press() {
         journal.changed(history.perform(store, TagEdit::record(store, tag(true, clock += 1, "PG"))),
                         store);
@@ -319,12 +328,12 @@ TEST_F(JournalFailures, AfterAFailedWriteTheNextChangeStartsAgain) {
         press();
     EXPECT_FALSE(journal.takeError().empty());
     EXPECT_TRUE(journal.takeError().empty());
-    EXPECT_EQ(logged(), 1u);
+    EXPECT_EQ(loggedOnce(1), 1u);
     // The video opened again is a new episode, told again.
     ASSERT_TRUE(journal.open(video, SessionStamp{}));
     press();
     EXPECT_FALSE(journal.takeError().empty());
-    EXPECT_EQ(logged(), 2u);
+    EXPECT_EQ(loggedOnce(2), 2u);
 
     // Space is back: the next change puts the whole store on disk.
     fs::remove(folder());

@@ -115,6 +115,18 @@ std::string codeColor(const std::string& name, const CodeWindow* window) {
     return "#808080";
 }
 
+// An instance's opening up to its code: ID, start and end.
+void appendInstanceStart(std::string& out, size_t id, double start, double end) {
+    char number[24];
+    out += "    <instance>\n      <ID>";
+    out.append(number, std::to_chars(number, number + sizeof number, id).ptr);
+    out += "</ID>\n      <start>";
+    appendDecimal(out, start);
+    out += "</start>\n      <end>";
+    appendDecimal(out, end);
+    out += "</end>\n      ";
+}
+
 // What each code needs, found once: tags repeat a few codes.
 struct CodeInfo {
     double lead, lag;
@@ -125,7 +137,6 @@ struct CodeInfo {
 template <typename Infos>
 void appendPeriods(std::string& out, const MatchInfo& match, double last, size_t& id, Infos& infos,
                    std::vector<std::string>& codes) {
-    char number[24];
     for (const MatchPeriod& period : match.periods) {
         auto [info, added] = infos.try_emplace(period.name);
         if (added) {
@@ -135,14 +146,8 @@ void appendPeriods(std::string& out, const MatchInfo& match, double last, size_t
         const double start = std::min(period.start, last);
         const double end = period.open() ? (std::isfinite(last) ? last : start)
                                          : std::clamp(period.end, start, last);
-        out += "    <instance>\n      <ID>";
-        out.append(number, std::to_chars(number, number + sizeof number, ++id).ptr);
-        out += "</ID>\n      <start>";
-        appendDecimal(out, start);
-        out += "</start>\n      <end>";
-        appendDecimal(out, end);
-        out +=
-            "</end>\n      " + info->second.element + "\n      <label><group>Rucktag</group><text>";
+        appendInstanceStart(out, ++id, start, end);
+        out += info->second.element + "\n      <label><group>Rucktag</group><text>";
         out += kPeriodMarker;
         appendDecimal(out, period.clock);
         out += "</text></label>\n    </instance>\n";
@@ -200,7 +205,6 @@ std::string editListText(const std::vector<std::shared_ptr<TagRowData>>& listed,
     out += "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<file>\n  <ALL_INSTANCES>\n";
     const double last = std::isfinite(duration) ? std::max(0.0, duration) : INFINITY;
     size_t id = 0;
-    char number[24];
     for (const auto& tag : listed) {
         const CodeInfo& info = infos.find(tag->name)->second;
         auto [start, end] = tagMoment(*tag, info.lead, info.lag, last);
@@ -210,13 +214,7 @@ std::string editListText(const std::vector<std::shared_ptr<TagRowData>>& listed,
             const double t = std::isfinite(tag->time_val) ? double(tag->time_val) : 0.0;
             start = end = std::clamp(t, 0.0, last);
         }
-        out += "    <instance>\n      <ID>";
-        out.append(number, std::to_chars(number, number + sizeof number, ++id).ptr);
-        out += "</ID>\n      <start>";
-        appendDecimal(out, start);
-        out += "</start>\n      <end>";
-        appendDecimal(out, end);
-        out += "</end>\n      ";
+        appendInstanceStart(out, ++id, start, end);
         out += info.element;
         out += '\n';
         if (!tag->comment.empty()) {
