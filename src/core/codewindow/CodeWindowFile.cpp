@@ -302,17 +302,10 @@ CodeWindowList listCodeWindows(const fs::path& folder) {
     CodeWindowList list;
     list.windows.push_back(CodeWindow::standard());
     list.files.emplace_back();
-    std::vector<fs::path> files;
     std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        // Hidden files are the temporaries of writes under way.
-        if (name.size() > 5 && name.front() != '.' && name.ends_with(".json"))
-            files.push_back(it->path());
-    }
+    const std::vector<fs::path> files = jsonFilesIn(folder, ec);
     if (ec && ec != std::errc::no_such_file_or_directory)
         list.problems.push_back(folder.string() + ": 読めません（" + ec.message() + "）");
-    std::sort(files.begin(), files.end());
 
     // The first file of a name keeps it (the check refuses 標準).
     std::map<std::string, fs::path> taken;

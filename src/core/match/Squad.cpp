@@ -161,15 +161,8 @@ bool readSquadJson(std::string_view text, Squad& squad, std::string& error) {
 }
 
 std::vector<Squad> listSquads(const fs::path& folder, std::vector<std::string>& problems) {
-    std::vector<fs::path> files;
     std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        // Hidden files are the temporaries of writes under way.
-        if (name.size() > 5 && name.front() != '.' && name.ends_with(".json"))
-            files.push_back(it->path());
-    }
-    std::sort(files.begin(), files.end());
+    const std::vector<fs::path> files = jsonFilesIn(folder, ec);
     std::vector<Squad> squads;
     for (const fs::path& file : files) {
         std::string text, error;

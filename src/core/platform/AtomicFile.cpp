@@ -374,3 +374,16 @@ std::string keepDamagedCopy(const std::filesystem::path& file, std::string& kept
     }
     return describe(file, EEXIST);
 }
+
+std::vector<std::filesystem::path> jsonFilesIn(const std::filesystem::path& folder,
+                                               std::error_code& ec) {
+    std::vector<std::filesystem::path> files;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() > 5 && name.front() != '.' && name.ends_with(".json"))
+            files.push_back(it->path());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}

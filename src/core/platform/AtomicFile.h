@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <system_error>
+#include <vector>
 
 // The errno-like code for a path that holds something other than a regular
 // file or a folder: a FIFO, a device, a socket. Reading one could wait forever
@@ -82,3 +84,8 @@ mode_t processUmask();
 // kept copy whole. Returns an empty text and the new path in `kept`, else the
 // reason.
 std::string keepDamagedCopy(const std::filesystem::path& file, std::string& kept);
+
+// The `.json` files of `folder`, sorted by path, leaving out hidden ones (the
+// temporaries of writes under way). `ec` tells a folder that could not be read.
+std::vector<std::filesystem::path> jsonFilesIn(const std::filesystem::path& folder,
+                                               std::error_code& ec);
