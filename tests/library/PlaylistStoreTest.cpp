@@ -1,12 +1,14 @@
 // Playlists on both engines: made, changed, and two analysts changing one at
 // once through two connections.
 #include <QSignalSpy>
+#include <QThread>
 #include <algorithm>
 #include <functional>
 #include <gtest/gtest.h>
 
 #include "EngineTest.h"
 #include "LibraryTestSupport.h"
+#include "client/LibraryClient.h"
 #include "playlist/Playlists.h"
 
 using namespace library;
@@ -208,6 +210,44 @@ TEST_P(PlaylistTest, TwoAnalystsAtOnceLoseNothing) {
         EXPECT_EQ(now.revision, seen.revision + (c.expected == R::Done ? 2 : 1));
         ASSERT_EQ(a.remove(now.id, now.revision, &error), R::Done) << error.toStdString();
     }
+}
+
+// The application's calls, on the library's thread, answered on this one.
+TEST_P(PlaylistTest, TheClientsCallsAnswerOnTheAskingThread) {
+    auto lib = filled();
+    ASSERT_TRUE(lib);
+    LibraryClient client;
+    client.setDatabase(url);
+    client.open();
+    std::vector<Playlist> all;
+    std::optional<Playlist> loaded;
+    std::vector<std::pair<R, QString>> answers;
+    const auto answer = [&](R result, const QString& error) {
+        EXPECT_EQ(QThread::currentThread(), qApp->thread());
+        answers.emplace_back(result, error);
+    };
+    client.playlists([&](const std::vector<Playlist>& found, const QString& error) {
+        EXPECT_EQ(error, QString());
+        all = found;
+    });
+    ASSERT_TRUE(client.waitIdle());
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all[0].itemCount, 3);
+    client.loadPlaylist(all[0].id,
+                        [&](const std::optional<Playlist>& p, const QString&) { loaded = p; });
+    ASSERT_TRUE(client.waitIdle());
+    ASSERT_TRUE(loaded && loaded->items.size() == 3u);
+    PlaylistItem item = loaded->items[1];
+    item.note = QStringLiteral("低く");
+    client.editPlaylistItem(loaded->id, item, answer);
+    client.editPlaylistItem(loaded->id, item, answer); // made on the same revision
+    client.createPlaylist(QStringLiteral("ラインアウト"), answer);
+    ASSERT_TRUE(client.waitIdle());
+    ASSERT_EQ(answers.size(), 3u);
+    EXPECT_EQ(answers[0], std::pair(R::Done, QString()));
+    EXPECT_EQ(answers[1], std::pair(R::Conflict, conflictText()));
+    EXPECT_EQ(answers[2].first, R::Failed);
+    EXPECT_EQ(load(*lib).items[1].note, QStringLiteral("低く"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, PlaylistTest,
