@@ -22,6 +22,8 @@
 //   library   a season library of two matches in OUT_DIR: the window after a
 //             search, a result opened by a double click, and 連続再生 across
 //             the two matches.
+//   playlists that season's playlist with notes: the publish dialog, and the
+//             playlist panel published to FW with its link and QR code.
 // Journals, code windows and settings stay in scratch folders. Run under a
 // display (scripts/screenshots uses Xvfb).
 // Usage: screenshot_tour VIDEO OUT_DIR | --list | --help
@@ -107,6 +109,7 @@ const std::vector<Tour> kTours = {
     {"library",
      {"library-window", "library-open-at-tag", "library-sequence", "library-sequence-main"}},
     {"match", {"squad-dialog", "match-edit", "match-tally", "report-page"}},
+    {"playlists", {"playlist-publish", "playlist-panel"}},
     // The second process of viewonly and recovery.
     {"hold", {}},
 };
@@ -874,6 +877,9 @@ bool openAndWait(MainViewController* main, const std::string& video) {
 bool chooseWindow(EditViewController* edit, const char* name) {
     return ::chooseWindow(edit, name);
 }
+bool writeSeason(const std::filesystem::path& folder, const std::string& video) {
+    return ::writeSeason(folder, video);
+}
 } // namespace tours
 
 int main(int argc, char** argv) {
@@ -925,7 +931,7 @@ int main(int argc, char** argv) {
         qputenv("XDG_STATE_HOME", (configDir.path() + "/state").toUtf8());
         qputenv("XDG_DATA_HOME", (configDir.path() + "/data").toUtf8());
         QString library = configDir.path() + "/library.sqlite";
-        if (mode == "library") {
+        if (mode == "library" || mode == "playlists") {
             library = outDir + "/season-library.sqlite";
             QFile::remove(library);
         }
@@ -964,6 +970,8 @@ int main(int argc, char** argv) {
         result = holdTour(window, video);
     else if (mode == "match")
         result = matchTour(window, video);
+    else if (mode == "playlists")
+        result = playlistTour(window, video);
     setDialogProvider(nullptr);
     if (!strayShots.isEmpty()) {
         std::fprintf(stderr, "screenshot_tour: shots not listed for the %s tour: %s\n", tour->name,

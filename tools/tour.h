@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <filesystem>
 #include <string>
 
 class EditViewController;
@@ -19,8 +20,13 @@ void madeShot(const QString& name);
 int failed(const char* why);
 bool openAndWait(MainViewController* main, const std::string& video);
 bool chooseWindow(EditViewController* edit, const char* name);
+// The two matches of the library tour in `folder`, on copies of `video`.
+bool writeSeason(const std::filesystem::path& folder, const std::string& video);
 
 } // namespace tours
 
 // The match tour (match_tour.cpp).
 int matchTour(MainWindow& window, const std::string& video);
+
+// The playlists tour (playlist_tour.cpp).
+int playlistTour(MainWindow& window, const std::string& video);

@@ -85,6 +85,8 @@ public:
     void editPlaylistItem(qint64 playlist, const library::PlaylistItem& item, ChangeReply reply);
     void renamePlaylist(qint64 playlist, qint64 revision, const QString& name, ChangeReply reply);
     void removePlaylist(qint64 playlist, qint64 revision, ChangeReply reply);
+    void markPublished(qint64 playlist, qint64 revision, const QStringList& groups,
+                       ChangeReply reply);
 
     // Saves still waiting for the library.
     int pendingSaves() const { return pending_; }

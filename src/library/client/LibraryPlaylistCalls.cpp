@@ -73,3 +73,10 @@ void LibraryClient::removePlaylist(qint64 playlist, qint64 revision, ChangeReply
     change([=](PlaylistStore& s, QString* e) { return s.remove(playlist, revision, e); },
            std::move(reply));
 }
+
+void LibraryClient::markPublished(qint64 playlist, qint64 revision, const QStringList& groups,
+                                  ChangeReply reply) {
+    change([=](PlaylistStore& s,
+               QString* e) { return s.markPublished(playlist, revision, groups, e); },
+           std::move(reply));
+}

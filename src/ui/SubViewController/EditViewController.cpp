@@ -26,6 +26,7 @@
 #include "match/MatchPanel.h"
 #include "match/Squad.h"
 #include "player/Player.h"
+#include "playlists/AddToPlaylist.h"
 #include "report/MatchReportExport.h"
 #include "squads/PlayerNumbers.h"
 #include "squads/SquadDialog.h"
@@ -146,6 +147,14 @@ QWidget* EditViewController::makeTagListPanel() {
     // In the menu too: one more button would narrow the filter.
     exchange->addSeparator();
     item("試合レポート", "onMatchReport", this, [this] { exportMatchReport(*this); });
+    // The ticked tags, as タグ削除 takes them.
+    item("プレイリストに追加…", "onTagAddToPlaylist", this, [this] {
+        std::vector<std::shared_ptr<TagRowData>> ticked;
+        for (size_t r = 0; r < tagTableData.size(); ++r)
+            if (tagModel_->isTicked(static_cast<int>(r)))
+                ticked.push_back(tagTableData[r]);
+        addSessionTags(myParent, this, ticked);
+    });
     exchangeButton->setMenu(exchange);
     top->addWidget(exchangeButton);
     l->addLayout(top);

@@ -33,6 +33,7 @@
 #include "SubViewClass/VerticallyCenteredTextFieldCell.h"
 #include "exchange/TallyCsv.h"
 #include "platform/AtomicFile.h"
+#include "playlists/AddToPlaylist.h"
 #include "report/MatchReportExport.h"
 #include "review/MomentSequence.h"
 #include "review/TagTally.h"
@@ -200,6 +201,16 @@ void PlayViewController::placeTallyPanel(QVBoxLayout* list) {
     auto* matchReport = new GeneralButton("試合レポート", "onPlayMatchReport", panel);
     connect(matchReport, &QPushButton::clicked, this, [this] { exportMatchReport(*this); });
     l->addWidget(matchReport);
+    // The chosen row's tag.
+    auto* toPlaylist = new GeneralButton("プレイリストに追加", "onPlayAddToPlaylist", panel);
+    connect(toPlaylist, &QPushButton::clicked, this, [this] {
+        std::vector<std::shared_ptr<TagRowData>> chosen;
+        if (const int row = tagTableView->selectedRow();
+            row >= 0 && static_cast<size_t>(row) < tagTableData.size())
+            chosen.push_back(tagTableData[static_cast<size_t>(row)]);
+        addSessionTags(myParent, this, chosen);
+    });
+    l->addWidget(toPlaylist);
     refreshTally();
 
     // Beside the list, at the list's full height: the video keeps its width.

@@ -27,6 +27,7 @@
 #include "client/LibraryClient.h"
 #include "player/MediaProbe.h"
 #include "player/Player.h"
+#include "playlists/PlaylistPanel.h"
 #include "review/MomentSequence.h"
 #include "tags/TableModels.h"
 #include "text/TimeText.h"
@@ -194,6 +195,7 @@ LibraryWindow::LibraryWindow(MainViewController* main, QWidget* parent)
     connect(exportButton, &QPushButton::clicked, this, &LibraryWindow::onHighlightExport);
     connect(resultsView, &QTableView::doubleClicked, this,
             [this](const QModelIndex& index) { openResult(index.row()); });
+    addPlaylistButtons(main_, this);
 
     LibraryClient* lib = main_->library();
     connect(lib, &LibraryClient::changed, this, [this] {
