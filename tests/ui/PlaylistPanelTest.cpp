@@ -221,4 +221,49 @@ TEST_F(PlaylistScreens, PublishedWithTheRealRendererShowsItsStateLinkAndQrCode) 
         [&] { return panel->published->stateLabel->text() == "公開後に変更あり"; }, 5000));
 }
 
+TEST_F(PlaylistScreens, TheEditScreensTickedTagGoesToAPlaylistOnlyFromAMatchOfTheLibrary) {
+    ASSERT_NE(openLibrary(), nullptr);
+    // The same match outside the library's folders: said, nothing added.
+    const fs::path outside = dir / "elsewhere";
+    fs::create_directories(outside);
+    for (const char* ext : {".mp4", ".csv"})
+        fs::copy_file(season / (std::string("2026-09-06 東京") + ext),
+                      outside / (std::string("2026-09-06 東京") + ext));
+    for (const fs::path& folder : {outside, season}) {
+        const std::string video = (folder / "2026-09-06 東京.mp4").string();
+        main->openVideo(video);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                return main->session->isOpenVideo(video) && main->tagDataModel.data.size() == 2;
+            },
+            3000));
+        QApplication::setActiveWindow(window.get());
+        clickCell(edit->tagTableView, 1, 0); // the tick of ラインアウト
+        dialogs.shown.clear();
+        click("onTagAddToPlaylist");
+        if (folder == outside) {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.shown.empty(); }, 3000));
+            EXPECT_EQ(dialogs.shown[0].message,
+                      "この試合はシーズンライブラリにありません。ライブラリのフォルダーに保存して"
+                      "から、もう一度してください。");
+        }
+    }
+    QPointer<PlaylistChooser> chooser;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return (chooser = window->findChild<PlaylistChooser*>()) != nullptr; }, 3000));
+    QApplication::setActiveWindow(chooser);
+    QTest::mouseClick(chooser->nameEdit, Qt::LeftButton);
+    typeJapanese("東京");
+    QTest::mouseClick(chooser->addButton, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !chooser; }, 5000));
+    QString error;
+    auto other = SeasonLibrary::open(database, &error);
+    ASSERT_TRUE(other) << error.toStdString();
+    const auto p = PlaylistStore(*other).load(QString("東京"), &error);
+    ASSERT_TRUE(p);
+    ASSERT_EQ(codes(*p), std::vector<std::string>{"ラインアウト"});
+    EXPECT_EQ(p->items[0].lead, main->workspace->lead());
+    EXPECT_TRUE(dialogs.shown.empty());
+}
+
 } // namespace
