@@ -25,19 +25,16 @@ namespace {
 using namespace tours;
 using namespace library;
 
-// The scrums of the season and 東京's try, in that order, with notes.
+// 東京's try and a scrum of each match, with notes.
 std::vector<PlaylistItem> itemsOf(const std::vector<Hit>& hits) {
-    const std::pair<const char*, const char*> chosen[] = {
-        {"トライ", "右へ展開してから、外で数的優位を作る"},
-        {"スクラム", "ヒットで低く。8人でまとまって押す"},
-        {"スクラム", "ボールが出るまで姿勢を崩さない"}};
+    const char* const chosen[][3] = {{"トライ", "東京", "右へ展開してから、外で数的優位を作る"},
+                                     {"スクラム", "東京", "ヒットで低く。8人でまとまって押す"},
+                                     {"スクラム", "大阪", "ボールが出るまで姿勢を崩さない"}};
     std::vector<PlaylistItem> items;
-    std::vector<bool> used(hits.size());
-    for (const auto& [code, note] : chosen)
-        for (size_t i = 0; i < hits.size(); ++i)
-            if (!used[i] && hits[i].code == code) {
-                used[i] = true;
-                items.push_back(playlistItem(hits[i], 3, 4, QString::fromUtf8(note)));
+    for (const auto& [code, match, note] : chosen)
+        for (const Hit& h : hits)
+            if (h.code == code && h.title.contains(QString::fromUtf8(match))) {
+                items.push_back(playlistItem(h, 3, 4, QString::fromUtf8(note)));
                 break;
             }
     return items;
@@ -80,7 +77,7 @@ int playlistTour(MainWindow& window, const std::string& video) {
     auto* panel = library->findChild<PlaylistPanel*>("playlistPanel");
     if (!panel || !QTest::qWaitFor([&] { return panel->itemTable->rowCount() == 3; }, 10000))
         return failed("the panel did not show the playlist");
-    panel->move(40, 30);
+    panel->move(20, 30);
     panel->itemTable->selectRow(1);
 
     QTest::mouseClick(panel->publishButton, Qt::LeftButton);

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -199,7 +200,7 @@ TEST_F(PlaylistScreens, PublishedWithTheRealRendererShowsItsStateLinkAndQrCode) 
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return panel->published->stateLabel->text() == "公開済み"; }, 5000));
     EXPECT_EQ(panel->playlist()->publishedGroups, QStringList{"FW"});
-    const QString link = panel->published->linkEdit->text();
+    const QString link = panel->published->linkText->toPlainText();
     EXPECT_TRUE(
         QRegularExpression("^http://localhost:8080/g/[A-Za-z0-9_-]{43}/$").match(link).hasMatch())
         << link.toStdString();

@@ -45,21 +45,48 @@ QDoubleSpinBox* secondsBox(const char* id, QWidget* parent) {
     return box;
 }
 
+// The library window's look, for the panel's own controls only: the dialogs
+// it opens keep Qt's.
+QString darkStyle() {
+    return QString("QWidget#playlistBody { background-color: %1; }"
+                   "QLabel { color: #e8eef2; }"
+                   "QLineEdit, QPlainTextEdit, QComboBox, QListWidget {"
+                   " background-color: #27343b; color: white; border: 1px solid #4a5a63;"
+                   " border-radius: 3px; padding: 2px; }"
+                   "QLineEdit:disabled { color: #8a979f; }"
+                   "QListWidget::item:selected { background-color: #2f6f9f; }"
+                   "QComboBox QAbstractItemView { background-color: #27343b; color: white;"
+                   " selection-background-color: #2f6f9f; }"
+                   "QPushButton { background-color: #3d5360; color: white; border: none;"
+                   " border-radius: 4px; padding: 4px 8px; }"
+                   "QPushButton:hover { background-color: #4b6575; }"
+                   "QPushButton:disabled { color: #8a979f; }")
+               .arg(Style::panel().name()) +
+           Style::table();
+}
+
 } // namespace
 
 PlaylistPanel::PlaylistPanel(MainViewController* main, QWidget* parent)
     : QWidget(parent, Qt::Window), main_(main), client_(main->library()) {
     setObjectName("playlistPanel");
     setWindowTitle("プレイリスト");
-    resize(1180, 680);
-    auto* split = new QSplitter(this);
+    resize(1260, 680);
+    auto* body = new QWidget(this);
+    body->setObjectName("playlistBody");
+    body->setAttribute(Qt::WA_StyledBackground);
+    body->setStyleSheet(darkStyle());
+    auto* split = new QSplitter(body);
     split->addWidget(makeListColumn());
     split->addWidget(makeItemColumn());
     published = new PublishedBox(this);
     split->addWidget(published);
-    split->setSizes({230, 680, 270});
+    split->setSizes({250, 710, 300});
+    auto* inner = new QHBoxLayout(body);
+    inner->addWidget(split);
     auto* l = new QHBoxLayout(this);
-    l->addWidget(split);
+    l->setContentsMargins(0, 0, 0, 0);
+    l->addWidget(body);
 
     sequence = new LibrarySequence(main_, this);
     connect(sequence, &LibrarySequence::ended, this, [this] { playButton->setText("連続再生"); });
@@ -79,6 +106,7 @@ QWidget* PlaylistPanel::makeListColumn() {
     l->addWidget(new QLabel("プレイリスト", column));
     playlistList = new QListWidget(column);
     playlistList->setObjectName("playlistList");
+    playlistList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     l->addWidget(playlistList, 1);
     nameEdit = new QLineEdit(column);
     nameEdit->setObjectName("playlistName");
@@ -107,12 +135,12 @@ QWidget* PlaylistPanel::makeItemColumn() {
     auto* l = new QVBoxLayout(column);
     l->setContentsMargins(0, 0, 0, 0);
     titleLabel = new QLabel(column);
-    titleLabel->setStyleSheet("font-weight: bold;");
+    titleLabel->setStyleSheet("font-weight: bold; font-size: 15px;");
     l->addWidget(titleLabel);
     messageLabel = new QLabel(column);
     messageLabel->setObjectName("playlistMessage");
     messageLabel->setWordWrap(true);
-    messageLabel->setStyleSheet("color: #a05000;");
+    messageLabel->setStyleSheet("color: #ffd27a;");
     messageLabel->hide();
     l->addWidget(messageLabel);
     itemTable = new QTableWidget(0, 6, column);
@@ -136,6 +164,8 @@ QWidget* PlaylistPanel::makeItemColumn() {
     upButton = button("↑", "playlistUp", column);
     downButton = button("↓", "playlistDown", column);
     upButton->setToolTip("上へ (Ctrl+↑)");
+    upButton->setFixedWidth(44);
+    downButton->setFixedWidth(44);
     downButton->setToolTip("下へ (Ctrl+↓)");
     removeButton = button("項目を削除", "playlistRemoveItems", column);
     playButton = button("連続再生", "playlistPlay", column);

@@ -5,9 +5,10 @@
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPixmap>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextOption>
 #include <QVBoxLayout>
 
 #include "SubViewClass/CustomAlert.h"
@@ -28,14 +29,18 @@ PublishedBox::PublishedBox(QWidget* parent) : QWidget(parent) {
     groupCombo = new QComboBox(this);
     groupCombo->setObjectName("publishedGroup");
     l->addWidget(groupCombo);
+    linkText = new QPlainTextEdit(this);
+    linkText->setObjectName("publishedLink");
+    linkText->setReadOnly(true);
+    linkText->setWordWrapMode(QTextOption::WrapAnywhere);
+    linkText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    linkText->setFixedHeight(linkText->fontMetrics().lineSpacing() * 3 + 12);
+    l->addWidget(linkText);
     auto* row = new QHBoxLayout;
-    linkEdit = new QLineEdit(this);
-    linkEdit->setObjectName("publishedLink");
-    linkEdit->setReadOnly(true);
-    copyButton = new QPushButton("コピー", this);
+    copyButton = new QPushButton("リンクをコピー", this);
     copyButton->setObjectName("publishedCopy");
-    row->addWidget(linkEdit, 1);
     row->addWidget(copyButton);
+    row->addStretch(1);
     l->addLayout(row);
     qrLabel = new QLabel(this);
     qrLabel->setObjectName("publishedQr");
@@ -49,7 +54,7 @@ PublishedBox::PublishedBox(QWidget* parent) : QWidget(parent) {
     l->addStretch(1);
     connect(groupCombo, &QComboBox::currentTextChanged, this, [this] { showLink(); });
     connect(copyButton, &QPushButton::clicked, this,
-            [this] { QApplication::clipboard()->setText(linkEdit->text()); });
+            [this] { QApplication::clipboard()->setText(linkText->toPlainText()); });
     connect(revokeButton, &QPushButton::clicked, this, &PublishedBox::onRevoke);
     setPlaylist({});
 }
@@ -86,9 +91,8 @@ void PublishedBox::showLink() {
                 problem = "公開フォルダーにこのグループのリンクがありません。";
         }
     }
-    linkEdit->setText(link);
-    linkEdit->setPlaceholderText(problem);
-    linkEdit->setToolTip(problem.isEmpty() ? link : problem);
+    linkText->setPlainText(link);
+    linkText->setPlaceholderText(problem);
     const QImage qr = link.isEmpty() ? QImage() : qrImage(link, 4);
     qrLabel->setPixmap(qr.isNull() ? QPixmap() : QPixmap::fromImage(qr));
     copyButton->setEnabled(!link.isEmpty());

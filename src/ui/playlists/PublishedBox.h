@@ -7,7 +7,7 @@
 
 class QComboBox;
 class QLabel;
-class QLineEdit;
+class QPlainTextEdit;
 class QPushButton;
 
 // A playlist's published state (公開済み, 未公開, 公開後に変更あり), and for
@@ -21,7 +21,8 @@ public:
 
     QLabel* stateLabel = nullptr;
     QComboBox* groupCombo = nullptr;
-    QLineEdit* linkEdit = nullptr;
+    // The whole link, wrapped anywhere: a token has no place to break.
+    QPlainTextEdit* linkText = nullptr;
     QPushButton* copyButton = nullptr;
     QLabel* qrLabel = nullptr;
     QPushButton* revokeButton = nullptr;
