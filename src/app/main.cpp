@@ -12,6 +12,7 @@
 #include "MainViewController.h"
 #include "SubViewClass/MainWindow.h"
 #include "commands/LibraryCommand.h"
+#include "commands/PublishCommand.h"
 #include "commands/ReportCommand.h"
 #include "commands/XmlCommand.h"
 #include "platform/SystemLog.h"
@@ -27,6 +28,8 @@ constexpr const char* kUsage =
     "  rucktag library ...              シーズンライブラリ / season library (rucktag library "
     "--help)\n"
     "  rucktag report ...               試合レポート / match report (rucktag report --help)\n"
+    "  rucktag publish ...              プレイリストの公開 / publish a playlist (rucktag publish "
+    "--help)\n"
     "  rucktag --help, -h               この説明 / this text\n"
     "  rucktag --version                版 / version\n";
 
@@ -66,6 +69,11 @@ int main(int argc, char** argv) {
         const std::vector<std::string> args(argv + 2, argv + argc);
         QCoreApplication app(argc, argv);
         return runLibraryCommand(args, std::cout, std::cerr);
+    }
+    if (argc > 1 && std::string_view(argv[1]) == "publish") {
+        const std::vector<std::string> args(argv + 2, argv + argc);
+        QCoreApplication app(argc, argv);
+        return runPublishCommand(args, std::cout, std::cerr);
     }
     // The report paints with fonts, which need a GUI application; without a
     // display it paints offscreen.

@@ -128,8 +128,9 @@ std::optional<Group> changeGroups(const QString& dir, const QString& name, bool 
         setError(error, QStringLiteral("a group needs a name"));
         return std::nullopt;
     }
-    if (!QDir().mkpath(dir)) {
-        setError(error, dir + QStringLiteral(": the folder cannot be made"));
+    if (revoke ? !QFileInfo::exists(groupsPath(dir)) : !QDir().mkpath(dir)) {
+        setError(error, revoke ? QStringLiteral("そのグループはありません / no group named ") + name
+                               : dir + QStringLiteral(": the folder cannot be made"));
         return std::nullopt;
     }
     FolderLock lock(dir, ".groups.lock", LOCK_EX);
@@ -144,7 +145,7 @@ std::optional<Group> changeGroups(const QString& dir, const QString& name, bool 
     if (it != groups.end() && !revoke)
         return *it;
     if (it == groups.end() && revoke) {
-        setError(error, QStringLiteral("no group named ") + name);
+        setError(error, QStringLiteral("そのグループはありません / no group named ") + name);
         return std::nullopt;
     }
     const QString token = newToken(error);
