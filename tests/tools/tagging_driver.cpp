@@ -265,9 +265,12 @@ int codeByKeyboard(MainViewController* main, int interval, long presses) {
     const Qt::Key codeKeys[] = {Qt::Key_E, Qt::Key_R, Qt::Key_T, Qt::Key_Y, Qt::Key_Q, Qt::Key_W};
     const Qt::Key labelKeys[] = {Qt::Key_Z, Qt::Key_X, Qt::Key_C, Qt::Key_V};
     std::map<int64_t, std::string> shown; // the state last printed of each tag
-    for (const auto& tag : main->tagDataModel.data)
+    std::set<int64_t> open;               // restored open ones too: a code of their group ends them
+    for (const auto& tag : main->tagDataModel.data) {
         shown[tag->index] = stateOf(*tag);
-    std::set<int64_t> open;
+        if (tag->end.state == TagEnd::State::Open)
+            open.insert(tag->index);
+    }
     unsigned seed = 12345;
     auto next = [&seed] {
         seed = seed * 1103515245u + 12345u;
