@@ -13,6 +13,7 @@
 #include "SubViewClass/MainWindow.h"
 #include "commands/LibraryCommand.h"
 #include "commands/ReportCommand.h"
+#include "commands/ServeCommand.h"
 #include "commands/XmlCommand.h"
 #include "platform/SystemLog.h"
 #include "startup/Startup.h"
@@ -27,6 +28,8 @@ constexpr const char* kUsage =
     "  rucktag library ...              シーズンライブラリ / season library (rucktag library "
     "--help)\n"
     "  rucktag report ...               試合レポート / match report (rucktag report --help)\n"
+    "  rucktag serve ...                グループのページを配信 / serve the group pages (rucktag "
+    "serve --help)\n"
     "  rucktag --help, -h               この説明 / this text\n"
     "  rucktag --version                版 / version\n";
 
@@ -66,6 +69,12 @@ int main(int argc, char** argv) {
         const std::vector<std::string> args(argv + 2, argv + argc);
         QCoreApplication app(argc, argv);
         return runLibraryCommand(args, std::cout, std::cerr);
+    }
+    // The web server of the publish folder; no window, no display.
+    if (argc > 1 && std::string_view(argv[1]) == "serve") {
+        const std::vector<std::string> args(argv + 2, argv + argc);
+        QCoreApplication app(argc, argv);
+        return runServeCommand(args, std::cout, std::cerr);
     }
     // The report paints with fonts, which need a GUI application; without a
     // display it paints offscreen.
