@@ -15,7 +15,7 @@ struct ServerOptions {
     std::function<bool(const publish::Manifest&)> keep;
     // One line per request; to stderr when empty.
     std::function<void(const std::string&)> log;
-    size_t threads = 32, waiting = 256;
+    size_t threads = 64, waiting = 256;
 };
 
 // The read-only HTTP server of a publish folder:
