@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "web/FolderStandIn.h"
+#include "publish/PublishFolder.h"
 
 namespace serve {
 
