@@ -1,13 +1,19 @@
 #include "commands/ServeCommand.h"
 
+#include <QFileInfo>
 #include <algorithm>
 #include <charconv>
+#include <condition_variable>
 #include <csignal>
 #include <filesystem>
+#include <iostream>
 #include <pthread.h>
+#include <set>
 #include <thread>
 #include <unistd.h>
 
+#include "index/LibraryFiles.h"
+#include "playlist/Playlists.h"
 #include "web/WebServer.h"
 
 namespace {
@@ -20,8 +26,9 @@ constexpr const char* kUsage =
     "    Serves the group pages and videos of the publish folder DIR over HTTP (read\n"
     "    only); a group's link is /g/TOKEN/. Stops on Ctrl+C (SIGINT) or SIGTERM.\n"
     "  --listen ADDRESS:PORT  例 / e.g. 127.0.0.1:8080, [::1]:8080, :8080 (すべて / all)\n"
-    "  --database URL         (予約 / reserved) ライブラリ。今は受け付けるだけです。\n"
-    "                         The season library; accepted, not used yet.\n"
+    "  --database URL         ライブラリから消したプレイリストを出さない (15 秒ごとに確認)\n"
+    "                         hide playlists the season library no longer has (checked\n"
+    "                         every 15 s)\n"
     "  --allow-root           root でも動かします / run even as root\n";
 
 struct Options {
@@ -87,6 +94,73 @@ private:
     std::thread waiter_;
 };
 
+// The ids of the library's playlists, read again every 15 s on a thread of
+// its own (a database connection belongs to the thread that opened it). A
+// library out of reach keeps the ids last read: a server restarting does
+// not empty the pages.
+class LibraryPlaylists {
+public:
+    explicit LibraryPlaylists(QString database) : database_(std::move(database)) {}
+    ~LibraryPlaylists() {
+        {
+            const std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable())
+            thread_.join();
+    }
+    bool start(QString* error) {
+        if (!read(error))
+            return false;
+        thread_ = std::thread([this] { refresh(); });
+        return true;
+    }
+    bool has(qint64 id) const {
+        const std::lock_guard lock(mutex_);
+        return ids_.count(id) > 0;
+    }
+
+private:
+    bool read(QString* error) {
+        const auto access = !library::isPostgresUrl(database_) && QFileInfo(database_).isFile()
+                                ? library::SeasonLibrary::Access::ReadOnly
+                                : library::SeasonLibrary::Access::ReadWrite;
+        const std::unique_ptr<library::SeasonLibrary> lib =
+            library::SeasonLibrary::open(database_, error, access);
+        if (!lib)
+            return false;
+        error->clear();
+        std::set<qint64> ids;
+        for (const library::Playlist& p : library::PlaylistStore(*lib).list(error))
+            ids.insert(p.id);
+        if (!error->isEmpty())
+            return false;
+        const std::lock_guard lock(mutex_);
+        ids_ = std::move(ids);
+        return true;
+    }
+    void refresh() {
+        std::unique_lock lock(mutex_);
+        while (!wake_.wait_for(lock, std::chrono::seconds(15), [this] { return stop_; })) {
+            lock.unlock();
+            if (QString error; !read(&error))
+                std::cerr
+                    << "ライブラリを読めません。前の一覧で続けます / cannot read the library, "
+                       "keeping the last list: "
+                    << error.toStdString() << std::endl;
+            lock.lock();
+        }
+    }
+
+    const QString database_;
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stop_ = false;
+    std::set<qint64> ids_;
+    std::thread thread_;
+};
+
 } // namespace
 
 bool splitListen(const std::string& text, std::string& host, int& port) {
@@ -133,7 +207,18 @@ int runServeCommand(const std::vector<std::string>& args, std::ostream& out, std
         err << "公開フォルダーがありません / no such publish folder: " << o.folder << "\n";
         return 1;
     }
-    serve::WebServer server({std::filesystem::absolute(o.folder, ec).string(), {}, {}});
+    std::optional<LibraryPlaylists> playlists;
+    serve::Keep keep;
+    if (!o.database.empty()) {
+        playlists.emplace(QString::fromStdString(o.database));
+        if (QString error; !playlists->start(&error)) {
+            err << "ライブラリを読めません / cannot read the library: " << error.toStdString()
+                << "\n";
+            return 1;
+        }
+        keep = [&playlists](const publish::Manifest& m) { return playlists->has(m.id); };
+    }
+    serve::WebServer server({std::filesystem::absolute(o.folder, ec).string(), keep, {}});
     if (!server.bind(host, port)) {
         err << "待ち受けられません (使用中か、ないアドレスです) / cannot listen on " << o.listen
             << " (in use, or no such address)\n";

@@ -22,27 +22,28 @@ int findGroup(const Site& site, std::string_view token) {
     return found;
 }
 
-std::vector<publish::Manifest> playlistsOf(const Site& site, int group) {
-    std::vector<publish::Manifest> of =
-        publish::manifestsOf(site.manifests, site.groups[group].name);
+std::vector<publish::Manifest> playlistsOf(const Site& site, int group, const Keep& keep) {
+    std::vector<publish::Manifest> of;
+    for (const publish::Manifest& m : publish::manifestsOf(site.manifests, site.groups[group].name))
+        if (!keep || keep(m))
+            of.push_back(m);
     std::stable_sort(of.begin(), of.end(), [](const auto& a, const auto& b) {
         return a.published != b.published ? a.published > b.published : a.id > b.id;
     });
     return of;
 }
 
-bool groupHasMedia(const Site& site, int group, std::string_view name) {
+bool groupHasMedia(const Site& site, int group, std::string_view name, const Keep& keep) {
     const QString wanted = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
     for (const publish::Manifest& m : site.manifests)
-        if (m.groups.contains(site.groups[group].name))
+        if (m.groups.contains(site.groups[group].name) && (!keep || keep(m)))
             for (const publish::ManifestItem& item : m.items)
                 if (item.media == wanted)
                     return true;
     return false;
 }
 
-PublishedSite::PublishedSite(std::string folder, std::function<bool(const publish::Manifest&)> keep)
-    : folder_(std::move(folder)), keep_(std::move(keep)) {}
+PublishedSite::PublishedSite(std::string folder) : folder_(std::move(folder)) {}
 
 namespace {
 void addStamp(std::string& out, const std::string& path) {
@@ -87,9 +88,7 @@ std::shared_ptr<const Site> PublishedSite::read() const {
             site->groups.push_back(std::move(g));
         }
     QStringList problems;
-    for (publish::Manifest& m : publish::loadManifests(folder, &problems))
-        if (!keep_ || keep_(m))
-            site->manifests.push_back(std::move(m));
+    site->manifests = publish::loadManifests(folder, &problems);
     for (const QString& p : problems)
         std::cerr << "プレイリストを読めません / cannot read a playlist: " << p.toStdString()
                   << "\n";

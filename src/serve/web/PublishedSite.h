@@ -23,19 +23,19 @@ struct Site {
 // in full, with no early exit, so the time taken tells nothing about how
 // much of a token was right.
 int findGroup(const Site& site, std::string_view token);
-// The playlists of groups[group], newest first.
-std::vector<publish::Manifest> playlistsOf(const Site& site, int group);
-// Whether a playlist of groups[group] names the media file `name`.
-bool groupHasMedia(const Site& site, int group, std::string_view name);
+// Whether a published playlist is still shown (all are when empty).
+using Keep = std::function<bool(const publish::Manifest&)>;
+// The playlists of groups[group] that `keep` keeps, newest first.
+std::vector<publish::Manifest> playlistsOf(const Site& site, int group, const Keep& keep);
+// Whether one of those names the media file `name`.
+bool groupHasMedia(const Site& site, int group, std::string_view name, const Keep& keep);
 
 // The publish folder as the server sees it: read again when groups.json or
 // a manifest changed (name, size, modification time or inode), so that
 // publishing and revoking while serving take effect at the next request.
 class PublishedSite {
 public:
-    // `keep`: whether a playlist is still shown (all when empty).
-    explicit PublishedSite(std::string folder,
-                           std::function<bool(const publish::Manifest&)> keep = {});
+    explicit PublishedSite(std::string folder);
 
     std::shared_ptr<const Site> current();
 
@@ -44,7 +44,6 @@ private:
     std::shared_ptr<const Site> read() const;
 
     const std::string folder_;
-    const std::function<bool(const publish::Manifest&)> keep_;
     std::mutex mutex_;
     std::string stamp_;
     std::shared_ptr<const Site> site_;

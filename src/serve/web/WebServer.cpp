@@ -105,7 +105,7 @@ struct WebServer::Impl {
     HttpServer http;
     int port = -1;
 
-    explicit Impl(ServerOptions o) : options(std::move(o)), site(options.folder, options.keep) {}
+    explicit Impl(ServerOptions o) : options(std::move(o)), site(options.folder) {}
     void handle(const httplib::Request& req, httplib::Response& res);
     void serveMedia(const httplib::Request& req, httplib::Response& res, const std::string& name);
     void log(const httplib::Request& req, const httplib::Response& res) const;
@@ -121,9 +121,9 @@ void WebServer::Impl::handle(const httplib::Request& req, httplib::Response& res
     const int group = now ? findGroup(*now, r.token) : -1;
     if (group >= 0 && r.kind == Route::Page) {
         res.set_header("Cache-Control", "no-store");
-        res.set_content(groupPage(now->groups[group].name, playlistsOf(*now, group)),
+        res.set_content(groupPage(now->groups[group].name, playlistsOf(*now, group, options.keep)),
                         "text/html; charset=utf-8");
-    } else if (group >= 0 && groupHasMedia(*now, group, r.media)) {
+    } else if (group >= 0 && groupHasMedia(*now, group, r.media, options.keep)) {
         serveMedia(req, res, std::string(r.media));
     } else {
         res.status = 404;

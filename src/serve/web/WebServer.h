@@ -11,8 +11,8 @@ namespace serve {
 
 struct ServerOptions {
     std::string folder; // the publish folder
-    // Whether a published playlist is still shown (all when empty).
-    std::function<bool(const publish::Manifest&)> keep;
+    // Asked at each request, from the server's threads.
+    Keep keep;
     // One line per request; to stderr when empty.
     std::function<void(const std::string&)> log;
     size_t threads = 64, waiting = 256;
