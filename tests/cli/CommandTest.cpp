@@ -209,6 +209,16 @@ TEST_F(Commands, AReportShowsTheTallysFiguresAndTheScore) {
         score[tag->team ? 0 : 1] += missed && i % 2 == 0 ? 0 : points;
         tags.push_back(tag);
     }
+    // Attack held 60 s by A, 20 s by B: possession once a window groups it.
+    for (const bool teamA : {true, false}) {
+        auto tag = std::make_shared<TagRowData>();
+        tag->index = static_cast<int64_t>(tags.size());
+        tag->team = teamA;
+        tag->time_val = teamA ? 100.0f : 300.0f;
+        tag->name = "攻撃";
+        tag->end = TagEnd::at(tag->time_val + (teamA ? 60.0f : 20.0f));
+        tags.push_back(tag);
+    }
     ASSERT_EQ(TagFileManager::saveCSVFile(path("m.csv"), tags, true), "");
     write("m.match.json",
           "{\"format\": \"rucktag-match\", \"version\": 1, \"teams\": {\"A\": "
@@ -237,6 +247,21 @@ TEST_F(Commands, AReportShowsTheTallysFiguresAndTheScore) {
         EXPECT_TRUE(line.ends_with(countCells(row))) << line;
     }
     EXPECT_NE(html.find("<th>後半 B</th>"), std::string::npos); // the match file's periods
+    EXPECT_EQ(html.find("<h2>ポゼッション</h2>"), std::string::npos);
+
+    // --window: a code window's file, as the application keeps them.
+    write("w.json", "{\"format\": \"rucktag-codewindow\", \"version\": 1, \"name\": \"試合\", "
+                    "\"codes\": [{\"name\": \"攻撃\", \"mode\": \"duration\", \"group\": "
+                    "\"局面\"}]}");
+    const Said w = run(Command::Report, {path("m.csv"), path("w.pdf"), "--window", path("w.json"),
+                                         "--html", path("w.html")});
+    ASSERT_EQ(w.code, 0) << w.err;
+    EXPECT_NE(read("w.html").find("<tr><td>局面</td><td class=\"n\">75% ("), std::string::npos);
+    const Said missing =
+        run(Command::Report, {path("m.csv"), path("w.pdf"), "--window", path("none.json")});
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_NE(missing.err.find("cannot read the code window: none.json"), std::string::npos)
+        << missing.err;
 }
 
 } // namespace

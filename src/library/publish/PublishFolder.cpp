@@ -367,7 +367,7 @@ QString mediaKey(const QString& source, double from, double to, int maxHeight, i
         QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha256).toHex());
 }
 
-int removeUnusedMedia(const QString& dir, QString* error) {
+int removeUnusedMedia(const QString& dir, QString* error, const QStringList* among) {
     FolderLock lock(dir, ".publish.lock", LOCK_EX | LOCK_NB);
     if (!lock.held())
         return 0; // another publish is under way; the last one cleans up
@@ -383,7 +383,8 @@ int removeUnusedMedia(const QString& dir, QString* error) {
         for (const ManifestItem& i : m.items)
             named.insert(i.media);
     int removed = 0;
-    const QStringList names = QDir(mediaDir(dir)).entryList(QDir::Files | QDir::System);
+    const QStringList names =
+        among ? *among : QDir(mediaDir(dir)).entryList(QDir::Files | QDir::System);
     for (const QString& name : names)
         if (isMediaName(name) && !named.contains(name) && QFile::remove(mediaPath(dir, name)))
             ++removed;

@@ -87,9 +87,10 @@ bool writeManifest(const QString& dir, const Manifest& manifest, QString* error)
 // the source cannot be read.
 QString mediaKey(const QString& source, double from, double to, int maxHeight, int bitRateKbps);
 
-// Removes the media files no manifest names. Skipped (0) while another
-// publish holds the folder (see PublishLock). Returns how many went.
-int removeUnusedMedia(const QString& dir, QString* error);
+// Removes the media files no manifest names (with `among`, only those of
+// these names). Skipped (0) while another publish holds the folder (see
+// PublishLock). Returns how many went.
+int removeUnusedMedia(const QString& dir, QString* error, const QStringList* among = nullptr);
 
 // Held by a publish from its first render to its manifest, so that another
 // publish's clean-up never removes media rendered for a manifest not yet
