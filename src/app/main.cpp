@@ -12,6 +12,7 @@
 #include "MainViewController.h"
 #include "SubViewClass/MainWindow.h"
 #include "commands/LibraryCommand.h"
+#include "commands/PlaylistCommand.h"
 #include "commands/ReportCommand.h"
 #include "commands/XmlCommand.h"
 #include "platform/SystemLog.h"
@@ -26,6 +27,7 @@ constexpr const char* kUsage =
     "  rucktag xml export|import ...    XML のタグ交換 / XML edit lists (rucktag xml --help)\n"
     "  rucktag library ...              シーズンライブラリ / season library (rucktag library "
     "--help)\n"
+    "  rucktag playlist ...             プレイリスト / playlists (rucktag playlist --help)\n"
     "  rucktag report ...               試合レポート / match report (rucktag report --help)\n"
     "  rucktag --help, -h               この説明 / this text\n"
     "  rucktag --version                版 / version\n";
@@ -66,6 +68,11 @@ int main(int argc, char** argv) {
         const std::vector<std::string> args(argv + 2, argv + argc);
         QCoreApplication app(argc, argv);
         return runLibraryCommand(args, std::cout, std::cerr);
+    }
+    if (argc > 1 && std::string_view(argv[1]) == "playlist") {
+        const std::vector<std::string> args(argv + 2, argv + argc);
+        QCoreApplication app(argc, argv);
+        return runPlaylistCommand(args, std::cout, std::cerr);
     }
     // The report paints with fonts, which need a GUI application; without a
     // display it paints offscreen.
