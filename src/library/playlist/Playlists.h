@@ -112,9 +112,9 @@ private:
     std::optional<Playlist> loadWhere(const QString& condition, const QVariant& key,
                                       QString* error) const;
     // Runs `body` in one transaction after raising the playlist's revision
-    // from `revision`; `body` returns false on a database failure, or sets
-    // `refused` (and the reason) to undo everything.
-    PlaylistResult change(qint64 playlist, qint64 revision, QString* error,
+    // from `revision` (whichever it is when none); `body` returns false on a
+    // database failure, or sets `refused` (and the reason) to undo everything.
+    PlaylistResult change(qint64 playlist, std::optional<qint64> revision, QString* error,
                           const std::function<bool(QString*, PlaylistResult&)>& body);
     // Conflict when the playlist is there, else NotFound; the transaction undone.
     PlaylistResult refuse(qint64 playlist, QString* error);
