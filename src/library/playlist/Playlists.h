@@ -29,7 +29,8 @@
 // - editItem is made on its item's revision: a change of that item since
 //   (another edit) or its removal refuses it; edits of other items, appends
 //   and reorders do not;
-// - markPublished is refused only by a later publish recorded first.
+// - markPublished is refused only by a later publish recorded first (or a
+//   revision the playlist never had).
 // Every change done raises the playlist's revision by one (an edit also its
 // item's), in the same transaction; markPublished raises nothing. The
 // library's changed() follows each change, in other processes too.
