@@ -12,6 +12,7 @@
 #include "MainViewController.h"
 #include "SubViewClass/MainWindow.h"
 #include "commands/LibraryCommand.h"
+#include "commands/PlaylistCommand.h"
 #include "commands/PublishCommand.h"
 #include "commands/ReportCommand.h"
 #include "commands/ServeCommand.h"
@@ -28,6 +29,7 @@ constexpr const char* kUsage =
     "  rucktag xml export|import ...    XML のタグ交換 / XML edit lists (rucktag xml --help)\n"
     "  rucktag library ...              シーズンライブラリ / season library (rucktag library "
     "--help)\n"
+    "  rucktag playlist ...             プレイリスト / playlists (rucktag playlist --help)\n"
     "  rucktag report ...               試合レポート / match report (rucktag report --help)\n"
     "  rucktag publish ...              プレイリストの公開 / publish a playlist (rucktag publish "
     "--help)\n"
@@ -67,11 +69,12 @@ int main(int argc, char** argv) {
     // The edit list exchange runs without a window (scripts, other tools).
     if (argc > 1 && std::string_view(argv[1]) == "xml")
         return runXmlCommand(std::vector<std::string>(argv + 2, argv + argc), std::cout, std::cerr);
-    // The season library, publishing and the web server: Qt SQL needs an
+    // The season library, playlists, publishing and the web server: Qt SQL needs an
     // application object, not a window.
     using Command = int (*)(const std::vector<std::string>&, std::ostream&, std::ostream&);
     static const std::pair<std::string_view, Command> kCoreCommands[] = {
         {"library", runLibraryCommand},
+        {"playlist", runPlaylistCommand},
         {"publish", runPublishCommand},
         {"serve", runServeCommand},
     };
