@@ -2,7 +2,6 @@
 #include <cstring>
 #include <fstream>
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 #include <random>
 #include <sstream>
 #include <sys/stat.h>
@@ -95,11 +94,10 @@ TEST_F(TagFile, UnreadableEndsAndLabelsAreReportedByLine) {
     EXPECT_EQ(back.unreadableExtras, (std::vector<size_t>{2, 3, 4}));
     EXPECT_EQ(back.longRows, (std::vector<size_t>{5, 6}));
     ASSERT_EQ(back.rows.size(), 6u);
-    EXPECT_EQ(back.rows[0]->end, TagEnd{});
-    EXPECT_EQ(back.rows[0]->labels, (TagLabels{{"結果", "成功"}}));
-    EXPECT_EQ(back.rows[1]->end, TagEnd::at(3.5f));
-    EXPECT_EQ(back.rows[2]->labels, (TagLabels{{"g", "a"}}));
-    EXPECT_EQ(back.rows[3]->end, TagEnd{});
+    const std::pair<TagEnd, TagLabels> read[] = {
+        {{}, {{"結果", "成功"}}}, {TagEnd::at(3.5f), {}}, {{}, {{"g", "a"}}}, {{}, {}}};
+    for (size_t i = 0; i < std::size(read); ++i)
+        EXPECT_EQ(std::pair(back.rows[i]->end, back.rows[i]->labels), read[i]) << i;
     EXPECT_EQ(back.rows[5]->time_val, 6.0f);
 }
 
@@ -165,19 +163,15 @@ TEST_F(TagFile, RandomContentsReadBackExactly) {
         ASSERT_EQ(TagFileManager::saveCSVFile(file, rows, session), "");
         const auto loaded = TagFileManager::loadCSVFile(file);
         ASSERT_EQ(loaded.size(), rows.size()) << "round " << round;
+        // Only the session form keeps fractions.
+        auto fields = [](const TagRowData& r, bool cut) {
+            const auto time = [cut](float t) { return cut ? std::trunc(t) : t; };
+            return std::tuple(r.comment, r.name, r.team, r.time_string, time(r.time_val), r.labels,
+                              r.end.state, time(r.end.time));
+        };
         for (size_t i = 0; i < rows.size(); ++i) {
             ASSERT_EQ(loaded[i]->index, static_cast<int64_t>(i));
-            ASSERT_EQ(loaded[i]->comment, rows[i]->comment);
-            ASSERT_EQ(loaded[i]->name, rows[i]->name);
-            ASSERT_EQ(loaded[i]->team, rows[i]->team);
-            ASSERT_EQ(loaded[i]->time_string, rows[i]->time_string);
-            // Only the session form keeps fractions.
-            ASSERT_EQ(loaded[i]->time_val,
-                      session ? rows[i]->time_val : std::trunc(rows[i]->time_val));
-            ASSERT_EQ(loaded[i]->labels, rows[i]->labels);
-            ASSERT_EQ(loaded[i]->end.state, rows[i]->end.state);
-            ASSERT_EQ(loaded[i]->end.time,
-                      session ? rows[i]->end.time : std::trunc(rows[i]->end.time));
+            ASSERT_EQ(fields(*loaded[i], false), fields(*rows[i], !session)) << "row " << i;
         }
     }
 }

@@ -303,16 +303,12 @@ TEST_F(JournalDamage, AVersionOneLeftOverIsOffered) {
 
 // ---- crafted journals --------------------------------------------------------
 
-template <typename T> void putRaw(std::string& out, T v) {
-    out.append(reinterpret_cast<const char*>(&v), sizeof v);
-}
-
 // A version 2 record as the journal frames it.
 std::string v2record(uint32_t seq, uint8_t type, const std::string& payload) {
     std::string out(8, '\0');
-    putRaw<uint32_t>(out, 0x4B52A7D3);
-    putRaw<uint32_t>(out, seq);
-    putRaw<uint8_t>(out, type);
+    v1::put<uint32_t>(out, 0x4B52A7D3);
+    v1::put<uint32_t>(out, seq);
+    v1::put<uint8_t>(out, type);
     out += payload;
     const uint32_t length = static_cast<uint32_t>(out.size() - 8 + 1);
     std::memcpy(out.data(), &length, 4);
@@ -327,13 +323,13 @@ std::string v2record(uint32_t seq, uint8_t type, const std::string& payload) {
 std::string v2header(const std::string& video, int64_t counter, uint64_t tags, uint32_t per,
                      uint32_t records) {
     std::string p;
-    putRaw<uint32_t>(p, 2);
+    v1::put<uint32_t>(p, 2);
     v1::text(p, video);
     p.append(1 + 8 + 8 + 8, '\0');
-    putRaw<int64_t>(p, counter);
-    putRaw<uint64_t>(p, tags);
-    putRaw<uint32_t>(p, per);
-    putRaw<uint32_t>(p, records);
+    v1::put<int64_t>(p, counter);
+    v1::put<uint64_t>(p, tags);
+    v1::put<uint32_t>(p, per);
+    v1::put<uint32_t>(p, records);
     return p;
 }
 
@@ -394,14 +390,14 @@ TEST_F(JournalDamage, CraftedJournalsAreReadWithinBoundsOfTheirSize) {
     {
         // Tags far apart: the table by index would need 2^31 slots.
         std::string chunk;
-        putRaw<uint32_t>(chunk, 0);
-        putRaw<uint32_t>(chunk, 2);
+        v1::put<uint32_t>(chunk, 0);
+        v1::put<uint32_t>(chunk, 2);
         chunk += rowBytes(0) + rowBytes(int64_t(1) << 31);
         std::string file =
             "RUCKJNL2" + v2record(0, 5, v2header(video, 3, 2, 16, 1)) + v2record(1, 6, chunk);
         std::string insert;
-        putRaw<uint32_t>(insert, 1);
-        putRaw<uint64_t>(insert, 2);
+        v1::put<uint32_t>(insert, 1);
+        v1::put<uint64_t>(insert, 2);
         insert += rowBytes((int64_t(1) << 32) - 5);
         file += v2record(4, 2, insert);
         crafted.emplace_back("v2 tags 2^31 apart", file);
@@ -412,9 +408,9 @@ TEST_F(JournalDamage, CraftedJournalsAreReadWithinBoundsOfTheirSize) {
             std::string fake(8, '\0');
             const uint32_t rest = static_cast<uint32_t>((1u << 20) - scan.size());
             std::memcpy(fake.data(), &rest, 4);
-            putRaw<uint32_t>(fake, 0x4B52A7D3);
-            putRaw<uint32_t>(fake, 3);
-            putRaw<uint8_t>(fake, 2);
+            v1::put<uint32_t>(fake, 0x4B52A7D3);
+            v1::put<uint32_t>(fake, 3);
+            v1::put<uint8_t>(fake, 2);
             scan += fake;
         }
         crafted.emplace_back("v2 a megabyte of false starts", scan);

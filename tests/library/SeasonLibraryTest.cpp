@@ -8,7 +8,7 @@
 #include <cmath>
 #include <fcntl.h>
 #include <filesystem>
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +19,8 @@
 
 using namespace library;
 using namespace librarytest;
+using ::testing::AllOf;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -47,6 +49,26 @@ protected:
         EXPECT_TRUE(lib.addFolders(folders, report, &error)) << error.toStdString();
         return report;
     }
+    // A report's added, updated, removed and unchanged.
+    static std::array<int, 4> counts(const ScanReport& r) {
+        return {r.added, r.updated, r.removed, r.unchanged};
+    }
+    // Each match as "date title", in the library's order.
+    static std::vector<std::string> datesAndTitles(SeasonLibrary& lib) {
+        std::vector<std::string> out;
+        for (const Match& m : lib.matches())
+            out.push_back((m.date + QLatin1Char(' ') + m.title).toStdString());
+        return out;
+    }
+    // Why each skipped file was skipped, by its path.
+    static std::map<std::string, std::string> reasons(const ScanReport& r) {
+        std::map<std::string, std::string> why;
+        for (const auto& [path, reason] : r.skipped)
+            why[path] += reason.toStdString() + "\n";
+        return why;
+    }
+
+    std::unique_ptr<SeasonLibrary> lib;
 };
 
 std::vector<std::shared_ptr<TagRowData>> threeTags(const std::string& comment) {
@@ -57,31 +79,21 @@ std::vector<std::shared_ptr<TagRowData>> threeTags(const std::string& comment) {
 TEST_P(LibraryTest, AddingAndScanningTwiceChangeNothing) {
     writeMatch(folder("season/april"), "2026-04-12 早稲田 vs 明治", threeTags("a"), 1);
     writeMatch(folder("season/may"), "20260503_慶應", threeTags("b"), 2);
-    auto lib = openLibrary();
-    ASSERT_TRUE(lib);
+    ASSERT_TRUE(lib = openLibrary());
     ScanReport first = add(*lib, {folder("season")});
     EXPECT_EQ(first.added, 2);
     EXPECT_TRUE(first.skipped.empty());
-
-    ScanReport again = add(*lib, {folder("season"), folder("season/april")});
-    EXPECT_EQ(again.added, 0);
-    EXPECT_EQ(again.updated, 0);
-    EXPECT_EQ(again.removed, 0);
-    EXPECT_EQ(again.unchanged, 2);
-    ScanReport rescan = scan(*lib);
-    EXPECT_EQ(rescan.added + rescan.updated + rescan.removed, 0);
-    EXPECT_EQ(rescan.unchanged, 2);
-    rescan = scan(*lib);
-    EXPECT_EQ(rescan.unchanged, 2);
+    const std::array<int, 4> unchanged{0, 0, 0, 2};
+    EXPECT_EQ(counts(add(*lib, {folder("season"), folder("season/april")})), unchanged);
+    EXPECT_EQ(counts(scan(*lib)), unchanged);
+    EXPECT_EQ(counts(scan(*lib)), unchanged);
 
     EXPECT_EQ(lib->folders().size(), 2);
+    // Title and date from the file names, in date order.
+    EXPECT_EQ(datesAndTitles(*lib),
+              (std::vector<std::string>{"2026-04-12 早稲田 vs 明治", "2026-05-03 慶應"}));
     const std::vector<Match> matches = lib->matches();
     ASSERT_EQ(matches.size(), 2u);
-    // Title and date from the file names, in date order.
-    EXPECT_EQ(matches[0].date, QStringLiteral("2026-04-12"));
-    EXPECT_EQ(matches[0].title, QStringLiteral("早稲田 vs 明治"));
-    EXPECT_EQ(matches[1].date, QStringLiteral("2026-05-03"));
-    EXPECT_EQ(matches[1].title, QStringLiteral("慶應"));
     EXPECT_EQ(matches[0].tagCount, 3);
     EXPECT_EQ(find(*lib, {}).size(), 6u);
 
@@ -94,17 +106,13 @@ TEST_P(LibraryTest, AddingAndScanningTwiceChangeNothing) {
                                    &error));
     writeMatch(folder("season/may"), "20260503_慶應", threeTags("changed"), 2);
     EXPECT_EQ(scan(*lib).updated, 1);
-    const std::vector<Match> after = lib->matches();
-    ASSERT_EQ(after.size(), 2u);
-    EXPECT_EQ(after[1].title, QStringLiteral("慶應戦"));
-    EXPECT_EQ(after[1].date, QStringLiteral("2026-05-04"));
+    EXPECT_EQ(datesAndTitles(*lib).at(1), "2026-05-04 慶應戦");
 }
 
 TEST_P(LibraryTest, OnlyChangedSessionFilesAreReadAgain) {
     const QString season = folder("season");
     writeMatch(season, "match", threeTags("aaaa"), 1);
-    auto lib = openLibrary();
-    ASSERT_TRUE(lib);
+    ASSERT_TRUE(lib = openLibrary());
     add(*lib, {season});
     const std::string session = sessionOf(season, "match");
     struct stat before {};
@@ -119,28 +127,22 @@ TEST_P(LibraryTest, OnlyChangedSessionFilesAreReadAgain) {
     // Same size, same time: not read (the old comment stays).
     writeSession(season, "match", threeTags("bbbb"));
     ASSERT_TRUE(touch(0));
-    ScanReport report = scan(*lib);
-    EXPECT_EQ(report.unchanged, 1);
-    EXPECT_EQ(report.updated, 0);
+    EXPECT_EQ(counts(scan(*lib)), (std::array{0, 0, 0, 1}));
     EXPECT_EQ(findText(*lib, "aaaa").size(), 1u);
 
     // A new time: read, and the change is found.
     ASSERT_TRUE(touch(5));
-    report = scan(*lib);
-    EXPECT_EQ(report.updated, 1);
+    EXPECT_EQ(counts(scan(*lib)), (std::array{0, 1, 0, 0}));
     EXPECT_TRUE(findText(*lib, "aaaa").empty());
     EXPECT_EQ(findText(*lib, "bbbb").size(), 1u);
 
     // Touched with the same bytes: the hash says unchanged.
     ASSERT_TRUE(touch(9));
-    report = scan(*lib);
-    EXPECT_EQ(report.unchanged, 1);
-    EXPECT_EQ(report.updated, 0);
+    EXPECT_EQ(counts(scan(*lib)), (std::array{0, 0, 0, 1}));
 
     // A session file gone is forgotten; the video alone is no match.
     std::filesystem::remove(session);
-    report = scan(*lib);
-    EXPECT_EQ(report.removed, 1);
+    EXPECT_EQ(scan(*lib).removed, 1);
     EXPECT_TRUE(lib->matches().empty());
     EXPECT_TRUE(find(*lib, {}).empty());
 }
@@ -150,8 +152,7 @@ TEST_P(LibraryTest, AMovedVideoIsTheSameMatch) {
     writeMatch(home, "2026-04-12 first", threeTags("x"), 7);
     writeMatch(home, "2026-04-19 second", threeTags("y"), 8);
     QDir().mkpath(away);
-    auto lib = openLibrary();
-    ASSERT_TRUE(lib);
+    ASSERT_TRUE(lib = openLibrary());
     add(*lib, {home, away});
     const std::vector<Match> before = lib->matches();
     ASSERT_EQ(before.size(), 2u);
@@ -162,10 +163,7 @@ TEST_P(LibraryTest, AMovedVideoIsTheSameMatch) {
                             videoOf(away + "/sub", "2026-04-12 renamed"));
     std::filesystem::rename(sessionOf(home, "2026-04-12 first"),
                             sessionOf(away + "/sub", "2026-04-12 renamed"));
-    ScanReport report = scan(*lib);
-    EXPECT_EQ(report.added, 0);
-    EXPECT_EQ(report.removed, 0);
-    EXPECT_EQ(report.updated, 1);
+    EXPECT_EQ(counts(scan(*lib)), (std::array{0, 1, 0, 1}));
     std::vector<Match> after = lib->matches();
     ASSERT_EQ(after.size(), 2u);
     EXPECT_EQ(after[0].id, before[0].id);
@@ -198,18 +196,14 @@ TEST_P(LibraryTest, DamagedAndStraySessionFilesAreListedAsSkipped) {
     writeMatch(season, "novideo", threeTags("ok"), 3);
     std::filesystem::remove(videoOf(season, "novideo"));
     writeFile(season + QStringLiteral("/tally.csv"), "タグ,A,B\nタックル,3,4\n");
-    auto lib = openLibrary();
-    ASSERT_TRUE(lib);
+    ASSERT_TRUE(lib = openLibrary());
     ScanReport report = add(*lib, {season});
     EXPECT_EQ(report.added, 1);
     ASSERT_EQ(report.skipped.size(), 2u);
-    std::map<std::string, QString> why(report.skipped.begin(), report.skipped.end());
-    ASSERT_TRUE(why.count(sessionOf(season, "damaged")));
-    EXPECT_TRUE(why[sessionOf(season, "damaged")].contains(QStringLiteral("項目の足りない行")))
-        << why[sessionOf(season, "damaged")].toStdString();
-    EXPECT_TRUE(why[sessionOf(season, "damaged")].contains(QStringLiteral("行 5")));
-    ASSERT_TRUE(why.count(sessionOf(season, "novideo")));
-    EXPECT_TRUE(why[sessionOf(season, "novideo")].contains(QStringLiteral("動画")));
+    auto why = reasons(report);
+    EXPECT_THAT(why[sessionOf(season, "damaged")],
+                AllOf(HasSubstr("項目の足りない行"), HasSubstr("行 5")));
+    EXPECT_THAT(why[sessionOf(season, "novideo")], HasSubstr("動画"));
     EXPECT_EQ(lib->matches().size(), 1u);
 
     // An indexed file that becomes damaged leaves the index and is listed.
@@ -237,14 +231,11 @@ TEST_P(LibraryTest, TimesTheIndexCannotHoldSkipOneSessionOnly) {
               "A,2,0:00:00,スクラム,\"never\",nan\n"
               "B,3,0:00:00,トライ,\"never\",-4\n"
               "A,4,0:00:00,トライ,\"never\",1e308\n");
-    auto lib = openLibrary();
-    ASSERT_TRUE(lib);
+    ASSERT_TRUE(lib = openLibrary());
     ScanReport report = add(*lib, {season});
     EXPECT_EQ(report.added, 1);
     ASSERT_EQ(report.skipped.size(), 1u);
-    EXPECT_EQ(report.skipped[0].first, sessionOf(season, "old"));
-    EXPECT_TRUE(report.skipped[0].second.contains(QStringLiteral("時刻")))
-        << report.skipped[0].second.toStdString();
+    EXPECT_THAT(reasons(report)[sessionOf(season, "old")], HasSubstr("時刻"));
     EXPECT_EQ(find(*lib, {}).size(), 3u);
     EXPECT_TRUE(findText(*lib, "never").empty());
     EXPECT_EQ(scan(*lib).skipped.size(), 1u);
@@ -294,8 +285,7 @@ TEST_P(LibraryTest, WhatCannotBeReadNowKeepsItsMatchesAndEdits) {
     if (mounted)
         writeMatch(mount, "2026-04-26 ドライブ", threeTags("drive"), 3);
     const size_t count = mounted ? 3 : 2;
-    auto lib = openLibrary();
-    ASSERT_TRUE(lib);
+    ASSERT_TRUE(lib = openLibrary());
     EXPECT_EQ(add(*lib, {season}).added, static_cast<int>(count));
     std::vector<Match> matches = lib->matches();
     ASSERT_EQ(matches.size(), count);
@@ -317,10 +307,7 @@ TEST_P(LibraryTest, WhatCannotBeReadNowKeepsItsMatchesAndEdits) {
     fs::create_symlink((aside + "/gone.csv").toStdString(), home);
     ScanReport report = scan(*lib);
     EXPECT_EQ(report.removed, 0);
-    std::map<std::string, QString> why;
-    for (const auto& [path, reason] : report.skipped)
-        why[path] += reason + QLatin1Char('\n');
-    EXPECT_TRUE(why[home].contains(QStringLiteral("今は読めない"))) << why[home].toStdString();
+    EXPECT_THAT(reasons(report)[home], HasSubstr("今は読めない"));
     const std::vector<Match> kept = lib->matches();
     ASSERT_EQ(kept.size(), count);
     for (size_t i = 0; i < kept.size(); ++i) {
@@ -367,15 +354,14 @@ TEST_P(LibraryTest, LinksFifosAndExportsInTheFolders) {
               "A,1,0:00:10,タックル,\"here, \"\"there\"\"\"\n");
     writeFile(season + QStringLiteral("/2026-04-19 here_extras.csv"),
               "Team, INDEX, 再生時刻, タグ内容, コメント, 終了時刻, ラベル\n");
-    auto lib = openLibrary();
-    ASSERT_TRUE(lib);
+    ASSERT_TRUE(lib = openLibrary());
     const ScanReport report = add(*lib, {season});
     EXPECT_EQ(report.added, 2);
     EXPECT_EQ(lib->matches().size(), 2u);
-    std::map<std::string, QString> why(report.skipped.begin(), report.skipped.end());
+    auto why = reasons(report);
     EXPECT_EQ(why.size(), 2u);
-    EXPECT_TRUE(why[fifo].contains(QStringLiteral("FIFO"))) << why[fifo].toStdString();
-    EXPECT_TRUE(why[(season + "/loop").toStdString()].contains(QStringLiteral("リンク")));
+    EXPECT_THAT(why[fifo], HasSubstr("FIFO"));
+    EXPECT_THAT(why[(season + "/loop").toStdString()], HasSubstr("リンク"));
 }
 
 // Comments and words compare the same on both engines (NFKC, case folded);
@@ -386,8 +372,7 @@ TEST_P(LibraryTest, SearchTextIsNormalisedAndBounded) {
                {tag(true, 1.0f, "a", "ａｂｃ の形"), tag(true, 2.0f, "a", "ABC"),
                 tag(true, 3.0f, "a", "ｶﾀｶﾅ"), tag(true, 4.0f, "a", "abd")},
                1);
-    auto lib = openLibrary();
-    ASSERT_TRUE(lib);
+    ASSERT_TRUE(lib = openLibrary());
     add(*lib, {season});
     for (const char* word : {"ＡＢＣ", "abc", "Abc", "ａｂｃ"})
         EXPECT_EQ(findText(*lib, word).size(), 2u) << word;
@@ -417,8 +402,7 @@ TEST_P(LibraryTest, SearchFilters) {
                 tag(false, 50.0f, "トライ", "右", {}, 55.25f)},
                1);
     writeMatch(season, "2026-05-01 慶應", {tag(true, 5.0f, "タックル", "右サイド")}, 2);
-    auto lib = openLibrary();
-    ASSERT_TRUE(lib);
+    ASSERT_TRUE(lib = openLibrary());
     add(*lib, {season});
     const std::vector<Match> matches = lib->matches();
     ASSERT_EQ(matches.size(), 2u);
@@ -487,8 +471,7 @@ TEST_P(LibraryTest, ASaveIsIndexedAtOnceInsideTheFolders) {
     const QString season = folder("season"), elsewhere = folder("elsewhere");
     writeMatch(season, "match", threeTags("first"), 1);
     writeMatch(elsewhere, "other", threeTags("outside"), 2);
-    auto lib = openLibrary();
-    ASSERT_TRUE(lib);
+    ASSERT_TRUE(lib = openLibrary());
     add(*lib, {season});
     QSignalSpy changed(lib.get(), &SeasonLibrary::changed);
 
@@ -502,9 +485,7 @@ TEST_P(LibraryTest, ASaveIsIndexedAtOnceInsideTheFolders) {
     EXPECT_EQ(lib->matches().at(0).tagCount, 4);
     EXPECT_TRUE(changed.wait(2000));
     // The scan after it finds nothing new to read.
-    ScanReport report = scan(*lib);
-    EXPECT_EQ(report.unchanged, 1);
-    EXPECT_EQ(report.updated, 0);
+    EXPECT_EQ(counts(scan(*lib)), (std::array{0, 0, 0, 1}));
 
     // A save outside the library's folders is none of its business.
     ASSERT_TRUE(lib->indexSaved(videoOf(elsewhere, "other"), sessionOf(elsewhere, "other"),
@@ -556,8 +537,7 @@ TEST_P(LibraryTest, TwoProcessesIndexingAtOnceMakeNoDuplicates) {
         ASSERT_TRUE(p->waitForFinished(120000));
         EXPECT_EQ(p->exitCode(), 0) << p->readAll().toStdString();
     }
-    auto lib = openLibrary();
-    ASSERT_TRUE(lib);
+    ASSERT_TRUE(lib = openLibrary());
     const std::vector<Match> matches = lib->matches();
     EXPECT_EQ(matches.size(), static_cast<size_t>(kMatches));
     EXPECT_EQ(find(*lib, {}).size(), static_cast<size_t>(kMatches * kTags));
@@ -589,8 +569,7 @@ TEST_P(LibraryTest, MatchFilesGiveTeamsAndMatchTimes) {
         {"{\"format\": ", {"", ""}, {"0:00:10", "0:00:20", "0:00:30"}, true},
         {"", {"", ""}, {"0:00:10", "0:00:20", "0:00:30"}, false},
     };
-    auto lib = openLibrary();
-    ASSERT_TRUE(lib);
+    ASSERT_TRUE(lib = openLibrary());
     for (size_t i = 0; i < std::size(steps); ++i) {
         SCOPED_TRACE(i);
         std::filesystem::remove(file);
@@ -618,8 +597,7 @@ TEST_P(LibraryTest, ALibraryOfThePreviousSchemaIsUpgraded) {
     match.teams = {"早稲田", "明治"};
     writeFile(QString::fromStdString(matchFilePathFor(sessionOf(season, "match")).string()),
               matchJson(match).c_str());
-    auto lib = openLibrary();
-    ASSERT_TRUE(lib);
+    ASSERT_TRUE(lib = openLibrary());
     add(*lib, {season});
     lib.reset();
     QStringList back;

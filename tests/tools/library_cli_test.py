@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""`rucktag library add/scan/search` as scripts use them (usage errors and
+"""`rucktag library add/scan/search` and `rucktag playlist` as scripts use them (usage errors and
 failures are in tests/cli, in process).
 
 Usage: library_cli_test.py RUCKTAG_BINARY [PG_SOCKET_DIR]
@@ -51,12 +51,12 @@ INSERT INTO tags_fts (rowid, comment) VALUES (1, 'ａｂｃ の形');
 """
 
 
-def run(*args, env=None, prefix=()):
+def run(*args, env=None, prefix=(), command="library"):
     full = dict(os.environ)
     full.pop("DISPLAY", None)  # no window may open
     full.pop("RUCKTAG_LIBRARY", None)
     full.update(env or {})
-    return subprocess.run([*prefix, BINARY, "library", *args], capture_output=True, text=True,
+    return subprocess.run([*prefix, BINARY, command, *args], capture_output=True, text=True,
                           env=full, timeout=60)
 
 
@@ -143,10 +143,76 @@ class Library:
 
     def test_escaped_groups(self):
         with open(self.stem + ".csv", "a", encoding="utf-8") as f:
-            f.write('A,4,0:00:15,ラック,"",15.0,16.0,a\\=b=c=d\n')
+            f.write('A,4,0:00:15,ラック,"",15.0,16.0,a\\=b=c=d\n'
+                    'B,5,0:00:20,タックル,"",20.0,21.0,選手=12 山田\n')
         self.assertEqual(run("add", self.videos, "--database", self.db).returncode, 0)
         hits = self.search("--label", "a\\=b=c=d", "--json", "--database", self.db)
         self.assertEqual([h["labels"] for h in hits], [{"a=b": "c=d"}])
+        # A player's text holds a space: one quoted value.
+        hits = self.search("--label", "選手=12 山田", "--json", "--database", self.db)
+        self.assertEqual([h["code"] for h in hits], ["タックル"])
+
+    def test_playlists(self):
+        self.assertEqual(run("add", self.videos, "--database", self.db).returncode, 0)
+        name = "スクラム 4月"
+        # (arguments, exit status, words of its output); RUCKTAG_LIBRARY names the library.
+        cases = [
+            (["create", name], 0, "created: " + name),
+            (["create", name], 1, "もうあります"),
+            (["add", name, "--code", "スクラム", "--note", "押し切る"], 0, "added 2"),
+            (["add", name, "--team", "B", "--lead=2", "--lag", "1.5"], 0, "added 1"),
+            (["add", "ない", "--code", "スクラム"], 1, "no such playlist: ない"),
+            (["show", name], 0,
+             "スクラム 前半 0:05  2026-04-12 早稲田 vs 明治  A  0:00:00–0:00:09  押し切る"),
+            (["list"], 0, name + "  3 件"),
+            (["--help"], 0, "rucktag playlist add NAME"),
+            ([], 2, "Usage"),
+            (["make", name], 2, "unknown action: make"),
+            (["create"], 2, "name a playlist"),
+            (["show", name, "more"], 2, "unexpected argument: more"),
+            (["show", name, "--note", "x"], 2, "not an option of show: --note"),
+            (["add", name, "--lead", "61"], 2, "--lead takes seconds from 0 to 60"),
+            (["add", name, "--team", "C"], 2, "--team takes A or B"),
+        ]
+        for args, status, words in cases:
+            with self.subTest(args=args):
+                r = run(*args, command="playlist", env={"RUCKTAG_LIBRARY": self.db})
+                self.assertEqual(r.returncode, status, r.stderr)
+                self.assertIn(words, r.stdout + r.stderr)
+        items = self.playlist("show", name, "--json")
+        self.assertEqual([(i["code"], i["time"], i["end"], i["team"], i["note"]) for i in items],
+                         [("スクラム", 5.5, None, "A", "押し切る"),
+                          ("スクラム", 12.75, None, "A", "押し切る"),
+                          ("トライ", 9.25, 12.5, "B", "")])
+        self.assertEqual(items[2]["match"], "2026-04-12 早稲田 vs 明治")
+        self.assertEqual(items[2]["title"], "トライ 前半 0:08")  # its period starts at 0.5
+        self.assertEqual((items[0]["lead"], items[0]["lag"], items[2]["lead"], items[2]["lag"]),
+                         (8, 4, 2, 1.5))
+
+        # Four adds at once: each reads the playlist again after another's, none is lost.
+        full = dict(os.environ, DISPLAY="")
+        procs = [subprocess.Popen([BINARY, "playlist", "add", name, "--note", "n%d" % i,
+                                   "--database", self.db], stdout=subprocess.PIPE,
+                                  stderr=subprocess.PIPE, text=True, env=full)
+                 for i in range(4)]
+        for p in procs:
+            out, err = p.communicate(timeout=120)
+            self.assertEqual(p.returncode, 0, err)
+        notes = [i["note"] for i in self.playlist("show", name, "--json")]
+        firsts = notes[3::3]
+        self.assertEqual(sorted(firsts), ["n0", "n1", "n2", "n3"])
+        self.assertEqual(notes[3:], [n for n in firsts for _ in range(3)])  # each add whole
+
+        r = run("remove", name, "--database", self.db, command="playlist")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(run("list", "--database", self.db, command="playlist").stdout, "")
+        self.assertEqual(run("remove", name, "--database", self.db, command="playlist").returncode,
+                         1)
+
+    def playlist(self, *args):
+        r = run(*args, "--database", self.db, command="playlist")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        return [json.loads(line) for line in r.stdout.splitlines()]
 
 
 class SqliteLibrary(Library, unittest.TestCase):

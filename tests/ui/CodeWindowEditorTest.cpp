@@ -24,29 +24,30 @@ protected:
         restartWithWindows({{"7人制.json", kSevens}});
         chooseWindow("7人制");
     }
-    // Opens the editor with its button as the analyst does.
-    CodeWindowEditor* openEditor() {
+    // Opens the editor with its button as the analyst does, as `e`.
+    bool openEditor() {
         QTest::mouseClick(edit->codePanel->codeWindowEditButton, Qt::LeftButton);
-        auto* e = edit->findChild<CodeWindowEditor*>();
+        e = edit->findChild<CodeWindowEditor*>();
         if (e && QTest::qWaitForWindowExposed(e)) {
             e->activateWindow();
             (void)QTest::qWaitForWindowActive(e);
         }
         return e;
     }
-    template <class W> W* in(CodeWindowEditor* e, const QString& name) {
+    CodeWindowEditor* e = nullptr;
+    template <class W> W* in(const QString& name) {
         W* w = e->findChild<W*>(name);
         EXPECT_NE(w, nullptr) << name.toStdString();
         return w;
     }
-    void clickButton(CodeWindowEditor* e, const char* name) {
-        auto* b = in<QAbstractButton>(e, name);
+    void clickButton(const char* name) {
+        auto* b = in<QAbstractButton>(name);
         ASSERT_NE(b, nullptr);
         ASSERT_TRUE(b->isVisible()) << name;
         QTest::mouseClick(b, Qt::LeftButton);
     }
-    void clickRow(CodeWindowEditor* e, const char* list, int row) {
-        auto* l = in<QListWidget>(e, list);
+    void clickRow(const char* list, int row) {
+        auto* l = in<QListWidget>(list);
         ASSERT_NE(l, nullptr);
         QTest::mouseClick(l->viewport(), Qt::LeftButton, {},
                           l->visualItemRect(l->item(row)).center());
@@ -59,8 +60,8 @@ protected:
             typeJapanese(text);
     }
     // Clicks a field and puts `text` in place of what it holds.
-    void retype(CodeWindowEditor* e, const QString& field, const char* text) {
-        auto* f = in<QLineEdit>(e, field);
+    void retype(const QString& field, const char* text) {
+        auto* f = in<QLineEdit>(field);
         ASSERT_NE(f, nullptr);
         QTest::mouseClick(f, Qt::LeftButton);
         ASSERT_EQ(QApplication::focusWidget(), f);
@@ -69,9 +70,8 @@ protected:
         typeAny(text);
     }
     // Clicks a key field and presses a key in it.
-    void pressKeyIn(CodeWindowEditor* e, const QString& field, Qt::Key key,
-                    Qt::KeyboardModifiers mods = {}) {
-        auto* f = in<QLineEdit>(e, field);
+    void pressKeyIn(const QString& field, Qt::Key key, Qt::KeyboardModifiers mods = {}) {
+        auto* f = in<QLineEdit>(field);
         ASSERT_NE(f, nullptr);
         QTest::mouseClick(f, Qt::LeftButton);
         ASSERT_EQ(QApplication::focusWidget(), f);
@@ -101,12 +101,11 @@ protected:
 // An empty or repeated code name is shown at once and refused on saving.
 TEST_F(Editor, TakenKeysAndNamesAreRefusedWithAMessage) {
     restartWithSevens();
-    CodeWindowEditor* e = openEditor();
-    ASSERT_NE(e, nullptr);
-    clickRow(e, "codeList", 1);
-    EXPECT_EQ(in<QLineEdit>(e, "codeNameField")->text(), "ポゼッション");
+    ASSERT_TRUE(openEditor());
+    clickRow("codeList", 1);
+    EXPECT_EQ(in<QLineEdit>("codeNameField")->text(), "ポゼッション");
 
-    pressKeyIn(e, "codeKeyAField", Qt::Key_Q);
+    pressKeyIn("codeKeyAField", Qt::Key_Q);
     EXPECT_EQ(lastMessage(),
               "キー「Q」はすでにコード「スクラム」（チームA）に割り当てられています");
     type(Qt::Key_Space);
@@ -116,23 +115,23 @@ TEST_F(Editor, TakenKeysAndNamesAreRefusedWithAMessage) {
     EXPECT_EQ(dialogs.shown.size(), said);
     EXPECT_EQ(e->window().codes[1].keyA, "Shift+F");
     // The key just given is taken for team B, even by the same code.
-    pressKeyIn(e, "codeKeyBField", Qt::Key_F, Qt::ShiftModifier);
+    pressKeyIn("codeKeyBField", Qt::Key_F, Qt::ShiftModifier);
     EXPECT_EQ(lastMessage(),
               "キー「Shift+F」はすでにコード「ポゼッション」（チームA）に割り当てられています");
     EXPECT_EQ(e->window().codes[1].keyB, "R");
 
-    retype(e, "codeNameField", "スクラム");
-    auto* problem = in<QLabel>(e, "codeWindowProblem");
+    retype("codeNameField", "スクラム");
+    auto* problem = in<QLabel>("codeWindowProblem");
     EXPECT_EQ(problem->text(), "コード名「スクラム」はほかのコードが使っています");
-    clickButton(e, "codeWindowSaveButton");
+    clickButton("codeWindowSaveButton");
     EXPECT_EQ(lastMessage(),
               "保存できません。\n2 番目のコード：コード名「スクラム」が重複しています");
     EXPECT_TRUE(e->isVisible());
     EXPECT_EQ(slurp(windowFolder() / "7人制.json"), kSevens); // nothing written
 
-    retype(e, "codeNameField", "ボール");
+    retype("codeNameField", "ボール");
     EXPECT_EQ(problem->text(), "");
-    clickButton(e, "codeWindowSaveButton");
+    clickButton("codeWindowSaveButton");
     waitClosed();
     EXPECT_EQ(button("B1")->text(), "ボール");
 
@@ -151,18 +150,17 @@ TEST_F(Editor, TakenKeysAndNamesAreRefusedWithAMessage) {
 // its buttons stay as they are, the copy is saved, listed and chosen.
 TEST_F(Editor, TheStandardWindowIsDuplicatedNeverChanged) {
     ASSERT_EQ(edit->codeWindow().name, "標準");
-    CodeWindowEditor* e = openEditor();
-    ASSERT_NE(e, nullptr);
-    EXPECT_EQ(in<QLineEdit>(e, "codeWindowNameField")->text(), "標準のコピー");
-    clickRow(e, "codeList", 6);
-    pressKeyIn(e, "codeKeyAField", Qt::Key_1);
-    pressKeyIn(e, "codeKeyBField", Qt::Key_1, Qt::AltModifier);
-    retype(e, "codeWindowNameField", "標準");
-    clickButton(e, "codeWindowSaveButton");
+    ASSERT_TRUE(openEditor());
+    EXPECT_EQ(in<QLineEdit>("codeWindowNameField")->text(), "標準のコピー");
+    clickRow("codeList", 6);
+    pressKeyIn("codeKeyAField", Qt::Key_1);
+    pressKeyIn("codeKeyBField", Qt::Key_1, Qt::AltModifier);
+    retype("codeWindowNameField", "標準");
+    clickButton("codeWindowSaveButton");
     EXPECT_THAT(lastMessage(), HasSubstr("「標準」は組み込みのウィンドウの名前です"));
-    retype(e, "codeWindowNameField", "15人制");
+    retype("codeWindowNameField", "15人制");
     const CodeWindow edited = e->window();
-    clickButton(e, "codeWindowSaveButton");
+    clickButton("codeWindowSaveButton");
     waitClosed();
 
     EXPECT_EQ(popUpItems(), (std::vector<std::string>{"標準", "15人制"}));
@@ -176,11 +174,10 @@ TEST_F(Editor, TheStandardWindowIsDuplicatedNeverChanged) {
     chooseFilter(edit->codePanel->codeWindowPopUp, "標準");
     EXPECT_TRUE(edit->codeWindow().builtIn);
     // Again from 標準: the next copy's name; nothing edited, nothing asked.
-    e = openEditor();
-    ASSERT_NE(e, nullptr);
-    EXPECT_EQ(in<QLineEdit>(e, "codeWindowNameField")->text(), "標準のコピー");
+    ASSERT_TRUE(openEditor());
+    EXPECT_EQ(in<QLineEdit>("codeWindowNameField")->text(), "標準のコピー");
     dialogs.shown.clear();
-    clickButton(e, "codeWindowCancelButton");
+    clickButton("codeWindowCancelButton");
     waitClosed();
     EXPECT_TRUE(dialogs.shown.empty());
 }
@@ -190,18 +187,17 @@ TEST_F(Editor, TheStandardWindowIsDuplicatedNeverChanged) {
 TEST_F(Editor, CancellingEditsAsksFirst) {
     restartWithSevens();
     const std::string before = codeWindowJson(edit->codeWindow());
-    CodeWindowEditor* e = openEditor();
-    ASSERT_NE(e, nullptr);
-    clickRow(e, "codeList", 0);
-    retype(e, "codeNameField", "ラインアウト");
+    ASSERT_TRUE(openEditor());
+    clickRow("codeList", 0);
+    retype("codeNameField", "ラインアウト");
     dialogs.answers = {0};
-    clickButton(e, "codeWindowCancelButton");
+    clickButton("codeWindowCancelButton");
     ASSERT_EQ(lastMessage(), "変更を保存せずに閉じますか？");
     EXPECT_EQ(e->window().codes[0].name, "ラインアウト");
 
     dialogs.shown.clear();
     dialogs.answers = {1};
-    QTest::mouseClick(in<QLineEdit>(e, "codeNameField"), Qt::LeftButton);
+    QTest::mouseClick(in<QLineEdit>("codeNameField"), Qt::LeftButton);
     type(Qt::Key_Escape);
     ASSERT_EQ(dialogs.shown.size(), 1u);
     waitClosed();
@@ -215,55 +211,54 @@ TEST_F(Editor, CancellingEditsAsksFirst) {
 // window reads back as the editor holds it, and the buttons follow.
 TEST_F(Editor, CodesAndLabelGroupsAreBuiltAndOrderedAndSaved) {
     restartWithSevens();
-    CodeWindowEditor* e = openEditor();
-    ASSERT_NE(e, nullptr);
-    clickButton(e, "codeAddButton");
-    EXPECT_EQ(in<QListWidget>(e, "codeList")->currentRow(), 2);
+    ASSERT_TRUE(openEditor());
+    clickButton("codeAddButton");
+    EXPECT_EQ(in<QListWidget>("codeList")->currentRow(), 2);
     // The new name is typed straight away.
-    ASSERT_EQ(QApplication::focusWidget(), in<QLineEdit>(e, "codeNameField"));
+    ASSERT_EQ(QApplication::focusWidget(), in<QLineEdit>("codeNameField"));
     typeJapanese("ラック");
-    clickButton(e, "codeSwatch5");
-    retype(e, "codeLeadField", "3.5");
-    retype(e, "codeLagField", "80");
-    clickButton(e, "codeWindowSaveButton");
+    clickButton("codeSwatch5");
+    retype("codeLeadField", "3.5");
+    retype("codeLagField", "80");
+    clickButton("codeWindowSaveButton");
     EXPECT_EQ(lastMessage(), "保存できません。\n3 番目のコード：後の秒数は 0 から 60 までです");
-    retype(e, "codeLagField", "8");
-    chooseFilter(in<QComboBox>(e, "codeModePopUp"), "時間");
-    retype(e, "codeGroupField", "局面");
-    clickButton(e, "codeUpButton");
-    clickButton(e, "codeUpButton");
-    clickButton(e, "codeUpButton"); // at the top already
-    EXPECT_EQ(in<QListWidget>(e, "codeList")->currentRow(), 0);
-    clickRow(e, "codeList", 1);
-    clickButton(e, "codeRemoveButton"); // スクラム
-    clickRow(e, "codeList", 0);
-    EXPECT_EQ(in<QLineEdit>(e, "codeLeadField")->text(), "3.5");
+    retype("codeLagField", "8");
+    chooseFilter(in<QComboBox>("codeModePopUp"), "時間");
+    retype("codeGroupField", "局面");
+    clickButton("codeUpButton");
+    clickButton("codeUpButton");
+    clickButton("codeUpButton"); // at the top already
+    EXPECT_EQ(in<QListWidget>("codeList")->currentRow(), 0);
+    clickRow("codeList", 1);
+    clickButton("codeRemoveButton"); // スクラム
+    clickRow("codeList", 0);
+    EXPECT_EQ(in<QLineEdit>("codeLeadField")->text(), "3.5");
 
-    clickButton(e, "labelAddButton");
+    clickButton("labelAddButton");
     typeJapanese("結果");
-    retype(e, "labelText0", "成功");
-    clickButton(e, "labelTextAddButton");
-    retype(e, "labelText1", "失敗");
-    pressKeyIn(e, "labelKey1", Qt::Key_E); // ポゼッション's
+    retype("labelText0", "成功");
+    clickButton("labelTextAddButton");
+    retype("labelText1", "失敗");
+    pressKeyIn("labelKey1", Qt::Key_E); // ポゼッション's
     EXPECT_EQ(lastMessage(),
               "キー「E」はすでにコード「ポゼッション」（チームA）に割り当てられています");
-    pressKeyIn(e, "labelKey1", Qt::Key_K);
-    pressKeyIn(e, "labelKey0", Qt::Key_K);
+    pressKeyIn("labelKey1", Qt::Key_K);
+    pressKeyIn("labelKey0", Qt::Key_K);
     EXPECT_EQ(lastMessage(), "キー「K」はすでにラベル「結果：失敗」に割り当てられています");
-    pressKeyIn(e, "labelKey0", Qt::Key_J);
-    clickButton(e, "labelTextAddButton");
-    clickButton(e, "labelTextRemove0"); // 成功 and its key go, the others move up
+    pressKeyIn("labelKey0", Qt::Key_J);
+    clickButton("labelTextAddButton");
+    clickButton("labelTextRemove0"); // 成功 and its key go, the others move up
     ASSERT_TRUE(QTest::qWaitFor([&] { return !e->findChild<QLineEdit*>("labelText2"); }, 2000));
-    EXPECT_EQ(in<QLineEdit>(e, "labelText0")->text(), "失敗");
-    EXPECT_EQ(in<QLineEdit>(e, "labelKey0")->text(), "K");
-    retype(e, "labelText1", "成功");
-    pressKeyIn(e, "labelKey1", Qt::Key_J);
-    clickButton(e, "labelUpButton"); // a lone group stays
-    clickButton(e, "labelAddButton");
+    EXPECT_EQ(in<QLineEdit>("labelText0")->text(), "失敗");
+    EXPECT_EQ(in<QLineEdit>("labelKey0")->text(), "K");
+    retype("labelText1", "成功");
+    pressKeyIn("labelKey1", Qt::Key_J);
+    clickButton("labelUpButton"); // a lone group stays
+    clickButton("labelAddButton");
     typeJapanese("ゾーン");
-    clickButton(e, "labelUpButton");
-    clickButton(e, "labelRemoveButton"); // ゾーン
-    clickButton(e, "codeWindowSaveButton");
+    clickButton("labelUpButton");
+    clickButton("labelRemoveButton"); // ゾーン
+    clickButton("codeWindowSaveButton");
     waitClosed();
 
     CodeWindow expected;
@@ -283,11 +278,10 @@ TEST_F(Editor, CodesAndLabelGroupsAreBuiltAndOrderedAndSaved) {
 // pop-up lists it.
 TEST_F(Editor, WindowsAreExportedAndImportedAsFiles) {
     restartWithSevens();
-    CodeWindowEditor* e = openEditor();
-    ASSERT_NE(e, nullptr);
+    ASSERT_TRUE(openEditor());
     const auto out = dir / "書き出し.json";
     dialogs.paths.push_back(out.string());
-    clickButton(e, "codeWindowExportButton");
+    clickButton("codeWindowExportButton");
     EXPECT_EQ(lastMessage(), "「7人制」を書き出しました");
     const CodeWindowRead exported = readCodeWindowFile(out);
     ASSERT_TRUE(exported.ok());
@@ -299,12 +293,12 @@ TEST_F(Editor, WindowsAreExportedAndImportedAsFiles) {
            {"name": "守備", "keyA": "q"}]}
 )";
     dialogs.paths.push_back(bad.string());
-    clickButton(e, "codeWindowImportButton");
+    clickButton("codeWindowImportButton");
     EXPECT_EQ(lastMessage(),
               "読み込めません。\n壊れ.json:3: キー「q」がほかにも割り当てられています");
     // One of the name of a window already there.
     dialogs.paths.push_back(out.string());
-    clickButton(e, "codeWindowImportButton");
+    clickButton("codeWindowImportButton");
     EXPECT_EQ(lastMessage(), "読み込めません。\n「7人制」という名前のウィンドウはすでにあります");
 
     const auto good = dir / "15人制.json";
@@ -312,10 +306,10 @@ TEST_F(Editor, WindowsAreExportedAndImportedAsFiles) {
     text.replace(text.find("7人制"), std::string("7人制").size(), "15人制");
     std::ofstream(good) << text;
     dialogs.paths.push_back(good.string());
-    clickButton(e, "codeWindowImportButton");
+    clickButton("codeWindowImportButton");
     EXPECT_EQ(lastMessage(), "「15人制」を読み込みました");
     EXPECT_EQ(slurp(windowFolder() / "15人制.json"), text); // a copy, byte for byte
-    clickButton(e, "codeWindowCancelButton");
+    clickButton("codeWindowCancelButton");
     waitClosed();
     EXPECT_EQ(popUpItems(), (std::vector<std::string>{"標準", "15人制", "7人制"}));
     EXPECT_EQ(edit->codePanel->codeWindowPopUp->currentText(), "15人制");
@@ -327,9 +321,8 @@ TEST_F(Editor, WindowsAreExportedAndImportedAsFiles) {
 // records is CodeWindowScreenTest's matter).
 TEST_F(Editor, ShiftedKeysAreTakenByTheirPlaceAndThePlayersAreRefused) {
     restartWithSevens();
-    CodeWindowEditor* e = openEditor();
-    ASSERT_NE(e, nullptr);
-    pressKeyIn(e, "codeKeyAField", Qt::Key_A, Qt::ShiftModifier);
+    ASSERT_TRUE(openEditor());
+    pressKeyIn("codeKeyAField", Qt::Key_A, Qt::ShiftModifier);
     EXPECT_EQ(lastMessage(), "キー「Shift+A」はプレーヤーのキー（再生）のため使えません");
     type(Qt::Key_Less, Qt::ShiftModifier);
     EXPECT_EQ(lastMessage(), "キー「Shift+<」はプレーヤーのキー（クリップの開始）のため使えません");
@@ -350,12 +343,12 @@ TEST_F(Editor, ShiftedKeysAreTakenByTheirPlaceAndThePlayersAreRefused) {
         {Qt::Key_At, 0, "@", "Shift+2"},         // no place: US's symbol
     };
     for (const Press& p : presses) {
-        pressKeyIn(e, "codeKeyBField", Qt::Key_Backspace);
+        pressKeyIn("codeKeyBField", Qt::Key_Backspace);
         QKeyEvent press(QEvent::KeyPress, p.key, Qt::ShiftModifier, p.place, 0, 0, p.text);
         QApplication::sendEvent(QApplication::focusWidget(), &press);
         EXPECT_EQ(e->window().codes[0].keyB, p.kept) << p.text << " at " << p.place;
     }
-    clickButton(e, "codeWindowSaveButton");
+    clickButton("codeWindowSaveButton");
     waitClosed();
     EXPECT_THAT(slurp(windowFolder() / "7人制.json"), HasSubstr("\"keyB\": \"Shift+2\""));
     EXPECT_EQ(button("A0")->toolTip(), "スクラム (Q)");
@@ -371,21 +364,19 @@ TEST_F(Editor, AWindowIsDeletedAfterAQuestion) {
     std::ofstream(windowFolder() / "7人制 (読込).json") << copy;
     restartWithSevens();
     chooseFilter(edit->codePanel->codeWindowPopUp, "7人制 (読込)");
-    CodeWindowEditor* e = openEditor();
-    ASSERT_NE(e, nullptr);
+    ASSERT_TRUE(openEditor());
     dialogs.answers = {0};
-    clickButton(e, "codeWindowDeleteButton");
+    clickButton("codeWindowDeleteButton");
     EXPECT_EQ(lastMessage(),
               "コードウィンドウ「7人制 (読込)」を削除しますか？\n記録したタグはそのまま残ります。");
     EXPECT_TRUE(std::filesystem::exists(windowFolder() / "7人制 (読込).json"));
     dialogs.answers = {1};
-    clickButton(e, "codeWindowDeleteButton");
+    clickButton("codeWindowDeleteButton");
     waitClosed();
     EXPECT_FALSE(std::filesystem::exists(windowFolder() / "7人制 (読込).json"));
     EXPECT_EQ(popUpItems(), (std::vector<std::string>{"標準", "7人制"}));
     EXPECT_EQ(edit->codePanel->codeWindowPopUp->currentText(), "標準");
     // 標準 has no file to delete.
-    e = openEditor();
-    ASSERT_NE(e, nullptr);
-    EXPECT_FALSE(in<QPushButton>(e, "codeWindowDeleteButton")->isEnabled());
+    ASSERT_TRUE(openEditor());
+    EXPECT_FALSE(in<QPushButton>("codeWindowDeleteButton")->isEnabled());
 }

@@ -209,7 +209,8 @@ class Highlights : public Screens {
 protected:
     // A copy of the fixture `video` as match.mp4 with `session` as its
     // session file's rows, opened with the real button and shown on the play
-    // screen with moments of one second either side of each tag.
+    // screen with moments of one second either side of each tag, exported
+    // one file per moment.
     void openMatch(const std::string& session, const std::string& video = "clip.mp4") {
         fs::copy_file(fixturePath(video), dir / "match.mp4");
         std::ofstream(dir / "match.csv", std::ios::binary) << kHeader + session;
@@ -219,6 +220,13 @@ protected:
         click("menu_play_mode_button");
         stepSpin(play->momentLeadSpinBox, 1 - play->momentLeadSpinBox->value());
         stepSpin(play->momentLagSpinBox, 1 - play->momentLagSpinBox->value());
+        QTest::mouseClick(play->highlightPerTagCheckBox, Qt::LeftButton);
+        ASSERT_TRUE(play->highlightPerTagCheckBox->isChecked());
+    }
+    // The report of an export of `files` files into `folder`.
+    static std::string doneIn(int files, const fs::path& folder) {
+        return "ハイライト出力が完了しました。\n書き出し先のフォルダー（" + std::to_string(files) +
+               "件のファイル）:\n" + folder.string();
     }
     static inline const std::string kHeader = "Team, INDEX, 再生時刻, タグ内容, コメント\n";
 };
@@ -231,14 +239,10 @@ TEST_F(Highlights, PerMomentFileNamesKeepToTheLimitAndAStoppedJobLeavesNoFolder)
     for (int i = 0; i < 90; ++i)
         longName += i % 2 ? "ト" : "ラ";
     openMatch("A,1,0:00:03," + longName + ",\"\",3.0\nB,2,0:00:08,ラインアウト,\"\",8.0\n");
-    QTest::mouseClick(play->highlightPerTagCheckBox, Qt::LeftButton);
-    ASSERT_TRUE(play->highlightPerTagCheckBox->isChecked());
     dialogs.paths = {(dir / "Long.mp4").string()};
     click("onHighlightOutput");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.shown.empty(); }, 30000));
-    EXPECT_EQ(dialogs.shown.back().message,
-              "ハイライト出力が完了しました。\n書き出し先のフォルダー（2件のファイル）:\n" +
-                  (dir / "Long").string());
+    EXPECT_EQ(dialogs.shown.back().message, doneIn(2, dir / "Long"));
     // Cut at a character boundary to fit 255 bytes.
     const std::string cut = "001_A_" + longName.substr(0, 235) + "_0-00-03.mp4";
     EXPECT_EQ(namesIn(dir / "Long"),
@@ -267,13 +271,10 @@ TEST_F(Highlights, PerMomentExportsClearLeftoversOfKilledOnes) {
     const int held = ::open((folder / ".002_A_UE_0-00-02.mp4.LiVe00").c_str(), O_RDONLY);
     ASSERT_GE(held, 0);
     ASSERT_EQ(::flock(held, LOCK_EX), 0);
-    QTest::mouseClick(play->highlightPerTagCheckBox, Qt::LeftButton);
     dialogs.paths = {(dir / "Moments.mp4").string()};
     click("onHighlightOutput");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.shown.empty(); }, 30000));
-    EXPECT_EQ(dialogs.shown.back().message,
-              "ハイライト出力が完了しました。\n書き出し先のフォルダー（1件のファイル）:\n" +
-                  (dir / "Moments").string());
+    EXPECT_EQ(dialogs.shown.back().message, doneIn(1, dir / "Moments"));
     ::close(held);
     EXPECT_EQ(namesIn(folder),
               (std::set<std::string>{".002_A_UE_0-00-02.mp4.LiVe00", ".1_A_x.mp4.Ab12Zz",
@@ -333,7 +334,6 @@ private:
 
 TEST_F(Highlights, AFolderThatCannotBeMadeIsToldWithItsReason) {
     openMatch("A,1,0:00:03,トライ,\"\",3.0\n");
-    QTest::mouseClick(play->highlightPerTagCheckBox, Qt::LeftButton);
     const fs::path locked = dir / "locked";
     fs::create_directories(locked);
     fs::permissions(locked,
@@ -375,7 +375,6 @@ TEST_F(Highlights, AnEarlierExportsFilesAreReplacedOrLeftForAFreshFolder) {
     const std::set<std::string> earlier = namesIn(folder);
     const std::set<std::string> ours = {"001_A_トライ_0-00-03.mp4",
                                         "002_B_ラインアウト_0-00-08.mp4"};
-    QTest::mouseClick(play->highlightPerTagCheckBox, Qt::LeftButton);
     const std::string asked =
         "フォルダー「" + folder.string() + "」には、前に書き出した場面のファイルが3件あります。\n";
     auto exportAnswering = [&](int answer) {
@@ -400,9 +399,7 @@ TEST_F(Highlights, AnEarlierExportsFilesAreReplacedOrLeftForAFreshFolder) {
     EXPECT_EQ(dialogs.shown[0].message,
               asked + "「新しいフォルダー」では「Moments_2」を作ってそこに書き出します。「置き換え"
                       "る」では、書き出しが終わったときに前のファイルを削除します。");
-    EXPECT_EQ(dialogs.shown.back().message,
-              "ハイライト出力が完了しました。\n書き出し先のフォルダー（2件のファイル）:\n" +
-                  (dir / "Moments_2").string());
+    EXPECT_EQ(dialogs.shown.back().message, doneIn(2, dir / "Moments_2"));
     EXPECT_EQ(namesIn(dir / "Moments_2"), ours);
     EXPECT_EQ(namesIn(folder), earlier);
 
@@ -433,7 +430,6 @@ TEST_F(Highlights, CancelOrQuitMidExportLeavesNothingBehind) {
     };
 
     // キャンセル while replacing an earlier export's files: they stay.
-    QTest::mouseClick(play->highlightPerTagCheckBox, Qt::LeftButton);
     dialogs.answers = {1};
     dialogs.paths = {(dir / "Moments.mp4").string()};
     click("onHighlightOutput");

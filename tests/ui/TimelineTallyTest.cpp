@@ -24,6 +24,16 @@ using ::testing::StartsWith;
 class Timeline : public Screens {
 protected:
     TagTimeline* denseMatchOnThePlayScreen();
+    // The player's rate and the calls that would change it.
+    std::tuple<float, size_t, int> playing() const {
+        return {fake->currentRate, fake->rateCalls.size(), fake->pauseCalls};
+    }
+    // A click on the strip at `at`, and its seek once no double click can follow.
+    bool clickSeeks(TagTimeline* strip, QPoint at) {
+        const size_t seeks = fake->seeks.size();
+        QTest::mouseClick(strip, Qt::LeftButton, {}, at);
+        return QTest::qWaitFor([&] { return fake->seeks.size() > seeks; }, 2000);
+    }
 };
 class Tally : public Screens {};
 
@@ -135,8 +145,7 @@ TEST_F(Timeline, TimelineZoomsAroundThePointerPansAndShowsTheWholeMatchAgain) {
     EXPECT_NEAR(strip->view().start, start + 2 * 0.15 * TagTimeline::kMinSpan, 1e-9);
     EXPECT_DOUBLE_EQ(strip->view().span, TagTimeline::kMinSpan);
     // A click lands on the time under the pointer in the zoomed, panned view.
-    QTest::mouseClick(strip, Qt::LeftButton, {}, at);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !fake->seeks.empty(); }, 2000));
+    ASSERT_TRUE(clickSeeks(strip, at));
     EXPECT_NEAR(fake->seeks.back(), anchor + 2 * 0.15 * TagTimeline::kMinSpan, 1e-6);
     // A double click shows the whole match; the video stays where it is,
     // paused or playing as it was.
@@ -145,8 +154,7 @@ TEST_F(Timeline, TimelineZoomsAroundThePointerPansAndShowsTheWholeMatchAgain) {
         ASSERT_LT(strip->view().span, 3600);
         fake->currentRate = rate;
         const auto seeks = fake->seeks;
-        const auto rates = fake->rateCalls.size();
-        const int pauses = fake->pauseCalls;
+        const auto before = playing();
         doubleClick(strip, QPoint(strip->width() / 2, 4));
         EXPECT_EQ(strip->view(), (V{0, 3600}));
         // A later click's seek comes after any the double click would have made.
@@ -160,9 +168,7 @@ TEST_F(Timeline, TimelineZoomsAroundThePointerPansAndShowsTheWholeMatchAgain) {
             },
             2000));
         EXPECT_EQ(fake->seeks.size(), seeks.size() + 1);
-        EXPECT_EQ(fake->currentRate, rate);
-        EXPECT_EQ(fake->rateCalls.size(), rates);
-        EXPECT_EQ(fake->pauseCalls, pauses);
+        EXPECT_EQ(playing(), before);
     }
     // Not zoomed, the plain wheel changes nothing.
     wheel(strip, at, -2, {});
@@ -263,16 +269,11 @@ TEST_F(Timeline, AClickBesideAMarkSeeksThereAndKeepsPlayingOrPaused) {
     for (float rate : {0.0f, 1.0f}) {
         SCOPED_TRACE(rate);
         fake->currentRate = rate;
-        const auto rates = fake->rateCalls.size();
-        const int pauses = fake->pauseCalls;
-        const auto seeks = fake->seeks.size();
-        QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(markX + 3, y));
-        ASSERT_TRUE(QTest::qWaitFor([&] { return fake->seeks.size() > seeks; }, 2000));
+        const auto before = playing();
+        ASSERT_TRUE(clickSeeks(strip, QPoint(markX + 3, y)));
         EXPECT_NEAR(fake->seeks.back(), timeOf(markX + 3), 1e-6);
         EXPECT_EQ(play->tagTableSelectedRowIndex, chosen);
-        EXPECT_EQ(fake->currentRate, rate);
-        EXPECT_EQ(fake->rateCalls.size(), rates);
-        EXPECT_EQ(fake->pauseCalls, pauses);
+        EXPECT_EQ(playing(), before);
         EXPECT_FALSE(main->MediaPlayer->timer.isActive());
     }
 
@@ -286,9 +287,7 @@ TEST_F(Timeline, AClickBesideAMarkSeeksThereAndKeepsPlayingOrPaused) {
     EXPECT_EQ(play->tagTableData[static_cast<size_t>(play->tagTableView->selectedRow())]->time_val,
               static_cast<float>(markTime));
     EXPECT_TRUE(main->MediaPlayer->timer.isActive());
-    const auto seeks = fake->seeks.size();
-    QTest::mouseClick(strip, Qt::LeftButton, {}, QPoint(w / 3, 1));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return fake->seeks.size() > seeks; }, 2000));
+    ASSERT_TRUE(clickSeeks(strip, QPoint(w / 3, 1)));
     EXPECT_NEAR(fake->seeks.back(), timeOf(w / 3), 1e-6);
     EXPECT_FALSE(main->MediaPlayer->timer.isActive());
     EXPECT_EQ(fake->currentRate, 0.0f);
@@ -520,13 +519,8 @@ TallyCounts countsIn(QTableView* view, const QString& name) {
 
 TEST_F(Tally, TallyCountsTheTeamsTheBoxesLetThroughWhateverTheNameFilter) {
     openVideo("a.mp4", 600);
-    for (auto [id, t] : {std::pair{"A6", 10},
-                         {"B6", 20},
-                         {"A6", 30},
-                         {"B15", 40},
-                         {"A0", 50},
-                         {"B0", 60},
-                         {"B0", 70}})
+    for (const auto& [id, t] : std::vector<std::pair<const char*, double>>{
+             {"A6", 10}, {"B6", 20}, {"A6", 30}, {"B15", 40}, {"A0", 50}, {"B0", 60}, {"B0", 70}})
         press(id, t);
     click("menu_play_mode_button");
     QTableView* tally = play->tallyTableView;

@@ -25,9 +25,6 @@
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
-// The main view on the fake player, for the XML and CSV exchange.
-class Exchange : public Screens {};
-
 namespace {
 
 constexpr int kNo = 0, kYes = 1; // ConfirmBox: いいえ, はい, キャンセル
@@ -87,10 +84,12 @@ public:
         QObject::connect(&timer_, &QTimer::timeout, [this] { answer(); });
         timer_.start();
     }
-    std::vector<std::string> outsideSeen;
-    int asked = 0, rows = 0;
-    bool chosen = true; // every team asked for was chosen
-    bool fits = false;  // the question on the screen
+    struct Seen {
+        std::vector<std::string> outside;
+        int asked = 0, rows = 0;
+        bool chosen = true; // every team asked for was chosen
+        bool fits = false;  // the question on the screen
+    } seen;
 
 private:
     void answer() {
@@ -98,21 +97,22 @@ private:
         if (busy_ || !dialog || dialog->objectName() != "importDialog" || !dialog->isVisible())
             return;
         busy_ = true; // choosing waits for pop-ups, and this timer goes on meanwhile
-        ++asked;
+        ++seen.asked;
         auto* table = dialog->findChild<QTableView*>("teamlessCodes");
-        rows = table ? table->model()->rowCount() : 0;
+        seen.rows = table ? table->model()->rowCount() : 0;
         const QSize room = dialog->screen()->availableGeometry().size();
-        fits = dialog->frameGeometry().width() <= room.width() &&
-               dialog->frameGeometry().height() <= room.height();
+        seen.fits = dialog->frameGeometry().width() <= room.width() &&
+                    dialog->frameGeometry().height() <= room.height();
         auto* all = dialog->findChild<QAbstractButton*>("allTeamB");
         for (int row : teamB_) {
-            chosen = chosen && (row == kAll ? all != nullptr : table && chooseTeam(table, row, 1));
+            seen.chosen =
+                seen.chosen && (row == kAll ? all != nullptr : table && chooseTeam(table, row, 1));
             if (row == kAll && all)
                 QTest::mouseClick(all, Qt::LeftButton);
         }
         if (auto* list = dialog->findChild<QListWidget*>("outsideCodes"))
             for (int i = 0; i < list->count(); ++i)
-                outsideSeen.push_back(list->item(i)->text().toStdString());
+                seen.outside.push_back(list->item(i)->text().toStdString());
         if (copy_) {
             auto* box = dialog->findChild<QCheckBox*>("addToWindowCopy");
             if (box)
@@ -129,24 +129,25 @@ private:
     QTimer timer_;
 };
 
-// A tag on one line: team, seconds (to its end), name, labels and comment.
-std::string line(const TagRowData& t) {
-    auto number = [](float x) { return QString::number(x).toStdString(); };
-    std::string out = (t.team ? "A " : "B ") + number(t.time_val);
-    if (t.end.isSet())
-        out += "-" + number(t.end.time);
-    out += " " + t.name;
-    for (const auto& [group, text] : t.labels)
-        out += " " + group + "=" + text;
-    return t.comment.empty() ? out : out + " \"" + t.comment + "\"";
-}
+} // namespace
 
-std::vector<std::string> lines(const std::vector<std::shared_ptr<TagRowData>>& rows) {
-    std::vector<std::string> out;
-    for (const auto& r : rows)
-        out.push_back(line(*r));
-    return out;
-}
+// The main view on the fake player, for the XML and CSV exchange.
+class Exchange : public Screens {
+protected:
+    // Reads `file` by the menu item `action` to the end, the import question
+    // answered as TeamAnswer does: what the question showed.
+    TeamAnswer::Seen importFile(const std::filesystem::path& file, std::vector<int> teamB = {},
+                                bool accept = true, bool copy = false,
+                                const char* action = "onTagXMLInput") {
+        TeamAnswer answer(std::move(teamB), accept, copy);
+        dialogs.paths = {file.string()};
+        click(action);
+        EXPECT_TRUE(imported(window)) << "still reading " << file;
+        return answer.seen;
+    }
+};
+
+namespace {
 
 const char* kTheirs = "\xEF\xBB\xBF<?xml version=\"1.0\"?><file><ALL_INSTANCES>"
                       "<instance><ID>1</ID><start>40</start><end>41</end><code>Carry</code>"
@@ -213,32 +214,22 @@ TEST_F(Exchange, XmlImportAsksTeamsOnceIsOneUndoStepAndAsksBeforeDuplicates) {
     std::ofstream(theirs) << kTheirs;
 
     // Cancelling the team question adds nothing.
-    {
-        TeamAnswer answer({}, false);
-        dialogs.paths = {theirs.string()};
-        click("onTagXMLInput");
-        ASSERT_TRUE(imported(window));
-        EXPECT_EQ(answer.asked, 1);
-    }
+    EXPECT_EQ(importFile(theirs, {}, false).asked, 1);
     EXPECT_EQ(main->tagDataModel.data.size(), 1u);
     ASSERT_FALSE(dialogs.panels.empty());
     EXPECT_EQ(dialogs.panels.back().panel.extensions, QStringList{"xml"});
 
     // Carry and Kick have no team: asked once each, Kick (the second) set B.
-    {
-        TeamAnswer answer({1}, true);
-        dialogs.paths = {theirs.string()};
-        click("onTagXMLInput");
-        ASSERT_TRUE(imported(window));
-        EXPECT_EQ(answer.asked, 1);
-        EXPECT_TRUE(answer.chosen);
-    }
+    const TeamAnswer::Seen seen = importFile(theirs, {1});
+    EXPECT_EQ(seen.asked, 1);
+    EXPECT_TRUE(seen.chosen);
     // By time; Kick, the second code without a team, set B; a range is its
     // own moment.
-    EXPECT_EQ(lines(main->tagDataModel.data),
-              (std::vector<std::string>{"A 1 ラック", "A 10 Carry ラベル=good",
-                                        "B 20-30 スクラム Rucktag=範囲", "A 30 トライ",
-                                        "A 40-41 Carry Rucktag=範囲 \"a & b\"", "B 50 Kick"}));
+    EXPECT_EQ(
+        tagLines(main->tagDataModel.data),
+        (std::vector<std::string>{"A 1.0 ラック", "A 10.0 Carry [ラベル=good]",
+                                  "B 20.0-30.0 スクラム [Rucktag=範囲]", "A 30.0 トライ",
+                                  "A 40.0-41.0 Carry [Rucktag=範囲] \"a & b\"", "B 50.0 Kick"}));
     EXPECT_EQ(edit->tagTableData.size(), 6u);
     EXPECT_TRUE(main->m_fSave);
     const std::string& report = dialogs.shown.back().message;
@@ -258,24 +249,14 @@ TEST_F(Exchange, XmlImportAsksTeamsOnceIsOneUndoStepAndAsksBeforeDuplicates) {
     EXPECT_EQ(main->tagDataModel.data.size(), 6u);
 
     // The same file again: asked first; いいえ adds only what is new (none).
-    {
-        TeamAnswer answer({1}, true);
-        dialogs.answers = {kNo};
-        dialogs.paths = {theirs.string()};
-        click("onTagXMLInput");
-        ASSERT_TRUE(imported(window));
-    }
+    dialogs.answers = {kNo};
+    importFile(theirs, {1});
     EXPECT_EQ(main->tagDataModel.data.size(), 6u);
     EXPECT_THAT(dialogs.shown[dialogs.shown.size() - 2].message, HasSubstr("同じタグが 5 件"));
     EXPECT_THAT(dialogs.shown.back().message, HasSubstr("すでにある 5 件は加えませんでした"));
     // はい adds them again.
-    {
-        TeamAnswer answer({1}, true);
-        dialogs.answers = {kYes};
-        dialogs.paths = {theirs.string()};
-        click("onTagXMLInput");
-        ASSERT_TRUE(imported(window));
-    }
+    dialogs.answers = {kYes};
+    importFile(theirs, {1});
     EXPECT_EQ(main->tagDataModel.data.size(), 11u);
 
     // The import is journaled: a crash keeps it.
@@ -290,13 +271,7 @@ TEST_F(Exchange, XmlImportAsksTeamsOnceIsOneUndoStepAndAsksBeforeDuplicates) {
 TEST_F(Exchange, XmlImportTellsWhatItLeftOut) {
     openVideo("a.mp4", 600);
     const std::string hostile = std::string(RUCKTAG_TEST_DATA) + "/hostile/bad-times.xml";
-    {
-        TeamAnswer answer({}, true);
-        dialogs.paths = {hostile};
-        click("onTagXMLInput");
-        ASSERT_TRUE(imported(window));
-        EXPECT_EQ(answer.asked, 1);
-    }
+    EXPECT_EQ(importFile(hostile).asked, 1);
     // Four instances have sound times; one of them starts at 7200 s of a
     // 600 s video.
     EXPECT_EQ(main->tagDataModel.data.size(), 3u);
@@ -318,28 +293,17 @@ TEST_F(Exchange, ImportOffersACopyOfTheWindowWithTheCodesItLacks) {
     std::ofstream(theirs) << kTheirs;
 
     // Not ticked: the tags come, no window is written.
-    {
-        TeamAnswer answer({}, true);
-        dialogs.paths = {theirs.string()};
-        click("onTagXMLInput");
-        ASSERT_TRUE(imported(window));
-        EXPECT_EQ(answer.asked, 1);
-        EXPECT_EQ(answer.outsideSeen, (std::vector<std::string>{"Carry", "トライ", "Kick"}));
-    }
+    TeamAnswer::Seen seen = importFile(theirs);
+    EXPECT_EQ(seen.asked, 1);
+    EXPECT_EQ(seen.outside, (std::vector<std::string>{"Carry", "トライ", "Kick"}));
     EXPECT_EQ(main->tagDataModel.data.size(), 5u);
     EXPECT_EQ(namesIn(folder), std::set<std::string>{"7人制.json"});
     EXPECT_THAT(dialogs.shown.back().message,
                 HasSubstr("コードウィンドウにないコード: Carry トライ Kick"));
 
     // Ticked: a copy named after the window, the codes added after its own.
-    {
-        TeamAnswer answer({}, true, true);
-        dialogs.answers = {kYes};
-        dialogs.paths = {theirs.string()};
-        click("onTagXMLInput");
-        ASSERT_TRUE(imported(window));
-        EXPECT_EQ(answer.asked, 1);
-    }
+    dialogs.answers = {kYes};
+    EXPECT_EQ(importFile(theirs, {}, true, true).asked, 1);
     EXPECT_EQ(main->tagDataModel.data.size(), 10u);
     EXPECT_EQ(namesIn(folder), (std::set<std::string>{"7人制 (読込).json", "7人制.json"}));
     EXPECT_EQ(slurp(folder / "7人制.json"), kSevens);
@@ -359,15 +323,10 @@ TEST_F(Exchange, ImportOffersACopyOfTheWindowWithTheCodesItLacks) {
 
     // Again from the copy: nothing lacks, nothing asked but the duplicates;
     // a copy of a copy would be named anew rather than written over.
-    {
-        TeamAnswer answer({}, true, true);
-        dialogs.answers = {kNo};
-        dialogs.paths = {theirs.string()};
-        click("onTagXMLInput");
-        ASSERT_TRUE(imported(window));
-        EXPECT_EQ(answer.asked, 1); // Carry and Kick still have no team
-        EXPECT_TRUE(answer.outsideSeen.empty());
-    }
+    dialogs.answers = {kNo};
+    seen = importFile(theirs, {}, true, true);
+    EXPECT_EQ(seen.asked, 1); // Carry and Kick still have no team
+    EXPECT_TRUE(seen.outside.empty());
     EXPECT_EQ(namesIn(folder).size(), 2u);
 }
 
@@ -395,20 +354,16 @@ TEST_F(Exchange, CsvImportMergesAnExportAndAnotherSessionAsOneStepEach) {
 
     // The export: Carry is outside the standard window, so the question
     // comes (no team to ask); by time, after the tag already there.
-    {
-        TeamAnswer answer({}, true);
-        dialogs.paths = {(dir / "theirs.csv").string()};
-        click("onTagCSVInput");
-        ASSERT_TRUE(imported(window));
-        EXPECT_EQ(answer.asked, 1);
-        EXPECT_EQ(answer.outsideSeen, std::vector<std::string>{"Carry"});
-    }
+    const TeamAnswer::Seen seen = importFile(dir / "theirs.csv", {}, true, false, "onTagCSVInput");
+    EXPECT_EQ(seen.asked, 1);
+    EXPECT_EQ(seen.outside, std::vector<std::string>{"Carry"});
     ASSERT_FALSE(dialogs.panels.empty());
     EXPECT_EQ(dialogs.panels.back().panel.extensions, QStringList{"csv"});
     const auto& data = main->tagDataModel.data;
-    EXPECT_EQ(lines(data), (std::vector<std::string>{"A 1 ラック", "A 30 Carry Player=10 結果=失敗",
-                                                     "B 65-70 スクラム 結果=成功 \"押し, 勝ち\"",
-                                                     "A 3601 トライ"}));
+    EXPECT_EQ(tagLines(data),
+              (std::vector<std::string>{"A 1.0 ラック", "A 30.0 Carry [Player=10] [結果=失敗]",
+                                        "B 65.0-70.0 スクラム [結果=成功] \"押し, 勝ち\"",
+                                        "A 3601.0 トライ"}));
     EXPECT_EQ(edit->tagTableData.size(), 4u);
     EXPECT_EQ(dialogs.shown.back().message.rfind("3 件のタグを読み込みました。", 0), 0u)
         << dialogs.shown.back().message;
@@ -416,13 +371,11 @@ TEST_F(Exchange, CsvImportMergesAnExportAndAnotherSessionAsOneStepEach) {
     // The session of another video: its exact seconds, no question (its
     // codes are the window's).
     const size_t shownBefore = dialogs.shown.size();
-    dialogs.paths = {(dir / "other.csv").string()};
-    click("onTagCSVInput");
-    ASSERT_TRUE(imported(window));
+    EXPECT_EQ(importFile(dir / "other.csv", {}, true, false, "onTagCSVInput").asked, 0);
     ASSERT_EQ(dialogs.shown.size(), shownBefore + 1);
     ASSERT_EQ(data.size(), 6u);
-    EXPECT_EQ(line(*data[4]), "B 7.5-9.25 モール 結果=成功");
-    EXPECT_EQ(line(*data[5]), "A 12.34 ラック \"速い\"");
+    EXPECT_EQ(tagLine(*data[4]), "B 7.5-9.25 モール [結果=成功]");
+    EXPECT_EQ(tagLine(*data[5]), "A 12.34 ラック \"速い\"");
     EXPECT_TRUE(main->m_fSave);
 
     // One undo takes the session's two away, the next the export's three.
@@ -450,9 +403,7 @@ TEST_F(Exchange, CsvImportOfADamagedFileOffersWhatCouldBeRead) {
     std::ofstream(dir / "damaged.csv") << damaged;
 
     dialogs.answers = {kNo};
-    dialogs.paths = {(dir / "damaged.csv").string()};
-    click("onTagCSVInput");
-    ASSERT_TRUE(imported(window));
+    EXPECT_EQ(importFile(dir / "damaged.csv", {}, true, false, "onTagCSVInput").asked, 0);
     EXPECT_EQ(main->tagDataModel.data.size(), 1u);
     const std::string question = dialogs.shown.back().message;
     EXPECT_EQ(question.rfind("CSVファイルの一部を読み込めませんでした。", 0), 0u) << question;
@@ -460,9 +411,7 @@ TEST_F(Exchange, CsvImportOfADamagedFileOffersWhatCouldBeRead) {
     EXPECT_THAT(question, HasSubstr("読み込めたタグ 2 件を読み込みますか？"));
 
     dialogs.answers = {kYes};
-    dialogs.paths = {(dir / "damaged.csv").string()};
-    click("onTagCSVInput");
-    ASSERT_TRUE(imported(window));
+    EXPECT_EQ(importFile(dir / "damaged.csv", {}, true, false, "onTagCSVInput").asked, 0);
     ASSERT_EQ(main->tagDataModel.data.size(), 3u);
     EXPECT_EQ(main->tagDataModel.data[2]->time_val, 7.25f);
     EXPECT_THAT(dialogs.shown.back().message, HasSubstr("3行目"));
@@ -476,9 +425,7 @@ TEST_F(Exchange, CsvImportOfADamagedFileOffersWhatCouldBeRead) {
         std::ofstream(dir / name) << text;
         for (const std::string& file : {std::string(name), "missing-" + std::string(name)}) {
             SCOPED_TRACE(file);
-            dialogs.paths = {(dir / file).string()};
-            click(action);
-            ASSERT_TRUE(imported(window));
+            EXPECT_EQ(importFile(dir / file, {}, true, false, action).asked, 0);
             if (file == name) {
                 EXPECT_THAT(dialogs.shown.back().message, StartsWith(told));
             } else {
@@ -589,15 +536,10 @@ TEST_F(Exchange, ImportOfTwentyThousandCodesAsksInATableAndReportsInShort) {
     xml += "</ALL_INSTANCES></file>";
     std::ofstream(dir / "many.xml") << xml;
 
-    {
-        TeamAnswer answer({TeamAnswer::kAll}, true);
-        dialogs.paths = {(dir / "many.xml").string()};
-        click("onTagXMLInput");
-        ASSERT_TRUE(imported(window));
-        EXPECT_EQ(answer.rows, 20000);
-        EXPECT_TRUE(answer.chosen);
-        EXPECT_TRUE(answer.fits);
-    }
+    const TeamAnswer::Seen seen = importFile(dir / "many.xml", {TeamAnswer::kAll});
+    EXPECT_EQ(seen.rows, 20000);
+    EXPECT_TRUE(seen.chosen);
+    EXPECT_TRUE(seen.fits);
     const auto& data = main->tagDataModel.data;
     ASSERT_EQ(data.size(), 20000u);
     EXPECT_TRUE(std::none_of(data.begin(), data.end(), [](const auto& tag) { return tag->team; }));

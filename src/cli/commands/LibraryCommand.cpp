@@ -160,18 +160,8 @@ std::vector<std::string> actionFirst(const std::vector<std::string>& args) {
     return args;
 }
 
-// The options a search takes.
-struct SearchOptions {
-    QCommandLineOption code{QStringLiteral("code"), QString(), QStringLiteral("NAME")};
-    QCommandLineOption team{QStringLiteral("team"), QString(), QStringLiteral("A|B")};
-    QCommandLineOption label{QStringLiteral("label"), QString(), QStringLiteral("GROUP=TEXT")};
-    QCommandLineOption text{QStringLiteral("text"), QString(), QStringLiteral("WORDS")};
-    QCommandLineOption from{QStringLiteral("from"), QString(), QStringLiteral("DATE")};
-    QCommandLineOption to{QStringLiteral("to"), QString(), QStringLiteral("DATE")};
-    QCommandLineOption json{QStringLiteral("json")};
-};
+} // namespace
 
-// The query the search options ask; false with the usage error in `why`.
 bool readQuery(const QCommandLineParser& parser, const SearchOptions& o, library::Query& query,
                std::string& why) {
     query.code = parser.value(o.code).toStdString();
@@ -212,6 +202,8 @@ bool readQuery(const QCommandLineParser& parser, const SearchOptions& o, library
     }
     return true;
 }
+
+namespace {
 
 // A search only reads: a library on a read-only medium or of another user
 // can be searched too (an older one is brought up to date where it can be

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -20,3 +22,18 @@ int runLibraryCommand(const std::vector<std::string>& args, std::ostream& out, s
 // usage; the reason goes to `err`.
 int searchLibraryTags(const std::vector<std::string>& args, std::vector<library::Hit>& hits,
                       std::ostream& err);
+
+// The options a search takes, for the commands that find tags as it does.
+struct SearchOptions {
+    QCommandLineOption code{QStringLiteral("code"), QString(), QStringLiteral("NAME")};
+    QCommandLineOption team{QStringLiteral("team"), QString(), QStringLiteral("A|B")};
+    QCommandLineOption label{QStringLiteral("label"), QString(), QStringLiteral("GROUP=TEXT")};
+    QCommandLineOption text{QStringLiteral("text"), QString(), QStringLiteral("WORDS")};
+    QCommandLineOption from{QStringLiteral("from"), QString(), QStringLiteral("DATE")};
+    QCommandLineOption to{QStringLiteral("to"), QString(), QStringLiteral("DATE")};
+    QCommandLineOption json{QStringLiteral("json")};
+};
+
+// The query the search options ask; false with the usage error in `why`.
+bool readQuery(const QCommandLineParser& parser, const SearchOptions& o, library::Query& query,
+               std::string& why);

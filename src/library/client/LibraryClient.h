@@ -126,8 +126,9 @@ private:
     using PlaylistWork =
         std::function<std::function<void()>(library::PlaylistStore*, const QString& problem)>;
     void postPlaylists(PlaylistWork work);
-    void change(std::function<library::PlaylistResult(library::PlaylistStore&, QString*)> make,
-                ChangeReply reply);
+    void
+    changePlaylist(std::function<library::PlaylistResult(library::PlaylistStore&, QString*)> make,
+                   ChangeReply reply);
     // The state the library's thread found; shown unless the server is
     // silent.
     void setState(bool open, const QString& problem);

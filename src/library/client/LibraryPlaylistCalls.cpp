@@ -4,8 +4,8 @@
 
 using namespace library;
 
-void LibraryClient::change(std::function<PlaylistResult(PlaylistStore&, QString*)> make,
-                           ChangeReply reply) {
+void LibraryClient::changePlaylist(std::function<PlaylistResult(PlaylistStore&, QString*)> make,
+                                   ChangeReply reply) {
     postPlaylists([make = std::move(make), reply = std::move(reply)](PlaylistStore* store,
                                                                      const QString& problem) {
         QString error = problem;
@@ -36,42 +36,46 @@ void LibraryClient::loadPlaylist(qint64 playlist, PlaylistReply reply) {
 }
 
 void LibraryClient::createPlaylist(const QString& name, ChangeReply reply) {
-    change([name](PlaylistStore& s, QString* e) { return s.create(name, e); }, std::move(reply));
+    changePlaylist([name](PlaylistStore& s, QString* e) { return s.create(name, e); },
+                   std::move(reply));
 }
 
 void LibraryClient::appendToPlaylist(qint64 playlist, qint64 revision,
                                      const std::vector<PlaylistItem>& items, ChangeReply reply) {
-    change([=](PlaylistStore& s, QString* e) { return s.append(playlist, revision, items, e); },
-           std::move(reply));
+    changePlaylist(
+        [=](PlaylistStore& s, QString* e) { return s.append(playlist, revision, items, e); },
+        std::move(reply));
 }
 
 void LibraryClient::reorderPlaylist(qint64 playlist, qint64 revision,
                                     const std::vector<qint64>& order, ChangeReply reply) {
-    change([=](PlaylistStore& s, QString* e) { return s.reorder(playlist, revision, order, e); },
-           std::move(reply));
+    changePlaylist(
+        [=](PlaylistStore& s, QString* e) { return s.reorder(playlist, revision, order, e); },
+        std::move(reply));
 }
 
 void LibraryClient::removePlaylistItems(qint64 playlist, qint64 revision,
                                         const std::vector<qint64>& items, ChangeReply reply) {
-    change(
+    changePlaylist(
         [=](PlaylistStore& s, QString* e) { return s.removeItems(playlist, revision, items, e); },
         std::move(reply));
 }
 
 void LibraryClient::editPlaylistItem(qint64 playlist, const PlaylistItem& item, ChangeReply reply) {
-    change([=](PlaylistStore& s, QString* e) { return s.editItem(playlist, item, e); },
-           std::move(reply));
+    changePlaylist([=](PlaylistStore& s, QString* e) { return s.editItem(playlist, item, e); },
+                   std::move(reply));
 }
 
 void LibraryClient::renamePlaylist(qint64 playlist, qint64 revision, const QString& name,
                                    ChangeReply reply) {
-    change([=](PlaylistStore& s, QString* e) { return s.rename(playlist, revision, name, e); },
-           std::move(reply));
+    changePlaylist(
+        [=](PlaylistStore& s, QString* e) { return s.rename(playlist, revision, name, e); },
+        std::move(reply));
 }
 
 void LibraryClient::removePlaylist(qint64 playlist, qint64 revision, ChangeReply reply) {
-    change([=](PlaylistStore& s, QString* e) { return s.remove(playlist, revision, e); },
-           std::move(reply));
+    changePlaylist([=](PlaylistStore& s, QString* e) { return s.remove(playlist, revision, e); },
+                   std::move(reply));
 }
 
 void LibraryClient::markPublished(qint64 playlist, qint64 revision, const QStringList& groups,

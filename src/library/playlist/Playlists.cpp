@@ -249,7 +249,8 @@ PlaylistResult PlaylistStore::refuse(qint64 playlist, QString* error) {
     return there ? PlaylistResult::Conflict : PlaylistResult::NotFound;
 }
 
-PlaylistResult PlaylistStore::change(qint64 playlist, qint64 revision, QString* error,
+PlaylistResult PlaylistStore::change(qint64 playlist, std::optional<qint64> revision,
+                                     QString* error,
                                      const std::function<bool(QString*, PlaylistResult&)>& body) {
     if (!c_.usable(error))
         return PlaylistResult::Failed;
@@ -258,12 +259,13 @@ PlaylistResult PlaylistStore::change(qint64 playlist, qint64 revision, QString* 
     QSqlQuery q(c_.db());
     if (!c_.begin(error) ||
         !c_.prepare(q,
-                    QStringLiteral("UPDATE playlists SET revision = revision + 1 WHERE id = ? "
-                                   "AND revision = ?"),
+                    QStringLiteral("UPDATE playlists SET revision = revision + 1 WHERE id = ?") +
+                        (revision ? QStringLiteral(" AND revision = ?") : QString()),
                     error))
         return failed(error);
     q.addBindValue(playlist);
-    q.addBindValue(revision);
+    if (revision)
+        q.addBindValue(*revision);
     if (!c_.exec(q, error))
         return failed(error);
     if (q.numRowsAffected() != 1)
@@ -408,32 +410,25 @@ PlaylistResult PlaylistStore::editItem(qint64 playlist, const PlaylistItem& item
             *error = secondsText();
         return PlaylistResult::Failed;
     }
-    if (!c_.usable(error))
-        return PlaylistResult::Failed;
-    QSqlQuery q(c_.db());
-    if (!c_.begin(error) ||
-        !c_.prepare(q,
-                    QStringLiteral("UPDATE playlist_items SET title = ?, note = ?, lead = ?, lag = "
-                                   "?, revision = revision + 1 WHERE id = ? AND playlist_id = ? "
-                                   "AND revision = ?"),
-                    error))
-        return failed(error);
-    for (const QVariant& v :
-         {QVariant(notNull(item.title)), QVariant(notNull(item.note)), QVariant(item.lead),
-          QVariant(item.lag), QVariant(item.id), QVariant(playlist), QVariant(item.revision)})
-        q.addBindValue(v);
-    if (!c_.exec(q, error))
-        return failed(error);
-    if (q.numRowsAffected() != 1)
-        return refuse(playlist, error);
-    QSqlQuery p(c_.db());
-    if (!c_.prepare(p, QStringLiteral("UPDATE playlists SET revision = revision + 1 WHERE id = ?"),
-                    error))
-        return failed(error);
-    p.addBindValue(playlist);
-    if (!c_.exec(p, error) || !c_.commit(error))
-        return failed(error);
-    return PlaylistResult::Done;
+    // The playlist's row first, as every change takes it: no two changes
+    // ever wait for each other's rows.
+    return change(playlist, std::nullopt, error, [&](QString* why, PlaylistResult& result) {
+        QSqlQuery q(c_.db());
+        if (!c_.prepare(q,
+                        QStringLiteral("UPDATE playlist_items SET title = ?, note = ?, lead = ?, "
+                                       "lag = ?, revision = revision + 1 WHERE id = ? AND "
+                                       "playlist_id = ? AND revision = ?"),
+                        why))
+            return false;
+        for (const QVariant& v :
+             {QVariant(notNull(item.title)), QVariant(notNull(item.note)), QVariant(item.lead),
+              QVariant(item.lag), QVariant(item.id), QVariant(playlist), QVariant(item.revision)})
+            q.addBindValue(v);
+        if (!c_.exec(q, why))
+            return false;
+        return q.numRowsAffected() == 1 ||
+               refused(result, why, PlaylistResult::Conflict, conflictText());
+    });
 }
 
 PlaylistResult PlaylistStore::markPublished(qint64 playlist, qint64 revision,

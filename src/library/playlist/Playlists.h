@@ -29,7 +29,8 @@
 // - editItem is made on its item's revision: a change of that item since
 //   (another edit) or its removal refuses it; edits of other items, appends
 //   and reorders do not;
-// - markPublished is refused only by a later publish recorded first.
+// - markPublished is refused only by a later publish recorded first (or a
+//   revision the playlist never had).
 // Every change done raises the playlist's revision by one (an edit also its
 // item's), in the same transaction; markPublished raises nothing. The
 // library's changed() follows each change, in other processes too.
@@ -112,9 +113,9 @@ private:
     std::optional<Playlist> loadWhere(const QString& condition, const QVariant& key,
                                       QString* error) const;
     // Runs `body` in one transaction after raising the playlist's revision
-    // from `revision`; `body` returns false on a database failure, or sets
-    // `refused` (and the reason) to undo everything.
-    PlaylistResult change(qint64 playlist, qint64 revision, QString* error,
+    // from `revision` (whichever it is when none); `body` returns false on a
+    // database failure, or sets `refused` (and the reason) to undo everything.
+    PlaylistResult change(qint64 playlist, std::optional<qint64> revision, QString* error,
                           const std::function<bool(QString*, PlaylistResult&)>& body);
     // Conflict when the playlist is there, else NotFound; the transaction undone.
     PlaylistResult refuse(qint64 playlist, QString* error);
