@@ -172,6 +172,17 @@ TEST_F(PlaylistScreens, MadeFromChosenResultsReorderedNotedAndAnotherAnalystsCha
     EXPECT_EQ(panel->messageLabel->text(), PlaylistPanel::conflictMessage("メモ「押し切る」"));
     ASSERT_TRUE(shows(panel, [](const Playlist& p) { return p.items[0].note == "腰を落とす"; }));
     EXPECT_EQ(panel->noteEdit->text(), "腰を落とす");
+
+    // Renamed by the name typed; deleted after a question.
+    QTest::mouseClick(panel->nameEdit, Qt::LeftButton);
+    typeJapanese("セット 2試合");
+    QTest::mouseClick(panel->renameButton, Qt::LeftButton);
+    ASSERT_TRUE(shows(panel, [](const Playlist& p) { return p.name == "セット 2試合"; }));
+    EXPECT_EQ(panel->playlistList->currentItem()->text(), "セット 2試合（2）");
+    dialogs.answers = {1}; // はい
+    QTest::mouseClick(panel->deleteButton, Qt::LeftButton);
+    EXPECT_EQ(dialogs.shown.back().message, "プレイリスト「セット 2試合」を削除しますか？");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return panel->playlistList->count() == 0; }, 5000));
 }
 
 TEST_F(PlaylistScreens, PublishedWithTheRealRendererShowsItsStateLinkAndQrCode) {
@@ -211,6 +222,14 @@ TEST_F(PlaylistScreens, PublishedWithTheRealRendererShowsItsStateLinkAndQrCode) 
     for (const auto& f : fs::directory_iterator(folder / "media"))
         media += f.path().extension() == ".mp4";
     EXPECT_EQ(media, 2u);
+
+    // A new link after a question: the old token is gone, the code follows.
+    dialogs.answers = {1}; // はい
+    QTest::mouseClick(panel->published->revokeButton, Qt::LeftButton);
+    const QString renewed = panel->published->linkText->toPlainText();
+    EXPECT_TRUE(renewed.startsWith("http://localhost:8080/g/") && renewed != link);
+    EXPECT_EQ(panel->published->qrLabel->pixmap().toImage().convertToFormat(QImage::Format_RGB32),
+              qrImage(renewed, 4));
 
     // A change after publishing shows as such.
     QApplication::setActiveWindow(panel);

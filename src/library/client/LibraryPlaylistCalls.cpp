@@ -80,7 +80,7 @@ void LibraryClient::removePlaylist(qint64 playlist, qint64 revision, ChangeReply
 
 void LibraryClient::markPublished(qint64 playlist, qint64 revision, const QStringList& groups,
                                   ChangeReply reply) {
-    change([=](PlaylistStore& s,
-               QString* e) { return s.markPublished(playlist, revision, groups, e); },
-           std::move(reply));
+    changePlaylist([=](PlaylistStore& s,
+                       QString* e) { return s.markPublished(playlist, revision, groups, e); },
+                   std::move(reply));
 }
