@@ -502,6 +502,10 @@ bool Index::addMatchFacts(std::vector<Hit>& hits, size_t first, QString* error) 
         h.matchProblem = f.problem;
         h.hasPeriods = !f.periods.periods.empty();
         h.matchTime = QString::fromStdString(matchTimeText(f.periods, h.time));
+        if (const int period = periodAt(f.periods, h.time); period >= 0) {
+            h.period = f.periods.periods[static_cast<size_t>(period)].name;
+            h.clock = matchClock(f.periods, h.time);
+        }
     }
     return true;
 }
