@@ -16,6 +16,9 @@
 //   viewonly  a second process on a video that this one records.
 //   recovery  the restore question after a process was killed while it
 //             recorded.
+//   match     a match with its teams, periods and squads: the squad
+//             dialog, the edit screen in match time with players, the tally
+//             by period and a page of the match report.
 //   library   a season library of two matches in OUT_DIR: the window after a
 //             search, a result opened by a double click, and 連続再生 across
 //             the two matches.
@@ -55,6 +58,8 @@
 #include <random>
 #include <set>
 #include <utility>
+
+#include "tour.h"
 
 #include "ClipVideoConvertor/ClipViewController.h"
 #include "MainViewController.h"
@@ -101,6 +106,7 @@ const std::vector<Tour> kTours = {
     {"recovery", {"recovery-question"}},
     {"library",
      {"library-window", "library-open-at-tag", "library-sequence", "library-sequence-main"}},
+    {"match", {"squad-dialog", "match-edit", "match-tally", "report-page"}},
     // The second process of viewonly and recovery.
     {"hold", {}},
 };
@@ -155,7 +161,8 @@ public:
             done({});
     }
     void saveFilePanel(QWidget*, const FilePanel& panel, PathCallback done) override {
-        done((outDir + "/" + panel.proposedName + ".mp4").toStdString());
+        const QString ext = panel.extensions.value(0, QStringLiteral("mp4"));
+        done((outDir + "/" + panel.proposedName + "." + ext).toStdString());
     }
     QString shotName;
     std::string folderAnswer;
@@ -844,6 +851,31 @@ const char* const kUsage =
 
 } // namespace
 
+namespace tours {
+QString outFolder() {
+    return outDir;
+}
+void shoot(const QString& name) {
+    ::shoot(name);
+}
+void madeShot(const QString& name) {
+    const auto& listed = ::tour->shots;
+    if (std::find(listed.begin(), listed.end(), name) == listed.end())
+        strayShots << name;
+    else if (QFile::exists(outDir + "/" + name + ".png"))
+        taken.insert(name);
+}
+int failed(const char* why) {
+    return ::failed(why);
+}
+bool openAndWait(MainViewController* main, const std::string& video) {
+    return ::openAndWait(main, video);
+}
+bool chooseWindow(EditViewController* edit, const char* name) {
+    return ::chooseWindow(edit, name);
+}
+} // namespace tours
+
 int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
@@ -930,6 +962,8 @@ int main(int argc, char** argv) {
         result = libraryTour(window, video, dialogs);
     else if (mode == "hold")
         result = holdTour(window, video);
+    else if (mode == "match")
+        result = matchTour(window, video);
     setDialogProvider(nullptr);
     if (!strayShots.isEmpty()) {
         std::fprintf(stderr, "screenshot_tour: shots not listed for the %s tour: %s\n", tour->name,

@@ -4,6 +4,7 @@
 // recording a video, the export read by another XML reader) is in
 // tests/tools/*_cli_test.py.
 #include <QGuiApplication>
+#include <QImage>
 #include <QTemporaryDir>
 #include <clocale>
 #include <filesystem>
@@ -217,7 +218,12 @@ TEST_F(Commands, AReportShowsTheTallysFiguresAndTheScore) {
                                          "--html=" + path("m.html")});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(read("m.pdf").rfind("%PDF", 0), 0u);
-    EXPECT_TRUE(exists("png/m-1.png"));
+    // A page image is A4 at 150 dpi, and nothing is drawn in its right margin.
+    const QImage page(QString::fromStdString(path("png/m-1.png")));
+    ASSERT_EQ(page.size(), QSize(1240, 1754));
+    for (int y = 0; y < page.height(); ++y)
+        for (int x = page.width() - 80; x < page.width(); ++x)
+            ASSERT_EQ(page.pixel(x, y), qRgb(255, 255, 255)) << x << "," << y;
     const std::string html = read("m.html");
     EXPECT_NE(html.find("赤 " + std::to_string(score[0]) + "</span> - <span class=\"b\">" +
                         std::to_string(score[1]) + " 青"),

@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "EngineTest.h"
 #include "LibraryTestSupport.h"
 #include "index/SeasonLibrary.h"
 #include "match/MatchInfo.h"
@@ -21,39 +22,8 @@ using namespace librarytest;
 
 namespace {
 
-enum class Engine { SQLite, PostgreSQL };
-
-std::string engineName(const ::testing::TestParamInfo<Engine>& info) {
-    return info.param == Engine::SQLite ? "SQLite" : "PostgreSQL";
-}
-
-class LibraryTest : public ::testing::TestWithParam<Engine> {
+class LibraryTest : public EngineTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        if (GetParam() == Engine::PostgreSQL) {
-            QString why;
-            url = newDatabase(&why);
-            if (url.isEmpty() && !serverBinariesPresent())
-                GTEST_SKIP() << kNoServerBinaries;
-            ASSERT_FALSE(url.isEmpty()) << why.toStdString();
-        } else {
-            url = dir.filePath(QStringLiteral("db/library.sqlite"));
-        }
-    }
-    void TearDown() override {
-        if (GetParam() == Engine::PostgreSQL && !url.isEmpty())
-            dropDatabase(url);
-    }
-
-    std::unique_ptr<SeasonLibrary> openLibrary() {
-        QString error;
-        std::unique_ptr<SeasonLibrary> lib = SeasonLibrary::open(url, &error);
-        EXPECT_TRUE(lib) << error.toStdString();
-        return lib;
-    }
-    QString folder(const QString& name) const { return dir.filePath(name); }
-
     static std::vector<Hit> find(SeasonLibrary& lib, const Query& query) {
         QString error;
         std::vector<Hit> hits = lib.search(query, &error);
@@ -77,9 +47,6 @@ protected:
         EXPECT_TRUE(lib.addFolders(folders, report, &error)) << error.toStdString();
         return report;
     }
-
-    QTemporaryDir dir;
-    QString url;
 };
 
 std::vector<std::shared_ptr<TagRowData>> threeTags(const std::string& comment) {
@@ -659,7 +626,8 @@ TEST_P(LibraryTest, ALibraryOfThePreviousSchemaIsUpgraded) {
     for (const char* column : {"team_a", "team_b", "periods", "match_problem", "match_hash",
                                "match_size", "match_mtime"})
         back << QStringLiteral("ALTER TABLE matches DROP COLUMN ") + column;
-    back << QStringLiteral("DELETE FROM schema_version WHERE version = 3");
+    back << QStringLiteral("DROP TABLE playlist_items") << QStringLiteral("DROP TABLE playlists")
+         << QStringLiteral("DELETE FROM schema_version WHERE version >= 3");
     ASSERT_EQ(execOn(url, back), QString());
 
     lib = openLibrary();

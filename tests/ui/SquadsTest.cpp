@@ -117,6 +117,11 @@ TEST_F(Squads, DigitsTypedAfterACodeLabelTheTagWithThePlayerOfThatNumber) {
     type(Qt::Key_Q);
     EXPECT_EQ(main->tagDataModel.data.at(3)->labels, (TagLabels{{"選手", "1 選手1"}}));
     EXPECT_TRUE(lastLabels().empty());
+    // So is one closed by a click on a tag button.
+    type(Qt::Key_2);
+    QTest::mouseClick(edit->codePanel->tagButtons.front(), Qt::LeftButton);
+    EXPECT_EQ(main->tagDataModel.data.at(4)->labels, (TagLabels{{"選手", "2 選手2"}}));
+    focusEditScreen();
     // Team B has no players: its tags take none.
     type(Qt::Key_W);
     type(Qt::Key_7);

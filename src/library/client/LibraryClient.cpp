@@ -359,6 +359,17 @@ void LibraryClient::post(std::function<void(Engine&)> work) {
         Qt::QueuedConnection);
 }
 
+void LibraryClient::postPlaylists(PlaylistWork work) {
+    post([work = std::move(work)](Engine& e) {
+        if (!e.ensureOpen()) {
+            e.answer(work(nullptr, e.problem));
+            return;
+        }
+        PlaylistStore store(*e.lib);
+        e.answer(work(&store, {}));
+    });
+}
+
 void LibraryClient::setState(bool open, const QString& problem) {
     engineOpen_ = open;
     engineProblem_ = problem;

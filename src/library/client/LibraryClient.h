@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "index/SeasonLibrary.h"
+#include "playlist/Playlists.h"
 
 class QThread;
 
@@ -64,6 +65,27 @@ public:
     // the store may change at once.
     void indexSaved(const std::string& video, const std::string& session,
                     const std::vector<std::shared_ptr<TagRowData>>& tags);
+    // Playlists (playlist/Playlists.h tells which changes refuse which).
+    // A refused change answers Conflict with the reason to show; the caller
+    // loads the playlist again.
+    using PlaylistsReply =
+        std::function<void(const std::vector<library::Playlist>&, const QString& error)>;
+    using PlaylistReply =
+        std::function<void(const std::optional<library::Playlist>&, const QString& error)>;
+    using ChangeReply = std::function<void(library::PlaylistResult, const QString& error)>;
+    void playlists(PlaylistsReply reply);
+    void loadPlaylist(qint64 playlist, PlaylistReply reply);
+    void createPlaylist(const QString& name, ChangeReply reply);
+    void appendToPlaylist(qint64 playlist, qint64 revision,
+                          const std::vector<library::PlaylistItem>& items, ChangeReply reply);
+    void reorderPlaylist(qint64 playlist, qint64 revision, const std::vector<qint64>& order,
+                         ChangeReply reply);
+    void removePlaylistItems(qint64 playlist, qint64 revision, const std::vector<qint64>& items,
+                             ChangeReply reply);
+    void editPlaylistItem(qint64 playlist, const library::PlaylistItem& item, ChangeReply reply);
+    void renamePlaylist(qint64 playlist, qint64 revision, const QString& name, ChangeReply reply);
+    void removePlaylist(qint64 playlist, qint64 revision, ChangeReply reply);
+
     // Saves still waiting for the library.
     int pendingSaves() const { return pending_; }
     // Waits until everything asked so far is done; false after `ms`.
@@ -96,6 +118,14 @@ private:
     // Runs `work` on the library's thread with the library open (or null and
     // a reason).
     void post(std::function<void(Engine&)> work);
+    // Runs `work` on the library's thread with its playlists (null, with the
+    // reason, when the library cannot be opened); what it returns is run
+    // back on the asking thread.
+    using PlaylistWork =
+        std::function<std::function<void()>(library::PlaylistStore*, const QString& problem)>;
+    void postPlaylists(PlaylistWork work);
+    void change(std::function<library::PlaylistResult(library::PlaylistStore&, QString*)> make,
+                ChangeReply reply);
     // The state the library's thread found; shown unless the server is
     // silent.
     void setState(bool open, const QString& problem);

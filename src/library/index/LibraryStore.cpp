@@ -32,6 +32,29 @@ QStringList matchFileColumns(const QString& integer) {
             add + QStringLiteral("match_mtime %1 NOT NULL DEFAULT 0").arg(integer)};
 }
 
+QStringList playlistTables(bool postgres) {
+    const QString key =
+        postgres ? QStringLiteral("BIGSERIAL PRIMARY KEY") : QStringLiteral("INTEGER PRIMARY KEY");
+    const QString integer = postgres ? QStringLiteral("BIGINT") : QStringLiteral("INTEGER");
+    const QString real = postgres ? QStringLiteral("DOUBLE PRECISION") : QStringLiteral("REAL");
+    return {
+        QStringLiteral("CREATE TABLE playlists (id %1, name TEXT NOT NULL UNIQUE, revision %2 NOT "
+                       "NULL DEFAULT 1, published_revision %2 NOT NULL DEFAULT 0, published_at "
+                       "TEXT NOT NULL DEFAULT '', published_groups TEXT NOT NULL DEFAULT '')")
+            .arg(key, integer),
+        QStringLiteral(
+            "CREATE TABLE playlist_items (id %1, playlist_id %2 NOT NULL REFERENCES playlists (id) "
+            "ON DELETE CASCADE, position %2 NOT NULL, video TEXT NOT NULL, session TEXT NOT NULL, "
+            "match_title TEXT NOT NULL, match_date TEXT NOT NULL, match_time TEXT NOT NULL, "
+            "start_time %3 NOT NULL, end_time %3, team SMALLINT NOT NULL, code TEXT NOT NULL, "
+            "lead %3 NOT NULL, lag %3 NOT NULL, title TEXT NOT NULL, note TEXT NOT NULL, "
+            "revision %2 NOT NULL DEFAULT 1)")
+            .arg(key, integer, real),
+        QStringLiteral(
+            "CREATE INDEX playlist_items_order ON playlist_items (playlist_id, position)"),
+    };
+}
+
 // Appended to, never edited: a database at version N runs the steps after N.
 const std::vector<Step>& steps() {
     static const std::vector<Step> all = {
@@ -107,6 +130,8 @@ const std::vector<Step>& steps() {
         // stamp (matches indexed before are read at the next scan).
         {3, matchFileColumns(QStringLiteral("INTEGER")),
          matchFileColumns(QStringLiteral("BIGINT"))},
+        // Playlists, each item a copy of its tag (a scan rebuilds the tags).
+        {4, playlistTables(false), playlistTables(true)},
     };
     return all;
 }

@@ -54,6 +54,10 @@ std::unique_ptr<SeasonLibrary> SeasonLibrary::open(const QString& database, QStr
     return lib;
 }
 
+Connection& SeasonLibrary::connection() const {
+    return d->connection;
+}
+
 bool SeasonLibrary::isPostgres() const {
     return d->connection.dialect().isPostgres();
 }

@@ -20,6 +20,8 @@
 
 namespace library {
 
+class Connection;
+
 // A match: a video and the session file beside it.
 struct Match {
     qint64 id = 0;
@@ -139,7 +141,9 @@ signals:
     void connectionRestored();
 
 private:
+    friend class PlaylistStore; // writes through the library's connection
     SeasonLibrary();
+    Connection& connection() const;
     struct Impl;
     std::unique_ptr<Impl> d;
 };

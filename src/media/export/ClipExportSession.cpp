@@ -173,7 +173,7 @@ void ClipExportSession::writeJoined() {
     std::vector<Input*>& rangeInput = inputs.ofRange;
     Input& first = *rangeInput.front();
     Output out(outputURL, shouldOptimizeForNetworkUse);
-    VideoPath video(first, out, videoPreset, videoThreads);
+    VideoPath video(first, out, {videoPreset, videoThreads});
     AudioPath audio(first, out);
     out.writeHeader();
     const std::vector<double> share =
@@ -213,7 +213,7 @@ void ClipExportSession::writeSeparate() {
     for (size_t i = 0; i < ranges_.size(); ++i) {
         Input& in = *inputs.ofRange[i];
         auto out = std::make_unique<Output>(separate_[i], shouldOptimizeForNetworkUse);
-        VideoPath video(in, *out, videoPreset, videoThreads);
+        VideoPath video(in, *out, {videoPreset, videoThreads});
         AudioPath audio(in, *out);
         out->writeHeader();
         cutPiece(in, video, audio, seconds(ranges_[i].first), endSeconds(ranges_[i].second),

@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <limits>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
+#include <utility>
 
 extern "C" {
 #include <libavfilter/buffersink.h>
@@ -272,7 +274,22 @@ void Output::commit() {
 
 // ---- Video path
 
-VideoPath::VideoPath(Input& in, Output& out, const std::string& preset, int threads)
+namespace {
+
+// The encoded picture's size: the input's, or scaled down to `maxHeight`
+// with the same pixel aspect, both sides even.
+std::pair<int, int> encodedSize(const AVCodecContext* dec, int maxHeight) {
+    if (maxHeight <= 0)
+        return {dec->width, dec->height};
+    const int height = std::min(dec->height, maxHeight) & ~1;
+    const int width =
+        2 * static_cast<int>(std::lround(dec->width * double(height) / dec->height / 2));
+    return {std::max(2, width), std::max(2, height)};
+}
+
+} // namespace
+
+VideoPath::VideoPath(Input& in, Output& out, const VideoSettings& settings)
     : in_(&in), out_(out), frame_(newFrame()) {
     encTb_ = av_inv_q(in.frameRate);
     const AVCodec* x264 = avcodec_find_encoder_by_name("libx264");
@@ -281,18 +298,24 @@ VideoPath::VideoPath(Input& in, Output& out, const std::string& preset, int thre
     AVCodecContext* dec = in.vDec.ctx;
     enc_.ctx = avcodec_alloc_context3(x264);
     AVCodecContext* e = enc_.ctx;
-    e->width = dec->width;
-    e->height = dec->height;
+    std::tie(e->width, e->height) = encodedSize(dec, settings.maxHeight);
     e->sample_aspect_ratio = dec->sample_aspect_ratio;
     e->pix_fmt = AV_PIX_FMT_YUV420P;
     e->time_base = encTb_;
     e->framerate = in.frameRate;
-    e->thread_count = threads;
+    e->thread_count = settings.threads;
     if (out.globalHeader())
         e->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     AVDictionary* opts = nullptr;
-    av_dict_set(&opts, "preset", preset.c_str(), 0);
-    av_dict_set(&opts, "crf", "18", 0);
+    av_dict_set(&opts, "preset", settings.preset.c_str(), 0);
+    if (settings.bitRateKbps > 0) {
+        // Steady enough for a phone on a club's Wi-Fi to stream.
+        e->bit_rate = int64_t{settings.bitRateKbps} * 1000;
+        e->rc_max_rate = e->bit_rate * 3 / 2;
+        e->rc_buffer_size = static_cast<int>(e->bit_rate * 2);
+    } else {
+        av_dict_set(&opts, "crf", "18", 0);
+    }
     av_dict_set(&opts, "profile", "high", 0);
     const int opened = avcodec_open2(e, x264, &opts);
     av_dict_free(&opts);

@@ -123,14 +123,26 @@ private:
     bool committed_ = false;
 };
 
+// How the H.264 stream is made.
+struct VideoSettings {
+    std::string preset = "superfast"; // x264's
+    int threads = 0;                  // 0: x264 chooses
+    // Above this height the picture is scaled down, its aspect kept and both
+    // sides even; 0 keeps the input's size.
+    int maxHeight = 0;
+    // An average bit rate (peaks to one and a half times it); 0 is constant
+    // quality (CRF 18).
+    int bitRateKbps = 0;
+};
+
 // Decode, deinterlace, encode. A piece is a range of the streams' clock:
 // the frames from the first at or after its start to the last before its end
 // go out, back to back with the previous piece's.
 class VideoPath {
 public:
-    // The encoder takes `in`'s picture size and frame rate; pieces of other
-    // inputs are scaled and timed to them.
-    VideoPath(Input& in, Output& out, const std::string& preset, int threads = 0);
+    // The encoder takes `in`'s picture size (see VideoSettings::maxHeight)
+    // and frame rate; pieces of other inputs are scaled and timed to them.
+    VideoPath(Input& in, Output& out, const VideoSettings& settings);
     // The input the next pieces come from.
     void setInput(Input& in) { in_ = &in; }
 

@@ -236,11 +236,11 @@ std::vector<QImage> reportImages(const Document& doc, int dpi) {
         image.setDotsPerMeterX(qRound(dpi / 0.0254));
         image.setDotsPerMeterY(qRound(dpi / 0.0254));
         image.fill(Qt::white);
-        // The page's units as the image's device-independent pixels: text
-        // then comes from the glyph cache, which a scaled painter bypasses.
-        image.setDevicePixelRatio(image.width() / kPageWidth);
+        // A device pixel ratio below 1 would be simpler, but Qt then sizes
+        // text for the wrong resolution: the text outgrows the page.
         QPainter p(&image);
         p.setRenderHint(QPainter::Antialiasing);
+        p.scale(scale, scale);
         paintPage(p, doc, pages, i);
         p.end();
         images.push_back(std::move(image));

@@ -467,10 +467,10 @@ void EditViewController::recordCode(TagEdit edit) {
     };
     starts(edit);
     std::for_each(edit.steps.begin(), edit.steps.end(), starts);
+    // A number begun is the tag's before, while that one is still chosen.
+    playerNumbers_->close();
     // Both screens list the new tags (the edit screen at the end, chosen).
     myParent->performTagEdit(std::move(edit), StoreChange::Kind::Recorded);
     if (started)
         playerNumbers_->arm(started->index, started->team ? 0 : 1);
-    else
-        playerNumbers_->close();
 }

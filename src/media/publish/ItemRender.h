@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+#include <atomic>
+#include <functional>
+#include <string>
+
+// Renders one playlist item for phones: the range of a match video, cut
+// frame-exactly as the clip export cuts, as an MP4 that starts playing while
+// it loads (H.264 High 4:2:0 at a steady bit rate, AAC, the index first).
+
+namespace publish {
+
+struct RenderSettings {
+    int maxHeight = 720;
+    int bitRateKbps = 2500;
+    // Fast enough on a two-core club laptop for a playlist in about a minute.
+    std::string preset = "veryfast";
+    int threads = 0; // x264 chooses
+};
+
+enum class RenderStatus { Done, Cancelled, Failed };
+
+// Renders [from, to) (the player's seconds) of `source` into `target`: a
+// temporary file beside it is renamed over it once complete, and removed on
+// failure or cancel. `progress` gets 0 to 1; `cancelled` is polled between
+// packets. The reason of a failure goes to `error`.
+RenderStatus renderItem(const std::string& source, double from, double to,
+                        const std::string& target, const RenderSettings& settings,
+                        const std::function<void(double)>& progress,
+                        const std::atomic<bool>& cancelled, std::string& error);
+
+// renderItem as a publish job takes it (publish::Renderer): false when it
+// failed (why in `error`) or was cancelled.
+bool renderForPublish(const QString& source, double from, double to, const QString& target,
+                      int maxHeight, int bitRateKbps, const std::function<void(double)>& progress,
+                      const std::atomic<bool>& cancelled, QString* error);
+
+} // namespace publish

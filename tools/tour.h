@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+#include <string>
+
+class EditViewController;
+class MainViewController;
+class MainWindow;
+
+// What the tours share (screenshot_tour.cpp).
+namespace tours {
+
+QString outFolder();
+// A screenshot of the whole screen as the shot `name` of the tour.
+void shoot(const QString& name);
+// The file OUT_DIR/NAME.png was made by the application itself (a report
+// page): counted as the shot `name`.
+void madeShot(const QString& name);
+int failed(const char* why);
+bool openAndWait(MainViewController* main, const std::string& video);
+bool chooseWindow(EditViewController* edit, const char* name);
+
+} // namespace tours
+
+// The match tour (match_tour.cpp).
+int matchTour(MainWindow& window, const std::string& video);
