@@ -2,6 +2,7 @@
 // into its report: the figures, the PDF, its page images and the HTML page,
 // each timed, in a scratch folder. The whole must stay within a second.
 // Usage: bench_report [ROUNDS]
+#include <QDir>
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QTemporaryDir>
@@ -75,12 +76,18 @@ int main(int argc, char** argv) {
         timed(html, {{}, {}, dir.filePath("r.html")});
         whole.push_back(clock.nsecsElapsed() / 1e6);
     }
+    // The page images' size: a faster compression must not bloat them.
+    qint64 pngBytes = 0;
+    const QFileInfoList pages = QDir(dir.filePath("png")).entryInfoList(QDir::Files);
+    for (const QFileInfo& f : pages)
+        pngBytes += f.size();
     const auto median = [](std::vector<double> v) {
         std::sort(v.begin(), v.end());
         return v[v.size() / 2];
     };
     std::printf("600 tags, %d rounds, median ms: figures %.1f, PDF %.1f, PNG pages %.1f, "
-                "HTML %.1f, all %.1f (limit 1000)\n",
-                rounds, median(figures), median(pdf), median(png), median(html), median(whole));
+                "HTML %.1f, all %.1f (limit 1000); %lld page images, %lld kB\n",
+                rounds, median(figures), median(pdf), median(png), median(html), median(whole),
+                static_cast<long long>(pages.size()), static_cast<long long>(pngBytes / 1024));
     return median(whole) <= 1000 ? 0 : 1;
 }

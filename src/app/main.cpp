@@ -12,7 +12,9 @@
 #include "MainViewController.h"
 #include "SubViewClass/MainWindow.h"
 #include "commands/LibraryCommand.h"
+#include "commands/PublishCommand.h"
 #include "commands/ReportCommand.h"
+#include "commands/ServeCommand.h"
 #include "commands/XmlCommand.h"
 #include "platform/SystemLog.h"
 #include "startup/Startup.h"
@@ -27,6 +29,10 @@ constexpr const char* kUsage =
     "  rucktag library ...              シーズンライブラリ / season library (rucktag library "
     "--help)\n"
     "  rucktag report ...               試合レポート / match report (rucktag report --help)\n"
+    "  rucktag publish ...              プレイリストの公開 / publish a playlist (rucktag publish "
+    "--help)\n"
+    "  rucktag serve ...                グループのページを配信 / serve the group pages (rucktag "
+    "serve --help)\n"
     "  rucktag --help, -h               この説明 / this text\n"
     "  rucktag --version                版 / version\n";
 
@@ -61,12 +67,20 @@ int main(int argc, char** argv) {
     // The edit list exchange runs without a window (scripts, other tools).
     if (argc > 1 && std::string_view(argv[1]) == "xml")
         return runXmlCommand(std::vector<std::string>(argv + 2, argv + argc), std::cout, std::cerr);
-    // The season library too; Qt SQL needs an application object, not a window.
-    if (argc > 1 && std::string_view(argv[1]) == "library") {
-        const std::vector<std::string> args(argv + 2, argv + argc);
-        QCoreApplication app(argc, argv);
-        return runLibraryCommand(args, std::cout, std::cerr);
-    }
+    // The season library, publishing and the web server: Qt SQL needs an
+    // application object, not a window.
+    using Command = int (*)(const std::vector<std::string>&, std::ostream&, std::ostream&);
+    static const std::pair<std::string_view, Command> kCoreCommands[] = {
+        {"library", runLibraryCommand},
+        {"publish", runPublishCommand},
+        {"serve", runServeCommand},
+    };
+    for (const auto& [name, run] : kCoreCommands)
+        if (argc > 1 && std::string_view(argv[1]) == name) {
+            const std::vector<std::string> args(argv + 2, argv + argc);
+            QCoreApplication app(argc, argv);
+            return run(args, std::cout, std::cerr);
+        }
     // The report paints with fonts, which need a GUI application; without a
     // display it paints offscreen.
     if (argc > 1 && std::string_view(argv[1]) == "report") {

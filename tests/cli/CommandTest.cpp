@@ -14,8 +14,10 @@
 
 #include "SubModuleClass/TagFileManager.h"
 #include "commands/LibraryCommand.h"
+#include "commands/PublishCommand.h"
 #include "commands/ReportCommand.h"
 #include "commands/XmlCommand.h"
+#include "publish/PublishFolder.h"
 #include "review/TagTally.h"
 
 namespace {
@@ -23,7 +25,7 @@ namespace {
 const std::string kSession = "Team, INDEX, 再生時刻, タグ内容, コメント\n"
                              "A,1,0:00:05,スクラム,\"a & b <c>\",5.5\n";
 
-enum class Command { Xml, Library, Report };
+enum class Command { Xml, Library, Report, Publish };
 
 struct Said {
     int code = -1;
@@ -35,7 +37,8 @@ Said run(Command command, const std::vector<std::string>& args) {
     Said r;
     r.code = command == Command::Xml       ? runXmlCommand(args, out, err)
              : command == Command::Library ? runLibraryCommand(args, out, err)
-                                           : runReportCommand(args, out, err);
+             : command == Command::Report  ? runReportCommand(args, out, err)
+                                           : runPublishCommand(args, out, err);
     r.out = out.str();
     r.err = err.str();
     return r;
@@ -67,6 +70,7 @@ private:
 TEST_F(Commands, BadUsageExitsTwoWithTheUsageAndTouchesNothing) {
     write("match.csv", kSession);
     const std::string csv = path("match.csv"), out = path("o.xml"), db = path("lib.sqlite");
+    const std::string pub = path("pub");
     const std::string manyWords = [] {
         std::string words;
         for (int i = 0; i < 20000; ++i)
@@ -104,6 +108,12 @@ TEST_F(Commands, BadUsageExitsTwoWithTheUsageAndTouchesNothing) {
         {Command::Report, {"--library", csv, out}, "name one PDF"},
         {Command::Report, {csv, out, "--colour"}, "unknown option: --colour"},
         {Command::Report, {"--library", out, "--team", "C", "--database", db}, "A or B: C"},
+        {Command::Publish, {"P", "--group", "FW"}, "name the folder with --folder"},
+        {Command::Publish, {"P", "--folder", pub}, "name one playlist and --group"},
+        {Command::Publish,
+         {"P", "--group", "FW", "--folder", pub, "--max-height", "99"},
+         "out of range"},
+        {Command::Publish, {"--revoke", "FW", "P", "--folder", pub}, "takes a group alone"},
     };
     for (const auto& c : cases) {
         const Said r = run(c.command, c.args);
@@ -115,8 +125,10 @@ TEST_F(Commands, BadUsageExitsTwoWithTheUsageAndTouchesNothing) {
     }
     EXPECT_FALSE(exists("o.xml"));
     EXPECT_FALSE(exists("lib.sqlite"));
+    EXPECT_FALSE(exists("pub"));
     EXPECT_EQ(read("match.csv"), kSession);
-    for (const Command command : {Command::Xml, Command::Library, Command::Report}) {
+    for (const Command command :
+         {Command::Xml, Command::Library, Command::Report, Command::Publish}) {
         const Said help = run(command, {"--help"});
         EXPECT_EQ(help.code, 0);
         EXPECT_EQ(help.out.rfind("使い方 / Usage:", 0), 0u) << help.out;
@@ -151,6 +163,10 @@ TEST_F(Commands, FailuresExitOneSayingWhyAndChangeNothing) {
         {Command::Report, {path("missing.csv"), path("o.pdf")}, "セッションファイルがありません"},
         {Command::Report, {csv, csv}, "書き出し先がセッションファイルと同じです"},
         {Command::Report, {csv, path("nowhere/o.pdf")}, "PDF を書き出せません"},
+        {Command::Publish, {"--revoke", "FW", "--folder", path("pub")}, "no group named FW"},
+        {Command::Publish,
+         {"P", "--group", "FW", "--folder", path("pub"), "--database", db},
+         "no such playlist: P"},
     };
     for (const auto& c : cases) {
         const Said r = run(c.command, c.args);
@@ -163,6 +179,21 @@ TEST_F(Commands, FailuresExitOneSayingWhyAndChangeNothing) {
     EXPECT_FALSE(exists("other.csv"));
     EXPECT_FALSE(exists("o.xml"));
     EXPECT_FALSE(exists("o.pdf"));
+    EXPECT_FALSE(exists("pub/groups.json"));
+    EXPECT_FALSE(exists("pub/playlists"));
+}
+
+TEST_F(Commands, RevokePrintsTheGroupsNewLink) {
+    const QString pub = QString::fromStdString(path("pub"));
+    const std::optional<publish::Group> old = publish::ensureGroup(pub, "FW", nullptr);
+    ASSERT_TRUE(old);
+    const Said r = run(Command::Publish, {"--revoke", "FW", "--folder", path("pub")});
+    EXPECT_EQ(r.code, 0) << r.err;
+    std::vector<publish::Group> groups;
+    ASSERT_TRUE(publish::loadGroups(pub, groups, nullptr));
+    ASSERT_EQ(groups.size(), 1u);
+    EXPECT_NE(groups[0].token, old->token);
+    EXPECT_EQ(r.out, "/g/" + groups[0].token.toStdString() + "/\n");
 }
 
 TEST_F(Commands, ASearchThatFindsNothingPrintsNothing) {
@@ -209,6 +240,16 @@ TEST_F(Commands, AReportShowsTheTallysFiguresAndTheScore) {
         score[tag->team ? 0 : 1] += missed && i % 2 == 0 ? 0 : points;
         tags.push_back(tag);
     }
+    // Attack held 60 s by A, 20 s by B: possession once a window groups it.
+    for (const bool teamA : {true, false}) {
+        auto tag = std::make_shared<TagRowData>();
+        tag->index = static_cast<int64_t>(tags.size());
+        tag->team = teamA;
+        tag->time_val = teamA ? 100.0f : 300.0f;
+        tag->name = "攻撃";
+        tag->end = TagEnd::at(tag->time_val + (teamA ? 60.0f : 20.0f));
+        tags.push_back(tag);
+    }
     ASSERT_EQ(TagFileManager::saveCSVFile(path("m.csv"), tags, true), "");
     write("m.match.json",
           "{\"format\": \"rucktag-match\", \"version\": 1, \"teams\": {\"A\": "
@@ -237,6 +278,21 @@ TEST_F(Commands, AReportShowsTheTallysFiguresAndTheScore) {
         EXPECT_TRUE(line.ends_with(countCells(row))) << line;
     }
     EXPECT_NE(html.find("<th>後半 B</th>"), std::string::npos); // the match file's periods
+    EXPECT_EQ(html.find("<h2>ポゼッション</h2>"), std::string::npos);
+
+    // --window: a code window's file, as the application keeps them.
+    write("w.json", "{\"format\": \"rucktag-codewindow\", \"version\": 1, \"name\": \"試合\", "
+                    "\"codes\": [{\"name\": \"攻撃\", \"mode\": \"duration\", \"group\": "
+                    "\"局面\"}]}");
+    const Said w = run(Command::Report, {path("m.csv"), path("w.pdf"), "--window", path("w.json"),
+                                         "--html", path("w.html")});
+    ASSERT_EQ(w.code, 0) << w.err;
+    EXPECT_NE(read("w.html").find("<tr><td>局面</td><td class=\"n\">75% ("), std::string::npos);
+    const Said missing =
+        run(Command::Report, {path("m.csv"), path("w.pdf"), "--window", path("none.json")});
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_NE(missing.err.find("cannot read the code window: none.json"), std::string::npos)
+        << missing.err;
 }
 
 } // namespace

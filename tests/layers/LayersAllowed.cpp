@@ -5,3 +5,4 @@
 #include "commands/XmlCommand.h"
 #include "player/MpvPlayer.h"
 #include "render/ReportFiles.h"
+#include "web/WebServer.h"

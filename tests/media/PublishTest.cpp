@@ -2,8 +2,12 @@
 // by FFmpeg's own tools and the frame numbers the fixtures carry; the folder
 // read back as the server reads it.
 #include <QByteArray>
+#include <sstream>
 #include <sys/stat.h>
 
+#include "commands/PublishCommand.h"
+
+#include "playlist/Playlists.h"
 #include "publish/ItemRender.h"
 #include "publish/PublishJob.h"
 #include "support/ExportFixture.h"
@@ -166,4 +170,40 @@ TEST_F(Publish, TokensAreRandomAndARevokedOneIsGone) {
     EXPECT_EQ(groups[0].token, revoked->token);
     EXPECT_EQ(groups[1].token, all->token);
     EXPECT_FALSE(revokeGroup(folder(), QStringLiteral("BK"), &error));
+}
+
+TEST_F(Publish, TheCommandPublishesAStoredPlaylistAndRecordsIt) {
+    const std::string db = (dir / "library.sqlite").string(), pub = (dir / "pub").string();
+    QString error;
+    auto lib = library::SeasonLibrary::open(QString::fromStdString(db), &error);
+    ASSERT_TRUE(lib) << error.toStdString();
+    library::PlaylistStore store(*lib);
+    ASSERT_EQ(store.create(QStringLiteral("ラインアウト"), &error), library::PlaylistResult::Done);
+    library::PlaylistItem tag;
+    tag.video = fixturePath("clip.mp4");
+    tag.time = 3.0;
+    tag.lead = 1.0;
+    tag.lag = 1.0; // frames 50 to 99
+    ASSERT_EQ(
+        store.append(store.load(QStringLiteral("ラインアウト"), &error)->id, 1, {tag}, &error),
+        library::PlaylistResult::Done);
+
+    std::ostringstream out, err;
+    ASSERT_EQ(runPublishCommand({"ラインアウト", "--group", "全員", "--folder", pub, "--database",
+                                 db, "--max-height", "144"},
+                                out, err),
+              0)
+        << err.str();
+    std::vector<Group> groups;
+    ASSERT_TRUE(loadGroups(QString::fromStdString(pub), groups, nullptr));
+    ASSERT_EQ(groups.size(), 1u);
+    EXPECT_EQ(out.str(), "/g/" + groups[0].token.toStdString() + "/\n");
+    const std::optional<library::Playlist> p = store.load(QStringLiteral("ラインアウト"), &error);
+    EXPECT_EQ(p->publishedRevision, p->revision);
+    EXPECT_EQ(p->publishedGroups, QStringList{QStringLiteral("全員")});
+    const std::vector<Manifest> m = loadManifests(QString::fromStdString(pub), nullptr);
+    ASSERT_EQ(m.size(), 1u);
+    const fs::path video = fs::path(pub) / "media" / m[0].items.at(0).media.toStdString();
+    EXPECT_EQ(frameAt(video, 0, dir / "first.png"), 50);
+    EXPECT_EQ(frameAt(video, -1, dir / "last.png"), 99);
 }

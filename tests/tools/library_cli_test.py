@@ -143,10 +143,14 @@ class Library:
 
     def test_escaped_groups(self):
         with open(self.stem + ".csv", "a", encoding="utf-8") as f:
-            f.write('A,4,0:00:15,ラック,"",15.0,16.0,a\\=b=c=d\n')
+            f.write('A,4,0:00:15,ラック,"",15.0,16.0,a\\=b=c=d\n'
+                    'B,5,0:00:20,タックル,"",20.0,21.0,選手=12 山田\n')
         self.assertEqual(run("add", self.videos, "--database", self.db).returncode, 0)
         hits = self.search("--label", "a\\=b=c=d", "--json", "--database", self.db)
         self.assertEqual([h["labels"] for h in hits], [{"a=b": "c=d"}])
+        # A player's text holds a space: one quoted value.
+        hits = self.search("--label", "選手=12 山田", "--json", "--database", self.db)
+        self.assertEqual([h["code"] for h in hits], ["タックル"])
 
 
 class SqliteLibrary(Library, unittest.TestCase):

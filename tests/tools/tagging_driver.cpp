@@ -9,14 +9,18 @@
 // nothing and print no T line.
 // With RUCKTAG_DRIVER_WINDOW=1 it codes by keyboard with a window of its own
 // (written to $XDG_CONFIG_HOME and chosen in the pop-up): point and lasting
-// codes by their keys, label keys on the tag just recorded. R and T lines then
-// end with the tag's STATE (END LABELS: "-", "open" or the end in ms; "-" or
-// the labels as group=text joined by ";"), and a tag whose state changed
-// after it was recorded gets a line
+// codes by their keys, label keys on the tag just recorded, and shirt numbers
+// typed after a code key. R and T lines then end with the tag's STATE (END
+// LABELS: "-", "open" or the end in ms; "-" or the labels as group=text
+// joined by ";", spaces as "_"), and a tag whose state changed after it was
+// recorded gets a line
 //   S INDEX STATE MONOTONIC_NS
-// Every fourth press it also takes one step with the match's period controls
-// (begun, ended, its end a frame on and back, removed: a cycle led by the
-// match as restored), bracketed by P and D lines like a press:
+// Every fourth press it also takes one step of the match, bracketed by P and
+// D lines like a press: every other step chooses the teams' squads (two club
+// squads of its own in $XDG_DATA_HOME, swapped) in the players dialog, the
+// others mark the periods (前半 begun and ended, 後半 begun and ended, by the
+// period buttons or, coding by keyboard, the keys [ and ]; then 後半's end a
+// frame on and back, and 後半 removed: a cycle led by the match as restored):
 //   RM MATCH (the match restored, before ready) | M MATCH MONOTONIC_NS
 // MATCH is the periods as START-END in ms ("open" for no end) joined by ","
 // ("-" for none), then "/" and the number of players of each team.
@@ -27,6 +31,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QFile>
 #include <QKeyEvent>
 #include <QScreen>
 #include <QTest>
@@ -50,7 +55,9 @@
 #include "codewindow/CodeWindow.h"
 #include "codewindow/CodeWindowFile.h"
 #include "match/MatchPanel.h"
+#include "match/Squad.h"
 #include "player/Player.h"
+#include "squads/SquadDialog.h"
 
 namespace {
 
@@ -67,7 +74,8 @@ CodeWindow keyboardWindow() {
     CodeWindow w;
     w.name = "キー入力";
     const char* names[] = {"スクラム", "ラインアウト", "キック", "トライ", "攻撃", "防御"};
-    const char* keys[] = {"1", "2", "3", "4", "Q", "W"};
+    // Letters: digits are shirt numbers.
+    const char* keys[] = {"E", "R", "T", "Y", "Q", "W"};
     for (size_t i = 0; i < 6; ++i) {
         Code c;
         c.name = names[i];
@@ -93,6 +101,7 @@ std::string stateOf(const TagRowData& tag) {
     std::string labels;
     for (const auto& [g, t] : tag.labels)
         labels += (labels.empty() ? "" : ";") + g + "=" + t;
+    std::replace(labels.begin(), labels.end(), ' ', '_');
     return end + " " + (labels.empty() ? "-" : labels);
 }
 
@@ -105,9 +114,46 @@ std::string matchState(const MatchInfo& match) {
            std::to_string(match.players[1].size());
 }
 
-// One step of the period cycle through the 期間 row, clicked as a person
-// would, and its M line.
-void markMatch(MainViewController* main) {
+// Two club squads of different sizes: a swap shows in the players' count.
+void writeSquads() {
+    const char* names[] = {"山田", "田中", "佐藤", "鈴木", "高橋", "伊藤", "渡辺"};
+    std::filesystem::create_directories(squadFolder());
+    for (const auto& [club, size] : {std::pair{"東京", 23}, std::pair{"大阪", 15}}) {
+        Squad squad{club, {}};
+        for (int n = 1; n <= size; ++n)
+            squad.players.push_back({n, names[n % 7], n <= 8 ? "FW" : "BK"});
+        QFile file(QString::fromStdString(squadFilePath(squadFolder(), club).string()));
+        if (file.open(QIODevice::WriteOnly))
+            file.write(QByteArray::fromStdString(squadJson(squad)));
+    }
+}
+
+// Opens the players dialog with its button, swaps the teams' squads in its
+// choosers and clicks OK.
+void chooseSquads(MainViewController* main) {
+    const MatchInfo& match = main->tagDataModel.match;
+    const bool swap = match.squads[0] == "東京";
+    QTest::mouseClick(main->editViewController->codePanel->playersButton, Qt::LeftButton);
+    SquadDialog* dialog = nullptr;
+    for (SquadDialog* d : main->window()->findChildren<SquadDialog*>())
+        if (d->isVisible())
+            dialog = d;
+    if (!dialog)
+        return;
+    const char* clubs[] = {"東京", "大阪"};
+    for (const auto& [side, club] :
+         {std::pair{"squadChooserA", clubs[swap]}, std::pair{"squadChooserB", clubs[!swap]}}) {
+        auto* chooser = dialog->findChild<QComboBox*>(side);
+        const int item = chooser->findText(club);
+        chooser->setCurrentIndex(item);
+        emit chooser->activated(item);
+    }
+    QTest::mouseClick(dialog->findChild<QAbstractButton*>("squadsOk"), Qt::LeftButton);
+}
+
+// One step of the periods through the 期間 row, clicked as a person would
+// (or, with `keys`, begun and ended by [ and ] sent there).
+void markPeriods(MainViewController* main, QWidget* keys) {
     MatchPanel* panel = main->editViewController->matchPanel;
     const std::vector<MatchPeriod>& periods = main->tagDataModel.match.periods;
     Player* player = main->MediaPlayer->player();
@@ -119,22 +165,37 @@ void markMatch(MainViewController* main) {
         if (auto* b = panel->findChild<QAbstractButton*>(id))
             QTest::mouseClick(b, Qt::LeftButton);
     };
+    const auto mark = [&](bool start) {
+        if (keys)
+            QTest::keyClick(keys, start ? Qt::Key_BracketLeft : Qt::Key_BracketRight);
+        else
+            click(start ? "periodStart" : "periodEnd");
+    };
     static int moved = 0;
-    std::printf("P\n");
-    std::fflush(stdout);
-    if (periods.empty()) {
-        seek(1.0);
-        click("periodStart");
+    // 前半 1-3 s, 後半 from 4 s to 7 s.
+    if (periods.empty() || (periods.size() == 1 && !periods.back().open())) {
+        seek(periods.empty() ? 1.0 : 4.0);
+        mark(true);
     } else if (periods.back().open()) {
-        seek(2.0);
-        click("periodEnd");
+        seek(periods.size() == 1 ? 3.0 : 7.0);
+        mark(false);
     } else {
-        panel->periodList->setCurrentIndex(0);
+        panel->periodList->setCurrentIndex(static_cast<int>(periods.size()) - 1);
         panel->periodEdge->setChecked(true);
         click(moved == 0 ? "periodForwardFrame" : moved == 1 ? "periodBackFrame" : "periodRemove");
         moved = (moved + 1) % 3;
     }
-    // The players' steps join the cycle here once the match has controls for them.
+}
+
+// One step of the match and its M line.
+void markMatch(MainViewController* main, QWidget* keys) {
+    static int step = 0;
+    std::printf("P\n");
+    std::fflush(stdout);
+    if (step++ % 2)
+        chooseSquads(main);
+    else
+        markPeriods(main, keys);
     std::printf("M %s %lld\nD\n", matchState(main->tagDataModel.match).c_str(), monotonicNs());
     std::fflush(stdout);
 }
@@ -174,6 +235,24 @@ private:
     DialogProvider& real_;
 };
 
+// Types the shirt number of a player of the team of the tag just recorded,
+// as the analyst does after its code key: numbers that need no wait for a
+// second digit (3 to 9, or two digits).
+void typeShirtNumber(MainViewController* main, QWidget* target, unsigned pick) {
+    const TagRowData& tag = *main->tagDataModel.data.back();
+    const std::vector<MatchPlayer>& players = main->tagDataModel.match.players[tag.team ? 0 : 1];
+    std::vector<int> numbers;
+    for (const MatchPlayer& p : players)
+        if (p.number >= 3 && p.number <= 99)
+            numbers.push_back(p.number);
+    if (numbers.empty())
+        return;
+    const int number = numbers[pick % numbers.size()];
+    if (number >= 10)
+        QTest::keyClick(target, Qt::Key(Qt::Key_0 + number / 10));
+    QTest::keyClick(target, Qt::Key(Qt::Key_0 + number % 10));
+}
+
 // Codes by keys sent where a click on the tag list left the focus: a code key
 // (team B with Shift), and after a recorded tag sometimes a label key.
 int codeByKeyboard(MainViewController* main, int interval, long presses) {
@@ -183,12 +262,15 @@ int codeByKeyboard(MainViewController* main, int interval, long presses) {
         return 4;
     edit->codePanel->codeWindowPopUp->setCurrentIndex(chosen);
     emit edit->codePanel->codeWindowPopUp->activated(chosen);
-    const Qt::Key codeKeys[] = {Qt::Key_1, Qt::Key_2, Qt::Key_3, Qt::Key_4, Qt::Key_Q, Qt::Key_W};
+    const Qt::Key codeKeys[] = {Qt::Key_E, Qt::Key_R, Qt::Key_T, Qt::Key_Y, Qt::Key_Q, Qt::Key_W};
     const Qt::Key labelKeys[] = {Qt::Key_Z, Qt::Key_X, Qt::Key_C, Qt::Key_V};
     std::map<int64_t, std::string> shown; // the state last printed of each tag
-    for (const auto& tag : main->tagDataModel.data)
+    std::set<int64_t> open;               // restored open ones too: a code of their group ends them
+    for (const auto& tag : main->tagDataModel.data) {
         shown[tag->index] = stateOf(*tag);
-    std::set<int64_t> open;
+        if (tag->end.state == TagEnd::State::Open)
+            open.insert(tag->index);
+    }
     unsigned seed = 12345;
     auto next = [&seed] {
         seed = seed * 1103515245u + 12345u;
@@ -213,6 +295,8 @@ int codeByKeyboard(MainViewController* main, int interval, long presses) {
         else
             QTest::keyClick(target, codeKeys[next() % 6],
                             next() % 2 ? Qt::ShiftModifier : Qt::NoModifier);
+        if (!label && main->tagDataModel.data.size() > before && next() % 2)
+            typeShirtNumber(main, target, next());
         const long long now = monotonicNs();
         const auto& data = main->tagDataModel.data;
         for (size_t i = before; i < data.size(); ++i) {
@@ -220,10 +304,13 @@ int codeByKeyboard(MainViewController* main, int interval, long presses) {
                         data[i]->name.c_str(), now, stateOf(*data[i]).c_str());
             shown[data[i]->index] = stateOf(*data[i]);
         }
-        // Labels go on recent tags, ends on open ones: those are looked at.
+        // Labels go on the chosen tag (the first after a click there gave
+        // the focus back), mostly a recent one; ends on open ones: those are
+        // looked at.
         const size_t from = before > 8 ? before - 8 : 0;
         for (size_t i = 0; i < data.size(); ++i) {
-            if (i < from && !open.count(data[i]->index))
+            if (i < from && !open.count(data[i]->index) &&
+                data[i]->index != edit->tagTableSelectedRowIndex)
                 continue;
             const std::string state = stateOf(*data[i]);
             if (data[i]->end.state == TagEnd::State::Open)
@@ -239,7 +326,7 @@ int codeByKeyboard(MainViewController* main, int interval, long presses) {
         std::printf("D\n");
         std::fflush(stdout);
         if (n % 4 == 3 && !main->isViewOnly())
-            markMatch(main);
+            markMatch(main, target);
         QTest::qWait(interval);
     }
     main->tagJournal.flush();
@@ -265,6 +352,7 @@ int main(int argc, char** argv) {
 
     // The window's file is in place before the screen lists the folder.
     const bool keyboard = qEnvironmentVariable("RUCKTAG_DRIVER_WINDOW") == "1";
+    writeSquads();
     if (keyboard) {
         std::filesystem::create_directories(codeWindowFolder());
         if (!writeCodeWindowFile(codeWindowFolder() / "keyboard.json", keyboardWindow()).empty())
@@ -309,7 +397,7 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
         }
         if (n % 4 == 3 && !main->isViewOnly())
-            markMatch(main);
+            markMatch(main, nullptr);
         QTest::qWait(interval);
     }
     main->tagJournal.flush();

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "SubModuleClass/TagFileManager.h"
+#include "codewindow/CodeWindowFile.h"
 #include "commands/LibraryCommand.h"
 #include "render/ReportFiles.h"
 #include "report/LibraryReportTags.h"
@@ -15,16 +16,19 @@ namespace {
 
 constexpr const char* kUsage =
     "使い方 / Usage:\n"
-    "  rucktag report SESSION.csv OUT.pdf [--png DIR] [--html OUT.html]\n"
+    "  rucktag report SESSION.csv OUT.pdf [--png DIR] [--html OUT.html] [--window FILE]\n"
     "    セッションファイルのタグから試合レポート (A4 の PDF) を作ります。試合ファイル\n"
     "    NAME.match.json があればチーム名と期間を使います。--png でページごとの画像を\n"
-    "    DIR に、--html で 1 つの HTML ページを書き出します。\n"
+    "    DIR に、--html で 1 つの HTML ページを書き出します。--window のコードウィンドウ\n"
+    "    (JSON ファイル) でコードの順を決め、続くコードのグループからポゼッションを出します。\n"
     "    Makes the match report (an A4 PDF) of a session file's tags, with the team names\n"
     "    and periods of its match file NAME.match.json when there is one; --png writes\n"
-    "    each page as an image into DIR, --html one HTML page.\n"
+    "    each page as an image into DIR, --html one HTML page. --window takes a code\n"
+    "    window's JSON file: its order of the codes, and possession from the exclusive\n"
+    "    groups of its lasting codes.\n"
     "  rucktag report --library [--database URL] [--code NAME] [--team A|B]\n"
     "                 [--label GROUP=TEXT] [--text WORDS] [--from DATE] [--to DATE]\n"
-    "                 OUT.pdf [--png DIR] [--html OUT.html]\n"
+    "                 OUT.pdf [--png DIR] [--html OUT.html] [--window FILE]\n"
     "    ライブラリの検索で見つかったタグ (いくつもの試合) のレポートです。\n"
     "    The report of the tags a library search finds (many matches).\n";
 
@@ -36,6 +40,7 @@ struct Options {
     bool library = false;
     std::vector<std::string> files;
     std::vector<std::string> search; // passed on to the library search
+    std::string window;              // a code window's file, when given
     report::Targets targets;
 };
 
@@ -54,7 +59,8 @@ bool readOptions(const std::vector<std::string>& args, Options& o, std::string& 
             value = arg.substr(equals + 1);
             arg.resize(equals);
         }
-        const bool takesValue = arg == "--png" || arg == "--html" || kSearchValues.count(arg);
+        const bool takesValue =
+            arg == "--png" || arg == "--html" || arg == "--window" || kSearchValues.count(arg);
         if (takesValue && !inlineValue) {
             if (i + 1 >= args.size())
                 return why = arg + " に値がありません / " + arg + " needs a value", false;
@@ -66,6 +72,8 @@ bool readOptions(const std::vector<std::string>& args, Options& o, std::string& 
             o.targets.pngDir = QString::fromStdString(value);
         else if (arg == "--html")
             o.targets.html = QString::fromStdString(value);
+        else if (arg == "--window")
+            o.window = value;
         else if (kSearchValues.count(arg))
             o.search.insert(o.search.end(), {arg, value});
         else if (arg.size() > 1 && arg[0] == '-')
@@ -166,8 +174,17 @@ int runReportCommand(const std::vector<std::string>& args, std::ostream& out, st
     if (!o.library)
         found.title =
             QString::fromStdString(std::filesystem::path(o.files.front()).filename().string());
-    const report::Document doc =
-        report::reportDocument(library::reportFigures(found, nullptr), found.title);
+    CodeWindowRead window;
+    if (!o.window.empty()) {
+        window = readCodeWindowFile(o.window);
+        if (!window.ok()) {
+            err << "コードウィンドウを読めません / cannot read the code window: "
+                << window.problems.front() << "\n";
+            return 1;
+        }
+    }
+    const report::Document doc = report::reportDocument(
+        library::reportFigures(found, o.window.empty() ? nullptr : &window.window), found.title);
     QString error;
     if (!report::writeReport(doc, o.targets, &error)) {
         err << error.toStdString() << "\n";

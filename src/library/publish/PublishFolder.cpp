@@ -81,8 +81,9 @@ std::optional<QJsonObject> readJsonObject(const QString& path, const char* forma
     if (parse.error != QJsonParseError::NoError || !doc.isObject() ||
         o.value(QStringLiteral("format")).toString() != QLatin1String(format) ||
         o.value(QStringLiteral("version")).toInt() != kVersion) {
-        setError(error, path + QStringLiteral(": not a ") + QLatin1String(format) +
-                            QStringLiteral(" file of version 1"));
+        setError(error, path +
+                            QStringLiteral(": 公開フォルダーのファイルとして読めません / not a ") +
+                            QLatin1String(format) + QStringLiteral(" file of version 1"));
         return std::nullopt;
     }
     return o;
@@ -125,18 +126,22 @@ bool writeGroups(const QString& dir, const std::vector<Group>& groups, QString* 
 std::optional<Group> changeGroups(const QString& dir, const QString& name, bool revoke,
                                   QString* error) {
     if (name.trimmed().isEmpty()) {
-        setError(error, QStringLiteral("a group needs a name"));
+        setError(error, QStringLiteral("グループ名が必要です / a group needs a name"));
         return std::nullopt;
     }
-    if (!QDir().mkpath(dir)) {
-        setError(error, dir + QStringLiteral(": the folder cannot be made"));
+    if (revoke ? !QFileInfo::exists(groupsPath(dir)) : !QDir().mkpath(dir)) {
+        setError(error, revoke ? QStringLiteral("そのグループはありません / no group named ") + name
+                               : dir + QStringLiteral(
+                                           ": フォルダーを作れません / the folder cannot be made"));
         return std::nullopt;
     }
     FolderLock lock(dir, ".groups.lock", LOCK_EX);
     std::vector<Group> groups;
     if (!lock.held() || !loadGroups(dir, groups, error)) {
         if (!lock.held())
-            setError(error, dir + QStringLiteral(": the folder cannot be locked"));
+            setError(error,
+                     dir + QStringLiteral(
+                               ": フォルダーをロックできません / the folder cannot be locked"));
         return std::nullopt;
     }
     auto it =
@@ -144,7 +149,7 @@ std::optional<Group> changeGroups(const QString& dir, const QString& name, bool 
     if (it != groups.end() && !revoke)
         return *it;
     if (it == groups.end() && revoke) {
-        setError(error, QStringLiteral("no group named ") + name);
+        setError(error, QStringLiteral("そのグループはありません / no group named ") + name);
         return std::nullopt;
     }
     const QString token = newToken(error);
@@ -234,8 +239,11 @@ bool loadGroups(const QString& dir, std::vector<Group>& groups, QString* error) 
         const bool taken = std::any_of(groups.begin(), groups.end(),
                                        [&](const Group& x) { return x.name == group.name; });
         if (group.name.isEmpty() || !isToken(group.token) || taken) {
-            setError(error, path + QStringLiteral(": a group without a name or a valid token, or "
-                                                  "a name given twice"));
+            setError(error,
+                     path + QStringLiteral(
+                                ": グループの名前かトークンが正しくありません / a group without a "
+                                "name or a valid token, or "
+                                "a name given twice"));
             groups.clear();
             return false;
         }
@@ -264,7 +272,9 @@ std::optional<Manifest> readManifest(const QString& path, QString* error) {
                           i.value(QStringLiteral("media")).toString(),
                           i.value(QStringLiteral("duration")).toDouble()};
         if (!isMediaName(item.media)) {
-            setError(error, path + QStringLiteral(": not a media name: ") + item.media);
+            setError(error,
+                     path + QStringLiteral(": 動画の名前が正しくありません / not a media name: ") +
+                         item.media);
             return std::nullopt;
         }
         m.items.push_back(std::move(item));
@@ -309,7 +319,7 @@ QString newToken(QString* error) {
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            setError(error, QStringLiteral("no randomness: ") +
+            setError(error, QStringLiteral("乱数を得られません / no randomness: ") +
                                 QString::fromStdString(fileErrorText(errno)));
             return {};
         }
@@ -331,12 +341,13 @@ bool writeManifest(const QString& dir, const Manifest& manifest, QString* error)
     for (const ManifestItem& item : manifest.items) {
         const QString path = mediaPath(dir, item.media);
         if (path.isEmpty() || !QFileInfo(path).isFile()) {
-            setError(error, QStringLiteral("missing media: ") + item.media);
+            setError(error, QStringLiteral("動画がありません / missing media: ") + item.media);
             return false;
         }
     }
     if (!QDir().mkpath(manifestsDir(dir))) {
-        setError(error, manifestsDir(dir) + QStringLiteral(": the folder cannot be made"));
+        setError(error, manifestsDir(dir) +
+                            QStringLiteral(": フォルダーを作れません / the folder cannot be made"));
         return false;
     }
     const QString path = manifestPath(dir, manifest.id);

@@ -66,7 +66,9 @@ Renders renderMissing(const PublishRequest& request, const QStringList& keys,
                 std::rename(QFile::encodeName(temp).constData(),
                             QFile::encodeName(target).constData()) != 0) {
                 result.error =
-                    target + QStringLiteral(": the rendered video cannot be put in place");
+                    target +
+                    QStringLiteral(
+                        ": 作った動画を置けません / the rendered video cannot be put in place");
                 renders.status = PublishStatus::Failed;
             }
             if (renders.status != PublishStatus::Done) {
@@ -111,19 +113,23 @@ PublishResult publishPlaylist(const PublishRequest& request, const Renderer& ren
                               const std::atomic<bool>& cancelled) {
     PublishResult result;
     if (!QDir().mkpath(mediaDir(request.dir))) {
-        result.error = mediaDir(request.dir) + QStringLiteral(": the folder cannot be made");
+        result.error = mediaDir(request.dir) +
+                       QStringLiteral(": フォルダーを作れません / the folder cannot be made");
         return result;
     }
     PublishLock lock(request.dir);
     if (!lock.held()) {
-        result.error = request.dir + QStringLiteral(": the folder cannot be locked");
+        result.error =
+            request.dir +
+            QStringLiteral(": フォルダーをロックできません / the folder cannot be locked");
         return result;
     }
     QStringList keys;
     for (const PublishItem& item : request.items) {
         keys << mediaKey(item.source, item.from, item.to, request.maxHeight, request.bitRateKbps);
         if (keys.back().isEmpty()) {
-            result.error = item.source + QStringLiteral(": the video cannot be read");
+            result.error =
+                item.source + QStringLiteral(": 動画を読めません / the video cannot be read");
             return result;
         }
     }

@@ -155,7 +155,9 @@ void paintTimeline(QPainter& p, const QRectF& area, const MatchReport& figures) 
 }
 
 void paintTable(QPainter& p, const QRectF& area, const Table& table, size_t from, size_t to) {
-    p.setFont(reportFont(26));
+    // Made once: a font made anew looks its face up again.
+    const QFont body = reportFont(26), head = reportFont(26, true);
+    p.setFont(body);
     const QFontMetricsF metrics(p.font());
     const auto columns = static_cast<size_t>(table.header.size());
     std::vector<double> widths(columns, 0);
@@ -178,7 +180,7 @@ void paintTable(QPainter& p, const QRectF& area, const Table& table, size_t from
         double x = area.left();
         if (header)
             p.fillRect(QRectF(area.left(), top, area.width(), kRowHeight), kHeaderFill);
-        p.setFont(reportFont(26, header));
+        p.setFont(header ? head : body);
         p.setPen(kInk);
         for (size_t c = 0; c < columns && c < static_cast<size_t>(row.size()); ++c) {
             const QRectF cell(x + kCellPad, top, widths[c] - 2 * kCellPad, kRowHeight);

@@ -238,10 +238,18 @@ Query LibraryWindow::query(QString* problem) const {
         q.code = code.toStdString();
     if (teamCombo->currentIndex() > 0)
         q.teamA = teamCombo->currentIndex() == 1;
+    // Conditions are apart by spaces; a word with no = after one continues
+    // its text, so a player's "選手=12 山田" is typed as it reads.
     static const QRegularExpression spaces("[\\s\\x{3000}]+");
+    bool continues = false; // the last word began a condition or continued one
     for (const QString& pair : labelEdit->text().split(spaces, Qt::SkipEmptyParts)) {
         const qsizetype eq = pair.indexOf(QRegularExpression("[=＝]"));
-        if (eq <= 0 || eq == pair.size() - 1) {
+        if (eq < 0 && continues) {
+            q.labels.back().second += " " + pair.toStdString();
+            continue;
+        }
+        continues = eq > 0 && eq < pair.size() - 1;
+        if (!continues) {
             if (problem)
                 *problem = "ラベルは「グループ=テキスト」の形で入力してください: " + pair;
             continue;

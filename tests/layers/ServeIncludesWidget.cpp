@@ -1,0 +1,2 @@
+// Must not compile: the web server runs without widgets.
+#include <QWidget>
