@@ -3,149 +3,30 @@
 // throwaway PostgreSQL server (tests/tools/pg-server; skipped, saying why,
 // where the server binaries are missing). Target: a search within 50 ms.
 #include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QProcess>
-#include <QSqlDatabase>
-#include <QSqlQuery>
-#include <QTemporaryDir>
 #include <benchmark/benchmark.h>
-#include <random>
-#include <unistd.h>
 
-#include "SubModuleClass/TagFileManager.h"
+#include "LibraryBenchSeason.h"
 #include "index/SeasonLibrary.h"
-#include "match/MatchInfo.h"
-#include "text/TimeText.h"
 
 namespace {
 
-constexpr int kMatches = 40;
-constexpr int kTags = 3000;
+using namespace benchseason;
 
-const char* const kWords[] = {"右サイド",   "左サイド", "ラインの裏", "良い判断",   "反則",
-                              "ノックオン", "ゲイン",   "ミス",       "接点で勝つ", "速い球出し"};
-
-// The season's folder, written once: VIDEO.mp4 (bytes), VIDEO.csv and for
-// half of them VIDEO.match.json.
-QString season() {
-    static QTemporaryDir dir;
-    static bool made = false;
-    if (made)
-        return dir.path();
-    std::mt19937 rng(11);
-    for (int m = 0; m < kMatches; ++m) {
-        const QString stem = dir.filePath(QStringLiteral("2026-%1-%2 試合%3")
-                                              .arg(4 + m / 28, 2, 10, QLatin1Char('0'))
-                                              .arg(1 + m % 28, 2, 10, QLatin1Char('0'))
-                                              .arg(m));
-        QFile video(stem + QStringLiteral(".mp4"));
-        video.open(QIODevice::WriteOnly);
-        QByteArray bytes(256 * 1024, static_cast<char>(m));
-        bytes.replace(0, 16, QByteArray::number(m).rightJustified(16, '0'));
-        video.write(bytes);
-        video.close();
-        std::vector<std::shared_ptr<TagRowData>> rows;
-        float t = 0;
-        for (int i = 0; i < kTags; ++i) {
-            auto row = std::make_shared<TagRowData>();
-            row->index = i;
-            row->team = rng() % 2;
-            t += static_cast<float>(rng() % 200) / 100.0f;
-            row->time_val = t;
-            row->time_string = createTimeString(t);
-            row->name = kTagLabels[rng() % kTagLabels.size()];
-            if (rng() % 2 == 0)
-                row->comment = std::string(kWords[rng() % 10]) + " " + kWords[rng() % 10];
-            if (rng() % 3 == 0)
-                row->labels = {{"結果", rng() % 2 ? "成功" : "失敗"},
-                               {"選手", std::to_string(rng() % 15 + 1)}};
-            if (rng() % 5 == 0)
-                row->end = TagEnd::at(t + 4.0f);
-            rows.push_back(std::move(row));
-        }
-        TagFileManager::saveCSVFile((stem + QStringLiteral(".csv")).toStdString(), rows, true);
-        // Every other match has its teams and halves marked.
-        if (m % 2 == 0) {
-            MatchInfo match;
-            match.teams = {"早稲田", "明治"};
-            match.periods = {{"前半", 60, t / 2, 0}, {"後半", t / 2 + 600, t, 2400}};
-            QFile file(stem + QStringLiteral(".match.json"));
-            file.open(QIODevice::WriteOnly);
-            file.write(matchJson(match).c_str());
-        }
-    }
-    made = true;
-    return dir.path();
-}
-
-// The throwaway server; empty with the reason when there is none.
-QString serverDir, serverProblem;
-int databaseCount = 0;
-
-bool startServer() {
-    if (!serverDir.isEmpty())
-        return true;
-    if (!serverProblem.isEmpty())
-        return false;
-    if (QDir(QStringLiteral("/usr/lib/postgresql"))
-            .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
-            .isEmpty()) {
-        serverProblem =
-            QStringLiteral("PostgreSQL server binaries are missing (install postgresql)");
-        return false;
-    }
-    QByteArray pattern("/tmp/rucktag-pg-bench.XXXXXX");
-    if (!mkdtemp(pattern.data())) {
-        serverProblem = QStringLiteral("no temporary folder");
-        return false;
-    }
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(QStringLiteral(RUCKTAG_PG_SERVER),
-            {QStringLiteral("start"), QString::fromLocal8Bit(pattern)});
-    p.waitForFinished(120000);
-    if (p.exitCode() != 0 || !QFile::exists(QString::fromLocal8Bit(pattern) + "/.s.PGSQL.5432")) {
-        serverProblem =
-            QStringLiteral("the server did not start: ") + QString::fromLocal8Bit(p.readAll());
-        return false;
-    }
-    serverDir = QString::fromLocal8Bit(pattern);
-    return true;
-}
-
-QString newPostgresDatabase() {
-    const QString name = QStringLiteral("bench_%1").arg(databaseCount++);
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), "bench-admin");
-        db.setHostName(serverDir);
-        db.setDatabaseName(QStringLiteral("postgres"));
-        db.setUserName(QStringLiteral("postgres"));
-        db.open();
-        QSqlQuery(db).exec(QStringLiteral("CREATE DATABASE ") + name);
-        db.close();
-    }
-    QSqlDatabase::removeDatabase("bench-admin");
-    return QStringLiteral("postgresql:///%1?host=%2&user=postgres").arg(name, serverDir);
-}
-
-QString databaseFor(bool postgres, QTemporaryDir& scratch) {
-    return postgres ? newPostgresDatabase() : scratch.filePath(QStringLiteral("library.sqlite"));
-}
+QString serverProblem;
 
 void Index(benchmark::State& state) {
     const bool postgres = state.range(0) == 1;
-    if (postgres && !startServer()) {
+    if (postgres && !startServer(&serverProblem)) {
         state.SkipWithError(("skipped: " + serverProblem).toStdString().c_str());
         return;
     }
-    const QString folder = season();
+    const QString season = folder();
     for (auto _ : state) {
         QTemporaryDir scratch;
         QString error;
-        auto lib = library::SeasonLibrary::open(databaseFor(postgres, scratch), &error);
+        auto lib = library::SeasonLibrary::open(database(postgres, scratch), &error);
         library::ScanReport report;
-        if (!lib || !lib->addFolders({folder}, report, &error) || report.added != kMatches) {
+        if (!lib || !lib->addFolders({season}, report, &error) || report.added != kMatches) {
             state.SkipWithError(error.toStdString().c_str());
             return;
         }
@@ -155,15 +36,15 @@ void Index(benchmark::State& state) {
 
 void Search(benchmark::State& state) {
     const bool postgres = state.range(0) == 1;
-    if (postgres && !startServer()) {
+    if (postgres && !startServer(&serverProblem)) {
         state.SkipWithError(("skipped: " + serverProblem).toStdString().c_str());
         return;
     }
     QTemporaryDir scratch;
     QString error;
-    auto lib = library::SeasonLibrary::open(databaseFor(postgres, scratch), &error);
+    auto lib = library::SeasonLibrary::open(database(postgres, scratch), &error);
     library::ScanReport report;
-    if (!lib || !lib->addFolders({season()}, report, &error)) {
+    if (!lib || !lib->addFolders({folder()}, report, &error)) {
         state.SkipWithError(error.toStdString().c_str());
         return;
     }
@@ -206,10 +87,6 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    if (!serverDir.isEmpty()) {
-        QProcess p;
-        p.start(QStringLiteral(RUCKTAG_PG_SERVER), {QStringLiteral("destroy"), serverDir});
-        p.waitForFinished(60000);
-    }
+    stopServer();
     return 0;
 }

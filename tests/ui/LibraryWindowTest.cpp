@@ -19,6 +19,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 
 #include "SubModuleClass/TagFileManager.h"
 #include "client/LibraryClient.h"
@@ -379,6 +380,48 @@ TEST_F(LibraryScreens, ALongMatchsTagShowsItsRangeAndIsInSightOnTheEditScreen) {
         edit->tagTableView->model()->index(edit->tagTableView->selectedRow(), 0));
     EXPECT_TRUE(edit->tagTableView->viewport()->rect().contains(cell))
         << cell.y() << " in " << edit->tagTableView->viewport()->height();
+}
+
+// 試合レポート of the search over both matches: each code counted per half
+// across them (as the hits' own periods say), blocked by match minute; the
+// figures read back from the PDF.
+TEST_F(LibraryScreens, TheMatchReportCountsBothMatchesPerHalf) {
+    MatchInfo tokyo; // 前半 to 0:05, then 後半 (its clock from 40:00)
+    tokyo.periods = {{"前半", 0, 5, 0}, {"後半", 5, MatchPeriod::kOpenEnd, 2400}};
+    std::ofstream(matchFilePathFor(TagFileManager::sessionFilePath(season.tokyo.string())))
+        << matchJson(tokyo);
+    LibraryWindow* w = openLibrary();
+    ASSERT_NE(w, nullptr);
+    dialogs.paths = {(dir / "report").string()}; // typed without the extension
+    QTest::mouseClick(w->reportButton, Qt::LeftButton);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return dialogs.saw("試合レポートが作成されました。"); }, 10000));
+    EXPECT_EQ(dialogs.panels.back().panel.extensions, QStringList{"pdf"});
+    std::map<std::string, std::array<int, 4>> counts; // 前半 A, B, 後半 A, B
+    for (const library::Hit& h : w->hitModel()->hits())
+        ++counts[h.code][(h.period == "後半" ? 2 : 0) + (h.teamA ? 0 : 1)];
+    ASSERT_EQ(counts["ラインアウト"][2], 1); // both halves are there
+    QProcess text;
+    text.start("pdftotext", {"-raw", QString::fromStdString((dir / "report.pdf").string()), "-"});
+    ASSERT_TRUE(text.waitForFinished(30000)) << "pdftotext (poppler-utils) is needed";
+    const QString shown = QString::fromUtf8(text.readAllStandardOutput());
+    for (const auto& [code, n] : counts) // 前半 A B, 後半 A B, 計 A B, 計
+        EXPECT_TRUE(shown.contains(QStringLiteral("\n%1 %2 %3 %4 %5 %6 %7 %8\n")
+                                       .arg(QString::fromStdString(code))
+                                       .arg(n[0])
+                                       .arg(n[1])
+                                       .arg(n[2])
+                                       .arg(n[3])
+                                       .arg(n[0] + n[2])
+                                       .arg(n[1] + n[3])
+                                       .arg(n[0] + n[1] + n[2] + n[3])))
+            << code << "\n"
+            << shown.toStdString();
+    std::ifstream in(dir / "report.html");
+    const std::string html{std::istreambuf_iterator<char>(in), {}};
+    EXPECT_NE(html.find("ライブラリ: 2 試合"), std::string::npos);
+    EXPECT_NE(html.find("試合時間 (分)"), std::string::npos);
+    EXPECT_TRUE(fs::exists(dir / "report-1.png"));
 }
 
 TEST_F(LibraryScreens, ASaveShowsInTheOpenSearchWithinTwoSeconds) {

@@ -10,6 +10,7 @@
 #include "codewindow/CodeWindowFile.h"
 #include "commands/LibraryCommand.h"
 #include "render/ReportFiles.h"
+#include "report/LibraryReportTags.h"
 
 namespace {
 
@@ -131,29 +132,15 @@ int sessionTags(const std::string& session, std::vector<std::shared_ptr<TagRowDa
     return readMatch(session, match, err) ? 0 : 1;
 }
 
-int libraryTags(const Options& o, std::vector<std::shared_ptr<TagRowData>>& tags, QString& title,
-                std::ostream& err) {
+int libraryTags(const Options& o, library::ReportTags& found, std::ostream& err) {
     std::vector<library::Hit> hits;
     if (const int code = searchLibraryTags(o.search, hits, err); code != 0)
         return code == 2 ? usage(err, "") : code;
-    std::set<qint64> matches;
-    for (const library::Hit& h : hits) {
-        auto tag = std::make_shared<TagRowData>();
-        tag->index = static_cast<int64_t>(tags.size());
-        tag->team = h.teamA;
-        tag->time_val = static_cast<float>(h.time);
-        tag->name = h.code;
-        tag->labels = h.labels;
-        if (h.end)
-            tag->end = TagEnd::at(static_cast<float>(*h.end));
-        tags.push_back(std::move(tag));
-        matches.insert(h.match);
-    }
-    title = QStringLiteral("ライブラリ: %1 試合").arg(matches.size());
+    found = library::reportTags(hits);
     for (size_t i = 0; i + 1 < o.search.size(); i += 2)
         if (o.search[i] != "--database")
-            title += QStringLiteral(" %1 %2").arg(QString::fromStdString(o.search[i]),
-                                                  QString::fromStdString(o.search[i + 1]));
+            found.title += QStringLiteral(" %1 %2").arg(QString::fromStdString(o.search[i]),
+                                                        QString::fromStdString(o.search[i + 1]));
     return 0;
 }
 
@@ -178,15 +165,15 @@ int runReportCommand(const std::vector<std::string>& args, std::ostream& out, st
                 << target.toStdString() << "\n";
             return 1;
         }
-    std::vector<std::shared_ptr<TagRowData>> tags;
-    MatchInfo match;
-    QString title;
-    const int read = o.library ? libraryTags(o, tags, title, err)
-                               : sessionTags(o.files.front(), tags, match, err);
+    library::ReportTags found; // the session's, or those of the library's matches
+    found.matches = 1;
+    const int read = o.library ? libraryTags(o, found, err)
+                               : sessionTags(o.files.front(), found.tags, found.match, err);
     if (read != 0)
         return read;
     if (!o.library)
-        title = QString::fromStdString(std::filesystem::path(o.files.front()).filename().string());
+        found.title =
+            QString::fromStdString(std::filesystem::path(o.files.front()).filename().string());
     CodeWindowRead window;
     if (!o.window.empty()) {
         window = readCodeWindowFile(o.window);
@@ -197,7 +184,7 @@ int runReportCommand(const std::vector<std::string>& args, std::ostream& out, st
         }
     }
     const report::Document doc = report::reportDocument(
-        buildMatchReport(tags, match, o.window.empty() ? nullptr : &window.window), title);
+        library::reportFigures(found, o.window.empty() ? nullptr : &window.window), found.title);
     QString error;
     if (!report::writeReport(doc, o.targets, &error)) {
         err << error.toStdString() << "\n";

@@ -96,6 +96,9 @@ struct MatchReport {
     int64_t outsideBlocks = 0; // tags outside every period (not in a block)
     std::vector<Possession> possession;
     int64_t tagCount = 0;
+    // The matches the tags come from: over more than one the score is the
+    // points of them all and has no course.
+    int64_t matches = 1;
 };
 
 // `window` gives the order of the codes and the exclusive groups of

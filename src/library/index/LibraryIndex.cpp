@@ -83,13 +83,24 @@ QString searchSql(const Query& query, const Dialect& dialect, QVariantList& bind
     return sql;
 }
 
-Hit hitAt(const QSqlQuery& q) {
+// `before`: the hit read last; its match's columns are taken from it when
+// the match is the same (a season's search reads many thousands a match).
+Hit hitAt(const QSqlQuery& q, const Hit* before) {
     Hit h;
     h.match = q.value(0).toLongLong();
-    h.video = q.value(1).toString().toStdString();
-    h.session = q.value(2).toString().toStdString();
-    h.title = q.value(3).toString();
-    h.date = q.value(4).toString();
+    if (before && before->match == h.match) {
+        h.video = before->video;
+        h.session = before->session;
+        h.title = before->title;
+        h.date = before->date;
+        h.unreadable = before->unreadable;
+    } else {
+        h.video = q.value(1).toString().toStdString();
+        h.session = q.value(2).toString().toStdString();
+        h.title = q.value(3).toString();
+        h.date = q.value(4).toString();
+        h.unreadable = q.value(12).toString();
+    }
     h.position = q.value(5).toInt();
     h.time = q.value(6).toDouble();
     if (!q.value(7).isNull())
@@ -98,7 +109,6 @@ Hit hitAt(const QSqlQuery& q) {
     h.code = q.value(9).toString().toStdString();
     TagFileManager::readLabelsText(q.value(10).toString().toStdString(), h.labels);
     h.comment = q.value(11).toString().toStdString();
-    h.unreadable = q.value(12).toString();
     return h;
 }
 
@@ -463,7 +473,7 @@ bool Index::search(const Query& query, std::vector<Hit>& out, QString* error) {
         return c_.fail(error);
     const size_t first = out.size();
     while (q.next())
-        out.push_back(hitAt(q));
+        out.push_back(hitAt(q, out.size() > first ? &out.back() : nullptr));
     return addMatchFacts(out, first, error);
 }
 
@@ -502,6 +512,10 @@ bool Index::addMatchFacts(std::vector<Hit>& hits, size_t first, QString* error) 
         h.matchProblem = f.problem;
         h.hasPeriods = !f.periods.periods.empty();
         h.matchTime = QString::fromStdString(matchTimeText(f.periods, h.time));
+        if (const int period = periodAt(f.periods, h.time); period >= 0) {
+            h.period = f.periods.periods[static_cast<size_t>(period)].name;
+            h.clock = matchClock(f.periods, h.time);
+        }
     }
     return true;
 }

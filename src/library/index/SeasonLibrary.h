@@ -59,6 +59,10 @@ struct Hit {
     std::array<QString, 2> teams;
     bool hasPeriods = false;
     QString matchTime;
+    // The period holding the tag and the match clock there in seconds; empty
+    // and -1 outside every period (and where the match has none).
+    std::string period;
+    double clock = -1.0;
 };
 
 // A search takes at most this many words (each is one more condition).

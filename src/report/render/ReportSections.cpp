@@ -183,7 +183,8 @@ Document reportDocument(const MatchReport& figures, const QString& title) {
     doc.subtitle = QStringLiteral("A: %1 / B: %2 / タグ %3 件")
                        .arg(q(figures.teams[0]), q(figures.teams[1]))
                        .arg(figures.tagCount);
-    addScoring(figures, doc.sections);
+    if (figures.matches <= 1)
+        addScoring(figures, doc.sections);
     addCounts(figures, doc.sections);
     addRates(figures, doc.sections);
     addPossession(figures, doc.sections);

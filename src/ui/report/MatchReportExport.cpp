@@ -35,24 +35,34 @@ void exportMatchReport(TagTableScreen& screen) {
         w, panel, [alive, video, name, figures](std::optional<std::string> path) {
             if (!alive || !path || path->empty())
                 return;
-            QString pdf = QString::fromStdString(*path);
-            if (!pdf.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive))
-                pdf += QStringLiteral(".pdf");
-            if (const std::string clash =
-                    video.empty() ? "" : exportTargetClash(pdf.toStdString(), video);
-                !clash.empty()) {
-                AlertBox(clash, "お知らせ", "warning");
-                return;
-            }
-            const QFileInfo target(pdf);
-            const report::Targets to{
-                pdf, target.absolutePath(),
-                QDir(target.absolutePath())
-                    .filePath(target.completeBaseName() + QStringLiteral(".html"))};
-            QString error;
-            if (report::writeReport(report::reportDocument(figures, name), to, &error))
-                AlertBox("試合レポートが作成されました。", "成功", "success");
-            else
-                AlertBox(error.toStdString(), "失敗", "error");
+            const QString pdf =
+                reportPdfPath(*path, video.empty() ? std::vector<std::string>{}
+                                                   : std::vector<std::string>{video});
+            if (!pdf.isEmpty())
+                writeReportFiles(report::reportDocument(figures, name), pdf);
         });
+}
+
+QString reportPdfPath(const std::string& chosen, const std::vector<std::string>& videos) {
+    QString pdf = QString::fromStdString(chosen);
+    if (!pdf.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive))
+        pdf += QStringLiteral(".pdf");
+    for (const std::string& video : videos)
+        if (const std::string clash = exportTargetClash(pdf.toStdString(), video); !clash.empty()) {
+            AlertBox(clash, "お知らせ", "warning");
+            return {};
+        }
+    return pdf;
+}
+
+void writeReportFiles(const report::Document& doc, const QString& pdf) {
+    const QFileInfo target(pdf);
+    const report::Targets to{
+        pdf, target.absolutePath(),
+        QDir(target.absolutePath()).filePath(target.completeBaseName() + QStringLiteral(".html"))};
+    QString error;
+    if (report::writeReport(doc, to, &error))
+        AlertBox("試合レポートが作成されました。", "成功", "success");
+    else
+        AlertBox(error.toStdString(), "失敗", "error");
 }

@@ -28,6 +28,8 @@
 #include "player/MediaProbe.h"
 #include "player/Player.h"
 #include "playlists/PlaylistPanel.h"
+#include "report/LibraryReportTags.h"
+#include "report/MatchReportExport.h"
 #include "review/MomentSequence.h"
 #include "tags/TableModels.h"
 #include "text/TimeText.h"
@@ -156,6 +158,7 @@ LibraryWindow::LibraryWindow(MainViewController* main, QWidget* parent)
     countLabel = ui_->libraryCount;
     sequenceButton = ui_->librarySequencePlay;
     exportButton = ui_->libraryHighlightExport;
+    reportButton = ui_->libraryMatchReport;
     ui_->libraryBody->setAttribute(Qt::WA_StyledBackground);
     ui_->libraryBody->setStyleSheet(darkStyle());
     codeCombo->lineEdit()->setPlaceholderText(kAnyCode);
@@ -193,6 +196,7 @@ LibraryWindow::LibraryWindow(MainViewController* main, QWidget* parent)
     connect(rescanButton, &QPushButton::clicked, this, &LibraryWindow::onRescan);
     connect(sequenceButton, &QPushButton::clicked, this, &LibraryWindow::onSequencePlay);
     connect(exportButton, &QPushButton::clicked, this, &LibraryWindow::onHighlightExport);
+    connect(reportButton, &QPushButton::clicked, this, &LibraryWindow::onMatchReport);
     connect(resultsView, &QTableView::doubleClicked, this,
             [this](const QModelIndex& index) { openResult(index.row()); });
     addPlaylistButtons(main_, this);
@@ -465,5 +469,45 @@ void LibraryWindow::onHighlightExport() {
             job->rangeSources.push_back(m.video);
         }
         windowController->showWindow();
+    });
+}
+
+void LibraryWindow::onMatchReport() {
+    if (model_->hits().empty()) {
+        AlertBox("出力するデータがありません。", "お知らせ", "warning");
+        return;
+    }
+    QPointer<LibraryWindow> self(this);
+    const Query q = query();
+    DialogProvider::FilePanel panel{
+        "試合レポートを保存", {"pdf"}, "試合レポート", folderOf(model_->hits().front().video)};
+    dialogProvider().saveFilePanel(this, panel, [self, q](std::optional<std::string> path) {
+        if (!self || !path || path->empty())
+            return;
+        // The tags afresh, off this thread as every search.
+        self->reportButton->setEnabled(false);
+        self->main_->library()->search(q, [self, chosen = *path](const std::vector<Hit>& hits,
+                                                                 const QString& error) {
+            if (!self)
+                return;
+            self->reportButton->setEnabled(true);
+            if (!error.isEmpty()) {
+                AlertBox(error.toStdString(), "失敗", "error");
+                return;
+            }
+            if (hits.empty()) {
+                AlertBox("出力するデータがありません。", "お知らせ", "warning");
+                return;
+            }
+            std::set<std::string> videos;
+            for (const Hit& h : hits)
+                videos.insert(h.video);
+            const QString pdf = reportPdfPath(chosen, {videos.begin(), videos.end()});
+            if (pdf.isEmpty())
+                return;
+            const ReportTags found = reportTags(hits);
+            const MatchReport figures = reportFigures(found, &self->main_->workspace->codeWindow());
+            writeReportFiles(report::reportDocument(figures, found.title), pdf);
+        });
     });
 }

@@ -41,7 +41,8 @@ private:
 
 // The season library's window: the folders it indexes, the filters, the tags
 // found across matches; a double click opens a tag's match at the tag, and the
-// tags found play one after another or go into one highlight video.
+// tags found play one after another, go into one highlight video or into one
+// match report.
 class LibraryWindow : public QWidget {
     Q_OBJECT
 public:
@@ -68,6 +69,7 @@ public:
     QLabel* problemLabel = nullptr;
     QPushButton* sequenceButton = nullptr;
     QPushButton* exportButton = nullptr;
+    QPushButton* reportButton = nullptr;
     LibrarySequence* sequence = nullptr;
 
     LibraryHitModel* hitModel() const { return model_; }
@@ -80,6 +82,9 @@ public:
     void onRescan();
     void onSequencePlay();
     void onHighlightExport();
+    // 試合レポート of the current search: its filters (the match pop-up, the
+    // dates) choose the matches, as for the sequence and the highlight video.
+    void onMatchReport();
     // Opens the match of result `row` at its tag.
     void openResult(int row);
 
