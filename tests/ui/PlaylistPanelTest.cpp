@@ -177,8 +177,14 @@ TEST_F(PlaylistScreens, MadeFromChosenResultsReorderedNotedAndAnotherAnalystsCha
     QTest::mouseClick(panel->nameEdit, Qt::LeftButton);
     typeJapanese("セット 2試合");
     QTest::mouseClick(panel->renameButton, Qt::LeftButton);
-    ASSERT_TRUE(shows(panel, [](const Playlist& p) { return p.name == "セット 2試合"; }));
-    EXPECT_EQ(panel->playlistList->currentItem()->text(), "セット 2試合（2）");
+    // The list follows once the library answers (a refresh may come between).
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            QListWidgetItem* item = panel->playlistList->currentItem();
+            return item && item->text() == "セット 2試合（2）" && panel->playlist() &&
+                   panel->playlist()->name == "セット 2試合";
+        },
+        5000));
     dialogs.answers = {1}; // はい
     QTest::mouseClick(panel->deleteButton, Qt::LeftButton);
     EXPECT_EQ(dialogs.shown.back().message, "プレイリスト「セット 2試合」を削除しますか？");
