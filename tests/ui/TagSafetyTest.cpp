@@ -178,6 +178,8 @@ TEST_F(TagSafety, ASecondProcessOnTheSameVideoOnlyShowsIt) {
     QProcess first;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_STATE_HOME", QString::fromStdString(state));
+    // The driver writes squads there: not into a folder another test shares.
+    env.insert("XDG_DATA_HOME", QString::fromStdString((dir / "data").string()));
     env.insert("QT_QPA_PLATFORM", "offscreen");
     first.setProcessEnvironment(env);
     first.start(RUCKTAG_TAGGING_DRIVER, {QString::fromStdString(video.string()), "20"});
