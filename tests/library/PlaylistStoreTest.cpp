@@ -10,6 +10,7 @@
 #include "LibraryTestSupport.h"
 #include "client/LibraryClient.h"
 #include "playlist/Playlists.h"
+#include "publish/PlaylistPublish.h"
 
 using namespace library;
 using namespace librarytest;
@@ -254,3 +255,30 @@ INSTANTIATE_TEST_SUITE_P(Engines, PlaylistTest,
                          ::testing::Values(Engine::SQLite, Engine::PostgreSQL), engineName);
 
 } // namespace
+
+// What changed since a publish, item by item: known again by match and match
+// time, so a tag added twice pairs in order.
+TEST(PlaylistChanges, AreCountedAgainstThePublishedManifest) {
+    using publish::PublishItem;
+    const auto item = [](const char* time, const char* note, double to = 12) {
+        return PublishItem{"v.mp4", 0, to, "t", "東京戦", time, note};
+    };
+    publish::Manifest published;
+    for (const PublishItem& i : {item("前半 1:00", "a"), item("前半 2:00", "b"),
+                                 item("前半 2:00", "c"), item("後半 41:00", "d")})
+        published.items.push_back({i.title, i.match, i.matchTime, i.note, "k.mp4", i.to - i.from});
+    const std::vector<PublishItem> same = {item("前半 1:00", "a"), item("前半 2:00", "b"),
+                                           item("前半 2:00", "c"), item("後半 41:00", "d")};
+    EXPECT_FALSE(publish::changesSince(published, same).any());
+    EXPECT_EQ(publish::changesText(publish::changesSince(published, same)), "");
+
+    const std::vector<PublishItem> changed = {item("後半 41:00", "d", 15), item("前半 2:00", "b"),
+                                              item("前半 2:00", "x"), item("後半 50:00", "e")};
+    const publish::Changes c = publish::changesSince(published, changed);
+    EXPECT_EQ(c.added, 1);
+    EXPECT_EQ(c.removed, 1);
+    EXPECT_EQ(c.retold, 1);
+    EXPECT_EQ(c.reframed, 1);
+    EXPECT_TRUE(c.reordered);
+    EXPECT_EQ(publish::changesText(c), "公開後: 追加 1・削除 1・題名/メモ 1・場面 1・順番");
+}

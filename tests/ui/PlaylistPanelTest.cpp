@@ -245,6 +245,7 @@ TEST_F(PlaylistScreens, PublishedWithTheRealRendererShowsItsStateLinkAndQrCode) 
     type(Qt::Key_Return);
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return panel->published->stateLabel->text() == "公開後に変更あり"; }, 5000));
+    EXPECT_EQ(panel->published->changesLabel->text(), "公開後: 題名/メモ 1");
 }
 
 TEST_F(PlaylistScreens, TheEditScreensTickedTagGoesToAPlaylistOnlyFromAMatchOfTheLibrary) {

@@ -14,6 +14,7 @@
 #include "SubViewClass/CustomAlert.h"
 #include "playlists/PublishDialog.h"
 #include "playlists/QrCode.h"
+#include "publish/PlaylistPublish.h"
 #include "publish/PublishFolder.h"
 #include "publish/PublishJob.h"
 
@@ -26,6 +27,10 @@ PublishedBox::PublishedBox(QWidget* parent) : QWidget(parent) {
     stateLabel->setObjectName("publishedState");
     stateLabel->setStyleSheet("font-weight: bold;");
     l->addWidget(stateLabel);
+    changesLabel = new QLabel(this);
+    changesLabel->setObjectName("publishedChanges");
+    changesLabel->setWordWrap(true);
+    l->addWidget(changesLabel);
     groupCombo = new QComboBox(this);
     groupCombo->setObjectName("publishedGroup");
     l->addWidget(groupCombo);
@@ -67,6 +72,15 @@ QString PublishedBox::stateText(const library::Playlist& p) {
 
 void PublishedBox::setPlaylist(const std::optional<library::Playlist>& playlist) {
     stateLabel->setText(playlist ? stateText(*playlist) : QString());
+    QString changes;
+    if (playlist && playlist->publishedRevision != 0 &&
+        playlist->publishedRevision != playlist->revision)
+        if (const auto published = publish::readManifest(
+                publish::manifestPath(publishFolder(), playlist->id), nullptr))
+            changes = publish::changesText(
+                publish::changesSince(*published, publish::publishItems(*playlist)));
+    changesLabel->setText(changes);
+    changesLabel->setVisible(!changes.isEmpty());
     const QString keep = chosen_.isEmpty() ? groupCombo->currentText() : chosen_;
     chosen_.clear();
     const QSignalBlocker quiet(groupCombo);

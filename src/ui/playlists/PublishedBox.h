@@ -20,6 +20,8 @@ public:
     explicit PublishedBox(QWidget* parent = nullptr);
 
     QLabel* stateLabel = nullptr;
+    // After changes: what they are against the published version.
+    QLabel* changesLabel = nullptr;
     QComboBox* groupCombo = nullptr;
     // The whole link, wrapped anywhere: a token has no place to break.
     QPlainTextEdit* linkText = nullptr;
