@@ -204,37 +204,7 @@ void PlaylistPanel::onExport(bool each) {
         this, panel, [self, moments, each](std::optional<std::string> path) {
             if (!self || !path)
                 return;
-            for (const LibraryMoment& m : moments)
-                if (const std::string clash = exportTargetClash(*path, m.video); !clash.empty()) {
-                    AlertBox(clash, "お知らせ", "warning");
-                    return;
-                }
-            // As the library window's and the play screen's exports: one job.
-            std::optional<MomentFolder> folder;
-            if (each && !(folder = momentFolderFor(*path, "ハイライト出力")))
-                return;
-            auto* windowController = new ClipWindowController(self->main_->window());
-            ClipViewController* job = windowController->contentViewController();
-            job->setJobName("ハイライト出力");
-            job->clipInputUrl = moments.front().video;
-            job->clipOutputUrl = *path;
-            for (const LibraryMoment& m : moments) {
-                job->ranges.emplace_back(m.moment.start, m.moment.end);
-                job->rangeSources.push_back(m.video);
-            }
-            if (folder) {
-                if (folder->made)
-                    job->madeFolder = folder->path.string();
-                job->replacedFiles = folder->replaced;
-                removeStaleTemporaries(folder->path, isMomentFileName);
-                const size_t limit = fileNameLimit(folder->path);
-                for (size_t i = 0; i < moments.size(); ++i)
-                    job->separateOutputs.push_back(
-                        (folder->path /
-                         momentFileName(i + 1, *moments[i].moment.tags.front(), limit))
-                            .string());
-            }
-            windowController->showWindow();
+            exportLibraryMoments(self->main_->window(), moments, *path, each);
         });
 }
 

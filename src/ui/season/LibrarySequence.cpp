@@ -3,8 +3,11 @@
 #include <QTimer>
 #include <cmath>
 
+#include "ClipVideoConvertor/ClipViewController.h"
 #include "MainViewController.h"
+#include "SubViewClass/CustomAlert.h"
 #include "SubViewClass/MediaPlayerView.h"
+#include "platform/AtomicFile.h"
 #include "player/Player.h"
 #include "review/MomentSequence.h"
 #include "session/SessionTag.h"
@@ -161,4 +164,38 @@ void LibrarySequence::startRun(size_t first) {
     runner_->start(player, std::move(run), rate_);
     if (!runner_->isActive())
         finish();
+}
+
+void exportLibraryMoments(QWidget* parent, const std::vector<LibraryMoment>& moments,
+                          const std::string& path, bool each) {
+    for (const LibraryMoment& m : moments)
+        if (const std::string clash = exportTargetClash(path, m.video); !clash.empty()) {
+            AlertBox(clash, "お知らせ", "warning");
+            return;
+        }
+    // As the play screen's exports: one job.
+    std::optional<MomentFolder> folder;
+    if (each && !(folder = momentFolderFor(path, "ハイライト出力")))
+        return;
+    auto* windowController = new ClipWindowController(parent);
+    ClipViewController* job = windowController->contentViewController();
+    job->setJobName("ハイライト出力");
+    job->clipInputUrl = moments.front().video;
+    job->clipOutputUrl = path;
+    for (const LibraryMoment& m : moments) {
+        job->ranges.emplace_back(m.moment.start, m.moment.end);
+        job->rangeSources.push_back(m.video);
+    }
+    if (folder) {
+        if (folder->made)
+            job->madeFolder = folder->path.string();
+        job->replacedFiles = folder->replaced;
+        removeStaleTemporaries(folder->path, isMomentFileName);
+        const size_t limit = fileNameLimit(folder->path);
+        for (size_t i = 0; i < moments.size(); ++i)
+            job->separateOutputs.push_back(
+                (folder->path / momentFileName(i + 1, *moments[i].moment.tags.front(), limit))
+                    .string());
+    }
+    windowController->showWindow();
 }

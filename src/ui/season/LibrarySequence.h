@@ -24,6 +24,14 @@ struct LibraryMoment {
     std::string code;
 };
 
+class QWidget;
+// Library moments (from any videos) into one highlight video at `path` in
+// the export window, or (`each`) a file per moment as well, in the folder
+// made beside it. Refused with a message when a target would replace one of
+// the videos.
+void exportLibraryMoments(QWidget* parent, const std::vector<LibraryMoment>& moments,
+                          const std::string& path, bool each);
+
 // The moments of `hits` in list order, made per run of hits of one video as
 // makeMoments makes them (lead and lag, the code window's own, merged when
 // they overlap). `length` gives a video's length (NaN: unknown).

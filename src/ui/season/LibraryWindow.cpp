@@ -454,21 +454,7 @@ void LibraryWindow::onHighlightExport() {
                      "お知らせ", "warning");
             return;
         }
-        for (const LibraryMoment& m : moments)
-            if (const std::string clash = exportTargetClash(*path, m.video); !clash.empty()) {
-                AlertBox(clash, "お知らせ", "warning");
-                return;
-            }
-        auto* windowController = new ClipWindowController(self->main_->window());
-        ClipViewController* job = windowController->contentViewController();
-        job->setJobName("ハイライト出力");
-        job->clipInputUrl = moments.front().video;
-        job->clipOutputUrl = *path;
-        for (const LibraryMoment& m : moments) {
-            job->ranges.emplace_back(m.moment.start, m.moment.end);
-            job->rangeSources.push_back(m.video);
-        }
-        windowController->showWindow();
+        exportLibraryMoments(self->main_->window(), moments, *path, false);
     });
 }
 
