@@ -216,6 +216,16 @@ QWidget* PlaylistPanel::makeItemForm() {
     return form;
 }
 
+// Destroyed with its parent (the application closing), a field's focus
+// leaves as the window closes: its edit must not reach this half-destroyed
+// panel nor the library client, which may already be gone.
+PlaylistPanel::~PlaylistPanel() {
+    for (QObject* field : {static_cast<QObject*>(itemTitleEdit), static_cast<QObject*>(noteEdit),
+                           static_cast<QObject*>(leadSpin), static_cast<QObject*>(lagSpin)})
+        if (field)
+            disconnect(field, nullptr, this, nullptr);
+}
+
 void PlaylistPanel::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     client_->open();

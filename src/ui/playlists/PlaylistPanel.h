@@ -29,6 +29,7 @@ class PlaylistPanel : public QWidget {
     Q_OBJECT
 public:
     explicit PlaylistPanel(MainViewController* main, QWidget* parent = nullptr);
+    ~PlaylistPanel() override;
 
     QLineEdit* nameEdit = nullptr; // the name 新規 and 名前変更 take
     QPushButton* newButton = nullptr;
