@@ -48,17 +48,20 @@ inline int frameAt(const fs::path& file, int n, const fs::path& png) {
 }
 
 // The numbers shown by every frame of the file, in order (one decode).
-inline std::vector<int> frameNumbers(const fs::path& file) {
+// `crop` picks one picture of a composite ("w:h:x:y" in pixels, empty: all).
+inline std::vector<int> frameNumbers(const fs::path& file, int bits = 12,
+                                     const std::string& crop = "") {
     // The bar code's band squeezed to two pixels a cell, one row.
-    const std::string cmd = "ffmpeg -v error -i '" + file.string() +
-                            "' -vf 'crop=iw:ih/12:0:0,scale=24:1:flags=area' -fps_mode "
-                            "passthrough -f rawvideo -pix_fmt gray -";
+    const std::string region = crop.empty() ? "" : "crop=" + crop + ",";
+    const std::string cmd = "ffmpeg -v error -i '" + file.string() + "' -vf '" + region +
+                            "crop=iw:ih/12:0:0,scale=" + std::to_string(2 * bits) +
+                            ":1:flags=area' -fps_mode passthrough -f rawvideo -pix_fmt gray -";
     std::vector<int> numbers;
     if (FILE* p = ::popen(cmd.c_str(), "r")) {
-        std::array<unsigned char, 24> px{};
+        std::vector<unsigned char> px(static_cast<size_t>(2 * bits));
         while (std::fread(px.data(), 1, px.size(), p) == px.size()) {
             int n = 0;
-            for (int bit = 0; bit < 12; ++bit)
+            for (int bit = 0; bit < bits; ++bit)
                 if (px[static_cast<size_t>(2 * bit)] + px[static_cast<size_t>(2 * bit + 1)] > 256)
                     n |= 1 << bit;
             numbers.push_back(n);

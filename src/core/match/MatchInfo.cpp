@@ -140,7 +140,8 @@ std::string playerLabel(const MatchPlayer& player) {
 
 bool MatchInfo::empty() const {
     return teams[0].empty() && teams[1].empty() && periods.empty() && players[0].empty() &&
-           players[1].empty() && squads[0].empty() && squads[1].empty() && unknownMembers.empty();
+           players[1].empty() && squads[0].empty() && squads[1].empty() && angles.empty() &&
+           unknownMembers.empty();
 }
 
 std::filesystem::path matchFilePathFor(const std::filesystem::path& sessionFile) {

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "match/Angles.h"
+
 // What belongs to a match rather than to one tag: the team names, the periods
 // and the players of each team. It lives in NAME.match.json beside the session
 // file NAME.csv; other tools write that file too, so members this version
@@ -44,6 +46,7 @@ struct MatchInfo {
     std::vector<MatchPeriod> periods;                // by rising start, not overlapping
     std::array<std::vector<MatchPlayer>, 2> players; // who played, per team, by number
     std::array<std::string, 2> squads;               // the squad each team's players came from
+    std::vector<MatchAngle> angles;                  // other cameras, at most kMaxAngles
     // Members of the file's top object this version does not read, as JSON
     // text ("key": value pairs joined by commas), written back unchanged.
     std::string unknownMembers;
