@@ -55,6 +55,12 @@ QStringList playlistTables(bool postgres) {
     };
 }
 
+QStringList anglesColumn() {
+    return {QStringLiteral("ALTER TABLE matches ADD COLUMN angles TEXT NOT NULL DEFAULT ''"),
+            QStringLiteral("UPDATE matches SET match_size = %1 WHERE match_size >= 0")
+                .arg(kMatchFileNotLooked)};
+}
+
 // Appended to, never edited: a database at version N runs the steps after N.
 const std::vector<Step>& steps() {
     static const std::vector<Step> all = {
@@ -132,6 +138,9 @@ const std::vector<Step>& steps() {
          matchFileColumns(QStringLiteral("BIGINT"))},
         // Playlists, each item a copy of its tag (a scan rebuilds the tags).
         {4, playlistTables(false), playlistTables(true)},
+        // The angles of each match, from its match file: those read before
+        // are read again at the next scan.
+        {5, anglesColumn(), anglesColumn()},
     };
     return all;
 }
