@@ -232,7 +232,8 @@ void openEncoder(CodecContext& enc, const Input& in, const RenderSettings& s, in
     av_dict_set(&opts, "x264-params", ("sps-id=" + std::to_string(id)).c_str(), 0);
     const int opened = avcodec_open2(e, x264, &opts);
     av_dict_free(&opts);
-    check(opened, "opening the H.264 encoder");
+    if (opened < 0) // x264 refuses the source's profile or level: encode whole
+        unfit("x264 cannot take the source's parameters");
 }
 
 // The item's video stream. Packets come in decoding order timed from the
