@@ -14,10 +14,10 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
-#include "LibraryTestSupport.h"
 #include "index/LibraryDialect.h"
 #include "index/LibraryFiles.h"
 #include "index/SeasonLibrary.h"
+#include "library/LibraryTestSupport.h"
 #include "support/Deadline.h"
 
 using namespace library;
