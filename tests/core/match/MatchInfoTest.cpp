@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "Model/DataModel.h"
 #include "exchange/XmlEditList.h"
 #include "match/MatchInfo.h"
@@ -54,6 +56,8 @@ TEST(MatchFile, KeepsEverythingThroughARoundTripIncludingMembersOfOtherTools) {
       "periods": [{"name": "前半", "start": 312.4, "end": 2790.0, "clock": 0},
                   {"name": "後半", "start": 3600.0, "end": null, "clock": 2400}],
       "players": {"A": [{"number": 12, "name": "山田", "position": "CTB"}]},
+      "angles": [{"name": "エンド", "file": "end.mp4", "offset": 37.4, "scale": 1.00003},
+                 {"file": "/v/ワイド.mov", "offset": -2.5}],
       "venue": {"name": "秩父宮", "seats": [1, 2.5, true, null]}})";
     MatchInfo m;
     std::string error;
@@ -61,12 +65,16 @@ TEST(MatchFile, KeepsEverythingThroughARoundTripIncludingMembersOfOtherTools) {
     EXPECT_EQ(m.teams[1], "大\"阪");
     ASSERT_EQ(m.periods.size(), 2u);
     EXPECT_TRUE(m.periods[1].open());
+    ASSERT_EQ(m.angles.size(), 2u);
+    EXPECT_EQ(m.angles[1], (MatchAngle{"", "/v/ワイド.mov", -2.5, 1.0})) << "scale 1 when missing";
     EXPECT_EQ(playerLabel(m.players[0].at(0)), "12 山田");
     MatchInfo again;
     ASSERT_TRUE(readMatchJson(matchJson(m), again, error)) << error;
     EXPECT_EQ(again, m);
     EXPECT_NE(matchJson(m).find(R"("venue": {"name": "秩父宮", "seats": [1, 2.5, true, null]})"),
               std::string::npos);
+    m.angles.clear();
+    EXPECT_EQ(matchJson(m).find("angles"), std::string::npos) << "no member without angles";
     EXPECT_EQ(matchFilePathFor("/m/2026-09-06_東京戦.csv"), "/m/2026-09-06_東京戦.match.json");
 }
 
@@ -86,6 +94,17 @@ TEST(MatchFile, RefusesWhatItCannotReadWithTheLine) {
         {"{\"format\": \"rucktag-match\", \"version\": 1, \"players\": {\"A\": [{\"number\": "
          "1.5}]}}",
          "背番号"},
+        {"{\"format\": \"rucktag-match\", \"version\": 1, \"angles\": [{\"file\": \"a\"}, "
+         "{\"file\": \"b\"}, {\"file\": \"c\"}, {\"file\": \"d\"}]}",
+         "3 つまで"},
+        {"{\"format\": \"rucktag-match\", \"version\": 1, \"angles\": [{\"file\": \"\"}]}",
+         "ファイル (file)"},
+        {"{\"format\": \"rucktag-match\", \"version\": 1, \"angles\": [{\"file\": \"a\", "
+         "\"offset\": \"37\"}]}",
+         "ずれ (offset)"},
+        {"{\"format\": \"rucktag-match\", \"version\": 1, \"angles\": [{\"file\": \"a\", "
+         "\"scale\": 1.02}]}",
+         "0.99 から 1.01"},
     };
     for (const auto& [text, expected] : cases) {
         MatchInfo m = twoHalves();
@@ -93,6 +112,26 @@ TEST(MatchFile, RefusesWhatItCannotReadWithTheLine) {
         EXPECT_FALSE(readMatchJson(text, m, error)) << text;
         EXPECT_NE(error.find(expected), std::string::npos) << error;
         EXPECT_EQ(m, twoHalves()) << "a refused file leaves the match as it was";
+    }
+}
+
+TEST(MatchAngles, TwoEventsGiveOffsetAndDriftAndMarkingMistakesAreRefused) {
+    // Angle started 37.4 s later than main and its clock runs 30 ppm fast.
+    const double scale = 1.00003, offset = -37.4;
+    MatchAngle a;
+    ASSERT_TRUE(alignByEvents(a, 100.0, offset + scale * 100.0, 5000.0, offset + scale * 5000.0));
+    EXPECT_NEAR(a.offset, offset, 1e-9);
+    EXPECT_NEAR(a.scale, scale, 1e-9);
+    EXPECT_NEAR(mainTimeOf(a, angleTime(a, 4321.0)), 4321.0, 1e-9);
+    const std::array<double, 4> refused[] = {
+        {100.0, 10.0, 100.5, 10.5},  // events under a second apart
+        {100.0, 10.0, 200.0, 10.5},  // ... on the angle's side only
+        {100.0, 10.0, 200.0, 112.0}, // 2 % drift: a marking mistake
+    };
+    for (const auto& [m1, a1, m2, a2] : refused) {
+        MatchAngle b = a;
+        EXPECT_FALSE(alignByEvents(b, m1, a1, m2, a2)) << m2;
+        EXPECT_EQ(b, a) << "a refused pair leaves the angle as it was";
     }
 }
 
