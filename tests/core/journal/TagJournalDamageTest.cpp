@@ -2,8 +2,8 @@
 // bursts of garbage, old journals, and crafted ones.
 #include <random>
 
-#include "ChildProcess.h"
 #include "JournalTestSupport.h"
+#include "support/ChildProcess.h"
 
 namespace {
 

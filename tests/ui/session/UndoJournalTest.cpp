@@ -236,34 +236,6 @@ TEST_F(Journaled, SavingOrGivingUpRetiresTheJournal) {
     EXPECT_EQ(main->tagDataModel.data.size(), 1u); // the saved tag
 }
 
-// A journal spoiled in the middle of its changes: everything else is
-// restored, and the question says part of it could not be read.
-TEST_F(Journaled, AJournalDamagedInTheMiddleRestoresTheRestAndSaysSo) {
-    openVideo("m.mp4");
-    press("A0", 1); // in the snapshot the journal starts with
-    for (int i = 0; i < 8; ++i)
-        press("B12", 2 + i);
-    press("A3", 20);
-    crashAndRestart();
-    // Sixteen bytes of garbage three quarters in: within the changes, beyond
-    // repair.
-    std::string bytes = slurp(journalFile("m.mp4"));
-    const size_t at = bytes.size() * 3 / 4;
-    for (size_t i = at; i < at + 16; ++i)
-        bytes[i] = static_cast<char>(0xa5 ^ i);
-    std::ofstream(journalFile("m.mp4"), std::ios::binary) << bytes;
-
-    dialogs.answers.push_back(kRestore);
-    openVideo("m.mp4");
-    ASSERT_EQ(dialogs.shown.size(), 1u);
-    EXPECT_THAT(dialogs.shown[0].message, HasSubstr("壊れた箇所"));
-    const auto restored = names(main->tagDataModel.data);
-    ASSERT_GE(restored.size(), 8u); // at most the changes the garbage covers
-    EXPECT_LT(restored.size(), 10u);
-    EXPECT_EQ(restored.front(), "ラック");
-    EXPECT_EQ(restored.back(), "キック"); // the last change came through
-}
-
 // A journal that cannot be written is reported once per video, as a
 // warning, and tagging goes on.
 TEST_F(Journaled, AnUnwritableJournalIsReportedOnceAndTaggingGoesOn) {

@@ -190,23 +190,6 @@ TEST(SessionFilePath, ReplacesOnlyTheFileNamesExtension) {
         EXPECT_EQ(TagFileManager::sessionFilePath(video), session) << video;
 }
 
-// Names are quoted only when they must be (they read back whatever they
-// hold: RandomContentsReadBackExactly).
-TEST_F(TagFile, NamesWithSeparatorsAreQuotedOnlyWhenNeeded) {
-    const std::vector<std::string> names{"a,b", "say \"x\"", "ラック", " spaced ", "", "it's"};
-    std::vector<std::shared_ptr<TagRowData>> rows;
-    for (const std::string& name : names)
-        rows.push_back(tag(true, 1, name, "c"));
-    for (bool session : {true, false}) {
-        const fs::path file = dir / (session ? "s.csv" : "e.csv");
-        ASSERT_EQ(TagFileManager::saveCSVFile(file, rows, session), "");
-        const std::string text = slurp(file);
-        for (const char* written : {",\"a,b\",\"c\"", ",\"say \"\"x\"\"\",\"c\"", ",ラック,\"c\"",
-                                    ", spaced ,\"c\"", ",,\"c\"", ",it's,\"c\""})
-            EXPECT_THAT(text, HasSubstr(written)) << session;
-    }
-}
-
 TEST_F(TagFile, RowsThatLoseSomethingAreReportedByLine) {
     ASSERT_EQ(TagFileManager::saveCSVFile(dir / "clean.csv", {tag(true, 1, "DG", "a\nb")}, true),
               "");

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sstream>
 
 #include "platform/CSVReader.h"
 
@@ -39,19 +38,6 @@ TEST(CSVReader, ToleratesMalformedInput) {
     // NUL bytes and invalid UTF-8 pass through.
     const std::string odd("a\0b,\xff\xfe\n", 7);
     EXPECT_EQ(readAll(odd), (Rows{{std::string("a\0b", 3), "\xff\xfe"}}));
-}
-
-TEST(CSVReader, ReadsFromAStreamAndReusesRows) {
-    std::istringstream in("x,y\n\"1\",2,3\n");
-    CSVReader reader(in);
-    EXPECT_TRUE(reader.error().empty());
-    std::vector<std::string> row{"stale", "stale", "stale", "stale"};
-    ASSERT_TRUE(reader.next(row));
-    EXPECT_EQ(row, (std::vector<std::string>{"x", "y"}));
-    ASSERT_TRUE(reader.next(row));
-    EXPECT_EQ(row, (std::vector<std::string>{"1", "2", "3"}));
-    EXPECT_FALSE(reader.next(row));
-    EXPECT_FALSE(reader.next().has_value());
 }
 
 TEST(CSVReader, AQuoteNeverClosedIsTextAndSaysWhereItStarts) {

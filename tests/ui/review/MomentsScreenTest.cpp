@@ -233,32 +233,6 @@ protected:
 
 } // namespace
 
-TEST_F(Highlights, PerMomentFileNamesKeepToTheLimitAndAStoppedJobLeavesNoFolder) {
-    // A hand-edited tag name of 271 bytes once failed the whole export.
-    std::string longName = "x";
-    for (int i = 0; i < 90; ++i)
-        longName += i % 2 ? "ト" : "ラ";
-    openMatch("A,1,0:00:03," + longName + ",\"\",3.0\nB,2,0:00:08,ラインアウト,\"\",8.0\n");
-    dialogs.paths = {(dir / "Long.mp4").string()};
-    click("onHighlightOutput");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.shown.empty(); }, 30000));
-    EXPECT_EQ(dialogs.shown.back().message, doneIn(2, dir / "Long"));
-    // Cut at a character boundary to fit 255 bytes.
-    const std::string cut = "001_A_" + longName.substr(0, 235) + "_0-00-03.mp4";
-    EXPECT_EQ(namesIn(dir / "Long"),
-              (std::set<std::string>{cut, "002_B_ラインアウト_0-00-08.mp4"}));
-    EXPECT_EQ(frameNumbers(dir / "Long" / cut), frameSpans({{50, 99}}));
-
-    // The application quits while a job runs: the folder it made goes too.
-    dialogs.paths = {(dir / "Quit.mp4").string()};
-    click("onHighlightOutput");
-    ASSERT_TRUE(fs::is_directory(dir / "Quit"));
-    main->tagJournal.flush();
-    window.reset();
-    main = nullptr;
-    EXPECT_FALSE(fs::exists(dir / "Quit"));
-}
-
 TEST_F(Highlights, PerMomentExportsClearLeftoversOfKilledOnes) {
     openMatch("A,1,0:00:03,トライ,\"\",3.0\n");
     // A killed export of other moments left its files in the folder; another

@@ -13,10 +13,10 @@
 #include <thread>
 #include <unistd.h>
 
-#include "ChildProcess.h"
 #include "SubModuleClass/TagFileManager.h"
 #include "journal/TagJournal.h"
 #include "platform/AtomicFile.h"
+#include "support/ChildProcess.h"
 #include "support/Scratch.h"
 
 using ::testing::HasSubstr;

@@ -37,13 +37,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::shared_ptr<TagRowData> labelled(bool teamA, float time, std::string name, std::string comment,
-                                     TagLabels labels) {
-    auto t = tag(teamA, time, std::move(name), std::move(comment));
-    t->labels = std::move(labels);
-    return t;
-}
-
 // A match in `folder`: the fixture video under `name` and its session file.
 fs::path writeMatch(const fs::path& folder, const std::string& name,
                     const std::vector<std::shared_ptr<TagRowData>>& tags) {
@@ -65,12 +58,12 @@ struct Season {
     explicit Season(const fs::path& dir) : folder(dir / "season") {
         tokyo = writeMatch(folder, "2026-09-06 東京",
                            {tag(true, 2, "トライ", "右へ展開"),
-                            labelled(false, 4, "スクラム", "", {{"選手", "12 山田"}}),
-                            labelled(true, 7, "ラインアウト", "", {{"結果", "成功"}})});
+                            librarytest::tag(false, 4, "スクラム", "", {{"選手", "12 山田"}}),
+                            librarytest::tag(true, 7, "ラインアウト", "", {{"結果", "成功"}})});
         osaka = writeMatch(
             folder, "2026-09-20 大阪",
             {tag(false, 3, "トライ", "左"),
-             labelled(true, 6, "スクラム", "右", {{"選手", "12 山田"}, {"結果", "失敗"}})});
+             librarytest::tag(true, 6, "スクラム", "右", {{"選手", "12 山田"}, {"結果", "失敗"}})});
         // 大阪's match file names the teams and marks 前半 from 0:01.
         MatchInfo match;
         match.teams = {"大阪", "東京"};

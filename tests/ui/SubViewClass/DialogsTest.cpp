@@ -1,9 +1,6 @@
 #include <QApplication>
-#include <QFileDialog>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -79,30 +76,4 @@ TEST(QtDialogs, ButtonsDefaultsAndAnswers) {
     EXPECT_EQ(a.buttons, QStringList{"確認"});
     EXPECT_EQ(a.heading, "");
     EXPECT_EQ(a.body, "本文");
-}
-
-TEST(QtDialogs, SavePanelProposesTheNameWithItsExtensionAndAddsIt) {
-    QWidget window;
-    window.show();
-    QTemporaryDir folder;
-    std::optional<std::string> chosen;
-    bool answered = false;
-    dialogProvider().saveFilePanel(&window, {"save tag csv file", {"csv"}, "Brenholt"},
-                                   [&](std::optional<std::string> path) {
-                                       chosen = path;
-                                       answered = true;
-                                   });
-    auto* panel = window.findChild<QFileDialog*>();
-    ASSERT_NE(panel, nullptr);
-    auto* name = panel->findChild<QLineEdit*>("fileNameEdit");
-    ASSERT_NE(name, nullptr);
-    EXPECT_EQ(name->text(), "Brenholt.csv");
-    panel->setDirectory(folder.path());
-    name->setFocus();
-    name->selectAll();
-    QTest::keyClicks(name, "mine");
-    QTest::keyClick(name, Qt::Key_Return);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return answered; }, 3000));
-    ASSERT_TRUE(chosen.has_value());
-    EXPECT_EQ(*chosen, (folder.path() + "/mine.csv").toStdString());
 }

@@ -12,9 +12,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "EngineTest.h"
-#include "LibraryTestSupport.h"
 #include "index/SeasonLibrary.h"
+#include "library/EngineTest.h"
+#include "library/LibraryTestSupport.h"
 #include "match/MatchInfo.h"
 
 using namespace library;

@@ -14,14 +14,6 @@ namespace fs = std::filesystem;
 // The main view on the fake player, for the export window of clips.
 class ClipExportWindow : public Screens {};
 
-// An end under a millisecond means none: up to the duration, or the stream's end.
-TEST(ClipJob, ProgressTextAndRangeRules) {
-    using R = std::pair<int64_t, int64_t>;
-    EXPECT_EQ(ClipViewController::rangeMs(1.0009f, 2.5f, 10), (R{1000, 2500}));
-    EXPECT_EQ(ClipViewController::rangeMs(0, 0.0004f, 10), (R{0, 10000}));
-    EXPECT_EQ(ClipViewController::rangeMs(3, 0, NAN), (R{3000, 0})); // to the end
-}
-
 TEST_F(ClipExportWindow, ClipOutputNeedsExactlyOneTickedClip) {
     click("onClipOutput"); // empty table: nothing
     EXPECT_TRUE(dialogs.shown.empty());

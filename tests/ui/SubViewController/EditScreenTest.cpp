@@ -92,24 +92,6 @@ TEST_F(EditScreen, CheckAllAndDeleteAskFirst) {
     EXPECT_EQ(edit->tagModel()->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), "❎");
 }
 
-TEST_F(EditScreen, RowHoverLightsTheWholeRowWithTheHandCursor) {
-    openVideo("match.mp4");
-    press("A0", 1);
-    press("A1", 2);
-    CustomTableView* table = edit->tagTableView;
-    const QRect cell = table->visualRect(table->model()->index(1, 3));
-    QTest::mouseMove(table->viewport(), cell.center());
-    for (int c = 0; c < table->model()->columnCount(); ++c)
-        EXPECT_EQ(table->model()->index(1, c).data(Qt::BackgroundRole).value<QColor>(),
-                  QColor(138, 43, 226));
-    EXPECT_FALSE(table->model()->index(0, 3).data(Qt::BackgroundRole).isValid());
-    EXPECT_EQ(table->viewport()->cursor().shape(), Qt::PointingHandCursor);
-    QEvent leave(QEvent::Leave);
-    QApplication::sendEvent(table, &leave);
-    EXPECT_FALSE(table->model()->index(1, 3).data(Qt::BackgroundRole).isValid());
-    EXPECT_EQ(table->viewport()->cursor().shape(), Qt::ArrowCursor);
-}
-
 TEST_F(EditScreen, OnlyTheRowActionMovesTheSelectionSoCommentsLandOnTheShownTag) {
     openVideo("match.mp4");
     press("A0", 1);

@@ -6,9 +6,9 @@
 #include <functional>
 #include <gtest/gtest.h>
 
-#include "EngineTest.h"
-#include "LibraryTestSupport.h"
 #include "client/LibraryClient.h"
+#include "library/EngineTest.h"
+#include "library/LibraryTestSupport.h"
 #include "playlist/Playlists.h"
 #include "publish/PlaylistPublish.h"
 
