@@ -9,6 +9,10 @@
 #include <filesystem>
 #include <limits>
 
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+
 extern "C" {
 #include <libavfilter/buffersink.h>
 #include <libavfilter/buffersrc.h>
@@ -175,8 +179,11 @@ FramePtr TileCanvas::compose(const std::vector<const AVFrame*>& tiles) {
             std::memset(canvas->data[p] + y * canvas->linesize[p], p ? 128 : 16, bytes);
     }
     for (size_t i = 0; i < tiles.size() && i < scalers_.size(); ++i) {
-        if (!tiles[i])
+        if (!tiles[i]) {
+            markNoPicture(*canvas, static_cast<int>(i) % columns_ * tileW_,
+                          static_cast<int>(i) / columns_ * tileH_);
             continue;
+        }
         const FramePtr t = scaled(i, *tiles[i]);
         // Centred in its tile, on even pixels (4:2:0).
         const int x0 = static_cast<int>(i) % columns_ * tileW_ + (((tileW_ - t->width) / 2) & ~1);
@@ -192,6 +199,38 @@ FramePtr TileCanvas::compose(const std::vector<const AVFrame*>& tiles) {
         }
     }
     return canvas;
+}
+
+void TileCanvas::markNoPicture(AVFrame& canvas, int x0, int y0) {
+    if (!noPictureMade_) {
+        noPictureMade_ = true;
+        // Text needs the application's fonts; without them the tile stays
+        // plain black.
+        if (!qGuiApp || tileW_ < 32 || tileH_ < 32)
+            return;
+        QImage text(tileW_, tileH_, QImage::Format_Grayscale8);
+        text.fill(0);
+        QPainter p(&text);
+        QFont font = p.font();
+        font.setPixelSize(std::max(8, tileH_ / 12));
+        p.setFont(font);
+        p.setPen(QColor(160, 160, 160));
+        p.drawText(text.rect(), Qt::AlignCenter, QStringLiteral("映像なし"));
+        p.end();
+        noPicture_.resize(static_cast<size_t>(tileW_) * tileH_);
+        for (int y = 0; y < tileH_; ++y)
+            std::memcpy(&noPicture_[static_cast<size_t>(y) * tileW_], text.constScanLine(y),
+                        static_cast<size_t>(tileW_));
+    }
+    if (noPicture_.empty())
+        return;
+    // Grey on black: the luma alone, in video range.
+    for (int y = 0; y < tileH_; ++y) {
+        uint8_t* row = canvas.data[0] + (y0 + y) * canvas.linesize[0] + x0;
+        const uint8_t* mask = &noPicture_[static_cast<size_t>(y) * tileW_];
+        for (int x = 0; x < tileW_; ++x)
+            row[x] = static_cast<uint8_t>(16 + mask[x] * 219 / 255);
+    }
 }
 
 // ---- AngleCutter

@@ -41,7 +41,7 @@ private:
 
 // Pictures tiled into one of a fixed size: `columns` × `rows` tiles, each
 // picture scaled into its tile with its shape kept (black bars), a missing
-// picture a black tile.
+// picture a black tile saying so.
 class TileCanvas {
 public:
     TileCanvas(int width, int height, int columns, int rows);
@@ -54,10 +54,14 @@ private:
         int64_t pts = 0;
     };
     FramePtr scaled(size_t tile, const AVFrame& picture);
+    // Marks an empty tile at (x0, y0) as having no picture.
+    void markNoPicture(AVFrame& canvas, int x0, int y0);
 
     int width_, height_, columns_;
     int tileW_, tileH_;
     std::vector<Scaler> scalers_;
+    std::vector<uint8_t> noPicture_; // the luma of 「映像なし」 at the tile's size
+    bool noPictureMade_ = false;
 };
 
 // Cuts moments (main video's time) as a choice of angles says, through the
