@@ -17,7 +17,8 @@
 namespace exportparts {
 
 // The picture of one angle's file at any time, read forward (seeking only
-// when asked for an earlier time or one far ahead). Its sound is not read.
+// when asked for an earlier time or one far ahead). Its sound is not read;
+// its frames are as decoded (an interlaced angle is not deinterlaced).
 class AngleReader {
 public:
     explicit AngleReader(const std::string& path);

@@ -117,6 +117,7 @@ void ClipViewController::addAnglesOf(const std::string& video, const MatchInfo* 
 }
 
 void ClipViewController::offerAngles() {
+    const QString running = title_->text();
     title_->setText("アングルを選んでください。");
     angleChoice = new AngleChoiceRow(angles, this);
     auto* l = static_cast<QVBoxLayout*>(layout());
@@ -125,10 +126,10 @@ void ClipViewController::offerAngles() {
     startButton->setObjectName("angleExportStart");
     startButton->setDefault(true);
     static_cast<QHBoxLayout*>(l->itemAt(l->count() - 1)->layout())->insertWidget(1, startButton);
-    connect(startButton, &QPushButton::clicked, this, [this] {
+    connect(startButton, &QPushButton::clicked, this, [this, running] {
         startButton->setEnabled(false);
         angleChoice->setEnabled(false);
-        title_->setText(jobName_ + "しています…");
+        title_->setText(running);
         startExport();
     });
 }
