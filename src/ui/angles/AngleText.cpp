@@ -27,13 +27,17 @@ QString mapText(const MatchAngle& angle) {
 }
 
 QString proposalText(const AudioOffsetGuess& guess) {
+    // The sound's own tests find a true match above 0.7 and a wrong one
+    // below 0.3.
     const double c = guess.confidence;
-    const char* word = c >= 0.8 ? "高" : c >= 0.5 ? "中" : "低";
+    const char* word = c >= 0.7 ? "高" : c >= 0.4 ? "中" : "低";
     QString text = QString("音による提案: ずれ %1（確度 %2 (%3)）")
                        .arg(offsetText(guess.offset), word)
                        .arg(c, 0, 'f', 2);
-    if (c < 0.5)
+    if (c < 0.4)
         text +=
             "\n音だけでは確かではありません。同じ瞬間を「この瞬間を合わせる」で合わせてください。";
+    else if (c < 0.7)
+        text += "\n使う前に、両方の映像で確かめてください。";
     return text;
 }

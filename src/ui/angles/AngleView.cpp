@@ -109,7 +109,8 @@ void AngleView::open(const std::string& path, double at,
         const double length = self->player_->duration();
         {
             const QSignalBlocker quiet(self->slider);
-            self->slider->setRange(0, std::isfinite(length) ? self->frameOf(length) : 0);
+            self->slider->setRange(0, std::isfinite(length) ? std::max(0, self->frameOf(length) - 1)
+                                                            : 0);
             self->slider->setSingleStep(1);
             self->slider->setPageStep(self->secondFrames());
         }
