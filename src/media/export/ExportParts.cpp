@@ -236,8 +236,12 @@ void Output::writeHeader() {
 }
 
 void Output::write(AVPacket* pkt, AVCodecContext* enc, AVStream* st) {
+    write(pkt, enc->time_base, st);
+}
+
+void Output::write(AVPacket* pkt, AVRational tb, AVStream* st) {
     pkt->stream_index = st->index;
-    av_packet_rescale_ts(pkt, enc->time_base, st->time_base);
+    av_packet_rescale_ts(pkt, tb, st->time_base);
     checkWrite(av_interleaved_write_frame(ctx, pkt), "writing the file");
 }
 

@@ -101,6 +101,8 @@ public:
     AVStream* addStream(AVCodecContext* enc);
     void writeHeader();
     void write(AVPacket* pkt, AVCodecContext* enc, AVStream* st);
+    // The same for a packet timed in `tb` (one copied, not encoded).
+    void write(AVPacket* pkt, AVRational tb, AVStream* st);
     // Sends what `enc` gives for `frame` (null: the end) to stream `st`.
     void encode(AVCodecContext* enc, AVStream* st, AVFrame* frame);
     // Trailer and close; the file is complete under its temporary name.
