@@ -10,19 +10,6 @@ using Strings = std::vector<std::string>;
 // The main view on the fake player, for the edit screen.
 class EditScreen : public Screens {};
 
-TEST_F(EditScreen, NewTagShowsLastDespiteFilterUntilTheNextRebuild) {
-    openVideo("match.mp4");
-    press("A6", 1); // スクラム
-    chooseFilter(edit->tagFilterCombo, "スクラム");
-    press("A0", 2); // ラック: hidden by the filter, still listed last
-    EXPECT_EQ(names(edit->tagTableData), (Strings{"スクラム", "ラック"}));
-    EXPECT_EQ(edit->tagModel()->rowCount(), 2);
-    // Choosing the item already shown rebuilds all the same.
-    chooseFilter(edit->tagFilterCombo, "スクラム");
-    EXPECT_EQ(names(edit->tagTableData), (Strings{"スクラム"}));
-    EXPECT_EQ(main->tagDataModel.data.size(), 2u);
-}
-
 TEST_F(EditScreen, HeaderClicksCycleTheSortAndResetTheOthers) {
     openVideo("match.mp4");
     press("A0", 30);

@@ -76,27 +76,6 @@ TEST_F(CodeWindowFit, AWindowOfManyCodesScrollsInsideTheScreen) {
     EXPECT_EQ(main->tagDataModel.data[0]->name, "コード" + std::to_string(kMaxCodes - 1));
 }
 
-// Twenty bad window files make a notice of their first few lines and the
-// count of the rest, whose button stays on the screen.
-TEST_F(CodeWindowFit, TheNoticeOfManyBadFilesIsBounded) {
-    std::filesystem::create_directories(windowFolder());
-    // Each with one problem of a 2,000-character key.
-    const std::string key = "\"" + std::string(2000, 'x') + "\"";
-    for (int i = 0; i < 20; ++i)
-        std::ofstream(windowFolder() / ("壊れ" + std::to_string(i + 10) + ".json"))
-            << R"({"format": "rucktag-codewindow", "version": 1, "name": "w)" + std::to_string(i) +
-                   R"(", "codes": [{"name": "a", "keyA": )" + key + R"(}, {"name": "b", "keyA": )" +
-                   key + "}]}";
-    dialogs.shown.clear();
-    makeWindow(laptop());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.shown.empty(); }, 2000));
-    const std::string& note = dialogs.shown.back().message;
-    EXPECT_EQ(std::count(note.begin(), note.end(), '\n'), 9) << note;
-    EXPECT_EQ(note.rfind("コードウィンドウのファイルに問題があります。\n壊れ10.json:1: ", 0), 0u);
-    EXPECT_TRUE(note.ends_with("\nほか 12 件")) << note;
-    EXPECT_LT(note.size(), 8 * 320 + 200u);
-}
-
 // A label group of fifteen players: the rows scroll, and 保存 stays on a
 // 1366x768 screen, clicked with the mouse.
 TEST_F(CodeWindowFit, TheEditorOfALongLabelGroupIsSavedWithTheMouse) {

@@ -35,34 +35,6 @@ void stepSpin(QSpinBox* box, int steps) {
 // The main view on the fake player, for the moments of the play screen.
 class Moments : public Screens {};
 
-TEST_F(Moments, LeadAndLagAreRememberedBetweenRuns) {
-    QSettings("Rucktag", "Rucktag").clear();
-    auto fresh = [] { return std::make_unique<MainWindow>(std::make_unique<FakePlayer>()); };
-    {
-        auto first = fresh();
-        EXPECT_EQ(first->findChild<QSpinBox*>("momentLeadSpinBox")->value(), 8);
-        EXPECT_EQ(first->findChild<QSpinBox*>("momentLagSpinBox")->value(), 4);
-    }
-    click("menu_play_mode_button");
-    QSpinBox* lead = play->momentLeadSpinBox;
-    QSpinBox* lag = play->momentLagSpinBox;
-    stepSpin(lead, 11 - lead->value());
-    stepSpin(lag, -lag->value() - 3); // stops at 0
-    EXPECT_EQ(lead->value(), 11);
-    EXPECT_EQ(lag->value(), 0);
-    // Typed digits, never past 60.
-    QTest::mouseClick(lead->findChild<QLineEdit*>(), Qt::LeftButton);
-    type(Qt::Key_A, Qt::ControlModifier);
-    typeText("607");
-    type(Qt::Key_Return);
-    EXPECT_EQ(lead->value(), 60);
-
-    auto second = fresh();
-    EXPECT_EQ(second->findChild<QSpinBox*>("momentLeadSpinBox")->value(), 60);
-    EXPECT_EQ(second->findChild<QSpinBox*>("momentLagSpinBox")->value(), 0);
-    QSettings("Rucktag", "Rucktag").clear();
-}
-
 TEST_F(Moments, SequencePlaysTheListedMomentsInTurn) {
     QSettings("Rucktag", "Rucktag").clear();
     openVideo("a.mp4", 600);

@@ -124,19 +124,6 @@ TEST_F(SessionFiles, OpeningAnotherVideoWithUnsavedTagsAsksFirst) {
     EXPECT_FALSE(main->m_fSave);
 }
 
-TEST_F(SessionFiles, AVideoThatCannotBeOpenedIsReported) {
-    openVideo("a.mp4");
-    press("A0", 1);
-    click("window_save");
-    fake->failNextOpen = true;
-    openVideo("broken.mp4");
-    EXPECT_EQ(dialogs.shown.back().style, "error");
-    EXPECT_EQ(dialogs.shown.back().message.rfind("動画を開けませんでした。", 0), 0u);
-    EXPECT_TRUE(edit->tagTableData.empty());
-    press("A0", 2); // no video: nothing recorded
-    EXPECT_TRUE(main->tagDataModel.data.empty());
-}
-
 TEST_F(SessionFiles, CommentsAddDeleteAndAsk) {
     openVideo("a.mp4");
     for (int i = 0; i < 4; ++i)
