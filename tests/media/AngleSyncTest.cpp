@@ -107,9 +107,10 @@ TEST_F(AngleSyncTest, PausedEveryAngleShowsTheSameInstant) {
     int withPicture = 0, without = 0;
     Deadline guard(110, "paused angles at 100 positions");
     for (int i = 0; i < 100; ++i) {
-        // A few around the angle's start and end, where it lacks the instant.
-        const double t = i < 4 ? std::array{37.38, 37.4, 5317.38, 5317.42}[static_cast<size_t>(i)]
-                               : anywhere(random);
+        // First frame steps over the angle's start and its end, where it
+        // lacks the instant and then has it again.
+        const double steps[] = {37.36, 37.40, 37.44, 5317.36, 5317.40, 5317.36};
+        const double t = i < 6 ? steps[i] : anywhere(random);
         SCOPED_TRACE(t);
         const auto [n, k] = pausedAt(t);
         ASSERT_NEAR(n / kMainFps, t, 1.0 / kMainFps);
@@ -126,19 +127,6 @@ TEST_F(AngleSyncTest, PausedEveryAngleShowsTheSameInstant) {
     }
     EXPECT_GE(without, 3);
     EXPECT_GE(withPicture, 90);
-}
-
-// Frame steps and a rejoin: the instant leaves the angle's file and comes back.
-TEST_F(AngleSyncTest, StepsAndRejoins) {
-    useAngle("angle-late50.mp4", kLateMap);
-    for (double t : {36.0, 37.36, 37.40, 37.44, 37.48, 5317.36, 5317.40, 5317.36, 600.0}) {
-        SCOPED_TRACE(t);
-        const auto [n, k] = pausedAt(t);
-        if (idealAngleFrame(n) < 0 || idealAngleFrame(n) >= 5280 * kAngleFps)
-            EXPECT_EQ(k, -1);
-        else
-            EXPECT_EQ(k, std::lround(idealAngleFrame(n)));
-    }
 }
 
 struct Playing {

@@ -54,6 +54,7 @@ bool AngleSync::setAngles(const std::vector<MatchAngle>& angles, const std::stri
         tick();
         return false;
     }
+    emit playersAboutToGo();
     entries_.clear();
     for (size_t i = 0; i < paths.size(); ++i) {
         Entry e;

@@ -58,6 +58,8 @@ public:
 signals:
     // Angle `i` gained or lost its picture, or its file opened or failed.
     void pictureChanged(int i);
+    // The players are about to be replaced: their surfaces go first.
+    void playersAboutToGo();
 
 private:
     struct Entry {
