@@ -78,25 +78,6 @@ TEST_F(HighlightExport, MomentsBackToBackFrameExactWithContinuousSound) {
     EXPECT_EQ(filesIn(dir), 2) << "temporary files left behind";
 }
 
-TEST_F(HighlightExport, OneFilePerMomentWithItsOwnFrames) {
-    const fs::path folder = dir / "Highlight";
-    fs::create_directories(folder);
-    const std::vector<std::string> names = {"001_A_トライ_0-00-05.mp4", "002_B_PG_0-00-02.mp4"};
-    ASSERT_EQ(exportRanges("clip.mp4", {{4000, 5500}, {500, 1500}}, dir / "unused.mp4",
-                           {(folder / names[0]).string(), (folder / names[1]).string()}),
-              ClipExportSession::Completed)
-        << error;
-    EXPECT_EQ(namesIn(folder), (std::set<std::string>{names[0], names[1]}));
-    EXPECT_FALSE(fs::exists(dir / "unused.mp4"));
-    EXPECT_EQ(frameNumbers(folder / names[0]), frameSpans({{100, 137}}));
-    EXPECT_EQ(frameNumbers(folder / names[1]), frameSpans({{13, 37}}));
-    for (const auto& n : names) {
-        EXPECT_EQ(probe(folder / n, "stream=codec_name", "-select_streams a"), "aac");
-        EXPECT_NEAR(std::stod(probe(folder / n, "stream=start_time", "-select_streams v")), 0.0,
-                    0.001);
-    }
-}
-
 TEST_F(HighlightExport, ManyFilesPerMomentFitADesktopsLimitOfOpenFiles) {
     // Each written file's temporary stays open (and locked) until all are
     // renamed; a desktop session allows 1024 open files by default, fewer than

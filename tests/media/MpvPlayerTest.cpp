@@ -166,16 +166,6 @@ TEST_F(RealPlayer, AnswersWhatWasJustAskedAndQuickSeeksEndOnTheLast) {
     }
 }
 
-TEST_F(RealPlayer, PeriodicObserverReportsTime) {
-    std::vector<double> times;
-    player->addPeriodicTimeObserver([&](double t) { times.push_back(t); });
-    ASSERT_TRUE(open("clip.mts"));
-    player->playImmediatelyAtRate(1.0f);
-    (void)QTest::qWaitFor([&] { return times.size() >= 3; }, 5000);
-    ASSERT_GE(times.size(), 3u);
-    EXPECT_LT(times.back(), 5.0); // the stream's start offset is hidden
-}
-
 TEST_F(RealPlayer, UnplayableFilesFailCleanly) {
     const std::filesystem::path folder = fixturePath("a-folder.mp4");
     std::filesystem::create_directories(folder);

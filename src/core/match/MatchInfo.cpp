@@ -120,9 +120,66 @@ bool readTeamObject(const JsonValue* v, std::array<std::string, 2>& out, std::st
     return true;
 }
 
+bool readAngle(const JsonValue& v, MatchAngle& angle, std::string& error) {
+    if (v.type != JsonValue::Type::Object)
+        return error = lineError(v.line, "アングルがオブジェクトではありません"), false;
+    const JsonValue* name = v.member("name");
+    const JsonValue* file = v.member("file");
+    const JsonValue* offset = v.member("offset");
+    const JsonValue* scale = v.member("scale");
+    if (!file || file->type != JsonValue::Type::String || file->text.empty())
+        return error = lineError(v.line, "アングルのファイル (file) がありません"), false;
+    angle.file = file->text;
+    if (name && name->type == JsonValue::Type::String)
+        angle.name = name->text;
+    // A hand-made angle without an offset started with the main video.
+    if (offset && !finiteNumber(offset))
+        return error = lineError(offset->line, "アングルのずれ (offset) が読めません"), false;
+    angle.offset = offset ? offset->number : 0.0;
+    // Beyond 1 % the two clocks do not drift: the events were marked wrong.
+    if (scale && !finiteNumber(scale))
+        return error = lineError(scale->line, "アングルの時計の補正 (scale) が読めません"), false;
+    if (scale && std::abs(scale->number - 1.0) > 0.01)
+        return error = lineError(scale->line,
+                                 "アングルの時計の補正 (scale) が 0.99 から 1.01 の外です"),
+               false;
+    angle.scale = scale ? scale->number : 1.0;
+    return true;
+}
+
+bool readAngles(const JsonValue* v, std::vector<MatchAngle>& angles, std::string& error) {
+    if (!v)
+        return true;
+    if (v->type != JsonValue::Type::Array)
+        return error = lineError(v->line, "アングル (angles) が配列ではありません"), false;
+    if (v->items.size() > kMaxAngles)
+        return error =
+                   lineError(v->line, "アングルは " + std::to_string(kMaxAngles) + " つまでです"),
+               false;
+    for (const JsonValue& item : v->items) {
+        MatchAngle angle;
+        if (!readAngle(item, angle, error))
+            return false;
+        angles.push_back(std::move(angle));
+    }
+    return true;
+}
+
+std::string anglesJson(const std::vector<MatchAngle>& angles) {
+    std::string out = ",\n \"angles\": [";
+    for (size_t i = 0; i < angles.size(); ++i) {
+        const MatchAngle& a = angles[i];
+        out += i == 0 ? "\n  " : ",\n  ";
+        out += "{\"name\": " + jsonString(a.name) + ", \"file\": " + jsonString(a.file) +
+               ", \"offset\": " + numberText(a.offset) + ", \"scale\": " + numberText(a.scale) +
+               "}";
+    }
+    return out + "]";
+}
+
 bool known(std::string_view key) {
     return key == "format" || key == "version" || key == "teams" || key == "periods" ||
-           key == "players" || key == "squads";
+           key == "players" || key == "squads" || key == "angles";
 }
 
 std::string clockText(double seconds) {
@@ -178,6 +235,9 @@ std::string matchJson(const MatchInfo& match) {
         }
     }
     out += "]}";
+    // Written only when there are angles: a file without them stays as before.
+    if (!match.angles.empty())
+        out += anglesJson(match.angles);
     if (!match.unknownMembers.empty())
         out += ",\n " + match.unknownMembers;
     out += "\n}\n";
@@ -202,7 +262,8 @@ bool readMatchJson(std::string_view text, MatchInfo& match, std::string& error) 
         return error = lineError(version->line, "この版では読めない新しい試合ファイルです"), false;
     MatchInfo read;
     if (!readTeamObject(root.member("teams"), read.teams, error) ||
-        !readTeamObject(root.member("squads"), read.squads, error))
+        !readTeamObject(root.member("squads"), read.squads, error) ||
+        !readAngles(root.member("angles"), read.angles, error))
         return false;
     if (const JsonValue* periods = root.member("periods")) {
         if (periods->type != JsonValue::Type::Array)
