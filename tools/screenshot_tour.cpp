@@ -24,6 +24,8 @@
 //             the two matches.
 //   playlists that season's playlist with notes: the publish dialog, and the
 //             playlist panel published to FW with its link and QR code.
+//   angles    the match with a second camera, the two side by side while it
+//             is coded by keyboard.
 // Journals, code windows and settings stay in scratch folders. Run under a
 // display (scripts/screenshots uses Xvfb).
 // Usage: screenshot_tour VIDEO OUT_DIR | --list | --help
@@ -110,6 +112,7 @@ const std::vector<Tour> kTours = {
      {"library-window", "library-open-at-tag", "library-sequence", "library-sequence-main"}},
     {"match", {"squad-dialog", "match-edit", "match-tally", "report-page"}},
     {"playlists", {"playlist-publish", "playlist-panel"}},
+    {"angles", {"angles-side-by-side"}},
     // The second process of viewonly and recovery.
     {"hold", {}},
 };
@@ -938,7 +941,7 @@ int main(int argc, char** argv) {
         qputenv("RUCKTAG_LIBRARY", library.toUtf8());
     }
     std::filesystem::create_directories(codeWindowFolder());
-    if ((mode == "window" || mode == "editor") &&
+    if ((mode == "window" || mode == "editor" || mode == "angles") &&
         !writeCodeWindowFile(codeWindowFolder() / "tour.json", tourWindow()).empty())
         return 1;
     if (mode == "codes40" &&
@@ -972,6 +975,8 @@ int main(int argc, char** argv) {
         result = matchTour(window, video);
     else if (mode == "playlists")
         result = playlistTour(window, video);
+    else if (mode == "angles")
+        result = anglesTour(window, video);
     setDialogProvider(nullptr);
     if (!strayShots.isEmpty()) {
         std::fprintf(stderr, "screenshot_tour: shots not listed for the %s tour: %s\n", tour->name,

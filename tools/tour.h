@@ -30,3 +30,6 @@ int matchTour(MainWindow& window, const std::string& video);
 
 // The playlists tour (playlist_tour.cpp).
 int playlistTour(MainWindow& window, const std::string& video);
+
+// The angles tour (angles_tour.cpp).
+int anglesTour(MainWindow& window, const std::string& video);
