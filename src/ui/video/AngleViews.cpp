@@ -201,7 +201,8 @@ void AngleViews::place(QRect area) {
             cells.emplace_back(area.right() + 1 - small,
                                area.y() + static_cast<int>(i - 1) * (h + kGap), small, h);
     } else {
-        cells = grid(area, shown.size());
+        // 2×2 is quarters, however many pictures there are.
+        cells = grid(area, layout_ == Layout::Grid ? 4 : shown.size());
     }
     for (size_t p = 0; p < views_.size(); ++p)
         views_[p].frame->setVisible(
