@@ -1,5 +1,6 @@
 // Publishes a playlist of ITEMS moments of SECONDS each, spread over a match
-// video, into a fresh folder, and prints the time taken and the load average.
+// video, into a fresh folder, and prints the time taken, the load average and
+// which items were smart cut.
 // Usage: publish_bench VIDEO DIR [ITEMS=20] [SECONDS=12] [MAX_HEIGHT=720] [KBPS=2500]
 //        [X264_PRESET]
 #include <QCoreApplication>
@@ -62,6 +63,7 @@ int main(int argc, char** argv) {
                            {}});
     }
     publish::RenderSettings settings;
+    std::string paths; // an item's letter: c smart cut, e encoded whole
     if (argc > 7)
         settings.preset = argv[7];
     const publish::Renderer render = [&](const QString& source, double from, double to,
@@ -71,10 +73,13 @@ int main(int argc, char** argv) {
         settings.maxHeight = maxHeight;
         settings.bitRateKbps = kbps;
         std::string why;
+        publish::RenderPath path{};
         const bool done =
             publish::renderItem(source.toStdString(), from, to, target.toStdString(), settings,
-                                progress, cancelled, why) == publish::RenderStatus::Done;
+                                progress, cancelled, why, &path) == publish::RenderStatus::Done;
         *error = QString::fromStdString(why);
+        if (done)
+            paths += path == publish::RenderPath::Copied ? 'c' : 'e';
         return done;
     };
     const QString before = loadAverage();
@@ -84,9 +89,9 @@ int main(int argc, char** argv) {
     const publish::PublishResult result = publish::publishPlaylist(r, render, {}, cancelled);
     const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     std::printf("%s: status %d rendered %d kept %d in %.1f s (%.2f s an item), CPU %.1f s; load "
-                "before %s, after %s %s\n",
+                "before %s, after %s %s\nitems (c smart cut, e encoded): %s\n",
                 settings.preset.c_str(), static_cast<int>(result.status), result.rendered,
                 result.kept, s, s / std::max(1, items), cpuSeconds() - cpu0, qPrintable(before),
-                qPrintable(loadAverage()), qPrintable(result.error));
+                qPrintable(loadAverage()), qPrintable(result.error), paths.c_str());
     return result.status == publish::PublishStatus::Done ? 0 : 1;
 }

@@ -24,6 +24,8 @@
 //             the two matches.
 //   playlists that season's playlist with notes: the publish dialog, and the
 //             playlist panel published to FW with its link and QR code.
+//   angles-dialog  a second camera added to the match and aligned: the two
+//             views with a moment marked and the offset proposed by sound.
 //   angles    the match with a second camera, the two side by side while it
 //             is coded by keyboard.
 // Journals, code windows and settings stay in scratch folders. Run under a
@@ -112,6 +114,7 @@ const std::vector<Tour> kTours = {
      {"library-window", "library-open-at-tag", "library-sequence", "library-sequence-main"}},
     {"match", {"squad-dialog", "match-edit", "match-tally", "report-page"}},
     {"playlists", {"playlist-publish", "playlist-panel"}},
+    {"angles-dialog", {"angles-dialog"}},
     {"angles", {"angles-side-by-side"}},
     // The second process of viewonly and recovery.
     {"hold", {}},
@@ -975,6 +978,8 @@ int main(int argc, char** argv) {
         result = matchTour(window, video);
     else if (mode == "playlists")
         result = playlistTour(window, video);
+    else if (mode == "angles-dialog")
+        result = anglesDialogTour(window, video);
     else if (mode == "angles")
         result = anglesTour(window, video);
     setDialogProvider(nullptr);

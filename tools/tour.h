@@ -31,5 +31,8 @@ int matchTour(MainWindow& window, const std::string& video);
 // The playlists tour (playlist_tour.cpp).
 int playlistTour(MainWindow& window, const std::string& video);
 
-// The angles tour (angles_tour.cpp).
+// The angles dialog tour (angles_tour.cpp).
+int anglesDialogTour(MainWindow& window, const std::string& video);
+
+// The angles tour (angles_play_tour.cpp).
 int anglesTour(MainWindow& window, const std::string& video);

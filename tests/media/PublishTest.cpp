@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <sstream>
 #include <sys/stat.h>
+#include <tuple>
 
 #include "commands/PublishCommand.h"
 
@@ -96,6 +97,27 @@ TEST_F(Publish, ItemsArePhonePlayableScaledDownAndFrameExact) {
             EXPECT_EQ(frameAt(out, 0, dir / "first.png"), frames[i].first);
             EXPECT_EQ(frameAt(out, -1, dir / "last.png"), frames[i].second);
         }
+    }
+    // The 244 kb/s source against 800 kb/s: its whole GOPs copied where
+    // it need not be scaled (the ends encoded; to its end nothing), the
+    // same frames either way, decoded without a message.
+    for (const auto& [maxHeight, from, to, first, last] :
+         {std::tuple{720, 2.5, 7.3, 63, 182}, std::tuple{720, 4.0, 10.0, 100, 249},
+          std::tuple{120, 2.5, 7.3, 63, 182}}) {
+        const fs::path cut = dir / "cut.mp4";
+        RenderPath path{};
+        std::string why;
+        const std::atomic<bool> no{false};
+        ASSERT_EQ(renderItem(fixturePath("clip.mp4"), from, to, cut.string(), {maxHeight, 800}, {},
+                             no, why, &path),
+                  RenderStatus::Done)
+            << why;
+        EXPECT_EQ(path, maxHeight >= 240 ? RenderPath::Copied : RenderPath::Encoded);
+        EXPECT_EQ(frameNumbers(cut), frameSpans({{first, last}}));
+        EXPECT_EQ(run("ffmpeg -v error -i '" + cut.string() + "' -f null - 2>&1"), "");
+        EXPECT_EQ(probe(cut, "stream=codec_name", "-select_streams v"), "h264");
+        const std::string bytes = slurp(cut);
+        EXPECT_LT(bytes.find("moov"), bytes.find("mdat"));
     }
     // Read back as the server reads the folder.
     QStringList problems;

@@ -199,6 +199,33 @@ TEST_F(Serve, AWrongOrRevokedLinkFindsTheSamePage) {
     }
 }
 
+TEST_F(Serve, TheLogNamesTheClientALoopbackProxyForwardsAndNothingElseOfIt) {
+    // Asked from 127.0.0.1: X-Forwarded-For, the client logged.
+    const std::pair<std::string, std::string> asked[] = {
+        {"198.51.100.1, 203.0.113.7", "203.0.113.7"},
+        {" 2001:db8::7 ", "2001:db8::7"},
+        {"203.0.113.7\x1b[2J\x7f", "127.0.0.1"},
+        {"203.0.113.7 GET /g/fake 200", "127.0.0.1"},
+    };
+    for (size_t i = 0; i < std::size(asked); ++i) {
+        const std::string path = "/log" + std::to_string(i);
+        ASSERT_TRUE(get(path, {{"X-Forwarded-For", asked[i].first}}));
+        const std::vector<std::string> log = logWith(" " + path + " ");
+        const auto line = std::find_if(log.begin(), log.end(), [&](const std::string& l) {
+            return l.find(" " + path + " ") != std::string::npos;
+        });
+        EXPECT_NE(line->find("Z " + asked[i].second + " GET " + path + " 404 "), std::string::npos)
+            << *line;
+        EXPECT_TRUE(std::all_of(line->begin(), line->end(), [](char c) {
+            return c >= 0x20 && c < 0x7f;
+        })) << *line;
+    }
+    // The header of a peer elsewhere, and a line break however it came.
+    EXPECT_EQ(serve::clientForLog("192.0.2.9", "203.0.113.7"), "192.0.2.9");
+    EXPECT_EQ(serve::clientForLog("::ffff:127.0.0.1", "203.0.113.7"), "203.0.113.7");
+    EXPECT_EQ(serve::clientForLog("::1", "10.0.0.1\n203.0.113.7"), "::1");
+}
+
 TEST_F(Serve, NothingButTheGroupsMediaIsReached) {
     const std::string g = "/g/" + kFw, m = g + "/m/";
     const std::string targets[] = {

@@ -2,11 +2,12 @@
 """`rucktag serve` on a publish folder with a real short MP4, its group page
 opened in headless Chromium at a phone's size (390x844).
 
-Usage: serve_page_test.py RUCKTAG_BINARY [SCREENSHOT.png]
+Usage: serve_page_test.py RUCKTAG_BINARY [SCREENSHOT.png [PUBLISH_BENCH]]
 The page shows the playlist in Japanese, its video plays and seeks (the
 server's log shows the range requests), a revoked link gets the 404 page,
-and the command's exit codes are as documented. Exits 77 (skipped) when
-Selenium, Chromium, its driver or ffmpeg is missing.
+and the command's exit codes are as documented. An item publish_bench smart
+cuts plays through its joins. Exits 77 (skipped) when Selenium, Chromium, its
+driver or ffmpeg is missing.
 """
 import hashlib
 import json
@@ -21,6 +22,7 @@ import unittest
 
 BINARY = sys.argv[1]
 SCREENSHOT = sys.argv[2] if len(sys.argv) > 2 else None
+PUBLISH_BENCH = sys.argv[3] if len(sys.argv) > 3 and os.path.exists(sys.argv[3]) else None
 try:
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
@@ -39,12 +41,12 @@ FFMPEG = shutil.which("ffmpeg")
 ROOT = ["--allow-root"] if os.geteuid() == 0 else []
 
 
-def make_clip(path, seconds):
+def make_clip(path, seconds, gop=250):
     """H.264/AAC with the index at the front, as the publisher renders."""
     subprocess.run([FFMPEG, "-v", "error", "-y",
                     "-f", "lavfi", "-i", f"testsrc2=size=640x360:rate=25:duration={seconds}",
                     "-f", "lavfi", "-i", f"sine=frequency=440:duration={seconds}",
-                    "-c:v", "libx264", "-preset", "veryfast", "-pix_fmt", "yuv420p",
+                    "-c:v", "libx264", "-preset", "veryfast", "-pix_fmt", "yuv420p", "-g", str(gop),
                     "-c:a", "aac", "-b:a", "96k", "-movflags", "+faststart", "-shortest", path],
                    check=True, timeout=120)
 
@@ -139,6 +141,39 @@ class ServePage(unittest.TestCase):
             finally:
                 driver.quit()
                 self.check_exit_codes(folder, base.rsplit(":", 1)[1])
+                server.send_signal(signal.SIGINT)
+                self.assertEqual(server.wait(timeout=30), 0)
+                server.stdout.close()
+
+    def test_a_smart_cut_item_plays_through_its_joins(self):
+        """12 s from 0.52 s of a source with 2-second GOPs: encoded to 2 s,
+        copied to 12 s, encoded to its end; joins at 1.48 s and 11.48 s."""
+        if not PUBLISH_BENCH:
+            self.skipTest("publish_bench was not given or not built")
+        with tempfile.TemporaryDirectory() as folder:
+            make_clip(os.path.join(folder, "source.mp4"), 14, gop=50)
+            made = subprocess.run([PUBLISH_BENCH, os.path.join(folder, "source.mp4"),
+                                   os.path.join(folder, "pub"), "1", "12"],
+                                  capture_output=True, text=True, timeout=300)
+            self.assertEqual(made.returncode, 0, made.stdout + made.stderr)
+            self.assertIn("smart cut, e encoded): c\n", made.stdout)
+            with open(os.path.join(folder, "pub", "groups.json"), encoding="utf-8") as f:
+                token = json.load(f)["groups"][0]["token"]
+            with open(os.devnull, "w") as log:
+                server, base = start_server(os.path.join(folder, "pub"), log)
+            driver = browser()
+            try:
+                driver.get(f"{base}/g/{token}/")
+                video = driver.find_element(By.TAG_NAME, "video")
+                driver.execute_script("arguments[0].playbackRate = 4; arguments[0].play()", video)
+                WebDriverWait(driver, 120).until(lambda d: d.execute_script(
+                    "return arguments[0].ended || arguments[0].error", video))
+                self.assertIsNone(driver.execute_script(
+                    "return arguments[0].error && arguments[0].error.message", video))
+                self.assertGreater(driver.execute_script("return arguments[0].currentTime", video),
+                                   11.9)
+            finally:
+                driver.quit()
                 server.send_signal(signal.SIGINT)
                 self.assertEqual(server.wait(timeout=30), 0)
                 server.stdout.close()

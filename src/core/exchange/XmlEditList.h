@@ -49,7 +49,9 @@ inline constexpr size_t kMaxEditListDepth = 64;
 // `window`, else the standard window, else grey.
 // With `match`, each of its periods follows as an instance of a code named
 // as the period, spanning it (an open period up to `duration`, or an empty
-// instance at its start), with the Rucktag label "period=CLOCK".
+// instance at its start), with the Rucktag label "period=CLOCK". Its angles
+// follow ROWS in a section ANGLES: per <angle> its name, file, offset and
+// scale as the match file has them (the reader skips the section).
 std::string editListText(const std::vector<std::shared_ptr<TagRowData>>& listed, double lead,
                          double lag, double duration = INFINITY, const CodeWindow* window = nullptr,
                          const MatchInfo* match = nullptr);

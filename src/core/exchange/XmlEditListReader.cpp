@@ -155,7 +155,7 @@ private:
                 open.role = Role::Rows;
             } else if (root) {
                 open.role = Role::File;
-            } else if (!is("SORT_INFO")) {
+            } else if (!is("SORT_INFO") && !is("ANGLES")) {
                 unknown(name);
             }
             break;

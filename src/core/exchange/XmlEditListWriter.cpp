@@ -154,6 +154,28 @@ void appendPeriods(std::string& out, const MatchInfo& match, double last, size_t
     }
 }
 
+// The match's other cameras after ROWS, a section of our own that other tools
+// skip: each angle's name, file (as the match file has it) and the map from
+// this list's times to the angle's (angle time = offset + scale × time).
+void appendAngles(std::string& out, const std::vector<MatchAngle>& angles) {
+    out += "  <ANGLES>\n";
+    for (const MatchAngle& angle : angles) {
+        out += "    <angle>";
+        appendElement(out, "name", angle.name);
+        appendElement(out, "file", angle.file);
+        char buf[400];
+        for (const auto& [name, value] :
+             {std::pair{"offset", angle.offset}, {"scale", angle.scale}}) {
+            const auto res =
+                std::to_chars(buf, buf + sizeof buf, std::isfinite(value) ? value : 0.0,
+                              std::chars_format::fixed);
+            appendElement(out, name, std::string_view(buf, size_t(res.ptr - buf)));
+        }
+        out += "</angle>\n";
+    }
+    out += "  </ANGLES>\n";
+}
+
 } // namespace
 
 std::string colorFrom16Bit(uint32_t r, uint32_t g, uint32_t b) {
@@ -246,6 +268,9 @@ std::string editListText(const std::vector<std::shared_ptr<TagRowData>>& listed,
         out += "<R>" + std::to_string(r) + "</R><G>" + std::to_string(g) + "</G><B>" +
                std::to_string(b) + "</B></row>\n";
     }
-    out += "  </ROWS>\n</file>\n";
+    out += "  </ROWS>\n";
+    if (match && !match->angles.empty())
+        appendAngles(out, match->angles);
+    out += "</file>\n";
     return out;
 }

@@ -281,16 +281,17 @@ bool Index::updateMatch(qint64 id, const Record& r, QString* error) {
     }
     const NameInfo info = infoFromFileName(r.video);
     QSqlQuery u(c_.db());
-    if (!c_.prepare(u,
-                    QStringLiteral("UPDATE matches SET video = ?, canonical = ?, video_size = ?, "
-                                   "video_mtime = ?, video_identity = ?, session = ?, "
-                                   "session_size = ?, session_mtime = ?, session_hash = ?, "
-                                   "unreadable = '', session_device = ?, team_a = ?, team_b = ?, "
-                                   "periods = ?, match_problem = ?, match_hash = ?, match_size "
-                                   "= ?, match_mtime = ?, title = CASE WHEN "
-                                   "info_edited = 0 THEN ? ELSE title END, date = CASE WHEN "
-                                   "info_edited = 0 THEN ? ELSE date END WHERE id = ?"),
-                    error))
+    if (!c_.prepare(
+            u,
+            QStringLiteral("UPDATE matches SET video = ?, canonical = ?, video_size = ?, "
+                           "video_mtime = ?, video_identity = ?, session = ?, "
+                           "session_size = ?, session_mtime = ?, session_hash = ?, "
+                           "unreadable = '', session_device = ?, team_a = ?, team_b = ?, "
+                           "periods = ?, angles = ?, match_problem = ?, match_hash = ?, match_size "
+                           "= ?, match_mtime = ?, title = CASE WHEN "
+                           "info_edited = 0 THEN ? ELSE title END, date = CASE WHEN "
+                           "info_edited = 0 THEN ? ELSE date END WHERE id = ?"),
+            error))
         return false;
     u.addBindValue(QString::fromStdString(r.video));
     u.addBindValue(QString::fromStdString(r.canonical));
@@ -302,8 +303,8 @@ bool Index::updateMatch(qint64 id, const Record& r, QString* error) {
     u.addBindValue(static_cast<qint64>(r.sessionStamp.mtime));
     u.addBindValue(r.sessionHash);
     u.addBindValue(static_cast<qint64>(r.sessionStamp.device));
-    for (const QString& text :
-         {r.match.teams[0], r.match.teams[1], r.match.periods, r.match.problem, r.match.hash})
+    for (const QString& text : {r.match.teams[0], r.match.teams[1], r.match.periods, r.match.angles,
+                                r.match.problem, r.match.hash})
         u.addBindValue(notNull(text));
     u.addBindValue(static_cast<qint64>(r.match.stamp.size));
     u.addBindValue(static_cast<qint64>(r.match.stamp.mtime));
@@ -415,12 +416,13 @@ bool Index::findMatch(Record& r, qint64& id, QString* error) {
 bool Index::matches(std::vector<Match>& out, QString* error) {
     QSqlQuery q(c_.db());
     q.setForwardOnly(true);
-    if (!c_.exec(q,
-                 QStringLiteral(
-                     "SELECT id, video, session, title, date, tag_count, unreadable, match_problem "
-                     "FROM matches "
-                     "ORDER BY date, title, id"),
-                 error))
+    if (!c_.exec(
+            q,
+            QStringLiteral(
+                "SELECT id, video, session, title, date, tag_count, unreadable, match_problem, "
+                "angles FROM matches "
+                "ORDER BY date, title, id"),
+            error))
         return c_.fail(error);
     while (q.next()) {
         Match m;
@@ -432,6 +434,7 @@ bool Index::matches(std::vector<Match>& out, QString* error) {
         m.tagCount = q.value(5).toLongLong();
         m.unreadable = q.value(6).toString();
         m.matchProblem = q.value(7).toString();
+        m.angles = anglesFrom(q.value(8).toString(), m.session);
         out.push_back(std::move(m));
     }
     return true;
@@ -477,7 +480,7 @@ bool Index::search(const Query& query, std::vector<Hit>& out, QString* error) {
     return addMatchFacts(out, first, error);
 }
 
-// The teams, periods and problem of the hits' matches, read once a match
+// The teams, periods, problem and angles of the hits' matches, read once a match
 // (not once a tag), and each hit's match time.
 bool Index::addMatchFacts(std::vector<Hit>& hits, size_t first, QString* error) {
     QStringList ids;
@@ -489,27 +492,33 @@ bool Index::addMatchFacts(std::vector<Hit>& hits, size_t first, QString* error) 
     ids.removeDuplicates();
     QSqlQuery q(c_.db());
     q.setForwardOnly(true);
-    if (!c_.exec(q,
-                 QStringLiteral("SELECT id, team_a, team_b, periods, match_problem FROM matches "
-                                "WHERE id IN (%1)")
-                     .arg(ids.join(QLatin1Char(','))),
-                 error))
+    if (!c_.exec(
+            q,
+            QStringLiteral("SELECT id, team_a, team_b, periods, match_problem, angles, session "
+                           "FROM matches "
+                           "WHERE id IN (%1)")
+                .arg(ids.join(QLatin1Char(','))),
+            error))
         return c_.fail(error);
     struct Facts {
         std::array<QString, 2> teams;
         MatchInfo periods;
         QString problem;
+        std::vector<MatchAngle> angles;
     };
     std::map<qint64, Facts> facts;
     while (q.next())
-        facts[q.value(0).toLongLong()] = {{q.value(1).toString(), q.value(2).toString()},
-                                          periodsFrom(q.value(3).toString()),
-                                          q.value(4).toString()};
+        facts[q.value(0).toLongLong()] = {
+            {q.value(1).toString(), q.value(2).toString()},
+            periodsFrom(q.value(3).toString()),
+            q.value(4).toString(),
+            anglesFrom(q.value(5).toString(), q.value(6).toString().toStdString())};
     for (size_t i = first; i < hits.size(); ++i) {
         Hit& h = hits[i];
         const Facts& f = facts[h.match];
         h.teams = f.teams;
         h.matchProblem = f.problem;
+        h.angles = f.angles;
         h.hasPeriods = !f.periods.periods.empty();
         h.matchTime = QString::fromStdString(matchTimeText(f.periods, h.time));
         if (const int period = periodAt(f.periods, h.time); period >= 0) {

@@ -28,6 +28,11 @@ MatchFacts readMatchFacts(const std::string& session) {
         periods.periods = std::move(match.periods);
         facts.periods = QString::fromStdString(matchJson(periods));
     }
+    if (!match.angles.empty()) {
+        MatchInfo angles;
+        angles.angles = std::move(match.angles);
+        facts.angles = QString::fromStdString(matchJson(angles));
+    }
     return facts;
 }
 
@@ -37,6 +42,17 @@ MatchInfo periodsFrom(const QString& periods) {
     if (!periods.isEmpty() && !readMatchJson(periods.toStdString(), match, error))
         match = {};
     return match;
+}
+
+std::vector<MatchAngle> anglesFrom(const QString& angles, const std::string& session) {
+    MatchInfo match;
+    std::string error;
+    if (angles.isEmpty() || !readMatchJson(angles.toStdString(), match, error))
+        return {};
+    const std::filesystem::path folder = std::filesystem::path(session).parent_path();
+    for (MatchAngle& angle : match.angles)
+        angle.file = (folder / std::filesystem::path(angle.file)).lexically_normal().string();
+    return std::move(match.angles);
 }
 
 } // namespace library

@@ -8,7 +8,7 @@
 #include "match/MatchInfo.h"
 
 // What the library keeps of a match's match file (NAME.match.json beside the
-// session file): the team names and the periods. The periods are kept as the
+// session file): the team names, the periods and the angles. The periods are kept as the
 // file's JSON so a match file changed needs one row written, not its tags;
 // match times are worked out as results are read.
 
@@ -24,6 +24,7 @@ struct MatchFacts {
     QString hash;
     std::array<QString, 2> teams;
     QString periods; // matchJson of the periods alone; empty when none
+    QString angles;  // matchJson of the angles alone; empty when none
     QString problem; // why the file cannot be read (Japanese); empty when it can
 };
 
@@ -34,5 +35,8 @@ FileStamp matchFileStamp(const std::string& session);
 MatchFacts readMatchFacts(const std::string& session);
 // The periods kept by readMatchFacts, back as a match to time tags by.
 MatchInfo periodsFrom(const QString& periods);
+// The angles kept by readMatchFacts, their files made absolute (a relative
+// one is in the folder of `session`).
+std::vector<MatchAngle> anglesFrom(const QString& angles, const std::string& session);
 
 } // namespace library

@@ -55,6 +55,14 @@ QStringList playlistTables(bool postgres) {
     };
 }
 
+// Step 5: the angles of each match, from its match file; the match files
+// read before are read again at the next scan.
+QStringList anglesColumn() {
+    return {QStringLiteral("ALTER TABLE matches ADD COLUMN angles TEXT NOT NULL DEFAULT ''"),
+            QStringLiteral("UPDATE matches SET match_size = %1 WHERE match_size >= 0")
+                .arg(kMatchFileNotLooked)};
+}
+
 // Appended to, never edited: a database at version N runs the steps after N.
 const std::vector<Step>& steps() {
     static const std::vector<Step> all = {
@@ -132,6 +140,7 @@ const std::vector<Step>& steps() {
          matchFileColumns(QStringLiteral("BIGINT"))},
         // Playlists, each item a copy of its tag (a scan rebuilds the tags).
         {4, playlistTables(false), playlistTables(true)},
+        {5, anglesColumn(), anglesColumn()},
     };
     return all;
 }

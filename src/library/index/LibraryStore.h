@@ -8,7 +8,7 @@
 
 namespace library::store {
 
-inline constexpr int kSchemaVersion = 4;
+inline constexpr int kSchemaVersion = 5;
 
 // The version a database is at (0 when it has no schema yet); -1 with the
 // reason in `error` when it cannot be read.

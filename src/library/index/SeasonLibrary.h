@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Model/DataModel.h"
+#include "match/Angles.h"
 
 // The season library: an index of session files (and their videos) under
 // folders the user adds, searchable across matches. The session files stay
@@ -35,6 +36,8 @@ struct Match {
     QString unreadable;
     // Why its match file cannot be read (its tags are indexed all the same).
     QString matchProblem;
+    // The other cameras of its match file, their files absolute.
+    std::vector<MatchAngle> angles;
 };
 
 // One tag found by a search.
@@ -63,6 +66,8 @@ struct Hit {
     // and -1 outside every period (and where the match has none).
     std::string period;
     double clock = -1.0;
+    // Its match's angles, as in Match.
+    std::vector<MatchAngle> angles;
 };
 
 // A search takes at most this many words (each is one more condition).

@@ -8,6 +8,7 @@
 #include <memory>
 #include <sys/resource.h>
 
+#include "export/AngleCompose.h"
 #include "export/ExportParts.h"
 
 using namespace exportparts;
@@ -21,10 +22,11 @@ double endSeconds(int64_t ms) {
     return ms > 0 ? ms / 1000.0 : std::numeric_limits<double>::infinity();
 }
 
-// Shares of the whole job, one per range, by the length each range covers;
-// range i is of input(i).
+// Shares of the whole job, one per range, by the length each range covers
+// times the parts it makes; range i is of input(i).
 std::vector<double> weights(const std::function<const Input&(size_t)>& input,
-                            const std::vector<std::pair<int64_t, int64_t>>& r) {
+                            const std::vector<std::pair<int64_t, int64_t>>& r,
+                            const std::function<double(size_t)>& parts) {
     std::vector<double> w;
     double total = 0;
     for (size_t i = 0; i < r.size(); ++i) {
@@ -34,8 +36,8 @@ std::vector<double> weights(const std::function<const Input&(size_t)>& input,
         const double b =
             std::min(std::isinf(endSeconds(e)) ? in.end() : in.fileTime(seconds(e)), in.end());
         const double span = std::isfinite(b - a) ? std::max(1e-3, b - a) : 1.0;
-        w.push_back(span);
-        total += span;
+        w.push_back(span * parts(i));
+        total += w.back();
     }
     for (double& x : w)
         x /= total;
@@ -170,21 +172,16 @@ ClipExportSession::Inputs ClipExportSession::openInputs() const {
 // The ranges back to back into one file (a clip is one range).
 void ClipExportSession::writeJoined() {
     Inputs inputs = openInputs();
-    std::vector<Input*>& rangeInput = inputs.ofRange;
-    Input& first = *rangeInput.front();
     Output out(outputURL, shouldOptimizeForNetworkUse);
-    VideoPath video(first, out, {videoPreset, videoThreads});
-    AudioPath audio(first, out);
+    VideoPath video(pictureOf(0, inputs), out, videoSettings(inputs));
+    AudioPath audio(*inputs.ofRange.front(), out);
     out.writeHeader();
-    const std::vector<double> share =
-        weights([&](size_t i) -> const Input& { return *rangeInput[i]; }, ranges_);
+    const std::vector<double> share = shares(inputs);
     double done = 0;
     for (size_t i = 0; i < ranges_.size(); ++i) {
-        cutPiece(*rangeInput[i], video, audio, seconds(ranges_[i].first),
-                 endSeconds(ranges_[i].second), cancelled_, [&](double p) {
-                     progress_.store(static_cast<float>(done + share[i] * p),
-                                     std::memory_order_relaxed);
-                 });
+        cutRange(i, inputs, video, audio, [&](double p) {
+            progress_.store(static_cast<float>(done + share[i] * p), std::memory_order_relaxed);
+        });
         done += share[i];
     }
     if (video.frames() == 0)
@@ -206,21 +203,18 @@ void ClipExportSession::writeSeparate() {
     // are renamed.
     roomForOpenFiles(separate_.size());
     Inputs inputs = openInputs();
-    const std::vector<double> share =
-        weights([&](size_t i) -> const Input& { return *inputs.ofRange[i]; }, ranges_);
+    const std::vector<double> share = shares(inputs);
     std::vector<std::unique_ptr<Output>> files;
     double done = 0;
     for (size_t i = 0; i < ranges_.size(); ++i) {
         Input& in = *inputs.ofRange[i];
         auto out = std::make_unique<Output>(separate_[i], shouldOptimizeForNetworkUse);
-        VideoPath video(in, *out, {videoPreset, videoThreads});
+        VideoPath video(pictureOf(i, inputs), *out, videoSettings(inputs));
         AudioPath audio(in, *out);
         out->writeHeader();
-        cutPiece(in, video, audio, seconds(ranges_[i].first), endSeconds(ranges_[i].second),
-                 cancelled_, [&](double p) {
-                     progress_.store(static_cast<float>(done + share[i] * p),
-                                     std::memory_order_relaxed);
-                 });
+        cutRange(i, inputs, video, audio, [&](double p) {
+            progress_.store(static_cast<float>(done + share[i] * p), std::memory_order_relaxed);
+        });
         if (video.frames() == 0)
             throw ExportError{"範囲に映像がありません（動画の終わりより後など）。\nファイル: " +
                               separate_[i]};
@@ -233,4 +227,41 @@ void ClipExportSession::writeSeparate() {
     throwIfCancelled();
     for (auto& f : files)
         f->commit();
+}
+
+void ClipExportSession::setAngles(AngleExportChoice choice) {
+    if (choice.layout == AngleExport::Main)
+        angles_.reset();
+    else
+        angles_ = std::make_unique<AngleCutter>(std::move(choice));
+}
+
+const std::string& ClipExportSession::sourceOf(size_t range) const {
+    return range < sources_.size() ? sources_[range] : input_;
+}
+
+Input& ClipExportSession::pictureOf(size_t range, const Inputs& inputs) {
+    Input& main = *inputs.ofRange[range];
+    return angles_ ? angles_->pictureInput(sourceOf(range), main) : main;
+}
+
+VideoSettings ClipExportSession::videoSettings(const Inputs& inputs) const {
+    const VideoSettings base{videoPreset, videoThreads};
+    return angles_ ? angles_->settings(*inputs.ofRange.front(), base) : base;
+}
+
+std::vector<double> ClipExportSession::shares(const Inputs& inputs) {
+    return weights(
+        [&](size_t i) -> const Input& { return *inputs.ofRange[i]; }, ranges_,
+        [&](size_t i) { return angles_ ? static_cast<double>(angles_->parts(sourceOf(i))) : 1.0; });
+}
+
+void ClipExportSession::cutRange(size_t range, const Inputs& inputs, VideoPath& video,
+                                 AudioPath& audio, const std::function<void(double)>& progress) {
+    Input& main = *inputs.ofRange[range];
+    const double start = seconds(ranges_[range].first), end = endSeconds(ranges_[range].second);
+    if (angles_)
+        angles_->cut(sourceOf(range), main, video, audio, start, end, cancelled_, progress);
+    else
+        cutPiece(main, video, audio, start, end, cancelled_, progress);
 }

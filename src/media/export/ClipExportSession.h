@@ -11,9 +11,15 @@
 #include <utility>
 #include <vector>
 
+#include "export/AngleExport.h"
+
 namespace exportparts {
+class AngleCutter;
+class AudioPath;
 class Input;
-}
+class VideoPath;
+struct VideoSettings;
+} // namespace exportparts
 
 // Cuts time ranges out of a video file into new MPEG-4 files (H.264 and
 // AAC), frame-exact, on a worker thread: one range (a clip), several back to
@@ -53,6 +59,9 @@ public:
     // Each range into its own file instead (outputURL unused); the files
     // appear only when all of them are complete.
     void setSeparateOutputs(std::vector<std::string> paths);
+    // The moments shown from the match's angles (Main, the default, leaves
+    // them out); the sound stays the main video's.
+    void setAngles(AngleExportChoice choice);
     // x264 preset (speed against size; quality is fixed by CRF 18).
     // The fastest preset that still writes High profile (ultrafast falls back
     // to Constrained Baseline) and keeps every frame above 40 dB PSNR.
@@ -81,6 +90,14 @@ private:
         std::vector<exportparts::Input*> ofRange;
     };
     Inputs openInputs() const;
+    const std::string& sourceOf(size_t range) const;
+    // The input whose picture sets the size and rate of a file starting with
+    // `range`, and the encoder's settings for it.
+    exportparts::Input& pictureOf(size_t range, const Inputs& inputs);
+    exportparts::VideoSettings videoSettings(const Inputs& inputs) const;
+    std::vector<double> shares(const Inputs& inputs);
+    void cutRange(size_t range, const Inputs& inputs, exportparts::VideoPath& video,
+                  exportparts::AudioPath& audio, const std::function<void(double)>& progress);
     void run();
     void writeJoined();
     void writeSeparate();
@@ -91,6 +108,7 @@ private:
     std::vector<std::pair<int64_t, int64_t>> ranges_{{0, 0}};
     std::vector<std::string> sources_; // per range, when set; else input_
     std::vector<std::string> separate_;
+    std::unique_ptr<exportparts::AngleCutter> angles_;
     std::atomic<Status> status_{Unknown};
     std::atomic<float> progress_{0.0f};
     std::atomic<bool> cancelled_{false};

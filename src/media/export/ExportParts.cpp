@@ -236,8 +236,12 @@ void Output::writeHeader() {
 }
 
 void Output::write(AVPacket* pkt, AVCodecContext* enc, AVStream* st) {
+    write(pkt, enc->time_base, st);
+}
+
+void Output::write(AVPacket* pkt, AVRational tb, AVStream* st) {
     pkt->stream_index = st->index;
-    av_packet_rescale_ts(pkt, enc->time_base, st->time_base);
+    av_packet_rescale_ts(pkt, tb, st->time_base);
     checkWrite(av_interleaved_write_frame(ctx, pkt), "writing the file");
 }
 
@@ -300,6 +304,11 @@ VideoPath::VideoPath(Input& in, Output& out, const VideoSettings& settings)
     AVCodecContext* e = enc_.ctx;
     std::tie(e->width, e->height) = encodedSize(dec, settings.maxHeight);
     e->sample_aspect_ratio = dec->sample_aspect_ratio;
+    if (settings.width > 0 && settings.height > 0) {
+        e->width = settings.width;
+        e->height = settings.height;
+        e->sample_aspect_ratio = {1, 1};
+    }
     e->pix_fmt = AV_PIX_FMT_YUV420P;
     e->time_base = encTb_;
     e->framerate = in.frameRate;
@@ -341,7 +350,7 @@ void VideoPath::beginPiece(double start, double end) {
     std::string chain = "yadif=mode=send_frame:parity=auto:deint=interlaced";
     // A piece of another video takes the first one's picture size and rate.
     const AVCodecContext* e = enc_.ctx;
-    if (dec->width != e->width || dec->height != e->height)
+    if (!compose && (dec->width != e->width || dec->height != e->height))
         chain += ",scale=" + std::to_string(e->width) + ":" + std::to_string(e->height) +
                  ",setsar=" + std::to_string(std::max(1, e->sample_aspect_ratio.num)) + "/" +
                  std::to_string(std::max(1, e->sample_aspect_ratio.den));
@@ -391,8 +400,14 @@ void VideoPath::drain() {
             f->pts = std::max<int64_t>(nextPts_,
                                        pieceBase_ + std::llround((t - origin_) / av_q2d(encTb_)));
             nextPts_ = f->pts + 1;
-            f->pict_type = AV_PICTURE_TYPE_NONE;
-            out_.encode(enc_.ctx, st_, f.get());
+            AVFrame* sent = f.get();
+            FramePtr composed = compose ? compose(*f, t) : FramePtr(nullptr, nullptr);
+            if (composed) {
+                composed->pts = f->pts;
+                sent = composed.get();
+            }
+            sent->pict_type = AV_PICTURE_TYPE_NONE;
+            out_.encode(enc_.ctx, st_, sent);
             ++pieceFrames_;
             ++frames_;
             if (onFrame)

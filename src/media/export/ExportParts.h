@@ -64,6 +64,7 @@ public:
     Input& operator=(const Input&) = delete;
 
     double fileTime(double playerSeconds) const { return playerSeconds + offset; }
+    double playerTime(double fileSeconds) const { return fileSeconds - offset; }
     // Where the streams end, in the streams' clock.
     double end() const { return fileEnd; }
     // Positions reading before `start` (streams' clock) so that decoding from
@@ -101,6 +102,8 @@ public:
     AVStream* addStream(AVCodecContext* enc);
     void writeHeader();
     void write(AVPacket* pkt, AVCodecContext* enc, AVStream* st);
+    // The same for a packet timed in `tb` (one copied, not encoded).
+    void write(AVPacket* pkt, AVRational tb, AVStream* st);
     // Sends what `enc` gives for `frame` (null: the end) to stream `st`.
     void encode(AVCodecContext* enc, AVStream* st, AVFrame* frame);
     // Trailer and close; the file is complete under its temporary name.
@@ -133,6 +136,9 @@ struct VideoSettings {
     // An average bit rate (peaks to one and a half times it); 0 is constant
     // quality (CRF 18).
     int bitRateKbps = 0;
+    // The size of a composed picture (see VideoPath::compose); 0 keeps the
+    // input's.
+    int width = 0, height = 0;
 };
 
 // Decode, deinterlace, encode. A piece is a range of the streams' clock:
@@ -159,6 +165,12 @@ public:
     // Each frame sent, with its time (the streams' clock).
     std::function<void(double t)> onFrame;
     AVRational timeBase() const { return encTb_; }
+    int width() const { return enc_.ctx->width; }
+    int height() const { return enc_.ctx->height; }
+    // When set, the picture sent for each frame of a piece (at `t`, the
+    // streams' clock) instead of the frame: a composite of angles, at the
+    // encoder's size. The frame is then not scaled.
+    std::function<FramePtr(const AVFrame& frame, double t)> compose;
     void finish();
 
 private:

@@ -31,3 +31,22 @@ double mediaLength(const std::string& path) {
     avformat_close_input(&ctx);
     return length;
 }
+
+double videoFrameRate(const std::string& path) {
+    AVFormatContext* ctx = nullptr;
+    if (avformat_open_input(&ctx, path.c_str(), nullptr, nullptr) < 0)
+        return NAN;
+    double rate = NAN;
+    if (avformat_find_stream_info(ctx, nullptr) >= 0) {
+        const int video = av_find_best_stream(ctx, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        if (video >= 0) {
+            const AVStream* st = ctx->streams[video];
+            // A still picture (cover art) is no video.
+            const AVRational r = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
+            if (!(st->disposition & AV_DISPOSITION_ATTACHED_PIC) && r.num > 0 && r.den > 0)
+                rate = av_q2d(r);
+        }
+    }
+    avformat_close_input(&ctx);
+    return rate;
+}

@@ -6,3 +6,7 @@
 // start, the earliest stream's), read from its container without decoding;
 // NaN when it cannot be opened or does not say.
 double mediaLength(const std::string& path);
+
+// The frame rate of the first video stream at `path` (its average, as the
+// container tells it); NaN when the file cannot be opened or has no video.
+double videoFrameRate(const std::string& path);

@@ -3,35 +3,71 @@
 #include <mutex>
 
 #include "export/ExportParts.h"
+#include "publish/SmartCut.h"
 
 using namespace exportparts;
 
 namespace publish {
 
+namespace {
+
+// Renders by a smart cut when the source allows; false when it does not
+// (nothing is left of the attempt then).
+bool copyItem(const std::string& source, double from, double to, const std::string& target,
+              const RenderSettings& settings, const std::function<void(double)>& progress,
+              const std::atomic<bool>& cancelled) {
+    Input in(source);
+    if (!copyable(in, settings))
+        return false;
+    try {
+        Output out(target, true);
+        smartCut(in, out, from, to, settings, cancelled, progress);
+        out.finish();
+        if (!cancelled.load())
+            out.commit();
+        return true;
+    } catch (const SmartCutUnfit&) {
+        return false;
+    }
+}
+
+void encodeItem(const std::string& source, double from, double to, const std::string& target,
+                const RenderSettings& settings, const std::function<void(double)>& progress,
+                const std::atomic<bool>& cancelled) {
+    Input in(source);
+    Output out(target, true);
+    VideoPath video(in, out,
+                    {settings.preset, settings.threads, settings.maxHeight, settings.bitRateKbps});
+    AudioPath audio(in, out);
+    out.writeHeader();
+    cutPiece(in, video, audio, from, to, cancelled, progress);
+    if (video.frames() == 0)
+        throw ExportError{"範囲に映像がありません（動画の終わりより後など）。"};
+    video.finish();
+    audio.finish();
+    out.finish();
+    if (!cancelled.load())
+        out.commit();
+}
+
+} // namespace
+
 RenderStatus renderItem(const std::string& source, double from, double to,
                         const std::string& target, const RenderSettings& settings,
                         const std::function<void(double)>& progress,
-                        const std::atomic<bool>& cancelled, std::string& error) {
+                        const std::atomic<bool>& cancelled, std::string& error, RenderPath* path) {
     // Errors come back in `error`; the encoders' chatter is not for the
     // terminal.
     static std::once_flag quiet;
     std::call_once(quiet, [] { av_log_set_level(AV_LOG_ERROR); });
     try {
-        Input in(source);
-        Output out(target, true);
-        VideoPath video(
-            in, out, {settings.preset, settings.threads, settings.maxHeight, settings.bitRateKbps});
-        AudioPath audio(in, out);
-        out.writeHeader();
-        cutPiece(in, video, audio, from, to, cancelled, progress);
-        if (video.frames() == 0)
-            throw ExportError{"範囲に映像がありません（動画の終わりより後など）。"};
-        video.finish();
-        audio.finish();
-        out.finish();
+        const bool copied = copyItem(source, from, to, target, settings, progress, cancelled);
+        if (!copied)
+            encodeItem(source, from, to, target, settings, progress, cancelled);
         if (cancelled.load())
             return RenderStatus::Cancelled;
-        out.commit();
+        if (path)
+            *path = copied ? RenderPath::Copied : RenderPath::Encoded;
         return RenderStatus::Done;
     } catch (const ExportError& e) {
         if (cancelled.load())

@@ -23,14 +23,21 @@ struct RenderSettings {
 
 enum class RenderStatus { Done, Cancelled, Failed };
 
+// How an item was made: encoded whole, or its whole groups of pictures
+// copied from the source and only the partial ones at its ends encoded
+// (publish/SmartCut.h says when).
+enum class RenderPath { Encoded, Copied };
+
 // Renders [from, to) (the player's seconds) of `source` into `target`: a
 // temporary file beside it is renamed over it once complete, and removed on
 // failure or cancel. `progress` gets 0 to 1; `cancelled` is polled between
-// packets. The reason of a failure goes to `error`.
+// packets. The reason of a failure goes to `error`, how it was made to
+// `path` when given.
 RenderStatus renderItem(const std::string& source, double from, double to,
                         const std::string& target, const RenderSettings& settings,
                         const std::function<void(double)>& progress,
-                        const std::atomic<bool>& cancelled, std::string& error);
+                        const std::atomic<bool>& cancelled, std::string& error,
+                        RenderPath* path = nullptr);
 
 // renderItem as a publish job takes it (publish::Renderer): false when it
 // failed (why in `error`) or was cancelled.

@@ -1,9 +1,12 @@
 #include "web/WebServer.h"
 
+#include <arpa/inet.h>
 #include <array>
 #include <csignal>
+#include <cstring>
 #include <ctime>
 #include <iostream>
+#include <optional>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -76,7 +79,38 @@ std::string utcNow() {
     return text.data();
 }
 
+std::optional<in6_addr> parsedAddress(const std::string& text) {
+    in_addr v4{};
+    if (::inet_pton(AF_INET, text.c_str(), &v4) == 1) {
+        in6_addr mapped{};
+        mapped.s6_addr[10] = mapped.s6_addr[11] = 0xff;
+        std::memcpy(&mapped.s6_addr[12], &v4, 4);
+        return mapped;
+    }
+    in6_addr v6{};
+    if (::inet_pton(AF_INET6, text.c_str(), &v6) == 1)
+        return v6;
+    return std::nullopt;
+}
+
 } // namespace
+
+std::string clientForLog(const std::string& peer, std::string_view forwardedFor) {
+    const std::optional<in6_addr> a = parsedAddress(peer);
+    const bool loopback =
+        a && (IN6_IS_ADDR_LOOPBACK(&*a) || (IN6_IS_ADDR_V4MAPPED(&*a) && a->s6_addr[12] == 127));
+    if (!loopback)
+        return peer;
+    const size_t comma = forwardedFor.rfind(',');
+    std::string_view last = forwardedFor.substr(comma == std::string_view::npos ? 0 : comma + 1);
+    while (!last.empty() && (last.front() == ' ' || last.front() == '\t'))
+        last.remove_prefix(1);
+    while (!last.empty() && (last.back() == ' ' || last.back() == '\t'))
+        last.remove_suffix(1);
+    // Nothing but an address reaches the log: no line breaks, no escapes.
+    const std::string client(last);
+    return parsedAddress(client) ? client : peer;
+}
 
 std::string pathForLog(std::string_view path) {
     std::string shown(path);
@@ -176,7 +210,11 @@ void WebServer::Impl::log(const httplib::Request& req, const httplib::Response& 
     if (req.method != "HEAD")
         bytes = res.has_header("Content-Length") ? res.get_header_value("Content-Length")
                                                  : std::to_string(res.body.size());
-    std::string line = utcNow() + " " + req.remote_addr + " " + pathForLog(req.method) + " " +
+    const size_t forwarded = req.get_header_value_count("X-Forwarded-For");
+    const std::string client = clientForLog(
+        req.remote_addr,
+        forwarded ? req.get_header_value("X-Forwarded-For", forwarded - 1) : std::string());
+    std::string line = utcNow() + " " + client + " " + pathForLog(req.method) + " " +
                        pathForLog(req.path) + " " + std::to_string(res.status) + " " + bytes;
     if (req.has_header("Range"))
         line += " range=" + pathForLog(req.get_header_value("Range"));

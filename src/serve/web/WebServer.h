@@ -48,4 +48,10 @@ private:
 // characters, bytes outside printable ASCII as \xNN.
 std::string pathForLog(std::string_view path);
 
+// The client a request's log line names. Behind a reverse proxy on this
+// machine every peer is a loopback address: then the last address of
+// X-Forwarded-For (the one the proxy added), if it is one; else the peer.
+// The header is believed for the log only.
+std::string clientForLog(const std::string& peer, std::string_view forwardedFor);
+
 } // namespace serve

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <filesystem>
 
+#include "ClipVideoConvertor/AngleChoice.h"
 #include "SubModuleClass/TagFileManager.h"
 #include "SubViewClass/CustomAlert.h"
 #include "export/ClipExportSession.h"
@@ -103,8 +104,40 @@ void ClipViewController::viewDidAppear() {
         clipOutputResult = 2;
         clipOutputResultString = "タイムエラーです。";
         window()->close();
+    } else if (!angles.empty()) {
+        offerAngles();
+        return;
     }
+    startExport();
+}
+
+void ClipViewController::addAnglesOf(const std::string& video, const MatchInfo* open) {
+    if (std::vector<MatchAngle> found = anglesOfVideo(video, open); !found.empty())
+        angles[video] = std::move(found);
+}
+
+void ClipViewController::offerAngles() {
+    const QString running = title_->text();
+    title_->setText("アングルを選んでください。");
+    angleChoice = new AngleChoiceRow(angles, this);
+    auto* l = static_cast<QVBoxLayout*>(layout());
+    l->insertWidget(1, angleChoice);
+    startButton = new QPushButton("書き出す", this);
+    startButton->setObjectName("angleExportStart");
+    startButton->setDefault(true);
+    static_cast<QHBoxLayout*>(l->itemAt(l->count() - 1)->layout())->insertWidget(1, startButton);
+    connect(startButton, &QPushButton::clicked, this, [this, running] {
+        startButton->setEnabled(false);
+        angleChoice->setEnabled(false);
+        title_->setText(running);
+        startExport();
+    });
+}
+
+void ClipViewController::startExport() {
     exportSession = std::make_unique<ClipExportSession>(*clipInputUrl);
+    if (angleChoice)
+        exportSession->setAngles(angleChoice->choice());
     exportSession->outputURL = clipOutputUrl.value_or("");
     exportSession->shouldOptimizeForNetworkUse = true;
     exportSession->outputFileType = "mp4";
@@ -206,9 +239,13 @@ void ClipViewController::tick() {
 void ClipViewController::clipProgressExit() {
     // Only the window goes: the export and its report go on.
     window()->close();
+    if (!exportSession && started_)
+        window()->deleteLater(); // never started: nothing to report
 }
 
 void ClipViewController::cancelExport() {
+    if (!exportSession && started_)
+        clipProgressExit(); // the angles still being chosen
     if (!isRunning())
         return;
     exportSession->cancel();

@@ -4,12 +4,17 @@
 #include <QWidget>
 #include <atomic>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "match/Angles.h"
+
+class AngleChoiceRow;
+struct MatchInfo;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -48,6 +53,15 @@ public:
     std::vector<std::string> replacedFiles;
     std::string clipOutputResultString;
     int clipOutputResult = 0;
+    // The angles of each video of the job (files absolute). When any video
+    // has some, the window first offers the アングル choice and starts on
+    // 書き出す.
+    std::map<std::string, std::vector<MatchAngle>> angles;
+    AngleChoiceRow* angleChoice = nullptr;
+    QPushButton* startButton = nullptr;
+    // Adds `video`'s angles: `open`'s (the open video's match) when given,
+    // else its match file's.
+    void addAnglesOf(const std::string& video, const MatchInfo* open = nullptr);
 
     // "クリップ出力" unless another job's name is given (titles and messages).
     void setJobName(const QString& name);
@@ -76,6 +90,8 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void offerAngles();
+    void startExport();
     void tick();
     void reportOutcome(int status, const std::string& errorText, const std::string& job);
     // Where the export writes, for the report.

@@ -22,6 +22,7 @@
 #include "SubViewClass/Style.h"
 #include "SubViewClass/VerticallyCenteredTextFieldCell.h"
 #include "SubViewController/PlayViewController.h"
+#include "angles/AnglesDialog.h"
 #include "import/TagImport.h"
 #include "match/MatchPanel.h"
 #include "match/Squad.h"
@@ -76,6 +77,7 @@ EditViewController::EditViewController(MainViewController* parent, QWidget* cont
     connect(codePanel, &CodePanel::labelButtonClicked, this,
             &EditViewController::onLabelButtonClicked);
     connect(codePanel->playersButton, &QPushButton::clicked, this, &EditViewController::openSquads);
+    connect(codePanel->anglesButton, &QPushButton::clicked, this, &EditViewController::openAngles);
     connect(playerNumbers_, &PlayerNumbers::chosen, this,
             [this](int64_t tag, const MatchPlayer& p) {
                 if (tag == tagTableSelectedRowIndex) // the tag just recorded is still chosen
@@ -407,6 +409,20 @@ void EditViewController::openSquads() {
     if (!myParent || !myParent->mayChangeTags())
         return;
     auto* dialog = new SquadDialog(myParent->tagDataModel.match, squadFolder(), window());
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::accepted, this, [this, dialog] {
+        if (dialog->match() != myParent->tagDataModel.match)
+            myParent->performTagEdit(TagEdit::match(myParent->tagDataModel, dialog->match()));
+    });
+    dialog->open();
+}
+
+void EditViewController::openAngles() {
+    const MediaPlayerView* view = mediaView();
+    if (!myParent || !view || !view->isOpenStatus().value_or(false) || !myParent->mayChangeTags())
+        return;
+    auto* dialog = new AnglesDialog(myParent->tagDataModel.match, view->player()->currentPath(),
+                                    view->player()->currentTime(), window());
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &QDialog::accepted, this, [this, dialog] {
         if (dialog->match() != myParent->tagDataModel.match)

@@ -67,6 +67,8 @@ public:
     void closePlayerNumber();
     // The squads and players of the match (選手…).
     void openSquads();
+    // The angles of the match: other cameras' videos aligned to this one (アングル…).
+    void openAngles();
     void onSelectClipTableRow() { clipPanel->onSelectClipTableRow(); }
     void onDblClickClipTableRow() { clipPanel->onDblClickClipTableRow(); }
     void onClipHeaderClicked(int column) { clipPanel->onClipHeaderClicked(column); }

@@ -526,6 +526,7 @@ void PlayViewController::exportHighlight(const std::string& path, bool perTag) {
     job->setJobName("ハイライト出力");
     job->clipInputUrl = player->currentPath();
     job->clipOutputUrl = path;
+    job->addAnglesOf(player->currentPath(), &myParent->tagDataModel.match);
     for (const Moment& m : moments)
         job->ranges.emplace_back(m.start, m.end);
     if (folder) {

@@ -186,7 +186,7 @@ namespace {
 
 // Opens the export window for `clip` of the video `player` plays into `target`.
 void startClipExport(QWidget* owner, Player* player, const ClipRowData& clip,
-                     const std::string& target) {
+                     const std::string& target, const MatchInfo& match) {
     if (const std::string clash = exportTargetClash(target, player->currentPath());
         !clash.empty()) {
         AlertBox(clash, "お知らせ", "warning");
@@ -196,6 +196,7 @@ void startClipExport(QWidget* owner, Player* player, const ClipRowData& clip,
     ClipViewController* job = windowController->contentViewController();
     job->clipInputUrl = player->currentPath();
     job->clipOutputUrl = target;
+    job->addAnglesOf(player->currentPath(), &match);
     job->startTime = clip.startTimeVal;
     job->endTime = clip.endTimeVal;
     const double length = player->duration();
@@ -228,7 +229,8 @@ void ClipPanel::clipConvert(int row) {
             Player* player = self->screen_->currentPlayer();
             if (!player || !player->hasCurrentItem() || player->currentPath().empty())
                 return;
-            startClipExport(self->window(), player, *clip, *path);
+            startClipExport(self->window(), player, *clip, *path,
+                            self->screen_->myParent->tagDataModel.match);
         });
     });
 }

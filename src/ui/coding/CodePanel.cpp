@@ -66,6 +66,10 @@ CodePanel::CodePanel(std::function<double()> clock, Workspace* workspace, QWidge
     playersButton->setObjectName("matchPlayersButton");
     playersButton->setToolTip("選手名簿と、この試合に出場した選手");
     chooser->addWidget(playersButton);
+    anglesButton = new QPushButton("アングル…", panel);
+    anglesButton->setObjectName("matchAnglesButton");
+    anglesButton->setToolTip("別のカメラの動画を加え、本編に合わせます");
+    chooser->addWidget(anglesButton);
     l->addLayout(chooser);
     // The buttons scroll when a window has more than the screen can show:
     // the main window never grows past the screen with them.

@@ -51,6 +51,8 @@ public:
     std::vector<QPushButton*> labelButtons;
     // Opens the squads and players of the match.
     QPushButton* playersButton = nullptr;
+    // Opens the match's angles: other cameras' videos and their alignment.
+    QPushButton* anglesButton = nullptr;
     // The match's players as buttons of the label group 選手, each team's
     // under its tag buttons; hidden without players.
     QWidget* playerPanel = nullptr;

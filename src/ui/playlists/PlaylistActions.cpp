@@ -55,6 +55,22 @@ std::vector<LibraryMoment> momentsOf(const Playlist& p) {
     return moments;
 }
 
+// `ids` with the rows `moved` (ascending) taken out and put back in their
+// order before row `before` of `ids`.
+std::vector<qint64> movedBefore(const std::vector<qint64>& ids, const std::vector<int>& moved,
+                                int before) {
+    std::vector<qint64> order, block;
+    size_t at = 0;
+    for (size_t r = 0; r < ids.size(); ++r) {
+        const bool taken = std::binary_search(moved.begin(), moved.end(), static_cast<int>(r));
+        (taken ? block : order).push_back(ids[r]);
+        if (!taken && static_cast<int>(r) < before)
+            at = order.size();
+    }
+    order.insert(order.begin() + static_cast<std::ptrdiff_t>(at), block.begin(), block.end());
+    return order;
+}
+
 } // namespace
 
 void PlaylistPanel::onNew() {
@@ -123,6 +139,34 @@ void PlaylistPanel::onMove(int by) {
     send([this, id, revision,
           order](const Reply& r) { client_->reorderPlaylist(id, revision, order, r); },
          "「" + item->title + "」の移動", item->id);
+}
+
+void PlaylistPanel::onDrop(const QPoint& at) {
+    if (!playlist_)
+        return;
+    std::vector<int> rows;
+    for (const QModelIndex& r : itemTable->selectionModel()->selectedRows())
+        rows.push_back(r.row());
+    std::sort(rows.begin(), rows.end());
+    std::vector<qint64> ids;
+    for (const PlaylistItem& i : playlist_->items)
+        ids.push_back(i.id);
+    // Above or below the row under the mouse by its half, where the table
+    // draws the drop line; past the last row, the end.
+    const QModelIndex on = itemTable->indexAt(at);
+    const int before = !on.isValid() ? static_cast<int>(ids.size())
+                       : at.y() < itemTable->visualRect(on).center().y() ? on.row()
+                                                                         : on.row() + 1;
+    const std::vector<qint64> order = movedBefore(ids, rows, before);
+    if (rows.empty() || order == ids)
+        return;
+    const PlaylistItem& first = playlist_->items[static_cast<size_t>(rows.front())];
+    const qint64 id = playlist_->id, revision = playlist_->revision;
+    send([this, id, revision,
+          order](const Reply& r) { client_->reorderPlaylist(id, revision, order, r); },
+         rows.size() == 1 ? "「" + first.title + "」の移動"
+                          : QString("%1件の項目の移動").arg(rows.size()),
+         first.id);
 }
 
 void PlaylistPanel::onRemoveItems() {

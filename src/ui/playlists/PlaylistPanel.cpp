@@ -2,6 +2,7 @@
 
 #include <QBoxLayout>
 #include <QDoubleSpinBox>
+#include <QDropEvent>
 #include <QFormLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -157,6 +158,13 @@ QWidget* PlaylistPanel::makeItemColumn() {
     for (int c = 0; c < 5; ++c)
         itemTable->setColumnWidth(c, widths[c]);
     itemTable->installEventFilter(this);
+    // Rows are dragged to their place: the drop becomes a reorder
+    // (eventFilter), the table moves nothing itself.
+    itemTable->setDragEnabled(true);
+    itemTable->setDragDropMode(QAbstractItemView::InternalMove);
+    itemTable->setDragDropOverwriteMode(false);
+    itemTable->setDropIndicatorShown(true);
+    itemTable->viewport()->installEventFilter(this);
     l->addWidget(itemTable, 1);
     connect(itemTable, &QTableWidget::itemSelectionChanged, this, &PlaylistPanel::fillForm);
 
@@ -233,6 +241,16 @@ void PlaylistPanel::showEvent(QShowEvent* event) {
 }
 
 bool PlaylistPanel::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Drop && watched == itemTable->viewport()) {
+        auto* drop = static_cast<QDropEvent*>(event);
+        if (drop->source() == itemTable)
+            onDrop(drop->position().toPoint());
+        // Not a move for the view, which would take the dragged rows out:
+        // the reload shows the new order.
+        drop->setDropAction(Qt::IgnoreAction);
+        drop->accept();
+        return true;
+    }
     if (watched == itemTable && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (key->modifiers() == Qt::ControlModifier &&
@@ -334,8 +352,12 @@ void PlaylistPanel::fillItems() {
                                      QString::fromStdString(i.code),
                                      i.teamA ? "A" : "B",
                                      i.note.simplified()};
-            for (int c = 0; c < 6; ++c)
-                itemTable->setItem(r, c, new QTableWidgetItem(cells[c]));
+            for (int c = 0; c < 6; ++c) {
+                auto* cell = new QTableWidgetItem(cells[c]);
+                // Dropped between rows, never onto one.
+                cell->setFlags(cell->flags() & ~Qt::ItemIsDropEnabled);
+                itemTable->setItem(r, c, cell);
+            }
             if (i.id == keep)
                 chosen = r;
         }

@@ -21,7 +21,7 @@ class QPushButton;
 class QTableWidget;
 
 // The season library's playlists: the list (made, renamed, removed), the
-// chosen one's items (reordered, removed, their title, note, 前 and 後
+// chosen one's items (reordered by buttons, keys or a drag, removed, their title, note, 前 and 後
 // edited), played in order across matches, exported, published. Every
 // change is made on the revision shown; one refused because another analyst
 // changed the playlist first reloads it and says so, with what was not kept.
@@ -89,6 +89,8 @@ private:
     void onRename();
     void onDelete();
     void onMove(int by);
+    // The chosen rows dropped at `at` of the table's viewport.
+    void onDrop(const QPoint& at);
     void onRemoveItems();
     void onEdited();
     void onPlay();

@@ -185,6 +185,8 @@ void exportLibraryMoments(QWidget* parent, const std::vector<LibraryMoment>& mom
     for (const LibraryMoment& m : moments) {
         job->ranges.emplace_back(m.moment.start, m.moment.end);
         job->rangeSources.push_back(m.video);
+        if (!job->angles.count(m.video))
+            job->addAnglesOf(m.video);
     }
     if (folder) {
         if (folder->made)

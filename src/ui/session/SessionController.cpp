@@ -24,6 +24,13 @@ SessionController::SessionController(TagDataModel& store, bool& unsaved, QObject
     : QObject(parent), store_(store), unsaved_(unsaved) {
     journalCheck_.setSingleShot(true);
     connect(&journalCheck_, &QTimer::timeout, this, [this] { reportJournalFailure(); });
+    // Whatever changed them: an edit, undo, redo, another video.
+    connect(this, &SessionController::storeChanged, this, [this] {
+        if (store_.match.angles != angles_) {
+            angles_ = store_.match.angles;
+            emit anglesChanged();
+        }
+    });
 }
 
 void SessionController::setView(MediaPlayerView* view) {

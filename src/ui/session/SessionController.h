@@ -88,6 +88,9 @@ signals:
     void storeChanged(const StoreChange& change);
     // The store was written to `session`, the session file of `video`.
     void saved(const std::string& video, const std::string& session);
+    // The match's angles changed (after storeChanged): added, aligned,
+    // renamed, removed, undone, or another video's.
+    void anglesChanged();
 
 private:
     // The session file's tags; remembers (and notes for the user) what could
@@ -123,4 +126,5 @@ private:
     bool viewOnly_ = false;          // another process records this video
     bool leaveAsked_ = false;        // mayLeaveVideo answered; no tag changed since
     QTimer journalCheck_;
+    std::vector<MatchAngle> angles_; // as last told by anglesChanged
 };

@@ -135,9 +135,10 @@ TEST(MatchAngles, TwoEventsGiveOffsetAndDriftAndMarkingMistakesAreRefused) {
     }
 }
 
-TEST(MatchFile, PeriodsTravelThroughTheEditListAsInstancesSpanningThem) {
+TEST(MatchFile, PeriodsTravelThroughTheEditListAsInstancesSpanningThemAndAnglesAreNamed) {
     MatchInfo m = twoHalves();
     m.periods.push_back({"延長前半", 7000.0, MatchPeriod::kOpenEnd, 4800});
+    m.angles = {{"エンド", "cams/end & co.mp4", -37.4, 1.00003}};
     auto tag = std::make_shared<TagRowData>();
     tag->name = "スクラム";
     tag->time_val = 400.0f;
@@ -145,7 +146,14 @@ TEST(MatchFile, PeriodsTravelThroughTheEditListAsInstancesSpanningThem) {
     EXPECT_NE(xml.find("<start>3600.0</start>\n      <end>6105.5</end>\n      <code>後半</code>"),
               std::string::npos)
         << xml;
-    const EditListTags read = tagsFromEditList(readEditList(xml));
+    EXPECT_NE(xml.find("  </ROWS>\n  <ANGLES>\n    <angle><name>エンド</name><file>cams/end &amp; "
+                       "co.mp4</file><offset>-37.4</offset><scale>1.00003</scale></angle>\n  "
+                       "</ANGLES>\n</file>\n"),
+              std::string::npos)
+        << xml;
+    const EditList list = readEditList(xml);
+    EXPECT_TRUE(list.unknownElements.empty() && list.mended.empty());
+    const EditListTags read = tagsFromEditList(list);
     ASSERT_EQ(read.tags.size(), 1u);
     EXPECT_EQ(read.tags[0].tag->name, "スクラム");
     ASSERT_EQ(read.periods.size(), 3u);

@@ -556,6 +556,7 @@ TEST_P(LibraryTest, MatchFilesGiveTeamsAndMatchTimes) {
     MatchInfo first, second;
     first.teams = {"早稲田", "明治"};
     first.periods = {{"前半", 5, 25, 0}, {"後半", 28, MatchPeriod::kOpenEnd, 2400}};
+    first.angles = {{"エンド", "cams/end.mp4", 37.4, 1.0}, {"ワイド", "/v/wide.mp4", -2, 1.00003}};
     second.teams = {"", "慶應"};
     second.periods = {{"前半", 15, MatchPeriod::kOpenEnd, 0}};
     const struct {
@@ -583,37 +584,62 @@ TEST_P(LibraryTest, MatchFilesGiveTeamsAndMatchTimes) {
         for (size_t t = 0; t < 3; ++t)
             EXPECT_EQ(hits[t].matchTime, steps[i].times[t]);
         EXPECT_EQ(hits[0].teams, steps[i].teams);
+        // An angle's file is found from the session's folder.
+        const std::vector<MatchAngle> angles = lib->matches().at(0).angles;
+        EXPECT_EQ(hits[2].angles, angles);
+        ASSERT_EQ(angles.size(), i == 0 ? 2u : 0u);
+        if (i == 0) {
+            EXPECT_EQ(QString::fromStdString(angles[0].file), season + "/cams/end.mp4");
+        }
         EXPECT_EQ(lib->matches().at(0).matchProblem.isEmpty(), !steps[i].problem);
         EXPECT_EQ(scan(*lib).unchanged, 1);
     }
 }
 
-// A library made before match files were kept: upgraded in place, its tags
-// kept, and its matches' match files read at the next scan.
-TEST_P(LibraryTest, ALibraryOfThePreviousSchemaIsUpgraded) {
+// A library made before match files were kept, or before their angles were:
+// upgraded in place, its tags kept, and its matches' match files read at the
+// next scan.
+TEST_P(LibraryTest, ALibraryOfAPreviousSchemaIsUpgraded) {
     const QString season = folder("season");
     writeMatch(season, "match", threeTags("kept"), 1);
     MatchInfo match;
     match.teams = {"早稲田", "明治"};
+    match.angles = {{"エンド", "/v/end.mp4", 37.4, 1.0}};
     writeFile(QString::fromStdString(matchFilePathFor(sessionOf(season, "match")).string()),
               matchJson(match).c_str());
-    ASSERT_TRUE(lib = openLibrary());
-    add(*lib, {season});
-    lib.reset();
-    QStringList back;
-    for (const char* column : {"team_a", "team_b", "periods", "match_problem", "match_hash",
-                               "match_size", "match_mtime"})
-        back << QStringLiteral("ALTER TABLE matches DROP COLUMN ") + column;
-    back << QStringLiteral("DROP TABLE playlist_items") << QStringLiteral("DROP TABLE playlists")
-         << QStringLiteral("DELETE FROM schema_version WHERE version >= 3");
-    ASSERT_EQ(execOn(url, back), QString());
+    const struct {
+        std::vector<const char*> columns;
+        bool playlists;
+        int version;
+        int updated; // an unchanged match file is read again all the same
+    } previous[] = {{{"team_a", "team_b", "periods", "match_problem", "match_hash", "match_size",
+                      "match_mtime", "angles"},
+                     true,
+                     3,
+                     1},
+                    {{"angles"}, false, 5, 0}};
+    for (const auto& [columns, playlists, version, updated] : previous) {
+        SCOPED_TRACE(version);
+        ASSERT_TRUE(lib = openLibrary());
+        add(*lib, {season});
+        lib.reset();
+        QStringList back;
+        for (const char* column : columns)
+            back << QStringLiteral("ALTER TABLE matches DROP COLUMN ") + column;
+        if (playlists)
+            back << QStringLiteral("DROP TABLE playlist_items")
+                 << QStringLiteral("DROP TABLE playlists");
+        back << QStringLiteral("DELETE FROM schema_version WHERE version >= %1").arg(version);
+        ASSERT_EQ(execOn(url, back), QString());
 
-    lib = openLibrary();
-    ASSERT_TRUE(lib);
-    EXPECT_EQ(findText(*lib, "kept").size(), 1u);
-    EXPECT_EQ(find(*lib, {}).at(0).teams[0], QString());
-    EXPECT_EQ(scan(*lib).updated, 1);
-    EXPECT_EQ(find(*lib, {}).at(0).teams[0], QStringLiteral("早稲田"));
+        lib = openLibrary();
+        ASSERT_TRUE(lib);
+        EXPECT_EQ(findText(*lib, "kept").size(), 1u);
+        EXPECT_TRUE(find(*lib, {}).at(0).angles.empty());
+        EXPECT_EQ(scan(*lib).updated, updated);
+        EXPECT_EQ(find(*lib, {}).at(0).teams[0], QStringLiteral("早稲田"));
+        EXPECT_EQ(find(*lib, {}).at(0).angles, match.angles);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, LibraryTest,

@@ -1,12 +1,14 @@
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
 
+#include "ClipVideoConvertor/AngleChoice.h"
 #include "ClipVideoConvertor/ClipViewController.h"
 #include "support/FileSizeLimit.h"
-#include "support/MediaFixtures.h"
+#include "support/MediaProbe.h"
 #include "support/ScreenFixture.h"
 
 namespace fs = std::filesystem;
@@ -57,6 +59,7 @@ TEST_F(ClipExportWindow, ExportingATickedClipWritesTheFileAndReports) {
     EXPECT_EQ(job->startTime, 2.0f);
     EXPECT_EQ(job->endTime, 4.0f);
     EXPECT_EQ(job->duration, 10.0f);
+    EXPECT_EQ(job->angleChoice, nullptr); // no angles: no choice, the export runs
     QString label;
     int bar = -1;
     QObject::connect(job, &ClipViewController::finished, [&] {
@@ -203,4 +206,41 @@ TEST_F(ClipExportWindow, CancelStopsAClipExportAndKeepsTheFileThatWasThere) {
     EXPECT_TRUE(dialogs.shown.empty());
     EXPECT_EQ(slurp(out), "old");
     EXPECT_EQ(filesIn(dir), 1); // no temporary file either
+}
+
+TEST_F(ClipExportWindow, TheAngleChoiceExportsTheChosenLayout) {
+    // The match's angle: a 50 fps camera started 1.2 s after the main one.
+    fake->hasItem = true;
+    fake->path = fixturePath("clip.mp4");
+    fake->length = 10.0;
+    main->tagDataModel.match.angles = {{"エンド", fixturePath("angle50.mp4"), -1.2, 1.0}};
+    markClip(1.0, 2.0);
+    clickCell(edit->clipTableView, 0, 0);
+    const fs::path out = dir / "angles.mp4";
+    dialogs.paths = {out.string()};
+    click("onClipOutput");
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return window->findChildren<ClipWindowController*>().size() == 1; }, 2000));
+    ClipViewController* job =
+        window->findChildren<ClipWindowController*>()[0]->contentViewController();
+    ASSERT_NE(job->angleChoice, nullptr);
+    QComboBox* combo = job->angleChoice->combo;
+    QStringList items;
+    for (int i = 0; i < combo->count(); ++i)
+        items << combo->itemText(i);
+    EXPECT_EQ(items, (QStringList{"メイン", "アングル: エンド", "左右に並べる", "2×2", "順番に"}));
+    EXPECT_FALSE(fs::exists(out)); // nothing before 書き出す
+    chooseFilter(combo, "左右に並べる");
+    QTest::mouseClick(job->startButton, Qt::LeftButton);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return dialogs.saw("クリップ出力が完了しました。"); }, 30000));
+    // Main frames 25..49 on the left; on the right the angle's frame of the
+    // same instant, black before its camera started.
+    std::vector<int> left, right;
+    for (int k = 25; k < 50; ++k) {
+        left.push_back(k);
+        right.push_back(k < 30 ? 0 : 2 * k - 60);
+    }
+    EXPECT_EQ(frameNumbers(out, 12, "320:240:0:0"), left);
+    EXPECT_EQ(frameNumbers(out, 12, "320:240:320:0"), right);
 }
