@@ -26,6 +26,8 @@
 //             playlist panel published to FW with its link and QR code.
 //   angles-dialog  a second camera added to the match and aligned: the two
 //             views with a moment marked and the offset proposed by sound.
+//   angles    the match with a second camera, the two side by side while it
+//             is coded by keyboard.
 // Journals, code windows and settings stay in scratch folders. Run under a
 // display (scripts/screenshots uses Xvfb).
 // Usage: screenshot_tour VIDEO OUT_DIR | --list | --help
@@ -113,6 +115,7 @@ const std::vector<Tour> kTours = {
     {"match", {"squad-dialog", "match-edit", "match-tally", "report-page"}},
     {"playlists", {"playlist-publish", "playlist-panel"}},
     {"angles-dialog", {"angles-dialog"}},
+    {"angles", {"angles-side-by-side"}},
     // The second process of viewonly and recovery.
     {"hold", {}},
 };
@@ -941,7 +944,7 @@ int main(int argc, char** argv) {
         qputenv("RUCKTAG_LIBRARY", library.toUtf8());
     }
     std::filesystem::create_directories(codeWindowFolder());
-    if ((mode == "window" || mode == "editor") &&
+    if ((mode == "window" || mode == "editor" || mode == "angles") &&
         !writeCodeWindowFile(codeWindowFolder() / "tour.json", tourWindow()).empty())
         return 1;
     if (mode == "codes40" &&
@@ -977,6 +980,8 @@ int main(int argc, char** argv) {
         result = playlistTour(window, video);
     else if (mode == "angles-dialog")
         result = anglesDialogTour(window, video);
+    else if (mode == "angles")
+        result = anglesTour(window, video);
     setDialogProvider(nullptr);
     if (!strayShots.isEmpty()) {
         std::fprintf(stderr, "screenshot_tour: shots not listed for the %s tour: %s\n", tour->name,

@@ -33,3 +33,6 @@ int playlistTour(MainWindow& window, const std::string& video);
 
 // The angles dialog tour (angles_tour.cpp).
 int anglesDialogTour(MainWindow& window, const std::string& video);
+
+// The angles tour (angles_play_tour.cpp).
+int anglesTour(MainWindow& window, const std::string& video);

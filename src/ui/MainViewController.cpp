@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 #include <cmath>
+#include <filesystem>
 
 #include "ClipVideoConvertor/ClipViewController.h"
 #include "SubViewClass/EditableNSTextField.h"
@@ -85,6 +86,11 @@ void MainViewController::viewDidLoad() {
          {editViewController->mediaTimeLabel, playViewController->mediaTimeLabel})
         connect(MediaPlayer, &MediaPlayerView::timeTextChanged, label, &QLineEdit::setText);
     session->setView(MediaPlayer);
+    // The match's other cameras follow its file: opened, edited, undone.
+    connect(session, &SessionController::storeChanged, MediaPlayer, [this] {
+        const auto path = std::filesystem::path(session->sessionPath());
+        MediaPlayer->setAngles(tagDataModel.match.angles, path.parent_path().string());
+    });
     connect(MediaPlayer, &MediaPlayerView::openFailed, this,
             [this](const QString& path, const QString& reason) {
                 session->videoFailed(path.toStdString(), reason.toStdString());

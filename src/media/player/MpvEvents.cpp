@@ -11,6 +11,8 @@
 using namespace mpvreplies;
 
 void MpvPlayer::drainEvents() {
+    if (const int64_t woke = firstWake_.exchange(0))
+        drainWoke_ = woke;
     while (mpv_) {
         mpv_event* event = mpv_wait_event(mpv_, 0);
         if (event->event_id == MPV_EVENT_NONE)
@@ -125,9 +127,12 @@ void MpvPlayer::landingReplied(const mpv_event& event) {
     const auto* property = static_cast<mpv_event_property*>(event.data);
     const bool ok = event.error >= 0 && property;
     if (indexOf(id) == 0) {
-        if (ok && property->format == MPV_FORMAT_DOUBLE)
+        if (ok && property->format == MPV_FORMAT_DOUBLE) {
             observedTime_ = *static_cast<double*>(property->data);
+            observedTimeAt_ = drainWoke_;
+        }
         seekTarget_.reset();
+        emit seekLanded();
     } else if (ok && property->format == MPV_FORMAT_FLAG) {
         // A seek from the end to the end changes no flag: no event says
         // the flag holds for the new position.
@@ -160,6 +165,7 @@ void MpvPlayer::handlePropertyChange(uint64_t id, const mpv_event_property& prop
     switch (id) {
     case ObsTime:
         observedTime_ = isDouble ? *static_cast<double*>(property.data) : NAN;
+        observedTimeAt_ = drainWoke_;
         break;
     case ObsDuration:
         observedDuration_ = isDouble ? *static_cast<double*>(property.data) : NAN;

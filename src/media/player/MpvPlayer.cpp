@@ -2,6 +2,8 @@
 
 #include <QMetaObject>
 #include <QPointer>
+#include <algorithm>
+#include <chrono>
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
@@ -13,6 +15,12 @@
 using namespace mpvreplies;
 
 namespace {
+
+int64_t steadyNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 void setOption(mpv_handle* mpv, const std::string& name, const std::string& value) {
     if (const int err = mpv_set_option_string(mpv, name.c_str(), value.c_str()); err < 0)
@@ -67,9 +75,11 @@ MpvPlayer::MpvPlayer(const std::map<std::string, std::string>& extraOptions, QOb
     mpv_set_wakeup_callback(
         mpv_,
         [](void* self) {
-            // mpv's thread: only post; the GUI thread drains.
-            QMetaObject::invokeMethod(static_cast<MpvPlayer*>(self), &MpvPlayer::drainEvents,
-                                      Qt::QueuedConnection);
+            // mpv's thread: only note the time and post; the GUI thread drains.
+            auto* player = static_cast<MpvPlayer*>(self);
+            int64_t none = 0;
+            player->firstWake_.compare_exchange_strong(none, steadyNs());
+            QMetaObject::invokeMethod(player, &MpvPlayer::drainEvents, Qt::QueuedConnection);
         },
         this);
 
@@ -145,17 +155,29 @@ float MpvPlayer::rate() const {
     return static_cast<float>(s.pending() ? s.wanted : observedSpeed_);
 }
 
+double MpvPlayer::playbackClock() const {
+    const double t = currentTime();
+    const float speed = rate();
+    if (speed == 0.0f || seekTarget_ || std::isnan(observedTime_) || observedPause_ ||
+        observedTimeAt_ == 0)
+        return t;
+    const double age = std::clamp((steadyNs() - observedTimeAt_) / 1e9, 0.0, 0.2);
+    return t + age * speed;
+}
+
 void MpvPlayer::playImmediatelyAtRate(float rate) {
     if (!loaded_)
         return;
     set(SetSpeed, rate);
     set(SetPause, 0);
+    emit rateRequested(rate);
 }
 
 void MpvPlayer::pause() {
     if (!mpv_)
         return;
     set(SetPause, 1);
+    emit rateRequested(0.0);
 }
 
 void MpvPlayer::setVolume(float volume) {
@@ -215,6 +237,7 @@ void MpvPlayer::seekTo(double seconds, bool exact) {
         seekQueued_ = true;
     else
         sendSeek();
+    emit seekRequested(seconds, exact);
 }
 
 void MpvPlayer::sendSeek() {

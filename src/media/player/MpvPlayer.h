@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 #include <array>
@@ -51,6 +52,10 @@ public:
     void replaceCurrentItem(const std::string& path, std::function<void(bool)> done) override;
     void addPeriodicTimeObserver(std::function<void(double)> block) override;
     bool isSeeking() const override { return seekTarget_.has_value(); }
+    // The position between the frames' reports: while playing, the last
+    // reported time moved on by the time since it came (at most a fifth of a
+    // second), else currentTime(). What angles are kept in step by.
+    double playbackClock() const;
 
     mpv_handle* handle() const { return mpv_; }
     // The video track mpv last reported (-1: none); the OpenGL surface
@@ -84,6 +89,12 @@ signals:
     // new position.
     void playbackRestarted();
     void endReached();
+    // As asked, before mpv has done it: a seek (exact or to a key frame),
+    // playing at a rate or a pause (0), and a seek having landed (its
+    // position is currentTime() now). Angles follow the main player by them.
+    void seekRequested(double seconds, bool exact);
+    void rateRequested(double rate);
+    void seekLanded();
 
 private:
     // A property set asynchronously: one request in flight at a time, the
@@ -139,6 +150,11 @@ private:
 
     // Last reported by mpv.
     double observedTime_ = NAN;
+    // When observedTime_ came (steady clock, ns): the first wake-up of the
+    // events drained with it, not when the GUI thread got to them.
+    int64_t observedTimeAt_ = 0;
+    std::atomic<int64_t> firstWake_{0}; // since the last drain, set on mpv's thread
+    int64_t drainWoke_ = 0;
     double observedDuration_ = NAN;
     bool observedPause_ = false;
     double observedSpeed_ = 1.0;

@@ -11,6 +11,7 @@
 #include "SubViewClass/CustomAlert.h"
 #include "player/MpvPlayer.h"
 #include "text/TimeText.h"
+#include "video/AngleViews.h"
 #include "video/VideoSurfaces.h"
 
 MediaPlayerView::MediaPlayerView(QWidget* parent, std::unique_ptr<Player> player)
@@ -26,7 +27,9 @@ MediaPlayerView::MediaPlayerView(QWidget* parent, std::unique_ptr<Player> player
 }
 
 MediaPlayerView::~MediaPlayerView() {
-    // The surface frees its render context before the player goes.
+    // The surfaces free their render contexts before the players go.
+    delete angleViews_;
+    angleViews_ = nullptr;
     delete surface_;
     surface_ = nullptr;
 }
@@ -56,11 +59,19 @@ void MediaPlayerView::createSurface() {
     surface_->setAttribute(Qt::WA_TransparentForMouseEvents);
     surface_->setFocusPolicy(Qt::NoFocus);
     surface_->setGeometry(rect());
+    angleViews_ = new AngleViews(this, surface_, *mpv);
 }
 
 void MediaPlayerView::resizeEvent(QResizeEvent*) {
-    if (surface_)
+    if (angleViews_)
+        angleViews_->place(rect());
+    else if (surface_)
         surface_->setGeometry(rect());
+}
+
+void MediaPlayerView::setAngles(const std::vector<MatchAngle>& angles, const std::string& folder) {
+    if (angleViews_)
+        angleViews_->setAngles(angles, folder);
 }
 
 void MediaPlayerView::setupPlayerOption() {

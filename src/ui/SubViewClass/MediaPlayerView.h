@@ -9,9 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "match/Angles.h"
 #include "player/Player.h"
 #include "workspace/Workspace.h"
 
+class AngleViews;
 class MpvPlayer;
 
 // The one video view: owns the player, opens files, carries out every
@@ -67,6 +69,11 @@ public:
     QTimer timer; // the pending restart of seek(_:delay:)
     std::function<void(const std::string& path)> callBack;
 
+    // The match's other cameras, in step with the main picture (none with a
+    // player that is not mpv's); a relative file is found in `folder`.
+    void setAngles(const std::vector<MatchAngle>& angles, const std::string& folder);
+    AngleViews* angleViews() const { return angleViews_; }
+
     bool isFullScreenMode() const { return fullScreen_; }
     void setFullScreenMode(bool on);
 
@@ -89,6 +96,7 @@ private:
 
     std::unique_ptr<Player> player_;
     QWidget* surface_ = nullptr;
+    AngleViews* angleViews_ = nullptr;
     bool fullScreen_ = false;
     QPointer<QWidget> homeParent_;
     QRect homeGeometry_;

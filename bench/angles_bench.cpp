@@ -1,0 +1,151 @@
+// Angles in step on the 1080p fixtures: the longest the GUI thread is held by
+// one round of its event loop (a 5 ms timer's largest gap, as bench_player
+// measures it) with the main and three angles playing, each drawn by the
+// software renderer; the process's CPU with the main and one angle playing at
+// 1× (and the main alone); and the time from opening a match of four angles
+// to the first frames of all four in step.
+// Usage: bench_angles FIXTURE_DIR   (big.mp4 from scripts/make-fixtures DIR --big)
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <clocale>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <sys/resource.h>
+#include <vector>
+
+#include "angles/AngleSync.h"
+#include "player/MpvPlayer.h"
+#include "player/MpvSoftwareRenderer.h"
+
+namespace {
+
+const QSize kSize(640, 360);
+
+class Heartbeat {
+public:
+    Heartbeat() {
+        timer_.setTimerType(Qt::PreciseTimer);
+        timer_.setInterval(5);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            const double gap = clock_.restart();
+            worstGapMs = std::max(worstGapMs, gap);
+            gaps.push_back(gap);
+        });
+        clock_.start();
+        timer_.start();
+    }
+    double worstGapMs = 0;
+    std::vector<double> gaps;
+
+private:
+    QTimer timer_;
+    QElapsedTimer clock_;
+};
+
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The main player and its angles, each drawing into an image.
+struct Match {
+    MpvPlayer main{std::map<std::string, std::string>{{"ao", "null"}}};
+    AngleSync sync{main, {{"ao", "null"}}};
+    std::vector<std::unique_ptr<MpvSoftwareRenderer>> renderers;
+
+    // Opens the main, then its angles (offsets in seconds); returns the
+    // milliseconds until every picture shows the instant of main time 10 s.
+    double open(const std::string& mainFile, const std::vector<std::string>& angles) {
+        QElapsedTimer clock;
+        clock.start();
+        renderers.push_back(std::make_unique<MpvSoftwareRenderer>(main));
+        renderers.back()->setSize(kSize);
+        bool ok = false;
+        main.replaceCurrentItem(mainFile, [&](bool r) {
+            ok = r;
+            main.pause();
+            main.seekExact(10.0);
+        });
+        std::vector<MatchAngle> list;
+        const double offsets[] = {1.5, -2.0, 0.6};
+        for (size_t i = 0; i < angles.size(); ++i)
+            list.push_back({"angle", angles[i], offsets[i], 1.0});
+        sync.setAngles(list, "");
+        for (size_t i = 0; i < sync.count(); ++i) {
+            renderers.push_back(std::make_unique<MpvSoftwareRenderer>(sync.player(i)));
+            renderers.back()->setSize(kSize);
+        }
+        const auto inStep = [&] {
+            if (!ok || main.isSeeking() || std::abs(main.currentTime() - 10.0) > 1e-3)
+                return false;
+            for (size_t i = 0; i < sync.count(); ++i) {
+                const MpvPlayer& p = sync.player(i);
+                if (!sync.hasPicture(i) || p.isSeeking() ||
+                    std::abs(p.currentTime() - angleTime(sync.angle(i), 10.0)) > 0.021)
+                    return false;
+            }
+            return true;
+        };
+        while (!inStep())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        return clock.nsecsElapsed() / 1e6;
+    }
+};
+
+double percentile(std::vector<double> v, double p) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[static_cast<size_t>(p * (v.size() - 1))];
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    std::setlocale(LC_NUMERIC, "C");
+    const std::string dir = argc > 1 ? argv[1] : "build/fixtures";
+    // The one file four times: each player decodes its own.
+    const std::string mp4 = dir + "/big.mp4";
+
+    std::vector<double> opens;
+    for (int round = 0; round < 3; ++round) {
+        Match m;
+        opens.push_back(m.open(mp4, {mp4, mp4, mp4}));
+    }
+    std::printf("open a match of four 1080p angles to the first frames in step: median %.0f ms "
+                "(of %.0f, %.0f, %.0f)\n",
+                percentile(opens, 0.5), opens[0], opens[1], opens[2]);
+
+    {
+        Match m;
+        m.open(mp4, {mp4, mp4, mp4});
+        Heartbeat heartbeat;
+        m.main.playImmediatelyAtRate(1.0f);
+        QTest::qWait(15000);
+        std::printf("four 1080p angles playing 15 s: GUI thread held at most %.1f ms "
+                    "(99th percentile of the 5 ms ticks' gaps %.1f ms)\n",
+                    heartbeat.worstGapMs, percentile(heartbeat.gaps, 0.99));
+    }
+
+    for (const std::vector<std::string>& angles :
+         {std::vector<std::string>{}, std::vector<std::string>{mp4}}) {
+        Match m;
+        m.open(mp4, angles);
+        m.main.playImmediatelyAtRate(1.0f);
+        QTest::qWait(2000);
+        const double cpu0 = cpuSeconds();
+        QElapsedTimer wall;
+        wall.start();
+        QTest::qWait(20000);
+        std::printf("%s at 1x: CPU %.0f %% of one core (20 s)\n",
+                    angles.empty() ? "the main alone" : "the main and one angle, 1080p",
+                    100.0 * (cpuSeconds() - cpu0) / (wall.nsecsElapsed() / 1e9));
+    }
+    return 0;
+}
