@@ -329,10 +329,11 @@ bool LiveOutput::write(AVPacket* packet, bool isVideo, AVRational inTimeBase, in
 
 bool LiveOutput::writeOut(AVPacket* packet, int stream) {
     // A time that goes back (two sources' clocks meeting) would stop the
-    // muxer; the packet is left out instead.
+    // muxer, and one before the recording began (sound that starts a little
+    // before the first key frame) cannot be written; such packets are left out.
     int64_t& last = lastDts_[stream == videoOut_ ? 0 : 1];
     const int64_t dts = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
-    if (dts == AV_NOPTS_VALUE || dts <= last)
+    if (dts == AV_NOPTS_VALUE || dts < 0 || dts <= last)
         return true;
     last = dts;
     if (stream == videoOut_ && packet->pts != AV_NOPTS_VALUE)
