@@ -107,9 +107,11 @@ void finish(LiveRecorder& recorder) {
     until([&] { return recorder.status().state >= LiveState::Stopped; });
 }
 
-// The video's codec (ffprobe names it once for the program and once alone).
-std::string videoCodec(const std::string& file) {
-    const std::string both = probe(file, "stream=codec_name", "-select_streams v");
+// What ffprobe says of the first video ("v") or sound ("a") stream (it names
+// each stream once for the program and once alone).
+std::string streamEntry(const std::string& file, const char* type, const std::string& entry) {
+    const std::string both = probe(file, "stream=" + entry,
+                                   type[0] == 'v' ? "-select_streams v:0" : "-select_streams a:0");
     return both.substr(0, both.find('\n'));
 }
 
@@ -136,8 +138,13 @@ TEST(LiveRecording, EveryFrameOfTheSourceOnceInOrder) {
         bool encoding;
     } cases[] = {
         {"udp", {"udp://127.0.0.1:" + std::to_string(port), "", {}}, longRun, false},
-        // A grabber's usual 4:2:2 pictures; the graph ends by itself.
-        {"lavfi", {sourceGraph(4, "format=yuyv422", "out0"), "lavfi", {}}, 4, true},
+        // A grabber's usual 4:2:2 pictures and PCM sound; the graph ends by itself.
+        {"lavfi",
+         {sourceGraph(4, "format=yuyv422", "out0") + ";sine=sample_rate=44100:duration=4[out1]",
+          "lavfi",
+          {}},
+         4,
+         true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -164,7 +171,11 @@ TEST(LiveRecording, EveryFrameOfTheSourceOnceInOrder) {
         // loaded machine encodes slower than the picture's own time).
         EXPECT_NEAR(s.bytesPerSecond * took / static_cast<double>(s.bytes), 1.0, 0.5);
         EXPECT_GT(s.minutesLeft, 0);
-        EXPECT_EQ(videoCodec(ts), "h264");
+        EXPECT_EQ(streamEntry(ts, "v", "codec_name"), "h264");
+        // The sound, copied or made AAC, on the pictures' clock.
+        EXPECT_EQ(streamEntry(ts, "a", "codec_name"), "aac");
+        EXPECT_NEAR(std::stod(streamEntry(ts, "a", "duration")),
+                    std::stod(streamEntry(ts, "v", "duration")), 0.1);
         const std::vector<int> numbers = frameNumbers(ts, kBits);
         const int count = static_cast<int>(c.seconds * 25);
         EXPECT_EQ(numbers, upTo(count)) << numbers.size() << " frames";
@@ -230,7 +241,7 @@ TEST(LiveRecording, ADropOutLeavesAGapAndRecordingGoesOn) {
         EXPECT_EQ(namesIn(dir).count("match.mp4.part"), 0u);
         if (!cancel) {
             EXPECT_EQ(frameNumbers(mp4, kBits), expected);
-            EXPECT_EQ(videoCodec(mp4), "h264");
+            EXPECT_EQ(streamEntry(mp4, "v", "codec_name"), "h264");
             const std::vector<double> t = probeNumbers(mp4, "frame=pts_time", "-select_streams v");
             ASSERT_EQ(t.size(), expected.size());
             EXPECT_NEAR(t[125] - t[124], times[125] - times[124], 0.05);
