@@ -187,6 +187,7 @@ TEST(LiveRecording, EveryFrameOfTheSourceOnceInOrder) {
         EXPECT_TRUE(readLiveGaps(ts, gaps, error)) << error;
         EXPECT_TRUE(gaps.empty());
     }
+    fs::remove_all(dir); // a match-long recording is a gigabyte
 }
 
 // The source stops for 20 s and comes back: the recorder says so, goes on in
