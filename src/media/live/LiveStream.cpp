@@ -4,11 +4,9 @@
 
 #include <cerrno>
 #include <functional>
-#include <string_view>
 
 extern "C" {
 #include <libavdevice/avdevice.h>
-#include <libavutil/opt.h>
 #include <libswscale/swscale.h>
 }
 
