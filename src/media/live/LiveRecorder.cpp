@@ -148,7 +148,7 @@ bool LiveRecorderWorker::record(std::string& message) {
         }
         if (end != SessionEnd::Dropped)
             break;
-        gapFrom = std::max(output.edgeSeconds(), wallUs() / 1e6 - 1.0);
+        gapFrom = output.endSeconds(); // the hole begins where the last picture ends
         setState(LiveState::NoSignal, {}, gapFrom);
         attempt = -1;
     }
