@@ -3,6 +3,8 @@
 #include <QMetaObject>
 #include <algorithm>
 #include <cmath>
+#include <sys/resource.h>
+#include <unistd.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -206,6 +208,10 @@ void AngleFeed::push(Frame frame) {
 }
 
 void AngleFeed::run() {
+    // Below the GUI thread and the main's player (the decoder's own threads
+    // inherit it): on a machine that cannot decode every angle, the angles
+    // fall behind, not the picture coded on or the keys.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
     Decoder d;
     const bool ok = d.open(path_);
     {
