@@ -1,19 +1,18 @@
 #include "live/LiveRecording.h"
 
 #include <QIcon>
+#include <QLabel>
 #include <QPushButton>
 #include <filesystem>
 
 #include "MainViewController.h"
 #include "SubViewClass/CustomAlert.h"
 #include "SubViewClass/MediaPlayerView.h"
+#include "live/LiveSession.h"
 #include "live/Mp4ConversionDialog.h"
 #include "live/NewRecordingDialog.h"
 
 namespace {
-
-// The recording's picture must be in the file before the player opens it.
-constexpr double kPlayableSeconds = 1.0;
 
 bool sameFile(const std::string& a, const std::string& b) {
     std::error_code ec;
@@ -31,6 +30,10 @@ LiveRecording::LiveRecording(MainViewController* main, QPushButton* button)
 LiveRecording::~LiveRecording() {
     // Live coding reads the recorder: it goes first.
     delete coding_;
+}
+
+LiveSession* LiveRecording::liveSession() const {
+    return coding_;
 }
 
 void LiveRecording::showState() {
@@ -69,29 +72,17 @@ void LiveRecording::record(LiveSource source, std::string ts) {
         };
     }
     recorder_ = std::make_unique<LiveRecorder>(std::move(source), std::move(ts));
-    opening_ = opened_ = stopping_ = false;
-    connect(recorder_.get(), &LiveRecorder::statusChanged, this, &LiveRecording::onStatus);
+    opened_ = stopping_ = false;
     connect(recorder_.get(), &LiveRecorder::finished, this, &LiveRecording::onFinished);
-    recorder_->start();
-    showState();
-}
-
-void LiveRecording::onStatus() {
-    if (!recorder_ || opening_)
-        return;
-    const LiveStatus status = recorder_->status();
-    if (status.state == LiveState::Recording && status.edge >= kPlayableSeconds)
-        open();
-}
-
-void LiveRecording::open() {
-    opening_ = true;
-    main_->openVideo(recorder_->output(), [this] {
+    // Live coding follows the recorder from its first report and opens the
+    // file once it plays.
+    coding_ = new LiveSession(*recorder_, main_);
+    connect(coding_, &LiveSession::opened, this, [this] {
         opened_ = true;
-        if (recorder_ && startLiveCoding)
-            coding_ = startLiveCoding(*recorder_, *main_);
         emit opened();
     });
+    recorder_->start();
+    showState();
 }
 
 void LiveRecording::end() {

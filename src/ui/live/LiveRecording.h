@@ -2,12 +2,12 @@
 
 #include <QObject>
 #include <QPointer>
-#include <functional>
 #include <memory>
 #include <string>
 
 #include "live/LiveRecorder.h"
 
+class LiveSession;
 class MainViewController;
 class QPushButton;
 
@@ -24,10 +24,13 @@ public:
 
     bool isRecording() const { return recorder_ != nullptr; }
     LiveRecorder* recorder() const { return recorder_.get(); }
+    // The live coding of the recording, while it is recorded.
+    LiveSession* liveSession() const;
 
     // ライブ収録…: the unsaved tags asked about, then the dialog.
     void begin();
-    // Records `source` to `ts` (a new file) and opens it once it plays.
+    // Records `source` to `ts` (a new file); live coding opens it once it
+    // plays.
     void record(LiveSource source, std::string ts);
     // 収録を終了, once confirmed; MP4 に変換 is offered when the file is done.
     void end();
@@ -38,10 +41,6 @@ public:
     // user says so.
     bool mayQuit();
 
-    // Made when the recording's video is open: the live coding of the edit
-    // screen (the recorder outlives it). Tests and tours may replace it.
-    std::function<QObject*(LiveRecorder&, MainViewController&)> startLiveCoding;
-
 signals:
     // The recording's video is open in the session.
     void opened();
@@ -50,13 +49,11 @@ signals:
 
 private:
     void showState();
-    void onStatus();
     void onFinished(bool ok, const QString& message);
-    void open();
 
     MainViewController* main_;
     QPushButton* button_;
     std::unique_ptr<LiveRecorder> recorder_;
-    QPointer<QObject> coding_;
-    bool opening_ = false, opened_ = false, stopping_ = false, guarding_ = false;
+    QPointer<LiveSession> coding_;
+    bool opened_ = false, stopping_ = false, guarding_ = false;
 };

@@ -11,23 +11,6 @@
 
 #include "live/LiveRecorder.h"
 
-namespace {
-
-// The bytes written so far: the MP4 or a temporary file beside it that
-// carries its name.
-double writtenBytes(const std::filesystem::path& mp4) {
-    std::error_code ec;
-    uintmax_t largest = 0;
-    const std::string name = mp4.filename().string();
-    for (const auto& entry : std::filesystem::directory_iterator(mp4.parent_path(), ec))
-        if (entry.path().filename().string().find(name) != std::string::npos)
-            if (const uintmax_t size = entry.file_size(ec); !ec)
-                largest = std::max(largest, size);
-    return static_cast<double>(largest);
-}
-
-} // namespace
-
 Mp4ConversionDialog::Mp4ConversionDialog(std::string ts, std::string mp4, QWidget* parent)
     : QDialog(parent), ts_(std::move(ts)), mp4_(std::move(mp4)) {
     setObjectName("mp4ConversionDialog");
@@ -76,8 +59,12 @@ void Mp4ConversionDialog::showProgress() {
     const auto total = std::filesystem::file_size(ts_, ec);
     if (ec || total == 0)
         return;
-    // An MP4 holds the same packets in a little less room; never shown done early.
-    const double part = std::min(0.99, writtenBytes(mp4_) / static_cast<double>(total));
+    // Written as NAME.mp4.part until complete. An MP4 holds the same packets
+    // in a little less room; never shown done early.
+    const auto written = std::filesystem::file_size(mp4_ + ".part", ec);
+    if (ec)
+        return;
+    const double part = std::min(0.99, static_cast<double>(written) / static_cast<double>(total));
     progressBar->setValue(static_cast<int>(part * 1000));
 }
 
@@ -100,10 +87,6 @@ void Mp4ConversionDialog::finished() {
         accept();
         return;
     }
-    // It was not there before the conversion began (asked by the caller):
-    // whatever stands there now is a part of this one.
-    std::error_code ec;
-    std::filesystem::remove(mp4_, ec);
     stopButton->setText("閉じる");
     statusLabel->setText(cancel_
                              ? "中止しました。MP4 は作っていません。"

@@ -13,7 +13,7 @@ class QThread;
 // MP4 に変換: a finished live recording NAME.ts copied into NAME.mp4 (no
 // re-encoding) on a thread of the dialog's own, with a progress bar and 中止.
 // Accepted once NAME.mp4 is complete; a stop or a failure leaves no NAME.mp4
-// and says why. NAME.mp4 must not exist before.
+// and says why.
 class Mp4ConversionDialog : public QDialog {
     Q_OBJECT
 public:
