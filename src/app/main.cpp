@@ -14,6 +14,7 @@
 #include "commands/LibraryCommand.h"
 #include "commands/PlaylistCommand.h"
 #include "commands/PublishCommand.h"
+#include "commands/RecordCommand.h"
 #include "commands/ReportCommand.h"
 #include "commands/ServeCommand.h"
 #include "commands/XmlCommand.h"
@@ -35,6 +36,7 @@ constexpr const char* kUsage =
     "--help)\n"
     "  rucktag serve ...                グループのページを配信 / serve the group pages (rucktag "
     "serve --help)\n"
+    "  rucktag record ...               ライブ収録 / record a live source (rucktag record --help)\n"
     "  rucktag --help, -h               この説明 / this text\n"
     "  rucktag --version                版 / version\n";
 
@@ -73,9 +75,8 @@ int main(int argc, char** argv) {
     // application object, not a window.
     using Command = int (*)(const std::vector<std::string>&, std::ostream&, std::ostream&);
     static const std::pair<std::string_view, Command> kCoreCommands[] = {
-        {"library", runLibraryCommand},
-        {"playlist", runPlaylistCommand},
-        {"publish", runPublishCommand},
+        {"library", runLibraryCommand}, {"playlist", runPlaylistCommand},
+        {"publish", runPublishCommand}, {"record", runRecordCommand},
         {"serve", runServeCommand},
     };
     for (const auto& [name, run] : kCoreCommands)

@@ -15,6 +15,7 @@
 #include "SubModuleClass/TagFileManager.h"
 #include "commands/LibraryCommand.h"
 #include "commands/PublishCommand.h"
+#include "commands/RecordCommand.h"
 #include "commands/ReportCommand.h"
 #include "commands/XmlCommand.h"
 #include "publish/PublishFolder.h"
@@ -25,7 +26,7 @@ namespace {
 const std::string kSession = "Team, INDEX, 再生時刻, タグ内容, コメント\n"
                              "A,1,0:00:05,スクラム,\"a & b <c>\",5.5\n";
 
-enum class Command { Xml, Library, Report, Publish };
+enum class Command { Xml, Library, Report, Publish, Record };
 
 struct Said {
     int code = -1;
@@ -38,6 +39,7 @@ Said run(Command command, const std::vector<std::string>& args) {
     r.code = command == Command::Xml       ? runXmlCommand(args, out, err)
              : command == Command::Library ? runLibraryCommand(args, out, err)
              : command == Command::Report  ? runReportCommand(args, out, err)
+             : command == Command::Record  ? runRecordCommand(args, out, err)
                                            : runPublishCommand(args, out, err);
     r.out = out.str();
     r.err = err.str();
@@ -70,7 +72,7 @@ private:
 TEST_F(Commands, BadUsageExitsTwoWithTheUsageAndTouchesNothing) {
     write("match.csv", kSession);
     const std::string csv = path("match.csv"), out = path("o.xml"), db = path("lib.sqlite");
-    const std::string pub = path("pub");
+    const std::string pub = path("pub"), ts = path("rec.ts");
     const std::string manyWords = [] {
         std::string words;
         for (int i = 0; i < 20000; ++i)
@@ -114,6 +116,12 @@ TEST_F(Commands, BadUsageExitsTwoWithTheUsageAndTouchesNothing) {
          {"P", "--group", "FW", "--folder", pub, "--max-height", "99"},
          "out of range"},
         {Command::Publish, {"--revoke", "FW", "P", "--folder", pub}, "takes a group alone"},
+        {Command::Record, {}, "name one source and --out"},
+        {Command::Record, {"udp://127.0.0.1:1234"}, "name one source and --out"},
+        {Command::Record, {"a", "b", "--out", ts}, "name one source and --out"},
+        {Command::Record, {"a", "--out", ts, "--format", "dshow"}, "lavfi or v4l2: dshow"},
+        {Command::Record, {"a", "--out", ts, "--for", "0"}, "seconds above 0: 0"},
+        {Command::Record, {"a", "--out", ts, "--for", "x"}, "seconds above 0: x"},
     };
     for (const auto& c : cases) {
         const Said r = run(c.command, c.args);
@@ -126,9 +134,10 @@ TEST_F(Commands, BadUsageExitsTwoWithTheUsageAndTouchesNothing) {
     EXPECT_FALSE(exists("o.xml"));
     EXPECT_FALSE(exists("lib.sqlite"));
     EXPECT_FALSE(exists("pub"));
+    EXPECT_FALSE(exists("rec.ts"));
     EXPECT_EQ(read("match.csv"), kSession);
     for (const Command command :
-         {Command::Xml, Command::Library, Command::Report, Command::Publish}) {
+         {Command::Xml, Command::Library, Command::Report, Command::Publish, Command::Record}) {
         const Said help = run(command, {"--help"});
         EXPECT_EQ(help.code, 0);
         EXPECT_EQ(help.out.rfind("使い方 / Usage:", 0), 0u) << help.out;
@@ -167,6 +176,13 @@ TEST_F(Commands, FailuresExitOneSayingWhyAndChangeNothing) {
         {Command::Publish,
          {"P", "--group", "FW", "--folder", path("pub"), "--database", db},
          "no such playlist: P"},
+        {Command::Record, {"nosuch://x", "--out", path("rec.ts")}, "入力を開けません: nosuch://x"},
+        {Command::Record,
+         {"/nonexistent/video9", "--format", "v4l2", "--out", path("rec.ts")},
+         "入力を開けません: /nonexistent/video9"},
+        {Command::Record,
+         {"testsrc2", "--format", "lavfi", "--out", path("nowhere/rec.ts")},
+         "収録ファイルを書けません"},
     };
     for (const auto& c : cases) {
         const Said r = run(c.command, c.args);
@@ -181,6 +197,9 @@ TEST_F(Commands, FailuresExitOneSayingWhyAndChangeNothing) {
     EXPECT_FALSE(exists("o.pdf"));
     EXPECT_FALSE(exists("pub/groups.json"));
     EXPECT_FALSE(exists("pub/playlists"));
+    EXPECT_FALSE(exists("rec.ts"));
+    EXPECT_FALSE(exists("rec.live.json"));
+    EXPECT_FALSE(exists("nowhere"));
 }
 
 TEST_F(Commands, RevokePrintsTheGroupsNewLink) {
