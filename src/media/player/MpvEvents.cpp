@@ -11,6 +11,11 @@
 using namespace mpvreplies;
 
 void MpvPlayer::drainEvents() {
+    // Not from within a handler (a signal's slot may ask for fresh
+    // readings): the event being handled lives until the next wait.
+    if (draining_)
+        return;
+    draining_ = true;
     if (const int64_t woke = firstWake_.exchange(0))
         drainWoke_ = woke;
     while (mpv_) {
@@ -19,6 +24,12 @@ void MpvPlayer::drainEvents() {
             break;
         handleEvent(*event);
     }
+    draining_ = false;
+}
+
+void MpvPlayer::catchUp() {
+    if (firstWake_.load() != 0)
+        drainEvents();
 }
 
 void MpvPlayer::requestLoadInfo(int index) {
@@ -169,6 +180,9 @@ void MpvPlayer::handlePropertyChange(uint64_t id, const mpv_event_property& prop
         break;
     case ObsDuration:
         observedDuration_ = isDouble ? *static_cast<double*>(property.data) : NAN;
+        break;
+    case ObsFps:
+        observedFps_ = isDouble ? *static_cast<double*>(property.data) : 0.0;
         break;
     case ObsPause:
         if (isFlag)

@@ -89,6 +89,7 @@ MpvPlayer::MpvPlayer(const std::map<std::string, std::string>& extraOptions, QOb
     mpv_observe_property(mpv_, ObsSpeed, "speed", MPV_FORMAT_DOUBLE);
     mpv_observe_property(mpv_, ObsEof, "eof-reached", MPV_FORMAT_FLAG);
     mpv_observe_property(mpv_, ObsVid, "vid", MPV_FORMAT_INT64);
+    mpv_observe_property(mpv_, ObsFps, "container-fps", MPV_FORMAT_DOUBLE);
 
     observerTimer_.setInterval(1000);
     connect(&observerTimer_, &QTimer::timeout, this, [this] {
@@ -177,8 +178,11 @@ double MpvPlayer::playbackClock() const {
     if (speed == 0.0f || seekTarget_ || std::isnan(observedTime_) || observedPause_ ||
         observedTimeAt_ == 0)
         return t;
-    const double age = std::clamp((steadyNs() - observedTimeAt_) / 1e9, 0.0, 0.2);
-    return t + age * speed;
+    // Within the frame last reported: a late picture holds its instant, and
+    // what follows the clock must not run ahead of what is shown.
+    const double frame = observedFps_ > 0.0 ? 1.0 / observedFps_ : 0.04;
+    const double age = std::max(0.0, (steadyNs() - observedTimeAt_) / 1e9);
+    return t + std::min(age * speed, 0.999 * frame);
 }
 
 void MpvPlayer::playImmediatelyAtRate(float rate) {

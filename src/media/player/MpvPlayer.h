@@ -55,9 +55,12 @@ public:
     void setGrowingFile(const std::string& path, double edge) override;
     bool isGrowing() const override;
     // The position between the frames' reports: while playing, the last
-    // reported time moved on by the time since it came (at most a fifth of a
-    // second), else currentTime(). What angles are kept in step by.
+    // reported time moved on by the time since it came, but not past that
+    // frame's end; else currentTime(). What angles are kept in step by.
     double playbackClock() const;
+    // Reads mpv's reports that have come but wait behind other work on the
+    // GUI thread, so that the readings are fresh.
+    void catchUp();
 
     mpv_handle* handle() const { return mpv_; }
     // The video track mpv last reported (-1: none); the OpenGL surface
@@ -161,7 +164,9 @@ private:
     int64_t observedTimeAt_ = 0;
     std::atomic<int64_t> firstWake_{0}; // since the last drain, set on mpv's thread
     int64_t drainWoke_ = 0;
+    bool draining_ = false;
     double observedDuration_ = NAN;
+    double observedFps_ = 0.0;
     bool observedPause_ = false;
     double observedSpeed_ = 1.0;
     bool observedEof_ = false;

@@ -17,7 +17,7 @@ inline std::string unreadable(int err) {
 }
 
 // Observed properties, by reply id.
-enum Observed : uint64_t { ObsTime = 1, ObsDuration, ObsPause, ObsSpeed, ObsEof, ObsVid };
+enum Observed : uint64_t { ObsTime = 1, ObsDuration, ObsPause, ObsSpeed, ObsEof, ObsVid, ObsFps };
 
 // Replies to asynchronous requests: the kind in the low byte, then an index,
 // then the generation of the load or seek they belong to.

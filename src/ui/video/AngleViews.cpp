@@ -2,12 +2,12 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QPainter>
 #include <QWidget>
 #include <algorithm>
 
 #include "angles/AngleSync.h"
 #include "player/MpvPlayer.h"
-#include "video/VideoSurfaces.h"
 
 namespace {
 
@@ -23,16 +23,39 @@ QLabel* makeLabel(QWidget* parent, const char* style) {
     return label;
 }
 
-QWidget* makeSurface(MpvPlayer& player, QWidget* parent) {
-    QWidget* surface = nullptr;
-    if (OpenGLVideoSurface::available())
-        surface = new OpenGLVideoSurface(player, parent);
-    else
-        surface = new SoftwareVideoSurface(player, parent);
-    surface->setAttribute(Qt::WA_TransparentForMouseEvents);
-    surface->setFocusPolicy(Qt::NoFocus);
-    return surface;
-}
+// An angle's picture: the frame its feed gave, drawn as it is (it was made
+// to the widget's size on the decoding thread), centred on black.
+class AnglePicture : public QWidget {
+public:
+    AnglePicture(AngleSync& sync, size_t index, QWidget* parent)
+        : QWidget(parent), sync_(sync), index_(index) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        setFocusPolicy(Qt::NoFocus);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        const QImage& image = sync_.image(index_);
+        const QSizeF shown = QSizeF(image.size()) / devicePixelRatioF();
+        const QRectF at(QPointF((width() - shown.width()) / 2, (height() - shown.height()) / 2),
+                        shown);
+        // Black only around the picture: the picture itself is opaque.
+        if (image.isNull() || at.toRect() != rect()) {
+            painter.fillRect(rect(), Qt::black);
+        }
+        if (!image.isNull())
+            painter.drawImage(at, image);
+    }
+    void resizeEvent(QResizeEvent*) override {
+        sync_.setPictureSize(index_, size() * devicePixelRatioF());
+    }
+
+private:
+    AngleSync& sync_;
+    size_t index_;
+};
 
 // Splits `r` into `n` rectangles: side by side (2), a 2×2 grid (3, 4).
 std::vector<QRect> grid(QRect r, size_t n) {
@@ -74,12 +97,15 @@ AngleViews::AngleViews(QWidget* host, QWidget* mainSurface, MpvPlayer& main)
     connect(chosenBox_, &QComboBox::activated, this,
             [this](int index) { setLayout(layout_, index); });
     connect(sync_.get(), &AngleSync::pictureChanged, this, &AngleViews::showPicture);
-    // Views go before the players they draw.
-    connect(sync_.get(), &AngleSync::playersAboutToGo, this, &AngleViews::clearViews);
+    connect(sync_.get(), &AngleSync::frameChanged, this, [this](int i) {
+        if (i >= 0 && static_cast<size_t>(i) < views_.size())
+            views_[static_cast<size_t>(i)].surface->update();
+    });
+    connect(sync_.get(), &AngleSync::anglesAboutToGo, this, &AngleViews::clearViews);
 }
 
 AngleViews::~AngleViews() {
-    // The surfaces free their render contexts before the players go.
+    // The views draw the feeds' pictures: they go first.
     clearViews();
 }
 
@@ -110,7 +136,7 @@ void AngleViews::remakeViews() {
         QPalette p = v.frame->palette();
         p.setColor(QPalette::Window, Qt::black);
         v.frame->setPalette(p);
-        v.surface = makeSurface(sync_->player(i), v.frame);
+        v.surface = new AnglePicture(*sync_, i, v.frame);
         v.noPicture = makeLabel(v.frame, kNoPictureStyle);
         v.noPicture->setObjectName("angleNoPicture");
         v.noPicture->setAlignment(Qt::AlignCenter);
@@ -134,7 +160,6 @@ void AngleViews::showPicture(int i) {
         v.noPicture->setText("映像を開けません");
     else
         v.noPicture->setText("この時刻の映像なし");
-    // Over the picture, not instead of it: the player keeps its output.
     v.noPicture->setVisible(failed || (open && !sync_->hasPicture(at)));
     v.noPicture->raise();
     v.name->raise();

@@ -46,7 +46,7 @@ public:
 private:
     struct View {
         QWidget* frame = nullptr;   // holds the surface and the labels
-        QWidget* surface = nullptr; // the angle player's picture
+        QWidget* surface = nullptr; // the angle's picture
         QLabel* name = nullptr;
         QLabel* noPicture = nullptr;
     };

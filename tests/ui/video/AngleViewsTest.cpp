@@ -39,8 +39,7 @@ protected:
     }
     void landed() {
         ASSERT_TRUE(QTest::qWaitFor([&] { return !mpv->isSeeking(); }, 10000));
-        QTest::qWait(3 * AngleSync::kTickMs);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !views->sync().player(0).isSeeking(); }, 10000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return views->sync().settled(0); }, 10000));
     }
 
     MpvPlayer* mpv = nullptr;
@@ -98,5 +97,5 @@ TEST_F(AngleScreens, LayoutsNoPictureAndCodingOnAnAngle) {
                       table->visualRect(table->model()->index(0, 1)).center());
     landed();
     EXPECT_NEAR(mpv->currentTime(), 600.0, 0.05);
-    EXPECT_NEAR(views->sync().player(0).currentTime(), 600.0 - 37.4, 1.0 / 50);
+    EXPECT_NEAR(views->sync().shownTime(0), 600.0 - 37.4, 1.0 / 50);
 }
