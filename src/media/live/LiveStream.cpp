@@ -1,5 +1,7 @@
 #include "live/LiveStream.h"
 
+#include "live/LiveAudio.h"
+
 #include <cerrno>
 #include <functional>
 #include <string_view>
@@ -284,9 +286,19 @@ bool LiveOutput::open(const std::string& path, AVFormatContext* in, int video, i
         o->time_base = kTsTimeBase;
         videoOut_ = o->index;
     }
-    if (audio >= 0 && tsCarries(in->streams[audio]->codecpar->codec_id)) {
+    if (audio >= 0) {
+        const AVStream* s = in->streams[audio];
+        std::string why; // sound it cannot make into AAC is left out
+        if (!tsCarries(s->codecpar->codec_id) &&
+            !(audioEncoder_ = std::make_unique<LiveAudioEncoder>())->open(s, why))
+            audioEncoder_.reset();
+    }
+    if (audio >= 0 && (audioEncoder_ || tsCarries(in->streams[audio]->codecpar->codec_id))) {
         AVStream* o = avformat_new_stream(out_, nullptr);
-        avcodec_parameters_copy(o->codecpar, in->streams[audio]->codecpar);
+        if (audioEncoder_)
+            avcodec_parameters_from_context(o->codecpar, audioEncoder_->context());
+        else
+            avcodec_parameters_copy(o->codecpar, in->streams[audio]->codecpar);
         o->codecpar->codec_tag = 0;
         o->time_base = kTsTimeBase;
         audioOut_ = o->index;
@@ -318,6 +330,11 @@ bool LiveOutput::write(AVPacket* packet, bool isVideo, AVRational inTimeBase, in
     if (isVideo && encoder_)
         return encoder_->encode(packet, inTimeBase, offsetUs,
                                 [&](AVPacket* p) { return writeOut(p, stream); });
+    if (!isVideo && audioEncoder_)
+        return audioEncoder_->encode(packet, inTimeBase, offsetUs, [&](AVPacket* p) {
+            av_packet_rescale_ts(p, audioEncoder_->context()->time_base, kTsTimeBase);
+            return writeOut(p, stream);
+        });
     const int64_t shift = av_rescale_q(offsetUs, AV_TIME_BASE_Q, kTsTimeBase);
     av_packet_rescale_ts(packet, inTimeBase, kTsTimeBase);
     if (packet->pts != AV_NOPTS_VALUE)
@@ -356,6 +373,11 @@ bool LiveOutput::finish() {
     bool ok = true;
     if (encoder_ && videoOut_ >= 0)
         ok = encoder_->flush([&](AVPacket* p) { return writeOut(p, videoOut_); });
+    if (audioEncoder_ && audioOut_ >= 0)
+        ok = audioEncoder_->flush([&](AVPacket* p) {
+            av_packet_rescale_ts(p, audioEncoder_->context()->time_base, kTsTimeBase);
+            return writeOut(p, audioOut_);
+        }) && ok;
     ok = av_write_trailer(out_) >= 0 && ok;
     finalBytes_ = avio_tell(out_->pb);
     avio_closep(&out_->pb);

@@ -48,9 +48,10 @@ int openLiveInput(const LiveSource& source, Interrupt& interrupt, InputPtr& in,
 int bestStream(AVFormatContext* in, AVMediaType type);
 
 class LiveEncoder;
+class LiveAudioEncoder;
 
 // The MPEG-TS file. Compressed video and audio the format carries are
-// copied; raw (or MJPEG) video is encoded with libx264.
+// copied; raw (or MJPEG) video is encoded with libx264, other sound to AAC.
 class LiveOutput {
 public:
     LiveOutput();
@@ -73,6 +74,7 @@ private:
     bool writeOut(AVPacket* packet, int stream);
     AVFormatContext* out_ = nullptr;
     std::unique_ptr<LiveEncoder> encoder_;
+    std::unique_ptr<LiveAudioEncoder> audioEncoder_;
     int videoOut_ = -1, audioOut_ = -1;
     int64_t lastDts_[2] = {INT64_MIN, INT64_MIN};
     int64_t finalBytes_ = 0;

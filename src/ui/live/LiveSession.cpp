@@ -62,25 +62,18 @@ private:
 } // namespace
 
 LiveSession::LiveSession(LiveRecorder& recorder, MainViewController* main)
-    : LiveSession(
-          recorder.output(), [&recorder] { return recorder.status(); },
-          [&recorder] { return recorder.gaps(); }, main) {
+    : QObject(main), recorder_(recorder), main_(main) {
+    makeWidgets();
     connect(&recorder, &LiveRecorder::statusChanged, this, &LiveSession::refresh);
     connect(&recorder, &LiveRecorder::gapsChanged, this, &LiveSession::refreshGaps);
     connect(&recorder, &LiveRecorder::finished, this, &LiveSession::refresh);
-}
-
-LiveSession::LiveSession(std::string ts, std::function<LiveStatus()> status,
-                         std::function<std::vector<LiveGap>()> gaps, MainViewController* main)
-    : QObject(main), ts_(std::move(ts)), status_(std::move(status)), gaps_(std::move(gaps)),
-      main_(main) {
-    makeWidgets();
     if (MpvPlayer* mpv = main_->MediaPlayer->mpvPlayer())
         connect(mpv, &MpvPlayer::endReached, this, [this] {
             if (isOpen())
                 stalled_ = true;
         });
     refresh();
+    refreshGaps();
 }
 
 LiveSession::~LiveSession() {
@@ -114,13 +107,13 @@ void LiveSession::makeWidgets() {
 
 bool LiveSession::isOpen() const {
     const Player* player = main_->MediaPlayer->player();
-    return player && player->hasCurrentItem() && player->currentPath() == ts_;
+    return player && player->hasCurrentItem() && player->currentPath() == path();
 }
 
 void LiveSession::open() {
     opening_ = true;
     QPointer<LiveSession> self(this);
-    main_->openVideo(ts_, [self] {
+    main_->openVideo(path(), [self] {
         if (!self)
             return;
         self->opening_ = false;
@@ -130,14 +123,14 @@ void LiveSession::open() {
 }
 
 void LiveSession::refresh() {
-    const LiveStatus status = status_();
+    const LiveStatus status = recorder_.status();
     const bool writing = status.state != LiveState::Stopped && status.state != LiveState::Failed;
     MediaPlayerView* view = main_->MediaPlayer;
     Player* player = view->player();
     // Once finished the file is an ordinary one, its end the match's.
-    player->setGrowingFile(writing ? ts_ : std::string(), status.edge);
+    player->setGrowingFile(writing ? path() : std::string(), status.edge);
     if (!opening_ && !isOpen() && writing && status.edge >= kOpenAfter &&
-        player->currentPath() != ts_)
+        player->currentPath() != path())
         open();
     if (state_) {
         state_->setText(stateText(status));
@@ -154,7 +147,7 @@ void LiveSession::refresh() {
 }
 
 void LiveSession::refreshGaps() {
-    const std::vector<LiveGap> gaps = gaps_();
+    const std::vector<LiveGap> gaps = recorder_.gaps();
     for (QWidget* marks : gapMarks_)
         if (marks)
             static_cast<GapMarks*>(marks)->setGaps(gaps);

@@ -3,7 +3,6 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,10 +30,6 @@ public:
 
     // Follows `recorder` (which outlives the session) from its reports on.
     LiveSession(LiveRecorder& recorder, MainViewController* main);
-    // Follows the recording at `ts` as `status` and `gaps` tell at each
-    // refresh(): what stands in for a recorder.
-    LiveSession(std::string ts, std::function<LiveStatus()> status,
-                std::function<std::vector<LiveGap>()> gaps, MainViewController* main);
     // The player bar as it was; the file, if open, stays open as a finished one.
     ~LiveSession() override;
 
@@ -42,7 +37,7 @@ public:
     void refresh();
     // Reads the gaps again and marks them.
     void refreshGaps();
-    const std::string& path() const { return ts_; }
+    const std::string& path() const { return recorder_.output(); }
     // The recording is the open video.
     bool isOpen() const;
     QPushButton* liveButton() const { return button_; }
@@ -61,9 +56,7 @@ private:
     void makeWidgets();
     void open();
 
-    std::string ts_;
-    std::function<LiveStatus()> status_;
-    std::function<std::vector<LiveGap>()> gaps_;
+    LiveRecorder& recorder_;
     MainViewController* main_;
     QPointer<QPushButton> button_;
     QPointer<QLabel> state_;
