@@ -68,9 +68,47 @@ NewRecordingDialog::NewRecordingDialog(std::vector<VideoDevice> devices, QWidget
     setWindowTitle("ライブ収録");
     setWindowModality(Qt::WindowModal);
     auto* l = new QVBoxLayout(this);
-    auto* sources = new QButtonGroup(this);
     auto* form = new QFormLayout;
+    addSourceRows(form);
+    addFileRows(form);
+    l->addLayout(form);
 
+    problemLabel = new QLabel(this);
+    problemLabel->setObjectName("liveProblem");
+    problemLabel->setWordWrap(true);
+    problemLabel->setStyleSheet("color: #d03030;");
+    l->addWidget(problemLabel);
+    auto* buttons = new QDialogButtonBox(this);
+    startButton = buttons->addButton("収録開始", QDialogButtonBox::AcceptRole);
+    startButton->setObjectName("liveStart");
+    startButton->setDefault(true);
+    cancelButton = buttons->addButton("キャンセル", QDialogButtonBox::RejectRole);
+    cancelButton->setObjectName("liveCancel");
+    l->addWidget(buttons);
+    resize(620, sizeHint().height());
+
+    fillFormats();
+    connect(deviceCombo, &QComboBox::currentIndexChanged, this, &NewRecordingDialog::fillFormats);
+    // Typing a URL or touching a device means that source.
+    connect(urlEdit, &QLineEdit::textEdited, streamChoice,
+            [this] { streamChoice->setChecked(true); });
+    connect(deviceCombo, &QComboBox::activated, deviceChoice,
+            [this] { deviceChoice->setChecked(true); });
+    connect(startButton, &QPushButton::clicked, this, &NewRecordingDialog::onStart);
+    connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(folderButton, &QPushButton::clicked, this, [this] {
+        QPointer<NewRecordingDialog> self(this);
+        DialogProvider::FilePanel panel{"収録先のフォルダー", {}, {}, folderEdit->text()};
+        panel.chooseFolder = true;
+        dialogProvider().openFilePanel(this, panel, [self](std::optional<std::string> path) {
+            if (self && path)
+                self->folderEdit->setText(QString::fromStdString(*path));
+        });
+    });
+}
+
+void NewRecordingDialog::addSourceRows(QFormLayout* form) {
+    auto* sources = new QButtonGroup(this);
     deviceChoice = new QRadioButton("映像機器", this);
     deviceChoice->setObjectName("liveDeviceChoice");
     deviceCombo = new QComboBox(this);
@@ -106,7 +144,9 @@ NewRecordingDialog::NewRecordingDialog(std::vector<VideoDevice> devices, QWidget
     for (QRadioButton* b : {deviceChoice, streamChoice, testChoice})
         sources->addButton(b);
     (devices_.empty() ? streamChoice : deviceChoice)->setChecked(true);
+}
 
+void NewRecordingDialog::addFileRows(QFormLayout* form) {
     nameEdit = new QLineEdit(QDateTime::currentDateTime().toString("yyyy-MM-dd_HHmm"), this);
     nameEdit->setObjectName("liveName");
     auto* nameRow = new QHBoxLayout;
@@ -121,40 +161,6 @@ NewRecordingDialog::NewRecordingDialog(std::vector<VideoDevice> devices, QWidget
     folderRow->addWidget(folderEdit, 1);
     folderRow->addWidget(folderButton);
     form->addRow("フォルダー", folderRow);
-    l->addLayout(form);
-
-    problemLabel = new QLabel(this);
-    problemLabel->setObjectName("liveProblem");
-    problemLabel->setWordWrap(true);
-    problemLabel->setStyleSheet("color: #d03030;");
-    l->addWidget(problemLabel);
-    auto* buttons = new QDialogButtonBox(this);
-    startButton = buttons->addButton("収録開始", QDialogButtonBox::AcceptRole);
-    startButton->setObjectName("liveStart");
-    startButton->setDefault(true);
-    cancelButton = buttons->addButton("キャンセル", QDialogButtonBox::RejectRole);
-    cancelButton->setObjectName("liveCancel");
-    l->addWidget(buttons);
-    resize(620, sizeHint().height());
-
-    fillFormats();
-    connect(deviceCombo, &QComboBox::currentIndexChanged, this, &NewRecordingDialog::fillFormats);
-    // Typing a URL or touching a device means that source.
-    connect(urlEdit, &QLineEdit::textEdited, streamChoice,
-            [this] { streamChoice->setChecked(true); });
-    connect(deviceCombo, &QComboBox::activated, deviceChoice,
-            [this] { deviceChoice->setChecked(true); });
-    connect(startButton, &QPushButton::clicked, this, &NewRecordingDialog::onStart);
-    connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
-    connect(folderButton, &QPushButton::clicked, this, [this] {
-        QPointer<NewRecordingDialog> self(this);
-        DialogProvider::FilePanel panel{"収録先のフォルダー", {}, {}, folderEdit->text()};
-        panel.chooseFolder = true;
-        dialogProvider().openFilePanel(this, panel, [self](std::optional<std::string> path) {
-            if (self && path)
-                self->folderEdit->setText(QString::fromStdString(*path));
-        });
-    });
 }
 
 void NewRecordingDialog::fillFormats() {

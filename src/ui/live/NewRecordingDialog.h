@@ -9,6 +9,7 @@
 #include "live/VideoDevices.h"
 
 class QComboBox;
+class QFormLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -53,6 +54,8 @@ public:
     static constexpr const char* kTestPicture = "testsrc2=size=1280x720:rate=25";
 
 private:
+    void addSourceRows(QFormLayout* form);
+    void addFileRows(QFormLayout* form);
     void onStart();
     void fillFormats();
     // The source chosen, or the reason there is none.
