@@ -171,35 +171,26 @@ TEST_P(LiveEnding, KeepsEveryTag) {
     QTest::mouseClick(dialog->startButton, Qt::LeftButton);
     const std::string ts = (dir / "m.ts").string(), mp4 = (dir / "m.mp4").string();
     ASSERT_TRUE(QTest::qWaitFor([&] { return main->session->isOpenVideo(ts); }, 60000));
-}, 60000))
-        << (edit->liveRecording->recorder()
-                ? liveStateText(edit->liveRecording->recorder()->status().state).toStdString() +
-                      " " + std::to_string(edit->liveRecording->recorder()->status().edge)
-                : "no recorder")
-        << " " << fake->path << " " << (dialogs.shown.empty() ? "" : dialogs.shown[0].message)
-        << dialog->problemLabel->text().toStdString() << "["
-        << dialog->folderEdit->text().toStdString() << "]["
-        << dialog->nameEdit->text().toStdString() << "]";
-press("A0", 1.5);
-press("B3", 2.0);
-press("A5", 2.5);
-const auto tags = coded(main->tagDataModel.data);
-ASSERT_EQ(tags.size(), 3u);
+    press("A0", 1.5);
+    press("B3", 2.0);
+    press("A5", 2.5);
+    const auto tags = coded(main->tagDataModel.data);
+    ASSERT_EQ(tags.size(), 3u);
 
-// はい to the end, then the offer, then the notice that the tags are saved.
-dialogs.answers = {1, convert ? 0 : 1, 0};
-click("mediaLive_edit");
-ASSERT_TRUE(QTest::qWaitFor([&] { return !edit->liveRecording->isRecording(); }, 20000));
-if (convert) {
-    ASSERT_TRUE(QTest::qWaitFor([&] { return main->session->isOpenVideo(mp4); }, 60000));
-}
-EXPECT_EQ(std::filesystem::exists(mp4), convert);
-EXPECT_TRUE(main->session->isOpenVideo(convert ? mp4 : ts));
-EXPECT_EQ(coded(main->tagDataModel.data), tags);
-EXPECT_EQ(main->m_fSave, !convert);
-if (convert) {
-    EXPECT_EQ(coded(TagFileManager::readCSVFile(main->getCSVFileName()).rows), tags);
-}
+    // はい to the end, then the offer, then the notice that the tags are saved.
+    dialogs.answers = {1, convert ? 0 : 1, 0};
+    click("mediaLive_edit");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !edit->liveRecording->isRecording(); }, 20000));
+    if (convert) {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return main->session->isOpenVideo(mp4); }, 60000));
+    }
+    EXPECT_EQ(std::filesystem::exists(mp4), convert);
+    EXPECT_TRUE(main->session->isOpenVideo(convert ? mp4 : ts));
+    EXPECT_EQ(coded(main->tagDataModel.data), tags);
+    EXPECT_EQ(main->m_fSave, !convert);
+    if (convert) {
+        EXPECT_EQ(coded(TagFileManager::readCSVFile(main->getCSVFileName()).rows), tags);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Live, LiveEnding, ::testing::Bool());
