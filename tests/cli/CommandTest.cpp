@@ -183,6 +183,9 @@ TEST_F(Commands, FailuresExitOneSayingWhyAndChangeNothing) {
         {Command::Record,
          {"testsrc2", "--format", "lavfi", "--out", path("nowhere/rec.ts")},
          "収録ファイルを書けません"},
+        {Command::Record,
+         {"udp://127.0.0.1:9", "--out", path("rec.ts"), "--for", "1.5"},
+         "信号が一度も届きませんでした"},
     };
     for (const auto& c : cases) {
         const Said r = run(c.command, c.args);

@@ -120,7 +120,10 @@ int runRecordCommand(const std::vector<std::string>& args, std::ostream& out, st
             return usage(err, "--for は正の秒数です / --for takes seconds above 0: " +
                                   parser.value(duration).toStdString());
     }
-    av_log_set_level(AV_LOG_ERROR); // the states, not FFmpeg's chatter
+    // The states, not FFmpeg's: joining a stream between two key frames makes
+    // the probe complain of missing headers every time, and failures are ours
+    // to tell.
+    av_log_set_level(AV_LOG_FATAL);
     LiveSource source{sources.front().toStdString(), kind.toStdString(), {}};
     return record(std::move(source), parser.value(output).toStdString(), seconds, err);
 }

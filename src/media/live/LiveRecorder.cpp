@@ -148,12 +148,14 @@ bool LiveRecorderWorker::record(std::string& message) {
         }
         if (end != SessionEnd::Dropped)
             break;
-        gapFrom = std::max(output.edgeSeconds(), wallUs() / 1e6 - 1.0);
+        gapFrom = output.endSeconds(); // the hole begins where the last picture ends
         setState(LiveState::NoSignal, {}, gapFrom);
         attempt = -1;
     }
-    if (!opened) // stopped before the source ever answered
-        return true;
+    if (!opened) { // stopped before the source ever answered
+        message = "入力から信号が一度も届きませんでした: " + source_.url;
+        return false;
+    }
     const bool ok = output.finish();
     publish(output, true);
     if (!ok)
@@ -183,13 +185,9 @@ SessionEnd LiveRecorderWorker::readSession(AVFormatContext* in, LiveOutput& outp
         const int index = packet->stream_index;
         const bool isVideo = index == video;
         // Nothing before the first key frame: it could not be shown.
-        if ((!isVideo && index != audio) ||
-            (isVideo && !keySeen && !(packet->flags & AV_PKT_FLAG_KEY))) {
-            av_packet_unref(packet.get());
-            continue;
-        }
-        keySeen = keySeen || isVideo;
-        if (!keySeen) {
+        if (isVideo && !keySeen)
+            keySeen = packet->flags & AV_PKT_FLAG_KEY;
+        if ((!isVideo && index != audio) || !keySeen) {
             av_packet_unref(packet.get());
             continue;
         }

@@ -4,11 +4,9 @@
 
 #include <cerrno>
 #include <functional>
-#include <string_view>
 
 extern "C" {
 #include <libavdevice/avdevice.h>
-#include <libavutil/opt.h>
 #include <libswscale/swscale.h>
 }
 
@@ -355,6 +353,9 @@ bool LiveOutput::writeOut(AVPacket* packet, int stream) {
     last = dts;
     if (stream == videoOut_ && packet->pts != AV_NOPTS_VALUE)
         edge_ = std::max(edge_, packet->pts * av_q2d(kTsTimeBase));
+    if (packet->pts != AV_NOPTS_VALUE)
+        end_ = std::max(end_, (packet->pts + std::max<int64_t>(packet->duration, 0)) *
+                                  av_q2d(kTsTimeBase));
     packet->stream_index = stream;
     packet->pos = -1;
     av_packet_rescale_ts(packet, kTsTimeBase, out_->streams[stream]->time_base);

@@ -68,6 +68,7 @@ public:
     bool encoding() const;
     int64_t bytes() const;
     double edgeSeconds() const { return edge_; } // the latest video time written
+    double endSeconds() const { return end_; }   // where the last picture or sound ends
     std::string error() const { return error_; }
 
 private:
@@ -78,7 +79,7 @@ private:
     int videoOut_ = -1, audioOut_ = -1;
     int64_t lastDts_[2] = {INT64_MIN, INT64_MIN};
     int64_t finalBytes_ = 0;
-    double edge_ = 0;
+    double edge_ = 0, end_ = 0;
     std::string error_;
 };
 
