@@ -62,7 +62,7 @@ private:
 } // namespace
 
 LiveSession::LiveSession(LiveRecorder& recorder, MainViewController* main)
-    : QObject(main), recorder_(recorder), main_(main) {
+    : QObject(main), recorder_(recorder), main_(main), view_(main->MediaPlayer) {
     makeWidgets();
     connect(&recorder, &LiveRecorder::statusChanged, this, &LiveSession::refresh);
     connect(&recorder, &LiveRecorder::gapsChanged, this, &LiveSession::refreshGaps);
@@ -81,7 +81,7 @@ LiveSession::~LiveSession() {
     delete state_;
     for (QWidget* marks : gapMarks_)
         delete marks;
-    if (Player* player = main_->MediaPlayer->player())
+    if (Player* player = view_ ? view_->player() : nullptr)
         player->setGrowingFile({}, NAN);
 }
 

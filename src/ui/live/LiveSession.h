@@ -9,6 +9,7 @@
 #include "live/LiveRecorder.h"
 
 class MainViewController;
+class MediaPlayerView;
 class QLabel;
 class QPushButton;
 class QWidget;
@@ -58,6 +59,8 @@ private:
 
     LiveRecorder& recorder_;
     MainViewController* main_;
+    // Gone before the session when the main view closes with it as a child.
+    QPointer<MediaPlayerView> view_;
     QPointer<QPushButton> button_;
     QPointer<QLabel> state_;
     std::vector<QPointer<QWidget>> gapMarks_; // one over each screen's timeline
