@@ -116,6 +116,7 @@ const std::vector<Tour> kTours = {
     {"playlists", {"playlist-publish", "playlist-panel"}},
     {"angles-dialog", {"angles-dialog"}},
     {"angles", {"angles-side-by-side"}},
+    {"live", {"live-dialog", "live-coding"}},
     // The second process of viewonly and recovery.
     {"hold", {}},
 };
@@ -982,6 +983,8 @@ int main(int argc, char** argv) {
         result = anglesDialogTour(window, video);
     else if (mode == "angles")
         result = anglesTour(window, video);
+    else if (mode == "live")
+        result = liveTour(window, video);
     setDialogProvider(nullptr);
     if (!strayShots.isEmpty()) {
         std::fprintf(stderr, "screenshot_tour: shots not listed for the %s tour: %s\n", tour->name,

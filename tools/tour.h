@@ -36,3 +36,6 @@ int anglesDialogTour(MainWindow& window, const std::string& video);
 
 // The angles tour (angles_play_tour.cpp).
 int anglesTour(MainWindow& window, const std::string& video);
+
+// The live recording tour (live_tour.cpp).
+int liveTour(MainWindow& window, const std::string& video);

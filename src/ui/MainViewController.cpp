@@ -18,6 +18,7 @@
 #include "SubViewController/EditViewController.h"
 #include "SubViewController/PlayViewController.h"
 #include "keys/KeyRouter.h"
+#include "live/LiveRecording.h"
 #include "player/Player.h"
 #include "review/MomentSequence.h"
 #include "video/VideoPlacement.h"
@@ -218,7 +219,7 @@ void MainViewController::onClose() {
     // too let the application go: a cancelled close loses neither.
     if (!runningExports(window()).empty() && !askToStopExports())
         return;
-    if (!session->mayClose())
+    if (!editViewController->liveRecording->mayQuit() || !session->mayClose())
         return;
     // Stopped cleanly before anything is torn down: nothing half-written stays.
     for (ClipViewController* job : runningExports(window()))

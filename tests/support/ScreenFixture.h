@@ -78,6 +78,21 @@ protected:
         edit = main->editViewController;
         play = main->playViewController;
     }
+    // The window again on the real player, the two-code window chosen.
+    void makeRealWindow() {
+        std::filesystem::create_directories(windowFolder());
+        std::ofstream(windowFolder() / "sevens.json") << kSevens;
+        window.reset();
+        window = std::make_unique<MainWindow>();
+        fake = nullptr;
+        main = window->mainViewController();
+        window->resize(1366, 740);
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        edit = main->editViewController;
+        play = main->playViewController;
+        chooseWindow("7人制");
+    }
     // The application dies without a word and starts again on a new window:
     // nothing is saved or asked on the way out.
     void crashAndRestart() {

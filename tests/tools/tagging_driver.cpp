@@ -27,6 +27,8 @@
 // With RUCKTAG_SHOT_DIR set (under a display), the restore question is the
 // real message box, photographed and answered with a click on "復元する", and the
 // restored window is photographed too.
+// With RUCKTAG_DRIVER_LIVE=1 VIDEO is a new live recording of ffmpeg's test
+// picture, coded once it opens.
 // Usage: tagging_driver VIDEO [INTERVAL_MS [PRESSES]]
 #include <QAbstractButton>
 #include <QApplication>
@@ -54,6 +56,8 @@
 #include "SubViewController/EditViewController.h"
 #include "codewindow/CodeWindow.h"
 #include "codewindow/CodeWindowFile.h"
+#include "live/LiveRecording.h"
+#include "live/NewRecordingDialog.h"
 #include "match/MatchPanel.h"
 #include "match/Squad.h"
 #include "player/Player.h"
@@ -352,6 +356,7 @@ int main(int argc, char** argv) {
 
     // The window's file is in place before the screen lists the folder.
     const bool keyboard = qEnvironmentVariable("RUCKTAG_DRIVER_WINDOW") == "1";
+    const bool live = qEnvironmentVariable("RUCKTAG_DRIVER_LIVE") == "1";
     writeSquads();
     if (keyboard) {
         std::filesystem::create_directories(codeWindowFolder());
@@ -367,8 +372,13 @@ int main(int argc, char** argv) {
     EditViewController* edit = main->editViewController;
 
     bool opened = false;
-    main->openVideo(argv[1], [&] { opened = true; });
-    if (!QTest::qWaitFor([&] { return opened; }, 20000))
+    if (live) {
+        QObject::connect(edit->liveRecording, &LiveRecording::opened, [&] { opened = true; });
+        edit->liveRecording->record({NewRecordingDialog::kTestPicture, "lavfi", {}}, argv[1]);
+    } else {
+        main->openVideo(argv[1], [&] { opened = true; });
+    }
+    if (!QTest::qWaitFor([&] { return opened; }, 60000))
         return 1;
     for (const auto& tag : main->tagDataModel.data)
         std::printf("R %lld %s%s\n", static_cast<long long>(tag->index), tag->name.c_str(),

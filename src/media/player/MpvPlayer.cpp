@@ -138,15 +138,31 @@ double MpvPlayer::currentTime() const {
     if (seekTarget_)
         return *seekTarget_;
     if (atEnd()) {
-        const double d = duration();
+        const double d = fileDuration();
         if (!std::isnan(d))
             return d;
     }
     return std::isnan(observedTime_) ? 0.0 : observedTime_;
 }
 
-double MpvPlayer::duration() const {
+double MpvPlayer::fileDuration() const {
     return loaded_ ? observedDuration_ - durationShift_ : NAN;
+}
+
+double MpvPlayer::duration() const {
+    const double read = fileDuration();
+    if (!isGrowing() || !std::isfinite(growingEdge_))
+        return read;
+    return std::isnan(read) ? growingEdge_ : std::max(read, growingEdge_);
+}
+
+void MpvPlayer::setGrowingFile(const std::string& path, double edge) {
+    growingPath_ = path;
+    growingEdge_ = path.empty() ? NAN : edge;
+}
+
+bool MpvPlayer::isGrowing() const {
+    return loaded_ && !growingPath_.empty() && path_ == growingPath_;
 }
 
 float MpvPlayer::rate() const {
@@ -323,7 +339,10 @@ void MpvPlayer::startPendingLoad() {
     // Opened paused on its first frame: mpv is then free to answer at once,
     // and playing starts when asked.
     set(SetPause, 1);
-    const char* cmd[] = {"loadfile", path.c_str(), "replace", nullptr};
+    // A file being written is read through mpv's appending stream: at its
+    // current end mpv waits for more instead of ending the file there.
+    const std::string url = path == growingPath_ ? "appending://" + path : path;
+    const char* cmd[] = {"loadfile", url.c_str(), "replace", nullptr};
     if (const int err = mpv_command_async(mpv_, reply(ReplyLoad, 0, loadGeneration_), cmd); err < 0)
         fail(path + ": " + unreadable(err));
 }

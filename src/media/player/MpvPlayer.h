@@ -52,6 +52,8 @@ public:
     void replaceCurrentItem(const std::string& path, std::function<void(bool)> done) override;
     void addPeriodicTimeObserver(std::function<void(double)> block) override;
     bool isSeeking() const override { return seekTarget_.has_value(); }
+    void setGrowingFile(const std::string& path, double edge) override;
+    bool isGrowing() const override;
     // The position between the frames' reports: while playing, the last
     // reported time moved on by the time since it came, but not past that
     // frame's end; else currentTime(). What angles are kept in step by.
@@ -134,6 +136,8 @@ private:
     void notifyObservers();
     bool paused() const;
     bool atEnd() const;
+    // The length mpv has read, from the file's start.
+    double fileDuration() const;
 
     mpv_handle* mpv_ = nullptr;
     bool renderReady_ = false;
@@ -142,6 +146,8 @@ private:
     std::string path_;
     std::string error_;
     std::string pendingPath_; // waiting for a render context
+    std::string growingPath_; // a file still being written, and its length so far
+    double growingEdge_ = NAN;
     uint64_t loadGeneration_ = 0;
     int64_t loadingEntry_ = -1; // playlist entry of the file being opened
     int64_t currentEntry_ = -1; // entry of the last START_FILE

@@ -45,4 +45,14 @@ public:
     // True from a seek until its frame is up (the position read before then
     // may not be the picture's).
     virtual bool isSeeking() const { return false; }
+    // The file at `path` is still being written (a live recording) and holds
+    // `edge` seconds so far. While it is the open file, its length is at least
+    // the edge and its current end is waited at rather than ended at; it is
+    // opened that way when set before it is opened. An empty path: none grows.
+    virtual void setGrowingFile(const std::string& path, double edge) {
+        (void)path;
+        (void)edge;
+    }
+    // True while the open file is the growing one.
+    virtual bool isGrowing() const { return false; }
 };

@@ -90,6 +90,12 @@ void MediaPlayerView::periodicTimeUpdate(double seconds) {
     const std::string currentText = createTimeString(current);
     if (!player_ || !player_->hasCurrentItem())
         return;
+    if (player_->isGrowing()) {
+        // The length grows: how far behind live stands where the length would.
+        const QString live = liveText(player_->duration() - seconds);
+        emit timeTextChanged(QString::fromStdString(currentText) + " / " + live);
+        return;
+    }
     const float total = static_cast<float>(player_->duration());
     const std::string totalText = createTimeString(total);
     if (current > total) {
@@ -101,6 +107,25 @@ void MediaPlayerView::periodicTimeUpdate(double seconds) {
 
 std::string MediaPlayerView::createTimeString(float seconds) {
     return ::createTimeString(seconds);
+}
+
+QString MediaPlayerView::liveText(double behind) {
+    if (!(behind >= kLiveSlack))
+        return QStringLiteral("ライブ");
+    const auto s = static_cast<long long>(std::llround(behind));
+    const QString minutes = s >= 3600
+                                ? QString("%1:%2").arg(s / 3600).arg(s / 60 % 60, 2, 10, QChar('0'))
+                                : QString::number(s / 60);
+    return QString("ライブ −%1:%2").arg(minutes).arg(s % 60, 2, 10, QChar('0'));
+}
+
+void MediaPlayerView::goLive() {
+    if (!player_ || !player_->hasCurrentItem() || !player_->isGrowing())
+        return;
+    timer.stop(); // a tag's jump waiting to play on is overtaken
+    player_->seekExact(std::max(0.0, player_->duration() - kLiveMargin));
+    player_->playImmediatelyAtRate(kNormalRate);
+    playSlowMode = false;
 }
 
 void MediaPlayerView::open(std::function<void(const std::string&)> callback) {
@@ -149,6 +174,8 @@ void MediaPlayerView::exactSeek(double seconds) {
 }
 
 void MediaPlayerView::rewindIfAtEnd() {
+    if (player_->isGrowing())
+        return; // its end is where the recording has got to, not the match's
     const double current = player_->currentTime();
     const double length = player_->duration();
     if (!std::isnan(length) && current >= length)

@@ -27,6 +27,11 @@ public:
     static constexpr double kForwardStep = 2.0;
     static constexpr float kVolumeStep = 0.1f;
     static constexpr int kModalRecheckMs = 100;
+    // A live recording: 「ライブへ」 lands this far before the last frame
+    // written, which mpv can still read and decode in time.
+    static constexpr double kLiveMargin = 1.5;
+    // Nearer than this to the last frame written counts as live.
+    static constexpr double kLiveSlack = 3.0;
 
     // With no player given, the real one is made (with its picture surface)
     // by awakeFromNib.
@@ -50,6 +55,12 @@ public:
     // Moves the picture to `seconds` as the timeline is clicked or dragged
     // (`exact` false: to a key frame), playing or paused as it was.
     void scrub(double seconds, bool exact);
+    // To the live edge of a recording being written, playing; nothing for
+    // any other file.
+    void goLive();
+    // How far behind the live edge `behind` seconds are: 「ライブ」 near it,
+    // else 「ライブ −0:32」.
+    static QString liveText(double behind);
     void volumnUp();
     void volumnDown();
     bool isPlaying() const;

@@ -24,6 +24,7 @@
 #include "SubViewController/PlayViewController.h"
 #include "angles/AnglesDialog.h"
 #include "import/TagImport.h"
+#include "live/LiveRecording.h"
 #include "match/MatchPanel.h"
 #include "match/Squad.h"
 #include "player/Player.h"
@@ -112,6 +113,8 @@ EditViewController::EditViewController(MainViewController* parent, QWidget* cont
         else if (b->objectName() == "mediaClipEnd")
             connect(b, &QPushButton::clicked, this, [this] { mediaClipEnd(); });
     }
+    if (parent)
+        liveRecording = new LiveRecording(parent, findChild<QPushButton*>("mediaLive_edit"));
     viewDidLoad();
     // The table and filter exist now: they follow the window chosen above.
     onCodeWindowChosen();

@@ -7,6 +7,7 @@
 #include "coding/CodePanel.h"
 #include "tags/TagTableScreen.h"
 
+class LiveRecording;
 class MatchPanel;
 class PlayerNumbers;
 class QPlainTextEdit;
@@ -38,6 +39,8 @@ public:
     TagButton*& UEImageButtonB;
     // The periods of the match and the team names.
     MatchPanel* matchPanel = nullptr;
+    // ライブ収録… and 収録を終了 on the player bar.
+    LiveRecording* liveRecording = nullptr;
     const CodeWindow& codeWindow() const { return codePanel->codeWindow(); }
     bool tagTableCheckAllStatus = false;
 

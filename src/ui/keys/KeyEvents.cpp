@@ -38,6 +38,8 @@ uint16_t keycodeOf(const QKeyEvent& event) {
         return Keycode::pageDown;
     case Qt::Key_PageUp:
         return Keycode::pageUp;
+    case Qt::Key_End:
+        return Keycode::end;
     default:
         return Keycode::unknown;
     }

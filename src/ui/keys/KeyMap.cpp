@@ -154,6 +154,8 @@ KeyAction KeyMap::playerAction(const QKeyEvent& event) {
         return action(Kind::VolumeDown);
     case Keycode::upArrow:
         return action(Kind::VolumeUp);
+    case Keycode::end:
+        return action(Kind::GoLive);
     case Keycode::escape:
         // As with any video player, Escape leaves full screen.
         return action(Kind::LeaveFullScreen);

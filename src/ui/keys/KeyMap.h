@@ -23,6 +23,7 @@ struct KeyAction {
         VolumeDown,
         Open,
         SequenceStep, // Page Down / Page Up: `step` is +1 / -1
+        GoLive,       // End: to the live edge of a recording being written
         LeaveFullScreen,
         // The edit screen.
         Code,  // code `item` for team A (`teamA`) or B

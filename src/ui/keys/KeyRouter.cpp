@@ -246,6 +246,9 @@ void KeyRouter::performOnPlayer(const KeyAction& action) {
     case Kind::VolumeUp:
         view->volumnUp();
         break;
+    case Kind::GoLive:
+        view->goLive();
+        break;
     case Kind::LeaveFullScreen:
         view->setFullScreenMode(false);
         break;

@@ -183,6 +183,11 @@ QWidget* TagTableScreen::makeMediaColumn(bool withClipButtons) {
         transportRow->addWidget(b);
     }
     if (withClipButtons) {
+        // ライブ収録… beside 開く: both bring the match's video in.
+        auto* live = new MediaToolButtonView("mediaLive" + suffix, bar);
+        live->setIconSize(QSize(22, 22));
+        live->setMinimumSize(34, 30);
+        transportRow->insertWidget(2, live);
         for (const char* name : {"mediaClipStart", "mediaClipEnd"}) {
             auto* b = new MediaToolButtonView(name, bar);
             b->setIcon(QIcon(QString(":/images/%1.svg").arg(name)));

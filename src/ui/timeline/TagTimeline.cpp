@@ -197,8 +197,12 @@ void TagTimeline::syncDuration() const {
     const double d = duration();
     if (d == knownDuration_)
         return;
+    // A recording being written grows under a zoomed view, which stays.
+    const bool keep =
+        player_ && player_->isGrowing() && d > knownDuration_ && view_.span < knownDuration_;
     knownDuration_ = d;
-    view_ = {0.0, d};
+    if (!keep)
+        view_ = {0.0, d};
 }
 
 double TagTimeline::xOf(double seconds) const {
@@ -417,6 +421,11 @@ void TagTimeline::paintScale(QPainter& p) const {
 
 void TagTimeline::tick() {
     syncDuration();
+    // Grown by a pixel's worth (a recording being written): every mark moves.
+    if (knownDuration_ > 0.0 && width() * (1.0 - grownFrom_ / knownDuration_) >= 1.0) {
+        grownFrom_ = knownDuration_;
+        update();
+    }
     if (gesture_ == Gesture::Scrubbing)
         return; // the line stays with the pointer
     const double now = currentTime();

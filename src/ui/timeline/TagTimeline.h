@@ -158,6 +158,7 @@ private:
     // Both follow the player's length as it is read.
     mutable TimelineView view_;
     mutable double knownDuration_ = 0.0;
+    double grownFrom_ = 0.0; // the length when the strip was last redrawn for growing
     int64_t chosenIndex_ = -1;
     double shownPosition_ = 0.0;
     // The view pages with the position unless the user moved it away.

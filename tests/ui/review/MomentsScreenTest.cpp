@@ -10,12 +10,12 @@
 #include <fstream>
 #include <set>
 #include <sys/file.h>
-#include <sys/fsuid.h>
 
 #include "ClipVideoConvertor/ClipViewController.h"
 #include "player/MpvPlayer.h"
 #include "player/MpvSoftwareRenderer.h"
 #include "review/MomentSequence.h"
+#include "support/AsUser.h"
 #include "support/MediaFixtures.h"
 #include "support/MediaProbe.h"
 #include "support/ScreenFixture.h"
@@ -252,31 +252,6 @@ TEST_F(Moments, ZeroLeadAndLagSayWhyNothingPlaysOrIsExported) {
     EXPECT_EQ(dialogs.shown[1].message, why);
     EXPECT_TRUE(dialogs.panels.empty());
 }
-
-namespace {
-
-// File access as an ordinary user on this thread (and the threads it starts)
-// while it lives: root passes every permission check.
-class AsUser {
-public:
-    AsUser() : root_(::geteuid() == 0) {
-        if (root_) {
-            ::setfsgid(65534);
-            ::setfsuid(65534);
-        }
-    }
-    ~AsUser() {
-        if (root_) {
-            ::setfsuid(0);
-            ::setfsgid(0);
-        }
-    }
-
-private:
-    bool root_;
-};
-
-} // namespace
 
 TEST_F(Highlights, AFolderThatCannotBeMadeIsToldWithItsReason) {
     openMatch("A,1,0:00:03,トライ,\"\",3.0\n");

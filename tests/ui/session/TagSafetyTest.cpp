@@ -171,16 +171,23 @@ TEST_F(TagSafety, PastingIntoTheCommentEditorTakesPlainTextOnly) {
 
 // A second process on a video that another records only shows it: it is
 // told, never offered the live journal, records and saves nothing. Once the
-// first process dies, its journal is a left-over like any other.
-TEST_F(TagSafety, ASecondProcessOnTheSameVideoOnlyShowsIt) {
-    const auto video = dir / "match.mp4";
-    std::filesystem::copy_file(fixturePath("clip.mp4"), video);
+// first process dies, its journal is a left-over like any other. The same
+// holds for a match recorded live, killed while it records.
+class SecondProcess : public TagSafety, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(SecondProcess, OnTheSameVideoOnlyShowsIt) {
+    const bool live = GetParam();
+    const std::string name = live ? "match.ts" : "match.mp4";
+    const auto video = dir / name;
+    if (!live)
+        std::filesystem::copy_file(fixturePath("clip.mp4"), video);
     QProcess first;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_STATE_HOME", QString::fromStdString(state));
     // The driver writes squads there: not into a folder another test shares.
     env.insert("XDG_DATA_HOME", QString::fromStdString((dir / "data").string()));
     env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("RUCKTAG_DRIVER_LIVE", live ? "1" : "0");
     first.setProcessEnvironment(env);
     first.start(RUCKTAG_TAGGING_DRIVER, {QString::fromStdString(video.string()), "20"});
     ASSERT_TRUE(first.waitForStarted(10000));
@@ -190,10 +197,11 @@ TEST_F(TagSafety, ASecondProcessOnTheSameVideoOnlyShowsIt) {
             out += first.readAllStandardOutput();
             return out.count("\nT ") >= 3;
         },
-        20000))
+        // A recording opens once its first second is written.
+        live ? 60000 : 20000))
         << out.toStdString();
 
-    openVideo("match.mp4");
+    openVideo(name);
     EXPECT_TRUE(main->isViewOnly());
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_EQ(dialogs.shown[0].message.rfind("この動画は別のRucktagウィンドウで開かれていて", 0),
@@ -210,12 +218,17 @@ TEST_F(TagSafety, ASecondProcessOnTheSameVideoOnlyShowsIt) {
     out += first.readAllStandardOutput();
     const long pressed = out.count("\nT ");
     ASSERT_GE(pressed, 3);
+    if (live) { // what was recorded stays
+        EXPECT_GT(std::filesystem::file_size(video), 0u);
+    }
     crashAndRestart();
     dialogs.shown.clear();
-    openVideo("match.mp4");
+    openVideo(name);
     EXPECT_FALSE(main->isViewOnly());
     ASSERT_EQ(dialogs.shown.size(), 1u);
     EXPECT_EQ(dialogs.shown[0].title, "復元");
     // A press may be cut short by the kill before its record is written.
     EXPECT_GE(static_cast<long>(main->tagDataModel.data.size()), pressed - 2);
 }
+
+INSTANTIATE_TEST_SUITE_P(TagSafety, SecondProcess, ::testing::Bool());

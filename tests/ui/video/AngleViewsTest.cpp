@@ -18,20 +18,9 @@ protected:
     // The window again on the real player, with the two-code window chosen and
     // the match's main video open, its angle (started 37.4 s later) added.
     void openMatchWithAngle() {
-        std::filesystem::create_directories(windowFolder());
-        std::ofstream(windowFolder() / "sevens.json") << kSevens;
+        makeRealWindow();
         std::filesystem::create_symlink(fixturePath("angle-main.mp4"), dir / "match.mp4");
         std::filesystem::create_symlink(fixturePath("angle-late50.mp4"), dir / "end.mp4");
-        window.reset();
-        window = std::make_unique<MainWindow>();
-        fake = nullptr;
-        main = window->mainViewController();
-        window->resize(1366, 740);
-        window->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-        edit = main->editViewController;
-        play = main->playViewController;
-        chooseWindow("7人制");
         mpv = main->MediaPlayer->mpvPlayer();
         main->openVideo((dir / "match.mp4").string());
         ASSERT_TRUE(QTest::qWaitFor([&] { return mpv->hasCurrentItem(); }, 20000));
