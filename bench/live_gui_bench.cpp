@@ -1,15 +1,13 @@
 // Coding a live recording in the edit screen: the longest the GUI thread is
 // held by one round of its event loop (a 5 ms timer's largest gap and its 99th
 // percentile, as bench_player and bench_angles measure it) and the GUI
-// thread's own CPU, while a 1080p25 H.264 stream arrives over UDP, the
-// recorder writes it, the real player follows the file at the live edge and a
-// code key goes to the video every 2 s. And how far behind live the picture
-// is: the recorder's edge less the player's position, sampled every 40 ms;
-// and the age of the picture on the screen, from the frame number bar-coded in
-// it to the time the camera sent that frame.
-// The camera is an ffmpeg child that sends a file it made first at its own
-// rate (stream copy, so its CPU is small and not an encoder's).
-// Usage: bench_live_gui [SECONDS]   (default 30 s of coding). Run it with
+// thread's own CPU and how often it lost its core, while a 1080p25 H.264 stream arrives over UDP,
+// the recorder writes it, the real player follows the file at the live edge and a code key goes to
+// the video every 2 s. And how far behind live the picture is: the recorder's edge less the
+// player's position, sampled every 40 ms; and the age of the picture on the screen, from the frame
+// number bar-coded in it to the time the camera sent that frame. The camera is an ffmpeg child that
+// sends a file it made first at its own rate (stream copy, so its CPU is small and not an
+// encoder's). Usage: bench_live_gui [SECONDS]   (default 30 s of coding). Run it with
 // QT_QPA_PLATFORM=offscreen or on X.
 #include <QAbstractItemView>
 #include <QApplication>
@@ -80,6 +78,14 @@ double cpuSeconds(int who = RUSAGE_SELF) {
     getrusage(who, &usage);
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Times the GUI thread was made to give up a core it still wanted: its waits
+// for a core, not for its own work.
+long preempted() {
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_nivcsw;
 }
 
 double percentile(std::vector<double> v, double p) {
@@ -216,6 +222,7 @@ int main(int argc, char** argv) {
     });
     const size_t tagsBefore = main->tagDataModel.data.size();
     const double cpu0 = cpuSeconds(), gui0 = cpuSeconds(RUSAGE_THREAD);
+    const long preempted0 = preempted();
     QElapsedTimer wall;
     wall.start();
     Heartbeat heartbeat;
@@ -226,12 +233,21 @@ int main(int argc, char** argv) {
     sampler.stop();
     const double elapsed = wall.nsecsElapsed() / 1e9;
     const double gui = cpuSeconds(RUSAGE_THREAD) - gui0, cpu = cpuSeconds() - cpu0;
+    const long preemptions = preempted() - preempted0;
 
     std::printf("live 1080p25 coded %.0f s, %d keys, %zu tags: GUI thread held at most %.1f ms "
                 "(99th percentile of the 5 ms ticks' gaps %.1f ms); GUI thread busy %.0f %% of "
                 "the time; process %.0f %% of a core\n",
                 elapsed, keys, main->tagDataModel.data.size() - tagsBefore, heartbeat.worstGapMs,
                 percentile(heartbeat.gaps, 0.99), 100 * gui / elapsed, 100 * cpu / elapsed);
+    const auto over = [&](double ms) {
+        return std::count_if(heartbeat.gaps.begin(), heartbeat.gaps.end(),
+                             [ms](double gap) { return gap > ms; });
+    };
+    std::printf("  ticks' gaps over 20 ms: %ld, over 50 ms: %ld (of %zu); the GUI thread was "
+                "preempted %ld times\n",
+                static_cast<long>(over(20)), static_cast<long>(over(50)), heartbeat.gaps.size(),
+                preemptions);
     std::printf("recorder's edge less the player's position, every 40 ms: median %.2f s, 5th "
                 "%.2f s, 95th %.2f s (%zu samples)\n",
                 percentile(behind, 0.5), percentile(behind, 0.05), percentile(behind, 0.95),
