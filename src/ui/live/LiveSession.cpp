@@ -97,10 +97,15 @@ void LiveSession::makeWidgets() {
         stalled_ = false;
         main_->MediaPlayer->goLive();
     });
-    state_ = new QLabel(bar);
-    state_->setObjectName("liveState");
     row->insertWidget(1, button_);
-    row->insertWidget(2, state_);
+    // On a line of its own under the bar: beside the time it left the time
+    // and itself cut on a laptop's screen.
+    QWidget* column = bar->parentWidget();
+    auto* lines = qobject_cast<QBoxLayout*>(column->layout());
+    state_ = new QLabel(column);
+    state_->setObjectName("liveState");
+    state_->setWordWrap(true); // a failure's message is long
+    lines->insertWidget(lines->indexOf(bar) + 1, state_);
     for (TagTimeline* timeline : {edit->tagTimeline, main_->playViewController->tagTimeline})
         gapMarks_.emplace_back(new GapMarks(timeline));
 }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QLabel>
 #include <QObject>
 #include <QPointer>
+#include <QPushButton>
 #include <QString>
 #include <string>
 #include <vector>
@@ -10,8 +12,6 @@
 
 class MainViewController;
 class MediaPlayerView;
-class QLabel;
-class QPushButton;
 class QWidget;
 
 // The link between a recording being written and the screens. Once the
@@ -19,7 +19,7 @@ class QWidget;
 // live edge; 「ライブへ」 on the player bar (or End) goes back there. The
 // player takes the recorder's edge as the video's length, so the time text,
 // the timelines and the tally follow it; the timelines hatch the gaps, and the
-// recorder's state and the disk's minutes left show beside the time as they
+// recorder's state and the disk's minutes left show under the player bar as they
 // change.
 class LiveSession : public QObject {
     Q_OBJECT
