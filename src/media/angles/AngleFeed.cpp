@@ -3,8 +3,6 @@
 #include <QMetaObject>
 #include <algorithm>
 #include <cmath>
-#include <sys/resource.h>
-#include <unistd.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -15,9 +13,11 @@ extern "C" {
 namespace {
 
 constexpr double kEps = 1e-6;
-// Frames kept decoded ahead of the wanted instant: enough to ride out half a
-// second of a busy machine, few enough that a 1080p angle stays small.
-constexpr size_t kMaxQueued = 32;
+// Frames kept decoded ahead of the wanted instant: half a second of play at
+// the rate asked (a busy machine can hold the decoding thread back that
+// long), within a memory bound that keeps about 48 pictures of a 1080p angle
+// drawn at 683×384.
+constexpr size_t kMaxQueued = 256;
 constexpr qsizetype kMaxQueuedBytes = 48 << 20;
 
 double frameLength(const AVStream* st) {
@@ -208,10 +208,6 @@ void AngleFeed::push(Frame frame) {
 }
 
 void AngleFeed::run() {
-    // Below the GUI thread and the main's player (the decoder's own threads
-    // inherit it): on a machine that cannot decode every angle, the angles
-    // fall behind, not the picture coded on or the keys.
-    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
     Decoder d;
     const bool ok = d.open(path_);
     {
