@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <thread>
 
+#include "export/ClipExportSession.h"
 #include "live/LiveRecorder.h"
 #include "support/Deadline.h"
 #include "support/MediaProbe.h"
@@ -135,6 +136,25 @@ std::vector<int> upTo(int count) {
 // on the recording's clock: a compressed network stream copied (also one whose
 // clock leaps on mid-stream), a raw device encoded. RUCKTAG_LIVE_SECONDS makes
 // the network stream as long as a match (ctest's live_recording_long).
+// Seconds 2 to 4 of the growing file cut while the recording goes on: two
+// seconds of the source's pictures, in order.
+void exportWhileRecording(LiveRecorder& recorder, const std::string& ts, const fs::path& out) {
+    until([&] { return recorder.status().edge > 6.0; });
+    ClipExportSession session(ts);
+    session.outputURL = out.string();
+    session.setTimeRange(2000, 4000);
+    std::atomic<bool> done{false};
+    session.exportAsynchronously([&] { done = true; });
+    until([&] { return done.load(); });
+    ASSERT_EQ(session.status(), ClipExportSession::Completed) << session.errorText();
+    EXPECT_LT(recorder.status().state, LiveState::Stopped);
+    const std::vector<int> numbers = frameNumbers(out.string(), kBits);
+    ASSERT_NEAR(numbers.size(), 50u, 1u);
+    EXPECT_NEAR(numbers.front(), 50, 2);
+    for (size_t i = 1; i < numbers.size(); ++i)
+        EXPECT_EQ(numbers[i], numbers[i - 1] + 1);
+}
+
 TEST(LiveRecording, EveryFrameOfTheSourceOnceInOrder) {
     const char* env = std::getenv("RUCKTAG_LIVE_SECONDS");
     const double longRun = env ? std::atof(env) : 12;
@@ -172,6 +192,8 @@ TEST(LiveRecording, EveryFrameOfTheSourceOnceInOrder) {
             until([&] { return udpBound(port); });
             const pid_t source = streamTo(port, c.seconds, "/dev/null", c.jump);
             ASSERT_GT(source, 0);
+            if (std::string(c.name) == "udp") // half time: a clip while it records
+                exportWhileRecording(recorder, ts, dir / "half-time.mp4");
             EXPECT_EQ(waitFor(source), 0);
             until([&] { return recorder.status().state == LiveState::NoSignal; });
             recorder.stop();
