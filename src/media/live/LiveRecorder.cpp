@@ -52,6 +52,34 @@ std::string isoNow() {
 // How one connection to the source ended.
 enum class SessionEnd { Stopped, Dropped, Ended, WriteFailed };
 
+constexpr int64_t kUnset = INT64_MIN;
+
+// Where one stream's clock sits on the recording's (microseconds to add), and
+// its latest time there.
+struct StreamClock {
+    int64_t offset = kUnset;
+    int64_t last = kUnset;
+};
+
+// The offset for a packet of `own`'s stream at `us` on the source's clock:
+// its stream's while that holds. After a leap (back in time, or on past the
+// wall clock: a splice, an encoder restarted, a clock wrapped) the other
+// stream's when that holds, so sound and picture that leap together stay
+// together; else the wall clock `now`. A connection's first packet goes at
+// `anchor`, which it uses up.
+int64_t placeOn(StreamClock& own, const StreamClock& other, int64_t us, int64_t now,
+                int64_t& anchor) {
+    const auto holds = [&](int64_t offset) {
+        return offset != kUnset && us + offset >= own.last && us + offset <= now + 3'000'000;
+    };
+    if (!holds(own.offset)) {
+        own.offset = holds(other.offset) ? other.offset : (anchor != kUnset ? anchor : now) - us;
+        anchor = kUnset;
+    }
+    own.last = us + own.offset;
+    return own.offset;
+}
+
 } // namespace
 
 class LiveRecorderWorker {
@@ -170,8 +198,8 @@ SessionEnd LiveRecorderWorker::readSession(AVFormatContext* in, LiveOutput& outp
     // A source generated in this process runs as fast as it can: it is held
     // to the clock, as a camera would be.
     const bool paced = source_.format == "lavfi";
-    bool keySeen = video < 0, anchored = false;
-    int64_t offset = 0, lastVideo = INT64_MIN;
+    bool keySeen = video < 0;
+    StreamClock clocks[2]; // video, audio
     std::unique_ptr<AVPacket, void (*)(AVPacket*)> packet(av_packet_alloc(),
                                                           [](AVPacket* p) { av_packet_free(&p); });
     while (!stop) {
@@ -193,16 +221,12 @@ SessionEnd LiveRecorderWorker::readSession(AVFormatContext* in, LiveOutput& outp
         }
         const AVRational tb = in->streams[index]->time_base;
         const int64_t t = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
-        const int64_t us =
-            t == AV_NOPTS_VALUE ? wallUs() - offset : av_rescale_q(t, tb, AV_TIME_BASE_Q);
-        if (!anchored ||
-            (isVideo && (us + offset < lastVideo || us + offset > wallUs() + 3'000'000))) {
-            // The first packet, or the source's clock jumped: back onto ours.
-            offset = (anchored ? wallUs() : anchorUs) - us;
-            anchored = true;
-        }
-        if (isVideo)
-            lastVideo = us + offset;
+        StreamClock& own = clocks[isVideo ? 0 : 1];
+        const int64_t now = wallUs();
+        const int64_t us = t != AV_NOPTS_VALUE    ? av_rescale_q(t, tb, AV_TIME_BASE_Q)
+                           : own.offset != kUnset ? now - own.offset
+                                                  : now;
+        const int64_t offset = placeOn(own, clocks[isVideo ? 1 : 0], us, now, anchorUs);
         if (const int64_t early = us + offset - wallUs(); paced && early > 0)
             std::this_thread::sleep_for(
                 std::chrono::microseconds(std::min<int64_t>(early, 1'000'000)));

@@ -1,7 +1,6 @@
 #include "live/LiveRecording.h"
 
 #include <QIcon>
-#include <QLabel>
 #include <QPushButton>
 #include <filesystem>
 

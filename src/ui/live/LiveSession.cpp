@@ -77,8 +77,7 @@ LiveSession::LiveSession(LiveRecorder& recorder, MainViewController* main)
 }
 
 LiveSession::~LiveSession() {
-    delete button_;
-    delete state_;
+    delete row_; // the button and the state with it
     for (QWidget* marks : gapMarks_)
         delete marks;
     if (Player* player = view_ ? view_->player() : nullptr)
@@ -87,9 +86,14 @@ LiveSession::~LiveSession() {
 
 void LiveSession::makeWidgets() {
     EditViewController* edit = main_->editViewController;
+    // A line of their own under the player bar: beside the time they left the
+    // time and the state cut on a laptop's screen.
     QWidget* bar = edit->mediaTimeLabel->parentWidget();
-    auto* row = qobject_cast<QBoxLayout*>(bar->layout());
-    button_ = new QPushButton(QStringLiteral("ライブへ"), bar);
+    auto* lines = qobject_cast<QBoxLayout*>(bar->parentWidget()->layout());
+    row_ = new QWidget(bar->parentWidget());
+    auto* row = new QHBoxLayout(row_);
+    row->setContentsMargins(0, 0, 0, 0);
+    button_ = new QPushButton(QStringLiteral("ライブへ"), row_);
     button_->setObjectName("liveButton");
     button_->setFocusPolicy(Qt::NoFocus); // the keys stay on the video
     button_->setToolTip(QStringLiteral("収録中の最新の場面へ（End）"));
@@ -97,10 +101,12 @@ void LiveSession::makeWidgets() {
         stalled_ = false;
         main_->MediaPlayer->goLive();
     });
-    state_ = new QLabel(bar);
+    state_ = new QLabel(row_);
     state_->setObjectName("liveState");
-    row->insertWidget(1, button_);
-    row->insertWidget(2, state_);
+    state_->setWordWrap(true); // a failure's message is long
+    row->addWidget(button_);
+    row->addWidget(state_, 1);
+    lines->insertWidget(lines->indexOf(bar) + 1, row_);
     for (TagTimeline* timeline : {edit->tagTimeline, main_->playViewController->tagTimeline})
         gapMarks_.emplace_back(new GapMarks(timeline));
 }

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QLabel>
 #include <QObject>
 #include <QPointer>
+#include <QPushButton>
 #include <QString>
+#include <QWidget>
 #include <string>
 #include <vector>
 
@@ -10,17 +13,14 @@
 
 class MainViewController;
 class MediaPlayerView;
-class QLabel;
-class QPushButton;
-class QWidget;
 
 // The link between a recording being written and the screens. Once the
 // recording holds its first second, the edit screen opens it and codes at the
-// live edge; 「ライブへ」 on the player bar (or End) goes back there. The
+// live edge; 「ライブへ」 (or End) goes back there. The
 // player takes the recorder's edge as the video's length, so the time text,
 // the timelines and the tally follow it; the timelines hatch the gaps, and the
-// recorder's state and the disk's minutes left show beside the time as they
-// change.
+// recorder's state and the disk's minutes left show beside 「ライブへ」, under
+// the player bar, as they change.
 class LiveSession : public QObject {
     Q_OBJECT
 public:
@@ -61,6 +61,7 @@ private:
     MainViewController* main_;
     // Gone before the session when the main view closes with it as a child.
     QPointer<MediaPlayerView> view_;
+    QPointer<QWidget> row_; // under the player bar
     QPointer<QPushButton> button_;
     QPointer<QLabel> state_;
     std::vector<QPointer<QWidget>> gapMarks_; // one over each screen's timeline

@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <thread>
 
+#include "export/ClipExportSession.h"
 #include "live/LiveRecorder.h"
 #include "support/Deadline.h"
 #include "support/MediaProbe.h"
@@ -63,11 +64,16 @@ int waitFor(pid_t pid) {
 
 // Streams the picture (and a tone) for `seconds` to the UDP port, as ffmpeg
 // on a camera or a truck would; `progress` gets the pictures sent so far.
-pid_t streamTo(int port, double seconds, const std::string& progress = "/dev/null") {
+// `jump`: half-way the sender's clock leaps that far on (a splice upstream,
+// the sound's cut half a second before the picture's).
+pid_t streamTo(int port, double seconds, const std::string& progress = "/dev/null", int jump = 0) {
+    const auto leap = [&](double at) {
+        return "setpts=PTS+gte(T\\," + std::to_string(at) + ")*" + std::to_string(jump) + "/TB,";
+    };
     const std::string graph =
-        sourceGraph(seconds, 1920, "format=yuv420p,realtime", "v") +
-        ";sine=frequency=440:sample_rate=48000:duration=" + std::to_string(seconds) +
-        ",arealtime[a]";
+        sourceGraph(seconds, 1920, "format=yuv420p," + leap(seconds / 2) + "realtime", "v") +
+        ";sine=frequency=440:sample_rate=48000:duration=" + std::to_string(seconds) + ",a" +
+        leap(seconds / 2 - 0.5) + "arealtime[a]";
     const std::string to = "udp://127.0.0.1:" + std::to_string(port) + "?pkt_size=1316";
     return spawn({"ffmpeg",    "-v",
                   "error",     "-progress",
@@ -126,9 +132,29 @@ std::vector<int> upTo(int count) {
 
 } // namespace
 
-// Every frame the source sends is in the file once, in order: a compressed
-// network stream copied, a raw device encoded. RUCKTAG_LIVE_SECONDS makes the
-// network stream as long as a match (ctest's live_recording_long).
+// Every frame the source sends is in the file once, in order, and each stream
+// on the recording's clock: a compressed network stream copied (also one whose
+// clock leaps on mid-stream), a raw device encoded. RUCKTAG_LIVE_SECONDS makes
+// the network stream as long as a match (ctest's live_recording_long).
+// Seconds 2 to 4 of the growing file cut while the recording goes on: two
+// seconds of the source's pictures, in order.
+void exportWhileRecording(LiveRecorder& recorder, const std::string& ts, const fs::path& out) {
+    until([&] { return recorder.status().edge > 6.0; });
+    ClipExportSession session(ts);
+    session.outputURL = out.string();
+    session.setTimeRange(2000, 4000);
+    std::atomic<bool> done{false};
+    session.exportAsynchronously([&] { done = true; });
+    until([&] { return done.load(); });
+    ASSERT_EQ(session.status(), ClipExportSession::Completed) << session.errorText();
+    EXPECT_LT(recorder.status().state, LiveState::Stopped);
+    const std::vector<int> numbers = frameNumbers(out.string(), kBits);
+    ASSERT_NEAR(numbers.size(), 50u, 1u);
+    EXPECT_NEAR(numbers.front(), 50, 2);
+    for (size_t i = 1; i < numbers.size(); ++i)
+        EXPECT_EQ(numbers[i], numbers[i - 1] + 1);
+}
+
 TEST(LiveRecording, EveryFrameOfTheSourceOnceInOrder) {
     const char* env = std::getenv("RUCKTAG_LIVE_SECONDS");
     const double longRun = env ? std::atof(env) : 12;
@@ -141,8 +167,10 @@ TEST(LiveRecording, EveryFrameOfTheSourceOnceInOrder) {
         LiveSource source;
         double seconds;
         bool encoding;
+        int jump = 0;
     } cases[] = {
         {"udp", {"udp://127.0.0.1:" + std::to_string(port), "", {}}, longRun, false},
+        {"leap", {"udp://127.0.0.1:" + std::to_string(port), "", {}}, 6, false, 1000},
         // A grabber's usual 4:2:2 pictures and PCM sound, small enough to be
         // made faster than real time (held to the clock by the recorder); the
         // graph ends by itself.
@@ -162,8 +190,10 @@ TEST(LiveRecording, EveryFrameOfTheSourceOnceInOrder) {
         recorder.start();
         if (c.source.format.empty()) {
             until([&] { return udpBound(port); });
-            const pid_t source = streamTo(port, c.seconds);
+            const pid_t source = streamTo(port, c.seconds, "/dev/null", c.jump);
             ASSERT_GT(source, 0);
+            if (std::string(c.name) == "udp") // half time: a clip while it records
+                exportWhileRecording(recorder, ts, dir / "half-time.mp4");
             EXPECT_EQ(waitFor(source), 0);
             until([&] { return recorder.status().state == LiveState::NoSignal; });
             recorder.stop();
@@ -173,7 +203,8 @@ TEST(LiveRecording, EveryFrameOfTheSourceOnceInOrder) {
         const LiveStatus s = recorder.status();
         EXPECT_EQ(s.state, LiveState::Stopped) << s.message;
         EXPECT_EQ(s.encoding, c.encoding);
-        EXPECT_GE(took, c.seconds); // held to the clock, even a source made in-process
+        // Held to the clock, even a source made in-process (to its last picture).
+        EXPECT_GE(took, c.seconds - 0.04);
         EXPECT_EQ(s.bytes, static_cast<int64_t>(fs::file_size(ts)));
         EXPECT_GT(s.freeBytes, 0);
         // The rate the minutes left come from: bytes a second of the clock (a
@@ -185,6 +216,10 @@ TEST(LiveRecording, EveryFrameOfTheSourceOnceInOrder) {
         EXPECT_EQ(streamEntry(ts, "a", "codec_name"), "aac");
         EXPECT_NEAR(std::stod(streamEntry(ts, "a", "duration")),
                     std::stod(streamEntry(ts, "v", "duration")), 0.1);
+        for (const char* type : {"v", "a"}) { // the wall time the source sent
+            EXPECT_NEAR(std::stod(streamEntry(ts, type, "start_time")), 0, 0.1) << type;
+            EXPECT_NEAR(std::stod(streamEntry(ts, type, "duration")), c.seconds, 1.0) << type;
+        }
         const std::vector<int> numbers = frameNumbers(ts, kBits);
         const int count = static_cast<int>(c.seconds * 25);
         EXPECT_EQ(numbers, upTo(count)) << numbers.size() << " frames";

@@ -74,6 +74,14 @@ protected:
     }
     QString timeText() const { return edit->mediaTimeLabel->text(); }
     QString state() const { return session->stateLabel()->text(); }
+    // The time and the state read whole at the window's laptop size.
+    void expectWhole() const {
+        for (const auto& [w, text] :
+             {std::pair<QWidget*, QString>{edit->mediaTimeLabel, timeText()},
+              {session->stateLabel(), state()}})
+            EXPECT_LE(w->fontMetrics().horizontalAdvance(text) + 4, w->contentsRect().width())
+                << text.toStdString();
+    }
     // The recording reaches `seconds`, the view playing at the live edge.
     void recordUntil(double seconds) {
         ASSERT_TRUE(QTest::qWaitFor([&] { return recorder->status().edge >= seconds; }, 120000));
@@ -104,6 +112,8 @@ TEST_F(LiveCoding, TagAtTheEdgeReviewBackReturnToLiveAndADropOut) {
     ASSERT_TRUE(player->isGrowing());
     recordUntil(6.0);
     EXPECT_TRUE(state().startsWith("収録中"));
+    EXPECT_TRUE(state().contains("ディスク残り"));
+    expectWhole();
 
     // A code's key on the video while it plays live: the tag's time shows
     // the frame that was up as the key went down.
@@ -136,6 +146,7 @@ TEST_F(LiveCoding, TagAtTheEdgeReviewBackReturnToLiveAndADropOut) {
         ASSERT_TRUE(QTest::qWaitFor([&] { return timeText().contains("ライブ −0:3"); }, 5000))
             << timeText().toStdString();
         player->pause();
+        expectWhole();
         const int back = shownFrame();
         EXPECT_NEAR(player->currentTime(), target, 2.5);
         if (byMouse)
@@ -156,6 +167,7 @@ TEST_F(LiveCoding, TagAtTheEdgeReviewBackReturnToLiveAndADropOut) {
     source.waitForFinished(5000);
     ASSERT_TRUE(QTest::qWaitFor([&] { return state().startsWith("信号なし"); }, 10000));
     EXPECT_TRUE(session->stateLabel()->styleSheet().contains("#d02020"));
+    expectWhole();
     startSource();
     ASSERT_TRUE(QTest::qWaitFor([&] { return state().startsWith("収録中"); }, 30000));
     ASSERT_EQ(recorder->gaps().size(), 1u);
