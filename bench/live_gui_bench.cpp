@@ -1,13 +1,15 @@
 // Coding a live recording in the edit screen: the longest the GUI thread is
 // held by one round of its event loop (a 5 ms timer's largest gap and its 99th
-// percentile, as bench_player and bench_angles measure it) and the GUI
-// thread's own CPU and how often it lost its core, while a 1080p25 H.264 stream arrives over UDP,
-// the recorder writes it, the real player follows the file at the live edge and a code key goes to
-// the video every 2 s. And how far behind live the picture is: the recorder's edge less the
-// player's position, sampled every 40 ms; and the age of the picture on the screen, from the frame
-// number bar-coded in it to the time the camera sent that frame. The camera is an ffmpeg child that
-// sends a file it made first at its own rate (stream copy, so its CPU is small and not an
-// encoder's). Usage: bench_live_gui [SECONDS]   (default 30 s of coding). Run it with
+// percentile, as bench_player and bench_angles measure it), the GUI thread's
+// own CPU and how often it lost its core, while a 1080p25 H.264 stream
+// arrives over UDP, the recorder writes it, the real player follows the file
+// at the live edge and a code key goes to the video every 2 s. And how far
+// behind live the picture is: the recorder's edge less the player's position,
+// sampled every 40 ms; and the age of the picture on the screen, from the
+// frame number bar-coded in it to the time the camera sent that frame.
+// The camera is an ffmpeg child that sends a file it made first at its own
+// rate (stream copy, so its CPU is small and not an encoder's).
+// Usage: bench_live_gui [SECONDS]   (default 30 s of coding). Run it with
 // QT_QPA_PLATFORM=offscreen or on X.
 #include <QAbstractItemView>
 #include <QApplication>
