@@ -55,6 +55,9 @@ MpvPlayer::MpvPlayer(const std::map<std::string, std::string>& extraOptions, QOb
         {"idle", "yes"},
         {"load-unsafe-playlists", "no"},
         {"audio-fallback-to-null", "yes"},
+        // A frame is handed over at its time, not 50 ms early for the render
+        // call to wait out: that wait would be the GUI thread's.
+        {"video-timing-offset", "0"},
         // Every container counts from its start. mpv rebases only what it
         // knows the start of, and it knows MP4's only when it probes the
         // streams as for MPEG-TS.

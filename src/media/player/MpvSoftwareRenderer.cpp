@@ -41,7 +41,11 @@ void MpvSoftwareRenderer::renderNow() {
     int size[2] = {size_.width(), size_.height()};
     char format[] = "bgr0";
     size_t stride = static_cast<size_t>(image_.bytesPerLine());
-    mpv_render_param params[] = {{MPV_RENDER_PARAM_SW_SIZE, size},
+    // Drawn now, not held until the frame's time: mpv hands the frame over
+    // at its time already, and a wait here is the GUI thread's.
+    int block = 0;
+    mpv_render_param params[] = {{MPV_RENDER_PARAM_BLOCK_FOR_TARGET_TIME, &block},
+                                 {MPV_RENDER_PARAM_SW_SIZE, size},
                                  {MPV_RENDER_PARAM_SW_FORMAT, format},
                                  {MPV_RENDER_PARAM_SW_STRIDE, &stride},
                                  {MPV_RENDER_PARAM_SW_POINTER, image_.bits()},

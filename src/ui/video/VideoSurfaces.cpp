@@ -104,8 +104,12 @@ void OpenGLVideoSurface::paintGL() {
     mpv_opengl_fbo fbo{static_cast<int>(defaultFramebufferObject()),
                        static_cast<int>(width() * ratio), static_cast<int>(height() * ratio), 0};
     int flipY = 1;
+    // Drawn now, not held until the frame's time (see the player's
+    // video-timing-offset): a wait here is the GUI thread's.
+    int block = 0;
     mpv_render_param params[] = {{MPV_RENDER_PARAM_OPENGL_FBO, &fbo},
                                  {MPV_RENDER_PARAM_FLIP_Y, &flipY},
+                                 {MPV_RENDER_PARAM_BLOCK_FOR_TARGET_TIME, &block},
                                  {MPV_RENDER_PARAM_INVALID, nullptr}};
     if (mpv_render_context_render(context_, params) >= 0)
         drawn_ = true;
