@@ -18,6 +18,7 @@
 #include <sys/resource.h>
 #include <vector>
 
+#include "GuiHeartbeat.h"
 #include "angles/AngleSync.h"
 #include "player/MpvPlayer.h"
 #include "video/AngleViews.h"
@@ -26,34 +27,6 @@
 namespace {
 
 const QSize kWindow(1366, 768);
-
-class Heartbeat {
-public:
-    Heartbeat() {
-        timer_.setTimerType(Qt::PreciseTimer);
-        timer_.setInterval(5);
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            const double gap = clock_.restart();
-            worstGapMs = std::max(worstGapMs, gap);
-            gaps.push_back(gap);
-        });
-        clock_.start();
-        timer_.start();
-    }
-    double worstGapMs = 0;
-    std::vector<double> gaps;
-
-private:
-    QTimer timer_;
-    QElapsedTimer clock_;
-};
-
-double cpuSeconds(int who = RUSAGE_SELF) {
-    rusage usage{};
-    getrusage(who, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 // The main player and its angles in a window as the video view shows them:
 // the main on its software surface, the angles in a 2×2 grid, each painted
@@ -99,11 +72,6 @@ struct Match {
         return clock.nsecsElapsed() / 1e6;
     }
 };
-
-double percentile(std::vector<double> v, double p) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[static_cast<size_t>(p * (v.size() - 1))];
-}
 
 } // namespace
 

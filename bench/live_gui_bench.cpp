@@ -32,6 +32,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "GuiHeartbeat.h"
 #include "MainViewController.h"
 #include "SubViewClass/MainWindow.h"
 #include "SubViewClass/MediaPlayerView.h"
@@ -54,45 +55,12 @@ constexpr const char* kCodes =
  "codes": [{"name": "スクラム", "color": "#f08000", "keyA": "Q", "keyB": "W"}]}
 )";
 
-class Heartbeat {
-public:
-    Heartbeat() {
-        timer_.setTimerType(Qt::PreciseTimer);
-        timer_.setInterval(5);
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            const double gap = clock_.restart();
-            worstGapMs = std::max(worstGapMs, gap);
-            gaps.push_back(gap);
-        });
-        clock_.start();
-        timer_.start();
-    }
-    double worstGapMs = 0;
-    std::vector<double> gaps;
-
-private:
-    QTimer timer_;
-    QElapsedTimer clock_;
-};
-
-double cpuSeconds(int who = RUSAGE_SELF) {
-    rusage usage{};
-    getrusage(who, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 // Times the GUI thread was made to give up a core it still wanted: its waits
 // for a core, not for its own work.
 long preempted() {
     rusage usage{};
     getrusage(RUSAGE_THREAD, &usage);
     return usage.ru_nivcsw;
-}
-
-double percentile(std::vector<double> v, double p) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[static_cast<size_t>(p * (v.size() - 1))];
 }
 
 std::string loadAverage() {
