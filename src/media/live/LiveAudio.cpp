@@ -113,15 +113,19 @@ bool LiveAudioEncoder::flush(const std::function<bool(AVPacket*)>& sink) {
     return drain(sink) && ok;
 }
 
-bool LiveAudioEncoder::drain(const std::function<bool(AVPacket*)>& sink) {
+bool drainEncoder(AVCodecContext* enc, AVPacket* out, const std::function<bool(AVPacket*)>& sink) {
     int err = 0;
-    while ((err = avcodec_receive_packet(enc_, out_)) >= 0) {
-        const bool ok = sink(out_);
-        av_packet_unref(out_);
+    while ((err = avcodec_receive_packet(enc, out)) >= 0) {
+        const bool ok = sink(out);
+        av_packet_unref(out);
         if (!ok)
             return false;
     }
     return err == AVERROR(EAGAIN) || err == AVERROR_EOF;
+}
+
+bool LiveAudioEncoder::drain(const std::function<bool(AVPacket*)>& sink) {
+    return drainEncoder(enc_, out_, sink);
 }
 
 } // namespace live

@@ -16,6 +16,10 @@ extern "C" {
 
 namespace live {
 
+// Every packet the encoder has ready goes to `sink` (false: stop); true when
+// the encoder is only waiting for input or has ended.
+bool drainEncoder(AVCodecContext* enc, AVPacket* out, const std::function<bool(AVPacket*)>& sink);
+
 class LiveAudioEncoder {
 public:
     LiveAudioEncoder() = default;

@@ -235,14 +235,7 @@ private:
     }
 
     bool drain(const std::function<bool(AVPacket*)>& sink) {
-        int err = 0;
-        while ((err = avcodec_receive_packet(enc_, out_)) >= 0) {
-            const bool ok = sink(out_);
-            av_packet_unref(out_);
-            if (!ok)
-                return false;
-        }
-        return err == AVERROR(EAGAIN) || err == AVERROR_EOF;
+        return drainEncoder(enc_, out_, sink);
     }
 
     AVCodecContext* dec_ = nullptr;
