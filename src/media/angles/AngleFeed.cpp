@@ -52,7 +52,7 @@ struct AngleFeed::Decoder {
         av_frame_free(&frame);
     }
 
-    bool open(const std::string& path) {
+    bool open(const std::string& path, int threads) {
         AVDictionary* opts = nullptr;
         // Edit lists read as the player reads them.
         av_dict_set(&opts, "advanced_editlist", "0", 0);
@@ -68,7 +68,7 @@ struct AngleFeed::Decoder {
         codec = avcodec_alloc_context3(decoder);
         if (!codec || avcodec_parameters_to_context(codec, st->codecpar) < 0)
             return false;
-        codec->thread_count = 2;
+        codec->thread_count = threads;
         if (avcodec_open2(codec, decoder, nullptr) < 0)
             return false;
         timeBase = av_q2d(st->time_base);
@@ -107,7 +107,8 @@ struct AngleFeed::Decoder {
     }
 };
 
-AngleFeed::AngleFeed(std::string path, QObject* parent) : QObject(parent), path_(std::move(path)) {
+AngleFeed::AngleFeed(std::string path, int threads, QObject* parent)
+    : QObject(parent), path_(std::move(path)), threads_(std::max(1, threads)) {
     thread_ = std::thread([this] { run(); });
 }
 
@@ -161,7 +162,7 @@ void AngleFeed::want(double t, double rate) {
         decodedTo_ = -1e300;
         eof_ = false;
     }
-    wake_.notify_all();
+    nudge();
 }
 
 bool AngleFeed::frameAt(double t, Frame& out) {
@@ -172,21 +173,29 @@ bool AngleFeed::frameAt(double t, Frame& out) {
         freed = true;
     }
     if (freed)
-        wake_.notify_all();
+        nudge();
     if (queue_.empty() || queue_.front().pts > t + kEps)
         return false;
     out = queue_.front();
     return t < out.end - kEps || (eof_ && queue_.size() == 1);
 }
 
-bool AngleFeed::needsFrames() const {
+void AngleFeed::nudge() {
+    // Woken only with work to do, and when moving only once half of what it
+    // keeps ahead is used: every wake-up may take the core from the GUI
+    // thread, which asks every few ms.
+    if (seekAsked_ != seekDone_ || needsFrames(0.5))
+        wake_.notify_all();
+}
+
+bool AngleFeed::needsFrames(double share) const {
     if (eof_)
         return false;
     if (queue_.empty())
         return true;
     // Still: the frame holding the instant and the next. Moving: half a
     // second ahead at the rate asked.
-    const double ahead = wantRate_ == 0.0 ? kEps : 0.5 * std::max(1.0, std::abs(wantRate_));
+    const double ahead = wantRate_ == 0.0 ? kEps : share * 0.5 * std::max(1.0, std::abs(wantRate_));
     const qsizetype frameBytes = queue_.back().image.sizeInBytes();
     return queue_.size() < kMaxQueued &&
            static_cast<qsizetype>(queue_.size()) * frameBytes < kMaxQueuedBytes &&
@@ -197,6 +206,9 @@ void AngleFeed::push(Frame frame) {
     if (!queue_.empty() && frame.pts > queue_.back().pts)
         queue_.back().end = frame.pts;
     queue_.push_back(std::move(frame));
+}
+
+void AngleFeed::notify() {
     if (!notifyPending_.exchange(true))
         QMetaObject::invokeMethod(
             this,
@@ -209,7 +221,7 @@ void AngleFeed::push(Frame frame) {
 
 void AngleFeed::run() {
     Decoder d;
-    const bool ok = d.open(path_);
+    const bool ok = d.open(path_, threads_);
     {
         std::lock_guard lock(mutex_);
         if (!ok)
@@ -296,8 +308,17 @@ void AngleFeed::receive(Decoder& d, uint64_t run, QSize size) {
         }
         Frame f{pts, pts + d.length, d.convert(size)};
         av_frame_unref(d.frame);
-        std::lock_guard lock(mutex_);
-        if (run == seekAsked_)
-            push(std::move(f));
+        bool pushed = false;
+        {
+            std::lock_guard lock(mutex_);
+            if (run == seekAsked_) {
+                push(std::move(f));
+                pushed = true;
+            }
+        }
+        // Told after the lock is let go: the GUI thread woken by it must not
+        // find the lock held by this thread waiting for a core.
+        if (pushed)
+            notify();
     }
 }

@@ -28,7 +28,8 @@ public:
         QImage image;
     };
 
-    explicit AngleFeed(std::string path, QObject* parent = nullptr);
+    // `threads`: the decoder's threads (several angles share the cores).
+    AngleFeed(std::string path, int threads, QObject* parent = nullptr);
     ~AngleFeed() override;
 
     bool isOpen() const { return open_; }
@@ -59,10 +60,15 @@ private:
     struct Decoder;
     void run();
     void receive(Decoder& d, uint64_t run, QSize size);
-    bool needsFrames() const; // under mutex_
-    void push(Frame frame);
+    // Under mutex_: whether frames are missing within `share` of what is kept
+    // ahead.
+    bool needsFrames(double share = 1.0) const;
+    void nudge();           // under mutex_
+    void push(Frame frame); // under mutex_
+    void notify();
 
     const std::string path_;
+    const int threads_;
     std::atomic<bool> open_{false};
     std::atomic<double> duration_{0.0};
     std::string error_; // set once before opened()

@@ -1,6 +1,8 @@
 #include "angles/AngleSync.h"
 
 #include <QPointer>
+#include <QThread>
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 
@@ -50,11 +52,16 @@ bool AngleSync::setAngles(const std::vector<MatchAngle>& angles, const std::stri
     }
     emit anglesAboutToGo();
     entries_.clear();
+    // The angles share the cores: a decoder thread each on two cores (more
+    // threads would only wake each other and take the GUI thread's turn),
+    // more where there are cores to spare.
+    const int threads =
+        std::clamp(QThread::idealThreadCount() / std::max(1, static_cast<int>(paths.size())), 1, 4);
     for (size_t i = 0; i < paths.size(); ++i) {
         Entry e;
         e.map = angles[i];
         e.path = paths[i];
-        e.feed = std::make_unique<AngleFeed>(paths[i]);
+        e.feed = std::make_unique<AngleFeed>(paths[i], threads);
         QPointer<AngleFeed> feed(e.feed.get());
         const int at = static_cast<int>(i);
         connect(e.feed.get(), &AngleFeed::opened, this, [this, at] {

@@ -20,7 +20,7 @@ SoftwareVideoSurface::~SoftwareVideoSurface() = default;
 
 void SoftwareVideoSurface::resizeEvent(QResizeEvent*) {
     renderer_->setSize(size() * devicePixelRatio());
-    renderer_->renderNow();
+    renderer_->requestRender();
 }
 
 void SoftwareVideoSurface::paintEvent(QPaintEvent*) {
