@@ -225,8 +225,26 @@ TEST(MediaPlayerViewReal, ShowsTheVideoOnTheSoftwareSurface) {
     EXPECT_TRUE(view.isPlaying());
     EXPECT_TRUE(QTest::qWaitFor([&] { return label.text().endsWith(" / 0:00:10"); }, 3000))
         << label.text().toStdString();
-    view.mpvPlayer()->pause();
-    view.seek(4.0f, 0.0);
+    view.seek(4.0f, 0.0); // plays on from there
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return frameNumberOf(surface->renderer()->image()) >= 100; }, 5000));
+    view.mpvPlayer()->pause();
+    int shown = -1;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const int before = frameNumberOf(surface->renderer()->image());
+            QTest::qWait(200);
+            shown = frameNumberOf(surface->renderer()->image());
+            return !view.mpvPlayer()->isSeeking() && shown == before;
+        },
+        5000));
+
+    // A larger window draws that frame again at its new size: the player
+    // sends no new frame for it.
+    view.resize(480, 360);
+    const QSize wanted = surface->size() * surface->devicePixelRatio();
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return surface->renderer()->image().size() == wanted; }, 3000))
+        << surface->renderer()->image().width();
+    EXPECT_EQ(frameNumberOf(surface->renderer()->image()), shown);
 }
