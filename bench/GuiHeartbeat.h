@@ -68,8 +68,10 @@ public:
         if (!timing || depth_ > 0)
             return QApplication::notify(receiver, event);
         const Sample before = sample();
-        const std::string what = std::string(receiver->metaObject()->className()) + " event " +
-                                 std::to_string(static_cast<int>(event->type()));
+        // Named only when it is the worst: no allocation on every event. The
+        // class name is static, so it outlives a receiver deleted meanwhile.
+        const char* receiverClass = receiver->metaObject()->className();
+        const int type = static_cast<int>(event->type());
         ++depth_;
         const bool result = QApplication::notify(receiver, event);
         --depth_;
@@ -84,7 +86,7 @@ public:
         worstQueuedMs = std::max(worstQueuedMs, queued);
         if (wall - work - queued > worstBlockedMs) {
             worstBlockedMs = wall - work - queued;
-            worstBlockedIn = what;
+            worstBlockedIn = std::string(receiverClass) + " event " + std::to_string(type);
             worstBlockedSleeps = sleeps;
         }
         return result;
